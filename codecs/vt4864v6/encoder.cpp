@@ -188,18 +188,15 @@ void WriteLagWords(EncoderState &state, const RateMode &mode, const int *lags) {
 
 } // namespace
 
-void EncodeFrame(EncoderState &state, const int16_t *pcm, const RateMode &mode, uint8_t *out,
-                 EncoderObserver *observer) {
-    state.rateCode = mode.rateCode;
-    state.params = VocoderParams{};
-
-    // Speech buffer: the carried-over samples, then the new frame through the input filter.
+void PrepareSpeech(EncoderState &state, const int16_t *pcm) {
+    // The carried-over samples, then the new frame through the input filter.
     std::memcpy(state.speech, state.carry, sizeof state.carry);
     for (int n = 0; n < kFrameLength; ++n) state.speech[kCarryOver + n] = static_cast<float>(pcm[n]);
     InputFilter(state.input, state.speech + kCarryOver, kFrameLength);
     std::memcpy(state.carry, state.speech + kSpeechBuffer - kCarryOver, sizeof state.carry);
+}
 
-    // Spectral envelope.
+Lsp AnalyseEnvelope(EncoderState &state, const RateMode &mode) {
     const int last = mode.subframes - 1;
     for (int k = 0; k < mode.subframes; ++k) {
         state.predictionError[k] = AnalyseLpc(state.speech, mode.windowStart0 + k * mode.windowStep, state.lpc[k]);
@@ -207,6 +204,17 @@ void EncodeFrame(EncoderState &state, const int16_t *pcm, const RateMode &mode, 
     dsp::BandwidthExpand(state.lpc[last], kOrder, 0.996f, state.lpc[last]);
     Lsp lsp;
     dsp::LpcToLsp(state.lpc[last], kOrder, lsp.data());
+    return lsp;
+}
+
+void EncodeFrame(EncoderState &state, const int16_t *pcm, const RateMode &mode, uint8_t *out,
+                 EncoderObserver *observer) {
+    state.rateCode = mode.rateCode;
+    state.params = VocoderParams{};
+    PrepareSpeech(state, pcm);
+
+    // Spectral envelope.
+    const Lsp lsp = AnalyseEnvelope(state, mode);
     const LspIndices indices = QuantiseLsp(lsp, LspWeights(lsp), state.previousLsp);
     Lsp quantised = RebuildLsp(indices, state.previousLsp);
     StabiliseLsp(quantised);

@@ -37,10 +37,13 @@ public:
     virtual void OnSubframe(const SubframeTrace &trace) = 0;
 };
 
-// How the differential lag search lines the candidate lag up with the target.
+// How the differential lag search lines a candidate lag up with the target.
+// The predictor built at the chosen lag is centred on the lag itself, so the
+// search scores that sample; scoring from the start of the extended vector
+// instead would judge every candidate two samples further back.
 enum class LagAlignment : uint8_t {
-    VectorStart = 0, // the first sample of the extended vector, two samples beyond the lag
-    CentreTap = 1,   // the sample at the lag itself (the predictor's centre tap)
+    CentreTap = 0,   // the sample at the lag itself (the predictor's centre tap)
+    VectorStart = 1, // the first sample of the extended vector, two samples beyond the lag
 };
 
 struct EncoderState {
@@ -74,6 +77,13 @@ struct EncoderState {
 };
 
 void InitEncoder(EncoderState &state, bool variableRate, const RateMode &initial);
+
+// The front end of a frame, for the tools that train on what the encoder
+// sees: fills the speech buffer through the input filter, then analyses every
+// sub-frame's LPC and returns the frame's unquantised LSP vector (from the
+// last window, which is the same at both rates).
+void PrepareSpeech(EncoderState &state, const int16_t *pcm);
+Lsp AnalyseEnvelope(EncoderState &state, const RateMode &mode);
 
 // Codes 240 samples at the given rate into mode.codedBytes bytes.
 void EncodeFrame(EncoderState &state, const int16_t *pcm, const RateMode &mode, uint8_t *out,

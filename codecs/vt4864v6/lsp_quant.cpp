@@ -89,12 +89,12 @@ LspIndices QuantiseLsp(const Lsp &lsp, const Lsp &weights, const Lsp &previous) 
     return indices;
 }
 
-Lsp RebuildLsp(const LspIndices &indices, const Lsp &previous) {
+Lsp RebuildLsp(const LspIndices &indices, const Lsp &previous, const float *codebookTable) {
     Lsp lsp;
     for (int s = 0; s < kLspSplits; ++s) {
         const int first = kLspSplitStart[s];
         const int dim = kLspSplitStart[s + 1] - first;
-        const float *c = kLspCodebook + LspCodebookOffset(s) + (indices[s] & 255) * dim;
+        const float *c = codebookTable + LspCodebookOffset(s) + (indices[s] & 255) * dim;
         for (int i = 0; i < dim; ++i) lsp[first + i] = c[i];
     }
     for (int i = 0; i < kOrder; ++i) lsp[i] += kLspPrediction[i] * (previous[i] - kLspMean[i]) + kLspMean[i];
@@ -106,9 +106,12 @@ namespace {
 // Minimum distance below LSP i (0-based, i >= 1).
 float MinimumDistance(int i) { return i <= 2 ? 0.06f : (i <= 5 ? 0.08f : 0.1f); }
 
-// The open range an LSP vector must stay in for a stable synthesis filter.
-constexpr float kLowestLsp = 0.01f;
-constexpr float kHighestLsp = static_cast<float>(std::numbers::pi) - 0.01f;
+// The range an LSP vector must stay in for a well-damped synthesis filter:
+// an LSP next to 0 or pi (the trivial roots) puts a pole on the unit circle.
+// Speech never comes near (the input filter removes DC), so only damaged
+// streams meet these limits.
+constexpr float kLowestLsp = 0.03f;
+constexpr float kHighestLsp = static_cast<float>(std::numbers::pi) - 0.03f;
 
 } // namespace
 

@@ -41,7 +41,7 @@ int SearchLspSplit(int split, const float *residual, const float *weights,
                    const float *codebookTable = kLspCodebook);
 
 // omega_i = c_i + pred_i (prev_i - mean_i) + mean_i, not yet stabilised.
-Lsp RebuildLsp(const LspIndices &indices, const Lsp &previous);
+Lsp RebuildLsp(const LspIndices &indices, const Lsp &previous, const float *codebookTable = kLspCodebook);
 
 // Puts a rebuilt vector in order (up to two bubble passes) and enforces the
 // minimum distances (0.06, 0.08, 0.1 in the low, middle and high band).  A

@@ -8,38 +8,36 @@
 namespace vntr::vt4864v6 {
 namespace {
 
-constexpr int kMaxPairTable = (kMaxSubframeLength / 2) * (kMaxSubframeLength / 2 + 1) / 2;
-
-// The pulse-pair correlation table with its lookup rule.
-class PairTable {
+// Correlations of the filtered unit pulses at every pair of positions, with
+// the pair signs applied: phi(a, b) = s(a) s(b) sum_{n=0}^{L-1-max(a,b)} h(n) h(n + |b - a|).
+// The search's running energies are therefore exact.  (A table over pairs of
+// samples, looked up at the even-aligned entry, would be cheaper but gives
+// pulses at odd spacings the correlation - and the sign - of a neighbouring
+// pair, which misleads the search.)
+class PulseCorrelations {
 public:
-    PairTable(const float *h, const float *pairSign, const RateMode &mode) : mode_(mode) {
-        const int length = mode.subframeLength;
-        const int rows = mode.PairRows();
-        for (int j = 0; j < rows; ++j) rowStart_[j] = mode.PairRowStart(j);
-        // T(j, m) = sum_{n=0}^{L-1-2j-2m} h(n) h(n+2m), built per distance m from the
-        // last row upward: each row up adds two products.
-        for (int m = 0; m < rows; ++m) {
+    PulseCorrelations(const float *h, const float *pairSign, int length) {
+        // For each distance d the partial sums C_d(k) = sum_{n<=k} h(n) h(n+d) give
+        // phi(a, a+d) = C_d(L-1-a-d), so the matrix costs one pass per distance.
+        for (int d = 0; d < length; ++d) {
             float acc = 0.0f;
-            for (int j = rows - 1 - m; j >= 0; --j) {
-                const int last = length - 1 - 2 * j - 2 * m;
-                acc += h[last] * h[last + 2 * m];
-                if (last - 1 >= 0) acc += h[last - 1] * h[last - 1 + 2 * m];
-                table_[rowStart_[j] + m] = acc * pairSign[j] * pairSign[j + m];
+            float partial[kMaxSubframeLength];
+            for (int k = 0; k + d < length; ++k) {
+                acc += h[k] * h[k + d];
+                partial[k] = acc;
+            }
+            for (int a = 0; a + d < length; ++a) {
+                const int b = a + d;
+                const float value = partial[length - 1 - b] * pairSign[a >> 1] * pairSign[b >> 1];
+                phi_[a][b] = value;
+                phi_[b][a] = value;
             }
         }
     }
-    // Correlation of filtered pulses at positions a and b: the entry of the
-    // even-aligned pair (exact for two even positions).
-    float operator()(int a, int b) const {
-        if (a > b) std::swap(a, b);
-        return table_[rowStart_[a >> 1] + ((b - a) >> 1)];
-    }
+    float operator()(int a, int b) const { return phi_[a][b]; }
 
 private:
-    const RateMode &mode_;
-    int rowStart_[kMaxSubframeLength / 2];
-    float table_[kMaxPairTable];
+    float phi_[kMaxSubframeLength][kMaxSubframeLength];
 };
 
 } // namespace
@@ -49,7 +47,8 @@ PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mo
     const int length = mode.subframeLength;
     const int grid = mode.grid;
 
-    // Backward-filtered target and the sign of each pair of samples.
+    // Backward-filtered target and the sign of each pair of samples; every
+    // pulse takes the sign of its pair.
     float dd[kMaxSubframeLength];
     for (int n = 0; n < length; ++n) {
         float acc = 0.0f;
@@ -62,7 +61,7 @@ PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mo
         dd[2 * j] *= pairSign[j];
         dd[2 * j + 1] *= pairSign[j];
     }
-    const PairTable corr(h, pairSign, mode);
+    const PulseCorrelations corr(h, pairSign, length);
 
     // Thresholds on the partial sums at pulses 3, 4, 5 from the positions
     // each pulse can reach.
@@ -142,7 +141,6 @@ PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mo
                                 choice[6] = i7;
                                 place(6, (p[5] + steps[5][i7]) % length);
                                 const float s7 = s[6];
-                                // A leaf whose approximated energy is not positive cannot be judged.
                                 if (e[6] > 0.0f && s7 * s7 * bestE > bestS2 * e[6]) {
                                     bestS2 = s7 * s7;
                                     bestE = e[6];

@@ -44,10 +44,6 @@ struct RateMode {
     constexpr int GainWord(int k) const { return SignsWord(k) + 2; }
     constexpr int PositionBits() const { return is4800 ? 14 : 15; }
     constexpr int GridBits() const { return is4800 ? 2 : 3; }
-    constexpr int PairRows() const { return subframeLength / 2; }
-    // Start of row j of the pulse-pair correlation table: sum_{i<j} (L/2 - i).
-    constexpr int PairRowStart(int j) const { return j * PairRows() - j * (j - 1) / 2; }
-    constexpr int PairTableSize() const { return PairRows() * (PairRows() + 1) / 2; }
 };
 
 inline constexpr RateMode kRate4800{
@@ -94,7 +90,5 @@ static_assert(SumWidths(kRate4800) == kRate4800.usedBits && kRate4800.usedBits =
 static_assert(SumWidths(kRate6400) == kRate6400.usedBits && kRate6400.usedBits + 2 == 8 * kRate6400.codedBytes);
 static_assert(kRate4800.subframes * kRate4800.subframeLength == kFrameLength);
 static_assert(kRate6400.subframes * kRate6400.subframeLength == kFrameLength);
-static_assert(kRate4800.PairRowStart(3) == 117 && kRate4800.PairTableSize() == 820);
-static_assert(kRate6400.PairRowStart(4) == 114 && kRate6400.PairTableSize() == 465);
 
 } // namespace vntr::vt4864v6

@@ -13,7 +13,9 @@ constexpr int kMaxLspOrder = 16;
 // then synthetic division by the root found.  The last quadratic of each is
 // solved in closed form (a negative discriminant gives two roots at x = 0).
 // Arithmetic is in double precision.
-//   in  a [order] (order even, 4..kMaxLspOrder)     out lsp [order]
+// Ten steps resolve the roots of orders up to 12; beyond that closely spaced
+// low roots need more.
+//   in  a [order] (order even, 4..12)     out lsp [order]
 void LpcToLsp(const float *a, int order, float *lsp);
 
 // LSP to LPC: P(z) = prod over odd-numbered LSPs (1 - 2 cos(w) z^-1 + z^-2),
