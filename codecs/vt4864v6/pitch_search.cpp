@@ -3,6 +3,8 @@
 #include "excitation.hpp"
 #include "bitstream.hpp"
 
+#include <vntr/dsp/vector.hpp>
+
 #include <cmath>
 
 namespace vntr::vt4864v6 {
@@ -22,6 +24,10 @@ void InputFilter(InputFilterState &state, float *x, int length) {
 }
 
 int OpenLoopPitch(const float *cur, int length) {
+    // Correlations of all lags at once, longest lag first: k[j] is lag 142 - j.
+    constexpr int kLags = kOpenLoopMaxLag - kMinLag + 1;
+    float k[kLags] = {};
+    for (int n = 0; n < length; ++n) dsp::Axpy(cur[n], cur + n - kOpenLoopMaxLag, k, kLags);
     // Energy of the delayed segment, updated from lag to lag; kept in double so
     // that the running update does not drift.
     double energy = 0.0;
@@ -33,10 +39,9 @@ int OpenLoopPitch(const float *cur, int length) {
             energy += static_cast<double>(cur[-t]) * cur[-t];
             energy -= static_cast<double>(cur[length - t]) * cur[length - t];
         }
-        float k = 0.0f;
-        for (int n = 0; n < length; ++n) k += cur[n] * cur[n - t];
-        if (k <= 0.0f || energy <= 0.0) continue;
-        const double score = static_cast<double>(k) * k / energy;
+        const float kt = k[kOpenLoopMaxLag - t];
+        if (kt <= 0.0f || energy <= 0.0) continue;
+        const double score = static_cast<double>(kt) * kt / energy;
         if (score > best) {
             // A lag far beyond the best so far must be clearly better: it may be a multiple.
             if (t - bestLag < 18 || score > 1.333 * best) {
@@ -49,19 +54,14 @@ int OpenLoopPitch(const float *cur, int length) {
 }
 
 HarmonicWeighting HarmonicNoiseWeighting(const float *cur, int length, int openLoopLag, float *t0) {
-    float e0 = 0.0f;
-    for (int n = 0; n < length; ++n) e0 += cur[n] * cur[n];
+    const float e0 = dsp::Dot(cur, cur, length);
     int bestLag = -1;
     float bestK = 0.0f;
     float bestE = 0.0f;
     double bestScore = 0.0;
     for (int d = openLoopLag - 3; d <= openLoopLag + 3; ++d) {
-        float k = 0.0f;
-        float e = 0.0f;
-        for (int n = 0; n < length; ++n) {
-            k += cur[n] * cur[n - d];
-            e += cur[n - d] * cur[n - d];
-        }
+        const float k = dsp::Dot(cur, cur - d, length);
+        const float e = dsp::Dot(cur - d, cur - d, length);
         if (k <= 0.0f || e <= 0.0f) continue;
         const double score = static_cast<double>(k) * k / e;
         if (bestLag < 0 || score > bestScore) {
@@ -89,12 +89,8 @@ int DifferentialLagSearch(const float *past, const float *target, int length, in
     for (int t = centre - 8; t <= centre + 7; ++t) {
         BuildExtendedVector(past, t, length, v);
         const float *view = v + alignment;
-        float k = 0.0f;
-        float e = 0.0f;
-        for (int n = 0; n < length; ++n) {
-            k += target[n] * view[n];
-            e += view[n] * view[n];
-        }
+        const float k = dsp::Dot(target, view, length);
+        const float e = dsp::Dot(view, view, length);
         if (k == 0.0f || e <= 0.0f) continue;
         const double score = static_cast<double>(k) * k / e;
         if (!found || score > bestScore) {
@@ -112,12 +108,8 @@ PredictorStatistics FilterPredictorViews(const float *v, const float *h, const f
                                          float (*y)[kMaxSubframeLength]) {
     // View 4 first, over the whole extended span; each lower view then follows
     // from the one above it: y_j(n) = y_{j+1}(n - 1) + h(n) v(j), with y_j(0) = h(0) v(j).
-    float full[kMaxSubframeLength];
-    for (int n = 0; n < length; ++n) {
-        float acc = 0.0f;
-        for (int i = 0; i <= n; ++i) acc += h[i] * v[n - i + 4];
-        full[n] = acc;
-    }
+    float full[kMaxSubframeLength] = {};
+    for (int i = 0; i < length; ++i) dsp::Axpy(h[i], v + 4, full + i, length - i);
     for (int n = 0; n < length; ++n) y[4][n] = full[n];
     for (int j = 3; j >= 0; --j) {
         y[j][0] = h[0] * v[j];
@@ -125,41 +117,48 @@ PredictorStatistics FilterPredictorViews(const float *v, const float *h, const f
     }
     PredictorStatistics stats{};
     for (int j = 0; j < kPredictorTaps; ++j) {
-        float c = 0.0f;
-        float e = 0.0f;
-        for (int n = 0; n < length; ++n) {
-            c += target[n] * y[j][n];
-            e += y[j][n] * y[j][n];
-        }
-        stats.c[j] = c;
-        stats.e[j] = e;
+        stats.c[j] = dsp::Dot(target, y[j], length);
+        stats.e[j] = dsp::Dot(y[j], y[j], length);
     }
     int pair = 0;
     for (int j = 1; j < kPredictorTaps; ++j) {
-        for (int k = 0; k < j; ++k) {
-            float x = 0.0f;
-            for (int n = 0; n < length; ++n) x += y[j][n] * y[k][n];
-            stats.x[pair++] = x;
-        }
+        for (int k = 0; k < j; ++k) stats.x[pair++] = dsp::Dot(y[j], y[k], length);
     }
     return stats;
 }
 
+namespace {
+
+// The twenty statistics in the order of the codebook's derived rows.
+void Flatten(const PredictorStatistics &stats, float *flat) {
+    for (int j = 0; j < kPredictorTaps; ++j) {
+        flat[j] = stats.c[j];
+        flat[5 + j] = stats.e[j];
+    }
+    for (int p = 0; p < 10; ++p) flat[10 + p] = stats.x[p];
+}
+
+} // namespace
+
 float PredictorScore(const PredictorStatistics &stats, const PredictorCodebook &codebook, int entry) {
-    const float *row = codebook.search[entry];
+    float flat[20];
+    Flatten(stats, flat);
     float score = 0.0f;
-    for (int j = 0; j < kPredictorTaps; ++j) score += row[j] * stats.c[j] + row[5 + j] * stats.e[j];
-    for (int p = 0; p < 10; ++p) score += row[10 + p] * stats.x[p];
+    for (int k = 0; k < 20; ++k) score += codebook.search[k][entry] * flat[k];
     return score;
 }
 
 int SearchPredictor(const PredictorStatistics &stats, const PredictorCodebook &codebook) {
+    // All entries at once, one statistic at a time.
+    float flat[20];
+    Flatten(stats, flat);
+    float score[kPredictorEntries] = {};
+    for (int k = 0; k < 20; ++k) dsp::Axpy(flat[k], codebook.search[k], score, kPredictorEntries);
     float best = -3e38f;
     int bestEntry = 0;
     for (int entry = 0; entry < kPredictorEntries; ++entry) {
-        const float score = PredictorScore(stats, codebook, entry);
-        if (score > best) {
-            best = score;
+        if (score[entry] > best) {
+            best = score[entry];
             bestEntry = entry;
         }
     }

@@ -4,6 +4,7 @@
 
 #include <vntr/dsp/filters.hpp>
 #include <vntr/dsp/lpc.hpp>
+#include <vntr/dsp/vector.hpp>
 
 #include <cmath>
 #include <cstring>
@@ -27,14 +28,11 @@ struct Candidate {
 // a replaces b when its normalised correlation K^2/E is larger.
 bool Better(const Candidate &a, const Candidate &b) { return a.k * a.k * b.e > b.k * b.k * a.e; }
 
+// Correlation and energy are summed in single precision; their products are
+// compared in double, where even a damaged stream's levels cannot overflow.
 Candidate Score(const float *r, const float *y, int length) {
-    double k = 0.0;
-    double e = 0.0;
-    for (int n = 0; n < length; ++n) {
-        k += static_cast<double>(r[n]) * y[n];
-        e += static_cast<double>(y[n]) * y[n];
-    }
-    return {k > 0.0 ? k : 0.0, e};
+    const float k = dsp::Dot(r, y, length);
+    return {k > 0.0f ? k : 0.0, dsp::Dot(y, y, length)};
 }
 
 // y(n) = sum_j c(j) r(n - t + 1 - j), n = 0..length (one sample more than the sub-frame).
@@ -60,8 +58,7 @@ void SixteenTapDelay(const float *r, int lag, int phase, int length, float *y) {
 } // namespace
 
 void PitchPostFilter(const float *r, int lag, int length, float *out) {
-    double energy = 0.0;
-    for (int n = 0; n < length; ++n) energy += static_cast<double>(r[n]) * r[n];
+    const double energy = dsp::Dot(r, r, length);
     std::memcpy(out, r, sizeof(float) * length);
     if (energy < 0.1) return;
 
@@ -69,15 +66,13 @@ void PitchPostFilter(const float *r, int lag, int length, float *out) {
     int t = lag - 1;
     double bestC = -1e300;
     for (int d = lag - 1; d <= lag + 1; ++d) {
-        double c = 0.0;
-        for (int n = 0; n < length; ++n) c += static_cast<double>(r[n]) * r[n - d];
+        const double c = dsp::Dot(r, r - d, length);
         if (c > bestC) {
             bestC = c;
             t = d;
         }
     }
-    double delayedEnergy = 0.0;
-    for (int n = 0; n < length; ++n) delayedEnergy += static_cast<double>(r[n - t]) * r[n - t];
+    const double delayedEnergy = dsp::Dot(r - t, r - t, length);
     if (bestC <= 0.0 || delayedEnergy < 0.1) return;
 
     // Fractional refinement with the 4-tap filters, phases 1..7, shifts 0 and 1.

@@ -3,6 +3,8 @@
 #include "excitation.hpp"
 #include "tables.hpp"
 
+#include <vntr/dsp/vector.hpp>
+
 #include <cmath>
 
 namespace vntr::vt4864v6 {
@@ -17,28 +19,61 @@ namespace {
 class PulseCorrelations {
 public:
     PulseCorrelations(const float *h, const float *pairSign, int length) {
-        // For each distance d the partial sums C_d(k) = sum_{n<=k} h(n) h(n+d) give
-        // phi(a, a+d) = C_d(L-1-a-d), so the matrix costs one pass per distance.
-        for (int d = 0; d < length; ++d) {
-            float acc = 0.0f;
-            float partial[kMaxSubframeLength];
-            for (int k = 0; k + d < length; ++k) {
-                acc += h[k] * h[k + d];
-                partial[k] = acc;
-            }
-            for (int a = 0; a + d < length; ++a) {
-                const int b = a + d;
-                const float value = partial[length - 1 - b] * pairSign[a >> 1] * pairSign[b >> 1];
-                phi_[a][b] = value;
-                phi_[b][a] = value;
-            }
+        // With g(a) = h(L-1-a), phi(a, b) = phi(a+1, b+1) + g(a) g(b) (unsigned),
+        // so each row follows from the one below it shifted by one sample.
+        float g[kMaxSubframeLength + 1];
+        float sign[kMaxSubframeLength];
+        for (int a = 0; a < length; ++a) {
+            g[a] = h[length - 1 - a];
+            sign[a] = pairSign[a >> 1];
+        }
+        float below[kMaxSubframeLength + 1] = {}; // unsigned row b+1, with a zero past its end
+        float row[kMaxSubframeLength + 1];
+        for (int b = length - 1; b >= 0; --b) {
+            const float gb = g[b];
+            for (int a = 0; a < length; ++a) row[a] = below[a + 1] + gb * g[a];
+            row[length] = 0.0f;
+            const float sb = sign[b];
+            for (int a = 0; a < length; ++a) phi_[b][a] = row[a] * sign[a] * sb;
+            for (int a = 0; a <= length; ++a) below[a] = row[a];
         }
     }
-    float operator()(int a, int b) const { return phi_[a][b]; }
+    // Row of position q: its correlation with every position.
+    const float *Row(int q) const { return phi_[q]; }
 
 private:
     float phi_[kMaxSubframeLength][kMaxSubframeLength];
 };
+
+// The positions each of pulses 1..5 can take over all paths of a rate.
+struct Reach {
+    bool at[5][kMaxSubframeLength];
+};
+
+constexpr Reach ComputeReach(const RateMode &mode) {
+    Reach r{};
+    const int length = mode.subframeLength;
+    for (int j = 0; j < mode.grid; ++j) r.at[0][length * j / mode.grid] = true;
+    for (int pulse = 1; pulse < 5; ++pulse) {
+        for (int p = 0; p < length; ++p) {
+            if (!r.at[pulse - 1][p]) continue;
+            for (int s = 0; s < 4; ++s) r.at[pulse][(p + mode.steps[static_cast<std::size_t>(pulse - 1)][static_cast<std::size_t>(s)]) % length] = true;
+        }
+    }
+    return r;
+}
+
+constexpr Reach kReach4800 = ComputeReach(kRate4800);
+constexpr Reach kReach6400 = ComputeReach(kRate6400);
+
+constexpr int ReachCount(const Reach &r, int pulse) {
+    int n = 0;
+    for (bool b : r.at[pulse]) n += b;
+    return n;
+}
+// Every pulse can take as many positions as the grid has points.
+static_assert(ReachCount(kReach4800, 0) == 4 && ReachCount(kReach4800, 4) == 4);
+static_assert(ReachCount(kReach6400, 0) == 8 && ReachCount(kReach6400, 4) == 8);
 
 } // namespace
 
@@ -49,12 +84,11 @@ PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mo
 
     // Backward-filtered target and the sign of each pair of samples; every
     // pulse takes the sign of its pair.
-    float dd[kMaxSubframeLength];
-    for (int n = 0; n < length; ++n) {
-        float acc = 0.0f;
-        for (int i = n; i < length; ++i) acc += target[i] * h[i - n];
-        dd[n] = acc;
-    }
+    // dd(n) = sum_{i>=n} t(i) h(i - n), gathered target sample by target sample.
+    float dd[kMaxSubframeLength] = {};
+    float reversed[kMaxSubframeLength];
+    for (int n = 0; n < length; ++n) reversed[n] = h[length - 1 - n];
+    for (int i = 0; i < length; ++i) dsp::Axpy(target[i], reversed + length - 1 - i, dd, i + 1);
     float pairSign[kMaxSubframeLength / 2];
     for (int j = 0; j < length / 2; ++j) {
         pairSign[j] = dd[2 * j] + dd[2 * j + 1] < 0.0f ? -1.0f : 1.0f;
@@ -67,29 +101,20 @@ PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mo
     // each pulse can reach.
     float threshold[kPulses] = {};
     {
-        bool reach[kMaxSubframeLength] = {};
-        for (int j = 0; j < grid; ++j) reach[length * j / grid] = true;
+        const Reach &reach = mode.is4800 ? kReach4800 : kReach6400;
         float maxSum = 0.0f;
         float meanSum = 0.0f;
         for (int pulse = 1; pulse <= 5; ++pulse) {
-            if (pulse > 1) {
-                bool next[kMaxSubframeLength] = {};
-                for (int p = 0; p < length; ++p) {
-                    if (!reach[p]) continue;
-                    for (int s = 0; s < 4; ++s) next[(p + mode.steps[pulse - 2][s]) % length] = true;
-                }
-                for (int p = 0; p < length; ++p) reach[p] = next[p];
-            }
             float largest = -3e38f;
             float total = 0.0f;
             for (int p = 0; p < length; ++p) {
-                if (!reach[p]) continue;
+                if (!reach.at[pulse - 1][p]) continue;
                 if (dd[p] > largest) largest = dd[p];
                 total += dd[p];
             }
             maxSum += largest;
             meanSum += total / static_cast<float>(grid);
-            if (pulse >= 3) threshold[pulse - 1] = meanSum + mode.thresholds[pulse - 3] * (maxSum - meanSum);
+            if (pulse >= 3) threshold[pulse - 1] = meanSum + mode.thresholds[static_cast<std::size_t>(pulse - 3)] * (maxSum - meanSum);
         }
     }
 
@@ -106,13 +131,22 @@ PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mo
     float bestS2 = 0.0f;
     float bestE = 1.0f;
     bool scored = false;
-    const auto &steps = mode.steps;
+    int steps[kPulses - 1][4];
+    for (int k = 0; k < kPulses - 1; ++k) {
+        for (int i = 0; i < 4; ++i) steps[k][i] = mode.steps[static_cast<std::size_t>(k)][static_cast<std::size_t>(i)];
+    }
+    // Positions wrap around the sub-frame; every step is shorter than it.
+    auto next = [length](int from, int step) {
+        const int q = from + step;
+        return q >= length ? q - length : q;
+    };
     auto place = [&](int level, int position) {
+        const float *row = corr.Row(position);
+        float cross = 0.0f;
+        for (int i = 0; i < level; ++i) cross += row[p[i]];
         p[level] = position;
-        float energy = corr(position, position);
-        for (int i = 0; i < level; ++i) energy += 2.0f * corr(p[i], position);
         s[level] = (level ? s[level - 1] : 0.0f) + dd[position];
-        e[level] = (level ? e[level - 1] : 0.0f) + energy;
+        e[level] = (level ? e[level - 1] : 0.0f) + row[position] + 2.0f * cross;
     };
 
     bool stop = false;
@@ -121,25 +155,25 @@ PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mo
         place(0, length * j / grid);
         for (int i2 = 0; i2 < 4 && !stop; ++i2) {
             choice[1] = i2;
-            place(1, (p[0] + steps[0][i2]) % length);
+            place(1, next(p[0], steps[0][i2]));
             for (int i3 = 0; i3 < 4 && !stop; ++i3) {
                 choice[2] = i3;
-                place(2, (p[1] + steps[1][i3]) % length);
+                place(2, next(p[1], steps[1][i3]));
                 if (!(s[2] > threshold[2])) continue;
                 for (int i4 = 0; i4 < 4 && !stop; ++i4) {
                     choice[3] = i4;
-                    place(3, (p[2] + steps[2][i4]) % length);
+                    place(3, next(p[2], steps[2][i4]));
                     if (!(s[3] > threshold[3])) continue;
                     for (int i5 = 0; i5 < 4 && !stop; ++i5) {
                         choice[4] = i5;
-                        place(4, (p[3] + steps[3][i5]) % length);
+                        place(4, next(p[3], steps[3][i5]));
                         if (!(s[4] > threshold[4])) continue;
                         for (int i6 = 0; i6 < 4; ++i6) {
                             choice[5] = i6;
-                            place(5, (p[4] + steps[4][i6]) % length);
+                            place(5, next(p[4], steps[4][i6]));
                             for (int i7 = 0; i7 < 4; ++i7) {
                                 choice[6] = i7;
-                                place(6, (p[5] + steps[5][i7]) % length);
+                                place(6, next(p[5], steps[5][i7]));
                                 const float s7 = s[6];
                                 if (e[6] > 0.0f && s7 * s7 * bestE > bestS2 * e[6]) {
                                     bestS2 = s7 * s7;

@@ -36,21 +36,20 @@ constexpr int kPredictorTaps = 5;
 // products -b_j b_k in the order (1,0) (2,0) (2,1) (3,0) (3,1) (3,2) (4,0) ... (4,3).
 struct PredictorCodebook {
     double taps[kPredictorEntries][kPredictorTaps];
-    float search[kPredictorEntries][20];
+    float search[20][kPredictorEntries]; // row k: the k-th derived value of every entry
 };
 extern const PredictorCodebook kPredictorCodebook;
 // Fills the derived rows from the taps (the training tools build candidate codebooks with it).
 constexpr void DerivePredictorSearch(PredictorCodebook &codebook) {
     for (int e = 0; e < kPredictorEntries; ++e) {
         const double *b = codebook.taps[e];
-        float *row = codebook.search[e];
         int pair = 10;
         for (int j = 0; j < kPredictorTaps; ++j) {
-            row[j] = static_cast<float>(b[j]);
-            row[5 + j] = static_cast<float>(-0.5 * b[j] * b[j]);
+            codebook.search[j][e] = static_cast<float>(b[j]);
+            codebook.search[5 + j][e] = static_cast<float>(-0.5 * b[j] * b[j]);
         }
         for (int j = 1; j < kPredictorTaps; ++j) {
-            for (int k = 0; k < j; ++k) row[pair++] = static_cast<float>(-b[j] * b[k]);
+            for (int k = 0; k < j; ++k) codebook.search[pair++][e] = static_cast<float>(-b[j] * b[k]);
         }
     }
 }

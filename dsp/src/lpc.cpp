@@ -1,15 +1,12 @@
 #include <vntr/dsp/lpc.hpp>
+#include <vntr/dsp/vector.hpp>
 
 #include <cmath>
 
 namespace vntr::dsp {
 
 void Autocorrelation(const float *x, int length, int order, float *r) {
-    for (int k = 0; k <= order; ++k) {
-        float acc = 0.0f;
-        for (int n = 0; n + k < length; ++n) acc += x[n] * x[n + k];
-        r[k] = acc;
-    }
+    for (int k = 0; k <= order; ++k) r[k] = k < length ? Dot(x, x + k, length - k) : 0.0f;
 }
 
 float Levinson(const float *r, int order, float *a) {

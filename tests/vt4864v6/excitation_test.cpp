@@ -59,8 +59,8 @@ TEST(PredictorCodebook, PublishedEntriesSitAtTheirIndices) {
         EXPECT_DOUBLE_EQ(kPredictorCodebook.taps[127][j], entry127[j]);
     }
     // The search rows are derived from the taps.
-    EXPECT_FLOAT_EQ(kPredictorCodebook.search[2][5 + 3], static_cast<float>(-0.5 * entry2[3] * entry2[3]));
-    EXPECT_FLOAT_EQ(kPredictorCodebook.search[2][10 + 5], static_cast<float>(-entry2[3] * entry2[2]));
+    EXPECT_FLOAT_EQ(kPredictorCodebook.search[5 + 3][2], static_cast<float>(-0.5 * entry2[3] * entry2[3]));
+    EXPECT_FLOAT_EQ(kPredictorCodebook.search[10 + 5][2], static_cast<float>(-entry2[3] * entry2[2]));
 }
 
 TEST(Pulses, PositionWordFieldsChainFromTheGridPulse) {
