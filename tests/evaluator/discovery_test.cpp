@@ -17,7 +17,9 @@ constexpr const char *kProduct = "SOFTWARE\\Vantre\\QBL SDK";
 void AddMachineKey(const std::string &name, const char *codecType = nullptr) {
     RegKey key;
     ASSERT_EQ(RegKey::Create(Hive::LocalMachine, std::string(kProduct) + "\\" + name, key), RegStatus::Ok);
-    if (codecType != nullptr) ASSERT_EQ(key.SetValue("Codec Type", codecType), RegStatus::Ok);
+    if (codecType != nullptr) {
+        ASSERT_EQ(key.SetValue("Codec Type", codecType), RegStatus::Ok);
+    }
 }
 
 void SetUserValue(const std::string &name, const char *value, const char *data) {

@@ -95,7 +95,9 @@ TEST_F(RealCodecTest, ElevenKilohertzOriginalRunsNativeAndDownsampled) {
             EXPECT_EQ(s.downsampled, 0);
             EXPECT_EQ(s.sampleRate, 11025);
         }
-        if (s.selected != 0) EXPECT_GT(s.codedBytes, 0u) << s.Name();
+        if (s.selected != 0) {
+            EXPECT_GT(s.codedBytes, 0u) << s.Name();
+        }
     }
 }
 
