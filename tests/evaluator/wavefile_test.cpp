@@ -4,6 +4,8 @@
 
 #include "core/wavefile.hpp"
 
+#include <random>
+
 using namespace vntr::evaluator;
 using namespace vntr::test;
 
@@ -278,6 +280,48 @@ TEST(CopyFileTest, CopiesAndReportsEachFailure) {
     EXPECT_FALSE(CopyFile(ui, dir / "missing", dir / "c"));
     EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Could not write to destination file /nonexistent-folder/b.",
                                                     "Could not open file to rename file."}));
+}
+
+} // namespace
+
+namespace {
+
+TEST(WaveFuzzTest, RandomDamageGivesAnOriginalOrAMessage) {
+    TempDir dir;
+    RecordingFrontend ui;
+    WaveSpec w;
+    w.data = Pcm16(std::vector<int16_t>(64, 1000));
+    const auto valid = MakeWave(w);
+    std::mt19937 random(99);
+    int refused = 0;
+    for (int round = 0; round < 500; ++round) {
+        auto damaged = valid;
+        const int flips = 1 + static_cast<int>(random() % 3);
+        for (int i = 0; i < flips; ++i) damaged[random() % damaged.size()] = static_cast<uint8_t>(random());
+        if (random() % 4 == 0) damaged.resize(random() % damaged.size());
+        WriteBytes(dir / "f.wav", damaged);
+        ui.messages.clear();
+        OriginalFile original;
+        const bool ok = OpenOriginal(ui, dir / "f.wav", original);
+        // Either a described original within the file, or exactly one message.
+        if (ok) {
+            EXPECT_TRUE(ui.messages.empty());
+            EXPECT_LE(original.dataBytes + 38u, damaged.size());
+            EXPECT_NE(original.formatFlags, 0u);
+            auto wave = OpenWaveForReading(ui, dir / "f.wav");
+            if (wave) {
+                std::vector<uint8_t> buffer(256);
+                int64_t total = 0;
+                for (int64_t n; (n = wave->ReadData(buffer.data(), buffer.size())) > 0;) total += n;
+                EXPECT_LE(total, static_cast<int64_t>(damaged.size()));
+                CloseWave(ui, *wave);
+            }
+        } else {
+            ++refused;
+            EXPECT_EQ(ui.messages.size(), 1u);
+        }
+    }
+    EXPECT_GT(refused, 0);
 }
 
 } // namespace
