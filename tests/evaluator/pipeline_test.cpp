@@ -234,6 +234,42 @@ TEST_F(PipelineTest, EveryFailureShowsItsMessageAndSkipsOnlyThatCodec) {
     }
 }
 
+TEST_F(PipelineTest, FileFailuresShowTheWritersAndThePassesMessages) {
+    Start({"FAKEA"}, 160 * 3);
+    // A folder where the coded file should go.
+    fs::create_directories(world.TempFolder() + "FAKEA.~c0");
+    ev->ProcessSelectedCodecs();
+    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Cannot create coded file.", "FAKEA : Cannot create encoded file !"}));
+    EXPECT_EQ(a.control->encoderOpens, a.control->encoderCloses);
+    fs::remove(world.TempFolder() + "FAKEA.~c0");
+
+    // ... and where the decoded file should go.
+    fs::create_directories(world.TempFolder() + "FAKEA.~d0");
+    ui.messages.clear();
+    ev->ProcessSelectedCodecs();
+    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Cannot create file : " + world.TempFolder() + "FAKEA.~d0",
+                                                    "FAKEA : Cannot create decoded file !"}));
+    EXPECT_TRUE(Slot("FAKEA").failed);
+    fs::remove(world.TempFolder() + "FAKEA.~d0");
+
+    // The original went away after it was opened.
+    fs::remove(world.File("orig.wav"));
+    ui.messages.clear();
+    ev->ProcessSelectedCodecs();
+    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Cannot open file : " + world.File("orig.wav"),
+                                                    "FAKEA : Cannot open original file !"}));
+}
+
+TEST_F(PipelineTest, EncoderThatWritesNothingLeavesNothingToDecode) {
+    a.control->minFrame = a.control->maxFrame = 0;
+    Start({"FAKEA"}, 160 * 3);
+    ev->ProcessSelectedCodecs();
+    const std::string coded = world.TempFolder() + "FAKEA.~c0";
+    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{coded + " has no data.", "FAKEA : Cannot open encoded file !"}));
+    EXPECT_EQ(Slot("FAKEA").runBitRate, 0.0f);
+    EXPECT_FALSE(Slot("FAKEA").HasResults());
+}
+
 TEST_F(PipelineTest, CloseErrorsAreShownButThePassesSucceed) {
     a.control->closeStatus = 1;
     Start({"FAKEA"}, 160 * 2);

@@ -162,7 +162,8 @@ TEST_F(SessionTest, MessagesForFilesThatAreNotSessions) {
     Start();
     ui.messages.clear();
     EXPECT_FALSE(ev->OpenSession(world.File("none.qbl")));
-    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Could not open session file."});
+    EXPECT_FALSE(ev->OpenSession(world.TempFolder())); // a folder opens for reading, but is no file
+    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Could not open session file.", "Could not open session file."}));
 
     auto bytes = SessionBytes("o.wav", original, {{2041, "FAKEA"}});
     std::vector<uint8_t> noZero = bytes;
@@ -177,6 +178,14 @@ TEST_F(SessionTest, MessagesForFilesThatAreNotSessions) {
     EXPECT_FALSE(Open(badOriginal));
     ASSERT_EQ(ui.messages.size(), 2u);
     EXPECT_EQ(ui.messages[1].text, "Could not get original file properties.");
+    EXPECT_FALSE(ev->Original().Exists());
+}
+
+TEST_F(SessionTest, TemporaryOriginalThatCannotBeWritten) {
+    Start();
+    fs::create_directories(world.TempFolder() + "~t_ori.wav");
+    EXPECT_FALSE(Open(SessionBytes("o.wav", original, {{2041, "FAKEA"}})));
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Could not create original file."});
     EXPECT_FALSE(ev->Original().Exists());
 }
 
@@ -246,6 +255,9 @@ TEST_F(SessionTest, SaveFailures) {
     ui.messages.clear();
     EXPECT_FALSE(ev->SaveSession("/nonexistent-folder/s.qbl"));
     EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Could not create session file."});
+    ui.messages.clear();
+    EXPECT_FALSE(ev->SaveSession("/dev/full"));
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Could not write to session file."});
     fs::remove(world.File("speech.wav"));
     ui.messages.clear();
     EXPECT_FALSE(ev->SaveSession(world.File("s.qbl")));

@@ -278,7 +278,11 @@ TEST(CopyFileTest, CopiesAndReportsEachFailure) {
     EXPECT_EQ(ReadBytes(dir / "b"), content);
     EXPECT_FALSE(CopyFile(ui, dir / "a", "/nonexistent-folder/b"));
     EXPECT_FALSE(CopyFile(ui, dir / "missing", dir / "c"));
+    EXPECT_FALSE(CopyFile(ui, dir / "a", "/dev/full"));
+    EXPECT_FALSE(CopyFile(ui, dir.Path(), dir / "d")); // a folder is not a file to copy
     EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Could not write to destination file /nonexistent-folder/b.",
+                                                    "Could not open file to rename file.",
+                                                    "Could not write to destination file.",
                                                     "Could not open file to rename file."}));
 }
 
