@@ -54,7 +54,7 @@ TEST(Modes, OptionWordChoosesTheMode) {
         ASSERT_EQ(Frame::GetCodecData(CODEC_DIRECTION_ENCODER, kFormat, r.options, &f), CODEC_OK);
         EXPECT_EQ(f.codecId, r.id);
         EXPECT_EQ(f.maxCodedBytes, r.max);
-        EXPECT_EQ(f.minCodedBytes, r.min);
+        EXPECT_EQ(static_cast<float>(f.minCodedBytes), r.min); // a copy: the packed field is misaligned
         EXPECT_EQ(f.bitRate, r.rate);
         EXPECT_EQ(f.peakBitRate, r.rate);
         EXPECT_EQ(f.optionMask, r.mask);

@@ -1,4 +1,5 @@
-// libFuzzer entry: feeds arbitrary bytes to a variable-rate VT4864v6 decoder
+// libFuzzer entry (build with -DVNTR_FUZZ=ON and clang, run
+// tests/vt4864v6/vt4864v6_fuzz_decoder -max_total_time=600): feeds arbitrary bytes to a variable-rate VT4864v6 decoder
 // the way a caller does (portions of up to 24 bytes, unconsumed bytes carried
 // over), with the per-call offer taken from the input as well.
 #include "engine.hpp"

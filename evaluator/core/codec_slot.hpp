@@ -1,0 +1,82 @@
+// The evaluator's record of one codec library and of its last run.
+#pragma once
+
+#include <vntr/codec_api.h>
+#include <vntr/platform/dynlib.hpp>
+
+#include <array>
+#include <cstring>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vntr::evaluator {
+
+constexpr std::size_t kMaxSlots = 20;
+
+enum class InterfaceKind : uint16_t {
+    Standard = 0,  // the frame-by-frame codec interface
+    WholeFile = 1, // the older whole-file interface ("Codec Type" = "LPC")
+};
+
+// Objective quality of a decoded file against the input it was coded from.
+struct Quality {
+    bool valid = false;
+    int32_t delaySamples = 0;   // decoded lags the input by this many samples
+    uint32_t comparedSamples = 0;
+    double snrDb = 0;           // whole-file signal-to-noise ratio
+    double segmentalSnrDb = 0;  // mean of per-frame SNRs (20 ms frames, clamped to -10..35 dB)
+    double logSpectralDistanceDb = 0;
+};
+
+struct CodecSlot {
+    CodecInfo info{};
+    CodecFormat format{};
+    std::unique_ptr<platform::DynamicLibrary> library;
+    uint32_t encoderOptions = 0;
+    uint32_t decoderOptions = 0;
+    uint32_t formatFlags = 0;
+    int32_t sampleRate = 0;
+    uint32_t inputBytes = 0;
+    uint32_t codedBytes = 0;
+    uint32_t encodedInputBytes = 0;
+    uint32_t decodedCodedBytes = 0;
+    uint32_t codingTime = 0;   // raw ticks during a run, milliseconds after it
+    uint32_t decodingTime = 0; // likewise
+    int32_t downsampled = 0;
+    int32_t playing = 0;
+    int32_t selected = 0;
+    float runBitRate = 0;
+    float ratio = 0;
+    float codingLoad = 0;
+    float decodingLoad = 0;
+    std::array<char, 20> name{};
+    uint16_t blockAlign = 0;
+    InterfaceKind interfaceKind = InterfaceKind::Standard;
+    int16_t displaySlot = -1;
+
+    // Beyond the display: exact times and the outcome, for reports.
+    uint64_t codingMicros = 0;
+    uint64_t decodingMicros = 0;
+    bool failed = false; // a pass of the last run failed
+    Quality quality;
+
+    std::string Name() const { return std::string(name.data()); }
+    std::string ShortName() const {
+        return std::string(info.shortName, strnlen(info.shortName, sizeof info.shortName));
+    }
+    std::string Description() const {
+        return std::string(info.description, strnlen(info.description, sizeof info.description));
+    }
+    bool HasResults() const { return codedBytes != 0 && inputBytes != 0 && sampleRate != 0; }
+
+    // Forgets what the last original and run left: format, processing
+    // format, counters, times, the down-sampling mark and the statistics.
+    void ClearPerFileResults();
+    // Back to an empty slot: no library, no name, nothing selected.
+    void Reset();
+};
+
+using SlotTable = std::array<CodecSlot, kMaxSlots>;
+
+} // namespace vntr::evaluator

@@ -1,0 +1,176 @@
+// Finding the installed codec libraries in the registry, loading them, and
+// the user's per-codec preferences.
+#include "evaluator.hpp"
+#include "printf.hpp"
+
+#include <vntr/platform/paths.hpp>
+#include <vntr/platform/registry.hpp>
+
+#include <cstring>
+
+namespace vntr::evaluator {
+namespace {
+
+using platform::Hive;
+using platform::RegKey;
+using platform::RegStatus;
+
+constexpr const char *kMakerKey = "SOFTWARE\\Vantre";
+constexpr const char *kProductName = "QBL SDK";
+constexpr const char *kProductKey = "SOFTWARE\\Vantre\\QBL SDK";
+constexpr std::size_t kProductSearchBuffer = 144; // names up to 143 characters
+constexpr std::size_t kLibraryNameBuffer = 20;    // names up to 19 characters
+constexpr std::size_t kValueBuffer = 256;
+
+} // namespace
+
+uint16_t Evaluator::DiscoverCodecs() {
+    RegKey maker;
+    if (RegKey::Open(Hive::LocalMachine, kMakerKey, maker) != RegStatus::Ok) {
+        Error("ERROR IN INITIALIZATION : no codec installed !");
+        return 0;
+    }
+    bool found = false;
+    std::string name;
+    for (uint32_t i = 0;; ++i) {
+        const RegStatus s = maker.EnumKey(i, name, kProductSearchBuffer);
+        if (s == RegStatus::Ok && name == kProductName) found = true;
+        if (found || (s != RegStatus::Ok && s != RegStatus::MoreData)) break;
+    }
+    if (!found) {
+        Error("ERROR IN INITIALIZATION : missing SDK or Evaluator !");
+        return 0;
+    }
+    RegKey product;
+    if (maker.OpenSubKey(kProductName, product) != RegStatus::Ok) {
+        Error("ERROR IN INITIALIZATION : problem with the registry !");
+        return 0;
+    }
+
+    for (auto &slot : slots_) slot.Reset();
+    slotCount_ = 0;
+    for (uint32_t index = 0; slotCount_ < kMaxSlots; ++index) {
+        const RegStatus s = product.EnumKey(index, name, kLibraryNameBuffer);
+        if (s == RegStatus::NoMoreItems) break;
+        if (s != RegStatus::Ok) {
+            // A longer name, or a registry that stopped answering.
+            if (s == RegStatus::MoreData) continue;
+            break;
+        }
+        RegKey key;
+        if (product.OpenSubKey(name, key) != RegStatus::Ok) {
+            Error(Printf("ERROR IN INITIALIZATION : problem with the registry key : %s", name.c_str()));
+            continue;
+        }
+        const std::string path = platform::CodecDirectory(config_.systemRoot) + "/" + name + ".so";
+        auto library = platform::DynamicLibrary::Load(path);
+        if (!library) {
+            Error(Printf("ERROR IN INITIALIZATION : Failed to load library %s", name.c_str()));
+            continue;
+        }
+        CodecSlot &slot = slots_[slotCount_];
+        slot.library = std::move(library);
+        std::memcpy(slot.name.data(), name.c_str(), name.size() + 1);
+        std::string codecType;
+        slot.interfaceKind = key.QueryValue("Codec Type", codecType, kValueBuffer) == RegStatus::Ok && codecType == "LPC"
+                                 ? InterfaceKind::WholeFile
+                                 : InterfaceKind::Standard;
+        if (slot.interfaceKind == InterfaceKind::WholeFile) {
+            const std::string description = "Veltrane(TM) " + name + " Codec (8kHz)";
+            std::memcpy(slot.info.description, description.c_str(), description.size() + 1);
+        } else {
+            auto getInfo = slot.library->Bind<CodecGetInfoFn>(CODEC_ORD_GET_CODEC_INFO);
+            if (getInfo == nullptr) {
+                Error("Problem with the library " + name);
+                slot.Reset();
+                continue;
+            }
+            if (getInfo(&slot.info) != CODEC_OK) {
+                Error("Can't get information on library " + name);
+                slot.Reset();
+                continue;
+            }
+        }
+        slot.selected = 1;
+        ++slotCount_;
+    }
+    product.Close();
+    maker.Close();
+
+    if (slotCount_ == 0) {
+        for (auto &slot : slots_) slot.selected = 0;
+        Error("ERROR IN INITIALIZATION : missing SDK or Evaluator !");
+        selectedCount_ = 0;
+        return 0;
+    }
+
+    selectedCount_ = slotCount_;
+    RegKey user;
+    if (RegKey::Open(Hive::CurrentUser, kProductKey, user) == RegStatus::Ok) {
+        for (std::size_t i = 0; i < slotCount_; ++i) {
+            CodecSlot &slot = slots_[i];
+            RegKey prefs;
+            if (user.OpenSubKey(slot.Name(), prefs) != RegStatus::Ok) continue;
+            std::string value;
+            // The comparisons are exact: "yes" deselects.
+            if (prefs.QueryValue("Selected", value, kValueBuffer) == RegStatus::Ok && value != "YES") {
+                slot.selected = 0;
+                --selectedCount_;
+            }
+            if (prefs.QueryValue("Voice Activity Detection", value, kValueBuffer) == RegStatus::Ok && value == "ON") {
+                slot.encoderOptions |= 0x1;
+            }
+            if (prefs.QueryValue("Selected bitrate", value, kValueBuffer) == RegStatus::Ok) {
+                slot.encoderOptions |= value.compare(0, 4, "4800") == 0 && value.size() >= 4 ? CODEC_OPT_4800
+                                                                                              : CODEC_OPT_6400;
+            }
+            slot.decoderOptions = slot.encoderOptions;
+        }
+    }
+    AssignRowsInSlotOrder();
+    return slotCount_;
+}
+
+void Evaluator::AssignRowsInSlotOrder() {
+    int16_t row = 0;
+    for (std::size_t i = 0; i < kMaxSlots; ++i) {
+        slots_[i].displaySlot = i < slotCount_ && slots_[i].selected != 0 ? row++ : -1;
+    }
+}
+
+void Evaluator::SavePreferences() {
+    if (slotCount_ == 0) {
+        for (auto &slot : slots_) slot.selected = 0;
+        return;
+    }
+    RegKey user;
+    if (RegKey::Create(Hive::CurrentUser, kProductKey, user) != RegStatus::Ok) {
+        Error("PROBLEM IN REGISTRY : can't save preferences !");
+        return;
+    }
+    for (std::size_t i = 0; i < slotCount_; ++i) {
+        const CodecSlot &slot = slots_[i];
+        RegKey prefs;
+        if (user.CreateSubKey(slot.Name(), prefs) != RegStatus::Ok) {
+            Error(Printf("PROBLEM IN REGISTRY : can't save preferences for %s !", slot.Name().c_str()));
+            continue;
+        }
+        RegStatus last = prefs.SetValue("Description", slot.Description());
+        last = prefs.SetValue("Selected", slot.selected != 0 ? "YES" : "NO");
+        if ((slot.info.optionMask & 0x1) != 0) {
+            last = prefs.SetValue("Voice Activity Detection", (slot.encoderOptions & 0x1) != 0 ? "ON" : "OFF");
+        }
+        if ((slot.info.optionMask & (CODEC_OPT_4800 | CODEC_OPT_6400)) != 0) {
+            last = prefs.SetValue("Selected bitrate", (slot.encoderOptions & CODEC_OPT_4800) != 0 ? "4800" : "6400");
+        }
+        if (last != RegStatus::Ok) {
+            Error(Printf("PROBLEM IN REGISTRY : can't save preferences for %s !", slot.Name().c_str()));
+        }
+    }
+}
+
+void Evaluator::UnloadCodecs() {
+    for (std::size_t i = 0; i < slotCount_; ++i) slots_[i].library.reset();
+}
+
+} // namespace vntr::evaluator

@@ -1,0 +1,105 @@
+#include "evaluator.hpp"
+
+#include <vntr/platform/paths.hpp>
+
+namespace vntr::evaluator {
+namespace {
+
+// Swallows the messages of a repeated match.
+class SilentFrontend final : public Frontend {
+public:
+    void ShowMessage(const std::string &, MessageIcon, const std::string &) override {}
+    Answer AskQuestion(const std::string &, const std::string &, QuestionButtons) override { return Answer::No; }
+    void ShowProgress(const ProgressLines &) override {}
+    void PumpEvents() override {}
+};
+
+} // namespace
+
+Evaluator::Evaluator(Frontend &ui, EvaluatorConfig config) : ui_(ui), config_(std::move(config)) {
+    if (config_.systemRoot.empty()) config_.systemRoot = platform::SystemRoot().value_or("");
+    temp_.dir = config_.tempDir;
+    if (!temp_.dir.empty() && temp_.dir.back() != '/') temp_.dir += '/';
+}
+
+Evaluator::~Evaluator() = default;
+
+bool Evaluator::Startup() {
+    if (temp_.dir.empty()) {
+        const auto dir = platform::UserTempDirectory();
+        if (!dir) {
+            Error("Cannot create the temporary folder.");
+            return false;
+        }
+        temp_.dir = *dir;
+    }
+    temp_.DeleteAll();
+    DiscoverCodecs();
+    return true;
+}
+
+void Evaluator::Shutdown() {
+    temp_.DeleteAll();
+    SavePreferences();
+    UnloadCodecs();
+}
+
+std::string Evaluator::OriginalDisplayName() const {
+    return fromSession_ ? sessionOriginalName_ : original_.name;
+}
+
+void Evaluator::ClearOriginal() {
+    original_ = OriginalFile{};
+    fromSession_ = false;
+    sessionOriginalName_.clear();
+    downsampleMade_ = false;
+}
+
+void Evaluator::MatchCodecQuietly(CodecSlot &slot) {
+    SilentFrontend silent;
+    MatchCodec(silent, slot, original_);
+}
+
+bool Evaluator::OpenOriginalFile(const std::string &path) {
+    OriginalFile opened;
+    if (!OpenOriginal(ui_, path, opened)) {
+        ClearOriginal();
+        state_ = DisplayState::Idle;
+        ui_.ResultsChanged();
+        return false;
+    }
+    // A temporary original that is replaced goes with the other temporary files.
+    const bool keep = opened.path == temp_.Original();
+    temp_.DeleteAll(keep);
+    ClearOriginal();
+    original_ = opened;
+    unsavedSession_ = false;
+    for (std::size_t i = 0; i < slotCount_; ++i) {
+        if (slots_[i].selected == 0) continue;
+        slots_[i].ClearPerFileResults();
+        MatchCodec(ui_, slots_[i], original_);
+    }
+    state_ = DisplayState::Idle;
+    ui_.ResultsChanged();
+    return true;
+}
+
+void Evaluator::ApplySelection(const std::vector<bool> &selected) {
+    selectedCount_ = 0;
+    for (std::size_t i = 0; i < slotCount_; ++i) {
+        CodecSlot &slot = slots_[i];
+        const bool on = i < selected.size() && selected[i];
+        if (on) {
+            ++selectedCount_;
+            slot.selected = 1;
+            if (original_.Exists()) MatchCodec(ui_, slot, original_);
+        } else {
+            slot.selected = 0;
+            slot.ClearPerFileResults();
+        }
+    }
+    unsavedSession_ = false;
+    OrderResults();
+}
+
+} // namespace vntr::evaluator

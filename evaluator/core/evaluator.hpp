@@ -1,0 +1,115 @@
+// The evaluator's core: the codec slots, the current original, the
+// processing pipeline, discovery and preferences, sessions and the
+// temporary files, behind the Frontend interface.  No GUI dependency.
+#pragma once
+
+#include "codec_slot.hpp"
+#include "frontend.hpp"
+#include "temp_files.hpp"
+#include "wavefile.hpp"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vntr::evaluator {
+
+enum class DisplayState { Idle = 0, Results = 1, Processing = 2, Recording = 3 };
+
+struct EvaluatorConfig {
+    std::string systemRoot;    // empty: the platform's system root
+    std::string tempDir;       // empty: the per-user temporary folder
+    bool measureQuality = true; // SNR, segmental SNR and spectral distance after each decode
+};
+
+class Evaluator {
+public:
+    explicit Evaluator(Frontend &ui, EvaluatorConfig config = {});
+    ~Evaluator();
+    Evaluator(const Evaluator &) = delete;
+    Evaluator &operator=(const Evaluator &) = delete;
+
+    // ---- Start-up and shutdown ----------------------------------------------
+    // Finds the temporary folder, deletes leftovers, discovers the codecs and
+    // restores the preferences.  False when there is no temporary folder.
+    bool Startup();
+    // Writes the preferences, deletes the temporary files, unloads the codecs.
+    void Shutdown();
+
+    // ---- Discovery and preferences -------------------------------------------
+    uint16_t DiscoverCodecs();
+    void SavePreferences();
+    void UnloadCodecs();
+
+    // ---- The original ---------------------------------------------------------
+    // Opens an original: checks it, deletes the temporary files, clears and
+    // matches every selected codec.  False (with its message shown) on failure.
+    bool OpenOriginalFile(const std::string &path);
+    // Replaces the selection: clears the deselected codecs' results and
+    // matches the selected ones to the current original.
+    void ApplySelection(const std::vector<bool> &selected);
+
+    // ---- Processing ---------------------------------------------------------------
+    void ProcessSelectedCodecs();
+    void ProcessCodec(std::size_t index);
+    bool EncodePass(const std::string &inputPath, const std::string &codedPath, CodecSlot &slot);
+    bool DecodePass(const std::string &codedPath, const std::string &decodedPath, CodecSlot &slot);
+    // Display rows by bit rate (ties keep slot order); playing flags cleared.
+    void OrderResults();
+    // The break question; Yes sets the cancel flag.
+    bool ConfirmCancel();
+    void RequestCancel() { cancel_ = true; }
+    bool Cancelled() const { return cancel_; }
+
+    // ---- Sessions --------------------------------------------------------------------
+    bool SaveSession(const std::string &path);
+    bool OpenSession(const std::string &path);
+
+    // ---- State -----------------------------------------------------------------------
+    SlotTable &Slots() { return slots_; }
+    const SlotTable &Slots() const { return slots_; }
+    uint16_t SlotCount() const { return slotCount_; }
+    uint16_t SelectedCount() const { return selectedCount_; }
+    const OriginalFile &Original() const { return original_; }
+    // The name shown for the original: the stored name of a session's
+    // original, else the file name.
+    std::string OriginalDisplayName() const;
+    bool OriginalFromSession() const { return fromSession_; }
+    bool UnsavedSession() const { return unsavedSession_; }
+    DisplayState State() const { return state_; }
+    const TempFiles &Temp() const { return temp_; }
+    const std::string &SystemRootPath() const { return config_.systemRoot; }
+    // Index of the slot being processed, -1 when none.
+    int CurrentSlot() const { return currentSlot_; }
+    ProgressLines Progress() const;
+
+private:
+    void Error(const std::string &text);
+    void CodecError(const CodecSlot &slot, const std::string &text);
+    void Pump();
+    void ShowProgressNow();
+    void AssignRowsInSlotOrder();
+    void ClearOriginal();
+    // Matching again after results were cleared; its messages were shown before.
+    void MatchCodecQuietly(CodecSlot &slot);
+    bool ReadSessionCodecs(class SessionReader &reader);
+
+    Frontend &ui_;
+    EvaluatorConfig config_;
+    TempFiles temp_;
+    SlotTable slots_;
+    uint16_t slotCount_ = 0;
+    uint16_t selectedCount_ = 0;
+    OriginalFile original_;
+    std::string sessionOriginalName_;
+    bool fromSession_ = false;
+    bool downsampleMade_ = false;
+    bool unsavedSession_ = false;
+    bool cancel_ = false;
+    DisplayState state_ = DisplayState::Idle;
+    int currentSlot_ = -1;
+    std::string statusText_;
+    uint64_t lastProgressMs_ = 0;
+};
+
+} // namespace vntr::evaluator

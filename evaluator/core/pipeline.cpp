@@ -1,0 +1,450 @@
+// The process command: every selected codec encodes the original into a
+// coded file and decodes that into a wave file, timed call by call.
+#include "downsample.hpp"
+#include "evaluator.hpp"
+#include "pipeline.hpp"
+#include "printf.hpp"
+#include "quality.hpp"
+
+#include <vntr/platform/clock.hpp>
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace vntr::evaluator {
+namespace {
+
+using platform::FourCC;
+using platform::RiffChunk;
+using platform::RiffResult;
+
+// The entry points of one pass, bound by ordinal.
+struct EncoderCalls {
+    CodecOpenFn open = nullptr;
+    CodecEncodeFn encode = nullptr;
+    CodecCloseFn close = nullptr;
+    CodecErrorStringFn errorString = nullptr;
+};
+struct DecoderCalls {
+    CodecOpenFn open = nullptr;
+    CodecDecodeFn decode = nullptr;
+    CodecCloseFn close = nullptr;
+    CodecErrorStringFn errorString = nullptr;
+};
+
+std::string StatusText(CodecErrorStringFn errorString, CodecStatus status) {
+    const char *text = errorString(status);
+    return text != nullptr ? text : "";
+}
+
+// Allocates a pass's buffer; false when memory is short.
+bool Allocate(std::vector<unsigned char> &buffer, std::size_t bytes) {
+    try {
+        buffer.assign(bytes, 0);
+        return true;
+    } catch (const std::bad_alloc &) {
+        buffer.clear();
+        return false;
+    }
+}
+
+} // namespace
+
+void Evaluator::Error(const std::string &text) { ui_.ShowMessage(kErrorTitle, MessageIcon::Error, text); }
+
+void Evaluator::CodecError(const CodecSlot &slot, const std::string &text) { Error(slot.ShortName() + text); }
+
+ProgressLines Evaluator::Progress() const {
+    ProgressLines lines;
+    lines.status = statusText_;
+    if (currentSlot_ >= 0) {
+        lines.coding = CodingProgressLine(slots_[static_cast<std::size_t>(currentSlot_)]);
+        lines.decoding = DecodingProgressLine(slots_[static_cast<std::size_t>(currentSlot_)]);
+    }
+    return lines;
+}
+
+void Evaluator::ShowProgressNow() {
+    lastProgressMs_ = platform::MonotonicMs();
+    ui_.ShowProgress(Progress());
+}
+
+// After every frame: let the front end dispatch its events, redraw the
+// progress lines every 200 ms, and note a stop request.
+void Evaluator::Pump() {
+    ui_.PumpEvents();
+    if (ui_.CancelRequested()) cancel_ = true;
+    if (platform::MonotonicMs() - lastProgressMs_ >= 200) ShowProgressNow();
+}
+
+bool Evaluator::ConfirmCancel() {
+    if (ui_.AskQuestion(kQuestionTitle, "Are you sure you want to cancel the processing?", QuestionButtons::YesNo) ==
+        Answer::Yes) {
+        cancel_ = true;
+    }
+    return cancel_;
+}
+
+bool Evaluator::EncodePass(const std::string &inputPath, const std::string &codedPath, CodecSlot &slot) {
+    // 1. The input.
+    auto input = OpenWaveForReading(ui_, inputPath);
+    if (!input) {
+        CodecError(slot, " : Cannot open original file !");
+        return false;
+    }
+    slot.inputBytes = input->sub.size;
+    auto closeInput = [&] {
+        if (input->file && !CloseWave(ui_, *input)) CodecError(slot, " : Cannot close original file !");
+    };
+
+    // 2. The entry points.
+    EncoderCalls calls;
+    if (slot.library) {
+        calls.open = slot.library->Bind<CodecOpenFn>(CODEC_ORD_OPEN_ENCODER);
+        calls.encode = slot.library->Bind<CodecEncodeFn>(CODEC_ORD_ENCODE);
+        calls.close = slot.library->Bind<CodecCloseFn>(CODEC_ORD_CLOSE_ENCODER);
+        calls.errorString = slot.library->Bind<CodecErrorStringFn>(CODEC_ORD_GET_ERROR_STRING);
+    }
+    if (!calls.open || !calls.encode || !calls.close || !calls.errorString) {
+        CodecError(slot, " : Unable to locate DLL's functions !");
+        closeInput();
+        return false;
+    }
+
+    // 3. The encoder.
+    if (const CodecStatus s = calls.open(slot.formatFlags, slot.encoderOptions, &slot.format); s != CODEC_OK) {
+        CodecError(slot, " : Cannot initialize encoding engine. " + StatusText(calls.errorString, s));
+        closeInput();
+        return false;
+    }
+    const CodecHandle handle = slot.format.handle;
+    // After a failure in the middle of the pass the engine is closed too, so
+    // that no state block is left behind.
+    auto closeEngineQuietly = [&] { calls.close(handle); };
+
+    // 4. The coded file: RIFF WAVE with `fmt `, `fact` and an open `data` chunk.
+    OpenWave coded;
+    coded.file = platform::RiffFile::Open(codedPath, platform::RiffFile::Mode::Create);
+    bool created = coded.file != nullptr;
+    if (created) {
+        coded.riff.formType = FourCC("WAVE");
+        RiffChunk fmt;
+        fmt.id = FourCC("fmt ");
+        RiffChunk fact;
+        fact.id = FourCC("fact");
+        const auto fmtBytes = CodedFormatChunk(slot);
+        const uint32_t frames = slot.blockAlign != 0 ? slot.inputBytes / slot.blockAlign : 0;
+        const unsigned char factBytes[4] = {static_cast<unsigned char>(frames), static_cast<unsigned char>(frames >> 8),
+                                            static_cast<unsigned char>(frames >> 16),
+                                            static_cast<unsigned char>(frames >> 24)};
+        created = coded.file->CreateChunk(coded.riff, true) == RiffResult::Ok &&
+                  coded.file->CreateChunk(fmt) == RiffResult::Ok &&
+                  coded.file->Write(fmtBytes.data(), fmtBytes.size()) == static_cast<int64_t>(fmtBytes.size());
+        if (created && coded.file->Ascend(fmt) != RiffResult::Ok) Error("Cannot ascend coded file.");
+        created = created && coded.file->CreateChunk(fact) == RiffResult::Ok &&
+                  coded.file->Write(factBytes, 4) == 4;
+        if (created && coded.file->Ascend(fact) != RiffResult::Ok) Error("Cannot ascend coded file.");
+        coded.sub.id = FourCC("data");
+        created = created && coded.file->CreateChunk(coded.sub) == RiffResult::Ok;
+        if (!created) {
+            if (coded.file->Close()) {
+                Error("Cannot create coded file.");
+            } else {
+                Error("Cannot close file, possible loss of information !");
+            }
+            coded.file.reset();
+        }
+    } else {
+        Error("Cannot create coded file.");
+    }
+    if (!created) {
+        CodecError(slot, " : Cannot create encoded file !");
+        closeInput();
+        closeEngineQuietly();
+        return false;
+    }
+    auto closeCoded = [&] {
+        if (coded.file && !CloseWave(ui_, coded)) {
+            CodecError(slot, " : Cannot close encoded file, possible loss of information !");
+        }
+    };
+    auto failMidway = [&] {
+        closeInput();
+        closeCoded();
+        closeEngineQuietly();
+        return false;
+    };
+
+    // 5. Buffers sized from the format.
+    const uint16_t frameBytes = slot.format.frameBytes;
+    const uint16_t maxCoded = slot.format.maxCodedBytes;
+    std::vector<unsigned char> pcm;
+    std::vector<unsigned char> out;
+    if (!Allocate(pcm, frameBytes) || !Allocate(out, maxCoded)) {
+        CodecError(slot, " : Memory allocation error : insufficient memory.");
+        return failMidway();
+    }
+    if (frameBytes == 0) {
+        // An engine that takes no input per frame would never reach the end.
+        CodecError(slot, " : Error running encoder. " + StatusText(calls.errorString, CODEC_ERR_GENERAL));
+        return failMidway();
+    }
+
+    // 6, 7. The frames.
+    slot.codedBytes = 0;
+    slot.encodedInputBytes = 0;
+    slot.codingTime = 0;
+    slot.codingMicros = 0;
+    auto encodeOnce = [&](uint16_t inCount) -> bool {
+        uint16_t inBytes = inCount;
+        uint16_t outBytes = maxCoded;
+        const uint32_t start = platform::TimeStamp();
+        slot.codingTime -= start;
+        const CodecStatus s = calls.encode(handle, 0, pcm.data(), &inBytes, out.data(), &outBytes);
+        const uint32_t stop = platform::TimeStamp();
+        slot.codingTime += stop;
+        slot.codingMicros += static_cast<uint32_t>(stop - start);
+        if (s == CODEC_OK && outBytes > maxCoded) {
+            // More than the buffer holds: the engine wrote past it or lies.
+            CodecError(slot, " : Error running encoder. " + StatusText(calls.errorString, CODEC_ERR_GENERAL));
+            return false;
+        }
+        if (s != CODEC_OK) {
+            CodecError(slot, " : Error running encoder. " + StatusText(calls.errorString, s));
+            return false;
+        }
+        if (inCount != CODEC_END_OF_STREAM) slot.encodedInputBytes += inBytes;
+        if (coded.WriteData(out.data(), outBytes) != outBytes) {
+            CodecError(slot, " : Cannot write into encoded file.");
+            return false;
+        }
+        slot.codedBytes += outBytes;
+        return true;
+    };
+    while (input->ReadData(pcm.data(), frameBytes) == frameBytes) {
+        if (!encodeOnce(frameBytes)) return failMidway();
+        Pump();
+    }
+
+    // 8. The flush call of the encoders that hold samples back.
+    if (NeedsFlush(slot.format.codecId)) {
+        std::memset(pcm.data(), 0, pcm.size());
+        if (!encodeOnce(CODEC_END_OF_STREAM)) return failMidway();
+    }
+
+    // 9. Close, count, close the engine.
+    closeInput();
+    closeCoded();
+    ComputeCodingStats(slot);
+    if (const CodecStatus s = calls.close(handle); s != CODEC_OK) {
+        CodecError(slot, " : Cannot close encoding engine. " + StatusText(calls.errorString, s));
+    }
+    return true;
+}
+
+bool Evaluator::DecodePass(const std::string &codedPath, const std::string &decodedPath, CodecSlot &slot) {
+    // 1. The decoded file's format.
+    PcmFormat pcmFormat;
+    const uint32_t f = slot.formatFlags;
+    pcmFormat.channels = (f & CODEC_FMT_MONO) != 0 ? 1 : (f & CODEC_FMT_STEREO) != 0 ? 2 : 0;
+    pcmFormat.bitsPerSample = (f & CODEC_FMT_8BIT) != 0 ? 8 : (f & CODEC_FMT_16BIT) != 0 ? 16 : 0;
+    pcmFormat.samplesPerSec = static_cast<uint32_t>(slot.sampleRate);
+    pcmFormat.avgBytesPerSec = static_cast<uint32_t>(slot.blockAlign) * static_cast<uint32_t>(slot.sampleRate);
+    pcmFormat.blockAlign = slot.blockAlign;
+
+    // 2, 3. The coded input and the decoded output.
+    auto coded = OpenWaveForReading(ui_, codedPath);
+    if (!coded) {
+        CodecError(slot, " : Cannot open encoded file !");
+        return false;
+    }
+    slot.codedBytes = coded->sub.size;
+    auto closeCoded = [&] {
+        if (coded->file && !CloseWave(ui_, *coded)) {
+            CodecError(slot, " : Cannot close encoded file, possible loss of information !");
+        }
+    };
+    auto decoded = CreateWaveForWriting(ui_, decodedPath, pcmFormat);
+    if (!decoded) {
+        CodecError(slot, " : Cannot create decoded file !");
+        closeCoded();
+        return false;
+    }
+    auto closeBoth = [&] {
+        closeCoded();
+        if (decoded->file && !CloseWave(ui_, *decoded)) {
+            CodecError(slot, " : Cannot close decoded file, possible loss of information !");
+        }
+    };
+
+    // 4. The entry points.
+    DecoderCalls calls;
+    if (slot.library) {
+        calls.open = slot.library->Bind<CodecOpenFn>(CODEC_ORD_OPEN_DECODER);
+        calls.decode = slot.library->Bind<CodecDecodeFn>(CODEC_ORD_DECODE);
+        calls.close = slot.library->Bind<CodecCloseFn>(CODEC_ORD_CLOSE_DECODER);
+        calls.errorString = slot.library->Bind<CodecErrorStringFn>(CODEC_ORD_GET_ERROR_STRING);
+    }
+    if (!calls.open || !calls.decode || !calls.close || !calls.errorString) {
+        CodecError(slot, " : Unable to locate DLL's functions !");
+        closeBoth();
+        return false;
+    }
+
+    // 5. The decoder.
+    if (const CodecStatus s = calls.open(slot.formatFlags, slot.decoderOptions, &slot.format); s != CODEC_OK) {
+        CodecError(slot, " : Cannot initialize decoding engine. " + StatusText(calls.errorString, s));
+        closeBoth();
+        return false;
+    }
+    const CodecHandle handle = slot.format.handle;
+
+    // 6. Buffers.
+    const uint16_t frameBytes = slot.format.frameBytes;
+    const uint16_t capacity = DecoderReadSize(slot.format);
+    std::vector<unsigned char> pcm;
+    std::vector<unsigned char> in;
+    if (!Allocate(pcm, frameBytes) || !Allocate(in, capacity)) {
+        CodecError(slot, " : Memory allocation error : insufficient memory.");
+        calls.close(handle);
+        closeBoth();
+        return false;
+    }
+
+    // 7, 8. The frames: unconsumed bytes are carried to the front of the
+    // buffer, and the next read tops it up to the full read size again.
+    slot.decodingTime = 0;
+    slot.decodingMicros = 0;
+    slot.decodedCodedBytes = 0;
+    std::size_t carried = 0;
+    std::size_t readSize = capacity;
+    bool ok = true;
+    while (true) {
+        const int64_t got = coded->ReadData(in.data() + carried, readSize);
+        const std::size_t read = got > 0 ? static_cast<std::size_t>(got) : 0;
+        if (read == 0 && carried == 0) break;
+        const std::size_t given = read + carried;
+        uint16_t inBytes = static_cast<uint16_t>(given);
+        uint16_t outBytes = frameBytes;
+        const uint32_t start = platform::TimeStamp();
+        slot.decodingTime -= start;
+        CodecStatus s = calls.decode(handle, 0, in.data(), &inBytes, pcm.data(), &outBytes);
+        const uint32_t stop = platform::TimeStamp();
+        slot.decodingTime += stop;
+        slot.decodingMicros += static_cast<uint32_t>(stop - start);
+        if (s == CODEC_ERR_NEED_DATA) break;
+        // A decoder that claims more than it was given or than the buffer
+        // holds is treated as failing, not trusted.
+        if (s == CODEC_OK && (inBytes > given || outBytes > frameBytes)) s = CODEC_ERR_GENERAL;
+        if (s != CODEC_OK) {
+            CodecError(slot, " : Error running decoder. " + StatusText(calls.errorString, s));
+            ok = false;
+            break;
+        }
+        slot.decodedCodedBytes += inBytes;
+        if (decoded->WriteData(pcm.data(), outBytes) != outBytes) {
+            CodecError(slot, " : Can't write into decoded file.");
+            ok = false;
+            break;
+        }
+        if (inBytes < given) {
+            carried = given - inBytes;
+            std::memmove(in.data(), in.data() + inBytes, carried);
+            readSize = inBytes;
+            // Nothing consumed and nothing new to read: no call can progress.
+            if (inBytes == 0 && read == 0) break;
+        } else {
+            carried = 0;
+            readSize = capacity;
+        }
+        Pump();
+    }
+
+    // 9, 10.
+    ComputeDecodingStats(slot);
+    if (const CodecStatus s = calls.close(handle); s != CODEC_OK && ok) {
+        CodecError(slot, " : Cannot close decoding engine. " + StatusText(calls.errorString, s));
+    }
+    closeBoth();
+    return ok;
+}
+
+void Evaluator::ProcessCodec(std::size_t index) {
+    CodecSlot &slot = slots_[index];
+    if (slot.selected == 0 || slot.formatFlags == 0) return;
+    const std::string name = slot.Name();
+    const std::string codedPath = temp_.Coded(name);
+    const std::string decodedPath = temp_.Decoded(name);
+    std::string inputPath = original_.path;
+    if (slot.downsampled != 0) {
+        if (!downsampleMade_) {
+            downsampleMade_ = true;
+            DownsampleOriginal(ui_, original_.path, temp_.Downsampled());
+        }
+        inputPath = temp_.Downsampled();
+    }
+    statusText_ = Printf("Processing algorithm %s:", name.c_str());
+    currentSlot_ = static_cast<int>(index);
+    slot.encodedInputBytes = 0;
+    slot.decodedCodedBytes = 0;
+    slot.failed = false;
+    slot.quality = Quality{};
+    ui_.ResultsChanged();
+    ShowProgressNow();
+
+    if (slot.interfaceKind == InterfaceKind::Standard) {
+        bool ok = EncodePass(inputPath, codedPath, slot);
+        if (ok && !cancel_) {
+            ok = DecodePass(codedPath, decodedPath, slot);
+            if (ok && config_.measureQuality) slot.quality = MeasureQuality(inputPath, decodedPath);
+        }
+        slot.failed = !ok;
+    } else if (slot.formatFlags == 0x12102u) {
+        // No library of the suite uses the whole-file interface and its calls
+        // have no fixed argument lists, so such a library cannot be run.
+        CodecError(slot, " : Unable to locate DLL's functions !");
+        slot.failed = true;
+    }
+    ShowProgressNow();
+    currentSlot_ = -1;
+}
+
+void Evaluator::OrderResults() {
+    OrderByBitRate(slots_, slotCount_);
+    ui_.ResultsChanged();
+}
+
+void Evaluator::ProcessSelectedCodecs() {
+    bool any = false;
+    for (std::size_t i = 0; i < slotCount_; ++i) any = any || slots_[i].selected != 0;
+    if (!any) {
+        Error("No codec selected. Before processing, select which codecs to use in Options|Select Codecs.");
+        return;
+    }
+    cancel_ = false;
+    state_ = DisplayState::Processing;
+    ui_.ResultsChanged();
+    for (std::size_t i = 0; i < slotCount_ && !cancel_; ++i) ProcessCodec(i);
+    statusText_.clear();
+    if (cancel_) {
+        state_ = DisplayState::Idle;
+        // The temporary original is the current original: it stays.
+        temp_.DeleteAll(/*keepOriginal=*/true);
+        downsampleMade_ = false;
+        for (std::size_t i = 0; i < slotCount_; ++i) slots_[i].ClearPerFileResults();
+        // The processing formats went with the results; match again so that
+        // the next run has them.
+        if (original_.Exists()) {
+            for (std::size_t i = 0; i < slotCount_; ++i) {
+                if (slots_[i].selected != 0) MatchCodecQuietly(slots_[i]);
+            }
+        }
+    } else {
+        state_ = DisplayState::Results;
+        unsavedSession_ = true;
+    }
+    OrderResults();
+}
+
+} // namespace vntr::evaluator

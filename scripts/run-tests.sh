@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs every test.
+#   run-tests.sh             the normal build (build/)
+#   run-tests.sh --sanitize  with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+if [ "${1:-}" = "--sanitize" ]; then
+  dir=$root/build-asan
+  "$root/scripts/build.sh" "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVNTR_SANITIZE=ON -DVNTR_BUILD_BENCH=OFF
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+else
+  dir=$root/build
+  "$root/scripts/build.sh" "$dir" -DCMAKE_BUILD_TYPE=Release
+fi
+ctest --test-dir "$dir" -j"$(nproc)" --output-on-failure --timeout 600

@@ -1,0 +1,30 @@
+// Where the tests find the staged codec libraries and the real recordings.
+#pragma once
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace vntr::test {
+
+// The codec libraries this build made, by short name.
+inline std::vector<std::string> BuiltCodecLibraries() {
+    std::vector<std::string> names;
+    std::stringstream list(VNTR_TEST_CODEC_NAMES);
+    for (std::string name; std::getline(list, name, ';');)
+        if (!name.empty()) names.push_back(name);
+    return names;
+}
+
+inline std::string CodecLibraryPath(const std::string &name) {
+    return std::string(VNTR_TEST_CODEC_DIR) + "/" + name + ".so";
+}
+
+// A recording from codec2-examples (8000 Hz, 16-bit raw); empty when absent.
+inline std::string SpeechRecording(const std::string &name = "kristoff") {
+    const std::string path = "/usr/share/codec2/raw/" + name + ".raw";
+    return std::filesystem::exists(path) ? path : std::string();
+}
+
+} // namespace vntr::test
