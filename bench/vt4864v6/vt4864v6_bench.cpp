@@ -1,7 +1,8 @@
 // Speed of VT4864v6 in multiples of real time, through the same codec frame
 // the library exports: the counter "xRealTime" is seconds of speech coded per
-// second of one core.  Speech: codec2-examples' kristoff.raw or cq_ref.raw
+// second of one core; "allocs_per_frame" must stay 0.  Speech: codec2-examples' kristoff.raw or cq_ref.raw
 // when installed, otherwise a synthetic speech-like signal.
+#include "alloc_counter.hpp"
 #include "engine.hpp"
 
 #include <benchmark/benchmark.h>
@@ -62,13 +63,16 @@ void Encode(benchmark::State &state, uint32_t options) {
     Frame::OpenEncoder(kFormat, options, &enc);
     std::size_t f = 0;
     uint8_t out[24];
+    const uint64_t allocsBefore = vntr::bench::AllocationCount();
     for (auto _ : state) {
         uint16_t in = 480, outBytes = sizeof out;
         Frame::Encode(enc.handle, 0, &pcm[f], &in, out, &outBytes);
         benchmark::DoNotOptimize(out);
         f = f + 480 <= pcm.size() ? f + 240 : 0;
     }
+    const double allocs = static_cast<double>(vntr::bench::AllocationCount() - allocsBefore);
     Frame::CloseEncoder(enc.handle);
+    state.counters["allocs_per_frame"] = allocs / static_cast<double>(state.iterations());
     state.counters["xRealTime"] = benchmark::Counter(0.03 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
@@ -79,13 +83,16 @@ void Decode(benchmark::State &state, uint32_t options) {
     Frame::OpenDecoder(kFormat, options, &dec);
     std::size_t pos = 0;
     int16_t pcm[240];
+    const uint64_t allocsBefore = vntr::bench::AllocationCount();
     for (auto _ : state) {
         uint16_t in = static_cast<uint16_t>(frameBytes), outBytes = sizeof pcm;
         Frame::Decode(dec.handle, 0, &coded[pos], &in, pcm, &outBytes);
         benchmark::DoNotOptimize(pcm);
         pos = pos + 2 * frameBytes <= coded.size() ? pos + frameBytes : 0;
     }
+    const double allocs = static_cast<double>(vntr::bench::AllocationCount() - allocsBefore);
     Frame::CloseDecoder(dec.handle);
+    state.counters["allocs_per_frame"] = allocs / static_cast<double>(state.iterations());
     state.counters["xRealTime"] = benchmark::Counter(0.03 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -61,6 +62,23 @@ TEST(PredictorCodebook, PublishedEntriesSitAtTheirIndices) {
     // The search rows are derived from the taps.
     EXPECT_FLOAT_EQ(kPredictorCodebook.search[5 + 3][2], static_cast<float>(-0.5 * entry2[3] * entry2[3]));
     EXPECT_FLOAT_EQ(kPredictorCodebook.search[10 + 5][2], static_cast<float>(-entry2[3] * entry2[2]));
+}
+
+TEST(PredictorCodebook, EveryEntryStaysWithinTheGainRange) {
+    // Tap sums from -0.80 to 1.86 and no tap above 1.5: larger gains would let
+    // the decoder's dither and any mismatch of its past excitation grow.
+    double highest = 0.0;
+    for (int e = 0; e < kPredictorEntries; ++e) {
+        double sum = 0.0;
+        for (int j = 0; j < kPredictorTaps; ++j) {
+            EXPECT_LE(std::fabs(kPredictorCodebook.taps[e][j]), 1.5) << e;
+            sum += kPredictorCodebook.taps[e][j];
+        }
+        EXPECT_GE(sum, -0.80 - 1e-6) << e;
+        EXPECT_LE(sum, 1.86 + 1e-6) << e;
+        highest = std::max(highest, sum);
+    }
+    EXPECT_GT(highest, 1.0); // voiced speech needs gains near and above 1
 }
 
 TEST(Pulses, PositionWordFieldsChainFromTheGridPulse) {

@@ -30,13 +30,23 @@ int FindDelay(const std::vector<int16_t> &original, const std::vector<int16_t> &
     return best;
 }
 
-Measures Measure(const std::vector<int16_t> &original, const std::vector<int16_t> &decoded, int delay) {
+Measures Measure(const std::vector<int16_t> &original, const std::vector<int16_t> &decoded, int delay,
+                 bool matchLevel) {
     Measures m;
     m.delay = delay;
     const std::size_t shift = static_cast<std::size_t>(delay);
     const std::size_t n = decoded.size() > shift ? std::min(original.size(), decoded.size() - shift) : 0;
+    {
+        double xy = 0.0, yy = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            xy += static_cast<double>(original[i]) * decoded[i + shift];
+            yy += static_cast<double>(decoded[i + shift]) * decoded[i + shift];
+        }
+        m.gain = yy > 0.0 ? xy / yy : 1.0;
+    }
+    const double scale = matchLevel ? m.gain : 1.0;
     auto x = [&](std::size_t i) { return static_cast<double>(original[i]); };
-    auto y = [&](std::size_t i) { return static_cast<double>(decoded[i + shift]); };
+    auto y = [&](std::size_t i) { return scale * static_cast<double>(decoded[i + shift]); };
 
     double signal = 0.0;
     double noise = 0.0;

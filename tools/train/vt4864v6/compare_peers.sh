@@ -5,12 +5,17 @@
 # log-spectral distance in dB).  Judge on files the tables were not trained
 # on, e.g. the codec2-examples recordings hts1a hts2a morig forig big_dog vk5qi.
 #
-#   compare_peers.sh BUILD_DIR OUT_DIR FILE...      (FILE: 8 kHz .wav or raw 16-bit)
+#   compare_peers.sh [--match-level] BUILD_DIR OUT_DIR FILE...   (FILE: 8 kHz .wav or raw 16-bit)
+#
+# --match-level scales each decoded file by its least-squares gain before
+# measuring (perceptual measures align levels the same way).
 #
 # Peers: G.723.1 at 6.3 kbit/s (ffmpeg's g723_1), Speex narrowband quality 2
 # (5.95 kbit/s, speexenc/speexdec), Codec2 3200 (c2enc/c2dec).  Decoded files
 # are kept in OUT_DIR for listening and spectrograms.
 set -euo pipefail
+level=()
+if [[ ${1:-} == --match-level ]]; then level=(--match-level); shift; fi
 build=$1; out=$2; shift 2
 mkdir -p "$out"
 code=$build/tools/train/vt4864v6/vt4864v6_code_file
@@ -19,7 +24,7 @@ codecs="vt6400 vt4800 g723_6300 speex_5950 codec2_3200"
 declare -A sum_snr sum_seg sum_lsd
 for c in $codecs; do sum_snr[$c]=0; sum_seg[$c]=0; sum_lsd[$c]=0; done
 n=0
-printf "%-10s %-12s %8s %8s %8s %6s\n" file codec SNR segSNR LSD delay
+printf "%-10s %-12s %8s %8s %8s %6s %6s\n" file codec SNR segSNR LSD delay gain
 for f in "$@"; do
   name=$(basename "${f%.*}")
   wav=$out/$name.wav
@@ -35,9 +40,9 @@ for f in "$@"; do
   c2dec 3200 "$out/$name.c2" "$out/${name}_c2.raw" 2>/dev/null
   sox -t raw -r 8000 -e signed -b 16 -c 1 "$out/${name}_c2.raw" "$out/${name}_codec2_3200.wav"
   for c in $codecs; do
-    read -r d snr seg lsd < <("$measure" "$wav" "$out/${name}_$c.wav" --json |
-      sed -E 's/.*"delay": ([-0-9]+), "snr": ([-0-9.]+), "segsnr": ([-0-9.]+), "lsd": ([-0-9.]+).*/\1 \2 \3 \4/')
-    printf "%-10s %-12s %8.2f %8.2f %8.2f %6d\n" "$name" "$c" "$snr" "$seg" "$lsd" "$d"
+    read -r d snr seg lsd gain < <("$measure" "$wav" "$out/${name}_$c.wav" --json "${level[@]}" |
+      sed -E 's/.*"delay": ([-0-9]+), "snr": ([-0-9.]+), "segsnr": ([-0-9.]+), "lsd": ([-0-9.]+), "gain": ([-0-9.]+).*/\1 \2 \3 \4 \5/')
+    printf "%-10s %-12s %8.2f %8.2f %8.2f %6d %6.3f\n" "$name" "$c" "$snr" "$seg" "$lsd" "$d" "$gain"
     sum_snr[$c]=$(echo "${sum_snr[$c]} + $snr" | bc -l)
     sum_seg[$c]=$(echo "${sum_seg[$c]} + $seg" | bc -l)
     sum_lsd[$c]=$(echo "${sum_lsd[$c]} + $lsd" | bc -l)

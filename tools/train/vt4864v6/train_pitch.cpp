@@ -118,6 +118,53 @@ bool Solve5(double a[5][5], double b[5], double x[5]) {
     return true;
 }
 
+// Cells with fewer members are reseeded: their statistics cannot pin five taps down.
+constexpr int kMinMembers = 10;
+
+// Every entry keeps a tap sum within the range of the published entries'
+// codebook (-0.80 .. 1.86) and no tap above 1.5 in magnitude.  A cell fed by
+// onsets, where the past excitation is faint, would otherwise ask for gains of
+// ten and more - harmless to the encoder, but in the decoder they would
+// amplify the dither and any mismatch of the past excitation.
+bool WithinRange(const double *b) {
+    double sum = 0.0;
+    for (int j = 0; j < 5; ++j) {
+        if (std::fabs(b[j]) > 1.5) return false;
+        sum += b[j];
+    }
+    return sum >= -0.80 && sum <= 1.86;
+}
+
+// The centroid (sum R) b = sum c, shrunk by a growing ridge (R + lambda diag R)
+// until it lies within the range; a large enough ridge always gets there.
+bool ConstrainedCentroid(const std::array<double, 25> &R, const std::array<double, 5> &C, double *x) {
+    double trace = 0.0;
+    for (int j = 0; j < 5; ++j) trace += R[static_cast<std::size_t>(j * 5 + j)];
+    if (!(trace > 0.0)) return false;
+    double lambda = 1e-6;
+    for (int attempt = 0; attempt < 60; ++attempt, lambda *= 2.0) {
+        double a[5][5];
+        double b[5];
+        for (int j = 0; j < 5; ++j) {
+            for (int k = 0; k < 5; ++k) a[j][k] = R[static_cast<std::size_t>(j * 5 + k)];
+            a[j][j] += lambda * (R[static_cast<std::size_t>(j * 5 + j)] + 1e-9 * trace);
+            b[j] = C[static_cast<std::size_t>(j)];
+        }
+        if (Solve5(a, b, x) && WithinRange(x)) return true;
+    }
+    return false;
+}
+
+// Pulls any entry that left the range (a reseeded or split copy) back towards zero.
+void EnforceRange(PredictorCodebook &book) {
+    for (int e = 0; e < kPredictorEntries; ++e) {
+        if (IsFixed(e)) continue;
+        for (int attempt = 0; attempt < 200 && !WithinRange(book.taps[e]); ++attempt) {
+            for (int j = 0; j < 5; ++j) book.taps[e][j] *= 0.97;
+        }
+    }
+}
+
 struct LloydResult {
     double gainDb;      // prediction gain over all observations
     int emptyCells;
@@ -170,29 +217,19 @@ LloydResult Lloyd(const std::vector<Observation> &obs, PredictorCodebook &book, 
     if (!update) return result;
     for (int e = 0; e < count; ++e) {
         if (IsFixed(e)) continue;
-        if (members[static_cast<std::size_t>(e)] < 3) {
+        if (members[static_cast<std::size_t>(e)] < kMinMembers) {
             ++result.emptyCells;
             continue;
         }
-        double a[5][5];
-        double b[5];
         double x[5];
-        const auto &R = sumR[static_cast<std::size_t>(e)];
-        double trace = 0.0;
-        for (int j = 0; j < 5; ++j) trace += R[static_cast<std::size_t>(j * 5 + j)];
-        for (int j = 0; j < 5; ++j) {
-            for (int k = 0; k < 5; ++k) a[j][k] = R[static_cast<std::size_t>(j * 5 + k)];
-            a[j][j] += 1e-6 * trace; // keeps a nearly singular cell well posed
-            b[j] = sumC[static_cast<std::size_t>(e)][static_cast<std::size_t>(j)];
-        }
-        if (Solve5(a, b, x)) {
+        if (ConstrainedCentroid(sumR[static_cast<std::size_t>(e)], sumC[static_cast<std::size_t>(e)], x)) {
             for (int j = 0; j < 5; ++j) book.taps[e][j] = x[j];
         }
     }
     // Empty cells take a perturbed copy of the entry with the largest error.
     std::normal_distribution<double> jitter(0.0, 0.02);
     for (int e = 0; e < count; ++e) {
-        if (IsFixed(e) || members[static_cast<std::size_t>(e)] >= 3) continue;
+        if (IsFixed(e) || members[static_cast<std::size_t>(e)] >= kMinMembers) continue;
         int worst = -1;
         for (int k = 0; k < count; ++k) {
             if (IsFixed(k)) continue;
@@ -201,6 +238,7 @@ LloydResult Lloyd(const std::vector<Observation> &obs, PredictorCodebook &book, 
         for (int j = 0; j < 5; ++j) book.taps[e][j] = book.taps[worst][j] + jitter(rng);
         cellErr[static_cast<std::size_t>(worst)] *= 0.5;
     }
+    EnforceRange(book);
     DerivePredictorSearch(book);
     return result;
 }
