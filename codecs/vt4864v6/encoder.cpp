@@ -113,8 +113,7 @@ void CodeSubframe(EncoderState &state, int k, const RateMode &mode, int *lags, E
     const LagPlan plan = PlanLag(state, mode, k);
     int lag;
     if (plan.differential) {
-        const int alignment = state.alignment == LagAlignment::VectorStart ? 0 : 2;
-        lag = DifferentialLagSearch(state.past, target, length, lags[plan.reference], alignment);
+        lag = DifferentialLagSearch(state.past, target, length, lags[plan.reference]);
     } else {
         lag = state.openLoopLag[k];
         if (lag < kMinLag + 1) lag = kMinLag + 1;

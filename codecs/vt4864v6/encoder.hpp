@@ -37,19 +37,9 @@ public:
     virtual void OnSubframe(const SubframeTrace &trace) = 0;
 };
 
-// How the differential lag search lines a candidate lag up with the target.
-// The predictor built at the chosen lag is centred on the lag itself, so the
-// search scores that sample; scoring from the start of the extended vector
-// instead would judge every candidate two samples further back.
-enum class LagAlignment : uint8_t {
-    CentreTap = 0,   // the sample at the lag itself (the predictor's centre tap)
-    VectorStart = 1, // the first sample of the extended vector, two samples beyond the lag
-};
-
 struct EncoderState {
     bool variableRate;
     uint8_t rateCode;          // row of the last coded frame
-    LagAlignment alignment;
     const PredictorCodebook *predictor; // null: the built-in codebook
 
     float speech[kSpeechBuffer];

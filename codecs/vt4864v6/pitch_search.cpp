@@ -80,7 +80,7 @@ HarmonicWeighting HarmonicNoiseWeighting(const float *cur, int length, int openL
     return hw;
 }
 
-int DifferentialLagSearch(const float *past, const float *target, int length, int reference, int alignment) {
+int DifferentialLagSearch(const float *past, const float *target, int length, int reference) {
     const int centre = DifferentialCentre(reference);
     int bestLag = centre;
     double bestScore = 0.0;
@@ -88,9 +88,8 @@ int DifferentialLagSearch(const float *past, const float *target, int length, in
     float v[kMaxSubframeLength + 4];
     for (int t = centre - 8; t <= centre + 7; ++t) {
         BuildExtendedVector(past, t, length, v);
-        const float *view = v + alignment;
-        const float k = dsp::Dot(target, view, length);
-        const float e = dsp::Dot(view, view, length);
+        const float k = dsp::Dot(target, v, length);
+        const float e = dsp::Dot(v, v, length);
         if (k == 0.0f || e <= 0.0f) continue;
         const double score = static_cast<double>(k) * k / e;
         if (!found || score > bestScore) {

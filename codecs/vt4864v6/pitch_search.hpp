@@ -35,10 +35,11 @@ HarmonicWeighting HarmonicNoiseWeighting(const float *cur, int length, int openL
 
 // The best lag of the 16-lag window around the reference lag for a
 // differentially coded sub-frame, pulled one step inside the window's edges.
-// `alignment` is the first sample of the extended vector that is scored
-// against the target.
+// A candidate lag T is scored by the first `length` samples of its extended
+// vector (the samples the predictor's first tap, at lag T + 2, reads) against
+// the target, K^2/E without filtering.
 //   in  past [kPastExcitation], target [length]
-int DifferentialLagSearch(const float *past, const float *target, int length, int reference, int alignment);
+int DifferentialLagSearch(const float *past, const float *target, int length, int reference);
 
 // Correlations of the five filtered predictor views with the target and with
 // each other: the statistics both the predictor search and its codebook

@@ -10,39 +10,41 @@
 namespace vntr::vt4864v6 {
 namespace {
 
-// Correlations of the filtered unit pulses at every pair of positions, with
-// the pair signs applied: phi(a, b) = s(a) s(b) sum_{n=0}^{L-1-max(a,b)} h(n) h(n + |b - a|).
-// The search's running energies are therefore exact.  (A table over pairs of
-// samples, looked up at the even-aligned entry, would be cheaper but gives
-// pulses at odd spacings the correlation - and the sign - of a neighbouring
-// pair, which misleads the search.)
-class PulseCorrelations {
+// The pulse-pair correlation table.  Row j, distance m holds
+//   T(j, m) = s(j) s(j+m) sum_{n=0}^{L-1-2j-2m} h(n) h(n + 2m),
+// the correlation of the filtered unit pulses at samples 2j and 2j + 2m with
+// the signs of their pairs; rows follow one another from the rate's row
+// starts.  The search lets every pulse stand for its pair: pulses at a <= b
+// are scored with the entry of their pairs, T(a div 2, b div 2 - a div 2),
+// which is exact when both sit on even samples and otherwise the entry of the
+// pairs' even samples, signs included.  (Taking the distance as (b - a) div 2
+// instead would, for a pulse on an odd sample before one on an even sample,
+// read the entry of the pair in front of the second pulse, with that pair's
+// sign.)
+class PairCorrelations {
 public:
-    PulseCorrelations(const float *h, const float *pairSign, int length) {
-        // With g(a) = h(L-1-a), phi(a, b) = phi(a+1, b+1) + g(a) g(b) (unsigned),
-        // so each row follows from the one below it shifted by one sample.
-        float g[kMaxSubframeLength + 1];
-        float sign[kMaxSubframeLength];
-        for (int a = 0; a < length; ++a) {
-            g[a] = h[length - 1 - a];
-            sign[a] = pairSign[a >> 1];
-        }
-        float below[kMaxSubframeLength + 1] = {}; // unsigned row b+1, with a zero past its end
-        float row[kMaxSubframeLength + 1];
-        for (int b = length - 1; b >= 0; --b) {
-            const float gb = g[b];
-            for (int a = 0; a < length; ++a) row[a] = below[a + 1] + gb * g[a];
-            row[length] = 0.0f;
-            const float sb = sign[b];
-            for (int a = 0; a < length; ++a) phi_[b][a] = row[a] * sign[a] * sb;
-            for (int a = 0; a <= length; ++a) below[a] = row[a];
+    PairCorrelations(const float *h, const float *pairSign, const RateMode &mode) {
+        const int length = mode.subframeLength;
+        const int pairs = length / 2;
+        for (int j = 0; j < pairs; ++j) row_[j] = table_ + mode.pairRows[static_cast<std::size_t>(j)] - j;
+        for (int m = 0; m < pairs; ++m) {
+            // Row j sums n = 0..L-1-2j-2m: going up from the last row each
+            // span grows by two samples, so one running sum serves the column.
+            const float *shifted = h + 2 * m;
+            float sum = 0.0f;
+            int n = 0;
+            for (int j = pairs - 1 - m; j >= 0; --j) {
+                for (const int last = length - 1 - 2 * j - 2 * m; n <= last; ++n) sum += h[n] * shifted[n];
+                row_[j][j + m] = sum * pairSign[j] * pairSign[j + m];
+            }
         }
     }
-    // Row of position q: its correlation with every position.
-    const float *Row(int q) const { return phi_[q]; }
+    // The signed correlation of pulses in pairs p and q.
+    float operator()(int p, int q) const { return p <= q ? row_[p][q] : row_[q][p]; }
 
 private:
-    float phi_[kMaxSubframeLength][kMaxSubframeLength];
+    float table_[PairTableSize(kMaxSubframeLength)];
+    float *row_[kMaxPairs]; // row_[j][k]: entry (j, k - j) for k >= j
 };
 
 // The positions each of pulses 1..5 can take over all paths of a rate.
@@ -95,7 +97,7 @@ PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mo
         dd[2 * j] *= pairSign[j];
         dd[2 * j + 1] *= pairSign[j];
     }
-    const PulseCorrelations corr(h, pairSign, length);
+    const PairCorrelations corr(h, pairSign, mode);
 
     // Thresholds on the partial sums at pulses 3, 4, 5 from the positions
     // each pulse can reach.
@@ -128,6 +130,7 @@ PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mo
     float e[kPulses];
     int choice[kPulses];
     int best[kPulses] = {};
+    float bestS = 0.0f;
     float bestS2 = 0.0f;
     float bestE = 1.0f;
     bool scored = false;
@@ -140,13 +143,15 @@ PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mo
         const int q = from + step;
         return q >= length ? q - length : q;
     };
+    int pair[kPulses];
     auto place = [&](int level, int position) {
-        const float *row = corr.Row(position);
+        const int q = position >> 1;
         float cross = 0.0f;
-        for (int i = 0; i < level; ++i) cross += row[p[i]];
+        for (int i = 0; i < level; ++i) cross += corr(pair[i], q);
         p[level] = position;
+        pair[level] = q;
         s[level] = (level ? s[level - 1] : 0.0f) + dd[position];
-        e[level] = (level ? e[level - 1] : 0.0f) + row[position] + 2.0f * cross;
+        e[level] = (level ? e[level - 1] : 0.0f) + corr(q, q) + 2.0f * cross;
     };
 
     bool stop = false;
@@ -176,6 +181,7 @@ PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mo
                                 place(6, next(p[5], steps[5][i7]));
                                 const float s7 = s[6];
                                 if (e[6] > 0.0f && s7 * s7 * bestE > bestS2 * e[6]) {
+                                    bestS = s7;
                                     bestS2 = s7 * s7;
                                     bestE = e[6];
                                     scored = true;
@@ -193,6 +199,8 @@ PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mo
 
     PulseChoice result{};
     result.scored = scored;
+    result.correlation = bestS;
+    result.energy = scored ? bestE : 0.0f;
     uint32_t word = 0;
     for (int k = kPulses - 1; k >= 1; --k) word = word * 4 + static_cast<uint32_t>(best[k]);
     result.positions = static_cast<uint16_t>(word * static_cast<uint32_t>(grid) + static_cast<uint32_t>(best[0]));

@@ -25,6 +25,11 @@ struct PulseChoice {
     int position[kPulses];
     float sign[kPulses];  // +1 or -1
     bool scored;          // false when no path passed the thresholds
+    // How the search scored the chosen path: the sum of the sign-corrected
+    // backward-filtered target at the pulses, and the energy the pair table
+    // gives the pulses (0 when nothing was scored).
+    float correlation;
+    float energy;
 };
 
 // Searches one sub-frame.  Writes the unit-amplitude pulse vector c and its

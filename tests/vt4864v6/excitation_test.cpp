@@ -226,6 +226,52 @@ TEST_P(PulseSearchTest, FilteredPulsesAreTheExactConvolution) {
     for (int i = 0; i < kPulses; ++i) EXPECT_EQ(r.sign[i] > 0, ((r.signs >> i) & 1) != 0);
 }
 
+TEST_P(PulseSearchTest, ScoresAPathAsIfEachPulseSatOnTheEvenSampleOfItsPair) {
+    // The pair table stands every pulse on the even sample of its pair, with
+    // the pair's sign: the energy the search gives the path it returns is the
+    // energy of those moved pulses after filtering, and its correlation the
+    // sum of the sign-corrected backward-filtered target at the real positions.
+    const RateMode &mode = *GetParam();
+    const int L = mode.subframeLength;
+    const auto h = Response(L);
+    std::mt19937 rng(37);
+    std::normal_distribution<float> g(0.0f, 100.0f);
+    std::vector<float> target(static_cast<std::size_t>(L));
+    std::vector<float> c(static_cast<std::size_t>(L)), f(static_cast<std::size_t>(L));
+    int oddBeforeEven = 0;
+    for (int trial = 0; trial < 200; ++trial) {
+        for (float &x : target) x = g(rng);
+        PulseBudgets budgets{kBudgetPerFrame, kBudgetPerFrame};
+        const PulseChoice r = SearchPulses(target.data(), h.data(), mode, budgets, c.data(), f.data());
+        if (!r.scored) continue;
+        std::vector<double> dd(static_cast<std::size_t>(L), 0.0);
+        for (int n = 0; n < L; ++n) {
+            for (int i = n; i < L; ++i) dd[static_cast<std::size_t>(n)] += target[static_cast<std::size_t>(i)] * h[static_cast<std::size_t>(i - n)];
+        }
+        std::vector<double> moved(static_cast<std::size_t>(L), 0.0);
+        double correlation = 0.0;
+        for (int i = 0; i < kPulses; ++i) {
+            const int p = r.position[i];
+            const double pairSign = dd[static_cast<std::size_t>(p & ~1)] + dd[static_cast<std::size_t>(p | 1)] < 0.0 ? -1.0 : 1.0;
+            ASSERT_EQ(r.sign[i], pairSign);
+            correlation += pairSign * dd[static_cast<std::size_t>(p)];
+            moved[static_cast<std::size_t>(p & ~1)] += pairSign;
+            for (int k = 0; k < i; ++k) oddBeforeEven += (r.position[k] % 2 == 1 && p % 2 == 0 && r.position[k] < p);
+        }
+        double energy = 0.0;
+        for (int n = 0; n < L; ++n) {
+            double y = 0.0;
+            for (int i = 0; i <= n; ++i) y += h[static_cast<std::size_t>(i)] * moved[static_cast<std::size_t>(n - i)];
+            energy += y * y;
+        }
+        EXPECT_NEAR(r.energy, energy, 1e-4 * energy) << trial;
+        EXPECT_NEAR(r.correlation, correlation, 1e-3 * std::fabs(correlation) + 1e-2) << trial;
+    }
+    // The paths include pulses on odd samples before pulses on even ones,
+    // where a pair distance taken as (b - a) div 2 would name the wrong pair.
+    EXPECT_GT(oddBeforeEven, 20);
+}
+
 TEST_P(PulseSearchTest, ExhaustedBudgetEndsTheSearchAtOnceAndTheNextSubframeStartsFromTheGrowth) {
     const RateMode &mode = *GetParam();
     const int L = mode.subframeLength;
@@ -260,22 +306,17 @@ TEST_P(PulseSearchTest, LargerBudgetsNeverFindAWorseSet) {
     std::normal_distribution<float> g(0.0f, 100.0f);
     std::vector<float> target(static_cast<std::size_t>(L));
     std::vector<float> c(static_cast<std::size_t>(L)), f(static_cast<std::size_t>(L));
+    // The search's own measure of the path it returns.
     auto quality = [&](PulseBudgets budgets) {
-        SearchPulses(target.data(), h.data(), mode, budgets, c.data(), f.data());
-        double k = 0.0, e = 0.0;
-        for (int n = 0; n < L; ++n) {
-            k += target[static_cast<std::size_t>(n)] * f[static_cast<std::size_t>(n)];
-            e += f[static_cast<std::size_t>(n)] * f[static_cast<std::size_t>(n)];
-        }
-        return k > 0 ? k * k / e : 0.0;
+        const PulseChoice r = SearchPulses(target.data(), h.data(), mode, budgets, c.data(), f.data());
+        return r.scored ? static_cast<double>(r.correlation) * r.correlation / r.energy : 0.0;
     };
     int better = 0;
     for (int trial = 0; trial < 100; ++trial) {
         for (float &x : target) x = g(rng);
         const double small = quality({1 - kBudget4PerSubframe, 1 - kBudget5PerSubframe});
         const double large = quality({100000, 100000});
-        // The search scores leaves by exactly this measure, and a larger budget
-        // walks a superset of the leaves.
+        // A larger budget walks a superset of the leaves.
         EXPECT_GE(large, small * (1.0 - 1e-5)) << trial;
         better += large > small * 1.0001;
     }

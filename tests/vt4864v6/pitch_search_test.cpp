@@ -103,8 +103,26 @@ TEST(DifferentialLag, FindsTheLagInsideTheWindow) {
         const auto past = PastTrain(period);
         float v[kMaxSubframeLength + 4];
         BuildExtendedVector(past.data(), period, length, v);
-        const int lag = DifferentialLagSearch(past.data(), v + 2, length, 38, 2);
+        const int lag = DifferentialLagSearch(past.data(), v, length, 38);
         EXPECT_EQ(lag, period);
+    }
+}
+
+TEST(DifferentialLag, ScoresEachCandidateByTheFirstSamplesOfItsVector) {
+    // A candidate lag T is judged by v(0..L-1), the samples at lag T + 2: a
+    // target equal to the samples at lag T itself (v(2..L+1)) is found at
+    // lag T - 2, whose vector opens with those samples.
+    std::mt19937 rng(5);
+    std::normal_distribution<float> g(0.0f, 500.0f);
+    std::vector<float> past(kPastExcitation);
+    for (float &x : past) x = g(rng);
+    for (int length : {60, 80}) {
+        for (int period : {40, 43, 47}) {
+            float v[kMaxSubframeLength + 4];
+            BuildExtendedVector(past.data(), period, length, v);
+            EXPECT_EQ(DifferentialLagSearch(past.data(), v, length, 45), period) << length;
+            EXPECT_EQ(DifferentialLagSearch(past.data(), v + 2, length, 45), period - 2) << length;
+        }
     }
 }
 
@@ -127,7 +145,7 @@ TEST(DifferentialLag, AWinnerOnTheWindowEdgeIsPulledOneStepInside) {
     for (const Case &c : cases) {
         float v[kMaxSubframeLength + 4];
         BuildExtendedVector(past.data(), c.winner, length, v);
-        const int lag = DifferentialLagSearch(past.data(), v + 2, length, c.reference, 2);
+        const int lag = DifferentialLagSearch(past.data(), v, length, c.reference);
         EXPECT_EQ(lag, c.expected) << c.reference << " " << c.winner;
         const int code = DifferentialCode(lag, c.reference);
         EXPECT_GE(code, 1);

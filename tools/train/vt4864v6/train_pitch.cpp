@@ -60,8 +60,7 @@ private:
     std::vector<Observation> &out_;
 };
 
-std::vector<Observation> EncodeCorpus(const std::vector<vntr::train::Speech> &corpus, const PredictorCodebook &book,
-                                      LagAlignment alignment) {
+std::vector<Observation> EncodeCorpus(const std::vector<vntr::train::Speech> &corpus, const PredictorCodebook &book) {
     std::vector<Observation> obs;
     Collector collector(obs);
     auto state = std::make_unique<EncoderState>();
@@ -70,7 +69,6 @@ std::vector<Observation> EncodeCorpus(const std::vector<vntr::train::Speech> &co
         for (const auto &speech : corpus) {
             InitEncoder(*state, false, *mode);
             state->predictor = &book;
-            state->alignment = alignment;
             for (std::size_t f = 0; f + kFrameLength <= speech.samples.size(); f += kFrameLength) {
                 EncodeFrame(*state, &speech.samples[f], *mode, coded, &collector);
             }
@@ -359,7 +357,6 @@ int main(int argc, char **argv) {
     int growIterations = 6;
     int every = 1;
     unsigned seed = 4864;
-    std::string alignment = "centre-tap";
     bool fromBuiltin = false;
     app.add_option("--list", list, "training corpus: a file of 8 kHz .wav paths, one per line")->required();
     app.add_option("--out", out, "generated table to write");
@@ -368,18 +365,15 @@ int main(int argc, char **argv) {
     app.add_option("--grow-iterations", growIterations, "centroid steps per splitting level");
     app.add_option("--every", every, "use every n-th file of the list");
     app.add_option("--seed", seed, "seed of the splitting jitter");
-    app.add_option("--alignment", alignment, "differential lag search alignment the encoder uses")
-        ->check(CLI::IsMember({"vector-start", "centre-tap"}));
     app.add_flag("--from-builtin", fromBuiltin, "start from the library's codebook instead of growing one");
     CLI11_PARSE(app, argc, argv);
 
     std::string command = "vt4864v6_train_pitch --list " + list + " --out " + out + " --passes " +
                           std::to_string(passes) + " --lloyd-iterations " + std::to_string(lloydIterations) +
                           " --grow-iterations " + std::to_string(growIterations) + " --every " +
-                          std::to_string(every) + " --seed " + std::to_string(seed) + " --alignment " + alignment +
+                          std::to_string(every) + " --seed " + std::to_string(seed) +
                           (fromBuiltin ? " --from-builtin" : "");
     try {
-        const LagAlignment align = alignment == "centre-tap" ? LagAlignment::CentreTap : LagAlignment::VectorStart;
         const auto files = vntr::train::ReadList(list);
         std::vector<vntr::train::Speech> corpus;
         double seconds = 0.0;
@@ -397,7 +391,7 @@ int main(int argc, char **argv) {
             *book = kPredictorCodebook;
         } else {
             const auto seedBook = std::make_unique<PredictorCodebook>(SeedCodebook());
-            const auto obs = EncodeCorpus(corpus, *seedBook, align);
+            const auto obs = EncodeCorpus(corpus, *seedBook);
             std::fprintf(stderr, "seed pass: %zu sub-frames\n", obs.size());
             Grow(obs, *book, growIterations, rng);
         }
@@ -406,7 +400,7 @@ int main(int argc, char **argv) {
 
         double gain = 0.0;
         for (int p = 1; p <= passes; ++p) {
-            const auto obs = EncodeCorpus(corpus, *book, align);
+            const auto obs = EncodeCorpus(corpus, *book);
             for (int it = 0; it < lloydIterations; ++it) {
                 const LloydResult r = Lloyd(obs, *book, kPredictorEntries, rng, true);
                 if (it == 0) gain = r.gainDb;
@@ -414,7 +408,7 @@ int main(int argc, char **argv) {
                              r.emptyCells);
             }
         }
-        const auto obs = EncodeCorpus(corpus, *book, align);
+        const auto obs = EncodeCorpus(corpus, *book);
         gain = Lloyd(obs, *book, kPredictorEntries, rng, false).gainDb;
         std::fprintf(stderr, "final: prediction gain %.3f dB\n", gain);
         char note[200];
