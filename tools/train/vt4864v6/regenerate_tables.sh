@@ -15,5 +15,5 @@ books=codecs/vt4864v6/codebooks
 "$tools/vt4864v6_design_postfilter_interp" --out "$books"
 "$tools/vt4864v6_train_lsp" --list "$list" --out "$books/lsp_codebook.inc" --passes 30 --kmeans-iterations 25
 ninja -C "$build" -j2 vt4864v6_train_pitch
-"$tools/vt4864v6_train_pitch" --list "$list" --out "$books/pitch_predictor.inc" --passes 8
+"$tools/vt4864v6_train_pitch" --list "$list" --out "$books/pitch_predictor.inc" --passes 8 --min-members 10 --ridge 1e-06
 ninja -C "$build" -j2

@@ -12,6 +12,8 @@
 // encodes the corpus at both rates with the current codebook (targets, lags
 // and past excitation all follow from it), gathers the statistics (c, R) of
 // every sub-frame, then moves the entries to the centroids of their cells.
+// Centroids are held inside the gain range of the format's published entries
+// (--unconstrained lifts that; --min-members and --ridge condition the cells).
 // The first codebook is grown by splitting on statistics gathered with a
 // seed codebook.  Entry 0 (all zeros) and the entries 1, 2 and 127 that the
 // coded-frame format fixes are never moved.
@@ -116,8 +118,16 @@ bool Solve5(double a[5][5], double b[5], double x[5]) {
     return true;
 }
 
-// Cells with fewer members are reseeded: their statistics cannot pin five taps down.
-constexpr int kMinMembers = 10;
+// How centroids are found.  Cells with fewer than minMembers members are
+// reseeded: their statistics cannot pin five strongly correlated taps down.
+// ridge adds ridge * diag(R) to a cell's summed R before solving.  With
+// constrain, every entry is also held inside the gain range below.
+struct CentroidRules {
+    int minMembers = 10;
+    double ridge = 1e-6;
+    bool constrain = true;
+};
+CentroidRules gRules;
 
 // Every entry keeps a tap sum within the range of the published entries'
 // codebook (-0.80 .. 1.86) and no tap above 1.5 in magnitude.  A cell fed by
@@ -139,7 +149,7 @@ bool ConstrainedCentroid(const std::array<double, 25> &R, const std::array<doubl
     double trace = 0.0;
     for (int j = 0; j < 5; ++j) trace += R[static_cast<std::size_t>(j * 5 + j)];
     if (!(trace > 0.0)) return false;
-    double lambda = 1e-6;
+    double lambda = gRules.ridge;
     for (int attempt = 0; attempt < 60; ++attempt, lambda *= 2.0) {
         double a[5][5];
         double b[5];
@@ -148,13 +158,16 @@ bool ConstrainedCentroid(const std::array<double, 25> &R, const std::array<doubl
             a[j][j] += lambda * (R[static_cast<std::size_t>(j * 5 + j)] + 1e-9 * trace);
             b[j] = C[static_cast<std::size_t>(j)];
         }
-        if (Solve5(a, b, x) && WithinRange(x)) return true;
+        if (!Solve5(a, b, x)) continue;
+        if (!gRules.constrain) return std::isfinite(x[0] + x[1] + x[2] + x[3] + x[4]);
+        if (WithinRange(x)) return true;
     }
     return false;
 }
 
 // Pulls any entry that left the range (a reseeded or split copy) back towards zero.
 void EnforceRange(PredictorCodebook &book) {
+    if (!gRules.constrain) return;
     for (int e = 0; e < kPredictorEntries; ++e) {
         if (IsFixed(e)) continue;
         for (int attempt = 0; attempt < 200 && !WithinRange(book.taps[e]); ++attempt) {
@@ -215,7 +228,7 @@ LloydResult Lloyd(const std::vector<Observation> &obs, PredictorCodebook &book, 
     if (!update) return result;
     for (int e = 0; e < count; ++e) {
         if (IsFixed(e)) continue;
-        if (members[static_cast<std::size_t>(e)] < kMinMembers) {
+        if (members[static_cast<std::size_t>(e)] < gRules.minMembers) {
             ++result.emptyCells;
             continue;
         }
@@ -227,7 +240,7 @@ LloydResult Lloyd(const std::vector<Observation> &obs, PredictorCodebook &book, 
     // Empty cells take a perturbed copy of the entry with the largest error.
     std::normal_distribution<double> jitter(0.0, 0.02);
     for (int e = 0; e < count; ++e) {
-        if (IsFixed(e) || members[static_cast<std::size_t>(e)] >= kMinMembers) continue;
+        if (IsFixed(e) || members[static_cast<std::size_t>(e)] >= gRules.minMembers) continue;
         int worst = -1;
         for (int k = 0; k < count; ++k) {
             if (IsFixed(k)) continue;
@@ -329,6 +342,29 @@ void Grow(const std::vector<Observation> &obs, PredictorCodebook &book, int iter
     DerivePredictorSearch(book);
 }
 
+std::string FormatNumber(double x) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", x);
+    return text;
+}
+
+// The range of the tap sums and the largest tap of the free entries.
+std::string Ranges(const PredictorCodebook &book) {
+    double low = 1e9, high = -1e9, largest = 0.0;
+    for (int e = 0; e < kPredictorEntries; ++e) {
+        double sum = 0.0;
+        for (int j = 0; j < 5; ++j) {
+            sum += book.taps[e][j];
+            largest = std::max(largest, std::fabs(book.taps[e][j]));
+        }
+        low = std::min(low, sum);
+        high = std::max(high, sum);
+    }
+    char text[120];
+    std::snprintf(text, sizeof text, "tap sums %.2f .. %.2f, largest tap %.2f", low, high, largest);
+    return text;
+}
+
 void Write(const std::string &path, const PredictorCodebook &book, const std::string &command, const std::string &note) {
     std::ofstream o(path);
     if (!o) throw std::runtime_error(path + ": cannot create");
@@ -366,12 +402,19 @@ int main(int argc, char **argv) {
     app.add_option("--every", every, "use every n-th file of the list");
     app.add_option("--seed", seed, "seed of the splitting jitter");
     app.add_flag("--from-builtin", fromBuiltin, "start from the library's codebook instead of growing one");
+    app.add_option("--min-members", gRules.minMembers, "cells with fewer sub-frames are reseeded");
+    app.add_option("--ridge", gRules.ridge, "ridge added to the diagonal of a cell's correlations, relative");
+    bool unconstrained = false;
+    app.add_flag("--unconstrained", unconstrained, "do not hold entries inside the gain range");
     CLI11_PARSE(app, argc, argv);
+    gRules.constrain = !unconstrained;
 
     std::string command = "vt4864v6_train_pitch --list " + list + " --out " + out + " --passes " +
                           std::to_string(passes) + " --lloyd-iterations " + std::to_string(lloydIterations) +
                           " --grow-iterations " + std::to_string(growIterations) + " --every " +
-                          std::to_string(every) + " --seed " + std::to_string(seed) +
+                          std::to_string(every) + " --seed " + std::to_string(seed) + " --min-members " +
+                          std::to_string(gRules.minMembers) + " --ridge " + FormatNumber(gRules.ridge) +
+                          (unconstrained ? " --unconstrained" : "") +
                           (fromBuiltin ? " --from-builtin" : "");
     try {
         const auto files = vntr::train::ReadList(list);
@@ -404,16 +447,16 @@ int main(int argc, char **argv) {
             for (int it = 0; it < lloydIterations; ++it) {
                 const LloydResult r = Lloyd(obs, *book, kPredictorEntries, rng, true);
                 if (it == 0) gain = r.gainDb;
-                std::fprintf(stderr, "pass %d step %d: prediction gain %.3f dB (%d cells reseeded)\n", p, it, r.gainDb,
-                             r.emptyCells);
+                std::fprintf(stderr, "pass %d step %d: prediction gain %.3f dB (%d cells reseeded; %s)\n", p, it, r.gainDb,
+                             r.emptyCells, Ranges(*book).c_str());
             }
         }
         const auto obs = EncodeCorpus(corpus, *book);
         gain = Lloyd(obs, *book, kPredictorEntries, rng, false).gainDb;
         std::fprintf(stderr, "final: prediction gain %.3f dB\n", gain);
-        char note[200];
-        std::snprintf(note, sizeof note, "Trained on %zu files (%.0f s) at both rates; closed-loop prediction gain %.3f dB.",
-                      corpus.size(), seconds, gain);
+        char note[320];
+        std::snprintf(note, sizeof note, "Trained on %zu files (%.0f s) at both rates; closed-loop prediction gain %.3f dB; %s.",
+                      corpus.size(), seconds, gain, Ranges(*book).c_str());
         Write(out, *book, command, note);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "%s\n", e.what());
