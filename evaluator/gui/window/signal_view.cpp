@@ -228,6 +228,7 @@ SignalView::SignalView(QWidget *parent) : QDialog(parent) {
     align_ = new QCheckBox("Take out the codec's delay", this);
     align_->setChecked(true);
     canvas_ = new SignalCanvas(this);
+    canvas_->setObjectName("signalCanvas");
     auto *hint = new QLabel("Wheel: zoom around the pointer.  Drag: move.  Double click: show all.", this);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(heading_);

@@ -1,0 +1,258 @@
+// The dialogs as the user sees them: Select Codecs, the codec options, the
+// record settings and About.
+#include "core/codec_slot.hpp"
+#include "gui/dialogs/about_dialog.hpp"
+#include "gui/dialogs/codec_options_dialog.hpp"
+#include "gui/dialogs/control_ids.hpp"
+#include "gui/dialogs/record_settings_dialog.hpp"
+#include "gui/dialogs/select_codecs_dialog.hpp"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include <cstring>
+
+using namespace vntr::gui;
+using vntr::evaluator::CodecSlot;
+
+namespace {
+
+template <class W>
+W *Control(QWidget &dialog, int id) {
+    W *widget = dialog.findChild<W *>(ControlName(id));
+    if (!widget) qFatal("control %d is missing", id);
+    return widget;
+}
+
+QStringList Items(QListWidget *list) {
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
+    return items;
+}
+
+CodecSlot Slot(const char *name, uint32_t optionMask, uint32_t options) {
+    CodecSlot slot;
+    std::strncpy(slot.name.data(), name, slot.name.size() - 1);
+    slot.info.optionMask = optionMask;
+    slot.encoderOptions = options;
+    slot.decoderOptions = options;
+    return slot;
+}
+
+const std::vector<std::string> kDescriptions{"Alpha coder", "Beta coder", "Gamma coder", "Delta coder"};
+
+} // namespace
+
+class DialogsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void selectCodecsShowsBothListsInSlotOrder();
+    void selectCodecsWithEverythingSelected();
+    void selectCodecsHighlightFollowsTheClick();
+    void selectCodecsButtonsAndDoubleClickMove();
+    void codecOptionsForTheDualRateCoder();
+    void codecOptionsForAVadOnlyCodec();
+    void codecOptionsKeepsStoredChoices();
+    void recordSettingsShowsTheFormat();
+    void recordSettingsMakesTheFormatWord();
+    void aboutAnimatesItsBar();
+};
+
+void DialogsTest::selectCodecsShowsBothListsInSlotOrder() {
+    SelectCodecsDialog dialog(kDescriptions, {true, false, true, false});
+    QCOMPARE(dialog.windowTitle(), QString("Select preferred algorithms..."));
+    auto *unselected = Control<QListWidget>(dialog, kIdUnselectedList);
+    auto *selected = Control<QListWidget>(dialog, kIdSelectedList);
+    QCOMPARE(Items(unselected), (QStringList{"Beta coder", "Delta coder"}));
+    QCOMPARE(Items(selected), (QStringList{"Alpha coder", "Gamma coder"}));
+    // Something unselected: its first entry is highlighted, Select enabled.
+    QCOMPARE(unselected->currentRow(), 0);
+    QVERIFY(selected->selectedItems().isEmpty());
+    QVERIFY(Control<QPushButton>(dialog, kIdSelect)->isEnabled());
+    QVERIFY(!Control<QPushButton>(dialog, kIdDeselect)->isEnabled());
+    QCOMPARE(Control<QPushButton>(dialog, kIdSelect)->text(), QString("&Select >>"));
+    QCOMPARE(Control<QPushButton>(dialog, kIdDeselect)->text(), QString("&Deselect <<"));
+    QCOMPARE(Control<QPushButton>(dialog, kIdOk)->text(), QString("&OK"));
+    QCOMPARE(Control<QPushButton>(dialog, kIdCancel)->text(), QString("&Cancel"));
+    const QStringList labels = [&] {
+        QStringList texts;
+        for (auto *label : dialog.findChildren<QLabel *>()) texts << label->text();
+        return texts;
+    }();
+    QVERIFY(labels.contains("&Unselected algorithms:"));
+    QVERIFY(labels.contains("&Selected algorithms:"));
+}
+
+void DialogsTest::selectCodecsWithEverythingSelected() {
+    SelectCodecsDialog dialog(kDescriptions, {true, true, true, true});
+    QCOMPARE(Control<QListWidget>(dialog, kIdUnselectedList)->count(), 0);
+    QCOMPARE(Control<QListWidget>(dialog, kIdSelectedList)->currentRow(), 0);
+    QVERIFY(!Control<QPushButton>(dialog, kIdSelect)->isEnabled());
+    QVERIFY(Control<QPushButton>(dialog, kIdDeselect)->isEnabled());
+    // Cancel hands back the selection it started with.
+    QCOMPARE(dialog.Result(), (std::vector<bool>{true, true, true, true}));
+}
+
+void DialogsTest::selectCodecsHighlightFollowsTheClick() {
+    SelectCodecsDialog dialog(kDescriptions, {true, false, true, false});
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto *unselected = Control<QListWidget>(dialog, kIdUnselectedList);
+    auto *selected = Control<QListWidget>(dialog, kIdSelectedList);
+    const QRect gamma = selected->visualItemRect(selected->item(1));
+    QTest::mouseClick(selected->viewport(), Qt::LeftButton, {}, gamma.center());
+    QCOMPARE(selected->currentRow(), 1);
+    QVERIFY(unselected->selectedItems().isEmpty());
+    QVERIFY(!Control<QPushButton>(dialog, kIdSelect)->isEnabled());
+    QVERIFY(Control<QPushButton>(dialog, kIdDeselect)->isEnabled());
+    const QRect beta = unselected->visualItemRect(unselected->item(0));
+    QTest::mouseClick(unselected->viewport(), Qt::LeftButton, {}, beta.center());
+    QVERIFY(selected->selectedItems().isEmpty());
+    QVERIFY(Control<QPushButton>(dialog, kIdSelect)->isEnabled());
+    QVERIFY(!Control<QPushButton>(dialog, kIdDeselect)->isEnabled());
+}
+
+void DialogsTest::selectCodecsButtonsAndDoubleClickMove() {
+    SelectCodecsDialog dialog(kDescriptions, {true, false, true, false});
+    auto *unselected = Control<QListWidget>(dialog, kIdUnselectedList);
+    auto *selected = Control<QListWidget>(dialog, kIdSelectedList);
+    // Select moves "Beta" between Alpha and Gamma and keeps it highlighted there.
+    QTest::mouseClick(Control<QPushButton>(dialog, kIdSelect), Qt::LeftButton);
+    QCOMPARE(Items(selected), (QStringList{"Alpha coder", "Beta coder", "Gamma coder"}));
+    QCOMPARE(Items(unselected), QStringList{"Delta coder"});
+    QCOMPARE(selected->currentRow(), 1);
+    QVERIFY(Control<QPushButton>(dialog, kIdDeselect)->isEnabled());
+    QVERIFY(!Control<QPushButton>(dialog, kIdSelect)->isEnabled());
+    // A double click moves an entry the other way.
+    emit selected->itemDoubleClicked(selected->item(0));
+    QCOMPARE(Items(unselected), (QStringList{"Alpha coder", "Delta coder"}));
+    QCOMPARE(unselected->currentRow(), 0);
+    QCOMPARE(dialog.Result(), (std::vector<bool>{false, true, true, false}));
+    // Deselect with the button empties the list entry by entry.
+    selected->setCurrentRow(0);
+    QTest::mouseClick(Control<QPushButton>(dialog, kIdDeselect), Qt::LeftButton);
+    selected->setCurrentRow(0);
+    QTest::mouseClick(Control<QPushButton>(dialog, kIdDeselect), Qt::LeftButton);
+    QCOMPARE(selected->count(), 0);
+    QCOMPARE(Items(unselected), (QStringList{"Alpha coder", "Beta coder", "Gamma coder", "Delta coder"}));
+    QCOMPARE(dialog.Result(), (std::vector<bool>{false, false, false, false}));
+    QVERIFY(!Control<QPushButton>(dialog, kIdDeselect)->isEnabled());
+}
+
+void DialogsTest::codecOptionsForTheDualRateCoder() {
+    CodecSlot slot = Slot("VT4864v6", 0x30000, 0);
+    CodecOptionsDialog dialog(slot);
+    QCOMPARE(dialog.windowTitle(), QString("Options settings..."));
+    QCOMPARE(Control<QLabel>(dialog, kIdCodecName)->text(), QString("VT4864v6"));
+    QCOMPARE(Control<QGroupBox>(dialog, kIdGeneralGroup)->title(), QString("General Options :"));
+    QCOMPARE(Control<QGroupBox>(dialog, kIdRateGroup)->title(), QString());
+    auto *vad = Control<QCheckBox>(dialog, kIdVad);
+    auto *r4800 = Control<QRadioButton>(dialog, kId4800);
+    auto *r6400 = Control<QRadioButton>(dialog, kId6400);
+    QVERIFY(!vad->isEnabled());
+    QVERIFY(r4800->isEnabled() && r6400->isEnabled());
+    QVERIFY(!r4800->isChecked());
+    QVERIFY(r6400->isChecked());
+    // OK right away stores 6400.
+    dialog.ApplyTo(slot);
+    QCOMPARE(slot.encoderOptions, 0x20000u);
+    QCOMPARE(slot.decoderOptions, 0x20000u);
+    // The radio buttons exclude each other.
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTest::mouseClick(r4800, Qt::LeftButton);
+    QVERIFY(r4800->isChecked() && !r6400->isChecked());
+    QCOMPARE(dialog.OptionWord(), 0x10000u);
+}
+
+void DialogsTest::codecOptionsForAVadOnlyCodec() {
+    CodecSlot slot = Slot("VT15", 0x1, 0);
+    CodecOptionsDialog dialog(slot);
+    auto *vad = Control<QCheckBox>(dialog, kIdVad);
+    QVERIFY(vad->isEnabled());
+    QVERIFY(!vad->isChecked());
+    QVERIFY(!Control<QRadioButton>(dialog, kId4800)->isEnabled());
+    QVERIFY(!Control<QRadioButton>(dialog, kId6400)->isEnabled());
+    QVERIFY(!Control<QRadioButton>(dialog, kId4800)->isChecked());
+    QVERIFY(!Control<QRadioButton>(dialog, kId6400)->isChecked());
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTest::mouseClick(vad, Qt::LeftButton);
+    QCOMPARE(dialog.OptionWord(), 0x1u);
+    QTest::mouseClick(vad, Qt::LeftButton);
+    QCOMPARE(dialog.OptionWord(), 0x0u);
+}
+
+void DialogsTest::codecOptionsKeepsStoredChoices() {
+    CodecSlot slot = Slot("VT4864v6", 0x30001, 0x10001);
+    CodecOptionsDialog dialog(slot);
+    QVERIFY(Control<QCheckBox>(dialog, kIdVad)->isChecked());
+    QVERIFY(Control<QRadioButton>(dialog, kId4800)->isChecked());
+    QVERIFY(!Control<QRadioButton>(dialog, kId6400)->isChecked());
+    QCOMPARE(dialog.OptionWord(), 0x10001u);
+}
+
+void DialogsTest::recordSettingsShowsTheFormat() {
+    RecordSettingsDialog standard(0x12102);
+    QCOMPARE(standard.windowTitle(), QString("Record settings..."));
+    QCOMPARE(Control<QGroupBox>(standard, kIdRateBox)->title(), QString("Sampling frequency:"));
+    QCOMPARE(Control<QGroupBox>(standard, kIdChannelBox)->title(), QString("Number of channels"));
+    QCOMPARE(Control<QGroupBox>(standard, kIdBitsBox)->title(), QString("Number of bits per sample"));
+    const QStringList rates{"8 kHz", "11 kHz", "12 kHz", "16 kHz", "22 kHz", "24 kHz", "32 kHz", "44 kHz", "48 kHz"};
+    for (int i = 0; i < rates.size(); ++i) {
+        auto *button = Control<QRadioButton>(standard, kIdRate8k + i);
+        QCOMPARE(button->text(), rates[i]);
+        QCOMPARE(button->isChecked(), i == 0);
+    }
+    QVERIFY(Control<QRadioButton>(standard, kIdMono)->isChecked());
+    QVERIFY(Control<QRadioButton>(standard, kId16Bit)->isChecked());
+    QCOMPARE(Control<QRadioButton>(standard, kIdStereo)->text(), QString("STEREO"));
+    QCOMPARE(Control<QRadioButton>(standard, kId8Bit)->text(), QString("8 BIT"));
+    RecordSettingsDialog cd(0x800000 | 0x200 | 0x1000 | 0x2);
+    QVERIFY(Control<QRadioButton>(cd, kIdRate8k + 7)->isChecked());
+    QVERIFY(Control<QRadioButton>(cd, kIdStereo)->isChecked());
+    QVERIFY(Control<QRadioButton>(cd, kId8Bit)->isChecked());
+    // A format without a rate shows 8 kHz.
+    RecordSettingsDialog odd(0x2);
+    QVERIFY(Control<QRadioButton>(odd, kIdRate8k)->isChecked());
+}
+
+void DialogsTest::recordSettingsMakesTheFormatWord() {
+    RecordSettingsDialog dialog(0x12102);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTest::mouseClick(Control<QRadioButton>(dialog, kIdRate8k + 1), Qt::LeftButton);
+    QCOMPARE(dialog.Format(), 0x22102u); // 11 kHz, 16 bit, mono
+    QVERIFY(!Control<QRadioButton>(dialog, kIdRate8k)->isChecked());
+    QTest::mouseClick(Control<QRadioButton>(dialog, kIdStereo), Qt::LeftButton);
+    QTest::mouseClick(Control<QRadioButton>(dialog, kId8Bit), Qt::LeftButton);
+    QTest::mouseClick(Control<QRadioButton>(dialog, kIdRate8k + 3), Qt::LeftButton);
+    QCOMPARE(dialog.Format(), 0x80000u | 0x200u | 0x1000u | 0x2u);
+    QVERIFY(!Control<QRadioButton>(dialog, kIdMono)->isChecked());
+}
+
+void DialogsTest::aboutAnimatesItsBar() {
+    AboutDialog dialog;
+    QCOMPARE(dialog.windowTitle(), QString("About Vantre Quibell Evaluator..."));
+    QStringList texts;
+    for (auto *label : dialog.findChildren<QLabel *>()) texts << label->text();
+    QVERIFY(texts.contains("Vantre Quibell Evaluator"));
+    QVERIFY(texts.contains("Version 5.00 for WIN32"));
+    QCOMPARE(dialog.BarValue(), 70);
+    QVERIFY(dialog.Animating());
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.BarValue(), 35, 1500);
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.BarValue(), 17, 1500);
+    auto *ok = Control<QPushButton>(dialog, kIdAboutOk);
+    QCOMPARE(ok->text(), QString("&OK"));
+    QTest::mouseClick(ok, Qt::LeftButton);
+    QVERIFY(!dialog.Animating());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+}
+
+QTEST_MAIN(DialogsTest)
+#include "dialogs_test.moc"
