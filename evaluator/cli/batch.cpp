@@ -216,7 +216,13 @@ int RunBatch(int argc, char **argv) {
     if (ev.Original().Exists()) PrintReport(stdout, ev);
     std::fflush(stdout);
 
-    for (std::size_t i = 0; i < ev.SlotCount(); ++i) ok = ok && !ev.Slots()[i].failed;
+    bool anySelected = false;
+    for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
+        ok = ok && !ev.Slots()[i].failed;
+        anySelected = anySelected || ev.Slots()[i].selected != 0;
+    }
+    // Nothing compared is not a success.
+    ok = ok && anySelected;
     if (!keepDir.empty()) {
         if (!platform::MakeDirectories(keepDir)) {
             std::fprintf(stderr, "vtbench32: cannot create %s\n", keepDir.c_str());

@@ -42,11 +42,14 @@ std::vector<std::size_t> ReportOrder(const evaluator::Evaluator &ev) {
     for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
         if (ev.Slots()[i].selected != 0) order.push_back(i);
     }
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        const int ra = ev.Slots()[a].displaySlot < 0 ? INT16_MAX : ev.Slots()[a].displaySlot;
-        const int rb = ev.Slots()[b].displaySlot < 0 ? INT16_MAX : ev.Slots()[b].displaySlot;
-        return ra < rb;
-    });
+    // Codecs with results by display row (that is, by bit rate), then the
+    // ones that did not run or failed, in slot order.
+    auto key = [&](std::size_t i) {
+        const CodecSlot &slot = ev.Slots()[i];
+        const bool shown = slot.HasResults() && !slot.failed && slot.displaySlot >= 0;
+        return shown ? static_cast<int>(slot.displaySlot) : INT16_MAX;
+    };
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
     return order;
 }
 

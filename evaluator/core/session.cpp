@@ -6,6 +6,8 @@
 #include "evaluator.hpp"
 #include "printf.hpp"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -18,11 +20,8 @@ namespace vntr::evaluator {
 class SessionReader {
 public:
     explicit SessionReader(std::FILE *file) : file_(file) {
-        if (std::fseek(file_, 0, SEEK_END) == 0) {
-            const long size = std::ftell(file_);
-            left_ = size > 0 ? static_cast<uint64_t>(size) : 0;
-        }
-        std::fseek(file_, 0, SEEK_SET);
+        struct stat st{};
+        if (fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode)) left_ = static_cast<uint64_t>(st.st_size);
     }
     bool Bytes(void *out, std::size_t n) {
         if (n > left_) return false;
@@ -114,9 +113,15 @@ bool Evaluator::SaveSession(const std::string &path) {
     };
 
     std::FILE *original = std::fopen(original_.path.c_str(), "rbe");
-    long size = 0;
-    if (original != nullptr && std::fseek(original, 0, SEEK_END) == 0) size = std::ftell(original);
-    if (size < 0 || static_cast<unsigned long>(size) > UINT32_MAX) size = 0;
+    struct stat st{};
+    if (original != nullptr && (fstat(fileno(original), &st) != 0 || !S_ISREG(st.st_mode))) {
+        std::fclose(original);
+        original = nullptr;
+    }
+    // The file format holds a 32-bit size.
+    const uint64_t size = original != nullptr && static_cast<uint64_t>(st.st_size) <= UINT32_MAX
+                              ? static_cast<uint64_t>(st.st_size)
+                              : 0;
     if (!out.Bytes(kSessionMagic, sizeof kSessionMagic) || !out.Name(original_.name) ||
         !out.U32(static_cast<uint32_t>(size))) {
         if (original != nullptr) std::fclose(original);
@@ -130,8 +135,7 @@ bool Evaluator::SaveSession(const std::string &path) {
         return fail("Could not allocate memory to write session file.");
     }
     if (original == nullptr) return fail("Could not open original file to write session file.");
-    const bool read = std::fseek(original, 0, SEEK_SET) == 0 &&
-                      std::fread(buffer.data(), 1, buffer.size(), original) == buffer.size();
+    const bool read = std::fread(buffer.data(), 1, buffer.size(), original) == buffer.size();
     std::fclose(original);
     if (!read) return fail("Could not read original file.");
     if (!out.Bytes(buffer.data(), buffer.size())) return fail("Could not write to session file.");
@@ -161,6 +165,11 @@ bool Evaluator::OpenSession(const std::string &path) {
     state_ = DisplayState::Idle;
 
     std::FILE *file = std::fopen(path.c_str(), "rbe");
+    struct stat st{};
+    if (file != nullptr && (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode))) {
+        std::fclose(file); // a folder, a device: nothing to read a session from
+        file = nullptr;
+    }
     if (file == nullptr) {
         Error("Could not open session file.");
         return false;

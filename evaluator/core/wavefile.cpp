@@ -2,6 +2,8 @@
 
 #include "printf.hpp"
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cstring>
 #include <new>
@@ -312,8 +314,10 @@ bool CopyFile(Frontend &ui, const std::string &source, const std::string &destin
         return false;
     }
     std::FILE *in = std::fopen(source.c_str(), "rbe");
+    // Only a regular file has a size to copy (a folder opens, but reads nothing).
     long size = -1;
-    if (in != nullptr && std::fseek(in, 0, SEEK_END) == 0) size = std::ftell(in);
+    struct stat st{};
+    if (in != nullptr && fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode)) size = static_cast<long>(st.st_size);
     std::vector<unsigned char> buffer;
     try {
         buffer.assign(size > 0 ? static_cast<std::size_t>(size) : 0, 0);
@@ -327,7 +331,7 @@ bool CopyFile(Frontend &ui, const std::string &source, const std::string &destin
     if (in == nullptr || size < 0) {
         Error(ui, "Could not open file to rename file.");
         ok = false;
-    } else if (std::fseek(in, 0, SEEK_SET) != 0 || std::fread(buffer.data(), 1, buffer.size(), in) != buffer.size()) {
+    } else if (std::fread(buffer.data(), 1, buffer.size(), in) != buffer.size()) {
         Error(ui, "Could not read source file.");
         ok = false;
     } else if (std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size() || std::fflush(out) != 0) {

@@ -1,0 +1,232 @@
+// Finding the codec libraries in the registry, the skip rules and their
+// messages, and the user's preferences read at start-up and written at exit.
+#include "eval_support.hpp"
+
+#include <vntr/platform/registry.hpp>
+
+using namespace vntr::evaluator;
+using namespace vntr::test;
+using vntr::platform::Hive;
+using vntr::platform::RegKey;
+using vntr::platform::RegStatus;
+
+namespace {
+
+constexpr const char *kProduct = "SOFTWARE\\Vantre\\QBL SDK";
+
+void AddMachineKey(const std::string &name, const char *codecType = nullptr) {
+    RegKey key;
+    ASSERT_EQ(RegKey::Create(Hive::LocalMachine, std::string(kProduct) + "\\" + name, key), RegStatus::Ok);
+    if (codecType != nullptr) {
+        ASSERT_EQ(key.SetValue("Codec Type", codecType), RegStatus::Ok);
+    }
+}
+
+void SetUserValue(const std::string &name, const char *value, const char *data) {
+    RegKey key;
+    ASSERT_EQ(RegKey::Create(Hive::CurrentUser, std::string(kProduct) + "\\" + name, key), RegStatus::Ok);
+    ASSERT_EQ(key.SetValue(value, data), RegStatus::Ok);
+}
+
+std::string UserValue(const std::string &name, const char *value) {
+    RegKey key;
+    if (RegKey::Open(Hive::CurrentUser, std::string(kProduct) + "\\" + name, key) != RegStatus::Ok) return "<no key>";
+    std::string data;
+    if (key.QueryValue(value, data) != RegStatus::Ok) return "<none>";
+    return data;
+}
+
+class DiscoveryTest : public ::testing::Test {
+protected:
+    DiscoveryTest() : a("FAKEA"), b("FAKEB") {}
+    uint16_t Discover() {
+        ev = std::make_unique<Evaluator>(ui, world.Config());
+        return ev->DiscoverCodecs();
+    }
+    EvaluatorWorld world;
+    FakeLibrary a;
+    FakeLibrary b;
+    RecordingFrontend ui;
+    std::unique_ptr<Evaluator> ev;
+};
+
+TEST_F(DiscoveryTest, MissingMakerKeyMeansNoCodecInstalled) {
+    EXPECT_EQ(Discover(), 0);
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"ERROR IN INITIALIZATION : no codec installed !"});
+    EXPECT_EQ(ui.messages[0].title, "Vantre QBL Evaluator: Error");
+}
+
+TEST_F(DiscoveryTest, MakerKeyWithoutProductKey) {
+    RegKey key;
+    ASSERT_EQ(RegKey::Create(Hive::LocalMachine, "SOFTWARE\\Vantre\\Other", key), RegStatus::Ok);
+    EXPECT_EQ(Discover(), 0);
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"ERROR IN INITIALIZATION : missing SDK or Evaluator !"});
+}
+
+TEST_F(DiscoveryTest, EmptyProductKeyMeansMissingSdk) {
+    RegKey key;
+    ASSERT_EQ(RegKey::Create(Hive::LocalMachine, kProduct, key), RegStatus::Ok);
+    EXPECT_EQ(Discover(), 0);
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"ERROR IN INITIALIZATION : missing SDK or Evaluator !"});
+    // With no codec the process command says so.
+    ui.messages.clear();
+    ev->ProcessSelectedCodecs();
+    EXPECT_EQ(ui.messages.size(), 1u);
+}
+
+TEST_F(DiscoveryTest, DamagedMachineHiveIsReportedNotCrashedOn) {
+    WriteBytes(getenv("VNTR_MACHINE_HIVE"), {'g', 'a', 'r', 'b', 'a', 'g', 'e', '\n'});
+    EXPECT_EQ(Discover(), 0);
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"ERROR IN INITIALIZATION : no codec installed !"});
+}
+
+TEST_F(DiscoveryTest, FindsRegisteredLibrariesInEnumerationOrderAllSelected) {
+    ASSERT_EQ(b.Register(), 0);
+    ASSERT_EQ(a.Register(), 0);
+    EXPECT_EQ(Discover(), 2);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(ev->Slots()[0].Name(), "FAKEA");
+    EXPECT_EQ(ev->Slots()[1].Name(), "FAKEB");
+    EXPECT_EQ(ev->Slots()[0].Description(), "Fake codec FAKEA");
+    EXPECT_EQ(ev->SelectedCount(), 2);
+    EXPECT_EQ(ev->Slots()[0].displaySlot, 0);
+    EXPECT_EQ(ev->Slots()[1].displaySlot, 1);
+    EXPECT_EQ(ev->Slots()[2].displaySlot, -1);
+}
+
+TEST_F(DiscoveryTest, SkipRulesAndTheirMessages) {
+    ASSERT_EQ(a.Register(), 0);
+    ASSERT_EQ(b.Register(), 0);
+    AddMachineKey("ABSENT");                       // no library file
+    AddMachineKey("NAME_OF_TWENTY_CHARS");         // 20 characters: skipped silently
+    AddMachineKey("OLDLPC", "LPC");                // whole-file interface (no file either)
+    b.control->infoStatus = 1;                     // GetCodecInfo fails
+    EXPECT_EQ(Discover(), 1);
+    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"ERROR IN INITIALIZATION : Failed to load library ABSENT",
+                                                    "Can't get information on library FAKEB",
+                                                    "ERROR IN INITIALIZATION : Failed to load library OLDLPC"}));
+    EXPECT_EQ(ev->Slots()[0].Name(), "FAKEA");
+    EXPECT_EQ(ev->Slots()[1].Name(), "");
+    EXPECT_FALSE(ev->Slots()[1].library);
+}
+
+TEST_F(DiscoveryTest, LibraryWithoutGetCodecInfoIsLeftOut) {
+    ASSERT_EQ(a.Register(), 0);
+    ASSERT_EQ(b.Register(), 0);
+    a.table->entry[CODEC_ORD_GET_CODEC_INFO - 1] = nullptr;
+    EXPECT_EQ(Discover(), 1);
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Problem with the library FAKEA"});
+    EXPECT_EQ(ev->Slots()[0].Name(), "FAKEB");
+}
+
+TEST_F(DiscoveryTest, CodecTypeLpcMarksTheWholeFileInterface) {
+    ASSERT_EQ(a.Register(), 0);
+    RegKey key;
+    ASSERT_EQ(RegKey::Open(Hive::LocalMachine, std::string(kProduct) + "\\FAKEA", key), RegStatus::Ok);
+    ASSERT_EQ(key.SetValue("Codec Type", "LPC"), RegStatus::Ok);
+    EXPECT_EQ(Discover(), 1);
+    EXPECT_EQ(ev->Slots()[0].interfaceKind, InterfaceKind::WholeFile);
+    EXPECT_EQ(ev->Slots()[0].Description(), "Veltrane(TM) FAKEA Codec (8kHz)");
+    ASSERT_EQ(key.SetValue("Codec Type", "lpc"), RegStatus::Ok); // the comparison is exact
+    EXPECT_EQ(Discover(), 1);
+    EXPECT_EQ(ev->Slots()[0].interfaceKind, InterfaceKind::Standard);
+}
+
+TEST_F(DiscoveryTest, AtMostTwentySlotsAreFilled) {
+    // 22 keys that all load the same file through a symlink each.
+    const std::string root = world.File("root");
+    fs::create_directories(root + "/VNTR/QBL");
+    for (int i = 0; i < 22; ++i) {
+        const std::string name = "FK" + std::to_string(10 + i);
+        fs::create_symlink(FakePath("FAKEA"), root + "/VNTR/QBL/" + name + ".so");
+        AddMachineKey(name);
+    }
+    EvaluatorConfig config = world.Config();
+    config.systemRoot = root;
+    ev = std::make_unique<Evaluator>(ui, config);
+    EXPECT_EQ(ev->DiscoverCodecs(), 20);
+    EXPECT_EQ(ev->Slots()[19].Name(), "FK29");
+}
+
+TEST_F(DiscoveryTest, PreferencesAreReadExactly) {
+    a.control->infoOptionMask = 0x30001;
+    ASSERT_EQ(a.Register(), 0);
+    ASSERT_EQ(b.Register(), 0);
+    SetUserValue("FAKEA", "Selected", "YES");
+    SetUserValue("FAKEA", "Voice Activity Detection", "ON");
+    SetUserValue("FAKEA", "Selected bitrate", "48000"); // only the first four characters count
+    SetUserValue("FAKEB", "Selected", "yes");           // not "YES": deselected
+    SetUserValue("FAKEB", "Voice Activity Detection", "on");
+    SetUserValue("FAKEB", "Selected bitrate", "9600");
+    EXPECT_EQ(Discover(), 2);
+    const CodecSlot &sa = ev->Slots()[0];
+    const CodecSlot &sb = ev->Slots()[1];
+    EXPECT_EQ(sa.selected, 1);
+    EXPECT_EQ(sa.encoderOptions, 0x10001u);
+    EXPECT_EQ(sa.decoderOptions, 0x10001u);
+    EXPECT_EQ(sb.selected, 0);
+    EXPECT_EQ(sb.encoderOptions, 0x20000u); // "on" is not "ON"; any other bit rate means 6.4 kbps
+    EXPECT_EQ(ev->SelectedCount(), 1);
+    EXPECT_EQ(sa.displaySlot, 0);
+    EXPECT_EQ(sb.displaySlot, -1);
+}
+
+TEST_F(DiscoveryTest, CodecWithoutPreferencesStaysSelectedWithNoOptions) {
+    ASSERT_EQ(a.Register(), 0);
+    RegKey key;
+    ASSERT_EQ(RegKey::Open(Hive::CurrentUser, std::string(kProduct) + "\\FAKEA", key), RegStatus::Ok);
+    ASSERT_EQ(RegKey::Create(Hive::CurrentUser, std::string(kProduct) + "\\FAKEA", key), RegStatus::Ok);
+    ASSERT_EQ(key.DeleteValue("Selected"), RegStatus::Ok);
+    EXPECT_EQ(Discover(), 1);
+    EXPECT_EQ(ev->Slots()[0].selected, 1);
+    EXPECT_EQ(ev->Slots()[0].encoderOptions, 0u);
+}
+
+TEST_F(DiscoveryTest, SavedPreferencesFollowTheOptionMask) {
+    a.control->infoOptionMask = 0x30001;
+    ASSERT_EQ(a.Register(), 0);
+    ASSERT_EQ(b.Register(), 0);
+    EXPECT_EQ(Discover(), 2);
+    ev->Slots()[0].encoderOptions = 0x1;
+    ev->Slots()[1].encoderOptions = 0x10001; // FAKEB offers no option: nothing is written for them
+    ev->Slots()[1].selected = 0;
+    ev->SavePreferences();
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(UserValue("FAKEA", "Description"), "Fake codec FAKEA");
+    EXPECT_EQ(UserValue("FAKEA", "Selected"), "YES");
+    EXPECT_EQ(UserValue("FAKEA", "Voice Activity Detection"), "ON");
+    EXPECT_EQ(UserValue("FAKEA", "Selected bitrate"), "6400");
+    EXPECT_EQ(UserValue("FAKEB", "Selected"), "NO");
+    EXPECT_EQ(UserValue("FAKEB", "Voice Activity Detection"), "<none>");
+    EXPECT_EQ(UserValue("FAKEB", "Selected bitrate"), "<none>");
+    // Read back by the next start.
+    EXPECT_EQ(Discover(), 2);
+    EXPECT_EQ(ev->Slots()[0].encoderOptions, 0x20001u);
+    EXPECT_EQ(ev->Slots()[1].selected, 0);
+}
+
+TEST_F(DiscoveryTest, UnwritableUserHiveIsReported) {
+    ASSERT_EQ(a.Register(), 0);
+    EXPECT_EQ(Discover(), 1);
+    WriteBytes(getenv("VNTR_USER_HIVE"), {'x', '\n'}); // damaged: never overwritten
+    ev->SavePreferences();
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"PROBLEM IN REGISTRY : can't save preferences !"});
+    EXPECT_EQ(ReadBytes(getenv("VNTR_USER_HIVE")), (std::vector<uint8_t>{'x', '\n'}));
+}
+
+TEST_F(DiscoveryTest, ShutdownWritesPreferencesAndRemovesTemporaryFiles) {
+    ASSERT_EQ(a.Register(), 0);
+    ev = std::make_unique<Evaluator>(ui, world.Config());
+    WriteBytes(world.TempFolder() + "OLD.~c0", {1});
+    WriteBytes(world.TempFolder() + "keep.txt", {1});
+    ASSERT_TRUE(ev->Startup()); // leftovers go at start-up
+    EXPECT_EQ(world.TempFiles(), std::vector<std::string>{"keep.txt"});
+    ev->Slots()[0].selected = 0;
+    WriteBytes(world.TempFolder() + "FAKEA.~d0", {1});
+    ev->Shutdown();
+    EXPECT_EQ(world.TempFiles(), std::vector<std::string>{"keep.txt"});
+    EXPECT_EQ(UserValue("FAKEA", "Selected"), "NO");
+    EXPECT_FALSE(ev->Slots()[0].library);
+}
+
+} // namespace

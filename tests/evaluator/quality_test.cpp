@@ -1,0 +1,124 @@
+// The objective measures: alignment by cross-correlation, SNR, segmental
+// SNR and log-spectral distance, on signals whose answers are known.
+#include "eval_support.hpp"
+
+#include "core/quality.hpp"
+
+#include <cmath>
+#include <random>
+
+using namespace vntr::evaluator;
+using namespace vntr::test;
+
+namespace {
+
+std::vector<float> Voiced(std::size_t n, int rate) {
+    // A buzzy vowel-like tone with a slowly varying level.
+    std::vector<float> x(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double t = static_cast<double>(i) / rate;
+        const double level = 3000 + 2000 * std::sin(2 * M_PI * 1.3 * t);
+        double v = 0;
+        for (int h = 1; h <= 12; ++h) v += std::sin(2 * M_PI * 140 * h * t + h) / h;
+        x[i] = static_cast<float>(level * v);
+    }
+    return x;
+}
+
+std::vector<float> Delayed(const std::vector<float> &x, std::size_t delay) {
+    std::vector<float> y(delay, 0.0f);
+    y.insert(y.end(), x.begin(), x.end());
+    return y;
+}
+
+TEST(QualityTest, IdenticalSignalsAreAlignedAtZeroWithNoSpectralDistance) {
+    const auto x = Voiced(8000, 8000);
+    const Quality q = CompareSignals(x, x, 8000);
+    ASSERT_TRUE(q.valid);
+    EXPECT_EQ(q.delaySamples, 0);
+    EXPECT_GT(q.snrDb, 100.0);
+    EXPECT_DOUBLE_EQ(q.segmentalSnrDb, 35.0); // every frame at the upper clamp
+    EXPECT_NEAR(q.logSpectralDistanceDb, 0.0, 1e-9);
+}
+
+TEST(QualityTest, DelayIsFoundByCrossCorrelation) {
+    const auto x = Voiced(16000, 8000);
+    for (const std::size_t delay : {1u, 37u, 481u, 1999u}) {
+        const Quality q = CompareSignals(x, Delayed(x, delay), 8000);
+        EXPECT_EQ(q.delaySamples, static_cast<int>(delay));
+        EXPECT_GT(q.snrDb, 100.0) << delay;
+        EXPECT_EQ(q.comparedSamples, x.size());
+    }
+}
+
+TEST(QualityTest, SnrOfAddedNoiseMatchesItsLevel) {
+    const auto x = Voiced(32000, 8000);
+    std::mt19937 random(7);
+    std::normal_distribution<float> noise(0.0f, 1.0f);
+    double signal = 0;
+    for (const float v : x) signal += static_cast<double>(v) * v;
+    const double rms = std::sqrt(signal / x.size());
+    for (const double wanted : {0.0, 10.0, 20.0, 30.0}) {
+        const double sigma = rms / std::pow(10.0, wanted / 20.0);
+        auto y = x;
+        for (auto &v : y) v += static_cast<float>(sigma) * noise(random);
+        const Quality q = CompareSignals(x, y, 8000);
+        EXPECT_NEAR(q.snrDb, wanted, 0.3) << wanted;
+        EXPECT_NEAR(q.segmentalSnrDb, wanted, 3.0) << wanted; // the level varies from frame to frame
+        EXPECT_EQ(q.delaySamples, 0);
+    }
+}
+
+TEST(QualityTest, SpectralDistanceGrowsWithSpectralChange) {
+    // White noise keeps every frequency bin far above the spectral floor.
+    std::mt19937 random(3);
+    std::normal_distribution<float> noise(0.0f, 3000.0f);
+    std::vector<float> x(16000);
+    for (auto &v : x) v = noise(random);
+    auto halved = x;
+    for (auto &v : halved) v *= 0.5f; // -6.02 dB at every frequency
+    const Quality scaled = CompareSignals(x, halved, 8000);
+    EXPECT_NEAR(scaled.logSpectralDistanceDb, 20 * std::log10(2.0), 0.05);
+    // A first difference tilts the spectrum: larger distance than a gain change.
+    std::vector<float> tilted(x.size());
+    for (std::size_t i = 1; i < x.size(); ++i) tilted[i] = x[i] - 0.9f * x[i - 1];
+    EXPECT_GT(CompareSignals(x, tilted, 8000).logSpectralDistanceDb, scaled.logSpectralDistanceDb);
+}
+
+TEST(QualityTest, SilentFramesDoNotCountInSegmentalMeasures) {
+    auto x = Voiced(16000, 8000);
+    std::fill(x.begin(), x.begin() + 8000, 0.0f); // the first second is silence
+    auto y = x;
+    for (std::size_t i = 0; i < 8000; ++i) y[i] = (i % 2 == 0) ? 1.0f : -1.0f; // a whisper of noise there
+    const Quality q = CompareSignals(x, y, 8000);
+    EXPECT_DOUBLE_EQ(q.segmentalSnrDb, 35.0);
+    // Only the spectral frame that straddles the onset sees the whisper.
+    EXPECT_LT(q.logSpectralDistanceDb, 0.01);
+}
+
+TEST(QualityTest, EmptyOrUnreadableInputsAreInvalid) {
+    EXPECT_FALSE(CompareSignals({}, std::vector<float>{1, 2}, 8000).valid);
+    TempDir dir;
+    WriteBytes(dir / "a.wav", SpeechLikeWave(8000, 800));
+    WriteBytes(dir / "b.wav", SpeechLikeWave(16000, 800));
+    EXPECT_FALSE(MeasureQuality(dir / "a.wav", dir / "missing.wav").valid);
+    EXPECT_FALSE(MeasureQuality(dir / "a.wav", dir / "b.wav").valid); // rates differ
+    EXPECT_TRUE(MeasureQuality(dir / "a.wav", dir / "a.wav").valid);
+}
+
+TEST(QualityTest, EightBitAndStereoFilesAreReadOnTheSixteenBitScale) {
+    TempDir dir;
+    WaveSpec w;
+    w.bits = 8;
+    w.blockAlign = 2;
+    w.channels = 2;
+    w.data = {128 + 10, 128 + 30, 0, 255};
+    WriteBytes(dir / "s.wav", MakeWave(w));
+    std::vector<float> samples;
+    int rate = 0;
+    ASSERT_TRUE(ReadWaveSamples(dir / "s.wav", samples, rate));
+    EXPECT_EQ(rate, 8000);
+    EXPECT_EQ(samples, (std::vector<float>{20 * 256, (-128 + 127) * 128.0f}));
+}
+
+} // namespace

@@ -1,0 +1,104 @@
+// The pipeline with the real audio coder libraries on real speech: what the
+// batch front end reports, end to end through registration and discovery.
+#include "eval_support.hpp"
+
+#include "core/pipeline.hpp"
+#include "test_paths.hpp"
+
+using namespace vntr::evaluator;
+using namespace vntr::test;
+
+namespace {
+
+std::vector<uint8_t> SpeechWave(const std::string &raw) {
+    WaveSpec w;
+    w.data = ReadBytes(raw);
+    w.data.resize(w.data.size() & ~std::size_t{1});
+    return MakeWave(w);
+}
+
+class RealCodecTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto libs = BuiltCodecLibraries();
+        if (std::find(libs.begin(), libs.end(), "VT180") == libs.end()) GTEST_SKIP() << "VT180 not built";
+        if (SpeechRecording().empty()) GTEST_SKIP() << "codec2-examples not installed";
+        // The libraries' own registration, into this test's hives.
+        const std::string root = fs::path(VNTR_TEST_CODEC_DIR).parent_path().parent_path();
+        ScopedEnv windir("VNTR_WINDIR", root);
+        for (const auto &name : libs) {
+            void *lib = dlopen(CodecLibraryPath(name).c_str(), RTLD_NOW | RTLD_LOCAL);
+            ASSERT_NE(lib, nullptr) << dlerror();
+            ASSERT_EQ(reinterpret_cast<CodecRegisterFn>(dlsym(lib, "DllRegisterServer"))(), 0) << name;
+            dlclose(lib);
+        }
+        config = world.Config();
+        config.systemRoot = root;
+    }
+
+    EvaluatorWorld world;
+    EvaluatorConfig config;
+    RecordingFrontend ui;
+};
+
+TEST_F(RealCodecTest, EightKilohertzSpeechThroughVt180) {
+    Evaluator ev(ui, config);
+    ASSERT_TRUE(ev.Startup());
+    std::vector<bool> only(ev.SlotCount());
+    for (std::size_t i = 0; i < ev.SlotCount(); ++i) only[i] = ev.Slots()[i].Name() == "VT180";
+    ev.ApplySelection(only);
+    WriteBytes(world.File("speech.wav"), SpeechWave(SpeechRecording()));
+    ASSERT_TRUE(ev.OpenOriginalFile(world.File("speech.wav")));
+    ev.ProcessSelectedCodecs();
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages[0].text;
+    const CodecSlot *slot = nullptr;
+    for (const auto &s : ev.Slots()) {
+        if (s.Name() == "VT180") slot = &s;
+    }
+    ASSERT_NE(slot, nullptr);
+    EXPECT_FALSE(slot->failed);
+    EXPECT_EQ(slot->format.codecId, 2038);
+    // About 18 kbit/s, and every coded byte read back by the decoder.
+    EXPECT_GT(slot->runBitRate, 10000.0f);
+    EXPECT_LT(slot->runBitRate, 36000.0f);
+    // The last frame ends inside a byte that the decoder does not count as read.
+    EXPECT_GE(slot->decodedCodedBytes + 1, slot->codedBytes);
+    ASSERT_TRUE(slot->quality.valid);
+    EXPECT_GT(slot->quality.snrDb, 8.0);
+    EXPECT_GT(slot->quality.delaySamples, 0);
+    EXPECT_LT(slot->quality.logSpectralDistanceDb, 15.0);
+    // The decoded file covers the input (1152-sample frames, flushed).
+    const auto decoded = ReadBytes(world.TempFolder() + "VT180.~d0");
+    EXPECT_GE(decoded.size() - 46, slot->inputBytes / 2304 * 2304);
+}
+
+TEST_F(RealCodecTest, ElevenKilohertzOriginalRunsNativeAndDownsampled) {
+    const auto libs = BuiltCodecLibraries();
+    if (std::find(libs.begin(), libs.end(), "VT250f11") == libs.end()) GTEST_SKIP() << "VT250f11 not built";
+    Evaluator ev(ui, config);
+    ASSERT_TRUE(ev.Startup());
+    std::vector<bool> pick(ev.SlotCount());
+    for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
+        pick[i] = ev.Slots()[i].Name() == "VT180" || ev.Slots()[i].Name() == "VT250f11";
+    }
+    ev.ApplySelection(pick);
+    WriteBytes(world.File("speech11.wav"), SpeechLikeWave(11025, 11025 * 3));
+    ASSERT_TRUE(ev.OpenOriginalFile(world.File("speech11.wav")));
+    ev.ProcessSelectedCodecs();
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages[0].text;
+    for (const auto &s : ev.Slots()) {
+        if (s.Name() == "VT180") {
+            EXPECT_EQ(s.downsampled, 1);
+            EXPECT_EQ(s.sampleRate, 8000);
+        }
+        if (s.Name() == "VT250f11") {
+            EXPECT_EQ(s.downsampled, 0);
+            EXPECT_EQ(s.sampleRate, 11025);
+        }
+        if (s.selected != 0) {
+            EXPECT_GT(s.codedBytes, 0u) << s.Name();
+        }
+    }
+}
+
+} // namespace
