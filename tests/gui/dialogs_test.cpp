@@ -22,6 +22,11 @@ using vntr::evaluator::CodecSlot;
 
 namespace {
 
+// Clicks a check box or radio button on its indicator, which is what takes the click.
+void ClickIndicator(QAbstractButton *button) {
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
+}
+
 template <class W>
 W *Control(QWidget &dialog, int id) {
     W *widget = dialog.findChild<W *>(ControlName(id));
@@ -165,7 +170,7 @@ void DialogsTest::codecOptionsForTheDualRateCoder() {
     // The radio buttons exclude each other.
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QTest::mouseClick(r4800, Qt::LeftButton);
+    ClickIndicator(r4800);
     QVERIFY(r4800->isChecked() && !r6400->isChecked());
     QCOMPARE(dialog.OptionWord(), 0x10000u);
 }
@@ -182,9 +187,9 @@ void DialogsTest::codecOptionsForAVadOnlyCodec() {
     QVERIFY(!Control<QRadioButton>(dialog, kId6400)->isChecked());
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QTest::mouseClick(vad, Qt::LeftButton);
+    ClickIndicator(vad);
     QCOMPARE(dialog.OptionWord(), 0x1u);
-    QTest::mouseClick(vad, Qt::LeftButton);
+    ClickIndicator(vad);
     QCOMPARE(dialog.OptionWord(), 0x0u);
 }
 
@@ -226,12 +231,12 @@ void DialogsTest::recordSettingsMakesTheFormatWord() {
     RecordSettingsDialog dialog(0x12102);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QTest::mouseClick(Control<QRadioButton>(dialog, kIdRate8k + 1), Qt::LeftButton);
+    ClickIndicator(Control<QRadioButton>(dialog, kIdRate8k + 1));
     QCOMPARE(dialog.Format(), 0x22102u); // 11 kHz, 16 bit, mono
     QVERIFY(!Control<QRadioButton>(dialog, kIdRate8k)->isChecked());
-    QTest::mouseClick(Control<QRadioButton>(dialog, kIdStereo), Qt::LeftButton);
-    QTest::mouseClick(Control<QRadioButton>(dialog, kId8Bit), Qt::LeftButton);
-    QTest::mouseClick(Control<QRadioButton>(dialog, kIdRate8k + 3), Qt::LeftButton);
+    ClickIndicator(Control<QRadioButton>(dialog, kIdStereo));
+    ClickIndicator(Control<QRadioButton>(dialog, kId8Bit));
+    ClickIndicator(Control<QRadioButton>(dialog, kIdRate8k + 3));
     QCOMPARE(dialog.Format(), 0x80000u | 0x200u | 0x1000u | 0x2u);
     QVERIFY(!Control<QRadioButton>(dialog, kIdMono)->isChecked());
 }

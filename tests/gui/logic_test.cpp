@@ -122,20 +122,20 @@ void LogicTest::unitsRoundToWholePixels() {
 void LogicTest::clickBands() {
     const Layout layout(16); // u = 4: rows at y = 52, 72, 92, ...
     const int n = 3;
-    QCOMPARE(layout.RowAt({100, 52}, n), 1);
-    QCOMPARE(layout.RowAt({100, 71}, n), 1);
-    QCOMPARE(layout.RowAt({100, 72}, n), 2);
-    QCOMPARE(layout.RowAt({100, 111}, n), 3);
-    QCOMPARE(layout.RowAt({100, 112}, n), 0); // below the last row
+    QCOMPARE(layout.RowAt({300, 52}, n), 1);
+    QCOMPARE(layout.RowAt({300, 71}, n), 1);
+    QCOMPARE(layout.RowAt({300, 72}, n), 2);
+    QCOMPARE(layout.RowAt({300, 111}, n), 3);
+    QCOMPARE(layout.RowAt({300, 112}, n), 0); // below the last row
     // Just above the first row: the floor of a negative quotient, not row 1.
-    QCOMPARE(layout.RowAt({100, 51}, n), 0);
-    QCOMPARE(layout.RowAt({100, 33}, n), 0);
+    QCOMPARE(layout.RowAt({300, 51}, n), 0);
+    QCOMPARE(layout.RowAt({300, 33}, n), 0);
     // The band is the bars' width, 40u to 155u.
     QCOMPARE(layout.RowAt({159, 60}, n), 0);
     QCOMPARE(layout.RowAt({160, 60}, n), 1);
     QCOMPARE(layout.RowAt({620, 60}, n), 1);
     QCOMPARE(layout.RowAt({621, 60}, n), 0);
-    QCOMPARE(layout.RowAt({100, 60}, 0), 0);
+    QCOMPARE(layout.RowAt({300, 60}, 0), 0);
 }
 
 void LogicTest::bluePartShrinksWithTheRatio() {

@@ -2,9 +2,9 @@
 // a second copy ends at once and silently, and --help answers.
 #include "core/instance.hpp"
 
-#include <QDir>
+#include <vntr/platform/paths.hpp>
 
-#include <unistd.h>
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +21,7 @@ private:
     QProcess *Start(const QStringList &arguments);
     QTemporaryDir home_;
     QProcessEnvironment env_;
+    std::string folder_; // the program's temporary folder under TMPDIR
 };
 
 void ProgramTest::initTestCase() {
@@ -31,6 +32,10 @@ void ProgramTest::initTestCase() {
     env_.insert("QT_QPA_PLATFORM", "offscreen");
     env_.insert("VNTR_USER_HIVE", home_.path() + "/user.hive");
     env_.insert("XDG_CONFIG_HOME", home_.path());
+    qputenv("TMPDIR", (home_.path() + "/tmp").toUtf8());
+    const auto folder = vntr::platform::UserTempDirectory();
+    QVERIFY(folder.has_value());
+    folder_ = *folder;
 }
 
 QProcess *ProgramTest::Start(const QStringList &arguments) {
@@ -49,8 +54,7 @@ void ProgramTest::helpNeedsNoWindow() {
 
 void ProgramTest::aSecondCopyEndsSilently() {
     // Another copy holds the temporary folder.
-    const auto held = vntr::evaluator::InstanceLock::Acquire((home_.path() + "/tmp/vntr-" +
-                                                              QString::number(getuid()) + "/").toStdString());
+    const auto held = vntr::evaluator::InstanceLock::Acquire(folder_);
     QVERIFY(held);
     QProcess *second = Start({});
     QVERIFY(second->waitForFinished(20000));
@@ -63,7 +67,7 @@ void ProgramTest::aSecondCopyEndsSilently() {
 void ProgramTest::theFirstCopyHoldsTheLock() {
     QProcess *first = Start({});
     QVERIFY(first->waitForStarted(10000));
-    const std::string folder = (home_.path() + "/tmp/vntr-" + QString::number(getuid()) + "/").toStdString();
+    const std::string &folder = folder_;
     // Once the window runs, the lock is taken.
     QTRY_VERIFY_WITH_TIMEOUT(!vntr::evaluator::InstanceLock::Acquire(folder), 20000);
     QCOMPARE(first->state(), QProcess::Running);
