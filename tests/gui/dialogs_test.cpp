@@ -6,8 +6,14 @@
 #include "gui/dialogs/control_ids.hpp"
 #include "gui/dialogs/record_settings_dialog.hpp"
 #include "gui/dialogs/select_codecs_dialog.hpp"
+#include "gui/window/prompts.hpp"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -49,6 +55,36 @@ CodecSlot Slot(const char *name, uint32_t optionMask, uint32_t options) {
     return slot;
 }
 
+// Answers the next modal box or file dialog as a user would, and notes what it showed.
+struct ModalCatcher {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+    QStringList filters;
+    bool saveDialog = false;
+    std::function<void(QWidget *)> answer;
+
+    void Arm() { QTimer::singleShot(0, [this] { Poll(); }); }
+    void Poll() {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            title = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            buttons = box->standardButtons();
+        } else if (auto *files = qobject_cast<QFileDialog *>(modal)) {
+            title = files->windowTitle();
+            filters = files->nameFilters();
+            saveDialog = files->acceptMode() == QFileDialog::AcceptSave;
+        } else {
+            QTimer::singleShot(10, [this] { Poll(); });
+            return;
+        }
+        answer(modal);
+    }
+};
+
 const std::vector<std::string> kDescriptions{"Alpha coder", "Beta coder", "Gamma coder", "Delta coder"};
 
 } // namespace
@@ -66,6 +102,9 @@ private slots:
     void recordSettingsShowsTheFormat();
     void recordSettingsMakesTheFormatWord();
     void aboutAnimatesItsBar();
+    void messageBoxesCarryTitleAndIcon();
+    void questionsOfferTheirButtons();
+    void fileChoosersUseTheirTitlesAndFilters();
 };
 
 void DialogsTest::selectCodecsShowsBothListsInSlotOrder() {
@@ -257,6 +296,73 @@ void DialogsTest::aboutAnimatesItsBar() {
     QTest::mouseClick(ok, Qt::LeftButton);
     QVERIFY(!dialog.Animating());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
+}
+
+void DialogsTest::messageBoxesCarryTitleAndIcon() {
+    DesktopPrompts prompts;
+    ModalCatcher catcher;
+    catcher.answer = [](QWidget *box) { static_cast<QMessageBox *>(box)->button(QMessageBox::Ok)->click(); };
+    catcher.Arm();
+    prompts.Message(nullptr, "Vantre QBL Evaluator: Error", vntr::evaluator::MessageIcon::Error, "Could not play file");
+    QCOMPARE(catcher.title, QString("Vantre QBL Evaluator: Error"));
+    QCOMPARE(catcher.text, QString("Could not play file"));
+    QCOMPARE(catcher.icon, QMessageBox::Critical);
+    QCOMPARE(catcher.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    catcher.Arm();
+    prompts.Message(nullptr, "WARNING", vntr::evaluator::MessageIcon::Warning, "w");
+    QCOMPARE(catcher.icon, QMessageBox::Warning);
+}
+
+void DialogsTest::questionsOfferTheirButtons() {
+    using vntr::evaluator::Answer;
+    using vntr::evaluator::QuestionButtons;
+    DesktopPrompts prompts;
+    ModalCatcher catcher;
+    catcher.answer = [](QWidget *box) { static_cast<QMessageBox *>(box)->button(QMessageBox::No)->click(); };
+    catcher.Arm();
+    QCOMPARE(prompts.Question(nullptr, "Vantre QBL Evaluator", "Do you want to save the current session?",
+                              QuestionButtons::YesNoCancel),
+             Answer::No);
+    QCOMPARE(catcher.title, QString("Vantre QBL Evaluator"));
+    QCOMPARE(catcher.icon, QMessageBox::Question);
+    QCOMPARE(catcher.buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    // Escape is Cancel where Cancel is offered, else No.
+    catcher.answer = [](QWidget *box) { QTest::keyClick(box, Qt::Key_Escape); };
+    catcher.Arm();
+    QCOMPARE(prompts.Question(nullptr, "Vantre QBL Evaluator", "q", QuestionButtons::YesNoCancel), Answer::Cancel);
+    catcher.Arm();
+    QCOMPARE(prompts.Question(nullptr, "Vantre QBL Evaluator", "q", QuestionButtons::YesNo), Answer::No);
+    QCOMPARE(catcher.buttons, QMessageBox::Yes | QMessageBox::No);
+    catcher.answer = [](QWidget *box) { static_cast<QMessageBox *>(box)->button(QMessageBox::Yes)->click(); };
+    catcher.Arm();
+    QCOMPARE(prompts.Question(nullptr, "Vantre QBL Evaluator", "q", QuestionButtons::YesNo), Answer::Yes);
+}
+
+void DialogsTest::fileChoosersUseTheirTitlesAndFilters() {
+    QTemporaryDir folder;
+    DesktopPrompts prompts;
+    ModalCatcher catcher;
+    const QString typed = folder.path() + "/comparison";
+    catcher.answer = [&](QWidget *dialog) {
+        auto *files = static_cast<QFileDialog *>(dialog);
+        files->selectFile(typed);
+        QMetaObject::invokeMethod(files, "accept"); // QFileDialog::accept is protected
+    };
+    catcher.Arm();
+    const auto chosen = prompts.ChooseFile(nullptr, FilePurpose::SaveSession);
+    QCOMPARE(catcher.title, QString("Save session as..."));
+    QVERIFY(catcher.saveDialog);
+    QCOMPARE(catcher.filters.value(0), QString("Session files (*.qbl)"));
+    QVERIFY(catcher.filters.value(1).startsWith("All Files"));
+    QVERIFY(chosen.has_value());
+    QCOMPARE(*chosen, typed + ".qbl"); // the type's extension is added
+    // Closing the chooser gives nothing.
+    catcher.answer = [](QWidget *dialog) { static_cast<QFileDialog *>(dialog)->reject(); };
+    catcher.Arm();
+    QVERIFY(!prompts.ChooseFile(nullptr, FilePurpose::OpenOriginal).has_value());
+    QCOMPARE(catcher.title, QString("Open original file..."));
+    QVERIFY(!catcher.saveDialog);
+    QCOMPARE(catcher.filters.value(0), QString("Wave files (*.wav)"));
 }
 
 QTEST_MAIN(DialogsTest)

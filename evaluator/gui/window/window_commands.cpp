@@ -168,7 +168,6 @@ void MainWindow::CodecOptions(int row) {
 void MainWindow::ShowSignalView() {
     if (!signalView_) {
         signalView_ = new SignalView(this);
-        signalView_->setAttribute(Qt::WA_DeleteOnClose, false);
     }
     signalKey_.clear();
     signalView_->show();
