@@ -154,6 +154,7 @@ void DialogsTest::selectCodecsHighlightFollowsTheClick() {
     QVERIFY(unselected->selectedItems().isEmpty());
     QVERIFY(!Control<QPushButton>(dialog, kIdSelect)->isEnabled());
     QVERIFY(Control<QPushButton>(dialog, kIdDeselect)->isEnabled());
+    dialog.grab().save(QString(VNTR_TEST_OUTPUT_DIR) + "/dialog-select-codecs.png");
     const QRect beta = unselected->visualItemRect(unselected->item(0));
     QTest::mouseClick(unselected->viewport(), Qt::LeftButton, {}, beta.center());
     QVERIFY(selected->selectedItems().isEmpty());
@@ -211,6 +212,7 @@ void DialogsTest::codecOptionsForTheDualRateCoder() {
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     ClickIndicator(r4800);
     QVERIFY(r4800->isChecked() && !r6400->isChecked());
+    dialog.grab().save(QString(VNTR_TEST_OUTPUT_DIR) + "/dialog-codec-options.png");
     QCOMPARE(dialog.OptionWord(), 0x10000u);
 }
 
@@ -277,6 +279,7 @@ void DialogsTest::recordSettingsMakesTheFormatWord() {
     ClickIndicator(Control<QRadioButton>(dialog, kId8Bit));
     ClickIndicator(Control<QRadioButton>(dialog, kIdRate8k + 3));
     QCOMPARE(dialog.Format(), 0x80000u | 0x200u | 0x1000u | 0x2u);
+    dialog.grab().save(QString(VNTR_TEST_OUTPUT_DIR) + "/dialog-record-settings.png");
     QVERIFY(!Control<QRadioButton>(dialog, kIdMono)->isChecked());
 }
 
@@ -291,6 +294,7 @@ void DialogsTest::aboutAnimatesItsBar() {
     QVERIFY(dialog.Animating());
     QTRY_COMPARE_WITH_TIMEOUT(dialog.BarValue(), 35, 1500);
     QTRY_COMPARE_WITH_TIMEOUT(dialog.BarValue(), 17, 1500);
+    dialog.grab().save(QString(VNTR_TEST_OUTPUT_DIR) + "/dialog-about.png");
     auto *ok = Control<QPushButton>(dialog, kIdAboutOk);
     QCOMPARE(ok->text(), QString("&OK"));
     QTest::mouseClick(ok, Qt::LeftButton);

@@ -300,7 +300,7 @@ void LogicTest::qualityLine() {
     q.snrDb = 17.04;
     q.segmentalSnrDb = 13.33;
     q.logSpectralDistanceDb = 9.274;
-    QCOMPARE(QualityText(q), std::string("SNR 17.0 dB, segmental SNR 13.3 dB, spectral distance 9.27 dB"));
+    QCOMPARE(QualityText(q), std::string("SNR 17.0 dB, segmental SNR 13.3 dB, log-spectral distance 9.27 dB"));
     q.snrDb = -3.25;
     QVERIFY(QualityText(q).starts_with("SNR -3.2 dB") || QualityText(q).starts_with("SNR -3.3 dB"));
 }

@@ -117,6 +117,7 @@ private slots:
     void recordingMakesAnUntitledOriginal();
     void recordingAt11kFeedsTheDownsampledCopy();
     void recordingRefusedChangesNothing();
+    void recordingThatCannotBeSavedKeepsTheOriginal();
     void playButtonsToggleAndSwitch();
     void endOfPlayStopsTheSound();
     void loopPlayKeepsPlayingUntilPressed();
@@ -714,6 +715,25 @@ void WindowTest::recordingRefusedChangesNothing() {
     QVERIFY(b.w().SlotAtRow(b.RowOf("VT180"))->HasResults());
     QVERIFY(!b.TempFiles().filter(".~c0").isEmpty());
     QCOMPARE(b.w().Action(kCmdRecord)->text(), QString("&Record..."));
+}
+
+void WindowTest::recordingThatCannotBeSavedKeepsTheOriginal() {
+    Bench b;
+    QVERIFY(b.Open(SpeechWave()));
+    b.w().Command(kCmdRecord);
+    b.sound.Deliver(Tone(8000, 0.5, 440, 0.5));
+    // Something in the way of the recorded file: a folder of its name.
+    QVERIFY(QDir().mkpath(b.place.Temp() + "/~t_ori.wav"));
+    b.prompts.Clear();
+    b.w().Command(kCmdRecord);
+    QCOMPARE(b.prompts.MessageTexts(), QStringList{"Could not stop recording."});
+    QCOMPARE(b.w().Core().State(), DisplayState::Idle);
+    QVERIFY(!b.w().UnsavedRecording());
+    QCOMPARE(b.w().Area()->Model().originalName, std::string("mmt1.wav"));
+    QCOMPARE(b.w().Action(kCmdRecord)->text(), QString("&Record..."));
+    // The codecs are matched to that original again and run.
+    b.w().Command(kCmdProcess);
+    QVERIFY(b.w().SlotAtRow(b.RowOf("VT180"))->HasResults());
 }
 
 void WindowTest::playButtonsToggleAndSwitch() {

@@ -20,7 +20,7 @@ StatusLines ResultsStatus() {
 
 std::string QualityText(const evaluator::Quality &q) {
     if (!q.valid) return "Quality : not measured";
-    return Printf("SNR %.1f dB, segmental SNR %.1f dB, spectral distance %.2f dB", q.snrDb, q.segmentalSnrDb,
+    return Printf("SNR %.1f dB, segmental SNR %.1f dB, log-spectral distance %.2f dB", q.snrDb, q.segmentalSnrDb,
                   q.logSpectralDistanceDb);
 }
 

@@ -21,7 +21,7 @@ StatusLines ProcessingStatus(const evaluator::ProgressLines &progress);
 // far (the size from the elapsed time: rate x bytes per sample frame).
 StatusLines RecordingStatus(int32_t rate, uint16_t blockAlign, int64_t elapsedMs);
 
-// "SNR 17.0 dB, segmental SNR 13.3 dB, spectral distance 9.27 dB"; a note
+// "SNR 17.0 dB, segmental SNR 13.3 dB, log-spectral distance 9.27 dB"; a note
 // when the figures could not be measured.
 std::string QualityText(const evaluator::Quality &quality);
 
