@@ -32,7 +32,11 @@ enum Command : int {
 
 constexpr int kMaxRows = 20;
 
-constexpr bool IsPlayRowButton(int id) { return id >= kBtnPlayRow0 && id < kBtnPlayRow0 + kMaxRows; }
-constexpr bool IsSaveRowButton(int id) { return id >= kBtnSaveRow0 && id < kBtnSaveRow0 + kMaxRows; }
+constexpr bool IsPlayRowButton(int id) {
+    return id >= kBtnPlayRow0 && id < kBtnPlayRow0 + kMaxRows;
+}
+constexpr bool IsSaveRowButton(int id) {
+    return id >= kBtnSaveRow0 && id < kBtnSaveRow0 + kMaxRows;
+}
 
 } // namespace vntr::gui

@@ -11,15 +11,15 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
-#include <QMessageBox>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <cstring>
 
@@ -65,7 +65,9 @@ struct ModalCatcher {
     bool saveDialog = false;
     std::function<void(QWidget *)> answer;
 
-    void Arm() { QTimer::singleShot(0, [this] { Poll(); }); }
+    void Arm() {
+        QTimer::singleShot(0, [this] { Poll(); });
+    }
     void Poll() {
         QWidget *modal = QApplication::activeModalWidget();
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {

@@ -49,7 +49,8 @@ bool WriteSpeechAt11k(const QString &path) {
     const auto *s = reinterpret_cast<const unsigned char *>(pcm.constData());
     const qsizetype n = pcm.size() / 2;
     std::vector<double> x(static_cast<std::size_t>(n));
-    for (qsizetype i = 0; i < n; ++i) x[static_cast<std::size_t>(i)] = static_cast<int16_t>(s[2 * i] | s[2 * i + 1] << 8);
+    for (qsizetype i = 0; i < n; ++i)
+        x[static_cast<std::size_t>(i)] = static_cast<int16_t>(s[2 * i] | s[2 * i + 1] << 8);
     const auto outCount = static_cast<qsizetype>(static_cast<double>(n) * 11025 / 8000);
     QByteArray out;
     for (qsizetype j = 0; j < outCount; ++j) {

@@ -139,7 +139,9 @@ private:
     FakeSound &s_;
 };
 
-inline SoundDevices FakeSound::Devices() { return {std::make_unique<FakeOutput>(*this), std::make_unique<FakeInput>(*this)}; }
+inline SoundDevices FakeSound::Devices() {
+    return {std::make_unique<FakeOutput>(*this), std::make_unique<FakeInput>(*this)};
+}
 
 // 16-bit samples of a sine of `amplitude` (0..1 of full scale).
 inline QByteArray Tone(int rate, double seconds, double hz, double amplitude, int channels = 1) {
@@ -147,7 +149,8 @@ inline QByteArray Tone(int rate, double seconds, double hz, double amplitude, in
     QByteArray pcm(frames * channels * 2, '\0');
     auto *out = reinterpret_cast<unsigned char *>(pcm.data());
     for (int i = 0; i < frames; ++i) {
-        const auto v = static_cast<int16_t>(std::lround(amplitude * 32767 * std::sin(2 * std::numbers::pi * hz * i / rate)));
+        const auto v =
+            static_cast<int16_t>(std::lround(amplitude * 32767 * std::sin(2 * std::numbers::pi * hz * i / rate)));
         for (int c = 0; c < channels; ++c) {
             out[(i * channels + c) * 2] = static_cast<unsigned char>(v & 0xFF);
             out[(i * channels + c) * 2 + 1] = static_cast<unsigned char>((v >> 8) & 0xFF);
@@ -160,7 +163,9 @@ inline QByteArray Tone(int rate, double seconds, double hz, double amplitude, in
 bool WriteWave(const QString &path, int rate, int channels, int bits, const QByteArray &pcm);
 
 // Speech from codec2-examples: 4 s at 8000 Hz, 16 bit, mono.
-inline QString SpeechWave() { return QStringLiteral("/usr/share/codec2/wav/mmt1.wav"); }
+inline QString SpeechWave() {
+    return QStringLiteral("/usr/share/codec2/wav/mmt1.wav");
+}
 
 // The 8 kHz speech made 11025 Hz by linear interpolation, for the codecs
 // that take 11 kHz (and the 8 kHz ones fed a down-sampled copy).
@@ -183,13 +188,13 @@ private:
 
 // Device tests need a sound server: they skip without one, unless
 // VNTR_REQUIRE_SOUND is set (CI starts a server and sets it), when they fail.
-#define VNTR_NEED_SOUND()                                                                                          \
-    do {                                                                                                           \
-        if (QMediaDevices::defaultAudioOutput().isNull() || QMediaDevices::defaultAudioInput().isNull()) {         \
-            if (qEnvironmentVariableIsSet("VNTR_REQUIRE_SOUND"))                                                   \
-                QFAIL("VNTR_REQUIRE_SOUND is set but there is no sound server with an output and an input");       \
-            QSKIP("no sound server");                                                                              \
-        }                                                                                                          \
+#define VNTR_NEED_SOUND()                                                                                              \
+    do {                                                                                                               \
+        if (QMediaDevices::defaultAudioOutput().isNull() || QMediaDevices::defaultAudioInput().isNull()) {             \
+            if (qEnvironmentVariableIsSet("VNTR_REQUIRE_SOUND"))                                                       \
+                QFAIL("VNTR_REQUIRE_SOUND is set but there is no sound server with an output and an input");           \
+            QSKIP("no sound server");                                                                                  \
+        }                                                                                                              \
     } while (0)
 
 } // namespace vntr::gui::test

@@ -24,9 +24,8 @@ using vntr::evaluator::DisplayState;
 
 namespace {
 
-const int kMenuCommands[] = {kCmdOpen,          kCmdRecord,         kCmdSaveRecording, kCmdProcess,
-                             kCmdLoadSession,   kCmdSaveSession,    kCmdExit,          kCmdSelectCodecs,
-                             kCmdRecordSettings, kCmdLoopPlay};
+const int kMenuCommands[] = {kCmdOpen,        kCmdRecord, kCmdSaveRecording, kCmdProcess,        kCmdLoadSession,
+                             kCmdSaveSession, kCmdExit,   kCmdSelectCodecs,  kCmdRecordSettings, kCmdLoopPlay};
 
 CodecSlot SlotWithResults() {
     CodecSlot slot;
@@ -528,7 +527,8 @@ void LogicTest::fileChoices() {
 void LogicTest::spectrogramFindsATone() {
     const int rate = 8000;
     std::vector<float> x(rate);
-    for (int i = 0; i < rate; ++i) x[static_cast<std::size_t>(i)] = 16384.0f * std::sin(2 * std::numbers::pi_v<float> * 1000.0f * i / rate);
+    for (int i = 0; i < rate; ++i)
+        x[static_cast<std::size_t>(i)] = 16384.0f * std::sin(2 * std::numbers::pi_v<float> * 1000.0f * i / rate);
     const Spectrogram s = ComputeSpectrogram(x, rate);
     QCOMPARE(s.fftSize, 256); // 32 ms at 8 kHz
     QCOMPARE(s.bins, 129);

@@ -3,8 +3,8 @@
 #include "gui_test_support.hpp"
 
 #include "gui/commands.hpp"
-#include "gui/window/tool_button.hpp"
 #include "gui/window/main_window.hpp"
+#include "gui/window/tool_button.hpp"
 
 #include <QMediaDevices>
 #include <QTest>

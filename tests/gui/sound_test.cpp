@@ -6,8 +6,8 @@
 #include "core/wavefile.hpp"
 #include "gui/commands.hpp"
 #include "gui/sound/pcm_clip.hpp"
-#include "gui/sound/recording_buffer.hpp"
 #include "gui/sound/quiet_frontend.hpp"
+#include "gui/sound/recording_buffer.hpp"
 #include "gui/window/main_window.hpp"
 
 #include <QElapsedTimer>

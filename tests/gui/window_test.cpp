@@ -24,11 +24,11 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
-#include <QWheelEvent>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <memory>
 
@@ -184,18 +184,10 @@ void WindowTest::menuHoldsEveryCommand() {
     const struct {
         int id;
         const char *text;
-    } kItems[] = {{256, "&Open..."},
-                  {257, "&Record..."},
-                  {258, "&Save Recorded File"},
-                  {259, "&Process!"},
-                  {260, "&Load Session"},
-                  {261, "Save Session &Output"},
-                  {262, "E&xit"},
-                  {263, "Select &Codecs..."},
-                  {264, "&Record settings..."},
-                  {265, "&Loop Play"},
-                  {272, "&Contents"},
-                  {274, "&How to Use Help"},
+    } kItems[] = {{256, "&Open..."},   {257, "&Record..."},        {258, "&Save Recorded File"},
+                  {259, "&Process!"},  {260, "&Load Session"},     {261, "Save Session &Output"},
+                  {262, "E&xit"},      {263, "Select &Codecs..."}, {264, "&Record settings..."},
+                  {265, "&Loop Play"}, {272, "&Contents"},         {274, "&How to Use Help"},
                   {275, "&About..."}};
     QList<QAction *> reachable;
     for (QAction *top : bar->actions()) {
@@ -399,9 +391,8 @@ void WindowTest::saveQuestions() {
     b.w().Command(kCmdOpen);
     QCOMPARE(b.prompts.questions, QStringList{"Do you want to save the current session?"});
     QCOMPARE(QFile::exists(session), sessionSaved);
-    const bool askedForOriginal =
-        std::find(b.prompts.fileRequests.begin(), b.prompts.fileRequests.end(), FilePurpose::OpenOriginal) !=
-        b.prompts.fileRequests.end();
+    const bool askedForOriginal = std::find(b.prompts.fileRequests.begin(), b.prompts.fileRequests.end(),
+                                            FilePurpose::OpenOriginal) != b.prompts.fileRequests.end();
     QCOMPARE(askedForOriginal, opens);
     // The original opened again clears the results; an abandoned command keeps them.
     QCOMPARE(b.w().Core().State(), opens ? DisplayState::Idle : DisplayState::Results);
@@ -838,7 +829,8 @@ void WindowTest::playRefusedShowsTheMessage() {
     const int row = b.RowOf("VT180");
     b.w().Command(kBtnPlayRow0 + row);
     QCOMPARE(b.prompts.MessageTexts(),
-             QStringList{QString("Could not play file %1/VT180.~d0. Your sound driver could be in use").arg(b.place.Temp())});
+             QStringList{
+                 QString("Could not play file %1/VT180.~d0. Your sound driver could be in use").arg(b.place.Temp())});
     QCOMPARE(b.w().SlotAtRow(row)->playing, 0);
     // A decoded file that has gone cannot be played either.
     b.sound.refuseOutput = false;
@@ -949,8 +941,8 @@ void WindowTest::signalViewShowsTheDetailRow() {
     // The wheel zooms in around the pointer.
     QWidget *canvas = b.w().Signals()->findChild<QWidget *>("signalCanvas");
     QVERIFY(canvas);
-    QWheelEvent wheel(QPointF(canvas->width() / 2.0, 50), canvas->mapToGlobal(QPointF(canvas->width() / 2.0, 50)),
-                      {}, {0, 240}, Qt::NoButton, {}, Qt::NoScrollPhase, false);
+    QWheelEvent wheel(QPointF(canvas->width() / 2.0, 50), canvas->mapToGlobal(QPointF(canvas->width() / 2.0, 50)), {},
+                      {0, 240}, Qt::NoButton, {}, Qt::NoScrollPhase, false);
     QApplication::sendEvent(canvas, &wheel);
     const auto zoomed = b.w().Signals()->VisibleRange();
     QVERIFY(zoomed.second - zoomed.first < 3.0);

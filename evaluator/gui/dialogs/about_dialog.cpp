@@ -83,6 +83,8 @@ AboutDialog::AboutDialog(QWidget *parent) : QDialog(parent) {
     setFixedSize(sizeHint());
 }
 
-int AboutDialog::BarValue() const { return bar_->Value(); }
+int AboutDialog::BarValue() const {
+    return bar_->Value();
+}
 
 } // namespace vntr::gui

@@ -35,7 +35,9 @@ enum ControlId : int {
     kIdAboutOk = 514,
 };
 
-inline QString ControlName(int id) { return QStringLiteral("id%1").arg(id); }
+inline QString ControlName(int id) {
+    return QStringLiteral("id%1").arg(id);
+}
 
 template <class W>
 W *Tag(W *widget, int id) {

@@ -9,9 +9,13 @@ int NextAboutValue(int a) {
     return a <= 0 ? kAboutStart : a;
 }
 
-double AboutBluePartUnits(int a) { return (5.0 * a + 30.0) / 4.0; }
+double AboutBluePartUnits(int a) {
+    return (5.0 * a + 30.0) / 4.0;
+}
 
-std::string AboutRateLabel(int a) { return evaluator::Printf("%d bps", a * 250); }
+std::string AboutRateLabel(int a) {
+    return evaluator::Printf("%d bps", a * 250);
+}
 
 std::string AboutRatioLabel(int a) {
     if (a <= 0) return "-";

@@ -20,9 +20,13 @@ void CodecSelection::HighlightEntry(List list, int row) {
     highlight_ = Highlight{list, row};
 }
 
-bool CodecSelection::SelectEnabled() const { return highlight_ && highlight_->list == List::Unselected; }
+bool CodecSelection::SelectEnabled() const {
+    return highlight_ && highlight_->list == List::Unselected;
+}
 
-bool CodecSelection::DeselectEnabled() const { return highlight_ && highlight_->list == List::Selected; }
+bool CodecSelection::DeselectEnabled() const {
+    return highlight_ && highlight_->list == List::Selected;
+}
 
 void CodecSelection::MoveHighlighted() {
     if (!highlight_) return;

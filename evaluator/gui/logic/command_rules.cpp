@@ -7,8 +7,12 @@ namespace {
 
 using evaluator::DisplayState;
 
-bool Working(const WindowFlags &f) { return f.state == DisplayState::Processing || f.state == DisplayState::Recording; }
-bool Busy(const WindowFlags &f) { return Working(f) || f.playing; }
+bool Working(const WindowFlags &f) {
+    return f.state == DisplayState::Processing || f.state == DisplayState::Recording;
+}
+bool Busy(const WindowFlags &f) {
+    return Working(f) || f.playing;
+}
 
 } // namespace
 
@@ -49,12 +53,16 @@ bool CommandEnabled(int command, const WindowFlags &f) {
     }
 }
 
-bool RowPlayEnabled(bool hasCodedBytes, const WindowFlags &f) { return hasCodedBytes && !Working(f); }
+bool RowPlayEnabled(bool hasCodedBytes, const WindowFlags &f) {
+    return hasCodedBytes && !Working(f);
+}
 
 bool RowSaveEnabled(bool hasCodedBytes, bool alreadySaved, const WindowFlags &f) {
     return hasCodedBytes && !alreadySaved && !Busy(f);
 }
 
-bool MayClose(const WindowFlags &f) { return !Working(f); }
+bool MayClose(const WindowFlags &f) {
+    return !Working(f);
+}
 
 } // namespace vntr::gui

@@ -5,17 +5,29 @@
 
 namespace vntr::gui {
 
-int Layout::Px(double units) const { return static_cast<int>(std::lround(units * static_cast<double>(u_))); }
+int Layout::Px(double units) const {
+    return static_cast<int>(std::lround(units * static_cast<double>(u_)));
+}
 
-QSize Layout::WindowSize(int rows) const { return {Px(163), Px(5.0 * rows + 47) + 140}; }
+QSize Layout::WindowSize(int rows) const {
+    return {Px(163), Px(5.0 * rows + 47) + 140};
+}
 
-QRect Layout::ToolButton(double xUnits) const { return {Px(xUnits), Px(2), Px(5), Px(5)}; }
+QRect Layout::ToolButton(double xUnits) const {
+    return {Px(xUnits), Px(2), Px(5), Px(5)};
+}
 
-QRect Layout::OriginalBar() const { return QRect(QPoint(Px(40), Px(2)), QPoint(Px(155) - 1, Px(7) - 2)); }
+QRect Layout::OriginalBar() const {
+    return QRect(QPoint(Px(40), Px(2)), QPoint(Px(155) - 1, Px(7) - 2));
+}
 
-QRect Layout::RowPlayButton(int row) const { return {Px(30), RowTop(row), Px(5), Px(5)}; }
+QRect Layout::RowPlayButton(int row) const {
+    return {Px(30), RowTop(row), Px(5), Px(5)};
+}
 
-QRect Layout::RowSaveButton(int row) const { return {Px(35), RowTop(row), Px(5), Px(5)}; }
+QRect Layout::RowSaveButton(int row) const {
+    return {Px(35), RowTop(row), Px(5), Px(5)};
+}
 
 QRect Layout::RowBar(int row) const {
     return QRect(QPoint(Px(40), RowTop(row) + 1), QPoint(Px(155) - 1, RowTop(row + 1) - 2));
@@ -31,13 +43,17 @@ QRect Layout::StatusArea(int rows) const {
     return QRect(QPoint(Px(5), Px(5.0 * rows + 18)), QPoint(Px(155) - 1, Px(5.0 * rows + 45) - 1));
 }
 
-QRect Layout::BreakButton(int rows) const { return {Px(132), Px(5.0 * rows + 34), Px(20), Px(5)}; }
+QRect Layout::BreakButton(int rows) const {
+    return {Px(132), Px(5.0 * rows + 34), Px(20), Px(5)};
+}
 
 QRect Layout::ProgressBar(int rows) const {
     return QRect(QPoint(Px(100), Px(5.0 * rows + 25)), QPoint(Px(152) - 1, Px(5.0 * rows + 29)));
 }
 
-QRect Layout::Meter() const { return QRect(QPoint(Px(22), Px(2)), QPoint(Px(26) - 1, Px(12) - 1)); }
+QRect Layout::Meter() const {
+    return QRect(QPoint(Px(22), Px(2)), QPoint(Px(26) - 1, Px(12) - 1));
+}
 
 int Layout::RowAt(QPoint at, int rows) const {
     if (at.x() < Px(40) || at.x() > Px(155)) return 0;

@@ -15,19 +15,19 @@ struct RecordRate {
     const char *label; // the dialog's radio button
 };
 constexpr std::array<RecordRate, 9> kRecordRates = {{{8000, "8 kHz"},
-                                                    {11025, "11 kHz"},
-                                                    {12000, "12 kHz"},
-                                                    {16000, "16 kHz"},
-                                                    {22050, "22 kHz"},
-                                                    {24000, "24 kHz"},
-                                                    {32000, "32 kHz"},
-                                                    {44100, "44 kHz"},
-                                                    {48000, "48 kHz"}}};
+                                                     {11025, "11 kHz"},
+                                                     {12000, "12 kHz"},
+                                                     {16000, "16 kHz"},
+                                                     {22050, "22 kHz"},
+                                                     {24000, "24 kHz"},
+                                                     {32000, "32 kHz"},
+                                                     {44100, "44 kHz"},
+                                                     {48000, "48 kHz"}}};
 
 struct RecordChoice {
-    int rate = -1;     // index into kRecordRates, -1 for none
-    int channels = 0;  // 1, 2, or 0 for none
-    int bits = 0;      // 8, 16, or 0 for none
+    int rate = -1;    // index into kRecordRates, -1 for none
+    int channels = 0; // 1, 2, or 0 for none
+    int bits = 0;     // 8, 16, or 0 for none
 };
 
 // The buttons that show a format: its rate (8 kHz when it has none of the

@@ -8,7 +8,9 @@
 
 namespace vntr::gui {
 
-qint64 PcmClip::DurationUs() const { return format.isValid() ? format.durationForBytes(pcm.size()) : 0; }
+qint64 PcmClip::DurationUs() const {
+    return format.isValid() ? format.durationForBytes(pcm.size()) : 0;
+}
 
 QAudioFormat AudioFormatOf(uint32_t flags) {
     QAudioFormat format;
@@ -55,8 +57,8 @@ double ClipPeakAt(const PcmClip &clip, qint64 playedUs, qint64 windowUs, bool lo
     const qint64 first = std::min(length, size - from);
     double peak = PcmPeak(data + from, static_cast<std::size_t>(first), clip.BytesPerSample());
     if (loop && first < length) {
-        peak = std::max(peak, PcmPeak(data, static_cast<std::size_t>(std::min(length - first, size)),
-                                      clip.BytesPerSample()));
+        peak = std::max(peak,
+                        PcmPeak(data, static_cast<std::size_t>(std::min(length - first, size)), clip.BytesPerSample()));
     }
     return peak;
 }

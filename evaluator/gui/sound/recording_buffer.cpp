@@ -18,8 +18,8 @@ void RecordingBuffer::Append(const char *data, qint64 bytes) {
     if (bytes <= 0) return;
     pcm_.append(data, static_cast<qsizetype>(bytes));
     const int width = (format_ & CODEC_FMT_8BIT) != 0 ? 1 : 2;
-    peak_ = std::max(peak_, PcmPeak(reinterpret_cast<const unsigned char *>(data), static_cast<std::size_t>(bytes),
-                                    width));
+    peak_ =
+        std::max(peak_, PcmPeak(reinterpret_cast<const unsigned char *>(data), static_cast<std::size_t>(bytes), width));
 }
 
 double RecordingBuffer::TakePeak() {

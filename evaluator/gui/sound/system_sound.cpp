@@ -122,7 +122,9 @@ private:
 
 } // namespace
 
-SoundDevices MakeSystemSoundDevices() { return {std::make_unique<SystemOutput>(), std::make_unique<SystemInput>()}; }
+SoundDevices MakeSystemSoundDevices() {
+    return {std::make_unique<SystemOutput>(), std::make_unique<SystemInput>()};
+}
 
 bool SoundServerAvailable() {
     return !QMediaDevices::defaultAudioOutput().isNull() && !QMediaDevices::defaultAudioInput().isNull();

@@ -35,8 +35,8 @@ QString DefaultHelpFile() {
 } // namespace
 
 MainWindow::MainWindow(Setup setup, QWidget *parent)
-    : QMainWindow(parent), layout_(fontMetrics().height()), prompts_(setup.prompts),
-      sound_(std::move(setup.sound)), helpFile_(std::move(setup.helpFile)), recordFormat_(kDefaultRecordFormat) {
+    : QMainWindow(parent), layout_(fontMetrics().height()), prompts_(setup.prompts), sound_(std::move(setup.sound)),
+      helpFile_(std::move(setup.helpFile)), recordFormat_(kDefaultRecordFormat) {
     if (prompts_ == nullptr) {
         ownPrompts_ = std::make_unique<DesktopPrompts>();
         prompts_ = ownPrompts_.get();
@@ -305,7 +305,8 @@ void MainWindow::SyncRowButtons(int rows, const WindowFlags &flags) {
     const int current = core_->CurrentSlot();
     for (int row = 0; row < rows; ++row) {
         const evaluator::CodecSlot *slot = SlotAtRow(row);
-        const bool running = slot != nullptr && current >= 0 && slot == &core_->Slots()[static_cast<std::size_t>(current)];
+        const bool running =
+            slot != nullptr && current >= 0 && slot == &core_->Slots()[static_cast<std::size_t>(current)];
         const bool hasCoded = slot != nullptr && slot->codedBytes != 0 && !running;
         const auto index = slot != nullptr ? static_cast<std::size_t>(slot - core_->Slots().data()) : 0;
         auto *play = playButtons_[static_cast<std::size_t>(row)];
@@ -342,8 +343,8 @@ DisplayModel MainWindow::BuildModel(const WindowFlags &flags) {
     model.detailRow = detailRow_;
     model.bracket = flags.state == DisplayState::Results && detail != nullptr && detail->HasResults();
     model.status = ComposeStatus(flags.state, detail, progressLines_, recordingLines_);
-    model.greenBullets = model.bracket || flags.state == DisplayState::Processing ||
-                         flags.state == DisplayState::Recording;
+    model.greenBullets =
+        model.bracket || flags.state == DisplayState::Processing || flags.state == DisplayState::Recording;
     model.meterLevel = meterLevel_;
     return model;
 }
@@ -423,7 +424,9 @@ void MainWindow::ShowProgress(const evaluator::ProgressLines &lines) {
     Refresh();
 }
 
-void MainWindow::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void MainWindow::PumpEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void MainWindow::SetBusy(bool busy) {
     if (busy) {

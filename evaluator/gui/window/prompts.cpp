@@ -50,8 +50,12 @@ std::optional<QString> DesktopPrompts::ChooseFile(QWidget *parent, FilePurpose p
     return path;
 }
 
-int DesktopPrompts::RunDialog(QDialog &dialog) { return dialog.exec(); }
+int DesktopPrompts::RunDialog(QDialog &dialog) {
+    return dialog.exec();
+}
 
-bool DesktopPrompts::OpenUrl(const QUrl &url) { return QDesktopServices::openUrl(url); }
+bool DesktopPrompts::OpenUrl(const QUrl &url) {
+    return QDesktopServices::openUrl(url);
+}
 
 } // namespace vntr::gui

@@ -9,7 +9,9 @@
 namespace vntr::gui {
 namespace {
 
-QString Text(const std::string &s) { return QString::fromStdString(s); }
+QString Text(const std::string &s) {
+    return QString::fromStdString(s);
+}
 
 } // namespace
 
@@ -131,8 +133,8 @@ void ResultArea::DrawBracket(QPainter &p) const {
     const int right = layout_.Px(159);
     p.setPen(QPen(Qt::black, 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
     p.setBrush(Qt::NoBrush);
-    p.drawPolyline(QPolygon({QPoint(left, rowMid), QPoint(right, rowMid), QPoint(right, statusMid),
-                             QPoint(left, statusMid)}));
+    p.drawPolyline(
+        QPolygon({QPoint(left, rowMid), QPoint(right, rowMid), QPoint(right, statusMid), QPoint(left, statusMid)}));
 }
 
 void ResultArea::DrawMeter(QPainter &p) const {

@@ -175,8 +175,8 @@ void SignalCanvas::DrawAxis(QPainter &p, const QRect &plot) const {
     p.setPen(Qt::black);
     const double span = t1_ - t0_;
     double step = 0.001;
-    for (const double candidate : {0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 30.0,
-                                    60.0}) {
+    for (const double candidate :
+         {0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 30.0, 60.0}) {
         step = candidate;
         if (span / candidate <= 10) break;
     }
@@ -212,8 +212,7 @@ void SignalCanvas::paintEvent(QPaintEvent *) {
                    Qt::AlignRight | Qt::AlignVCenter | Qt::TextWordWrap, QString::fromStdString(signals_[i]->label));
         p.drawText(QRect(0, spectra[i].top(), kLabelWidth - 6, 16), Qt::AlignRight | Qt::AlignTop,
                    QString("%1 kHz").arg(topHz / 1000.0, 0, 'f', 1));
-        p.drawText(QRect(0, spectra[i].bottom() - 16, kLabelWidth - 6, 16), Qt::AlignRight | Qt::AlignBottom,
-                   "0 Hz");
+        p.drawText(QRect(0, spectra[i].bottom() - 16, kLabelWidth - 6, 16), Qt::AlignRight | Qt::AlignBottom, "0 Hz");
         p.setBrush(Qt::NoBrush);
         p.drawRect(waves[i].adjusted(-1, -1, 0, 0));
         p.drawRect(spectra[i].adjusted(-1, -1, 0, 0));
@@ -254,8 +253,12 @@ void SignalView::ShowNote(const QString &note) {
     canvas_->Clear();
 }
 
-bool SignalView::HasSignals() const { return canvas_->HasSignals(); }
+bool SignalView::HasSignals() const {
+    return canvas_->HasSignals();
+}
 
-std::pair<double, double> SignalView::VisibleRange() const { return canvas_->Range(); }
+std::pair<double, double> SignalView::VisibleRange() const {
+    return canvas_->Range();
+}
 
 } // namespace vntr::gui

@@ -94,7 +94,9 @@ void MainWindow::OpenSessionFile(const QString &path) {
     Refresh();
 }
 
-void MainWindow::SaveSessionCommand() { SaveSessionAs(); }
+void MainWindow::SaveSessionCommand() {
+    SaveSessionAs();
+}
 
 void MainWindow::SelectCodecsCommand() {
     if (!AskToSave(false, true)) return;

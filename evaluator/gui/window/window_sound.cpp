@@ -27,9 +27,8 @@ void MainWindow::RecordCommand() {
 void MainWindow::StartRecording() {
     if (!AskToSave(true, true)) return;
     recording_.Start(recordFormat_);
-    const bool started = sound_.input->Start(AudioFormatOf(recordFormat_), [this](const char *chunk, qint64 bytes) {
-        recording_.Append(chunk, bytes);
-    });
+    const bool started = sound_.input->Start(
+        AudioFormatOf(recordFormat_), [this](const char *chunk, qint64 bytes) { recording_.Append(chunk, bytes); });
     if (!started) {
         Error("Could not start recording.\nWave driver might be busy.");
         return;
