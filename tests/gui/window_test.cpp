@@ -49,9 +49,9 @@ struct Bench {
     FakeSound sound;
     std::unique_ptr<MainWindow> window;
 
-    Bench() {
+    explicit Bench(std::string root = VNTR_TEST_STAGE_ROOT) {
         MainWindow::Setup setup;
-        setup.config.systemRoot = place.StageRoot();
+        setup.config.systemRoot = root;
         setup.config.tempDir = place.Temp().toStdString();
         setup.config.measureQuality = true;
         setup.prompts = &prompts;
@@ -101,6 +101,7 @@ class WindowTest : public QObject {
 private slots:
     void startUpShowsTheEmptyWindow();
     void menuHoldsEveryCommand();
+    void startsWithoutCodecs();
     void openingAnOriginalMatchesTheCodecs();
     void aFailedOpenForgetsTheOriginal();
     void processingShowsResultsSortedByBitRate();
@@ -212,6 +213,24 @@ void WindowTest::menuHoldsEveryCommand() {
     b.w().Command(kCmdLoopPlay);
     QVERIFY(!loop->isChecked());
     QVERIFY(!b.w().LoopPlay());
+}
+
+void WindowTest::startsWithoutCodecs() {
+    QTemporaryDir empty; // a system root without the codec libraries
+    Bench b(empty.path().toStdString());
+    QVERIFY(b.started);
+    const QStringList texts = b.prompts.MessageTexts();
+    QCOMPARE(texts.size(), 4);
+    QCOMPARE(texts[0], QString("ERROR IN INITIALIZATION : Failed to load library VT180"));
+    QCOMPARE(texts[3], QString("ERROR IN INITIALIZATION : missing SDK or Evaluator !"));
+    QCOMPARE(b.w().Rows(), 0);
+    QCOMPARE(b.w().size(), b.layout().WindowSize(0));
+    QVERIFY(b.Open(SpeechWave()));
+    b.prompts.Clear();
+    b.w().Command(kCmdProcess);
+    QCOMPARE(b.prompts.MessageTexts(), QStringList{"No codec selected. Before processing, select which codecs to use "
+                                                   "in Options|Select Codecs."});
+    QCOMPARE(b.w().Core().State(), DisplayState::Idle);
 }
 
 void WindowTest::openingAnOriginalMatchesTheCodecs() {
@@ -497,6 +516,14 @@ void WindowTest::sessionSavedAndReopenedFromTheCommandLine() {
         QCOMPARE(b.prompts.fileRequests.back(), FilePurpose::SaveSession);
         QVERIFY(QFile::exists(session));
         QVERIFY(!b.w().Action(kCmdSaveSession)->isEnabled());
+        // Load Session reruns it in the same window.
+        b.prompts.Clear();
+        b.prompts.files.push_back(session);
+        b.w().Command(kCmdLoadSession);
+        QCOMPARE(b.prompts.fileRequests, (std::vector<FilePurpose>{FilePurpose::OpenSession}));
+        QCOMPARE(b.w().Core().State(), DisplayState::Results);
+        QVERIFY(b.w().Core().OriginalFromSession());
+        QCOMPARE(b.w().Area()->Model().originalName, std::string("speech11k.wav"));
     }
     // A fresh start with the session on the command line.
     TestPlace place;
