@@ -320,6 +320,7 @@ TEST_P(CodecInterface, EveryEncodedFrameDecodes) {
             uint16_t in = static_cast<uint16_t>(std::min<std::size_t>(left, dec.maxCodedBytes));
             std::vector<uint8_t> offer(stream.begin() + static_cast<std::ptrdiff_t>(pos),
                                        stream.begin() + static_cast<std::ptrdiff_t>(pos + in));
+            offer.reserve(1); // an empty offer still needs a valid pointer, or Decode answers 3
             uint16_t cap = dec.frameBytes;
             const CodecStatus st = lib_->decode(dec.handle, 0, offer.data(), &in, pcmOut.data(), &cap);
             if (st == CODEC_ERR_NEED_DATA) break;

@@ -31,7 +31,8 @@ enum class InputRule {
 // What one Encode call hands the engine (after the frame's checks).
 template <class Sample>
 struct EncodeCall {
-    const CodecFormat &format; // the format filled at open
+    CodecFormat &format;       // the format filled at open (an engine whose coded size varies per frame
+                               // may update maxCodedBytes)
     uint32_t formatWord;       // the format word given at open
     uint32_t flags;            // per-call option flags (already checked)
     const Sample *in;          // one frame, or unused on the end-of-stream call
@@ -204,7 +205,7 @@ public:
         EncoderBlock *block = Recognise<EncoderBlock>(handle, kEncoderMagic);
         if (block == nullptr) return CODEC_ERR_HANDLE;
         if (in == nullptr || inBytes == nullptr || out == nullptr || outBytes == nullptr) return CODEC_ERR_POINTER;
-        const CodecFormat &fmt = block->format;
+        CodecFormat &fmt = block->format;
         const uint16_t capacity = *outBytes;
         *outBytes = fmt.maxCodedBytes;
         if (capacity < fmt.maxCodedBytes) return CODEC_ERR_ARGUMENT;

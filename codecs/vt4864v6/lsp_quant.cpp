@@ -1,0 +1,163 @@
+#include "lsp_quant.hpp"
+
+#include "tables.hpp"
+
+#include <vntr/dsp/lpc.hpp>
+#include <vntr/dsp/lsp.hpp>
+
+#include <cmath>
+#include <numbers>
+
+namespace vntr::vt4864v6 {
+
+Lsp InitialLsp() {
+    Lsp lsp;
+    for (int k = 0; k < kOrder; ++k) lsp[k] = static_cast<float>((k + 1) * std::numbers::pi / 11.0);
+    return lsp;
+}
+
+float AnalyseLpc(const float *speech, int start, float *a) {
+    float x[kAnalysisWindow];
+    for (int n = 0; n < kAnalysisWindow / 2; ++n) {
+        x[n] = speech[start + n] * kHammingHalf[n];
+        x[kAnalysisWindow - 1 - n] = speech[start + kAnalysisWindow - 1 - n] * kHammingHalf[n];
+    }
+    float r[kOrder + 1];
+    dsp::Autocorrelation(x, kAnalysisWindow, kOrder, r);
+    if (r[0] != 0.0f) {
+        r[0] *= 1.001f;
+        for (int k = 1; k <= kOrder; ++k) r[k] *= kLagWindow[k - 1];
+        for (int k = 0; k <= kOrder; ++k) r[k] /= 32400.0f;
+    } else {
+        for (int k = 1; k <= kOrder; ++k) r[k] = 0.0f;
+    }
+    return dsp::Levinson(r, kOrder, a);
+}
+
+Lsp LspWeights(const Lsp &lsp) {
+    double cosine[kOrder];
+    for (int i = 0; i < kOrder; ++i) cosine[i] = std::cos(static_cast<double>(lsp[i]));
+    Lsp weights;
+    for (int i = 0; i < kOrder; ++i) {
+        const double c = cosine[i];
+        double p = std::sin(0.5 * lsp[i]);
+        double q = std::cos(0.5 * lsp[i]);
+        for (int j = 1; j < kOrder; j += 2) p *= c - cosine[j];     // LSPs 2, 4, ..., 10
+        for (int j = 0; j < kOrder; j += 2) q *= c - cosine[j];     // LSPs 1, 3, ..., 9
+        // Two coinciding LSPs of opposite polynomials would make both products
+        // vanish; a floor keeps the weight finite.
+        const double power = std::fmax(p * p + q * q, 1e-30);
+        weights[i] = static_cast<float>(std::pow(1.0 / std::sqrt(power), 0.3));
+    }
+    weights[8] *= 0.64f;
+    weights[9] *= 0.16f;
+    return weights;
+}
+
+Lsp LspResidual(const Lsp &lsp, const Lsp &previous) {
+    Lsp r;
+    for (int i = 0; i < kOrder; ++i) {
+        r[i] = (lsp[i] - kLspMean[i]) - kLspPrediction[i] * (previous[i] - kLspMean[i]);
+    }
+    return r;
+}
+
+int SearchLspSplit(int split, const float *residual, const float *weights, const float *codebookTable) {
+    const int first = kLspSplitStart[split];
+    const int dim = kLspSplitStart[split + 1] - first;
+    const float *codebook = codebookTable + LspCodebookOffset(split);
+    float best = 1e36f;
+    int bestIndex = 0;
+    for (int c = 0; c < kLspCodebookSize; ++c, codebook += dim) {
+        float err = 0.0f;
+        for (int i = 0; i < dim; ++i) {
+            const float d = residual[first + i] - codebook[i];
+            err += weights[first + i] * d * d;
+        }
+        if (err < best) {
+            best = err;
+            bestIndex = c;
+        }
+    }
+    return bestIndex;
+}
+
+LspIndices QuantiseLsp(const Lsp &lsp, const Lsp &weights, const Lsp &previous) {
+    const Lsp r = LspResidual(lsp, previous);
+    LspIndices indices;
+    for (int s = 0; s < kLspSplits; ++s) indices[s] = SearchLspSplit(s, r.data(), weights.data());
+    return indices;
+}
+
+Lsp RebuildLsp(const LspIndices &indices, const Lsp &previous, const float *codebookTable) {
+    Lsp lsp;
+    for (int s = 0; s < kLspSplits; ++s) {
+        const int first = kLspSplitStart[s];
+        const int dim = kLspSplitStart[s + 1] - first;
+        const float *c = codebookTable + LspCodebookOffset(s) + (indices[s] & 255) * dim;
+        for (int i = 0; i < dim; ++i) lsp[first + i] = c[i];
+    }
+    for (int i = 0; i < kOrder; ++i) lsp[i] += kLspPrediction[i] * (previous[i] - kLspMean[i]) + kLspMean[i];
+    return lsp;
+}
+
+namespace {
+
+// Minimum distance below LSP i (0-based, i >= 1).
+float MinimumDistance(int i) { return i <= 2 ? 0.06f : (i <= 5 ? 0.08f : 0.1f); }
+
+// The range an LSP vector must stay in for a well-damped synthesis filter:
+// an LSP next to 0 or pi (the trivial roots) puts a pole on the unit circle.
+// Speech never comes near (the input filter removes DC), so only damaged
+// streams meet these limits.
+constexpr float kLowestLsp = 0.03f;
+constexpr float kHighestLsp = static_cast<float>(std::numbers::pi) - 0.03f;
+
+} // namespace
+
+void StabiliseLsp(Lsp &lsp) {
+    for (int pass = 0; pass < 2; ++pass) {
+        bool swapped = false;
+        for (int i = 0; i + 1 < kOrder; ++i) {
+            if (lsp[i] > lsp[i + 1]) {
+                std::swap(lsp[i], lsp[i + 1]);
+                swapped = true;
+            }
+        }
+        if (!swapped) break;
+    }
+    // Below the threshold t the distance d maps to t/2 + d^2/(2t): continuous
+    // at d = t and never less than t/2.
+    for (int i = 1; i < kOrder; ++i) {
+        const float t = MinimumDistance(i);
+        const float d = lsp[i] - lsp[i - 1];
+        if (d < t) lsp[i] = lsp[i - 1] + 0.5f * t + d * d / (2.0f * t);
+    }
+    if (lsp[0] >= kLowestLsp && lsp[kOrder - 1] <= kHighestLsp) return;
+    // Out of range: lift the bottom, then lower the top, keeping half distances.
+    if (!(lsp[0] >= kLowestLsp)) lsp[0] = kLowestLsp;
+    for (int i = 1; i < kOrder; ++i) {
+        const float floor = lsp[i - 1] + 0.5f * MinimumDistance(i);
+        if (!(lsp[i] >= floor)) lsp[i] = floor;
+    }
+    if (lsp[kOrder - 1] > kHighestLsp) lsp[kOrder - 1] = kHighestLsp;
+    for (int i = kOrder - 2; i >= 0; --i) {
+        const float ceiling = lsp[i + 1] - 0.5f * MinimumDistance(i + 1);
+        if (lsp[i] > ceiling) lsp[i] = ceiling;
+    }
+}
+
+void InterpolateLsp(const Lsp &current, const Lsp &previous, int subframes, float (*lpc)[kOrder]) {
+    for (int j = 0; j < subframes; ++j) {
+        Lsp mixed;
+        if (j == subframes - 1) {
+            mixed = current;
+        } else {
+            const float w = static_cast<float>(j + 1) / static_cast<float>(subframes);
+            for (int i = 0; i < kOrder; ++i) mixed[i] = (1.0f - w) * previous[i] + w * current[i];
+        }
+        dsp::LspToLpc(mixed.data(), kOrder, lpc[j]);
+    }
+}
+
+} // namespace vntr::vt4864v6

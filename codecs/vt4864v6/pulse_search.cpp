@@ -1,0 +1,237 @@
+#include "pulse_search.hpp"
+
+#include "excitation.hpp"
+#include "tables.hpp"
+
+#include <vntr/dsp/vector.hpp>
+
+#include <cmath>
+
+namespace vntr::vt4864v6 {
+namespace {
+
+// Correlations of the filtered unit pulses at every pair of positions, with
+// the pair signs applied: phi(a, b) = s(a) s(b) sum_{n=0}^{L-1-max(a,b)} h(n) h(n + |b - a|).
+// The search's running energies are therefore exact.  (A table over pairs of
+// samples, looked up at the even-aligned entry, would be cheaper but gives
+// pulses at odd spacings the correlation - and the sign - of a neighbouring
+// pair, which misleads the search.)
+class PulseCorrelations {
+public:
+    PulseCorrelations(const float *h, const float *pairSign, int length) {
+        // With g(a) = h(L-1-a), phi(a, b) = phi(a+1, b+1) + g(a) g(b) (unsigned),
+        // so each row follows from the one below it shifted by one sample.
+        float g[kMaxSubframeLength + 1];
+        float sign[kMaxSubframeLength];
+        for (int a = 0; a < length; ++a) {
+            g[a] = h[length - 1 - a];
+            sign[a] = pairSign[a >> 1];
+        }
+        float below[kMaxSubframeLength + 1] = {}; // unsigned row b+1, with a zero past its end
+        float row[kMaxSubframeLength + 1];
+        for (int b = length - 1; b >= 0; --b) {
+            const float gb = g[b];
+            for (int a = 0; a < length; ++a) row[a] = below[a + 1] + gb * g[a];
+            row[length] = 0.0f;
+            const float sb = sign[b];
+            for (int a = 0; a < length; ++a) phi_[b][a] = row[a] * sign[a] * sb;
+            for (int a = 0; a <= length; ++a) below[a] = row[a];
+        }
+    }
+    // Row of position q: its correlation with every position.
+    const float *Row(int q) const { return phi_[q]; }
+
+private:
+    float phi_[kMaxSubframeLength][kMaxSubframeLength];
+};
+
+// The positions each of pulses 1..5 can take over all paths of a rate.
+struct Reach {
+    bool at[5][kMaxSubframeLength];
+};
+
+constexpr Reach ComputeReach(const RateMode &mode) {
+    Reach r{};
+    const int length = mode.subframeLength;
+    for (int j = 0; j < mode.grid; ++j) r.at[0][length * j / mode.grid] = true;
+    for (int pulse = 1; pulse < 5; ++pulse) {
+        for (int p = 0; p < length; ++p) {
+            if (!r.at[pulse - 1][p]) continue;
+            for (int s = 0; s < 4; ++s) r.at[pulse][(p + mode.steps[static_cast<std::size_t>(pulse - 1)][static_cast<std::size_t>(s)]) % length] = true;
+        }
+    }
+    return r;
+}
+
+constexpr Reach kReach4800 = ComputeReach(kRate4800);
+constexpr Reach kReach6400 = ComputeReach(kRate6400);
+
+constexpr int ReachCount(const Reach &r, int pulse) {
+    int n = 0;
+    for (bool b : r.at[pulse]) n += b;
+    return n;
+}
+// Every pulse can take as many positions as the grid has points.
+static_assert(ReachCount(kReach4800, 0) == 4 && ReachCount(kReach4800, 4) == 4);
+static_assert(ReachCount(kReach6400, 0) == 8 && ReachCount(kReach6400, 4) == 8);
+
+} // namespace
+
+PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mode, PulseBudgets &budgets,
+                         float *c, float *f) {
+    const int length = mode.subframeLength;
+    const int grid = mode.grid;
+
+    // Backward-filtered target and the sign of each pair of samples; every
+    // pulse takes the sign of its pair.
+    // dd(n) = sum_{i>=n} t(i) h(i - n), gathered target sample by target sample.
+    float dd[kMaxSubframeLength] = {};
+    float reversed[kMaxSubframeLength];
+    for (int n = 0; n < length; ++n) reversed[n] = h[length - 1 - n];
+    for (int i = 0; i < length; ++i) dsp::Axpy(target[i], reversed + length - 1 - i, dd, i + 1);
+    float pairSign[kMaxSubframeLength / 2];
+    for (int j = 0; j < length / 2; ++j) {
+        pairSign[j] = dd[2 * j] + dd[2 * j + 1] < 0.0f ? -1.0f : 1.0f;
+        dd[2 * j] *= pairSign[j];
+        dd[2 * j + 1] *= pairSign[j];
+    }
+    const PulseCorrelations corr(h, pairSign, length);
+
+    // Thresholds on the partial sums at pulses 3, 4, 5 from the positions
+    // each pulse can reach.
+    float threshold[kPulses] = {};
+    {
+        const Reach &reach = mode.is4800 ? kReach4800 : kReach6400;
+        float maxSum = 0.0f;
+        float meanSum = 0.0f;
+        for (int pulse = 1; pulse <= 5; ++pulse) {
+            float largest = -3e38f;
+            float total = 0.0f;
+            for (int p = 0; p < length; ++p) {
+                if (!reach.at[pulse - 1][p]) continue;
+                if (dd[p] > largest) largest = dd[p];
+                total += dd[p];
+            }
+            maxSum += largest;
+            meanSum += total / static_cast<float>(grid);
+            if (pulse >= 3) threshold[pulse - 1] = meanSum + mode.thresholds[static_cast<std::size_t>(pulse - 3)] * (maxSum - meanSum);
+        }
+    }
+
+    budgets.level4 += kBudget4PerSubframe;
+    budgets.level5 += kBudget5PerSubframe;
+
+    // Depth-first walk.  p[i], s[i], e[i]: position, running correlation and
+    // energy after pulse i+1; choice[i]: the grid or step index taken.
+    int p[kPulses];
+    float s[kPulses];
+    float e[kPulses];
+    int choice[kPulses];
+    int best[kPulses] = {};
+    float bestS2 = 0.0f;
+    float bestE = 1.0f;
+    bool scored = false;
+    int steps[kPulses - 1][4];
+    for (int k = 0; k < kPulses - 1; ++k) {
+        for (int i = 0; i < 4; ++i) steps[k][i] = mode.steps[static_cast<std::size_t>(k)][static_cast<std::size_t>(i)];
+    }
+    // Positions wrap around the sub-frame; every step is shorter than it.
+    auto next = [length](int from, int step) {
+        const int q = from + step;
+        return q >= length ? q - length : q;
+    };
+    auto place = [&](int level, int position) {
+        const float *row = corr.Row(position);
+        float cross = 0.0f;
+        for (int i = 0; i < level; ++i) cross += row[p[i]];
+        p[level] = position;
+        s[level] = (level ? s[level - 1] : 0.0f) + dd[position];
+        e[level] = (level ? e[level - 1] : 0.0f) + row[position] + 2.0f * cross;
+    };
+
+    bool stop = false;
+    for (int j = 0; j < grid && !stop; ++j) {
+        choice[0] = j;
+        place(0, length * j / grid);
+        for (int i2 = 0; i2 < 4 && !stop; ++i2) {
+            choice[1] = i2;
+            place(1, next(p[0], steps[0][i2]));
+            for (int i3 = 0; i3 < 4 && !stop; ++i3) {
+                choice[2] = i3;
+                place(2, next(p[1], steps[1][i3]));
+                if (!(s[2] > threshold[2])) continue;
+                for (int i4 = 0; i4 < 4 && !stop; ++i4) {
+                    choice[3] = i4;
+                    place(3, next(p[2], steps[2][i4]));
+                    if (!(s[3] > threshold[3])) continue;
+                    for (int i5 = 0; i5 < 4 && !stop; ++i5) {
+                        choice[4] = i5;
+                        place(4, next(p[3], steps[3][i5]));
+                        if (!(s[4] > threshold[4])) continue;
+                        for (int i6 = 0; i6 < 4; ++i6) {
+                            choice[5] = i6;
+                            place(5, next(p[4], steps[4][i6]));
+                            for (int i7 = 0; i7 < 4; ++i7) {
+                                choice[6] = i7;
+                                place(6, next(p[5], steps[5][i7]));
+                                const float s7 = s[6];
+                                if (e[6] > 0.0f && s7 * s7 * bestE > bestS2 * e[6]) {
+                                    bestS2 = s7 * s7;
+                                    bestE = e[6];
+                                    scored = true;
+                                    for (int k = 0; k < kPulses; ++k) best[k] = choice[k];
+                                }
+                            }
+                        }
+                        if (--budgets.level5 < 1) stop = true;
+                    }
+                    if (!stop && --budgets.level4 < 1) stop = true;
+                }
+            }
+        }
+    }
+
+    PulseChoice result{};
+    result.scored = scored;
+    uint32_t word = 0;
+    for (int k = kPulses - 1; k >= 1; --k) word = word * 4 + static_cast<uint32_t>(best[k]);
+    result.positions = static_cast<uint16_t>(word * static_cast<uint32_t>(grid) + static_cast<uint32_t>(best[0]));
+    PulsePositions(result.positions, mode, result.position);
+    for (int n = 0; n < length; ++n) c[n] = 0.0f;
+    for (int k = 0; k < kPulses; ++k) {
+        const float sign = pairSign[result.position[k] >> 1];
+        result.sign[k] = sign;
+        if (sign > 0.0f) result.signs = static_cast<uint16_t>(result.signs | (1u << k));
+        c[result.position[k]] += sign;
+    }
+    for (int n = 0; n < length; ++n) f[n] = 0.0f;
+    for (int k = 0; k < kPulses; ++k) {
+        const int at = result.position[k];
+        const float sign = result.sign[k];
+        for (int n = at; n < length; ++n) f[n] += sign * h[n - at];
+    }
+    return result;
+}
+
+int QuantisePulseGain(const float *target, const float *f, int length) {
+    float k = 0.0f;
+    float e = 0.0f;
+    for (int n = 0; n < length; ++n) {
+        k += target[n] * f[n];
+        e += f[n] * f[n];
+    }
+    if (!(k > 0.0f) || !(e > 0.0f)) return 0;
+    const float gain = k / e;
+    int index = 0;
+    float bestDiff = std::fabs(kPulseGain[0] - gain);
+    for (int i = 1; i < 32; ++i) {
+        const float diff = std::fabs(kPulseGain[i] - gain);
+        if (diff < bestDiff) {
+            bestDiff = diff;
+            index = i;
+        }
+    }
+    return index;
+}
+
+} // namespace vntr::vt4864v6

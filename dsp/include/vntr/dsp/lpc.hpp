@@ -1,0 +1,23 @@
+// Linear-prediction analysis: autocorrelation, Levinson-Durbin recursion and
+// bandwidth expansion.  Coefficients follow A(z) = 1 + a1 z^-1 + ... + aM z^-M
+// and are stored without the leading 1 (a[0] is a1).
+#pragma once
+
+namespace vntr::dsp {
+
+// r[k] = sum_{n=0}^{n-1-k} x[n] x[n+k], k = 0..order.
+//   in  x [length]     out r [order + 1]
+void Autocorrelation(const float *x, int length, int order, float *r);
+
+// Levinson-Durbin recursion on r[0..order].  A step whose reflection
+// coefficient would reach magnitude 1 (|v| >= E) ends the recursion, keeping
+// the coefficients found so far (the rest are 0), so the result is always a
+// stable filter.  Returns the final prediction error.
+//   in  r [order + 1]     out a [order]
+float Levinson(const float *r, int order, float *a);
+
+// out[i] = a[i] * gamma^(i+1): A(z / gamma).  in and out may alias.
+//   in  a [order]     out out [order]
+void BandwidthExpand(const float *a, int order, float gamma, float *out);
+
+} // namespace vntr::dsp

@@ -1,0 +1,41 @@
+#include <vntr/dsp/lpc.hpp>
+#include <vntr/dsp/vector.hpp>
+
+#include <cmath>
+
+namespace vntr::dsp {
+
+void Autocorrelation(const float *x, int length, int order, float *r) {
+    for (int k = 0; k <= order; ++k) r[k] = k < length ? Dot(x, x + k, length - k) : 0.0f;
+}
+
+float Levinson(const float *r, int order, float *a) {
+    constexpr int kMaxOrder = 32;
+    for (int i = 0; i < order; ++i) a[i] = 0.0f;
+    float err = r[0];
+    float previous[kMaxOrder];
+    for (int i = 1; i <= order; ++i) {
+        float v = r[i];
+        for (int j = 1; j < i; ++j) v += a[j - 1] * r[i - j];
+        v = -v;
+        // A reflection coefficient of magnitude 1 or more would make the
+        // filter unstable (and at r[0] = 0 every step is refused).
+        if (std::fabs(v) >= err) break;
+        const float k = v / err;
+        for (int j = 1; j < i; ++j) previous[j - 1] = a[j - 1];
+        a[i - 1] = k;
+        for (int j = 1; j < i; ++j) a[j - 1] = previous[j - 1] + k * previous[i - j - 1];
+        err -= k * k * err;
+    }
+    return err;
+}
+
+void BandwidthExpand(const float *a, int order, float gamma, float *out) {
+    float g = gamma;
+    for (int i = 0; i < order; ++i) {
+        out[i] = a[i] * g;
+        g *= gamma;
+    }
+}
+
+} // namespace vntr::dsp

@@ -1,0 +1,140 @@
+#include <vntr/dsp/lsp.hpp>
+
+#include <cmath>
+
+namespace vntr::dsp {
+namespace {
+
+constexpr int kMaxHalf = kMaxLspOrder / 2;
+
+// Coefficients (x^0 .. x^half) of sum_{i<half} p_i T_{half-i}(x) + p_half / 2,
+// the Chebyshev form of a symmetric polynomial on the unit circle (halved).
+void ChebyshevForm(const double *p, int half, double *c) {
+    // t[k][m]: coefficient of x^m in the Chebyshev polynomial T_k.
+    double t[kMaxHalf + 1][kMaxHalf + 1] = {};
+    t[0][0] = 1.0;
+    if (half >= 1) t[1][1] = 1.0;
+    for (int k = 2; k <= half; ++k) {
+        for (int m = 0; m <= k; ++m) {
+            t[k][m] = (m > 0 ? 2.0 * t[k - 1][m - 1] : 0.0) - t[k - 2][m];
+        }
+    }
+    for (int m = 0; m <= half; ++m) c[m] = 0.0;
+    for (int i = 0; i < half; ++i) {
+        for (int m = 0; m <= half; ++m) c[m] += p[i] * t[half - i][m];
+    }
+    c[0] += 0.5 * p[half];
+}
+
+double Evaluate(const double *c, int degree, double x, double *derivative) {
+    double value = c[degree];
+    double slope = 0.0;
+    for (int m = degree - 1; m >= 0; --m) {
+        slope = slope * x + value;
+        value = value * x + c[m];
+    }
+    *derivative = slope;
+    return value;
+}
+
+// Ten damped Newton steps from x towards the next root below it.
+double NewtonRoot(const double *c, int degree, double x) {
+    for (int it = 0; it < 10; ++it) {
+        double slope;
+        const double value = Evaluate(c, degree, x, &slope);
+        if (slope == 0.0) break;
+        const double d = -value / slope;
+        x += d * (1.0 - 3.0 * d);
+    }
+    return x;
+}
+
+// c <- c / (x - root), dropping the remainder; the degree falls by one.
+void Deflate(double *c, int degree, double root) {
+    double carry = c[degree];
+    for (int m = degree - 1; m >= 0; --m) {
+        const double next = c[m] + carry * root;
+        c[m] = carry;
+        carry = next;
+    }
+    c[degree] = 0.0;
+}
+
+void QuadraticRoots(const double *c, double *high, double *low) {
+    if (c[2] == 0.0) {
+        *high = *low = 0.0;
+        return;
+    }
+    const double m = -c[1] / (2.0 * c[2]);
+    const double d = m * m - c[0] / c[2];
+    if (d < 0.0) {
+        *high = *low = 0.0;
+        return;
+    }
+    const double s = std::sqrt(d);
+    *high = m + s;
+    *low = m - s;
+}
+
+double SafeAcos(double x) { return std::acos(x > 1.0 ? 1.0 : (x < -1.0 ? -1.0 : x)); }
+
+} // namespace
+
+void LpcToLsp(const float *a, int order, float *lsp) {
+    const int half = order / 2;
+    double p[kMaxHalf + 1];
+    double q[kMaxHalf + 1];
+    p[0] = q[0] = 1.0;
+    for (int i = 1; i <= half; ++i) {
+        p[i] = a[i - 1] + a[order - i] - p[i - 1];
+        q[i] = a[i - 1] - a[order - i] + q[i - 1];
+    }
+    double cp[kMaxHalf + 1];
+    double cq[kMaxHalf + 1];
+    ChebyshevForm(p, half, cp);
+    ChebyshevForm(q, half, cq);
+
+    double x[kMaxLspOrder];
+    double start = 1.0;
+    int degree = half;
+    int found = 0;
+    for (; degree > 2; --degree) {
+        x[found] = NewtonRoot(cp, degree, start);
+        Deflate(cp, degree, x[found]);
+        start = x[found++];
+        x[found] = NewtonRoot(cq, degree, start);
+        Deflate(cq, degree, x[found]);
+        start = x[found++];
+    }
+    // The last quadratics: the larger root of each comes first.
+    QuadraticRoots(cp, &x[found], &x[found + 2]);
+    QuadraticRoots(cq, &x[found + 1], &x[found + 3]);
+    for (int i = 0; i < order; ++i) lsp[i] = static_cast<float>(SafeAcos(x[i]));
+}
+
+void LspToLpc(const float *lsp, int order, float *a) {
+    const int half = order / 2;
+    // Products of second-order sections, coefficients 0..order.
+    double p[kMaxLspOrder + 2] = {1.0};
+    double q[kMaxLspOrder + 2] = {1.0};
+    for (int s = 0; s < half; ++s) {
+        const double cp = -2.0 * std::cos(static_cast<double>(lsp[2 * s]));
+        const double cq = -2.0 * std::cos(static_cast<double>(lsp[2 * s + 1]));
+        const int deg = 2 * s;
+        for (int m = deg + 2; m >= 0; --m) {
+            const double p1 = m >= 1 ? p[m - 1] : 0.0;
+            const double p2 = m >= 2 ? p[m - 2] : 0.0;
+            const double q1 = m >= 1 ? q[m - 1] : 0.0;
+            const double q2 = m >= 2 ? q[m - 2] : 0.0;
+            p[m] = (m <= deg ? p[m] : 0.0) + cp * p1 + p2;
+            q[m] = (m <= deg ? q[m] : 0.0) + cq * q1 + q2;
+        }
+    }
+    for (int i = 1; i <= order; ++i) {
+        const double sum = p[i] + p[i - 1];
+        const double diff = q[i] - q[i - 1];
+        a[i - 1] = static_cast<float>(0.5 * (sum + diff));
+    }
+}
+
+} // namespace vntr::dsp

@@ -1,0 +1,143 @@
+// The shared DSP helpers: bit streams, Levinson, LPC <-> LSP, filters.
+#include <vntr/dsp/bit_io.hpp>
+#include <vntr/dsp/filters.hpp>
+#include <vntr/dsp/lpc.hpp>
+#include <vntr/dsp/lsp.hpp>
+#include <vntr/dsp/random.hpp>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <vector>
+
+namespace vntr::dsp {
+namespace {
+
+TEST(BitIo, WriterRefusesFieldsBeyondTheBufferAndReaderReadsZerosThere) {
+    uint8_t bytes[2] = {0xAA, 0xAA};
+    BitWriter w(bytes, 2);
+    EXPECT_EQ(bytes[0], 0); // cleared
+    EXPECT_TRUE(w.Write(0x5, 3));
+    EXPECT_TRUE(w.Write(0x1FFF, 13));
+    EXPECT_FALSE(w.Write(1, 1));
+    EXPECT_EQ(w.BitsWritten(), 16u);
+    BitReader r(bytes, 2);
+    EXPECT_EQ(r.Read(3), 0x5u);
+    EXPECT_EQ(r.Read(13), 0x1FFFu);
+    EXPECT_FALSE(r.Exhausted());
+    EXPECT_EQ(r.Read(4), 0u);
+    EXPECT_TRUE(r.Exhausted());
+}
+
+TEST(Levinson, RecoversASecondOrderPredictor) {
+    // x(n) = 1.2 x(n-1) - 0.5 x(n-2) + noise: A(z) = 1 - 1.2 z^-1 + 0.5 z^-2.
+    std::mt19937 rng(3);
+    std::normal_distribution<float> noise(0.0f, 1.0f);
+    std::vector<float> x(200000, 0.0f);
+    for (std::size_t n = 2; n < x.size(); ++n) x[n] = 1.2f * x[n - 1] - 0.5f * x[n - 2] + noise(rng);
+    float r[3];
+    Autocorrelation(x.data(), static_cast<int>(x.size()), 2, r);
+    float a[2];
+    const float err = Levinson(r, 2, a);
+    EXPECT_NEAR(a[0], -1.2f, 0.02f);
+    EXPECT_NEAR(a[1], 0.5f, 0.02f);
+    EXPECT_NEAR(err / static_cast<float>(x.size()), 1.0f, 0.05f);
+}
+
+TEST(Levinson, StopsBeforeAnUnstableStepAndKeepsWhatItFound) {
+    const float silent[4] = {0, 0, 0, 0};
+    float a[3] = {9, 9, 9};
+    EXPECT_EQ(Levinson(silent, 3, a), 0.0f);
+    EXPECT_EQ(a[0], 0.0f);
+    EXPECT_EQ(a[2], 0.0f);
+    // r(1) = r(0): a fully predictable signal; the first step would reach |k| = 1.
+    const float flat[4] = {1, 1, 0.5f, 0.2f};
+    Levinson(flat, 3, a);
+    EXPECT_EQ(a[0], 0.0f);
+    EXPECT_EQ(a[1], 0.0f);
+}
+
+// Random ordered LSP vectors in (0, pi) with some spacing.
+std::vector<float> RandomLsp(int order, std::mt19937 &rng) {
+    std::uniform_real_distribution<float> u(0.05f, static_cast<float>(std::numbers::pi) - 0.05f);
+    std::vector<float> lsp(static_cast<std::size_t>(order));
+    for (;;) {
+        for (auto &w : lsp) w = u(rng);
+        std::sort(lsp.begin(), lsp.end());
+        bool spaced = true;
+        for (int i = 1; i < order; ++i) spaced &= lsp[static_cast<std::size_t>(i)] - lsp[static_cast<std::size_t>(i - 1)] > 0.03f;
+        if (spaced) return lsp;
+    }
+}
+
+class LspOrderTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(LspOrderTest, LspToLpcAndBackReturnsTheSameFrequencies) {
+    const int order = GetParam();
+    std::mt19937 rng(static_cast<unsigned>(order));
+    for (int trial = 0; trial < 300; ++trial) {
+        const auto lsp = RandomLsp(order, rng);
+        float a[kMaxLspOrder];
+        LspToLpc(lsp.data(), order, a);
+        float back[kMaxLspOrder];
+        LpcToLsp(a, order, back);
+        for (int i = 0; i < order; ++i) ASSERT_NEAR(back[i], lsp[static_cast<std::size_t>(i)], 2e-3f) << trial << " " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EvenOrders, LspOrderTest, ::testing::Values(4, 10, 12));
+
+TEST(Lsp, FlatModelHasEquallySpacedFrequencies) {
+    const float a[10] = {};
+    float lsp[10];
+    LpcToLsp(a, 10, lsp);
+    for (int k = 0; k < 10; ++k) EXPECT_NEAR(lsp[k], (k + 1) * std::numbers::pi / 11.0, 1e-4);
+}
+
+TEST(Filters, AllPoleUndoesFirAndKeepsHistoryAcrossBlocks) {
+    const float a[3] = {-0.9f, 0.4f, -0.1f};
+    std::mt19937 rng(5);
+    std::normal_distribution<float> g(0.0f, 100.0f);
+    std::vector<float> x(3 + 100, 0.0f);
+    for (std::size_t n = 3; n < x.size(); ++n) x[n] = g(rng);
+    std::vector<float> e(100);
+    FirFilter(x.data() + 3, a, 3, e.data(), 100);
+    // Two blocks of 1/A(z) on one buffer give back the input.
+    std::vector<float> y(3 + 100, 0.0f);
+    AllPoleFilter(e.data(), a, 3, y.data() + 3, 40);
+    AllPoleFilter(e.data() + 40, a, 3, y.data() + 43, 60);
+    for (std::size_t n = 3; n < x.size(); ++n) ASSERT_NEAR(y[n], x[n], 1e-2f);
+}
+
+TEST(Filters, PoleZeroImpulseResponseMatchesFilteringAnImpulse) {
+    const float b[2] = {0.5f, -0.25f};
+    const float a[2] = {-0.5f, 0.1f};
+    float h[8];
+    PoleZeroImpulseResponse(b, a, 2, h, 8);
+    float x[2 + 8] = {0, 0, 1};
+    float fir[8];
+    FirFilter(x + 2, b, 2, fir, 8);
+    float y[2 + 8] = {};
+    AllPoleFilter(fir, a, 2, y + 2, 8);
+    for (int n = 0; n < 8; ++n) EXPECT_FLOAT_EQ(h[n], y[n + 2]);
+}
+
+TEST(Random, FifteenBitValuesCoverTheRangeEvenly) {
+    uint32_t state = 1;
+    int low = 0;
+    int maxSeen = 0;
+    for (int i = 0; i < 100000; ++i) {
+        const int v = NextRandom15(state);
+        ASSERT_LE(v, 32767);
+        low += v < 16384;
+        maxSeen = std::max(maxSeen, v);
+    }
+    EXPECT_NEAR(low, 50000, 1000);
+    EXPECT_GT(maxSeen, 32700);
+}
+
+} // namespace
+} // namespace vntr::dsp

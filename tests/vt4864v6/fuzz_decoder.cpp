@@ -1,0 +1,32 @@
+// libFuzzer entry (build with -DVNTR_FUZZ=ON and clang, run
+// tests/vt4864v6/vt4864v6_fuzz_decoder -max_total_time=600): feeds arbitrary bytes to a variable-rate VT4864v6 decoder
+// the way a caller does (portions of up to 24 bytes, unconsumed bytes carried
+// over), with the per-call offer taken from the input as well.
+#include "engine.hpp"
+
+#include <cstddef>
+#include <cstdint>
+
+using Frame = vntr::frame::Frame<vntr::vt4864v6::Engine>;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
+    if (size < 1) return 0;
+    const uint32_t options = data[0] % 3 == 0 ? 0u : (data[0] % 3 == 1 ? CODEC_OPT_4800 : CODEC_OPT_6400);
+    CodecFormat dec{};
+    if (Frame::OpenDecoder(CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ, options, &dec) != CODEC_OK) {
+        return 0;
+    }
+    std::size_t pos = 1;
+    while (pos < size) {
+        const std::size_t left = size - pos;
+        uint16_t offered = static_cast<uint16_t>(left < 24 ? left : 24);
+        int16_t pcm[240];
+        uint16_t outBytes = sizeof pcm;
+        const CodecStatus s = Frame::Decode(dec.handle, 0, data + pos, &offered, pcm, &outBytes);
+        if (s != CODEC_OK) break;
+        if (offered == 0 || offered > left) __builtin_trap();
+        pos += offered;
+    }
+    Frame::CloseDecoder(dec.handle);
+    return 0;
+}
