@@ -10,7 +10,7 @@
 #include "gui/logic/layout.hpp"
 #include "gui/logic/level_meter.hpp"
 #include "gui/logic/record_format.hpp"
-#include "gui/logic/spectrogram.hpp"
+#include "gui/logic/signal_analysis.hpp"
 #include "gui/logic/status_text.hpp"
 
 #include <QTest>

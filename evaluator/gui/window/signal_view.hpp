@@ -4,7 +4,7 @@
 // wheel zooms around the pointer, dragging moves, a double click shows all.
 #pragma once
 
-#include "gui/logic/spectrogram.hpp"
+#include "gui/logic/signal_analysis.hpp"
 
 #include <QDialog>
 

@@ -1,4 +1,4 @@
-#include "gui/logic/spectrogram.hpp"
+#include "gui/logic/signal_analysis.hpp"
 
 #include <fftw3.h>
 
