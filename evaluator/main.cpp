@@ -1,6 +1,6 @@
 // vtbench32: the codec evaluator.  `--batch` runs the comparison on the
 // command line; otherwise the desktop front end opens its window when it is
-// built in (VNTR_GUI), and the program prints its usage when it is not.
+// built in (VNTR_BUILD_GUI), and the program prints its usage when it is not.
 #include "cli/batch.hpp"
 
 #ifdef VNTR_WITH_GUI

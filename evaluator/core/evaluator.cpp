@@ -102,4 +102,35 @@ void Evaluator::ApplySelection(const std::vector<bool> &selected) {
     OrderResults();
 }
 
+void Evaluator::MoveOriginal(const std::string &path) {
+    if (!original_.Exists()) return;
+    original_.path = path;
+    original_.name = platform::FileNameOf(path);
+    fromSession_ = false;
+    sessionOriginalName_.clear();
+    ui_.ResultsChanged();
+}
+
+void Evaluator::BeginRecording() {
+    temp_.DeleteAll();
+    if (original_.path == temp_.Original()) ClearOriginal();
+    downsampleMade_ = false;
+    unsavedSession_ = false;
+    for (std::size_t i = 0; i < slotCount_; ++i) {
+        if (slots_[i].selected != 0) slots_[i].ClearPerFileResults();
+    }
+    state_ = DisplayState::Recording;
+    ui_.ResultsChanged();
+}
+
+void Evaluator::AbandonRecording() {
+    if (original_.Exists()) {
+        for (std::size_t i = 0; i < slotCount_; ++i) {
+            if (slots_[i].selected != 0) MatchCodecQuietly(slots_[i]);
+        }
+    }
+    state_ = DisplayState::Idle;
+    ui_.ResultsChanged();
+}
+
 } // namespace vntr::evaluator

@@ -48,6 +48,17 @@ public:
     // Replaces the selection: clears the deselected codecs' results and
     // matches the selected ones to the current original.
     void ApplySelection(const std::vector<bool> &selected);
+    // The original was copied under another name and lives there from now on.
+    void MoveOriginal(const std::string &path);
+
+    // ---- Recording a new original (front ends with a sound card) ---------------
+    // A recording has started: the temporary files go (a temporary original
+    // with them), the selected codecs' results are cleared, the state is
+    // recording.  The recorded file is then opened with OpenOriginalFile.
+    void BeginRecording();
+    // No recorded file came of it: back to idle, the selected codecs matched
+    // again to the original that is left, if any.
+    void AbandonRecording();
 
     // ---- Processing ---------------------------------------------------------------
     void ProcessSelectedCodecs();
@@ -76,6 +87,8 @@ public:
     std::string OriginalDisplayName() const;
     bool OriginalFromSession() const { return fromSession_; }
     bool UnsavedSession() const { return unsavedSession_; }
+    // The comparison on screen no longer counts as unsaved (the codec choice changed).
+    void ForgetUnsavedSession() { unsavedSession_ = false; }
     DisplayState State() const { return state_; }
     const TempFiles &Temp() const { return temp_; }
     const std::string &SystemRootPath() const { return config_.systemRoot; }

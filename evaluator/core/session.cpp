@@ -249,13 +249,19 @@ bool Evaluator::OpenSession(const std::string &path) {
             if (slot.selected != 0 || slot.interfaceKind != InterfaceKind::Standard || !slot.library) continue;
             auto getData = slot.library->Bind<CodecGetDataFn>(CODEC_ORD_GET_CODEC_DATA);
             if (getData == nullptr) continue;
+            // A codec fed the 8 kHz copy of an 11 kHz original is asked about
+            // the copy's format, the one it runs on.
+            CodecSlot probe;
+            probe.info = slot.info;
+            MatchCodecQuietly(probe);
+            const uint32_t asked = probe.downsampled != 0 ? probe.formatFlags : original_.formatFlags;
             CodecFormat scratch{};
-            if (getData(CODEC_DIRECTION_ENCODER, original_.formatFlags, 0, &scratch) != CODEC_OK) continue;
+            if (getData(CODEC_DIRECTION_ENCODER, asked, 0, &scratch) != CODEC_OK) continue;
             uint32_t options = 0;
             if (static_cast<uint16_t>(scratch.codecId) != codecId && slot.info.optionMask != 0) {
                 for (uint32_t bit = 1; bit != 0; bit <<= 1) {
                     if ((slot.info.optionMask & bit) == 0) continue;
-                    if (getData(CODEC_DIRECTION_ENCODER, original_.formatFlags, bit, &scratch) == CODEC_OK &&
+                    if (getData(CODEC_DIRECTION_ENCODER, asked, bit, &scratch) == CODEC_OK &&
                         static_cast<uint16_t>(scratch.codecId) == codecId) {
                         options = bit;
                         break;

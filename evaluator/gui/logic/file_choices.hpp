@@ -1,0 +1,21 @@
+// The five file choices of the program: their titles, filters, the pattern
+// offered first, and whether the file must exist or an existing one is
+// replaced only after a question.
+#pragma once
+
+namespace vntr::gui {
+
+enum class FilePurpose { OpenOriginal, SaveCoded, SaveRecording, OpenSession, SaveSession };
+
+struct FileChoice {
+    const char *title;
+    const char *filter; // the listed type first, then every file
+    const char *suffix; // added to a name typed without one
+    bool open;          // an open dialog (else a save dialog)
+    bool mustExist;
+    bool confirmOverwrite;
+};
+
+const FileChoice &ChoiceFor(FilePurpose purpose);
+
+} // namespace vntr::gui

@@ -1,0 +1,207 @@
+// The window's file, session, option and help commands.
+#include "core/printf.hpp"
+#include "gui/dialogs/about_dialog.hpp"
+#include "gui/dialogs/codec_options_dialog.hpp"
+#include "gui/dialogs/record_settings_dialog.hpp"
+#include "gui/dialogs/select_codecs_dialog.hpp"
+#include "gui/window/main_window.hpp"
+#include "gui/window/signal_view.hpp"
+
+#include <QFileInfo>
+#include <QUrl>
+
+namespace vntr::gui {
+
+using evaluator::Answer;
+using evaluator::DisplayState;
+using evaluator::QuestionButtons;
+
+// The questions before an original, a session or the window is given up:
+// save the unsaved recording, save the unsaved session.  False when the user
+// cancelled.  Closing the chooser goes on without saving the recording but
+// cancels on the session; a failed save cancels.
+bool MainWindow::AskToSave(bool recording, bool session) {
+    if (recording && unsavedRecording_) {
+        const Answer answer = AskQuestion(evaluator::kQuestionTitle, "Do you want to save the recorded file?",
+                                          QuestionButtons::YesNoCancel);
+        if (answer == Answer::Cancel) return false;
+        if (answer == Answer::Yes && SaveRecordingAs() == SaveOutcome::Failed) return false;
+    }
+    if (session && core_->UnsavedSession()) {
+        const Answer answer = AskQuestion(evaluator::kQuestionTitle, "Do you want to save the current session?",
+                                          QuestionButtons::YesNoCancel);
+        if (answer == Answer::Cancel) return false;
+        if (answer == Answer::Yes && SaveSessionAs() != SaveOutcome::Saved) return false;
+    }
+    return true;
+}
+
+MainWindow::SaveOutcome MainWindow::SaveRecordingAs() {
+    const auto path = prompts_->ChooseFile(this, FilePurpose::SaveRecording);
+    if (!path) return SaveOutcome::NoName;
+    const std::string destination = path->toStdString();
+    if (!evaluator::CopyFile(*this, core_->Temp().Original(), destination)) return SaveOutcome::Failed;
+    unsavedRecording_ = false;
+    core_->MoveOriginal(destination);
+    Refresh();
+    return SaveOutcome::Saved;
+}
+
+MainWindow::SaveOutcome MainWindow::SaveSessionAs() {
+    const auto path = prompts_->ChooseFile(this, FilePurpose::SaveSession);
+    if (!path) return SaveOutcome::NoName;
+    const bool saved = core_->SaveSession(path->toStdString());
+    Refresh();
+    return saved ? SaveOutcome::Saved : SaveOutcome::Failed;
+}
+
+void MainWindow::OpenOriginalCommand() {
+    if (!AskToSave(true, true)) return;
+    const auto path = prompts_->ChooseFile(this, FilePurpose::OpenOriginal);
+    if (!path) return;
+    detailRow_ = 0;
+    codedSaved_.fill(false);
+    // The recording is given up either way: its file goes with the temporary files.
+    unsavedRecording_ = false;
+    core_->OpenOriginalFile(path->toStdString());
+    Refresh();
+}
+
+void MainWindow::ProcessCommand() {
+    detailRow_ = 0;
+    codedSaved_.fill(false);
+    progressLines_ = {};
+    core_->ProcessSelectedCodecs();
+    progressLines_ = {};
+    ++runSerial_;
+    Refresh();
+}
+
+void MainWindow::LoadSessionCommand() {
+    if (!AskToSave(true, true)) return;
+    const auto path = prompts_->ChooseFile(this, FilePurpose::OpenSession);
+    if (path) OpenSessionFile(*path);
+}
+
+void MainWindow::OpenSessionFile(const QString &path) {
+    detailRow_ = 0;
+    codedSaved_.fill(false);
+    unsavedRecording_ = false;
+    progressLines_ = {};
+    core_->OpenSession(path.toStdString());
+    progressLines_ = {};
+    ++runSerial_;
+    Refresh();
+}
+
+void MainWindow::SaveSessionCommand() {
+    SaveSessionAs();
+}
+
+void MainWindow::SelectCodecsCommand() {
+    if (!AskToSave(false, true)) return;
+    std::vector<std::string> descriptions;
+    std::vector<bool> selected;
+    for (std::size_t i = 0; i < core_->SlotCount(); ++i) {
+        descriptions.push_back(core_->Slots()[i].Description());
+        selected.push_back(core_->Slots()[i].selected != 0);
+    }
+    SelectCodecsDialog dialog(descriptions, selected, this);
+    if (prompts_->RunDialog(dialog) == QDialog::Accepted) {
+        detailRow_ = 0;
+        core_->ApplySelection(dialog.Result());
+    }
+    core_->ForgetUnsavedSession();
+    Refresh();
+}
+
+void MainWindow::RecordSettingsCommand() {
+    RecordSettingsDialog dialog(recordFormat_, this);
+    if (prompts_->RunDialog(dialog) == QDialog::Accepted) recordFormat_ = dialog.Format();
+}
+
+void MainWindow::AboutCommand() {
+    AboutDialog dialog(this);
+    prompts_->RunDialog(dialog);
+}
+
+void MainWindow::HelpCommand(const QString &anchor) {
+    if (!QFileInfo::exists(helpFile_)) {
+        Error(QString("Cannot find the help file %1.").arg(helpFile_));
+        return;
+    }
+    QUrl url = QUrl::fromLocalFile(QFileInfo(helpFile_).absoluteFilePath());
+    if (!anchor.isEmpty()) url.setFragment(anchor);
+    if (!prompts_->OpenUrl(url)) Error(QString("Could not open the help file %1 in a web browser.").arg(helpFile_));
+}
+
+void MainWindow::SaveCodedCommand(int row) {
+    evaluator::CodecSlot *slot = SlotAtRow(row);
+    if (slot == nullptr || slot->codedBytes == 0) return;
+    const auto path = prompts_->ChooseFile(this, FilePurpose::SaveCoded);
+    if (!path) return;
+    if (evaluator::CopyFile(*this, core_->Temp().Coded(slot->Name()), path->toStdString())) {
+        codedSaved_[static_cast<std::size_t>(slot - core_->Slots().data())] = true;
+    }
+    Refresh();
+}
+
+void MainWindow::RowClicked(int row, Qt::MouseButton button) {
+    const DisplayState state = core_->State();
+    if (button == Qt::LeftButton && state == DisplayState::Results) {
+        SelectDetailRow(row);
+    } else if (button == Qt::RightButton && (state == DisplayState::Idle || state == DisplayState::Results)) {
+        CodecOptions(row);
+    }
+}
+
+void MainWindow::SelectDetailRow(int row) {
+    detailRow_ = row;
+    Refresh();
+}
+
+void MainWindow::CodecOptions(int row) {
+    evaluator::CodecSlot *slot = SlotAtRow(row - 1);
+    if (slot == nullptr) return;
+    CodecOptionsDialog dialog(*slot, this);
+    if (prompts_->RunDialog(dialog) == QDialog::Accepted) dialog.ApplyTo(*slot);
+}
+
+void MainWindow::ShowSignalView() {
+    if (!signalView_) {
+        signalView_ = new SignalView(this);
+    }
+    signalKey_.clear();
+    signalView_->show();
+    signalView_->raise();
+    UpdateSignalView();
+}
+
+void MainWindow::UpdateSignalView() {
+    if (!signalView_ || !signalView_->isVisible()) return;
+    const evaluator::CodecSlot *slot = detailRow_ > 0 ? SlotAtRow(detailRow_ - 1) : nullptr;
+    const bool ready = core_->State() == DisplayState::Results && slot != nullptr && slot->HasResults();
+    const std::string key = ready ? evaluator::Printf("%s|%d|%d", slot->Name().c_str(), runSerial_, detailRow_)
+                                  : evaluator::Printf("none|%d", static_cast<int>(core_->State()));
+    if (key == signalKey_) return;
+    signalKey_ = key;
+    if (!ready) {
+        signalView_->ShowNote(core_->State() == DisplayState::Processing
+                                  ? "Processing..."
+                                  : "Click on a result bar to see that codec's decoded file here.");
+        return;
+    }
+    const std::string input = slot->downsampled != 0 ? core_->Temp().Downsampled() : core_->Original().path;
+    Signal original;
+    Signal decoded;
+    const std::string originalLabel = slot->downsampled != 0 ? "Original (8 kHz copy)" : "Original";
+    if (!LoadSignal(input, originalLabel, original) ||
+        !LoadSignal(core_->Temp().Decoded(slot->Name()), slot->Name(), decoded)) {
+        signalView_->ShowNote(QString("The files of %1 cannot be read.").arg(QString::fromStdString(slot->Name())));
+        return;
+    }
+    signalView_->ShowSignals(QString::fromStdString(slot->Name()), std::move(original), std::move(decoded),
+                             slot->quality.valid ? slot->quality.delaySamples : 0);
+}
+
+} // namespace vntr::gui
