@@ -26,7 +26,6 @@ public:
     PairCorrelations(const float *h, const float *pairSign, const RateMode &mode) {
         const int length = mode.subframeLength;
         const int pairs = length / 2;
-        for (int j = 0; j < pairs; ++j) row_[j] = table_ + mode.pairRows[static_cast<std::size_t>(j)] - j;
         for (int m = 0; m < pairs; ++m) {
             // Row j sums n = 0..L-1-2j-2m: going up from the last row each
             // span grows by two samples, so one running sum serves the column.
@@ -35,16 +34,22 @@ public:
             int n = 0;
             for (int j = pairs - 1 - m; j >= 0; --j) {
                 for (const int last = length - 1 - 2 * j - 2 * m; n <= last; ++n) sum += h[n] * shifted[n];
-                row_[j][j + m] = sum * pairSign[j] * pairSign[j + m];
+                table_[mode.pairRows[static_cast<std::size_t>(j)] + m] = sum * pairSign[j] * pairSign[j + m];
             }
         }
+        // Both orders of every two pairs, so that the walk reads one row per
+        // pulse without comparing positions.
+        for (int j = 0; j < pairs; ++j) {
+            const float *row = table_ + mode.pairRows[static_cast<std::size_t>(j)];
+            for (int m = 0; m < pairs - j; ++m) byPair_[j][j + m] = byPair_[j + m][j] = row[m];
+        }
     }
-    // The signed correlation of pulses in pairs p and q.
-    float operator()(int p, int q) const { return p <= q ? row_[p][q] : row_[q][p]; }
+    // Signed correlations of pair q with every pair.
+    const float *Row(int q) const { return byPair_[q]; }
 
 private:
     float table_[PairTableSize(kMaxSubframeLength)];
-    float *row_[kMaxPairs]; // row_[j][k]: entry (j, k - j) for k >= j
+    float byPair_[kMaxPairs][kMaxPairs];
 };
 
 // The positions each of pulses 1..5 can take over all paths of a rate.
@@ -146,12 +151,13 @@ PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mo
     int pair[kPulses];
     auto place = [&](int level, int position) {
         const int q = position >> 1;
+        const float *row = corr.Row(q);
         float cross = 0.0f;
-        for (int i = 0; i < level; ++i) cross += corr(pair[i], q);
+        for (int i = 0; i < level; ++i) cross += row[pair[i]];
         p[level] = position;
         pair[level] = q;
         s[level] = (level ? s[level - 1] : 0.0f) + dd[position];
-        e[level] = (level ? e[level - 1] : 0.0f) + corr(q, q) + 2.0f * cross;
+        e[level] = (level ? e[level - 1] : 0.0f) + row[q] + 2.0f * cross;
     };
 
     bool stop = false;
