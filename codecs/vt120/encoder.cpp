@@ -167,7 +167,7 @@ void CodeSubframe(EncoderState &state, int k, EncoderObserver *observer) {
         std::memcpy(state.weightedSynthesis, ws + kSubframeLength, sizeof state.weightedSynthesis);
     }
 
-    if (observer != nullptr) observer->OnSubframe(SubframeTrace{k, &pitch, target, x, amplitude});
+    if (observer != nullptr) observer->OnSubframe(SubframeTrace{k, &pitch, target, h, x, amplitude});
 }
 
 } // namespace

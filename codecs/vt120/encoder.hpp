@@ -43,6 +43,7 @@ struct SubframeTrace {
     int subframe;
     const PitchChoice *pitch;
     const float *target;     // [kSubframeLength] the closed-loop target
+    const float *response;   // [kSubframeLength] the cascade's impulse response
     const float *excitation; // [kSubframeLength] as it entered the history
     int amplitudeIndex;
 };
