@@ -21,6 +21,9 @@ void Admit(Candidate *list, int &count, int keep, const Candidate &c) {
     if (count < keep) ++count;
 }
 
+// Stages up to this size are searched by columns.
+constexpr int kColumnsMax = 256;
+
 } // namespace
 
 MsvqChoice MsvqSearch(const float *target, const float *weights, const float *base, int dim,
@@ -36,10 +39,40 @@ MsvqChoice MsvqSearch(const float *target, const float *weights, const float *ba
     for (int s = 0; s < stageCount; ++s) {
         int count = 0;
         const float *book = stages[s].vectors;
+        const int size = stages[s].size;
+        // The stage laid out component by component, so that the errors of
+        // all its vectors build up side by side; each vector's error is
+        // summed over the components in order, as one by one.
+        float columns[kMsvqMaxDim][kColumnsMax];
+        const bool byColumns = size <= kColumnsMax;
+        if (byColumns) {
+            for (int i = 0; i < size; ++i) {
+                for (int k = 0; k < dim; ++k) columns[k][i] = book[i * dim + k];
+            }
+        }
         for (int p = 0; p < kept; ++p) {
             float residual[kMsvqMaxDim];
             for (int k = 0; k < dim; ++k) residual[k] = target[k] - sums[cur][p][k];
-            for (int i = 0; i < stages[s].size; ++i) {
+            if (byColumns) {
+                float e[kColumnsMax];
+                for (int i = 0; i < size; ++i) e[i] = 0.0f;
+                for (int k = 0; k < dim; ++k) {
+                    const float r = residual[k];
+                    const float w = weights[k];
+                    const float *column = columns[k];
+                    for (int i = 0; i < size; ++i) {
+                        const float d = r - column[i];
+                        e[i] += w * d * d;
+                    }
+                }
+                for (int i = 0; i < size; ++i) {
+                    // A full list takes only what beats its last.
+                    if (count == keep && !(e[i] < list[keep - 1].error)) continue;
+                    Admit(list, count, keep, Candidate{e[i], p, i});
+                }
+                continue;
+            }
+            for (int i = 0; i < size; ++i) {
                 const float *c = book + i * dim;
                 float e = 0.0f;
                 for (int k = 0; k < dim; ++k) {

@@ -72,10 +72,19 @@ void Flatten(const PredictorStatistics &stats, float *flat) {
 
 void PredictorScores(const PredictorStatistics &stats, const PredictorCodebook &codebook, float *scores) {
     // All entries at once, one statistic at a time.
+    // Blocks of entries kept in registers across the twenty statistics; each
+    // entry's sum runs in the order of the rows.
     float flat[20];
     Flatten(stats, flat);
-    for (int e = 0; e < kPredictorEntries; ++e) scores[e] = 0.0f;
-    for (int k = 0; k < 20; ++k) Axpy(flat[k], codebook.search[k], scores, kPredictorEntries);
+    constexpr int kBlock = 16;
+    for (int e0 = 0; e0 < kPredictorEntries; e0 += kBlock) {
+        float acc[kBlock] = {};
+        for (int k = 0; k < 20; ++k) {
+            const float *row = codebook.search[k] + e0;
+            for (int j = 0; j < kBlock; ++j) acc[j] += flat[k] * row[j];
+        }
+        for (int j = 0; j < kBlock; ++j) scores[e0 + j] = acc[j];
+    }
 }
 
 float PredictorScore(const PredictorStatistics &stats, const PredictorCodebook &codebook, int entry) {
