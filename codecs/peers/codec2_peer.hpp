@@ -30,22 +30,25 @@ inline constexpr uint32_t kCodec2VersionWord = VersionWord(CODEC2_VERSION_MAJOR,
 #define VNTR_CODEC2_DESCRIPTION(MODE, KBPS, MS)                                                                  \
     "Codec2 " CODEC2_VERSION " (libcodec2) mode " MODE ", " KBPS " kbit/s, " MS " ms"
 
-// The decoded speech lags by the analysis window's centre.
+// The decoded speech lags the input by 20 ms in every mode: the analysis
+// window is centred 160 samples behind the newest input.
+inline constexpr uint32_t kCodec2Delay = 160;
+
 struct Codec2_3200 {
     using Codec = Codec2Codec;
-    static constexpr PeerMode kMode{3301, 160, 8, 3200, 0, CODEC2_MODE_3200};
+    static constexpr PeerMode kMode{3301, 160, 8, 3200, kCodec2Delay, CODEC2_MODE_3200};
     VNTR_PEER_LIBRARY("C2 3200", kCodec2VersionWord, VNTR_CODEC2_DESCRIPTION("3200", "3.2", "20"),
                       "libcodec2 " CODEC2_VERSION);
 };
 struct Codec2_1600 {
     using Codec = Codec2Codec;
-    static constexpr PeerMode kMode{3302, 320, 8, 1600, 0, CODEC2_MODE_1600};
+    static constexpr PeerMode kMode{3302, 320, 8, 1600, kCodec2Delay, CODEC2_MODE_1600};
     VNTR_PEER_LIBRARY("C2 1600", kCodec2VersionWord, VNTR_CODEC2_DESCRIPTION("1600", "1.6", "40"),
                       "libcodec2 " CODEC2_VERSION);
 };
 struct Codec2_1300 {
     using Codec = Codec2Codec;
-    static constexpr PeerMode kMode{3303, 320, 7, 1300, 0, CODEC2_MODE_1300};
+    static constexpr PeerMode kMode{3303, 320, 7, 1300, kCodec2Delay, CODEC2_MODE_1300};
     VNTR_PEER_LIBRARY("C2 1300", kCodec2VersionWord, VNTR_CODEC2_DESCRIPTION("1300", "1.3", "40"),
                       "libcodec2 " CODEC2_VERSION);
 };

@@ -27,8 +27,9 @@ struct SpeexCodec {
     static void CloseDecoder(Decoder &d);
 };
 
-// The narrowband encoder's look-ahead.
-inline constexpr uint32_t kSpeexDelay = 40;
+// The narrowband encoder's look-ahead (40 samples) and the decoder's (one
+// 40-sample sub-frame).
+inline constexpr uint32_t kSpeexDelay = 80;
 inline constexpr uint32_t kSpeexVersionWord = VersionWord(VNTR_PEER_LIBRARY_MAJOR, VNTR_PEER_LIBRARY_MINOR);
 
 #define VNTR_SPEEX_DESCRIPTION(QUALITY, KBPS)                                                                    \
