@@ -18,8 +18,12 @@ CodecStatus Create(CODEC2 *&coder, const PeerMode &mode) {
 
 } // namespace
 
-CodecStatus Codec2Codec::OpenEncoder(Encoder &e, const PeerMode &mode) { return Create(e.coder, mode); }
-CodecStatus Codec2Codec::OpenDecoder(Decoder &d, const PeerMode &mode) { return Create(d.coder, mode); }
+CodecStatus Codec2Codec::OpenEncoder(Encoder &e, const PeerMode &mode) {
+    return Create(e.coder, mode);
+}
+CodecStatus Codec2Codec::OpenDecoder(Decoder &d, const PeerMode &mode) {
+    return Create(d.coder, mode);
+}
 
 CodecStatus Codec2Codec::Encode(Encoder &e, const PeerMode &, int16_t *pcm, uint8_t *out) {
     codec2_encode(e.coder, out, pcm);

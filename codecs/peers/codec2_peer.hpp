@@ -27,7 +27,7 @@ struct Codec2Codec {
 
 inline constexpr uint32_t kCodec2VersionWord = VersionWord(CODEC2_VERSION_MAJOR, CODEC2_VERSION_MINOR);
 
-#define VNTR_CODEC2_DESCRIPTION(MODE, KBPS, MS)                                                                  \
+#define VNTR_CODEC2_DESCRIPTION(MODE, KBPS, MS)                                                                        \
     "Codec2 " CODEC2_VERSION " (libcodec2) mode " MODE ", " KBPS " kbit/s, " MS " ms"
 
 // The decoded speech lags the input by 20 ms in every mode: the analysis

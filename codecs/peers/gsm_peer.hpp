@@ -33,7 +33,8 @@ struct GsmFullRate {
     // No look-ahead: the decoded speech is in step with the input.
     static constexpr PeerMode kMode{3401, 160, 33, 13200, 0, 0};
     VNTR_PEER_LIBRARY("GSM-FR", VersionWord(GSM_MAJOR, GSM_MINOR),
-                      "GSM 06.10 full rate, libgsm " VNTR_GSM_VERSION ", 13.2 kbit/s, 20 ms", "libgsm " VNTR_GSM_VERSION);
+                      "GSM 06.10 full rate, libgsm " VNTR_GSM_VERSION ", 13.2 kbit/s, 20 ms",
+                      "libgsm " VNTR_GSM_VERSION);
 };
 
 } // namespace vntr::peers

@@ -7,13 +7,18 @@ namespace {
 // library's other failures are its own.
 CodecStatus StatusOf(int error) {
     switch (error) {
-    case OPUS_OK: return CODEC_OK;
+    case OPUS_OK:
+        return CODEC_OK;
     case OPUS_INVALID_PACKET:
     case OPUS_BUFFER_TOO_SMALL:
-    case OPUS_BAD_ARG: return CODEC_ERR_ARGUMENT;
-    case OPUS_ALLOC_FAIL: return CODEC_ERR_MEMORY;
-    case OPUS_UNIMPLEMENTED: return CODEC_ERR_UNSUPPORTED;
-    default: return CODEC_ERR_GENERAL;
+    case OPUS_BAD_ARG:
+        return CODEC_ERR_ARGUMENT;
+    case OPUS_ALLOC_FAIL:
+        return CODEC_ERR_MEMORY;
+    case OPUS_UNIMPLEMENTED:
+        return CODEC_ERR_UNSUPPORTED;
+    default:
+        return CODEC_ERR_GENERAL;
     }
 }
 

@@ -28,7 +28,7 @@ struct OpusCodec {
 inline constexpr uint32_t kOpusDelay = 52;
 inline constexpr uint32_t kOpusVersionWord = VersionWord(VNTR_PEER_LIBRARY_MAJOR, VNTR_PEER_LIBRARY_MINOR);
 
-#define VNTR_OPUS_DESCRIPTION(KBPS)                                                                              \
+#define VNTR_OPUS_DESCRIPTION(KBPS)                                                                                    \
     "Opus " VNTR_PEER_LIBRARY_VERSION " (libopus) narrowband, " KBPS " kbit/s CBR, 20 ms, complexity 10"
 
 struct Opus6k {

@@ -52,7 +52,9 @@ constexpr CodecInfo PeerInfo(uint32_t version, const char (&description)[D], con
 }
 
 // A version word from major and minor.
-constexpr uint32_t VersionWord(uint32_t major, uint32_t minor) { return major << 16 | (minor & 0xFFFFu); }
+constexpr uint32_t VersionWord(uint32_t major, uint32_t minor) {
+    return major << 16 | (minor & 0xFFFFu);
+}
 
 template <class M>
 struct PeerEngine {
@@ -131,19 +133,20 @@ struct PeerEngine {
 // The two registration records of a peer, as the suite's libraries have them,
 // with "Peer Codec" naming the system library that does the coding: the
 // evaluator reads it to tell the peers' results from the suite's.
-#define VNTR_PEER_REGISTRATION(NAME, DESCRIPTION, REFERENCE)                                                     \
-    static constexpr ::vntr::registration::Value kMachineValues[] = {                                             \
-        {NAME " Core Engine", "<WinDir>/VNTR/QBL/" NAME ".so"}, {"SDK Codec", ""}, {"Peer Codec", REFERENCE}};     \
-    static constexpr ::vntr::registration::Value kUserValues[] = {{"Description", DESCRIPTION},                   \
-                                                                  {"Selected", "YES"}};                           \
-    static constexpr ::vntr::registration::KeyRecord kRegistrationRecords[] = {                                   \
-        {::vntr::registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\" NAME, 3, kMachineValues},        \
-        {::vntr::registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\" NAME, 2, kUserValues}};           \
-    static constexpr std::span<const ::vntr::registration::KeyRecord> kRegistration { kRegistrationRecords }
+#define VNTR_PEER_REGISTRATION(NAME, DESCRIPTION, REFERENCE)                                                           \
+    static constexpr ::vntr::registration::Value kMachineValues[] = {                                                  \
+        {NAME " Core Engine", "<WinDir>/VNTR/QBL/" NAME ".so"}, {"SDK Codec", ""}, {"Peer Codec", REFERENCE}};         \
+    static constexpr ::vntr::registration::Value kUserValues[] = {{"Description", DESCRIPTION}, {"Selected", "YES"}};  \
+    static constexpr ::vntr::registration::KeyRecord kRegistrationRecords[] = {                                        \
+        {::vntr::registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\" NAME, 3, kMachineValues},             \
+        {::vntr::registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\" NAME, 2, kUserValues}};                \
+    static constexpr std::span<const ::vntr::registration::KeyRecord> kRegistration {                                  \
+        kRegistrationRecords                                                                                           \
+    }
 
 // A peer's CodecInfo and registration records, its name written once.
-#define VNTR_PEER_LIBRARY(NAME, VERSION_WORD, DESCRIPTION, REFERENCE)                                            \
-    static constexpr CodecInfo kInfo = ::vntr::peers::PeerInfo(VERSION_WORD, DESCRIPTION, NAME);                  \
+#define VNTR_PEER_LIBRARY(NAME, VERSION_WORD, DESCRIPTION, REFERENCE)                                                  \
+    static constexpr CodecInfo kInfo = ::vntr::peers::PeerInfo(VERSION_WORD, DESCRIPTION, NAME);                       \
     VNTR_PEER_REGISTRATION(NAME, DESCRIPTION, REFERENCE)
 
 // The exports, with the prefix and engine given as macros of their own.

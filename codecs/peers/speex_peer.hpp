@@ -32,7 +32,7 @@ struct SpeexCodec {
 inline constexpr uint32_t kSpeexDelay = 80;
 inline constexpr uint32_t kSpeexVersionWord = VersionWord(VNTR_PEER_LIBRARY_MAJOR, VNTR_PEER_LIBRARY_MINOR);
 
-#define VNTR_SPEEX_DESCRIPTION(QUALITY, KBPS)                                                                    \
+#define VNTR_SPEEX_DESCRIPTION(QUALITY, KBPS)                                                                          \
     "Speex " VNTR_PEER_LIBRARY_VERSION " (libspeex) narrowband, quality " QUALITY ", " KBPS " kbit/s, 20 ms"
 
 // Quality 2 codes 119 bits a frame (15 bytes with the terminator), quality 4

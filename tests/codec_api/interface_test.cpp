@@ -349,7 +349,7 @@ TEST_P(CodecInterface, EveryEncodedFrameDecodes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllLibraries, CodecInterface, ::testing::ValuesIn(BuiltCodecLibraries()),
-                         [](const auto &info) { return TestNameOf(info.param); });
+                         [](const auto &param) { return TestNameOf(param.param); });
 
 TEST(CodecInterfaceAcrossLibraries, AHandleOfOneLibraryIsRefusedByAnother) {
     const auto names = BuiltCodecLibraries();

@@ -28,7 +28,9 @@ protected:
         ASSERT_EQ(lib->openDecoder(kPeerFormat, 0, &dec), CODEC_OK);
     }
     void TearDown() override {
-        if (lib && dec.handle != nullptr) EXPECT_EQ(lib->closeDecoder(dec.handle), CODEC_OK);
+        if (lib && dec.handle != nullptr) {
+            EXPECT_EQ(lib->closeDecoder(dec.handle), CODEC_OK);
+        }
     }
 
     // One Decode of exactly `bytes` (in a buffer of exactly that size).
@@ -76,8 +78,10 @@ TEST_P(PeerDecodeFuzz, RandomBytesGiveAFrameOrAStatus) {
     // Codec2 takes any bits as a frame; the others check what they read and
     // refuse most random frames (GSM by its 4-bit signature, 15 in 16),
     // which shows their error returns come through as our status.
-    if (GetParam().rfind("C2 ", 0) == 0) EXPECT_EQ(refused, 0);
-    else EXPECT_GT(refused, 3000 / 2);
+    if (GetParam().rfind("C2 ", 0) == 0)
+        EXPECT_EQ(refused, 0);
+    else
+        EXPECT_GT(refused, 3000 / 2);
 }
 
 TEST_P(PeerDecodeFuzz, RealFramesWithFlippedBits) {

@@ -33,7 +33,7 @@ inline std::vector<std::string> BuiltAmong(const std::vector<std::string> &names
 }
 
 inline const std::vector<std::string> &AllPeerNames() {
-    static const std::vector<std::string> names = {"Opus 6k",  "Opus 8k", "Opus 12k", "Speex 6k", "Speex 8k",
+    static const std::vector<std::string> names = {"Opus 6k",   "Opus 8k", "Opus 12k", "Speex 6k", "Speex 8k",
                                                    "Speex 11k", "C2 3200", "C2 1600",  "C2 1300",  "GSM-FR"};
     return names;
 }
@@ -69,9 +69,13 @@ inline bool HaveTool(const std::string &tool) {
 }
 
 // Runs a shell command quietly; true when it exits with 0.
-inline bool RunQuietly(const std::string &command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+inline bool RunQuietly(const std::string &command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
 
-inline std::string Quoted(const std::string &path) { return "'" + path + "'"; }
+inline std::string Quoted(const std::string &path) {
+    return "'" + path + "'";
+}
 
 class ScratchDir {
 public:
@@ -148,9 +152,9 @@ inline std::string ClosestShift(const std::vector<int16_t> &ours, const std::vec
             bestMax = worst;
         }
     }
-    return "closest at shift " + std::to_string(best) + ": " + std::to_string(bestCount) + " samples differ, by up to " +
-           std::to_string(bestMax) + " (" + std::to_string(ours.size()) + " ours, " + std::to_string(theirs.size()) +
-           " theirs)";
+    return "closest at shift " + std::to_string(best) + ": " + std::to_string(bestCount) +
+           " samples differ, by up to " + std::to_string(bestMax) + " (" + std::to_string(ours.size()) + " ours, " +
+           std::to_string(theirs.size()) + " theirs)";
 }
 
 } // namespace vntr::test

@@ -22,9 +22,9 @@ struct SpeechFloor {
 // figures). The vocoders and the post-filtered decoders do not keep the
 // waveform, so their SNR says little; their spectra still must.
 const SpeechFloor kFloors[] = {
-    {"Opus 6k", 0.0, 0.0, 9.0},      {"Opus 8k", 2.0, 0.5, 8.0},      {"Opus 12k", 2.5, 0.5, 7.0},
-    {"Speex 6k", -2.0, 0.0, 10.0},   {"Speex 8k", -2.0, 0.0, 9.8},    {"Speex 11k", -2.0, 0.0, 9.0},
-    {"C2 3200", -4.0, -3.0, 11.3},   {"C2 1600", -4.0, -3.0, 11.8},   {"C2 1300", -4.0, -3.0, 13.0},
+    {"Opus 6k", 0.0, 0.0, 9.0},    {"Opus 8k", 2.0, 0.5, 8.0},    {"Opus 12k", 2.5, 0.5, 7.0},
+    {"Speex 6k", -2.0, 0.0, 10.0}, {"Speex 8k", -2.0, 0.0, 9.8},  {"Speex 11k", -2.0, 0.0, 9.0},
+    {"C2 3200", -4.0, -3.0, 11.3}, {"C2 1600", -4.0, -3.0, 11.8}, {"C2 1300", -4.0, -3.0, 13.0},
     {"GSM-FR", 13.0, 11.0, 7.5},
 };
 

@@ -72,7 +72,7 @@ TEST_F(ToolComparison, SpeexPacketsAreSpeexencsAndDecodeAsSpeexdecDoes) {
         SCOPED_TRACE(name);
         const std::string spx = dir.File(std::string(quality) + ".spx"), out = dir.File(std::string(quality) + ".out");
         ASSERT_TRUE(RunQuietly("speexenc -n --quality " + std::string(quality) + " --rate 8000 --le --16bit " +
-                        dir.File("speech.raw") + " " + spx));
+                               dir.File("speech.raw") + " " + spx));
         ASSERT_TRUE(RunQuietly("speexdec " + spx + " " + out));
 
         const EncodedStream ours = EncodeAll(*lib, kPeerFormat, 0, speech);

@@ -28,8 +28,8 @@ inline const std::vector<LibraryExpectation> &PeerLibraryExpectations() {
     constexpr uint32_t kFormat = 0x12102; // 16-bit mono PCM at 8000 Hz
     auto peer = [](const char *name, const char *prefix, const char *version, std::string description,
                    ModeExpectation mode) {
-        return LibraryExpectation{name, prefix, kFormat, 0, VersionWordOf(version), {0, 1, 1, 1}, description,
-                                  false, false, {mode}};
+        return LibraryExpectation{name,         prefix,      kFormat, 0,     VersionWordOf(version),
+                                  {0, 1, 1, 1}, description, false,   false, {mode}};
     };
     const std::string opus = std::string("Opus ") + VNTR_TEST_VERSION_opus + " (libopus) narrowband, ";
     const std::string speex = std::string("Speex ") + VNTR_TEST_VERSION_speex + " (libspeex) narrowband, quality ";
