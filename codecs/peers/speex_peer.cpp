@@ -58,6 +58,11 @@ CodecStatus SpeexCodec::Encode(Encoder &e, const PeerMode &mode, int16_t *pcm, u
 }
 
 CodecStatus SpeexCodec::Decode(Decoder &d, const PeerMode &mode, const uint8_t *in, int16_t *pcm) {
+    // A frame of ours opens with a clear wide-band bit and a narrow-band
+    // sub-mode of 0 to 8. Anything else is damage, refused here because the
+    // library would print a notice for it on the standard error.
+    const unsigned wideband = in[0] >> 7, submode = (in[0] >> 3) & 0xFu;
+    if (wideband != 0 || submode > kLastSubmode) return CODEC_ERR_ARGUMENT;
     speex_bits_read_from(&d.bits, reinterpret_cast<const char *>(in), mode.codedBytes);
     // 0 is a frame; -1 a stream-end code or too few bits, -2 a corrupt
     // stream: damaged data either way. So is a frame that reads past its bytes.

@@ -19,6 +19,7 @@ struct SpeexCodec {
         SpeexBits bits;
     };
     static constexpr int kComplexity = 3;
+    static constexpr unsigned kLastSubmode = 8; // the narrow-band sub-modes are 0 to 8
     static CodecStatus OpenEncoder(Encoder &e, const PeerMode &mode);
     static CodecStatus OpenDecoder(Decoder &d, const PeerMode &mode);
     static CodecStatus Encode(Encoder &e, const PeerMode &mode, int16_t *pcm, uint8_t *out);
