@@ -15,14 +15,19 @@ struct PulseCorrelations {
     float phi[kLength][kLength];
 
     PulseCorrelations(const float *h, const float *sign) {
-        for (int k = 0; k < kLength; ++k) {
-            float sum = 0.0f;
-            for (int j = kLength - 1; j >= k; --j) {
-                const int t = kLength - 1 - j;
-                sum += h[t] * h[t + k];
-                const int i = j - k;
-                phi[i][j] = phi[j][i] = sum * sign[i] * sign[j];
-            }
+        // All diagonals' running sums advance together (each still summed
+        // over t in order): after step t, sum[k] = R_k(t), the entry of
+        // column j = 31 - t and row j - k.
+        float sum[kLength] = {};
+        for (int t = 0; t < kLength; ++t) {
+            const int j = kLength - 1 - t;
+            const float ht = h[t];
+            for (int k = 0; k <= j; ++k) sum[k] += ht * h[t + k];
+            float *row = phi[j];
+            for (int k = 0; k <= j; ++k) row[j - k] = sum[k] * sign[j] * sign[j - k];
+        }
+        for (int j = 0; j < kLength; ++j) {
+            for (int i = 0; i < j; ++i) phi[i][j] = phi[j][i];
         }
     }
 };
