@@ -21,6 +21,10 @@ using platform::RiffResult;
 constexpr double kMinSegmentSnr = -10.0;
 constexpr double kMaxSegmentSnr = 35.0;
 constexpr double kActivityRangeDb = 40.0;
+// Bins more than this far below the reference frame's peak count as at this
+// level in both spectra (50 dB below the formants nobody hears a difference).
+constexpr double kSpectralRangeDb = 50.0;
+const double kSpectralFloor = std::pow(10.0, -kSpectralRangeDb / 10.0);
 
 struct FftwPlanDeleter {
     void operator()(fftw_plan_s *plan) const { fftw_destroy_plan(plan); }
@@ -48,6 +52,22 @@ double Energy(std::span<const float> x) {
 }
 
 } // namespace
+
+double FrameSpectralDistance(std::span<const double> referencePower, std::span<const double> decodedPower) {
+    const std::size_t bins = std::min(referencePower.size(), decodedPower.size());
+    if (bins == 0) return 0.0;
+    const double peak = *std::max_element(referencePower.begin(), referencePower.begin() + static_cast<std::ptrdiff_t>(bins));
+    // A silent reference frame has no level to measure against (such a frame
+    // is never an active one).
+    if (!(peak > 0)) return 0.0;
+    const double floor = peak * kSpectralFloor;
+    double sum = 0;
+    for (std::size_t k = 0; k < bins; ++k) {
+        const double d = 10.0 * std::log10(std::max(referencePower[k], floor) / std::max(decodedPower[k], floor));
+        sum += d * d;
+    }
+    return std::sqrt(sum / static_cast<double>(bins));
+}
 
 bool ReadWaveSamples(const std::string &path, std::vector<float> &samples, int &sampleRate) {
     samples.clear();
@@ -130,14 +150,30 @@ int FindDelay(std::span<const float> reference, std::span<const float> decoded, 
     return best;
 }
 
-Quality CompareSignals(std::span<const float> reference, std::span<const float> decoded, int sampleRate) {
+Quality CompareSignals(std::span<const float> reference, std::span<const float> decoded, int sampleRate,
+                       const CompareOptions &options) {
     Quality q;
     if (sampleRate <= 0 || reference.empty() || decoded.empty()) return q;
-    const int delay = FindDelay(reference, decoded, sampleRate / 4);
+    const int delay = options.delay >= 0 ? options.delay
+                                         : FindDelay(reference, decoded, options.maxDelay >= 0 ? options.maxDelay
+                                                                                               : sampleRate / 4);
+    if (static_cast<std::size_t>(delay) >= decoded.size()) return q;
     const std::size_t overlap = std::min(reference.size(), decoded.size() - static_cast<std::size_t>(delay));
-    if (overlap == 0) return q;
     const std::span<const float> x = reference.first(overlap);
-    const std::span<const float> y = decoded.subspan(static_cast<std::size_t>(delay), overlap);
+    std::span<const float> y = decoded.subspan(static_cast<std::size_t>(delay), overlap);
+    double xy = 0;
+    double yy = 0;
+    for (std::size_t i = 0; i < overlap; ++i) {
+        xy += static_cast<double>(x[i]) * y[i];
+        yy += static_cast<double>(y[i]) * y[i];
+    }
+    q.gain = yy > 0 ? xy / yy : 1.0;
+    std::vector<float> levelled;
+    if (options.matchLevel) {
+        levelled.resize(overlap);
+        for (std::size_t i = 0; i < overlap; ++i) levelled[i] = static_cast<float>(q.gain * y[i]);
+        y = levelled;
+    }
     std::vector<float> error(overlap);
     for (std::size_t i = 0; i < overlap; ++i) error[i] = x[i] - y[i];
 
@@ -176,36 +212,25 @@ Quality CompareSignals(std::span<const float> reference, std::span<const float> 
     auto spectrum = FftwArray<fftw_complex>(bins);
     Plan plan(fftw_plan_dft_r2c_1d(static_cast<int>(frame), in.get(), spectrum.get(), FFTW_ESTIMATE));
     std::vector<double> window(frame);
-    double windowEnergy = 0;
     for (std::size_t i = 0; i < frame; ++i) {
         window[i] = 0.5 - 0.5 * std::cos(2.0 * M_PI * static_cast<double>(i) / static_cast<double>(frame));
-        windowEnergy += window[i] * window[i];
     }
-    // The power of 16-bit quantisation noise in one bin.
-    const double floorPower = windowEnergy / 12.0;
     std::vector<double> power(bins);
     auto powerSpectrum = [&](std::span<const float> part) {
         for (std::size_t i = 0; i < frame; ++i) in[i] = part[i] * window[i];
         fftw_execute(plan.get());
-        for (std::size_t k = 0; k < bins; ++k) {
-            power[k] = spectrum[k][0] * spectrum[k][0] + spectrum[k][1] * spectrum[k][1] + floorPower;
-        }
+        for (std::size_t k = 0; k < bins; ++k) power[k] = spectrum[k][0] * spectrum[k][0] + spectrum[k][1] * spectrum[k][1];
     };
     const double frameActivity = activity * static_cast<double>(frame) / static_cast<double>(segment);
     double lsdSum = 0;
     std::size_t lsdFrames = 0;
-    std::vector<double> reference_db(bins);
+    std::vector<double> referencePower(bins);
     for (std::size_t at = 0; at + frame <= overlap; at += hop) {
         if (Energy(x.subspan(at, frame)) <= frameActivity) continue;
         powerSpectrum(x.subspan(at, frame));
-        for (std::size_t k = 0; k < bins; ++k) reference_db[k] = 10.0 * std::log10(power[k]);
+        referencePower = power;
         powerSpectrum(y.subspan(at, frame));
-        double sum = 0;
-        for (std::size_t k = 0; k < bins; ++k) {
-            const double d = reference_db[k] - 10.0 * std::log10(power[k]);
-            sum += d * d;
-        }
-        lsdSum += std::sqrt(sum / static_cast<double>(bins));
+        lsdSum += FrameSpectralDistance(referencePower, power);
         ++lsdFrames;
     }
     q.logSpectralDistanceDb = lsdFrames > 0 ? lsdSum / static_cast<double>(lsdFrames) : 0.0;

@@ -85,6 +85,63 @@ TEST(QualityTest, SpectralDistanceGrowsWithSpectralChange) {
     EXPECT_GT(CompareSignals(x, tilted, 8000).logSpectralDistanceDb, scaled.logSpectralDistanceDb);
 }
 
+// A sustained vowel: harmonics of 125 Hz under three formant resonances,
+// and above `bandEdge` Hz a faint band `bandDb` below the strongest harmonic
+// (nothing there at all when bandDb is infinite).
+std::vector<float> Vowel(std::size_t n, double firstFormant, double bandEdge, double bandDb) {
+    const int rate = 8000;
+    const double formants[3][2] = {{firstFormant, 80}, {1500, 100}, {2500, 120}};
+    auto envelope = [&](double f) {
+        double gain = 1;
+        for (const auto &[centre, width] : formants) {
+            gain *= centre * centre / std::sqrt(std::pow(centre * centre - f * f, 2) + std::pow(width * f, 2));
+        }
+        return gain;
+    };
+    double strongest = 0;
+    for (double f = 125; f < bandEdge; f += 125) strongest = std::max(strongest, envelope(f));
+    std::vector<float> x(n);
+    for (double f = 125; f < rate / 2; f += 125) {
+        const double amplitude = f < bandEdge ? envelope(f) : strongest * std::pow(10.0, -bandDb / 20.0);
+        for (std::size_t i = 0; i < n; ++i) {
+            x[i] += static_cast<float>(8000 / strongest * amplitude * std::sin(2 * M_PI * f * i / rate + f / 125));
+        }
+    }
+    return x;
+}
+
+TEST(QualityTest, FrameDistanceFloorsBothSpectraFiftyDecibelsBelowTheReferencePeak) {
+    // Bin 1 at -30 dB against nothing: it counts from the floor (-50 dB), 20 dB.
+    const std::vector<double> reference{1.0, 1e-3};
+    EXPECT_NEAR(FrameSpectralDistance(reference, std::vector<double>{1.0, 0.0}), std::sqrt(20.0 * 20.0 / 2), 1e-9);
+    // Below the floor, any two levels are the same.
+    EXPECT_NEAR(FrameSpectralDistance(std::vector<double>{1.0, 1e-6}, std::vector<double>{1.0, 1e-9}), 0.0, 1e-12);
+    // The floor follows the reference, not an absolute level: a quiet frame
+    // is judged like a loud one.
+    EXPECT_NEAR(FrameSpectralDistance(std::vector<double>{1e-4, 1e-7}, std::vector<double>{1e-4, 0.0}),
+                FrameSpectralDistance(reference, std::vector<double>{1.0, 0.0}), 1e-9);
+    // A decoded bin far above a silent reference bin counts in full above the floor.
+    EXPECT_NEAR(FrameSpectralDistance(std::vector<double>{1.0, 0.0}, std::vector<double>{1.0, 1e-2}),
+                std::sqrt(30.0 * 30.0 / 2), 1e-9);
+    // A silent reference frame has no level to compare with.
+    EXPECT_DOUBLE_EQ(FrameSpectralDistance(std::vector<double>{0.0, 0.0}, std::vector<double>{0.0, 1.0}), 0.0);
+}
+
+TEST(QualityTest, AnEmptyHighBandCostsLittleAndAMisplacedFormantMuch) {
+    const std::size_t n = 16000;
+    const auto vowel = Vowel(n, 500, 3000, 60); // the band above 3 kHz 60 dB down
+    const auto bandLeftEmpty = Vowel(n, 500, 3000, HUGE_VAL);
+    const auto formantMoved = Vowel(n, 800, 3000, 60);
+    const Quality empty = CompareSignals(vowel, bandLeftEmpty, 8000);
+    const Quality moved = CompareSignals(vowel, formantMoved, 8000);
+    ASSERT_TRUE(empty.valid && moved.valid);
+    EXPECT_LT(empty.logSpectralDistanceDb, 1.0);
+    EXPECT_GT(moved.logSpectralDistanceDb, 4.0);
+    // A high band that is there but 20 dB too weak is audible, and counts.
+    const Quality weakBand = CompareSignals(Vowel(n, 500, 3000, 20), Vowel(n, 500, 3000, 40), 8000);
+    EXPECT_GT(weakBand.logSpectralDistanceDb, 4.0);
+}
+
 TEST(QualityTest, SilentFramesDoNotCountInSegmentalMeasures) {
     auto x = Voiced(16000, 8000);
     std::fill(x.begin(), x.begin() + 8000, 0.0f); // the first second is silence
