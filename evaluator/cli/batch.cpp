@@ -76,6 +76,32 @@ bool ParseOptionWord(const std::string &text, uint32_t offered, uint32_t &word, 
     return true;
 }
 
+// Copies every coded and decoded file that the run left, whatever became of
+// the other codecs; false when the folder or a copy could not be made (each
+// failure said on stderr).
+bool KeepFiles(evaluator::Frontend &ui, const evaluator::Evaluator &ev, const std::string &dir) {
+    if (!platform::MakeDirectories(dir)) {
+        std::fprintf(stderr, "vtbench32: cannot create %s\n", dir.c_str());
+        return false;
+    }
+    bool ok = true;
+    for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
+        const auto &slot = ev.Slots()[i];
+        if (slot.selected == 0) continue;
+        const std::string name = slot.Name();
+        const std::pair<std::string, std::string> files[] = {{ev.Temp().Coded(name), dir + "/" + name + ".coded.wav"},
+                                                             {ev.Temp().Decoded(name), dir + "/" + name + ".decoded.wav"}};
+        for (const auto &[from, to] : files) {
+            if (access(from.c_str(), F_OK) != 0) continue;
+            if (!evaluator::CopyFile(ui, from, to)) {
+                std::fprintf(stderr, "vtbench32: could not keep %s\n", to.c_str());
+                ok = false;
+            }
+        }
+    }
+    return ok;
+}
+
 } // namespace
 
 void PrintUsage(std::FILE *out) {
@@ -223,19 +249,7 @@ int RunBatch(int argc, char **argv) {
     }
     // Nothing compared is not a success.
     ok = ok && anySelected;
-    if (!keepDir.empty()) {
-        if (!platform::MakeDirectories(keepDir)) {
-            std::fprintf(stderr, "vtbench32: cannot create %s\n", keepDir.c_str());
-            ok = false;
-        }
-        for (std::size_t i = 0; i < ev.SlotCount() && ok; ++i) {
-            const auto &slot = ev.Slots()[i];
-            if (slot.selected == 0 || !slot.HasResults()) continue;
-            const std::string name = slot.Name();
-            ok = evaluator::CopyFile(ui, ev.Temp().Coded(name), keepDir + "/" + name + ".coded.wav") && ok;
-            ok = evaluator::CopyFile(ui, ev.Temp().Decoded(name), keepDir + "/" + name + ".decoded.wav") && ok;
-        }
-    }
+    if (!keepDir.empty()) ok = KeepFiles(ui, ev, keepDir) && ok;
     if (!sessionOut.empty() && ev.Original().Exists()) ok = ev.SaveSession(sessionOut) && ok;
     if (!jsonPath.empty()) {
         std::string error;

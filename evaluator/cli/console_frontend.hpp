@@ -22,6 +22,8 @@ public:
     void ShowProgress(const evaluator::ProgressLines &lines) override;
     void PumpEvents() override {}
     bool CancelRequested() override;
+    // The table lists a codec that cannot take the original with the reason.
+    void ShowCodecMismatch(const std::string &) override {}
 
     // Every message shown, as "title: text", for the machine-readable report.
     const std::vector<std::string> &Messages() const { return messages_; }

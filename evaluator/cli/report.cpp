@@ -30,6 +30,13 @@ const char *Outcome(const CodecSlot &slot) {
     return "ok";
 }
 
+// "not run: 8 kHz not supported" for a codec that cannot take the original.
+std::string OutcomeText(const CodecSlot &slot) {
+    std::string text = Outcome(slot);
+    if (slot.formatFlags == 0 && !slot.failed && !slot.notRunReason.empty()) text += ": " + slot.notRunReason;
+    return text;
+}
+
 } // namespace
 
 double RealTimeFactor(uint64_t micros, const CodecSlot &slot) {
@@ -64,7 +71,7 @@ void PrintReport(std::FILE *out, const evaluator::Evaluator &ev) {
     for (const std::size_t i : ReportOrder(ev)) {
         const CodecSlot &slot = ev.Slots()[i];
         if (!slot.HasResults() || slot.failed) {
-            std::fprintf(out, "%-10s %s\n", slot.Name().c_str(), Outcome(slot));
+            std::fprintf(out, "%-10s %s\n", slot.Name().c_str(), OutcomeText(slot).c_str());
             continue;
         }
         std::fprintf(out, "%-10s %10s %7s %8.3f%% %8.3f%%", slot.Name().c_str(),
@@ -120,6 +127,7 @@ bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const st
                   {"decodingMicros", slot.decodingMicros},
                   {"codingRealTimeFactor", RealTimeFactor(slot.codingMicros, slot)},
                   {"decodingRealTimeFactor", RealTimeFactor(slot.decodingMicros, slot)}};
+        if (!slot.notRunReason.empty()) c["reason"] = slot.notRunReason;
         if (slot.HasResults() && !slot.failed) {
             c["lines"] = {evaluator::ReducedText(slot), evaluator::CodingText(slot), evaluator::DecodingText(slot)};
         }

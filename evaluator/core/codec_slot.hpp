@@ -51,6 +51,9 @@ struct CodecSlot {
     uint64_t codingMicros = 0;
     uint64_t decodingMicros = 0;
     bool failed = false; // a pass of the last run failed
+    // Why a selected codec cannot take the current original ("8 kHz not
+    // supported"); empty when it can.
+    std::string notRunReason;
     Quality quality;
 
     std::string Name() const { return std::string(name.data()); }

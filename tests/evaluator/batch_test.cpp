@@ -95,6 +95,53 @@ TEST_F(BatchTest, KeepCopiesTheCodedAndDecodedFiles) {
     EXPECT_FALSE(fs::exists(world.File("kept/FAKEB.coded.wav")));
 }
 
+TEST_F(BatchTest, KeepCopiesEveryCodecsFilesWhenAnotherFails) {
+    const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --keep " + world.File("kept"),
+                                "FAKE_FAIL_ENCODER=FAKEA");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(fs::exists(world.File("kept/FAKEB.coded.wav")));
+    EXPECT_TRUE(fs::exists(world.File("kept/FAKEB.decoded.wav")));
+    EXPECT_EQ(ReadBytes(world.File("kept/FAKEB.decoded.wav")).size(), 46u + 16000u); // whole, header and all
+    EXPECT_FALSE(fs::exists(world.File("kept/FAKEA.coded.wav"))); // its encoder never opened
+}
+
+TEST_F(BatchTest, KeepReportsACopyThatFailsAndMakesTheOthers) {
+    fs::create_directories(world.File("kept/FAKEA.coded.wav")); // a folder where the file should go
+    const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --keep " + world.File("kept"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Could not write to destination file " + world.File("kept") + "/FAKEA.coded.wav."),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("vtbench32: could not keep " + world.File("kept") + "/FAKEA.coded.wav"), std::string::npos);
+    EXPECT_TRUE(fs::exists(world.File("kept/FAKEA.decoded.wav")));
+    EXPECT_TRUE(fs::exists(world.File("kept/FAKEB.coded.wav")));
+    EXPECT_TRUE(fs::exists(world.File("kept/FAKEB.decoded.wav")));
+}
+
+TEST_F(BatchTest, CodecsThatCannotTakeTheOriginalAreListedOnceWithTheReason) {
+    WriteBytes(world.File("wide.wav"), SpeechLikeWave(22050, 22050));
+    Outcome run = Vtbench("--batch " + world.File("wide.wav") + " --json " + world.File("r.json"));
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find("FAKEA      not run: 22 kHz not supported\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("FAKEB      not run: 22 kHz not supported\n"), std::string::npos) << run.out;
+    const auto json = Json("r.json");
+    EXPECT_EQ(json["codecs"][0]["outcome"], "not run");
+    EXPECT_EQ(json["codecs"][0]["reason"], "22 kHz not supported");
+    EXPECT_TRUE(json["messages"].empty());
+
+    WaveSpec narrow;
+    narrow.bits = 8;
+    narrow.blockAlign = 1;
+    narrow.data.assign(8000, 128);
+    WriteBytes(world.File("narrow.wav"), MakeWave(narrow));
+    run = Vtbench("--batch " + world.File("narrow.wav") + " --codecs FAKEB");
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find("FAKEB      not run: 8 bit not supported\n"), std::string::npos) << run.out;
+    // A real error is still said on stderr.
+    run = Vtbench("--batch " + world.File("speech.wav") + " --codecs FAKEB", "FAKE_FAIL_ENCODER=FAKEB");
+    EXPECT_NE(run.err.find("FAKEB : Cannot initialize encoding engine."), std::string::npos);
+}
+
 TEST_F(BatchTest, FailedCodecMakesTheExitStatusNonZero) {
     const Outcome run = Vtbench("--batch " + world.File("speech.wav"), "FAKE_FAIL_ENCODER=FAKEA");
     EXPECT_EQ(run.status, 1);
