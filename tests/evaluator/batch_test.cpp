@@ -1,24 +1,16 @@
 // vtbench32 --batch as a user runs it: the table, the JSON, sessions saved
 // and rerun, kept files, exit statuses and messages on stderr.
-#include "eval_support.hpp"
+#include "batch_support.hpp"
 
 #include "core/instance.hpp"
 
 #include <vntr/platform/registry.hpp>
-
-#include <sys/wait.h>
 
 #include <nlohmann/json.hpp>
 
 using namespace vntr::test;
 
 namespace {
-
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
 
 class BatchTest : public ::testing::Test {
 protected:
@@ -28,25 +20,8 @@ protected:
         WriteBytes(world.File("speech.wav"), SpeechLikeWave(8000, 8000));
     }
 
-    Outcome Vtbench(const std::string &args, const std::string &env = "") {
-        const std::string err = world.File("stderr.txt");
-        const std::string command = "env TMPDIR=" + world.File("tmproot") + " " + env + " " +
-                                    VNTR_TEST_VTBENCH32 + " " + args + " 2>" + err;
-        fs::create_directories(world.File("tmproot"));
-        Outcome run;
-        std::FILE *pipe = popen(command.c_str(), "r");
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) run.out += buffer;
-        const int status = pclose(pipe);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        const auto bytes = ReadBytes(err);
-        run.err.assign(bytes.begin(), bytes.end());
-        return run;
-    }
-    nlohmann::json Json(const std::string &name) {
-        const auto bytes = ReadBytes(world.File(name));
-        return nlohmann::json::parse(std::string(bytes.begin(), bytes.end()));
-    }
+    Outcome Vtbench(const std::string &args, const std::string &env = "") { return RunVtbench(world, args, env); }
+    nlohmann::json Json(const std::string &name) { return ReadJson(world.File(name)); }
 
     EvaluatorWorld world;
     FakeLibrary a;
