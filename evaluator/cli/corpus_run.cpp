@@ -11,6 +11,7 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -208,11 +209,12 @@ void RunOriginal(Worker &worker, const Original &original, const CorpusSettings 
 }
 
 void WorkerLoop(Worker &worker, const std::vector<Original> &originals, const std::vector<double> &seconds,
-                const CorpusSettings &settings, const std::vector<uint32_t> &codecMasks, std::vector<FileResult> &results,
-                Board &board) {
+                const std::vector<std::size_t> &dispatch, const CorpusSettings &settings,
+                const std::vector<uint32_t> &codecMasks, std::vector<FileResult> &results, Board &board) {
     while (!ConsoleFrontend::InterruptFlag().load()) {
-        const std::size_t index = board.next.fetch_add(1);
-        if (index >= originals.size()) break;
+        const std::size_t next = board.next.fetch_add(1);
+        if (next >= dispatch.size()) break;
+        const std::size_t index = dispatch[next];
         FileResult &result = results[index];
         worker.ui.Begin(&result.messages, seconds[index]);
         RunOriginal(worker, originals[index], settings, codecMasks, result);
@@ -297,13 +299,19 @@ CorpusOutcome RunCorpus(const evaluator::Evaluator &prototype, const std::vector
     }
     outcome.workers = static_cast<int>(workers.size());
 
+    // The longest originals first, so that no worker is left with a long one
+    // while the others have finished (the report keeps the corpus order).
+    std::vector<std::size_t> dispatch(originals.size());
+    for (std::size_t i = 0; i < dispatch.size(); ++i) dispatch[i] = i;
+    std::stable_sort(dispatch.begin(), dispatch.end(), [&](std::size_t a, std::size_t b) { return seconds[a] > seconds[b]; });
+
     Board board;
     board.finished.assign(originals.size(), false);
     board.running = workers.size();
     for (auto &worker : workers) {
         Worker &w = *worker;
         w.thread = std::thread([&, wp = &w] {
-            WorkerLoop(*wp, originals, seconds, settings, codecMasks, outcome.files, board);
+            WorkerLoop(*wp, originals, seconds, dispatch, settings, codecMasks, outcome.files, board);
         });
     }
 
