@@ -132,6 +132,9 @@ bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const st
                   {"codingRealTimeFactor", RealTimeFactor(slot.codingMicros, slot)},
                   {"decodingRealTimeFactor", RealTimeFactor(slot.decodingMicros, slot)}};
         if (!slot.notRunReason.empty()) c["reason"] = slot.notRunReason;
+        // Which rows are the field's standard codecs, from the libraries' own registration.
+        c["peer"] = !slot.peerLibrary.empty();
+        if (!slot.peerLibrary.empty()) c["peerLibrary"] = slot.peerLibrary;
         if (slot.HasResults() && !slot.failed) {
             c["lines"] = {evaluator::ReducedText(slot), evaluator::CodingText(slot), evaluator::DecodingText(slot)};
         }

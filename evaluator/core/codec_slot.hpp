@@ -55,6 +55,9 @@ struct CodecSlot {
     // supported"); empty when it can.
     std::string notRunReason;
     Quality quality;
+    // A library around a standard codec of the field names the system library
+    // that does its coding ("Peer Codec" in its machine key); empty for ours.
+    std::string peerLibrary;
 
     std::string Name() const { return std::string(name.data()); }
     std::string ShortName() const {

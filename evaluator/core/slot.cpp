@@ -36,6 +36,7 @@ void CodecSlot::Reset() {
     name.fill('\0');
     interfaceKind = InterfaceKind::Standard;
     displaySlot = -1;
+    peerLibrary.clear();
 }
 
 } // namespace vntr::evaluator
