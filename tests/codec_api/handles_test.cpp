@@ -3,6 +3,7 @@
 // exactly what each gives alone.  The corpus runs of vtbench32 rely on it.
 #include "codec_expectations.hpp"
 #include "codec_stream.hpp"
+#include "peer_expectations.hpp"
 #include "test_paths.hpp"
 
 #include <vntr/codec_binding.hpp>
@@ -140,8 +141,9 @@ std::vector<uint8_t> DecodeAlone(const CodecBinding &lib, const ModeExpectation 
 class CodecHandles : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
-        for (const auto &e : AllLibraryExpectations())
-            if (e.shortName == GetParam()) expect_ = &e;
+        for (const auto *list : {&AllLibraryExpectations(), &PeerLibraryExpectations()})
+            for (const auto &e : *list)
+                if (e.shortName == GetParam()) expect_ = &e;
         ASSERT_NE(expect_, nullptr) << "no expectations for " << GetParam();
         lib_ = std::make_unique<CodecBinding>(CodecLibraryPath(GetParam()));
     }
@@ -206,8 +208,51 @@ TEST_P(CodecHandles, TwoThreadsAtOnceCodeAsEachAlone) {
     EXPECT_TRUE(same[1]);
 }
 
+// One process holds handles of several libraries at once in a corpus run:
+// every library's first mode open together, an encoder and then a decoder of
+// each stepped in turn, one frame of each library after the other.
+TEST(EveryLibraryHandles, InterleavedAcrossLibrariesCodeAsEachAlone) {
+    struct Entry {
+        std::unique_ptr<CodecBinding> lib;
+        const ModeExpectation *mode = nullptr;
+        std::vector<uint8_t> signal, coded, decoded;
+    };
+    std::vector<Entry> entries;
+    for (const auto &name : BuiltCodecLibraries()) {
+        for (const auto *list : {&AllLibraryExpectations(), &PeerLibraryExpectations()}) {
+            for (const auto &e : *list) {
+                if (e.shortName != name) continue;
+                Entry entry;
+                entry.lib = std::make_unique<CodecBinding>(CodecLibraryPath(name));
+                entry.mode = &e.modes[0];
+                entry.signal = Signal(*entry.mode, static_cast<int>(entries.size() % 2));
+                entry.coded = EncodeAlone(*entry.lib, *entry.mode, entry.signal);
+                entry.decoded = DecodeAlone(*entry.lib, *entry.mode, entry.coded);
+                entries.push_back(std::move(entry));
+            }
+        }
+    }
+    ASSERT_GE(entries.size(), 2u);
+    std::vector<std::unique_ptr<Encoding>> encoders;
+    for (const auto &e : entries) encoders.push_back(std::make_unique<Encoding>(*e.lib, *e.mode, e.signal));
+    for (bool more = true; more;) {
+        more = false;
+        for (auto &enc : encoders) more = enc->Step() || more;
+    }
+    std::vector<std::unique_ptr<Decoding>> decoders;
+    for (const auto &e : entries) decoders.push_back(std::make_unique<Decoding>(*e.lib, *e.mode, e.coded));
+    for (bool more = true; more;) {
+        more = false;
+        for (auto &dec : decoders) more = dec->Step() || more;
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        EXPECT_EQ(encoders[i]->stream, entries[i].coded) << "codec id " << entries[i].mode->codecId;
+        EXPECT_EQ(decoders[i]->pcm, entries[i].decoded) << "codec id " << entries[i].mode->codecId;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllLibraries, CodecHandles, ::testing::ValuesIn(BuiltCodecLibraries()),
-                         [](const auto &param) { return param.param; });
+                         [](const auto &param) { return TestNameOf(param.param); });
 
 } // namespace
 } // namespace vntr::test
