@@ -8,6 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+
 using namespace vntr::test;
 
 namespace {
@@ -140,6 +142,32 @@ TEST_F(BatchTest, CodecsThatCannotTakeTheOriginalAreListedOnceWithTheReason) {
     // A real error is still said on stderr.
     run = Vtbench("--batch " + world.File("speech.wav") + " --codecs FAKEB", "FAKE_FAIL_ENCODER=FAKEB");
     EXPECT_NE(run.err.find("FAKEB : Cannot initialize encoding engine."), std::string::npos);
+}
+
+TEST_F(BatchTest, OneOriginalResampledOnRequestKeepsItsNameAndWritesCsv) {
+    WriteBytes(world.File("wide.wav"), SpeechLikeWave(16000, 16000));
+    Outcome run = Vtbench("--batch " + world.File("wide.wav"));
+    EXPECT_NE(run.out.find("FAKEA      not run: 16 kHz not supported"), std::string::npos) << run.out;
+    run = Vtbench("--batch " + world.File("wide.wav") + " --resample --csv " + world.File("r.csv") + " --json " +
+                  world.File("r.json"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("Original: wide.wav  8000 Hz, PCM 16 bit MONO  1.00 sec  16000 bytes  (resampled from "
+                           "16000 Hz to 8000 Hz)"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(Json("r.json")["original"]["conversion"], "resampled from 16000 Hz to 8000 Hz");
+    const auto csv = ReadBytes(world.File("r.csv"));
+    const std::string text(csv.begin(), csv.end());
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3) << text; // the header and one row per codec
+    EXPECT_NE(text.find("wide.wav," + world.File("wide.wav") + ",ok,resampled from 16000 Hz to 8000 Hz,FAKEA,ok,"),
+              std::string::npos)
+        << text;
+    // The converted copy is gone with the other temporary files.
+    const std::string folder = world.File("tmproot") + "/vntr-" + std::to_string(getuid());
+    EXPECT_FALSE(fs::exists(folder + "/~t_conv.wav"));
+    // A session stores an original as it is.
+    EXPECT_EQ(Vtbench("--batch " + world.File("wide.wav") + " --resample --save-session " + world.File("s.qbl")).status,
+              2);
 }
 
 TEST_F(BatchTest, FailedCodecMakesTheExitStatusNonZero) {
