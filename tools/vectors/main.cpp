@@ -56,6 +56,21 @@ int main(int argc, char **argv) {
             const std::string path = codecDir + "/" + lib.name + ".so";
             const bool built = std::filesystem::exists(path);
             if (!built) std::printf("not built, vectors kept as they are: %s\n", lib.name.c_str());
+            if (lib.systemLibrary) {
+                // The vectors of a system library's wrapper hold for the version
+                // its description names; they are made anew for this one.
+                const auto before = old.descriptions.find(lib.name);
+                if (!built) {
+                    if (before != old.descriptions.end()) made.descriptions[lib.name] = before->second;
+                } else {
+                    const std::string description = Description(path);
+                    if (before != old.descriptions.end() && before->second != description)
+                        std::printf("system library changed: %s was \"%s\", is \"%s\"; its vectors are made "
+                                    "anew (the commit says which library version they pin)\n",
+                                    lib.name.c_str(), before->second.c_str(), description.c_str());
+                    made.descriptions[lib.name] = description;
+                }
+            }
             for (const Mode &mode : lib.modes) {
                 for (const Input &input : Inputs()) {
                     const std::string key = Key(lib, mode, input);

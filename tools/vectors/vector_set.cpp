@@ -233,7 +233,11 @@ std::vector<Library> LoadLibraries(const std::string &path) {
     for (const json &entry : table.at("libraries")) {
         Library lib;
         lib.name = entry.at("name").get<std::string>();
-        lib.floatArithmetic = entry.value("arithmetic", std::string("float")) == "float";
+        const std::string arithmetic = entry.value("arithmetic", std::string("float"));
+        if (arithmetic != "float" && arithmetic != "exact")
+            throw std::runtime_error(lib.name + ": arithmetic is \"float\" or \"exact\", not \"" + arithmetic + "\"");
+        lib.floatArithmetic = arithmetic == "float";
+        lib.systemLibrary = entry.value("systemLibrary", false);
         if (entry.contains("tolerance")) {
             lib.tolerance.maxDifference = entry["tolerance"].value("maxDifference", lib.tolerance.maxDifference);
             lib.tolerance.minSnrDb = entry["tolerance"].value("minSnrDb", lib.tolerance.minSnrDb);
@@ -345,6 +349,14 @@ std::vector<int16_t> MakeInput(const Input &input, int rate) {
 }
 
 // --- Running a library ---
+
+std::string Description(const std::string &path) {
+    const CodecBinding lib(path);
+    CodecInfo info{};
+    const CodecStatus st = lib.getCodecInfo(&info);
+    if (st != CODEC_OK) throw std::runtime_error(path + ": GetCodecInfo gave " + Status(lib, st));
+    return std::string(info.description, strnlen(info.description, sizeof info.description));
+}
 
 std::string Key(const Library &library, const Mode &mode, const Input &input) {
     return library.name + "/" + mode.label + "/" + input.name;
@@ -473,6 +485,9 @@ VectorFile LoadVectors(const std::string &path) {
     try {
         const json j = json::parse(in);
         file.toolchain = j.at("toolchain").get<std::string>();
+        if (j.contains("libraries"))
+            for (const auto &[name, l] : j.at("libraries").items())
+                file.descriptions[name] = l.at("description").get<std::string>();
         for (const auto &[key, v] : j.at("vectors").items())
             file.vectors[key] = Vector{SideFromJson(v.at("coded"), false), SideFromJson(v.at("decoded"), true)};
     } catch (const json::exception &e) {
@@ -485,7 +500,9 @@ void SaveVectors(const VectorFile &file, const std::string &path) {
     json vectors = json::object();
     for (const auto &[key, v] : file.vectors)
         vectors[key] = json{{"coded", SideJson(v.coded, false)}, {"decoded", SideJson(v.decoded, true)}};
-    const json j{{"toolchain", file.toolchain}, {"vectors", vectors}};
+    json libraries = json::object();
+    for (const auto &[name, description] : file.descriptions) libraries[name] = json{{"description", description}};
+    const json j{{"toolchain", file.toolchain}, {"libraries", libraries}, {"vectors", vectors}};
     const std::string temporary = path + ".new";
     {
         std::ofstream out(temporary);

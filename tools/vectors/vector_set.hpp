@@ -40,6 +40,9 @@ struct Library {
     std::vector<Mode> modes;
     bool floatArithmetic = true; // its output may drift by rounding under another compiler
     Tolerance tolerance;
+    // A wrapper around a system library (the peers): what it codes is that
+    // library's, so its vectors hold for the version its description names.
+    bool systemLibrary = false;
 };
 
 // Reads the table; throws std::runtime_error saying what is wrong.
@@ -83,6 +86,10 @@ struct Vector {
     Side decoded; // the decoder's PCM from that stream
 };
 
+// The description a library gives of itself (GetCodecInfo).  Throws
+// std::runtime_error when the call fails.
+std::string Description(const std::string &path);
+
 // "<library>/<mode>/<input>".
 std::string Key(const Library &library, const Mode &mode, const Input &input);
 
@@ -98,6 +105,9 @@ Vector Run(const std::string &path, const Library &library, const Mode &mode, co
 
 struct VectorFile {
     std::string toolchain; // compiler, version and target that made them
+    // The description of each system-library wrapper when its vectors were
+    // made (it names the system library's version).
+    std::map<std::string, std::string> descriptions;
     std::map<std::string, Vector> vectors;
 };
 
