@@ -19,11 +19,13 @@
 #include "vector_set.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <numbers>
 #include <set>
@@ -173,6 +175,110 @@ TEST(VectorFiles, LoadAndCoverEveryBuiltLibrary) {
         }
         if (!lib.systemLibrary) {
             EXPECT_FALSE(described) << lib.name << " is not a system library's wrapper but has a stored description";
+        }
+    }
+}
+
+// The table is the one place a library joins the vectors: what it says must
+// be read as meant, and a mistake in it must be named, not guessed around.
+class TableFile : public ::testing::Test {
+protected:
+    std::string Write(const std::string &text) {
+        std::ofstream(path_) << text;
+        return path_;
+    }
+    void TearDown() override { std::filesystem::remove(path_); }
+
+private:
+    std::string path_ =
+        (std::filesystem::temp_directory_path() / ("vntr_vectors_table_" + std::to_string(::getpid()) + ".json"))
+            .string();
+};
+
+TEST_F(TableFile, ReadsCommentsNumbersInCNotationAndDefaults) {
+    const auto libs = LoadLibraries(Write(R"(// a comment
+{"libraries": [
+  {"name": "VTa", "modes": [{"label": "1", "format": "0x22102", "options": 65536,
+                            "encodeFlags": ["0", "0x20000"], "flush": false}],
+   "arithmetic": "exact", "systemLibrary": true},
+  {"name": "VTb", "modes": [{"label": "2", "format": "0x11102"}],
+   "tolerance": {"minSnrDb": 45}}
+]})"));
+    ASSERT_EQ(libs.size(), 2u);
+    const Mode &a = libs[0].modes.at(0);
+    EXPECT_EQ(a.format, 0x22102u);
+    EXPECT_EQ(SampleRate(a.format), 11025);
+    EXPECT_EQ(a.options, 0x10000u);
+    EXPECT_EQ(a.encodeFlags, (std::vector<uint32_t>{0, 0x20000}));
+    EXPECT_EQ(a.flush, false);
+    EXPECT_FALSE(libs[0].floatArithmetic);
+    EXPECT_TRUE(libs[0].systemLibrary);
+    const Library &b = libs[1];
+    EXPECT_TRUE(b.floatArithmetic);
+    EXPECT_FALSE(b.systemLibrary);
+    EXPECT_EQ(b.modes.at(0).encodeFlags, std::vector<uint32_t>{0});
+    EXPECT_FALSE(b.modes.at(0).flush.has_value());
+    EXPECT_TRUE(EightBit(b.modes.at(0).format));
+    EXPECT_EQ(b.tolerance.maxDifference, 2);
+    EXPECT_EQ(b.tolerance.minSnrDb, 45.0);
+}
+
+TEST_F(TableFile, NamesWhatIsWrong) {
+    auto error = [&](const std::string &entry) {
+        try {
+            LoadLibraries(Write(R"({"libraries": [)" + entry + "]}"));
+        } catch (const std::runtime_error &e) {
+            return std::string(e.what());
+        }
+        return std::string("no error");
+    };
+    EXPECT_NE(error(R"({"name": "VTa", "modes": [{"label": "m", "format": "0x12x02"}]})").find("VTa mode m format"),
+              std::string::npos);
+    EXPECT_NE(error(R"({"name": "VTa", "modes": [{"label": "m", "format": "0x2102"}]})").find("no sample rate"),
+              std::string::npos);
+    EXPECT_NE(error(R"({"name": "VTa", "modes": [{"label": "m", "format": "0x12102", "encodeFlags": []}]})")
+                  .find("encodeFlags is empty"),
+              std::string::npos);
+    EXPECT_NE(error(R"({"name": "VTa", "modes": []})").find("VTa has no modes"), std::string::npos);
+    EXPECT_NE(error(R"({"name": "VTa", "modes": [{"label": "m", "format": "0x12102"}], "arithmetic": "fixed"})")
+                  .find("\"fixed\""),
+              std::string::npos);
+    EXPECT_NE(error(R"({"name": "VTa", "modes": [{"label": "m", "format": 4294967296}]})").find("32-bit"),
+              std::string::npos);
+}
+
+// What the regeneration writes, the test reads back unchanged: descriptions,
+// end statuses and excerpts of every length (the text packs bytes by threes).
+TEST(VectorFiles, SurviveARoundTrip) {
+    VectorFile file;
+    file.toolchain = "GNU 1.2.3 x86_64";
+    file.descriptions["Peer 1"] = "Peer 1.0 (libpeer), 20 ms";
+    for (std::size_t n : {0u, 1u, 2u, 3u, 512u}) {
+        Vector v;
+        v.coded = {n * 3, Fnv1a64("abc", 3), 0, std::nullopt};
+        std::vector<int16_t> samples(n);
+        for (std::size_t i = 0; i < n; ++i) samples[i] = static_cast<int16_t>(i * 7919 - 32768);
+        v.decoded = {n + 10, "0123456789abcdef", 11, Excerpt{n, samples}};
+        file.vectors["VTx/m/" + std::to_string(n)] = v;
+    }
+    file.vectors["VTx/m/plain"] = Vector{{5, "1", 0, std::nullopt}, {6, "2", -1, std::nullopt}};
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("vntr_vectors_" + std::to_string(::getpid()) + ".json")).string();
+    SaveVectors(file, path);
+    const VectorFile back = LoadVectors(path);
+    std::filesystem::remove(path);
+    EXPECT_EQ(back.toolchain, file.toolchain);
+    EXPECT_EQ(back.descriptions, file.descriptions);
+    ASSERT_EQ(back.vectors.size(), file.vectors.size());
+    for (const auto &[key, v] : file.vectors) {
+        const Vector &w = back.vectors.at(key);
+        EXPECT_EQ(w.coded.count, v.coded.count) << key;
+        EXPECT_EQ(w.coded.checksum, v.coded.checksum) << key;
+        EXPECT_EQ(w.decoded.endStatus, v.decoded.endStatus) << key;
+        EXPECT_EQ(w.decoded.excerpt.has_value(), v.decoded.excerpt.has_value()) << key;
+        if (v.decoded.excerpt) {
+            EXPECT_EQ(w.decoded.excerpt->at, v.decoded.excerpt->at) << key;
+            EXPECT_EQ(w.decoded.excerpt->samples, v.decoded.excerpt->samples) << key;
         }
     }
 }

@@ -26,7 +26,7 @@ constexpr std::size_t kExcerptStep = 64;
 
 // A number in the table: a JSON integer, or a string in C notation ("0x12102").
 uint32_t Word(const json &value, const std::string &what) {
-    if (value.is_number_unsigned()) return value.get<uint32_t>();
+    if (value.is_number_unsigned() && value.get<uint64_t>() <= 0xFFFFFFFFu) return value.get<uint32_t>();
     if (value.is_string()) {
         const std::string text = value.get<std::string>();
         std::size_t used = 0;
