@@ -11,17 +11,41 @@ namespace vntr::vt48 {
 
 namespace {
 constexpr int kInitialLag = 69;
-constexpr float kWeighting = 0.9f; // the weighted synthesis filter is 1/A(z/0.9)
+constexpr float kWeighting = 0.9f; // the described weighted synthesis filter is 1/A(z/0.9)
+constexpr float kRefinedWeightNumerator = 0.9f;
+constexpr float kRefinedWeightDenominator = 0.6f;
 } // namespace
 
-void InitEncoder(EncoderState &state, bool eightBit) {
+void InitEncoder(EncoderState &state, bool eightBit, uint32_t refinements) {
     state = {};
     state.eightBit = eightBit;
+    state.refinements = refinements;
+    state.weightNumerator = kRefinedWeightNumerator;
+    state.weightDenominator = kRefinedWeightDenominator;
     state.previousLsf = InitialLsf();
     state.previousLag = kInitialLag;
     state.lagBefore = kInitialLag;
     FillAnalysisWindow(state.window);
 }
+
+namespace {
+
+// The frame through the input filter, in place; the history keeps the raw input.
+void EqualiseInput(float *history, float *frame) {
+    constexpr int kKept = kInputFilterTaps - 1;
+    float raw[kKept + kFrameLength];
+    std::memcpy(raw, history, sizeof(float) * kKept);
+    std::memcpy(raw + kKept, frame, sizeof(float) * kFrameLength);
+    for (int n = 0; n < kFrameLength; ++n) {
+        const float *x = raw + kKept + n;
+        float acc = 0.0f;
+        for (int k = 0; k < kInputFilterTaps; ++k) acc += kInputFilter[k] * x[-k];
+        frame[n] = acc;
+    }
+    std::memcpy(history, raw + kFrameLength, sizeof(float) * kKept);
+}
+
+} // namespace
 
 void PrepareFrame(EncoderState &state, const uint8_t *pcm) {
     float *frame = state.speech + kCarried;
@@ -32,7 +56,11 @@ void PrepareFrame(EncoderState &state, const uint8_t *pcm) {
             frame[n] = static_cast<float>(static_cast<int16_t>(pcm[2 * n] | (pcm[2 * n + 1] << 8)));
         }
     }
-    HighPass(state.highPass, frame, kFrameLength);
+    if ((state.refinements & kEqualisedInput) != 0) {
+        EqualiseInput(state.inputHistory, frame);
+    } else {
+        HighPass(state.highPass, frame, kFrameLength);
+    }
 
     state.quiet = IsQuiet(state.speech);
     state.openLoopLag =
@@ -56,58 +84,133 @@ void CodeFrame(EncoderState &state, uint8_t *out, EncoderObserver *observer) {
     SubframePredictors(state.previousLsf, quantised, state.lpc);
     state.previousLsf = quantised;
 
+    const bool carried = (state.refinements & kCarriedWeighting) != 0;
+    const bool sharpened = (state.refinements & kSharpenedSynthesis) != 0;
     int previousLag = 0;
     for (int s = 0; s < kSubframes; ++s) {
         const int length = kSubframeLength[s];
         const float *a = state.lpc[s];
         const float *x = state.speech + kCarried + kSubframeStart[s];
 
-        // The residual of the speech continued from the synthesised output.
-        float continued[kOrder + kMaxSubframeLength];
-        std::memcpy(continued, state.synthesis, sizeof state.synthesis);
-        std::memcpy(continued + kOrder, x, static_cast<std::size_t>(length) * sizeof(float));
-        float residual[kMaxSubframeLength];
-        dsp::FirFilter(continued + kOrder, a, kOrder, residual, length);
-
-        // Weighted target and the impulse response of 1/A(z/0.9), both from rest.
-        float weighted[kOrder];
-        dsp::BandwidthExpand(a, kOrder, kWeighting, weighted);
-        float target[kOrder + kMaxSubframeLength] = {};
-        dsp::AllPoleFilter(residual, weighted, kOrder, target + kOrder, length);
+        float target[kOrder + kMaxSubframeLength];
         float h[kOrder + kMaxSubframeLength] = {};
         float impulse[kMaxSubframeLength] = {1.0f};
-        dsp::AllPoleFilter(impulse, weighted, kOrder, h + kOrder, length);
+        if (carried) {
+            // The weighted error W(z)(x - s) the subframe would leave with no
+            // excitation, W(z) = A(z/g1)/A(z/g2), s the synthesis running on
+            // from its memory; both filters continue from their memories.
+            float numerator[kOrder], denominator[kOrder];
+            dsp::BandwidthExpand(a, kOrder, state.weightNumerator, numerator);
+            dsp::BandwidthExpand(a, kOrder, state.weightDenominator, denominator);
+            float ringing[kOrder + kMaxSubframeLength] = {};
+            std::memcpy(ringing, state.synthesis, sizeof state.synthesis);
+            float silence[kMaxSubframeLength] = {};
+            dsp::AllPoleFilter(silence, a, kOrder, ringing + kOrder, length);
+            float error[kOrder + kMaxSubframeLength];
+            std::memcpy(error, state.speechError, sizeof state.speechError);
+            for (int n = 0; n < length; ++n) error[kOrder + n] = x[n] - ringing[kOrder + n];
+            float residual[kMaxSubframeLength];
+            dsp::FirFilter(error + kOrder, numerator, kOrder, residual, length);
+            std::memcpy(target, state.weightedError, sizeof state.weightedError);
+            dsp::AllPoleFilter(residual, denominator, kOrder, target + kOrder, length);
+            // h: the impulse response of A(z/g1) / (A(z/g2) A(z)).
+            float through[kOrder + kMaxSubframeLength] = {};
+            dsp::AllPoleFilter(impulse, a, kOrder, through + kOrder, length);
+            float shaped[kMaxSubframeLength];
+            dsp::FirFilter(through + kOrder, numerator, kOrder, shaped, length);
+            dsp::AllPoleFilter(shaped, denominator, kOrder, h + kOrder, length);
+        } else {
+            // The residual of the speech continued from the synthesised output,
+            // through 1/A(z/0.9) from rest.
+            float weighted[kOrder];
+            dsp::BandwidthExpand(a, kOrder, kWeighting, weighted);
+            float continued[kOrder + kMaxSubframeLength];
+            std::memcpy(continued, state.synthesis, sizeof state.synthesis);
+            std::memcpy(continued + kOrder, x, static_cast<std::size_t>(length) * sizeof(float));
+            float residual[kMaxSubframeLength];
+            dsp::FirFilter(continued + kOrder, a, kOrder, residual, length);
+            std::memset(target, 0, sizeof(float) * kOrder);
+            dsp::AllPoleFilter(residual, weighted, kOrder, target + kOrder, length);
+            dsp::AllPoleFilter(impulse, weighted, kOrder, h + kOrder, length);
+        }
         const float *t = target + kOrder;
         const float *response = h + kOrder;
 
         const LagRange range = s == 0 ? FirstSubframeLags(state.openLoopLag) : LaterSubframeLags(previousLag);
-        const AdaptiveResult adaptive = SearchAdaptive(state.excitation, t, response, length, range);
-        const float gp = PitchGainValue(adaptive.gainIndex);
+        AdaptiveResult adaptive = SearchAdaptive(state.excitation, t, response, length, range);
+        const int lag = adaptive.lag;
+        float gp = PitchGainValue(adaptive.gainIndex);
         float v[kMaxSubframeLength];
-        AdaptiveVector(state.excitation, adaptive.lag, length, v);
-        float scaled[kMaxSubframeLength];
-        for (int n = 0; n < length; ++n) scaled[n] = gp * v[n];
-        float filtered[kMaxSubframeLength];
-        FilterByResponse(response, scaled, length, filtered);
-        float t2[kMaxSubframeLength];
-        for (int n = 0; n < length; ++n) t2[n] = t[n] - filtered[n];
+        AdaptiveVector(state.excitation, lag, length, v);
+        float yv[kMaxSubframeLength];
+        FilterByResponse(response, v, length, yv);
 
-        const FixedResult fixed = SearchFixed(t2, response, length, adaptive.lag, state.quiet);
+        // What the sharpening adds from the smoothed history, through the weighted filter.
+        float hp[kMaxSubframeLength] = {};
+        float fixedResponse[kMaxSubframeLength];
+        std::memcpy(fixedResponse, response, static_cast<std::size_t>(length) * sizeof(float));
+        float t2[kMaxSubframeLength];
+        if (sharpened) {
+            float p[kMaxSubframeLength] = {};
+            for (int n = 0; n < length && n < lag; ++n) p[n] = state.smoothed[kHistory - lag + n];
+            FilterByResponse(response, p, length, hp);
+            const float beta = SharpeningFactor(gp);
+            float q[kMaxSubframeLength], sv[kMaxSubframeLength];
+            for (int n = 0; n < length; ++n) {
+                q[n] = beta * hp[n];
+                sv[n] = yv[n];
+            }
+            Sharpen(beta, lag, length, q);
+            Sharpen(beta, lag, length, sv);
+            Sharpen(beta, lag, length, fixedResponse);
+            for (int n = 0; n < length; ++n) t2[n] = t[n] - q[n] - gp * sv[n];
+        } else {
+            float scaled[kMaxSubframeLength];
+            for (int n = 0; n < length; ++n) scaled[n] = gp * v[n];
+            float filtered[kMaxSubframeLength];
+            FilterByResponse(response, scaled, length, filtered);
+            for (int n = 0; n < length; ++n) t2[n] = t[n] - filtered[n];
+        }
+
+        FixedResult fixed = (state.refinements & kFullFixedSearch) != 0
+                                ? SearchFixedFull(t2, fixedResponse, length, lag, state.quiet)
+                                : SearchFixed(t2, fixedResponse, length, lag, state.quiet);
+
+        if ((state.refinements & kJointGains) != 0) {
+            float unit[kMaxSubframeLength] = {};
+            AddFixedContribution(fixed.code, 1.0f, lag, length, unit);
+            float yc[kMaxSubframeLength];
+            FilterByResponse(response, unit, length, yc);
+            const GainChoice gains = SearchGains(t, yv, yc, hp, lag, length, sharpened);
+            adaptive.gainIndex = gains.pitchIndex;
+            fixed.gainIndex = gains.codebookIndex;
+            gp = PitchGainValue(gains.pitchIndex);
+        }
 
         float u[kMaxSubframeLength];
-        BuildExcitation(state.excitation, v, gp, fixed.code, CodebookGainValue(fixed.gainIndex), adaptive.lag,
-                        length, u);
+        BuildExcitation(state.excitation, v, gp, fixed.code, CodebookGainValue(fixed.gainIndex), lag, length, u);
+        // What the decoder synthesises: the excitation itself, or its sharpened form.
+        float synthesised[kMaxSubframeLength];
+        std::memcpy(synthesised, u, static_cast<std::size_t>(length) * sizeof(float));
+        if (sharpened) SharpenPitch(state.smoothed, gp, lag, length, synthesised);
         float synthesis[kOrder + kMaxSubframeLength];
         std::memcpy(synthesis, state.synthesis, sizeof state.synthesis);
-        dsp::AllPoleFilter(u, a, kOrder, synthesis + kOrder, length);
+        dsp::AllPoleFilter(synthesised, a, kOrder, synthesis + kOrder, length);
         std::memcpy(state.synthesis, synthesis + length, sizeof state.synthesis);
+        if (carried) {
+            float y[kMaxSubframeLength];
+            FilterByResponse(response, synthesised, length, y);
+            for (int i = 0; i < kOrder; ++i) {
+                state.weightedError[i] = t[length - kOrder + i] - y[length - kOrder + i];
+                state.speechError[i] = x[length - kOrder + i] - synthesis[length + i];
+            }
+        }
 
-        params.lag(s) = static_cast<uint16_t>(s == 0 ? adaptive.lag - kMinCodedLag
-                                                     : adaptive.lag - previousLag + kLagDeltaOffset);
+        params.lag(s) = static_cast<uint16_t>(s == 0 ? lag - kMinCodedLag : lag - previousLag + kLagDeltaOffset);
         params.pitchGain(s) = static_cast<uint16_t>(adaptive.gainIndex);
         params.codebook(s) = static_cast<uint16_t>(fixed.code);
         params.codebookGain(s) = static_cast<uint16_t>(fixed.gainIndex);
-        previousLag = adaptive.lag;
+        previousLag = lag;
         if (observer != nullptr) observer->OnSubframe({s, t, response, adaptive, fixed, u});
     }
     PackFrame(params, out);

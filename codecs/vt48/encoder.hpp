@@ -31,9 +31,23 @@ public:
     virtual void OnSubframe(const SubframeTrace &trace) = 0;
 };
 
+// How the encoder searches.  The bitstream and the decoder are the same for
+// all; the refinements only choose better parameters.
+enum EncoderRefinement : uint32_t {
+    kDescribed = 0,
+    kCarriedWeighting = 1u << 0,   // weighted error filter memory carried across subframes
+    kFullFixedSearch = 1u << 1,    // every fixed code, chosen with its quantised gain
+    kJointGains = 1u << 2,         // pitch and codebook gain indices chosen together
+    kSharpenedSynthesis = 1u << 3, // the decoder's pitch sharpening inside the searches and the synthesis
+    kEqualisedInput = 1u << 4,     // an input filter that gives the whole chain linear phase
+    kAllRefinements = kCarriedWeighting | kFullFixedSearch | kJointGains | kSharpenedSynthesis | kEqualisedInput,
+};
+
 struct EncoderState {
     bool eightBit;                  // input samples are unsigned bytes
+    uint32_t refinements;
     HighPassState highPass;
+    float inputHistory[kInputFilterTaps - 1]; // raw input before the frame, oldest first (kEqualisedInput)
     float speech[kSpeechBuffer];    // 84 carried samples, then the frame
     float previousFrame[kFrameLength]; // positions 24..183 of the previous frame's buffer
     Lsf previousLsf;                // quantised
@@ -43,14 +57,19 @@ struct EncoderState {
     int openLoopLag;
     Lsf lsf;                        // this frame's, unquantised
     float excitation[kHistory];
+    float smoothed[kHistory];       // the decoder's sharpened history (kSharpenedSynthesis)
     float synthesis[kOrder];        // last outputs of 1/A(z), oldest first
+    float weightedError[kOrder];    // last weighted errors, oldest first (kCarriedWeighting)
+    float speechError[kOrder];      // last speech less synthesis, oldest first (kCarriedWeighting)
+    float weightNumerator;          // the error weighting A(z/g1)/A(z/g2) of kCarriedWeighting
+    float weightDenominator;
     float lpc[kSubframes][kOrder];
     float window[kWindowLength];
     dsp::SchurWorkspace schur;
     FrameParams params;
 };
 
-void InitEncoder(EncoderState &state, bool eightBit);
+void InitEncoder(EncoderState &state, bool eightBit, uint32_t refinements = kAllRefinements);
 
 // The front end of a frame: input conversion, high-pass, quiet flag,
 // open-loop pitch and the unquantised LSFs (state.lsf).  For the tools that

@@ -53,3 +53,35 @@ struct FixedResult {
 FixedResult SearchFixed(const float *t2, const float *h, int length, int lag, bool quiet);
 
 } // namespace vntr::vt48
+
+namespace vntr::vt48 {
+
+// y[n] += beta y[n - lag] in place, from the start: the decoder's pitch
+// sharpening applied to a signal that starts from rest (it commutes with the
+// weighted synthesis filter).
+void Sharpen(float beta, int lag, int length, float *y);
+
+// The pitch-sharpening factor the decoder uses with pitch gain gp.
+float SharpeningFactor(float gp);
+
+// The fixed codebooks searched in full: every pulse-train position and every
+// sign pattern of the two pulse codebooks, each with its gain quantised,
+// keeping the code whose quantised gain leaves the least weighted error.
+// Quiet frames skip the pulse train as above.
+//   in t2 [length], h [length]
+FixedResult SearchFixedFull(const float *t2, const float *h, int length, int lag, bool quiet);
+
+// The pitch and codebook gain indices that together leave the least weighted
+// error |t - gp S(yv) - gc S(yc) - S(beta hp)|^2, where S is the sharpening
+// with beta = SharpeningFactor(gp) (or nothing when `sharpened` is false), yv
+// and yc are the filtered adaptive and fixed vectors (the fixed one with gain
+// 1, a pulse train with its amplitude of 4) and hp the filtered smoothed
+// history seen through the lag.
+struct GainChoice {
+    int pitchIndex;
+    int codebookIndex;
+};
+GainChoice SearchGains(const float *t, const float *yv, const float *yc, const float *hp, int lag, int length,
+                       bool sharpened);
+
+} // namespace vntr::vt48

@@ -43,6 +43,13 @@ extern const float kPitchGainThreshold[15];
 extern const float kCodebookGainMagnitude[16];
 extern const float kCodebookGainThreshold[16];
 
+// --- The refined encoder's input filter (designed by tools/train/vt48) ---
+// An FIR filter whose cascade with the output filter has linear phase: a
+// delay of kInputFilterDelay samples.
+constexpr int kInputFilterTaps = 40;
+constexpr int kInputFilterDelay = 20;
+extern const float kInputFilter[kInputFilterTaps];
+
 // --- Decoder output filter (fourth order): z = B(z)/A'(z) y ---
 extern const float kOutputB[5];
 extern const float kOutputA[4]; // a'1..a'4

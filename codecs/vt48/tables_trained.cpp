@@ -1,5 +1,5 @@
-// The even-LSF tables, included from the generated file in codebooks/ (it
-// names the tool and the command that made it).
+// The trained and designed tables, included from the generated files in
+// codebooks/ (each names the tool and the command that made it).
 #include "tables.hpp"
 
 namespace vntr::vt48 {
@@ -7,5 +7,9 @@ namespace vntr::vt48 {
 constinit const EvenLsfTables kEvenLsf{{{
 #include "codebooks/even_lsf.inc"
 }}};
+
+const float kInputFilter[kInputFilterTaps] = {
+#include "codebooks/input_filter.inc"
+};
 
 } // namespace vntr::vt48
