@@ -14,6 +14,8 @@ constexpr int kInitialLag = 69;
 constexpr float kWeighting = 0.9f; // the described weighted synthesis filter is 1/A(z/0.9)
 constexpr float kRefinedWeightNumerator = 0.9f;
 constexpr float kRefinedWeightDenominator = 0.6f;
+// The joint gain search tries pitch gain levels this far from the adaptive search's.
+constexpr int kGainReach = 15;
 } // namespace
 
 void InitEncoder(EncoderState &state, bool eightBit, uint32_t refinements) {
@@ -137,13 +139,12 @@ void CodeFrame(EncoderState &state, uint8_t *out, EncoderObserver *observer) {
         const float *response = h + kOrder;
 
         const LagRange range = s == 0 ? FirstSubframeLags(state.openLoopLag) : LaterSubframeLags(previousLag);
-        AdaptiveResult adaptive = SearchAdaptive(state.excitation, t, response, length, range);
+        float yv[kMaxSubframeLength];
+        AdaptiveResult adaptive = SearchAdaptive(state.excitation, t, response, length, range, yv);
         const int lag = adaptive.lag;
         float gp = PitchGainValue(adaptive.gainIndex);
         float v[kMaxSubframeLength];
         AdaptiveVector(state.excitation, lag, length, v);
-        float yv[kMaxSubframeLength];
-        FilterByResponse(response, v, length, yv);
 
         // What the sharpening adds from the smoothed history, through the weighted filter.
         float hp[kMaxSubframeLength] = {};
@@ -181,7 +182,7 @@ void CodeFrame(EncoderState &state, uint8_t *out, EncoderObserver *observer) {
             AddFixedContribution(fixed.code, 1.0f, lag, length, unit);
             float yc[kMaxSubframeLength];
             FilterByResponse(response, unit, length, yc);
-            const GainChoice gains = SearchGains(t, yv, yc, hp, lag, length, sharpened);
+            const GainChoice gains = SearchGains(t, yv, yc, hp, lag, length, sharpened, adaptive.gainIndex, kGainReach);
             adaptive.gainIndex = gains.pitchIndex;
             fixed.gainIndex = gains.codebookIndex;
             gp = PitchGainValue(gains.pitchIndex);
@@ -198,10 +199,12 @@ void CodeFrame(EncoderState &state, uint8_t *out, EncoderObserver *observer) {
         dsp::AllPoleFilter(synthesised, a, kOrder, synthesis + kOrder, length);
         std::memcpy(state.synthesis, synthesis + length, sizeof state.synthesis);
         if (carried) {
-            float y[kMaxSubframeLength];
-            FilterByResponse(response, synthesised, length, y);
+            // Only the last outputs of h * synthesised are needed for the memory.
             for (int i = 0; i < kOrder; ++i) {
-                state.weightedError[i] = t[length - kOrder + i] - y[length - kOrder + i];
+                const int n = length - kOrder + i;
+                float y = 0.0f;
+                for (int k = 0; k <= n; ++k) y += response[k] * synthesised[n - k];
+                state.weightedError[i] = t[n] - y;
                 state.speechError[i] = x[length - kOrder + i] - synthesis[length + i];
             }
         }

@@ -6,12 +6,6 @@
 
 namespace vntr::vt48 {
 
-float PitchGainValue(int index) { return kPitchGain[index & 15]; }
-
-float CodebookGainValue(int index) {
-    const float magnitude = kCodebookGainMagnitude[index & 15];
-    return (index & 16) != 0 ? -magnitude : magnitude;
-}
 
 void AdaptiveVector(const float *history, int lag, int length, float *out) {
     const float *from = history + kHistory - lag;

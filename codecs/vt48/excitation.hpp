@@ -5,6 +5,7 @@
 #pragma once
 
 #include "constants.hpp"
+#include "tables.hpp"
 
 #include <cstdint>
 
@@ -25,8 +26,12 @@ constexpr float kPulseTrainScale = 4.0f; // a pulse train's amplitude is 4 times
 // would otherwise grow the history without bound until it overflows.
 constexpr float kExcitationLimit = 1048576.0f;
 
-float PitchGainValue(int index);    // index 0..15
-float CodebookGainValue(int index); // 0..15 positive, 16..31 negative
+inline float PitchGainValue(int index) { return kPitchGain[index & 15]; } // index 0..15
+// 0..15 positive, 16..31 negative.
+inline float CodebookGainValue(int index) {
+    const float magnitude = kCodebookGainMagnitude[index & 15];
+    return (index & 16) != 0 ? -magnitude : magnitude;
+}
 
 // out[n] = history[148 - lag + n]; for a lag shorter than the subframe the
 // last `lag` samples repeat with period `lag`.  lag in 1..147.

@@ -25,11 +25,20 @@ int QuantiseCodebookGain(float gain) {
     return gain < 0.0f ? level + 16 : level;
 }
 
+namespace {
+
+// y[n] += a x[n] for buffers that do not overlap (so that it vectorises).
+inline void AddScaled(float a, const float *__restrict x, float *__restrict y, int length) {
+    for (int n = 0; n < length; ++n) y[n] += a * x[n];
+}
+
+} // namespace
+
 void FilterByResponse(const float *h, const float *x, int length, float *y) {
-    for (int n = 0; n < length; ++n) {
-        float acc = 0.0f;
-        for (int i = 0; i <= n; ++i) acc += h[i] * x[n - i];
-        y[n] = acc;
+    // Column by column: y[i..] += x[i] h[0..], which the compiler vectorises.
+    for (int n = 0; n < length; ++n) y[n] = 0.0f;
+    for (int i = 0; i < length; ++i) {
+        if (x[i] != 0.0f) AddScaled(x[i], h, y + i, length - i);
     }
 }
 
@@ -45,17 +54,22 @@ LagRange LaterSubframeLags(int previousLag) {
             std::min(previousLag + 15 - kLagDeltaOffset, kMaxLag)};
 }
 
-AdaptiveResult SearchAdaptive(const float *history, const float *target, const float *h, int length, LagRange range) {
-    float y[kMaxSubframeLength];
+AdaptiveResult SearchAdaptive(const float *history, const float *target, const float *h, int length, LagRange range,
+                              float *filtered) {
+    // One lag longer, the vector moves on by one sample and a new first sample
+    // enters: y moves one place down its buffer and gains h times that sample.
+    constexpr int kSlide = kMaxLag - kMinCodedLag + 1;
+    float buffer[kSlide + kMaxSubframeLength];
+    float *y = buffer + kSlide;
     AdaptiveResult best{range.lo, 0.0f, 0};
     float bestScore = -1.0f;
     for (int lag = range.lo; lag <= range.hi; ++lag) {
-        if (lag > range.lo && lag - 1 >= length) {
-            // One lag longer: the vector moves on by one sample and a new first sample enters.
-            const float first = history[kHistory - lag];
-            for (int n = length - 1; n >= 1; --n) y[n] = y[n - 1] + h[n] * first;
-            y[0] = h[0] * first;
+        if (lag > range.lo && lag - 1 >= length && y > buffer) {
+            --y;
+            y[0] = 0.0f;
+            AddScaled(history[kHistory - lag], h, y, length);
         } else {
+            y = buffer + kSlide;
             float v[kMaxSubframeLength];
             AdaptiveVector(history, lag, length, v);
             FilterByResponse(h, v, length, y);
@@ -67,6 +81,7 @@ AdaptiveResult SearchAdaptive(const float *history, const float *target, const f
             bestScore = score;
             best.lag = lag;
             best.gain = energy > 0.0f ? c / energy : 0.0f;
+            if (filtered != nullptr) std::copy(y, y + length, filtered);
         }
     }
     best.gainIndex = QuantisePitchGain(best.gain);
@@ -96,6 +111,24 @@ struct Winner {
 };
 
 float Score(float c, float energy) { return energy > 0.0f ? c * c / energy : 0.0f; }
+
+// phi[i][j] = sum_n h[n - p_i] h[n - p_j] over the subframe, p_i = first + i spacing.
+// Along a diagonal (fixed j - i) each step drops `spacing` products from the end.
+void PulseCorrelations(const float *h, int length, const PulseCodebook &book, float phi[kEightPulses][kEightPulses]) {
+    for (int diagonal = 0; diagonal < book.count; ++diagonal) {
+        const int shift = diagonal * book.spacing;
+        int span = length - (book.first + diagonal * book.spacing);
+        float value = dsp::Dot(h, h + shift, span);
+        for (int i = 0; i + diagonal < book.count; ++i) {
+            if (i > 0) {
+                const int shorter = span - book.spacing;
+                for (int m = shorter; m < span; ++m) value -= h[m] * h[m + shift];
+                span = shorter;
+            }
+            phi[i][i + diagonal] = phi[i + diagonal][i] = value;
+        }
+    }
+}
 
 } // namespace
 
@@ -140,11 +173,7 @@ FixedResult SearchFixed(const float *t2, const float *h, int length, int lag, bo
             position[j] = book.first + j * book.spacing;
             dp[j] = d[position[j]];
         }
-        for (int i = 0; i < book.count; ++i) {
-            for (int j = i; j < book.count; ++j) {
-                phi[i][j] = phi[j][i] = dsp::Dot(h, h + (position[j] - position[i]), length - position[j]);
-            }
-        }
+        PulseCorrelations(h, length, book, phi);
         int8_t signs[kEightPulses];
         float c = 0.0f;
         for (int j = 0; j < book.count; ++j) {
@@ -234,20 +263,21 @@ struct QuantisedGain {
     float error; // -2 g c + g^2 E
 };
 
+// Midpoints between neighbouring codebook gain magnitudes.
+constexpr float kMagnitudeMidpoint[15] = {2.0f,   8.0f,   24.0f,  49.5f,  81.0f,  117.0f, 157.0f, 201.0f,
+                                          251.0f, 309.0f, 379.0f, 469.0f, 590.0f, 765.0f, 1100.0f};
+
+// The level whose gain leaves the least error -2 g c + g^2 E: the error is a
+// parabola around c/E, so it is the magnitude nearest to it, with the sign of c.
 QuantisedGain BestQuantisedGain(float c, float energy, float scale) {
-    // Gains enter as g * scale (4 for a pulse train); the levels are +-magnitude.
     const float ideal = energy > 0.0f ? c / (energy * scale) : 0.0f;
-    const int level = QuantiseCodebookGain(ideal) & 15;
-    QuantisedGain best{0, 0.0f, 3.4e38f};
-    for (int l = level > 0 ? level - 1 : 0; l <= (level < 15 ? level + 1 : 15); ++l) {
-        for (int sign = 0; sign < 2; ++sign) {
-            const int index = l + 16 * sign;
-            const float g = CodebookGainValue(index) * scale;
-            const float error = g * (g * energy - 2.0f * c);
-            if (error < best.error) best = {index, CodebookGainValue(index), error};
-        }
-    }
-    return best;
+    const float magnitude = ideal < 0.0f ? -ideal : ideal;
+    int level = 0;
+    while (level < 15 && magnitude >= kMagnitudeMidpoint[level]) ++level;
+    const int index = ideal < 0.0f ? level + 16 : level;
+    const float value = CodebookGainValue(index);
+    const float g = value * scale;
+    return {index, value, g * (g * energy - 2.0f * c)};
 }
 
 } // namespace
@@ -273,6 +303,8 @@ FixedResult SearchFixedFull(const float *t2, const float *h, int length, int lag
             float c = 0.0f;
             for (int n = p; n < length; n += lag) c += d[n];
             const float energy = tailEnergy[length - p];
+            // No quantised gain does better than the ideal one: -c^2/E.
+            if (energy <= 0.0f || -c * c / energy >= bestError) continue;
             const QuantisedGain g = BestQuantisedGain(c, energy, kPulseTrainScale);
             if (g.error < bestError) {
                 bestError = g.error;
@@ -284,20 +316,14 @@ FixedResult SearchFixedFull(const float *t2, const float *h, int length, int lag
     for (const PulseCodebook &book : kPulseCodebooks) {
         const int count = book.count;
         float dp[kEightPulses];
-        float phi[kEightPulses][kEightPulses];
+        float phi[kEightPulses][kEightPulses] = {};
         for (int j = 0; j < count; ++j) dp[j] = d[book.first + j * book.spacing];
-        for (int i = 0; i < count; ++i) {
-            for (int j = i; j < count; ++j) {
-                const int pi = book.first + i * book.spacing;
-                const int pj = book.first + j * book.spacing;
-                phi[i][j] = phi[j][i] = dsp::Dot(h, h + (pj - pi), length - pj);
-            }
-        }
+        PulseCorrelations(h, length, book, phi);
         // All signs positive to start; then a Gray-code walk over pulses 1..K-1
         // flips one sign per step (the first pulse stays positive, the gain's
         // sign covers the rest).  w[i] = sum_j s_j phi[i][j] keeps E = s.w.
         int8_t s[kEightPulses];
-        float w[kEightPulses];
+        float w[kEightPulses] = {};
         float c = 0.0f;
         for (int j = 0; j < count; ++j) {
             s[j] = 1;
@@ -319,8 +345,11 @@ FixedResult SearchFixedFull(const float *t2, const float *h, int length, int lag
                 c -= 2.0f * old * dp[j];
                 energy -= 4.0f * old * (w[j] - old * phi[j][j]);
                 s[j] = static_cast<int8_t>(-s[j]);
-                for (int i = 0; i < count; ++i) w[i] -= 2.0f * old * phi[i][j];
+                // phi is symmetric: row j is column j, read contiguously (unused entries are 0).
+                const float step = 2.0f * old;
+                for (int i = 0; i < kEightPulses; ++i) w[i] -= step * phi[j][i];
             }
+            if (energy <= 0.0f || -c * c / energy >= bestError) continue;
             const QuantisedGain g = BestQuantisedGain(c, energy, 1.0f);
             if (g.error < bestError) {
                 bestError = g.error;
@@ -336,37 +365,68 @@ FixedResult SearchFixedFull(const float *t2, const float *h, int length, int lag
 }
 
 GainChoice SearchGains(const float *t, const float *yv, const float *yc, const float *hp, int lag, int length,
-                       bool sharpened) {
-    GainChoice best{0, 0};
+                       bool sharpened, int pitchIndex, int reach) {
+    // With lags of at least 20 in subframes of at most 54 samples the
+    // sharpening S(y) = y + beta y[n - lag] + beta^2 y[n - 2 lag] has three
+    // terms, so every product the error needs is a polynomial in beta over the
+    // products of the shifted copies of t, hp, yv and yc, computed once.
+    constexpr int kCopies = 3;
+    const int copies = sharpened ? std::min(kCopies, (length - 1) / lag + 1) : 1;
+    float shifted[3][kCopies][kMaxSubframeLength] = {};
+    const float *source[3] = {hp, yv, yc};
+    for (int v = 0; v < 3; ++v) {
+        for (int k = 0; k < copies; ++k) {
+            for (int n = k * lag; n < length; ++n) shifted[v][k][n] = source[v][n - k * lag];
+        }
+    }
+    // gram[x][y] over the vectors t, hp_k, yv_k, yc_k.
+    constexpr int kVectors = 1 + 3 * kCopies;
+    const float *vector[kVectors];
+    vector[0] = t;
+    for (int v = 0; v < 3; ++v) {
+        for (int k = 0; k < kCopies; ++k) vector[1 + v * kCopies + k] = shifted[v][k];
+    }
+    const int used = 1 + 3 * kCopies;
+    float gram[kVectors][kVectors] = {};
+    for (int x = 0; x < used; ++x) {
+        if (x > 0 && (x - 1) % kCopies >= copies) continue;
+        for (int y = x; y < used; ++y) {
+            if (y > 0 && (y - 1) % kCopies >= copies) continue;
+            gram[x][y] = gram[y][x] = dsp::Dot(vector[x], vector[y], length);
+        }
+    }
+
+    GainChoice best{pitchIndex, 0};
     float bestError = 3.4e38f;
-    float a[kMaxSubframeLength], b[kMaxSubframeLength], c[kMaxSubframeLength];
-    bool prepared = false;
-    float previousBeta = 0.0f;
-    float aa = 0, ab = 0, ac = 0, bb = 0, bc = 0, cc = 0;
-    for (int i = 0; i < 16; ++i) {
+    const int first = std::max(pitchIndex - reach, 0);
+    const int last = std::min(pitchIndex + reach, 15);
+    for (int i = first; i <= last; ++i) {
         const float gp = PitchGainValue(i);
         const float beta = sharpened ? SharpeningFactor(gp) : 0.0f;
-        if (!prepared || beta != previousBeta) {
-            for (int n = 0; n < length; ++n) {
-                a[n] = beta * hp[n];
-                b[n] = yv[n];
-                c[n] = yc[n];
-            }
-            if (beta != 0.0f) {
-                Sharpen(beta, lag, length, a);
-                Sharpen(beta, lag, length, b);
-                Sharpen(beta, lag, length, c);
-            }
-            for (int n = 0; n < length; ++n) a[n] = t[n] - a[n];
-            aa = dsp::Dot(a, a, length);
-            ab = dsp::Dot(a, b, length);
-            ac = dsp::Dot(a, c, length);
-            bb = dsp::Dot(b, b, length);
-            bc = dsp::Dot(b, c, length);
-            cc = dsp::Dot(c, c, length);
-            prepared = true;
-            previousBeta = beta;
+        // Coefficients of A = t - beta S(hp), B = S(yv), C = S(yc) on the vectors.
+        float wa[kVectors] = {}, wb[kVectors] = {}, wc[kVectors] = {};
+        wa[0] = 1.0f;
+        float power = 1.0f;
+        for (int k = 0; k < copies; ++k) {
+            wa[1 + k] = -beta * power;
+            wb[1 + kCopies + k] = power;
+            wc[1 + 2 * kCopies + k] = power;
+            power *= beta;
         }
+        // Each of A, B, C lives on its own block of vectors: t and hp_k, yv_k, yc_k.
+        auto form = [&](const float *u, int uFrom, int uTo, const float *w, int wFrom, int wTo) {
+            float sum = 0.0f;
+            for (int x = uFrom; x < uTo; ++x) {
+                float row = 0.0f;
+                for (int y = wFrom; y < wTo; ++y) row += w[y] * gram[x][y];
+                sum += u[x] * row;
+            }
+            return sum;
+        };
+        const int a0 = 0, a1 = 1 + copies, b0 = 1 + kCopies, b1 = b0 + copies, c0 = 1 + 2 * kCopies, c1 = c0 + copies;
+        const float aa = form(wa, a0, a1, wa, a0, a1), ab = form(wa, a0, a1, wb, b0, b1);
+        const float ac = form(wa, a0, a1, wc, c0, c1), bb = form(wb, b0, b1, wb, b0, b1);
+        const float bc = form(wb, b0, b1, wc, c0, c1), cc = form(wc, c0, c1, wc, c0, c1);
         // With gp fixed the best gc is (ac - gp bc)/cc; its two neighbouring levels are tried.
         const float ideal = cc > 0.0f ? (ac - gp * bc) / cc : 0.0f;
         const int level = QuantiseCodebookGain(ideal) & 15;

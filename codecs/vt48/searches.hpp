@@ -32,8 +32,9 @@ struct AdaptiveResult {
     int gainIndex; // quantised
 };
 // The lag with the best (t.y)^2 / y.y, y the filtered history vector (the lower lag on a tie).
-//   in history [148], target [length], h [length]
-AdaptiveResult SearchAdaptive(const float *history, const float *target, const float *h, int length, LagRange range);
+//   in history [148], target [length], h [length]     out filtered [length] (optional): y of the lag chosen
+AdaptiveResult SearchAdaptive(const float *history, const float *target, const float *h, int length, LagRange range,
+                              float *filtered = nullptr);
 
 enum class FixedKind : uint8_t { PulseTrain, EightPulses, SevenPulses };
 
@@ -81,7 +82,8 @@ struct GainChoice {
     int pitchIndex;
     int codebookIndex;
 };
+// Only pitch gain indices within `reach` of `pitchIndex` are tried.
 GainChoice SearchGains(const float *t, const float *yv, const float *yc, const float *hp, int lag, int length,
-                       bool sharpened);
+                       bool sharpened, int pitchIndex, int reach);
 
 } // namespace vntr::vt48

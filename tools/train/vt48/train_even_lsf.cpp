@@ -14,9 +14,9 @@
 //      current tables, move each inner entry to the mean of the LSFs that took
 //      it (first and last entries stay as the format fixes them; the tables
 //      stay increasing);
-//   3. descent on the spectral distortion itself: each inner entry is moved
-//      by shrinking steps while the mean distortion of the whole quantiser
-//      (odd LSFs included) falls.
+//   3. descent on the spectral distortion itself (on a regular sample of the
+//      frames): each inner entry is moved by shrinking steps while the mean
+//      distortion of the whole quantiser (odd LSFs included) falls.
 // The mean distortion and outlier shares are reported for the evenly spaced
 // tables and the trained ones, on the training list and on --evaluate files.
 #include "analysis.hpp"
@@ -211,17 +211,19 @@ int main(int argc, char **argv) {
     std::string out = "codecs/vt48/codebooks/even_lsf.inc";
     std::vector<std::string> evaluate;
     int passes = 20;
-    int rounds = 6;
+    int rounds = 2;
+    int every = 4;
     app.add_option("--list", list, "training corpus: a file of 8 kHz .wav paths, one per line")->required();
     app.add_option("--out", out, "generated table to write");
     app.add_option("--passes", passes, "Lloyd passes");
     app.add_option("--rounds", rounds, "distortion-descent rounds (each with half the step of the one before)");
+    app.add_option("--descent-every", every, "the descent runs on every n-th training frame (for speed)");
     app.add_option("--evaluate", evaluate, "held-out files on which to report the distortion (not trained on)");
     CLI11_PARSE(app, argc, argv);
 
     std::ostringstream command;
     command << "vt48_train_even_lsf --list " << list << " --out " << out << " --passes " << passes << " --rounds "
-            << rounds;
+            << rounds << " --descent-every " << every;
     if (!evaluate.empty()) {
         command << " --evaluate";
         for (const auto &e : evaluate) command << ' ' << e;
@@ -251,7 +253,9 @@ int main(int argc, char **argv) {
                 best = tables;
             }
         }
-        Descent descent(frames, best);
+        std::vector<Frame> sample;
+        for (std::size_t f = 0; f < frames.size(); f += static_cast<std::size_t>(std::max(every, 1))) sample.push_back(frames[f]);
+        Descent descent(sample, best);
         float fraction = 0.25f;
         for (int r = 1; r <= rounds; ++r, fraction *= 0.5f) {
             const int moves = descent.Round(fraction);
