@@ -21,11 +21,9 @@
 // tables and the trained ones, on the training list and on --evaluate files.
 #include "analysis.hpp"
 #include "encoder.hpp"
-#include "envelope_distortion.hpp"
 #include "lsf.hpp"
 #include "speech_io.hpp"
-
-#include <vntr/dsp/lsp.hpp>
+#include "vq_training.hpp"
 
 #include <CLI/CLI.hpp>
 
@@ -42,7 +40,6 @@ namespace {
 
 struct Frame {
     Lsf lsf;
-    float lpc[kOrder];
 };
 
 std::vector<Frame> GatherFrames(const std::vector<std::string> &files) {
@@ -61,9 +58,7 @@ std::vector<Frame> GatherFrames(const std::vector<std::string> &files) {
             }
             PrepareFrame(*state, pcm);
             if (!state->quiet) {
-                Frame frame{state->lsf, {}};
-                vntr::dsp::LspToLpc(frame.lsf.data(), kOrder, frame.lpc);
-                frames.push_back(frame);
+                frames.push_back({state->lsf});
             }
             AdvanceFrame(*state);
         }
@@ -84,24 +79,17 @@ EvenLsfTables EvenlySpaced() {
 
 double FrameDistortion(const Frame &frame, const EvenLsfTables &tables, std::array<uint16_t, kOrder> &index) {
     const Lsf q = QuantiseLsf(frame.lsf, index, tables);
-    float a[kOrder];
-    vntr::dsp::LspToLpc(q.data(), kOrder, a);
-    return vntr::train::EnvelopeDistortion(frame.lpc, a, kOrder);
+    return vntr::train::LspSpectralDistortion(frame.lsf.data(), q.data(), kOrder);
 }
 
-vntr::train::DistortionSummary Summarise(const std::vector<Frame> &frames, const EvenLsfTables &tables) {
-    vntr::train::DistortionSummary summary;
+vntr::train::DistortionStats Summarise(const std::vector<Frame> &frames, const EvenLsfTables &tables) {
+    vntr::train::DistortionStats summary;
     std::array<uint16_t, kOrder> index;
     for (const Frame &f : frames) summary.Add(FrameDistortion(f, tables, index));
     return summary;
 }
 
-std::string Describe(const vntr::train::DistortionSummary &s) {
-    char line[160];
-    std::snprintf(line, sizeof line, "%.3f dB mean, %.2f%% over 2 dB, %.3f%% over 4 dB (%ld frames)", s.Mean(),
-                  s.PercentOver2(), s.PercentOver4(), s.frames);
-    return line;
-}
+std::string Describe(const vntr::train::DistortionStats &s) { return s.Summary(); }
 
 // Keeps the inner entries strictly between their neighbours, at least `gap` apart.
 void KeepIncreasing(EvenLsfTables &t, int k, float gap) {
