@@ -113,8 +113,8 @@ void Decode(benchmark::State &state, bool eightBit) {
     Frame::CloseDecoder(dec.handle);
 }
 
-BENCHMARK_CAPTURE(Encode, Pcm16, false, vntr::vt48::kAllRefinements);
-BENCHMARK_CAPTURE(Encode, Pcm8, true, vntr::vt48::kAllRefinements);
+BENCHMARK_CAPTURE(Encode, Pcm16, false, vntr::vt48::kLibraryRefinements);
+BENCHMARK_CAPTURE(Encode, Pcm8, true, vntr::vt48::kLibraryRefinements);
 BENCHMARK_CAPTURE(Encode, Pcm16Described, false, vntr::vt48::kDescribed);
 BENCHMARK_CAPTURE(Decode, Pcm16, false);
 BENCHMARK_CAPTURE(Decode, Pcm8, true);

@@ -4,6 +4,7 @@
 
 #include <vntr/dsp/filters.hpp>
 #include <vntr/dsp/lpc.hpp>
+#include <vntr/dsp/vector.hpp>
 
 #include <cstring>
 
@@ -38,12 +39,9 @@ void EqualiseInput(float *history, float *frame) {
     float raw[kKept + kFrameLength];
     std::memcpy(raw, history, sizeof(float) * kKept);
     std::memcpy(raw + kKept, frame, sizeof(float) * kFrameLength);
-    for (int n = 0; n < kFrameLength; ++n) {
-        const float *x = raw + kKept + n;
-        float acc = 0.0f;
-        for (int k = 0; k < kInputFilterTaps; ++k) acc += kInputFilter[k] * x[-k];
-        frame[n] = acc;
-    }
+    // Tap by tap over the whole frame (the sums keep their order, tap 0 first).
+    for (int n = 0; n < kFrameLength; ++n) frame[n] = 0.0f;
+    for (int k = 0; k < kInputFilterTaps; ++k) dsp::Axpy(kInputFilter[k], raw + kKept - k, frame, kFrameLength);
     std::memcpy(history, raw + kFrameLength, sizeof(float) * kKept);
 }
 

@@ -56,23 +56,34 @@ LagRange LaterSubframeLags(int previousLag) {
 
 AdaptiveResult SearchAdaptive(const float *history, const float *target, const float *h, int length, LagRange range,
                               float *filtered) {
-    // One lag longer, the vector moves on by one sample and a new first sample
-    // enters: y moves one place down its buffer and gains h times that sample.
+    // z is h * w, w the history from 148 - lag on, cut after `lag` samples (so
+    // for a short lag one period).  One lag longer, w moves on by one sample and
+    // a new first sample enters: z moves one place down its buffer and gains h
+    // times that sample.  A short lag's vector repeats w every lag samples, so
+    // its filtered form is z plus z delayed by the lag, twice the lag, ...
     constexpr int kSlide = kMaxLag - kMinCodedLag + 1;
     float buffer[kSlide + kMaxSubframeLength];
-    float *y = buffer + kSlide;
+    float *z = buffer + kSlide;
+    {
+        float w[kMaxSubframeLength] = {};
+        const int span = range.lo < length ? range.lo : length;
+        for (int n = 0; n < span; ++n) w[n] = history[kHistory - range.lo + n];
+        FilterByResponse(h, w, length, z);
+    }
     AdaptiveResult best{range.lo, 0.0f, 0};
     float bestScore = -1.0f;
+    float repeated[kMaxSubframeLength];
     for (int lag = range.lo; lag <= range.hi; ++lag) {
-        if (lag > range.lo && lag - 1 >= length && y > buffer) {
-            --y;
-            y[0] = 0.0f;
-            AddScaled(history[kHistory - lag], h, y, length);
-        } else {
-            y = buffer + kSlide;
-            float v[kMaxSubframeLength];
-            AdaptiveVector(history, lag, length, v);
-            FilterByResponse(h, v, length, y);
+        if (lag > range.lo) {
+            --z;
+            z[0] = 0.0f;
+            AddScaled(history[kHistory - lag], h, z, length);
+        }
+        const float *y = z;
+        if (lag < length) {
+            std::copy(z, z + length, repeated);
+            for (int shift = lag; shift < length; shift += lag) AddScaled(1.0f, z, repeated + shift, length - shift);
+            y = repeated;
         }
         const float c = dsp::Dot(target, y, length);
         const float energy = dsp::Dot(y, y, length);

@@ -86,6 +86,40 @@ TEST(AdaptiveSearch, FindsTheLagAndGainThatMadeTheTarget) {
     }
 }
 
+TEST(AdaptiveSearch, TheSlidingFilteredVectorMatchesFilteringEachLagAfresh) {
+    // The search updates one filtered vector lag by lag (and sums delayed
+    // copies of it for lags shorter than the subframe); filtering each lag's
+    // vector from scratch must pick the same lag and give the same vector.
+    std::mt19937 rng(11);
+    std::normal_distribution<float> g(0.0f, 1000.0f);
+    for (int length : {53, 54}) {
+        const auto h = Response(length);
+        for (int trial = 0; trial < 20; ++trial) {
+            std::vector<float> history(kHistory);
+            for (auto &x : history) x = g(rng);
+            std::vector<float> t(static_cast<std::size_t>(length));
+            for (auto &x : t) x = g(rng);
+            const LagRange range = trial % 2 == 0 ? LagRange{20, 147} : LagRange{20 + trial, 40 + trial};
+            int bestLag = range.lo;
+            float bestScore = -1.0f;
+            std::vector<float> bestY(static_cast<std::size_t>(length));
+            for (int lag = range.lo; lag <= range.hi; ++lag) {
+                float v[kMaxSubframeLength], y[kMaxSubframeLength];
+                AdaptiveVector(history.data(), lag, length, v);
+                FilterByResponse(h.data(), v, length, y);
+                double c = 0.0, e = 0.0;
+                for (int n = 0; n < length; ++n) c += t[n] * y[n], e += y[n] * y[n];
+                const float score = static_cast<float>(c * c / e);
+                if (score > bestScore) bestScore = score, bestLag = lag, bestY.assign(y, y + length);
+            }
+            float filtered[kMaxSubframeLength];
+            const AdaptiveResult r = SearchAdaptive(history.data(), t.data(), h.data(), length, range, filtered);
+            ASSERT_EQ(r.lag, bestLag) << "length " << length << " trial " << trial;
+            for (int n = 0; n < length; ++n) EXPECT_NEAR(filtered[n], bestY[n], 1e-3f * (1.0f + std::fabs(bestY[n])));
+        }
+    }
+}
+
 TEST(AdaptiveSearch, AnEmptyHistoryKeepsTheLowestLagWithGainZero) {
     const std::vector<float> history(kHistory, 0.0f);
     const auto h = Response(54);
