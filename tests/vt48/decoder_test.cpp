@@ -75,7 +75,8 @@ TEST(Decoder, ADisorderedSetRepeatsThePreviousEnvelope) {
     DecodeFrame(*dec, Pack(bad).data(), pcm);
     EXPECT_EQ(dec->previousLsf, kept);
     for (int s = 0; s < kSubframes; ++s) {
-        for (int i = 0; i < kOrder; ++i) EXPECT_FLOAT_EQ(dec->lpc[s][i], settled[i]) << s << ":" << i;
+        // The same set interpolated with itself: equal up to the rounding of the interpolation.
+        for (int i = 0; i < kOrder; ++i) EXPECT_NEAR(dec->lpc[s][i], settled[i], 2e-6f) << s << ":" << i;
     }
 }
 
