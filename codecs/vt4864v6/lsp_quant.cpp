@@ -5,6 +5,8 @@
 #include <vntr/dsp/lpc.hpp>
 #include <vntr/dsp/lsp.hpp>
 
+#include <cmath>
+
 
 namespace vntr::vt4864v6 {
 
@@ -76,9 +78,33 @@ namespace {
 // Minimum distance below LSP i (entry 0 unused): the low, middle and high band.
 constexpr float kMinimumGap[kOrder] = {0.0f, 0.06f, 0.06f, 0.08f, 0.08f, 0.08f, 0.1f, 0.1f, 0.1f, 0.1f};
 
+// The synthesis filter sees an LSP only through its cosine.  The vector makes
+// a stable filter when the cosines fall strictly from below 1 to above -1 (the
+// roots of the two polynomials then interleave on the unit circle).  That
+// holds for every increasing vector strictly inside (0, pi), and also for one
+// whose first LSP has come out a little below 0 (or whose last a little above
+// pi): it folds back to the same filter, and decoders keep it as it is.
+bool MakesAFilter(const Lsp &lsp) {
+    double above = 1.0;
+    for (float w : lsp) {
+        const double x = std::cos(static_cast<double>(w));
+        if (!(x < above)) return false; // also a NaN
+        above = x;
+    }
+    return above > -1.0;
+}
+
 } // namespace
 
-void StabiliseLsp(Lsp &lsp) { dsp::StabiliseLsp(lsp.data(), kOrder, kMinimumGap); }
+void StabiliseLsp(Lsp &lsp, const Lsp &previous) {
+    dsp::OrderAndSpaceLsp(lsp.data(), kOrder, kMinimumGap);
+    // Speech keeps this result, even the first LSP near or a little below 0
+    // that the tail of the input filter leaves at a silence onset: encoder and
+    // decoder predict the next vector from it, so any change here would show
+    // for several frames.  Only a damaged stream gets a vector that makes no
+    // filter; the frame then keeps the previous one, which always made one.
+    if (!MakesAFilter(lsp)) lsp = MakesAFilter(previous) ? previous : InitialLsp();
+}
 
 void InterpolateLsp(const Lsp &current, const Lsp &previous, int subframes, float (*lpc)[kOrder]) {
     dsp::InterpolateLspToLpc(current.data(), previous.data(), kOrder, subframes, lpc[0]);

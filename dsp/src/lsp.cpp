@@ -159,7 +159,7 @@ void UniformLsp(int order, float *lsp) {
     for (int k = 0; k < order; ++k) lsp[k] = static_cast<float>((k + 1) * std::numbers::pi / (order + 1));
 }
 
-void StabiliseLsp(float *lsp, int order, const float *minimumGap) {
+void OrderAndSpaceLsp(float *lsp, int order, const float *minimumGap) {
     for (int pass = 0; pass < 2; ++pass) {
         bool swapped = false;
         for (int i = 0; i + 1 < order; ++i) {
@@ -175,6 +175,10 @@ void StabiliseLsp(float *lsp, int order, const float *minimumGap) {
         const float d = lsp[i] - lsp[i - 1];
         if (d < t) lsp[i] = lsp[i - 1] + 0.5f * t + d * d / (2.0f * t);
     }
+}
+
+void StabiliseLsp(float *lsp, int order, const float *minimumGap) {
+    OrderAndSpaceLsp(lsp, order, minimumGap);
     if (lsp[0] >= kLowestLsp && lsp[order - 1] <= kHighestLsp) return;
     // Out of range: lift the bottom, then lower the top, keeping half gaps.
     if (!(lsp[0] >= kLowestLsp)) lsp[0] = kLowestLsp;

@@ -23,11 +23,14 @@ struct Candidate {
 // a replaces b when its normalised correlation K^2/E is larger.
 bool Better(const Candidate &a, const Candidate &b) { return a.k * a.k * b.e > b.k * b.k * a.e; }
 
-// Correlation and energy are summed in single precision; their products are
-// compared in double, where even a damaged stream's levels cannot overflow.
+// Correlations and energies are summed and compared in double: two candidates
+// often score within a few parts per million of each other, and single
+// precision summed in another order would choose the other one (a step or two
+// of output, tens where the filtered speech is loud).  In double even a
+// damaged stream's levels cannot overflow.
 Candidate Score(const float *r, const float *y, int length) {
-    const float k = Dot(r, y, length);
-    return {k > 0.0f ? k : 0.0, Dot(y, y, length)};
+    const double k = DotDouble(r, y, length);
+    return {k > 0.0 ? k : 0.0, DotDouble(y, y, length)};
 }
 
 // y(n) = sum_j c(j) r(n - t + 1 - j), n = 0..length (one sample more than the sub-frame).
@@ -57,20 +60,20 @@ bool PassesGate(const Candidate &best, double energy, PitchGateEdges edges) {
 } // namespace
 
 void PitchPostFilter(const float *r, int lag, int length, const PostFilterConfig &config, float *out) {
-    const double energy = Dot(r, r, length);
+    const double energy = DotDouble(r, r, length);
     std::memcpy(out, r, sizeof(float) * length);
     if (energy < 0.1) return;
 
     int t = lag - 1;
     double bestC = -1e300;
     for (int d = lag - 1; d <= lag + 1; ++d) {
-        const double c = Dot(r, r - d, length);
+        const double c = DotDouble(r, r - d, length);
         if (c > bestC) {
             bestC = c;
             t = d;
         }
     }
-    const double delayedEnergy = Dot(r - t, r - t, length);
+    const double delayedEnergy = DotDouble(r - t, r - t, length);
     if (bestC <= 0.0 || delayedEnergy < 0.1) return;
 
     Candidate best{bestC, delayedEnergy};

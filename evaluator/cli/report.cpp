@@ -12,15 +12,24 @@ namespace {
 
 using evaluator::CodecSlot;
 
-double AudioSeconds(const CodecSlot &slot) {
-    const double bytesPerSecond = static_cast<double>(slot.sampleRate) * slot.blockAlign;
-    return bytesPerSecond > 0 ? slot.inputBytes / bytesPerSecond : 0.0;
-}
-
 // Load in percent of real time from the exact time.
 double PreciseLoad(uint64_t micros, const CodecSlot &slot) {
     const double seconds = AudioSeconds(slot);
     return seconds > 0 ? static_cast<double>(micros) / 1e4 / seconds : 0.0;
+}
+
+// "not run: 8 kHz not supported" for a codec that cannot take the original.
+std::string OutcomeText(const CodecSlot &slot) {
+    std::string text = Outcome(slot);
+    if (slot.formatFlags == 0 && !slot.failed && !slot.notRunReason.empty()) text += ": " + slot.notRunReason;
+    return text;
+}
+
+} // namespace
+
+double AudioSeconds(const CodecSlot &slot) {
+    const double bytesPerSecond = static_cast<double>(slot.sampleRate) * slot.blockAlign;
+    return bytesPerSecond > 0 ? slot.inputBytes / bytesPerSecond : 0.0;
 }
 
 const char *Outcome(const CodecSlot &slot) {
@@ -29,8 +38,6 @@ const char *Outcome(const CodecSlot &slot) {
     if (!slot.HasResults()) return "no result";
     return "ok";
 }
-
-} // namespace
 
 double RealTimeFactor(uint64_t micros, const CodecSlot &slot) {
     const double seconds = AudioSeconds(slot);
@@ -53,18 +60,21 @@ std::vector<std::size_t> ReportOrder(const evaluator::Evaluator &ev) {
     return order;
 }
 
-void PrintReport(std::FILE *out, const evaluator::Evaluator &ev) {
+void PrintReport(std::FILE *out, const evaluator::Evaluator &ev, const std::string &shownName,
+                 const std::string &conversion) {
     const auto &original = ev.Original();
     if (original.Exists()) {
-        std::fprintf(out, "Original: %s  %s  %s  %u bytes\n\n", ev.OriginalDisplayName().c_str(),
-                     original.formatText.c_str(), original.durationText.c_str(), original.dataBytes);
+        std::fprintf(out, "Original: %s  %s  %s  %u bytes%s\n\n",
+                     (shownName.empty() ? ev.OriginalDisplayName() : shownName).c_str(), original.formatText.c_str(),
+                     original.durationText.c_str(), original.dataBytes,
+                     conversion.empty() ? "" : ("  (" + conversion + ")").c_str());
     }
     std::fprintf(out, "%-10s %10s %7s %9s %9s %8s %8s %8s %6s\n", "Codec", "Bit rate", "Ratio", "Coding", "Decoding",
                  "SNR", "SegSNR", "LSD", "Delay");
     for (const std::size_t i : ReportOrder(ev)) {
         const CodecSlot &slot = ev.Slots()[i];
         if (!slot.HasResults() || slot.failed) {
-            std::fprintf(out, "%-10s %s\n", slot.Name().c_str(), Outcome(slot));
+            std::fprintf(out, "%-10s %s\n", slot.Name().c_str(), OutcomeText(slot).c_str());
             continue;
         }
         std::fprintf(out, "%-10s %10s %7s %8.3f%% %8.3f%%", slot.Name().c_str(),
@@ -85,11 +95,11 @@ void PrintReport(std::FILE *out, const evaluator::Evaluator &ev) {
 }
 
 bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const std::vector<std::string> &messages,
-               std::string &error) {
+               std::string &error, const std::string &shownName, const std::string &conversion) {
     using nlohmann::json;
     json doc;
     const auto &original = ev.Original();
-    doc["original"] = {{"name", ev.OriginalDisplayName()},
+    doc["original"] = {{"name", shownName.empty() ? ev.OriginalDisplayName() : shownName},
                        {"path", original.path},
                        {"fromSession", ev.OriginalFromSession()},
                        {"dataBytes", original.dataBytes},
@@ -97,6 +107,7 @@ bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const st
                        {"sampleRate", original.sampleRate},
                        {"seconds", original.seconds},
                        {"format", original.formatText}};
+    if (!conversion.empty()) doc["original"]["conversion"] = conversion;
     json codecs = json::array();
     for (const std::size_t i : ReportOrder(ev)) {
         const CodecSlot &slot = ev.Slots()[i];
@@ -120,6 +131,7 @@ bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const st
                   {"decodingMicros", slot.decodingMicros},
                   {"codingRealTimeFactor", RealTimeFactor(slot.codingMicros, slot)},
                   {"decodingRealTimeFactor", RealTimeFactor(slot.decodingMicros, slot)}};
+        if (!slot.notRunReason.empty()) c["reason"] = slot.notRunReason;
         // Which rows are the field's standard codecs, from the libraries' own registration.
         c["peer"] = !slot.peerLibrary.empty();
         if (!slot.peerLibrary.empty()) c["peerLibrary"] = slot.peerLibrary;

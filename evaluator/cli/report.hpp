@@ -10,6 +10,11 @@
 
 namespace vntr::cli {
 
+// Seconds of audio the slot's codec coded in its last run.
+double AudioSeconds(const evaluator::CodecSlot &slot);
+// "ok", "not run", "failed" or "no result".
+const char *Outcome(const evaluator::CodecSlot &slot);
+
 // Speed of a pass in multiples of real time (0 when too fast to time).
 double RealTimeFactor(uint64_t micros, const evaluator::CodecSlot &slot);
 
@@ -17,8 +22,12 @@ double RealTimeFactor(uint64_t micros, const evaluator::CodecSlot &slot);
 // row order, then the others in slot order.
 std::vector<std::size_t> ReportOrder(const evaluator::Evaluator &ev);
 
-void PrintReport(std::FILE *out, const evaluator::Evaluator &ev);
+// `shownName` replaces the original's name (empty: its own), and a
+// `conversion` note ("resampled from 16000 Hz to 11025 Hz") follows it, for
+// an original that was run as a converted copy.
+void PrintReport(std::FILE *out, const evaluator::Evaluator &ev, const std::string &shownName = "",
+                 const std::string &conversion = "");
 bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const std::vector<std::string> &messages,
-               std::string &error);
+               std::string &error, const std::string &shownName = "", const std::string &conversion = "");
 
 } // namespace vntr::cli

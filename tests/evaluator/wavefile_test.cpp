@@ -196,9 +196,27 @@ TEST(MatchCodecTest, UnsupportedRateNamesTheRateInKilohertz) {
     MatchCodec(ui, slot, OriginalWith(0x22202, 11025)); // stereo 11 kHz is not down-sampled
     EXPECT_EQ(slot.formatFlags, 0u);
     EXPECT_EQ(slot.sampleRate, 0);
+    EXPECT_EQ(slot.notRunReason, "11 kHz not supported");
     MatchCodec(ui, slot, OriginalWith(0x102102, 22050));
     EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Sampling Frequency of 11 kHz is not supported by VT180.",
                                                     "Sampling Frequency of 22 kHz is not supported by VT180."}));
+    EXPECT_EQ(slot.notRunReason, "22 kHz not supported");
+    // A later original that fits leaves no reason behind.
+    MatchCodec(ui, slot, OriginalWith(0x12102, 8000));
+    EXPECT_EQ(slot.notRunReason, "");
+}
+
+TEST(MatchCodecTest, MismatchesGoThroughTheFrontendsOwnCall) {
+    // The batch table lists such codecs with the reason; the window shows
+    // the message as an error.
+    struct Listing final : RecordingFrontend {
+        void ShowCodecMismatch(const std::string &text) override { mismatches.push_back(text); }
+        std::vector<std::string> mismatches;
+    } ui;
+    CodecSlot slot = SlotWith(0x12102, "VT180");
+    MatchCodec(ui, slot, OriginalWith(0x102102, 22050));
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(ui.mismatches, std::vector<std::string>{"Sampling Frequency of 22 kHz is not supported by VT180."});
 }
 
 TEST(MatchCodecTest, SameRateOtherGroupIsAnUnsupportedFormat) {
@@ -206,7 +224,10 @@ TEST(MatchCodecTest, SameRateOtherGroupIsAnUnsupportedFormat) {
     CodecSlot slot = SlotWith(0x12102, "VT120");
     MatchCodec(ui, slot, OriginalWith(0x11102, 8000)); // 8-bit
     EXPECT_EQ(slot.formatFlags, 0u);
-    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Format is not supported by VT120."});
+    EXPECT_EQ(slot.notRunReason, "8 bit not supported");
+    MatchCodec(ui, slot, OriginalWith(0x12202, 8000)); // stereo
+    EXPECT_EQ(slot.notRunReason, "stereo not supported");
+    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Format is not supported by VT120.", "Format is not supported by VT120."}));
 }
 
 TEST(MatchCodecTest, WholeFileInterfaceTakesOnly8kHz16BitMono) {

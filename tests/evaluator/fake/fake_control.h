@@ -36,6 +36,7 @@ typedef struct FakeControl {
     uint32_t openedFormat, openedOptions, decoderOptions;
     uint16_t offers[FAKE_MAX_RECORDED]; // the coded count offered to each Decode call
     int32_t offerCount;
+    uint32_t frameDelayUs; // time taken over every encoded frame
 } FakeControl;
 
 #ifdef __cplusplus

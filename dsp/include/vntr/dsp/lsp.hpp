@@ -54,6 +54,10 @@ constexpr float kLowestLsp = 0.03f;
 constexpr float kHighestLsp = static_cast<float>(std::numbers::pi) - 0.03f;
 void StabiliseLsp(float *lsp, int order, const float *minimumGap);
 
+// The first two steps of StabiliseLsp alone (ordering and spacing, no range):
+// for a coder that deals with vectors that make no filter in its own way.
+void OrderAndSpaceLsp(float *lsp, int order, const float *minimumGap);
+
 // LPC sets of `subframes` sub-frames of a frame: sub-frame j < n-1 from the
 // LSPs (1 - w) previous + w current with w = (j + 1) / n, the last from
 // current itself.
