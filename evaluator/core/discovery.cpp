@@ -1,5 +1,6 @@
 // Finding the installed codec libraries in the registry, loading them, and
 // the user's per-codec preferences.
+#include "discovery.hpp"
 #include "evaluator.hpp"
 #include "printf.hpp"
 
@@ -23,6 +24,15 @@ constexpr std::size_t kLibraryNameBuffer = 20;    // names up to 19 characters
 constexpr std::size_t kValueBuffer = 256;
 
 } // namespace
+
+bool IsFileNameStem(std::string_view name) {
+    if (name.empty() || name.front() == '.' || name.find("..") != std::string_view::npos) return false;
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '/' || c == '\\' || c < 0x20 || c == 0x7F) return false;
+    }
+    return true;
+}
 
 uint16_t Evaluator::DiscoverCodecs() {
     RegKey maker;
@@ -62,8 +72,12 @@ uint16_t Evaluator::DiscoverCodecs() {
             Error(Printf("ERROR IN INITIALIZATION : problem with the registry key : %s", name.c_str()));
             continue;
         }
-        const std::string path = platform::CodecDirectory(config_.systemRoot) + "/" + name + ".so";
-        auto library = platform::DynamicLibrary::Load(path);
+        // A name that is no plain file-name stem is refused like a library
+        // that cannot be loaded.
+        std::unique_ptr<platform::DynamicLibrary> library;
+        if (IsFileNameStem(name)) {
+            library = platform::DynamicLibrary::Load(platform::CodecDirectory(config_.systemRoot) + "/" + name + ".so");
+        }
         if (!library) {
             Error(Printf("ERROR IN INITIALIZATION : Failed to load library %s", name.c_str()));
             continue;

@@ -2,6 +2,8 @@
 // messages, and the user's preferences read at start-up and written at exit.
 #include "eval_support.hpp"
 
+#include "core/discovery.hpp"
+
 #include <vntr/platform/registry.hpp>
 
 using namespace vntr::evaluator;
@@ -146,6 +148,46 @@ TEST_F(DiscoveryTest, AtMostTwentySlotsAreFilled) {
     ev = std::make_unique<Evaluator>(ui, config);
     EXPECT_EQ(ev->DiscoverCodecs(), 20);
     EXPECT_EQ(ev->Slots()[19].Name(), "FK29");
+}
+
+TEST_F(DiscoveryTest, NamesThatAreNoFileNameStemAreRefusedLikeMissingLibraries) {
+    // Every refused name leads to a loadable library file, inside the codec
+    // folder or outside it, so only the name rule keeps it out.
+    const std::string root = world.File("root");
+    fs::create_directories(root + "/VNTR/QBL");
+    const std::vector<std::string> refused{
+        "../../OUTSIDE", "..", ".HIDDEN", "A..B", "TAB\tNAME", std::string("NUL\0X", 5), "DEL\x7F"};
+    fs::create_symlink(FakePath("FAKEA"), root + "/VNTR/QBL/FAKEA.so");
+    fs::create_symlink(FakePath("FAKEB"), root + "/OUTSIDE.so");
+    fs::create_symlink(FakePath("FAKEB"), root + "/VNTR/QBL/...so");
+    for (const auto &name : {".HIDDEN", "A..B", "TAB\tNAME", "DEL\x7F"}) {
+        fs::create_symlink(FakePath("FAKEB"), root + "/VNTR/QBL/" + name + ".so");
+    }
+    fs::create_symlink(FakePath("FAKEB"), root + "/VNTR/QBL/NUL"); // the path ends at the zero
+    for (const auto &name : refused) AddMachineKey(name);
+    AddMachineKey("FAKEA");
+    EvaluatorConfig config = world.Config();
+    config.systemRoot = root;
+    ev = std::make_unique<Evaluator>(ui, config);
+    EXPECT_EQ(ev->DiscoverCodecs(), 1);
+    EXPECT_EQ(ev->Slots()[0].Name(), "FAKEA");
+    std::vector<std::string> expected;
+    for (const auto &name : refused) {
+        expected.push_back("ERROR IN INITIALIZATION : Failed to load library " + std::string(name.c_str()));
+    }
+    auto shown = ui.Texts();
+    std::sort(shown.begin(), shown.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(shown, expected);
+}
+
+TEST(FileNameStemTest, PlainNamesPassAndEveryWayOutIsRefused) {
+    for (const char *name : {"VT48", "VT4864v6", "a.b", "x-y_z", "~t", "name.", "caf\xC3\xA9"}) {
+        EXPECT_TRUE(IsFileNameStem(name)) << name;
+    }
+    for (const char *name : {"", ".", "..", ".x", "a/b", "a\\b", "/abs", "x..", "..x", "a\nb", "\x1F", "\x7F"}) {
+        EXPECT_FALSE(IsFileNameStem(name)) << name;
+    }
 }
 
 TEST_F(DiscoveryTest, PreferencesAreReadExactly) {
