@@ -100,6 +100,11 @@ bool NamesMatch(const std::string &a, const std::string &b) {
 
 bool Evaluator::SaveSession(const std::string &path) {
     BusyScope busy(ui_);
+    // A session written over its own original would destroy what it embeds.
+    if (original_.Exists() && SameFile(path, original_.path)) {
+        Error("Could not create session file.");
+        return false;
+    }
     std::FILE *file = std::fopen(path.c_str(), "wbe");
     if (file == nullptr) {
         Error("Could not create session file.");

@@ -248,6 +248,27 @@ TEST_F(SessionTest, RandomDamageNeverCrashes) {
     }
 }
 
+TEST_F(SessionTest, SessionOverItsOwnOriginalIsRefusedAndTheOriginalStays) {
+    Start();
+    WriteBytes(world.File("speech.wav"), original);
+    fs::create_hard_link(world.File("speech.wav"), world.File("hard.wav"));
+    fs::create_symlink(world.File("speech.wav"), world.File("soft.wav"));
+    ASSERT_TRUE(ev->OpenOriginalFile(world.File("speech.wav")));
+    ev->ProcessSelectedCodecs();
+    for (const char *name : {"speech.wav", "./speech.wav", "hard.wav", "soft.wav"}) {
+        SCOPED_TRACE(name);
+        ui.messages.clear();
+        EXPECT_FALSE(ev->SaveSession(world.File(name)));
+        EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Could not create session file."});
+        EXPECT_EQ(ReadBytes(world.File("speech.wav")), original);
+        EXPECT_TRUE(ev->UnsavedSession());
+    }
+    // A copy of the original is another file: the session may replace it.
+    WriteBytes(world.File("copy.wav"), original);
+    EXPECT_TRUE(ev->SaveSession(world.File("copy.wav")));
+    EXPECT_EQ(ReadBytes(world.File("speech.wav")), original);
+}
+
 TEST_F(SessionTest, SaveFailures) {
     Start();
     WriteBytes(world.File("speech.wav"), original);
