@@ -373,6 +373,51 @@ TEST_F(PipelineTest, NoSelectedCodecIsReported) {
     EXPECT_EQ(a.control->encoderOpens, 0);
 }
 
+TEST_F(PipelineTest, FailedOpenKeepsTheOriginalItsResultsAndTheState) {
+    Start();
+    WriteBytes(world.File("junk.wav"), {'n', 'o', 't', ' ', 'w', 'a', 'v', 'e'});
+    const auto expectRefused = [&] {
+        ui.messages.clear();
+        EXPECT_FALSE(ev->OpenOriginalFile(world.File("junk.wav")));
+        EXPECT_EQ(ui.Texts(), std::vector<std::string>{"File " + world.File("junk.wav") +
+                                                       " is not a wave file or is corrupted."});
+        EXPECT_EQ(ev->Original().path, world.File("orig.wav"));
+    };
+    // Idle with an original: still idle, still matched, ready to process.
+    expectRefused();
+    EXPECT_EQ(ev->State(), DisplayState::Idle);
+    EXPECT_NE(Slot("FAKEA").formatFlags, 0u);
+
+    // With results: the bars, their details and the temporary files stay.
+    ev->ProcessSelectedCodecs();
+    ASSERT_EQ(ev->State(), DisplayState::Results);
+    const CodecSlot before = [&] {
+        CodecSlot copy;
+        const CodecSlot &slot = Slot("FAKEB");
+        copy.codedBytes = slot.codedBytes;
+        copy.runBitRate = slot.runBitRate;
+        copy.displaySlot = slot.displaySlot;
+        return copy;
+    }();
+    const auto temp = world.TempFiles();
+    expectRefused();
+    EXPECT_EQ(ev->State(), DisplayState::Results);
+    EXPECT_TRUE(ev->UnsavedSession());
+    EXPECT_EQ(Slot("FAKEB").codedBytes, before.codedBytes);
+    EXPECT_EQ(Slot("FAKEB").runBitRate, before.runBitRate);
+    EXPECT_EQ(Slot("FAKEB").displaySlot, before.displaySlot);
+    EXPECT_TRUE(Slot("FAKEB").HasResults());
+    EXPECT_EQ(world.TempFiles(), temp);
+
+    // A recorded file that cannot be used ends the recording: idle again,
+    // the original that is left matched for the next run.
+    ev->BeginRecording();
+    expectRefused();
+    EXPECT_EQ(ev->State(), DisplayState::Idle);
+    EXPECT_NE(Slot("FAKEA").formatFlags, 0u);
+    EXPECT_FALSE(Slot("FAKEA").HasResults());
+}
+
 TEST_F(PipelineTest, CodecThatCannotTakeTheOriginalIsSkippedSilently) {
     b.control->formatMask = 0x22102; // 11 kHz only
     Start({}, 1600);

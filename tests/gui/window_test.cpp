@@ -105,7 +105,7 @@ private slots:
     void menuHoldsEveryCommand();
     void startsWithoutCodecs();
     void openingAnOriginalMatchesTheCodecs();
-    void aFailedOpenForgetsTheOriginal();
+    void aFailedOpenKeepsTheWindowAsItWas();
     void processingShowsResultsSortedByBitRate();
     void clicksOnTheBars();
     void rightClickSetsCodecOptions();
@@ -269,20 +269,44 @@ void WindowTest::openingAnOriginalMatchesTheCodecs() {
     QVERIFY(b.w().Core().Original().Exists());
 }
 
-void WindowTest::aFailedOpenForgetsTheOriginal() {
+void WindowTest::aFailedOpenKeepsTheWindowAsItWas() {
     Bench b;
     QVERIFY(b.Open(SpeechWave()));
     QFile junk(b.place.File("junk.wav"));
     QVERIFY(junk.open(QIODevice::WriteOnly));
     junk.write("not a wave file at all");
     junk.close();
-    b.prompts.Clear();
-    QVERIFY(!b.Open(junk.fileName()));
-    QCOMPARE(b.prompts.MessageTexts(),
-             QStringList{QString("File %1 is not a wave file or is corrupted.").arg(junk.fileName())});
-    QVERIFY(!b.w().Action(kCmdProcess)->isEnabled());
-    QVERIFY(!b.w().Button(kBtnPlayOriginal)->isEnabled());
-    QVERIFY(!b.w().Area()->Model().originalExists);
+    const auto refuse = [&] {
+        b.prompts.Clear();
+        b.prompts.files.push_back(junk.fileName());
+        b.w().Command(kCmdOpen);
+        QCOMPARE(b.prompts.MessageTexts(),
+                 QStringList{QString("File %1 is not a wave file or is corrupted.").arg(junk.fileName())});
+        QCOMPARE(b.w().Area()->Model().originalName, std::string("mmt1.wav"));
+        QVERIFY(b.w().Action(kCmdProcess)->isEnabled());
+        QVERIFY(b.w().Button(kBtnPlayOriginal)->isEnabled());
+    };
+    // Before a run: the original stays, ready to process.
+    refuse();
+    QCOMPARE(b.w().Core().State(), DisplayState::Idle);
+    // After a run: the bars, the details shown, and the play and save buttons stay usable.
+    b.w().Command(kCmdProcess);
+    const int vt180 = b.RowOf("VT180");
+    b.Click(vt180);
+    const QStringList detail = b.Status();
+    QCOMPARE(detail[0], QString("Veltrane(TM) 180 Audio Coder (18 kbps, 8 kHz)"));
+    refuse();
+    QCOMPARE(b.w().Core().State(), DisplayState::Results);
+    QCOMPARE(b.w().DetailRow(), vt180 + 1);
+    QCOMPARE(b.Status(), detail);
+    QVERIFY(b.w().Area()->Model().rows[static_cast<std::size_t>(vt180)].hasResults);
+    QVERIFY(b.w().Button(kBtnPlayRow0 + vt180)->isEnabled());
+    QVERIFY(b.w().Button(kBtnSaveRow0 + vt180)->isEnabled());
+    QVERIFY(b.w().Action(kCmdSaveSession)->isEnabled());
+    // Playing that codec's decoded file still works.
+    b.w().Command(kBtnPlayRow0 + vt180);
+    QVERIFY(b.sound.outputActive);
+    b.w().Command(kBtnPlayRow0 + vt180);
 }
 
 void WindowTest::processingShowsResultsSortedByBitRate() {
