@@ -14,6 +14,7 @@ namespace {
 
 using platform::Hive;
 using platform::RegKey;
+using platform::RegKeyInfo;
 using platform::RegStatus;
 
 constexpr const char *kMakerKey = "SOFTWARE\\Vantre";
@@ -24,6 +25,20 @@ constexpr std::size_t kLibraryNameBuffer = 20;    // names up to 19 characters
 constexpr std::size_t kValueBuffer = 256;
 
 } // namespace
+
+void WalkSubKeys(const std::function<RegStatus(uint32_t, std::string &)> &enumerate, uint32_t subKeys,
+                 const std::function<bool(const std::string &)> &visit) {
+    std::string name;
+    for (uint32_t index = 0; index != UINT32_MAX; ++index) {
+        const RegStatus s = enumerate(index, name);
+        if (s == RegStatus::NoMoreItems) return;
+        if (s == RegStatus::Ok) {
+            if (!visit(name)) return;
+        } else if (s != RegStatus::MoreData && index >= subKeys) {
+            return;
+        }
+    }
+}
 
 bool IsFileNameStem(std::string_view name) {
     if (name.empty() || name.front() == '.' || name.find("..") != std::string_view::npos) return false;
@@ -41,12 +56,13 @@ uint16_t Evaluator::DiscoverCodecs() {
         return 0;
     }
     bool found = false;
-    std::string name;
-    for (uint32_t i = 0;; ++i) {
-        const RegStatus s = maker.EnumKey(i, name, kProductSearchBuffer);
-        if (s == RegStatus::Ok && name == kProductName) found = true;
-        if (found || (s != RegStatus::Ok && s != RegStatus::MoreData)) break;
-    }
+    RegKeyInfo makerInfo;
+    WalkSubKeys([&](uint32_t index, std::string &name) { return maker.EnumKey(index, name, kProductSearchBuffer); },
+                maker.QueryInfo(makerInfo) == RegStatus::Ok ? makerInfo.subKeys : 0,
+                [&](const std::string &name) {
+                    found = name == kProductName;
+                    return !found;
+                });
     if (!found) {
         Error("ERROR IN INITIALIZATION : missing SDK or Evaluator !");
         return 0;
@@ -59,18 +75,12 @@ uint16_t Evaluator::DiscoverCodecs() {
 
     for (auto &slot : slots_) slot.Reset();
     slotCount_ = 0;
-    for (uint32_t index = 0; slotCount_ < kMaxSlots; ++index) {
-        const RegStatus s = product.EnumKey(index, name, kLibraryNameBuffer);
-        if (s == RegStatus::NoMoreItems) break;
-        if (s != RegStatus::Ok) {
-            // A longer name, or a registry that stopped answering.
-            if (s == RegStatus::MoreData) continue;
-            break;
-        }
+    // One library: false once every slot is filled.
+    auto addLibrary = [&](const std::string &name) {
         RegKey key;
         if (product.OpenSubKey(name, key) != RegStatus::Ok) {
             Error(Printf("ERROR IN INITIALIZATION : problem with the registry key : %s", name.c_str()));
-            continue;
+            return true;
         }
         // A name that is no plain file-name stem is refused like a library
         // that cannot be loaded.
@@ -80,7 +90,7 @@ uint16_t Evaluator::DiscoverCodecs() {
         }
         if (!library) {
             Error(Printf("ERROR IN INITIALIZATION : Failed to load library %s", name.c_str()));
-            continue;
+            return true;
         }
         CodecSlot &slot = slots_[slotCount_];
         slot.library = std::move(library);
@@ -97,17 +107,21 @@ uint16_t Evaluator::DiscoverCodecs() {
             if (getInfo == nullptr) {
                 Error("Problem with the library " + name);
                 slot.Reset();
-                continue;
+                return true;
             }
             if (getInfo(&slot.info) != CODEC_OK) {
                 Error("Can't get information on library " + name);
                 slot.Reset();
-                continue;
+                return true;
             }
         }
         slot.selected = 1;
         ++slotCount_;
-    }
+        return slotCount_ < kMaxSlots;
+    };
+    RegKeyInfo productInfo;
+    WalkSubKeys([&](uint32_t index, std::string &name) { return product.EnumKey(index, name, kLibraryNameBuffer); },
+                product.QueryInfo(productInfo) == RegStatus::Ok ? productInfo.subKeys : 0, addLibrary);
     product.Close();
     maker.Close();
 

@@ -6,6 +6,8 @@
 
 #include <vntr/platform/registry.hpp>
 
+#include <map>
+
 using namespace vntr::evaluator;
 using namespace vntr::test;
 using vntr::platform::Hive;
@@ -188,6 +190,66 @@ TEST(FileNameStemTest, PlainNamesPassAndEveryWayOutIsRefused) {
     for (const char *name : {"", ".", "..", ".x", "a/b", "a\\b", "/abs", "x..", "..x", "a\nb", "\x1F", "\x7F"}) {
         EXPECT_FALSE(IsFileNameStem(name)) << name;
     }
+}
+
+// A registry of four subkeys whose enumeration fails as told at some indices.
+struct ScriptedKey {
+    std::vector<std::string> names{"A", "B", "C", "D"};
+    std::map<uint32_t, RegStatus> failures; // index -> status
+    RegStatus failuresPastTheEnd = RegStatus::NoMoreItems;
+    std::vector<uint32_t> asked;
+
+    RegStatus operator()(uint32_t index, std::string &name) {
+        asked.push_back(index);
+        if (const auto it = failures.find(index); it != failures.end()) return it->second;
+        if (index >= names.size()) return failuresPastTheEnd;
+        name = names[index];
+        return RegStatus::Ok;
+    }
+    std::vector<std::string> Walk(uint32_t subKeys, std::size_t wanted = 99) {
+        std::vector<std::string> seen;
+        WalkSubKeys(std::ref(*this), subKeys, [&](const std::string &name) {
+            seen.push_back(name);
+            return seen.size() < wanted;
+        });
+        return seen;
+    }
+};
+
+TEST(WalkSubKeysTest, AFailingIndexIsSkippedAndTheWalkGoesOn) {
+    for (const RegStatus status :
+         {RegStatus::IoError, RegStatus::Damaged, RegStatus::KeyDeleted, RegStatus::MoreData}) {
+        SCOPED_TRACE(static_cast<int>(status));
+        ScriptedKey key;
+        key.failures[1] = status;
+        EXPECT_EQ(key.Walk(4), (std::vector<std::string>{"A", "C", "D"}));
+        EXPECT_EQ(key.asked, (std::vector<uint32_t>{0, 1, 2, 3, 4}));
+    }
+    // Two failures in a row, the first index among them.
+    ScriptedKey key;
+    key.failures = {{0, RegStatus::IoError}, {1, RegStatus::MoreData}};
+    EXPECT_EQ(key.Walk(4), (std::vector<std::string>{"C", "D"}));
+}
+
+TEST(WalkSubKeysTest, ARegistryThatStopsAnsweringEndsTheWalk) {
+    // From index 2 on every call fails: the indices the key had are tried,
+    // the first failure beyond them ends the walk.
+    ScriptedKey key;
+    key.failuresPastTheEnd = RegStatus::IoError;
+    key.failures = {{2, RegStatus::IoError}, {3, RegStatus::IoError}};
+    EXPECT_EQ(key.Walk(4), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(key.asked, (std::vector<uint32_t>{0, 1, 2, 3, 4}));
+    // Without a count every failure but a long name ends it at once.
+    ScriptedKey unknown;
+    unknown.failures = {{1, RegStatus::MoreData}, {2, RegStatus::IoError}};
+    EXPECT_EQ(unknown.Walk(0), (std::vector<std::string>{"A"}));
+    EXPECT_EQ(unknown.asked, (std::vector<uint32_t>{0, 1, 2}));
+}
+
+TEST(WalkSubKeysTest, EndsWhenNoMoreAreWanted) {
+    ScriptedKey key;
+    EXPECT_EQ(key.Walk(4, 2), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(key.asked, (std::vector<uint32_t>{0, 1}));
 }
 
 TEST_F(DiscoveryTest, PreferencesAreReadExactly) {
