@@ -24,6 +24,14 @@ constexpr std::size_t kProductSearchBuffer = 144; // names up to 143 characters
 constexpr std::size_t kLibraryNameBuffer = 20;    // names up to 19 characters
 constexpr std::size_t kValueBuffer = 256;
 
+// A registry message, followed, when the hive file behind it cannot be used,
+// by a line that names the file and says what is wrong in it and where, so
+// that the user knows what to mend.
+std::string WithHiveDetail(const std::string &text, Hive hive) {
+    const std::string why = platform::DiagnoseHive(hive);
+    return why.empty() ? text : text + "\n" + why;
+}
+
 } // namespace
 
 void WalkSubKeys(const std::function<RegStatus(uint32_t, std::string &)> &enumerate, uint32_t subKeys,
@@ -52,7 +60,7 @@ bool IsFileNameStem(std::string_view name) {
 uint16_t Evaluator::DiscoverCodecs() {
     RegKey maker;
     if (RegKey::Open(Hive::LocalMachine, kMakerKey, maker) != RegStatus::Ok) {
-        Error("ERROR IN INITIALIZATION : no codec installed !");
+        Error(WithHiveDetail("ERROR IN INITIALIZATION : no codec installed !", Hive::LocalMachine));
         return 0;
     }
     bool found = false;
@@ -64,12 +72,12 @@ uint16_t Evaluator::DiscoverCodecs() {
                     return !found;
                 });
     if (!found) {
-        Error("ERROR IN INITIALIZATION : missing SDK or Evaluator !");
+        Error(WithHiveDetail("ERROR IN INITIALIZATION : missing SDK or Evaluator !", Hive::LocalMachine));
         return 0;
     }
     RegKey product;
     if (maker.OpenSubKey(kProductName, product) != RegStatus::Ok) {
-        Error("ERROR IN INITIALIZATION : problem with the registry !");
+        Error(WithHiveDetail("ERROR IN INITIALIZATION : problem with the registry !", Hive::LocalMachine));
         return 0;
     }
 
@@ -79,7 +87,8 @@ uint16_t Evaluator::DiscoverCodecs() {
     auto addLibrary = [&](const std::string &name) {
         RegKey key;
         if (product.OpenSubKey(name, key) != RegStatus::Ok) {
-            Error(Printf("ERROR IN INITIALIZATION : problem with the registry key : %s", name.c_str()));
+            Error(WithHiveDetail(Printf("ERROR IN INITIALIZATION : problem with the registry key : %s", name.c_str()),
+                                 Hive::LocalMachine));
             return true;
         }
         // A name that is no plain file-name stem is refused like a library
@@ -127,7 +136,7 @@ uint16_t Evaluator::DiscoverCodecs() {
 
     if (slotCount_ == 0) {
         for (auto &slot : slots_) slot.selected = 0;
-        Error("ERROR IN INITIALIZATION : missing SDK or Evaluator !");
+        Error(WithHiveDetail("ERROR IN INITIALIZATION : missing SDK or Evaluator !", Hive::LocalMachine));
         selectedCount_ = 0;
         return 0;
     }
@@ -173,14 +182,15 @@ void Evaluator::SavePreferences() {
     }
     RegKey user;
     if (RegKey::Create(Hive::CurrentUser, kProductKey, user) != RegStatus::Ok) {
-        Error("PROBLEM IN REGISTRY : can't save preferences !");
+        Error(WithHiveDetail("PROBLEM IN REGISTRY : can't save preferences !", Hive::CurrentUser));
         return;
     }
     for (std::size_t i = 0; i < slotCount_; ++i) {
         const CodecSlot &slot = slots_[i];
         RegKey prefs;
         if (user.CreateSubKey(slot.Name(), prefs) != RegStatus::Ok) {
-            Error(Printf("PROBLEM IN REGISTRY : can't save preferences for %s !", slot.Name().c_str()));
+            Error(WithHiveDetail(Printf("PROBLEM IN REGISTRY : can't save preferences for %s !", slot.Name().c_str()),
+                                 Hive::CurrentUser));
             continue;
         }
         RegStatus last = prefs.SetValue("Description", slot.Description());
@@ -192,7 +202,8 @@ void Evaluator::SavePreferences() {
             last = prefs.SetValue("Selected bitrate", (slot.encoderOptions & CODEC_OPT_4800) != 0 ? "4800" : "6400");
         }
         if (last != RegStatus::Ok) {
-            Error(Printf("PROBLEM IN REGISTRY : can't save preferences for %s !", slot.Name().c_str()));
+            Error(WithHiveDetail(Printf("PROBLEM IN REGISTRY : can't save preferences for %s !", slot.Name().c_str()),
+                                 Hive::CurrentUser));
         }
     }
 }

@@ -6,6 +6,7 @@
 
 #include <vntr/platform/registry.hpp>
 
+#include <algorithm>
 #include <map>
 
 using namespace vntr::evaluator;
@@ -78,10 +79,41 @@ TEST_F(DiscoveryTest, EmptyProductKeyMeansMissingSdk) {
     EXPECT_EQ(ui.messages.size(), 1u);
 }
 
-TEST_F(DiscoveryTest, DamagedMachineHiveIsReportedNotCrashedOn) {
-    WriteBytes(getenv("VNTR_MACHINE_HIVE"), {'g', 'a', 'r', 'b', 'a', 'g', 'e', '\n'});
+// A hive file cut off in the middle of a line: its contents, and the line
+// the cut falls in.
+std::pair<std::vector<uint8_t>, int> CutInTheMiddle(const std::string &file) {
+    auto bytes = ReadBytes(file);
+    bytes.resize(bytes.size() / 2);
+    if (!bytes.empty() && bytes.back() == '\n') bytes.pop_back();
+    return {bytes, 1 + static_cast<int>(std::count(bytes.begin(), bytes.end(), '\n'))};
+}
+
+TEST_F(DiscoveryTest, DamagedMachineHiveIsNamedAfterTheMessage) {
+    ASSERT_EQ(a.Register(), 0);
+    ASSERT_EQ(b.Register(), 0);
+    const std::string hive = getenv("VNTR_MACHINE_HIVE");
+    const auto [cut, line] = CutInTheMiddle(hive);
+    WriteBytes(hive, cut);
     EXPECT_EQ(Discover(), 0);
-    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"ERROR IN INITIALIZATION : no codec installed !"});
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"ERROR IN INITIALIZATION : no codec installed !\n" + hive +
+                                                   ": registry hive is damaged: line " + std::to_string(line) +
+                                                   ": last line is cut short"});
+    // Another damage, another line.
+    ui.messages.clear();
+    WriteBytes(hive, {'g', 'a', 'r', 'b', 'a', 'g', 'e', '\n'});
+    EXPECT_EQ(Discover(), 0);
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"ERROR IN INITIALIZATION : no codec installed !\n" + hive +
+                                                   ": registry hive is damaged: line 1: not a registry hive (bad "
+                                                   "first line)"});
+}
+
+TEST_F(DiscoveryTest, HealthyOrMissingHivesAddNothingToTheMessages) {
+    EXPECT_EQ(Discover(), 0); // no machine hive file at all: nothing installed, nothing damaged
+    AddMachineKey("ABSENT");
+    ui.messages.clear();
+    EXPECT_EQ(Discover(), 0);
+    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"ERROR IN INITIALIZATION : Failed to load library ABSENT",
+                                                    "ERROR IN INITIALIZATION : missing SDK or Evaluator !"}));
 }
 
 TEST_F(DiscoveryTest, FindsRegisteredLibrariesInEnumerationOrderAllSelected) {
@@ -309,13 +341,19 @@ TEST_F(DiscoveryTest, SavedPreferencesFollowTheOptionMask) {
     EXPECT_EQ(ev->Slots()[1].selected, 0);
 }
 
-TEST_F(DiscoveryTest, UnwritableUserHiveIsReported) {
+TEST_F(DiscoveryTest, DamagedUserHiveIsNamedAfterTheMessageAndKept) {
     ASSERT_EQ(a.Register(), 0);
-    EXPECT_EQ(Discover(), 1);
-    WriteBytes(getenv("VNTR_USER_HIVE"), {'x', '\n'}); // damaged: never overwritten
+    ASSERT_EQ(b.Register(), 0);
+    const std::string hive = getenv("VNTR_USER_HIVE");
+    const auto [cut, line] = CutInTheMiddle(hive);
+    WriteBytes(hive, cut);
+    EXPECT_EQ(Discover(), 2); // the preferences cannot be read: both stay selected
+    EXPECT_TRUE(ui.messages.empty());
     ev->SavePreferences();
-    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"PROBLEM IN REGISTRY : can't save preferences !"});
-    EXPECT_EQ(ReadBytes(getenv("VNTR_USER_HIVE")), (std::vector<uint8_t>{'x', '\n'}));
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"PROBLEM IN REGISTRY : can't save preferences !\n" + hive +
+                                                   ": registry hive is damaged: line " + std::to_string(line) +
+                                                   ": last line is cut short"});
+    EXPECT_EQ(ReadBytes(hive), cut); // never overwritten
 }
 
 TEST_F(DiscoveryTest, ShutdownWritesPreferencesAndRemovesTemporaryFiles) {

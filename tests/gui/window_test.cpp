@@ -118,6 +118,7 @@ private slots:
     void breakCancelsTheRun();
     void closingIsRefusedWhileWorking();
     void closingAsksSavesPreferencesAndCleansUp();
+    void damagedHivesAreNamedAfterTheirMessages();
     void recordingMakesAnUntitledOriginal();
     void recordingAt11kFeedsTheDownsampledCopy();
     void recordingRefusedChangesNothing();
@@ -704,6 +705,62 @@ void WindowTest::closingAsksSavesPreferencesAndCleansUp() {
     const QString text = QString::fromUtf8(hive.readAll());
     QVERIFY2(text.contains("VT250f11") && text.contains("Selected=NO"), qPrintable(text));
     QVERIFY(text.contains("Selected=YES"));
+}
+
+void WindowTest::damagedHivesAreNamedAfterTheirMessages() {
+    const auto start = [](TestPlace &place, ScriptedPrompts &prompts, FakeSound &sound) {
+        MainWindow::Setup setup;
+        setup.config.systemRoot = place.StageRoot();
+        setup.config.tempDir = place.Temp().toStdString();
+        setup.prompts = &prompts;
+        setup.sound = sound.Devices();
+        auto w = std::make_unique<MainWindow>(std::move(setup));
+        w->Start();
+        return w;
+    };
+    {
+        // A user hive cut off in its third line: the codecs come up without
+        // the preferences; leaving says why none could be saved, and where.
+        TestPlace place;
+        QFile hive(place.UserHive());
+        QVERIFY(hive.open(QIODevice::WriteOnly));
+        hive.write("VNTR-REGISTRY-HIVE 1\nkey SOFTWARE\\Vantre\\QBL SDK\\VT180\nvalue Sel");
+        hive.close();
+        ScriptedPrompts prompts;
+        FakeSound sound;
+        auto w = start(place, prompts, sound);
+        QVERIFY(w->Rows() >= 3);
+        QCOMPARE(prompts.messages.size(), 0u);
+        w->Command(kCmdExit);
+        QCOMPARE(prompts.MessageTexts(),
+                 QStringList{"PROBLEM IN REGISTRY : can't save preferences !\n" + place.UserHive() +
+                             ": registry hive is damaged: line 3: last line is cut short"});
+    }
+    {
+        // The machine hive of the installed codecs, cut off in the middle.
+        TestPlace place;
+        QFile staged(QString(VNTR_TEST_STAGE_ROOT) + "/VNTR/registry/machine.hive");
+        QVERIFY(staged.open(QIODevice::ReadOnly));
+        QByteArray cut = staged.readAll();
+        cut.truncate(cut.size() / 2);
+        if (cut.endsWith('\n')) cut.chop(1);
+        const QString machine = place.File("machine.hive");
+        QFile hive(machine);
+        QVERIFY(hive.open(QIODevice::WriteOnly));
+        hive.write(cut);
+        hive.close();
+        qputenv("VNTR_MACHINE_HIVE", machine.toUtf8());
+        ScriptedPrompts prompts;
+        FakeSound sound;
+        auto w = start(place, prompts, sound);
+        qputenv("VNTR_MACHINE_HIVE", VNTR_TEST_STAGE_ROOT "/VNTR/registry/machine.hive");
+        QCOMPARE(w->Rows(), 0);
+        QCOMPARE(prompts.MessageTexts(),
+                 QStringList{QString("ERROR IN INITIALIZATION : no codec installed !\n%1: registry hive is damaged: "
+                                     "line %2: last line is cut short")
+                                 .arg(machine)
+                                 .arg(cut.count('\n') + 1)});
+    }
 }
 
 void WindowTest::recordingMakesAnUntitledOriginal() {
