@@ -145,12 +145,17 @@ bool Evaluator::SaveSession(const std::string &path) {
     if (!read) return fail("Could not read original file.");
     if (!out.Bytes(buffer.data(), buffer.size())) return fail("Could not write to session file.");
 
+    // The codecs of the comparison: the selected ones that ran on this
+    // original.  One that cannot take it has no codec id to be found by.
+    const auto ran = [](const CodecSlot &slot) {
+        return slot.selected != 0 && slot.formatFlags != 0 && slot.format.codecId != 0;
+    };
     uint16_t count = 0;
-    for (std::size_t i = 0; i < slotCount_; ++i) count += slots_[i].selected != 0 ? 1 : 0;
+    for (std::size_t i = 0; i < slotCount_; ++i) count += ran(slots_[i]) ? 1 : 0;
     if (!out.U16(count)) return fail("Could not write to session file.");
     for (std::size_t i = 0; i < slotCount_; ++i) {
         const CodecSlot &slot = slots_[i];
-        if (slot.selected == 0) continue;
+        if (!ran(slot)) continue;
         if (!out.U16(static_cast<uint16_t>(slot.format.codecId)) || !out.Name(slot.Name())) {
             return fail("Could not write to session file.");
         }
@@ -248,6 +253,9 @@ bool Evaluator::OpenSession(const std::string &path) {
             AssignRowsInSlotOrder();
             return fail("Could not read session file.");
         }
+        // A codec that did not run on the original (written so by earlier
+        // versions) has nothing to restore.
+        if (codecId == 0) continue;
         bool found = false;
         for (std::size_t i = 0; i < slotCount_ && !found; ++i) {
             CodecSlot &slot = slots_[i];

@@ -102,6 +102,39 @@ TEST_F(SessionTest, SavedSessionReopensAndReruns) {
     EXPECT_EQ(std::string(again.begin() + 35, again.begin() + 45), "~t_ori.wav");
 }
 
+TEST_F(SessionTest, DefaultSelectionOnAnEightKilohertzOriginalReopensCleanly) {
+    b.control->formatMask = 0x22102; // FAKEB takes only 11025 Hz
+    Start();
+    WriteBytes(world.File("speech.wav"), original);
+    ASSERT_TRUE(ev->OpenOriginalFile(world.File("speech.wav")));
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Sampling Frequency of 8 kHz is not supported by FAKEB."});
+    ev->ProcessSelectedCodecs();
+    ASSERT_TRUE(ev->SaveSession(world.File("all.qbl")));
+    // Only the codecs that ran are stored.
+    EXPECT_EQ(ReadBytes(world.File("all.qbl")),
+              SessionBytes("speech.wav", original, {{2041, "FAKEA"}, {2041, "VT4864v6"}}));
+    ui.messages.clear();
+    ASSERT_TRUE(ev->OpenSession(world.File("all.qbl")));
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages[0].text;
+    EXPECT_EQ(Selected(), (std::vector<std::string>{"FAKEA", "VT4864v6"}));
+    EXPECT_TRUE(Slot("FAKEA").HasResults());
+    EXPECT_TRUE(Slot("VT4864v6").HasResults());
+}
+
+TEST_F(SessionTest, EntriesWithoutACodecIdArePassedOverSilently) {
+    Start();
+    // As files saved with a codec that could not take the original were.
+    ASSERT_TRUE(Open(SessionBytes("o.wav", original, {{0, "FAKEB"}, {2041, "FAKEA"}, {0, "VT500f22"}})));
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages[0].text;
+    EXPECT_EQ(Selected(), std::vector<std::string>{"FAKEA"});
+    EXPECT_TRUE(Slot("FAKEA").HasResults());
+    // A codec id of 0 is passed over even where a slot would take it.
+    a.control->codecId = 0;
+    ASSERT_TRUE(Open(SessionBytes("o.wav", original, {{0, "FAKEA"}})));
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(Selected().empty());
+}
+
 TEST_F(SessionTest, SixPointFourKbpsModeIsFoundByTryingOptionBits) {
     v.control->codecId = 2026; // options 0 -> 2026, 0x10000 -> 2027, 0x20000 -> 2028
     v.control->infoOptionMask = 0x30000;
