@@ -319,7 +319,16 @@ bool CloseWave(Frontend &ui, OpenWave &wave) {
     return ok;
 }
 
+bool SameFile(const std::string &a, const std::string &b) {
+    struct stat sa{};
+    struct stat sb{};
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && S_ISREG(sa.st_mode) && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 bool CopyFile(Frontend &ui, const std::string &source, const std::string &destination) {
+    // Creating the destination would empty the source before it is read.
+    if (SameFile(source, destination)) return true;
     ui.SetBusy(true);
     struct BusyOff {
         Frontend &ui;

@@ -6,6 +6,8 @@
 
 #include <vntr/platform/registry.hpp>
 
+#include <sys/wait.h>
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -233,6 +235,31 @@ TEST_F(BatchTest, NothingInstalledIsAFailure) {
     EXPECT_EQ(run.err, "Vantre QBL Evaluator: Error: ERROR IN INITIALIZATION : no codec installed !\n"
                        "Vantre QBL Evaluator: Error: No codec selected. Before processing, select which codecs to "
                        "use in Options|Select Codecs.\n");
+}
+
+TEST_F(BatchTest, DamagedHivesAreNamedWithTheLineToMend) {
+    const auto cutInTheMiddle = [](const std::string &file) {
+        auto bytes = ReadBytes(file);
+        bytes.resize(bytes.size() / 2);
+        if (!bytes.empty() && bytes.back() == '\n') bytes.pop_back();
+        WriteBytes(file, bytes);
+        return "line " + std::to_string(1 + std::count(bytes.begin(), bytes.end(), '\n'));
+    };
+    // The user hive: the run goes on without the preferences, and says at the end why none were saved.
+    const std::string user = getenv("VNTR_USER_HIVE");
+    const std::string userLine = cutInTheMiddle(user);
+    Outcome run = Vtbench("--batch " + world.File("speech.wav"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "Vantre QBL Evaluator: Error: PROBLEM IN REGISTRY : can't save preferences !\n" + user +
+                           ": registry hive is damaged: " + userLine + ": last line is cut short\n");
+    // The machine hive: no codec, the hive named after the message.
+    const std::string machine = getenv("VNTR_MACHINE_HIVE");
+    const std::string machineLine = cutInTheMiddle(machine);
+    run = Vtbench("--batch " + world.File("speech.wav"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.substr(0, run.err.find("Vantre QBL Evaluator: Error: No codec selected")),
+              "Vantre QBL Evaluator: Error: ERROR IN INITIALIZATION : no codec installed !\n" + machine +
+                  ": registry hive is damaged: " + machineLine + ": last line is cut short\n");
 }
 
 } // namespace

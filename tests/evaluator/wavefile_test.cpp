@@ -307,6 +307,34 @@ TEST(CopyFileTest, CopiesAndReportsEachFailure) {
                                                     "Could not open file to rename file."}));
 }
 
+TEST(CopyFileTest, OntoItselfLeavesTheFileAsItIsAndSucceeds) {
+    TempDir dir;
+    RecordingFrontend ui;
+    const std::vector<uint8_t> content = {1, 2, 3, 4, 5, 6};
+    WriteBytes(dir / "a", content);
+    fs::create_directories(dir / "sub");
+    fs::create_hard_link(dir / "a", dir / "hard");
+    fs::create_symlink(dir / "a", dir / "soft");
+    // The same file under every spelling: the path itself, with "./" or
+    // "sub/..", a hard link, a symbolic link, and the link as the source.
+    const std::vector<std::pair<std::string, std::string>> pairs{
+        {dir / "a", dir / "a"},    {dir / "a", dir / "./a"},  {dir / "a", dir / "sub/../a"},
+        {dir / "a", dir / "hard"}, {dir / "a", dir / "soft"}, {dir / "soft", dir / "a"}};
+    for (const auto &[from, to] : pairs) {
+        SCOPED_TRACE(to);
+        EXPECT_TRUE(CopyFile(ui, from, to));
+        EXPECT_EQ(ReadBytes(dir / "a"), content);
+    }
+    EXPECT_TRUE(ui.messages.empty());
+    // A copy of equal content is still another file and is written.
+    WriteBytes(dir / "twin", {0});
+    EXPECT_TRUE(CopyFile(ui, dir / "a", dir / "twin"));
+    EXPECT_EQ(ReadBytes(dir / "twin"), content);
+    EXPECT_FALSE(SameFile(dir / "a", dir / "twin"));
+    EXPECT_FALSE(SameFile(dir.Path(), dir / "sub/..")); // folders are no files to copy
+    EXPECT_FALSE(SameFile(dir / "missing", dir / "missing"));
+}
+
 } // namespace
 
 namespace {

@@ -28,6 +28,7 @@ struct State {
     CodecFormat format;
     bool encoder;
     uint32_t frames;
+    uint16_t callsWithoutAByte; // on the current coded frame
 };
 
 FakeControl &C() { return fake_control; }
@@ -179,6 +180,11 @@ FAKE_EXPORT CodecStatus fake_Decode(CodecHandle h, uint32_t, const uint8_t *in, 
         Count(C().needDataReturns);
         return CODEC_ERR_NEED_DATA;
     }
+    if (C().decodeIdle != 0) {
+        *inBytes = 0;
+        *outBytes = 0;
+        return CODEC_OK;
+    }
     const uint8_t size = in[0];
     const auto value = static_cast<int16_t>(16 * (size > 1 ? in[1] : 0));
     auto *pcm = static_cast<uint8_t *>(out);
@@ -186,7 +192,13 @@ FAKE_EXPORT CodecStatus fake_Decode(CodecHandle h, uint32_t, const uint8_t *in, 
         pcm[i] = static_cast<uint8_t>(value & 0xFF);
         pcm[i + 1] = static_cast<uint8_t>((value >> 8) & 0xFF);
     }
-    *inBytes = size;
+    if (s->callsWithoutAByte < C().decodeCallsWithoutAByte) {
+        ++s->callsWithoutAByte;
+        *inBytes = 0;
+    } else {
+        s->callsWithoutAByte = 0;
+        *inBytes = size;
+    }
     *outBytes = s->format.frameBytes;
     return CODEC_OK;
 }
