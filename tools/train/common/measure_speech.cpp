@@ -1,6 +1,7 @@
 // Compares a decoded speech file with its original: finds the codec delay by
 // cross-correlation, then prints SNR, segmental SNR and log-spectral distance.
-//   vntr_measure_speech ORIGINAL DECODED [--max-delay N] [--delay N] [--json]
+//   vntr_measure_speech ORIGINAL DECODED [--max-delay N] [--delay N] [--json] [--match-level]
+//                       [--envelope-delay] [--match-energy]
 #include "speech_io.hpp"
 #include "speech_measures.hpp"
 
@@ -17,17 +18,25 @@ int main(int argc, char **argv) {
     int delay = -1;
     bool json = false;
     bool matchLevel = false;
+    bool envelopeDelay = false;
+    bool matchEnergy = false;
     app.add_option("original", original, "original (.wav, or raw 16-bit 8 kHz)")->required();
     app.add_option("decoded", decoded, "decoded (.wav, or raw 16-bit 8 kHz)")->required();
     app.add_option("--max-delay", maxDelay, "largest delay searched, samples");
     app.add_option("--delay", delay, "use this delay instead of searching");
     app.add_flag("--json", json, "print one JSON object");
     app.add_flag("--match-level", matchLevel, "scale the decoded signal by its least-squares gain first");
+    app.add_flag("--envelope-delay", envelopeDelay,
+                 "align by the amplitude envelopes (for parametric coders) instead of the waveforms");
+    app.add_flag("--match-energy", matchEnergy, "scale the decoded signal to the original's energy first");
     CLI11_PARSE(app, argc, argv);
     try {
         const auto a = vntr::train::ReadSpeech(original);
-        const auto b = vntr::train::ReadSpeech(decoded);
-        const int d = delay >= 0 ? delay : vntr::train::FindDelay(a.samples, b.samples, maxDelay);
+        auto b = vntr::train::ReadSpeech(decoded);
+        const int d = delay >= 0 ? delay
+                                 : (envelopeDelay ? vntr::train::FindEnvelopeDelay(a.samples, b.samples, maxDelay)
+                                                  : vntr::train::FindDelay(a.samples, b.samples, maxDelay));
+        if (matchEnergy) b.samples = vntr::train::MatchEnergy(a.samples, b.samples, d);
         const auto m = vntr::train::Measure(a.samples, b.samples, d, matchLevel);
         if (json) {
             std::printf("{\"delay\": %d, \"snr\": %.3f, \"segsnr\": %.3f, \"lsd\": %.3f, \"gain\": %.3f}\n", m.delay,

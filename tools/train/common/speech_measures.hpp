@@ -20,6 +20,14 @@ struct Measures {
 // The delay (0..maxDelay) at which the decoded signal best matches the original.
 int FindDelay(const std::vector<int16_t> &original, const std::vector<int16_t> &decoded, int maxDelay);
 
+// The delay (0..maxDelay) at which the short-time amplitude envelopes (RMS
+// over 128 samples) of the two signals correlate best: the alignment of
+// parametric coders, whose waveforms do not follow the original's.
+int FindEnvelopeDelay(const std::vector<int16_t> &original, const std::vector<int16_t> &decoded, int maxDelay);
+
+// The decoded signal scaled to the original's energy over the aligned overlap.
+std::vector<int16_t> MatchEnergy(const std::vector<int16_t> &original, const std::vector<int16_t> &decoded, int delay);
+
 // Measures after removing `delay` samples from the front of the decoded signal;
 // with matchLevel the decoded signal is first scaled by its least-squares gain
 // (as perceptual measures align levels), which leaves the log-spectral distance
