@@ -37,15 +37,21 @@ void Shift(float *history) { std::memmove(history, history + kFrameLength, (kHis
 
 } // namespace
 
+void DesignAnalysisFilters(dsp::SosFilter &lowPass, dsp::SosFilter *bands) {
+    constexpr double fs = 8000.0;
+    lowPass = dsp::DesignButterworth(dsp::FilterBand::LowPass, 6, 1000.0, 0.0, fs);
+    bands[0] = dsp::DesignButterworth(dsp::FilterBand::LowPass, 6, 500.0, 0.0, fs);
+    bands[1] = dsp::DesignButterworth(dsp::FilterBand::BandPass, 6, 500.0, 1000.0, fs);
+    bands[2] = dsp::DesignButterworth(dsp::FilterBand::BandPass, 6, 1000.0, 2000.0, fs);
+    bands[3] = dsp::DesignButterworth(dsp::FilterBand::BandPass, 6, 2000.0, 3000.0, fs);
+    bands[4] = dsp::DesignButterworth(dsp::FilterBand::HighPass, 6, 3000.0, 0.0, fs);
+}
+
 void InitInputFilters(InputFilters &filters) {
     std::memset(&filters, 0, sizeof filters);
-    constexpr double fs = 8000.0;
-    filters.lowPass = dsp::DesignButterworth(dsp::FilterBand::LowPass, 6, 1000.0, 0.0, fs);
-    filters.band[0] = dsp::DesignButterworth(dsp::FilterBand::LowPass, 6, 500.0, 0.0, fs);
-    filters.band[1] = dsp::DesignButterworth(dsp::FilterBand::BandPass, 6, 500.0, 1000.0, fs);
-    filters.band[2] = dsp::DesignButterworth(dsp::FilterBand::BandPass, 6, 1000.0, 2000.0, fs);
-    filters.band[3] = dsp::DesignButterworth(dsp::FilterBand::BandPass, 6, 2000.0, 3000.0, fs);
-    filters.band[4] = dsp::DesignButterworth(dsp::FilterBand::HighPass, 6, 3000.0, 0.0, fs);
+    dsp::SosFilter all[1 + kBands];
+    DesignAnalysisFilters(all[0], all + 1);
+    filters.bank = dsp::MakeSosBank(all, 1 + kBands);
 }
 
 void HighPass(double *state, const float *x, float *y, int length) {
@@ -74,14 +80,14 @@ void PushFrame(InputFilters &filters, SignalHistory &history, const float *pcm) 
     Shift(history.lowPass);
     float *speech = history.speech + kNew;
     HighPass(filters.highPass, pcm, speech, kFrameLength);
-    dsp::SosRun(filters.lowPass, filters.lowPassState, speech, history.lowPass + kNew, kFrameLength);
+    float *outputs[1 + kBands] = {history.lowPass + kNew};
     for (int b = 0; b < kBands; ++b) {
         Shift(history.band[b]);
         Shift(history.envelope[b]);
-        float *band = history.band[b] + kNew;
-        dsp::SosRun(filters.band[b], filters.bandState[b], speech, band, kFrameLength);
-        Envelope(filters.envelope[b], band, history.envelope[b] + kNew, kFrameLength);
+        outputs[1 + b] = history.band[b] + kNew;
     }
+    dsp::SosBankRun(filters.bank, filters.bankState, speech, outputs, kFrameLength);
+    for (int b = 0; b < kBands; ++b) Envelope(filters.envelope[b], outputs[1 + b], history.envelope[b] + kNew, kFrameLength);
 }
 
 void HammingWindow(float *window) {

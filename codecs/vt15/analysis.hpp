@@ -32,12 +32,12 @@ struct SignalHistory {
     float envelope[kBands][kHistory];
 };
 
+// The 1000 Hz low-pass and the five bands run as one bank: lane 0 the
+// low-pass, lanes 1..5 the bands.
 struct InputFilters {
     double highPass[8]; // x[n-1..n-4], y[n-1..n-4]
-    dsp::SosFilter lowPass;
-    dsp::SosState lowPassState;
-    dsp::SosFilter band[kBands];
-    dsp::SosState bandState[kBands];
+    dsp::SosBank bank;
+    dsp::SosBankState bankState;
     float envelope[kBands][3]; // rectified input x[n-1], y[n-1], y[n-2]
 };
 
@@ -45,6 +45,7 @@ struct InputFilters {
 // 1000 Hz low-pass of the pitch search and the five voicing bands, 0-500,
 // 500-1000, 1000-2000, 2000-3000 and 3000-4000 Hz.
 void InitInputFilters(InputFilters &filters);
+void DesignAnalysisFilters(dsp::SosFilter &lowPass, dsp::SosFilter *bands);
 
 // Filters one frame of input and appends it to every history.
 //   in pcm [kFrameLength]

@@ -109,4 +109,39 @@ void SosRun(const SosFilter &filter, SosState &state, const float *x, float *y, 
     }
 }
 
+SosBank MakeSosBank(const SosFilter *filters, int count) {
+    SosBank bank{};
+    bank.filters = count;
+    bank.sections = count > 0 ? filters[0].sections : 0;
+    for (int f = 0; f < count; ++f) {
+        for (int s = 0; s < bank.sections; ++s) {
+            const Biquad &q = filters[f].section[s];
+            bank.b0[s][f] = q.b0;
+            bank.b1[s][f] = q.b1;
+            bank.b2[s][f] = q.b2;
+            bank.a1[s][f] = q.a1;
+            bank.a2[s][f] = q.a2;
+        }
+    }
+    return bank;
+}
+
+void SosBankRun(const SosBank &bank, SosBankState &state, const float *x, float *const *y, int length) {
+    constexpr int L = kSosBankLanes;
+    for (int n = 0; n < length; ++n) {
+        float v[L];
+        for (int l = 0; l < L; ++l) v[l] = x[n];
+        for (int s = 0; s < bank.sections; ++s) {
+            float out[L];
+            for (int l = 0; l < L; ++l) {
+                out[l] = bank.b0[s][l] * v[l] + state.s1[s][l];
+                state.s1[s][l] = bank.b1[s][l] * v[l] - bank.a1[s][l] * out[l] + state.s2[s][l];
+                state.s2[s][l] = bank.b2[s][l] * v[l] - bank.a2[s][l] * out[l];
+                v[l] = out[l];
+            }
+        }
+        for (int f = 0; f < bank.filters; ++f) y[f][n] = v[f];
+    }
+}
+
 } // namespace vntr::dsp

@@ -21,6 +21,8 @@ void Admit(Candidate *list, int &count, int keep, const Candidate &c) {
     if (count < keep) ++count;
 }
 
+constexpr int kColumnVectors = 64;
+
 } // namespace
 
 MsvqChoice MsvqSearch(const float *target, const float *weights, const float *base, int dim,
@@ -30,16 +32,46 @@ MsvqChoice MsvqSearch(const float *target, const float *weights, const float *ba
     float sums[2][kMsvqMaxKeep][kMsvqMaxDim];
     int paths[2][kMsvqMaxKeep][kMsvqMaxStages];
     Candidate list[kMsvqMaxKeep];
+    float columns[kMsvqMaxDim][kColumnVectors];
     int kept = 1;
     for (int k = 0; k < dim; ++k) sums[0][0][k] = base ? base[k] : 0.0f;
     int cur = 0;
     for (int s = 0; s < stageCount; ++s) {
         int count = 0;
         const float *book = stages[s].vectors;
+        const int size = stages[s].size;
+        // Small stages are laid out component by component, so that the errors
+        // of all their vectors accumulate side by side: each error still sees
+        // the same operations in the same order as one vector at a time.
+        const bool columnwise = size <= kColumnVectors;
+        if (columnwise) {
+            for (int i = 0; i < size; ++i) {
+                for (int k = 0; k < dim; ++k) columns[k][i] = book[i * dim + k];
+            }
+        }
         for (int p = 0; p < kept; ++p) {
             float residual[kMsvqMaxDim];
             for (int k = 0; k < dim; ++k) residual[k] = target[k] - sums[cur][p][k];
-            for (int i = 0; i < stages[s].size; ++i) {
+            if (columnwise) {
+                float errors[kColumnVectors];
+                for (int i = 0; i < size; ++i) errors[i] = 0.0f;
+                for (int k = 0; k < dim; ++k) {
+                    const float r = residual[k];
+                    const float w = weights[k];
+                    const float *column = columns[k];
+                    for (int i = 0; i < size; ++i) {
+                        const float d = r - column[i];
+                        errors[i] += w * d * d;
+                    }
+                }
+                for (int i = 0; i < size; ++i) {
+                    // A full list takes only a strictly better candidate.
+                    if (count == keep && !(errors[i] < list[keep - 1].error)) continue;
+                    Admit(list, count, keep, Candidate{errors[i], p, i});
+                }
+                continue;
+            }
+            for (int i = 0; i < size; ++i) {
                 const float *c = book + i * dim;
                 float e = 0.0f;
                 for (int k = 0; k < dim; ++k) {

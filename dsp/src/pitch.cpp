@@ -60,9 +60,15 @@ PitchEstimate RefinePitch(const float *x, int window, float pitch, float range, 
     const int hi = std::max(lo, static_cast<int>(std::lround(std::min(pitch + range, maxPitch))));
     int t = lo;
     float bestNorm = -2.0f;
+    double energy = Cross(x, window, lo, lo); // c(lag, lag), slid one lag at a time
     for (int lag = lo; lag <= hi; ++lag) {
+        if (lag > lo) {
+            const double entering = x[-lag];
+            const double leaving = x[window - lag];
+            energy += entering * entering - leaving * leaving;
+        }
         const float c0T = Cross(x, window, 0, lag);
-        const float cTT = Cross(x, window, lag, lag);
+        const float cTT = static_cast<float>(energy);
         const float denominator = std::sqrt(std::max(c00 * cTT, 0.0f));
         const float norm = denominator > 0.0f ? c0T / denominator : 0.0f;
         if (norm > bestNorm) {

@@ -43,4 +43,31 @@ std::complex<double> SosResponse(const SosFilter &filter, double omega);
 //   in x [length]     in/out state     out y [length]
 void SosRun(const SosFilter &filter, SosState &state, const float *x, float *y, int length);
 
+// Up to eight filters of equal section count run side by side over one
+// input, each exactly as SosRun would run it, the filters in the lanes of
+// one vector.
+constexpr int kSosBankLanes = 8;
+
+struct SosBank {
+    int filters;
+    int sections;
+    float b0[kMaxSosSections][kSosBankLanes];
+    float b1[kMaxSosSections][kSosBankLanes];
+    float b2[kMaxSosSections][kSosBankLanes];
+    float a1[kMaxSosSections][kSosBankLanes];
+    float a2[kMaxSosSections][kSosBankLanes];
+};
+
+struct SosBankState {
+    float s1[kMaxSosSections][kSosBankLanes];
+    float s2[kMaxSosSections][kSosBankLanes];
+};
+
+// filters [count], count <= kSosBankLanes, all with the same section count.
+SosBank MakeSosBank(const SosFilter *filters, int count);
+
+// y[f] receives filter f's output.
+//   in x [length]     out y[f] [length]
+void SosBankRun(const SosBank &bank, SosBankState &state, const float *x, float *const *y, int length);
+
 } // namespace vntr::dsp
