@@ -11,6 +11,10 @@ bench="$root/build/stage/bin/vtbench32"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$bench" --batch --json "$work/results_8000.json"
+# The vocoders on a recording that no table was trained on.
+echo
+sox -t raw -r 8000 -e signed -b 16 -c 1 /usr/share/codec2/raw/hts1a.raw "$work/hts1a.wav"
+"$bench" --batch "$work/hts1a.wav" --codecs VT15,VT4864v6
 for rate in 11025 22050; do
   sox -t raw -r 8000 -e signed -b 16 -c 1 /usr/share/codec2/raw/kristoff.raw -r "$rate" "$work/kristoff_$rate.wav"
   echo
