@@ -72,6 +72,31 @@ TEST_F(BatchTest, PrintsTheComparisonAndWritesJson) {
     EXPECT_EQ(json["original"]["sampleRate"], 8000);
 }
 
+// A library that names a system library under "Peer Codec" in its machine key
+// is a peer; its row in the report says so, the others' say they are not.
+TEST_F(BatchTest, JsonMarksThePeerRowsFromTheirRegistration) {
+    vntr::platform::RegKey key;
+    ASSERT_EQ(vntr::platform::RegKey::Open(vntr::platform::Hive::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\FAKEB", key),
+              vntr::platform::RegStatus::Ok);
+    ASSERT_EQ(key.SetValue("Peer Codec", "libfake 1.2"), vntr::platform::RegStatus::Ok);
+    ASSERT_EQ(key.Close(), vntr::platform::RegStatus::Ok);
+    const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --json " + world.File("r.json"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto json = Json("r.json");
+    ASSERT_EQ(json["codecs"].size(), 2u);
+    int peers = 0;
+    for (const auto &c : json["codecs"]) {
+        const bool isB = c["name"] == "FAKEB";
+        EXPECT_EQ(c["peer"], isB) << c["name"];
+        EXPECT_EQ(c.contains("peerLibrary"), isB);
+        if (isB) {
+            EXPECT_EQ(c["peerLibrary"], "libfake 1.2");
+            ++peers;
+        }
+    }
+    EXPECT_EQ(peers, 1);
+}
+
 TEST_F(BatchTest, SavedSessionReopensAndReruns) {
     Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --codecs FAKEB --save-session " +
                       world.File("s.qbl") + " --json " + world.File("first.json"));
