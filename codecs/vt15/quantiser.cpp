@@ -75,11 +75,14 @@ int CandidateClass(const FrameRecord &prev, const FrameRecord &cur) {
         const bool previousInactive = p == kClassLowLevel || p == kClassRepeat;
         return previousInactive && std::abs(cur.gain2Index - prev.gain2Index) <= 1 ? kClassRepeat : kClassLowLevel;
     }
+    const int gainStep = cur.gain2Index - prev.gain2Index;
     if (!IsVoiced(cur)) {
-        return p == kClassUnvoiced || p == kClassUnvoicedContinued ? kClassUnvoicedContinued : kClassUnvoiced;
+        // Class 3 sends the second-gain step in 4 bits as step + 8: a larger
+        // jump (a fricative onset) is sent whole rather than cut short.
+        const bool continues = (p == kClassUnvoiced || p == kClassUnvoicedContinued) && gainStep >= -8 && gainStep <= 7;
+        return continues ? kClassUnvoicedContinued : kClassUnvoiced;
     }
     const int pitchStep = cur.pitchIndex - prev.pitchIndex;
-    const int gainStep = cur.gain2Index - prev.gain2Index;
     // The second-gain difference travels in 3 bits as step + 2: beyond -2..+5
     // the frame is sent whole.
     const bool continues = (p == kClassVoiced || p == kClassVoicedContinued) && cur.gain1Index == 0 &&
@@ -160,6 +163,7 @@ void QuantiseFrame(const LsfCodebook &codebook, const FrameRecord &prev, FrameRe
         f[kFieldGain2] = static_cast<uint16_t>(cur.gain2Index);
         break;
     case kClassUnvoicedContinued: {
+        // The class decision keeps the step inside the field already.
         const int step = std::clamp(cur.gain2Index - prev.gain2Index, -8, 7);
         cur.gain2Index = prev.gain2Index + step;
         cur.gain1Index = 0;

@@ -26,7 +26,8 @@ float WeightedDistance(const float *a, const float *b, const float *w);
 
 // The class a quantised record asks for before the LSF fall-backs: an odd
 // class only after its partner or itself, class 1 only when its pitch (-5..+4)
-// and second-gain (-2..+5) differences fit and the first gain is the mean.
+// and second-gain (-2..+5) differences fit and the first gain is the mean,
+// class 3 only when its second-gain difference (-8..+7) fits.
 int CandidateClass(const FrameRecord &prev, const FrameRecord &cur);
 
 // Quantises `cur` after `prev` (already quantised): voicing pattern, pitch,

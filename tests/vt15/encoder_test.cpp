@@ -98,6 +98,10 @@ TEST(ClassDecision, UnvoicedAndInactiveFrames) {
     EXPECT_EQ(CandidateClass(Quantised(kClassUnvoiced, 28, 3), unvoiced), kClassUnvoicedContinued);
     EXPECT_EQ(CandidateClass(Quantised(kClassUnvoicedContinued, 28, 3), unvoiced), kClassUnvoicedContinued);
     EXPECT_EQ(CandidateClass(Quantised(kClassVoiced, 28, 3), unvoiced), kClassUnvoiced);
+    // Class 3's second-gain step travels in 4 bits as step + 8: -8..+7 only.
+    EXPECT_EQ(CandidateClass(Quantised(kClassUnvoiced, 28, 18), unvoiced), kClassUnvoicedContinued);
+    EXPECT_EQ(CandidateClass(Quantised(kClassUnvoiced, 28, 19), unvoiced), kClassUnvoiced);
+    EXPECT_EQ(CandidateClass(Quantised(kClassUnvoicedContinued, 28, 2), unvoiced), kClassUnvoiced);
     FrameRecord quiet = Record(false, false);
     quiet.gain2Index = 4;
     EXPECT_EQ(CandidateClass(Quantised(kClassUnvoiced, 28, 4), quiet), kClassLowLevel) << "after activity";
@@ -153,14 +157,21 @@ TEST(Quantiser, ASecondGainStepBeyondClassOnesFieldSendsTheFrameWhole) {
     EXPECT_EQ(f.value[kFieldGain2], 16);
 }
 
-TEST(Quantiser, ClassThreeLimitsItsGainStepAndAdoptsTheLimitedIndex) {
+TEST(Quantiser, ClassThreeSendsItsGainStepAndAJumpBeyondItsFieldGoesWhole) {
     const FrameRecord prev = Quantised(kClassUnvoiced, 28, 5);
-    FrameRecord cur = Record(true, false, 50.0f, Gain2FromIndex(25));
+    FrameRecord cur = Record(true, false, 50.0f, Gain2FromIndex(12));
     std::copy(prev.quantisedLsf, prev.quantisedLsf + kOrder, cur.lsf);
-    const FrameFields f = QuantiseAndCheck(prev, cur);
+    FrameFields f = QuantiseAndCheck(prev, cur);
     ASSERT_EQ(f.frameClass, kClassUnvoicedContinued);
-    EXPECT_EQ(f.value[kFieldGain2], 15);
+    EXPECT_EQ(f.value[kFieldGain2], 15); // +7
     EXPECT_EQ(cur.gain2Index, 12);
+    // A 20-step onset would be cut to +7 in class 3: class 2 sends it whole.
+    FrameRecord onset = Record(true, false, 50.0f, Gain2FromIndex(25));
+    std::copy(prev.quantisedLsf, prev.quantisedLsf + kOrder, onset.lsf);
+    f = QuantiseAndCheck(prev, onset);
+    ASSERT_EQ(f.frameClass, kClassUnvoiced);
+    EXPECT_EQ(f.value[kFieldGain2], 25);
+    EXPECT_EQ(onset.gain2Index, 25);
 }
 
 // A quantiser whose stage 1 holds `whole` at index 3 and whose difference
