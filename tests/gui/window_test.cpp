@@ -14,6 +14,7 @@
 #include "gui/window/signal_view.hpp"
 #include "gui/window/tool_button.hpp"
 
+#include <algorithm>
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
@@ -228,7 +229,10 @@ void WindowTest::startsWithoutCodecs() {
     // One message per registered library, then the summary.
     const QStringList texts = b.prompts.MessageTexts();
     QVERIFY(texts.size() >= 4);
-    QCOMPARE(texts[0], QString("ERROR IN INITIALIZATION : Failed to load library VT180"));
+    for (int i = 0; i + 1 < texts.size(); ++i) {
+        QVERIFY2(texts[i].startsWith("ERROR IN INITIALIZATION : Failed to load library "), qPrintable(texts[i]));
+    }
+    QVERIFY(texts.contains(QString("ERROR IN INITIALIZATION : Failed to load library VT180")));
     QCOMPARE(texts.last(), QString("ERROR IN INITIALIZATION : missing SDK or Evaluator !"));
     QCOMPARE(b.w().Rows(), 0);
     QCOMPARE(b.w().size(), b.layout().WindowSize(0));
@@ -499,8 +503,12 @@ void WindowTest::selectCodecsChangesRowsAndSize() {
     QVERIFY(!b.w().Core().UnsavedSession());
     QVERIFY(!b.w().Action(kCmdSaveSession)->isEnabled());
     // The kept codec keeps its results, the other one lost them.
-    QCOMPARE(b.w().Core().Slots()[1].selected, 0);
-    QCOMPARE(b.w().Core().Slots()[1].codedBytes, 0u);
+    const auto &table = b.w().Core().Slots();
+    const auto dropped = std::find_if(table.begin(), table.end(),
+                                      [](const auto &s) { return std::string(s.name.data()) == "VT250f11"; });
+    QVERIFY(dropped != table.end());
+    QCOMPARE(dropped->selected, 0);
+    QCOMPARE(dropped->codedBytes, 0u);
     QVERIFY(b.w().SlotAtRow(b.RowOf("VT180"))->HasResults());
     // Cancel changes nothing but still forgets the unsaved session.
     b.w().Command(kCmdProcess);
