@@ -27,7 +27,7 @@ std::vector<int16_t> TestSpeech(int frames) {
     std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     std::vector<int16_t> pcm(static_cast<std::size_t>(frames * kFrameLength), 0);
     if (bytes.size() >= pcm.size() * 2) {
-        std::memcpy(pcm.data(), bytes.data(), pcm.size() * 2);
+        if (!pcm.empty()) std::memcpy(pcm.data(), bytes.data(), pcm.size() * 2);
         return pcm;
     }
     double phase = 0.0, a1 = 0, a2 = 0, b1 = 0, b2 = 0;
