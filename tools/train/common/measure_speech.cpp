@@ -3,6 +3,8 @@
 // and log-spectral distance), so that the training notes and vtbench32 quote
 // the same figures.
 //   vntr_measure_speech ORIGINAL DECODED [--max-delay N] [--delay N] [--match-level] [--json]
+//                       [--envelope-delay] [--match-energy]
+#include "envelope_alignment.hpp"
 #include "speech_io.hpp"
 
 #include "core/quality.hpp"
@@ -19,21 +21,31 @@ int main(int argc, char **argv) {
     std::string decoded;
     vntr::evaluator::CompareOptions options;
     bool json = false;
+    bool envelopeDelay = false;
+    bool matchEnergy = false;
     app.add_option("original", original, "original (.wav, or raw 16-bit 8 kHz)")->required();
     app.add_option("decoded", decoded, "decoded (.wav, or raw 16-bit 8 kHz)")->required();
     app.add_option("--max-delay", options.maxDelay, "largest delay searched, samples (default: a quarter second)");
     app.add_option("--delay", options.delay, "use this delay instead of searching");
     app.add_flag("--json", json, "print one JSON object");
     app.add_flag("--match-level", options.matchLevel, "scale the decoded signal by its least-squares gain first");
+    app.add_flag("--envelope-delay", envelopeDelay,
+                 "align by the amplitude envelopes (for parametric coders) instead of the waveforms");
+    app.add_flag("--match-energy", matchEnergy, "scale the decoded signal to the original's energy first");
     CLI11_PARSE(app, argc, argv);
     try {
         const auto a = vntr::train::ReadSpeech(original);
-        const auto b = vntr::train::ReadSpeech(decoded);
+        auto b = vntr::train::ReadSpeech(decoded);
         if (a.sampleRate != b.sampleRate) {
             std::fprintf(stderr, "%s is at %d Hz, %s at %d Hz\n", original.c_str(), a.sampleRate, decoded.c_str(),
                          b.sampleRate);
             return 1;
         }
+        if (envelopeDelay && options.delay < 0) {
+            const int most = options.maxDelay > 0 ? options.maxDelay : a.sampleRate / 4;
+            options.delay = vntr::train::FindEnvelopeDelay(a.samples, b.samples, most);
+        }
+        if (matchEnergy) b.samples = vntr::train::MatchEnergy(a.samples, b.samples, options.delay > 0 ? options.delay : 0);
         const std::vector<float> x(a.samples.begin(), a.samples.end());
         const std::vector<float> y(b.samples.begin(), b.samples.end());
         const auto q = vntr::evaluator::CompareSignals(x, y, a.sampleRate, options);

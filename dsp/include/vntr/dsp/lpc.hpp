@@ -31,4 +31,11 @@ float AnalyseBlock(const float *x, int length, const float *halfWindow, const fl
 //   in  a [order]     out out [order]
 void BandwidthExpand(const float *a, int order, float gamma, float *out);
 
+// Reflection coefficients of A(z) by the step-down recursion (k[m-1] is the
+// last coefficient of the order-m predictor).  Returns false, with the
+// coefficients from the failing order down left 0, when some |k| reaches 1
+// (A(z) not minimum phase).
+//   in  a [order]     out k [order]
+bool LpcToReflection(const float *a, int order, float *k);
+
 } // namespace vntr::dsp

@@ -1,0 +1,119 @@
+#include "encoder.hpp"
+
+#include "parameters.hpp"
+#include "smoothing.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vntr::vt15 {
+namespace {
+
+void Unvoice(FrameRecord &r) {
+    for (float &v : r.voicing) v = 0.0f;
+    r.pitch = kUnvoicedPitch;
+}
+
+int PackCurrent(EncoderState &state, uint8_t *out) {
+    FrameFields fields;
+    QuantiseFrame(*state.codebook, state.previous, state.current, fields, &state.trace);
+    return PackFrame(state.remainder, fields, out);
+}
+
+} // namespace
+
+void InitEncoder(EncoderState &state) {
+    std::memset(&state, 0, sizeof state);
+    state.codebook = &DefaultLsfCodebook();
+    InitRecord(state.previous);
+    InitRecord(state.current);
+    InitRecord(state.next);
+    InitInputFilters(state.filters);
+    HammingWindow(state.window);
+    InitVad(state.vad);
+    InitPitchAverage(state.pitchAverage);
+    state.hangover = kHangoverFrames;
+}
+
+bool ApplyHangover(int &counter, bool detected, const FrameRecord &previous, FrameRecord &current) {
+    if (detected) {
+        counter = 0;
+        return true;
+    }
+    if (current.active && !previous.active) {
+        current.active = false;
+        Unvoice(current);
+        counter = kHangoverFrames;
+    } else if (counter < kHangoverFrames) {
+        ++counter;
+    }
+    return counter < kHangoverFrames;
+}
+
+void AnalyseNewestFrame(EncoderState &state) {
+    FrameRecord &next = state.next;
+    const SignalHistory &h = state.history;
+    const float previousIntegerPitch = state.current.integerPitch;
+    InitRecord(next);
+
+    SpectralAnalysis spectrum;
+    AnalyseSpectrum(h.speech, state.window, spectrum);
+    std::copy(spectrum.lsf, spectrum.lsf + kOrder, next.lsf);
+
+    const VadFeatures features = VadMeasure(state.vad, spectrum.windowed, spectrum.autocorrelation, spectrum.lsf);
+    bool active = VadDecide(state.vad, features);
+
+    if (!state.analysedFrame) {
+        // The very first frame only fills the history: inactive, at rest.
+        state.analysedFrame = true;
+        InitRecord(next);
+        next.averagePitch = AveragePitch(state.pitchAverage);
+        return;
+    }
+
+    active = ApplyHangover(state.hangover, active, state.previous, state.current);
+    next.active = active;
+
+    next.gain[0] = MeasureGain(h.speech, kFirstGainCentre, 0.0f);
+    next.gain[1] = MeasureGain(h.speech, kAnalysisCentre, 0.0f);
+    if (!active) {
+        next.averagePitch = AveragePitch(state.pitchAverage);
+        return;
+    }
+
+    const PitchVoicing pv = AnalysePitch(h, previousIntegerPitch, AveragePitch(state.pitchAverage));
+    next.integerPitch = pv.integerPitch;
+    next.pitch = pv.pitch;
+    next.pitchStrength = pv.strength;
+    std::copy(pv.voicing, pv.voicing + kBands, next.voicing);
+
+    next.jitter = next.voicing[0] < 0.5f ? 0.25f : 0.0f;
+    const float peakiness = ResidualPeakiness(h.speech, spectrum.lpc);
+    if (peakiness > 1.34f) next.voicing[0] = 1.0f;
+    if (peakiness > 1.6f) next.voicing[1] = next.voicing[2] = 1.0f;
+    if (next.voicing[0] > 0.6f) {
+        next.gain[0] = MeasureGain(h.speech, kFirstGainCentre, next.pitch);
+        next.gain[1] = MeasureGain(h.speech, kAnalysisCentre, next.pitch);
+    }
+    UpdatePitchAverage(state.pitchAverage, next.pitch, next.pitchStrength, next.gain[1]);
+    next.averagePitch = AveragePitch(state.pitchAverage);
+}
+
+int EncodeFrame(EncoderState &state, const float *pcm, uint8_t *out) {
+    PushFrame(state.filters, state.history, pcm);
+    AnalyseNewestFrame(state);
+    SmoothRecords(state.previous, state.current, state.next);
+    const int written = PackCurrent(state, out);
+    state.previous = state.current;
+    state.current = state.next;
+    return written;
+}
+
+int FlushEncoder(EncoderState &state, uint8_t *out) {
+    int written = PackCurrent(state, out);
+    written += FlushRemainder(state.remainder, out + written);
+    state.previous = state.current;
+    return written;
+}
+
+} // namespace vntr::vt15
