@@ -84,19 +84,10 @@ void PrintReport(std::FILE *out, const evaluator::Evaluator &ev) {
     }
 }
 
-bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const std::vector<std::string> &messages,
-               std::string &error) {
+namespace {
+
+nlohmann::json CodecRecords(const evaluator::Evaluator &ev) {
     using nlohmann::json;
-    json doc;
-    const auto &original = ev.Original();
-    doc["original"] = {{"name", ev.OriginalDisplayName()},
-                       {"path", original.path},
-                       {"fromSession", ev.OriginalFromSession()},
-                       {"dataBytes", original.dataBytes},
-                       {"formatFlags", original.formatFlags},
-                       {"sampleRate", original.sampleRate},
-                       {"seconds", original.seconds},
-                       {"format", original.formatText}};
     json codecs = json::array();
     for (const std::size_t i : ReportOrder(ev)) {
         const CodecSlot &slot = ev.Slots()[i];
@@ -132,19 +123,85 @@ bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const st
         }
         codecs.push_back(std::move(c));
     }
-    doc["codecs"] = std::move(codecs);
-    doc["messages"] = messages;
+    return codecs;
+}
+
+bool WriteText(const std::string &path, const std::string &text, std::string &error) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (!file) {
         error = "cannot create " + path;
         return false;
     }
-    file << doc.dump(2) << '\n';
+    file << text;
     if (!file.flush()) {
         error = "cannot write " + path;
         return false;
     }
     return true;
+}
+
+// A cell quoted when it holds a separator, a quote or a line break.
+std::string CsvCell(const std::string &text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + '"';
+}
+
+} // namespace
+
+bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const std::vector<std::string> &messages,
+               std::string &error) {
+    using nlohmann::json;
+    json doc;
+    const auto &original = ev.Original();
+    doc["original"] = {{"name", ev.OriginalDisplayName()},
+                       {"path", original.path},
+                       {"fromSession", ev.OriginalFromSession()},
+                       {"dataBytes", original.dataBytes},
+                       {"formatFlags", original.formatFlags},
+                       {"sampleRate", original.sampleRate},
+                       {"seconds", original.seconds},
+                       {"format", original.formatText}};
+    doc["codecs"] = CodecRecords(ev);
+    doc["messages"] = messages;
+    return WriteText(path, doc.dump(2) + '\n', error);
+}
+
+const std::vector<std::string> &CsvColumns() {
+    static const std::vector<std::string> kColumns = {
+        "name", "description", "outcome", "row", "codecId", "encoderOptions", "downsampled", "sampleRate",
+        "inputBytes", "codedBytes", "bitRate", "ratio", "codingMs", "decodingMs", "codingLoad", "decodingLoad",
+        "codingMicros", "decodingMicros", "codingRealTimeFactor", "decodingRealTimeFactor", "quality.snrDb",
+        "quality.segmentalSnrDb", "quality.logSpectralDistanceDb", "quality.delaySamples", "quality.comparedSamples"};
+    return kColumns;
+}
+
+bool WriteCsv(const std::string &path, const evaluator::Evaluator &ev, std::string &error) {
+    std::string text;
+    for (const auto &column : CsvColumns()) text += (text.empty() ? "" : ",") + column;
+    text += "\r\n";
+    for (const auto &record : CodecRecords(ev)) {
+        std::string line;
+        bool first = true;
+        for (const auto &column : CsvColumns()) {
+            std::string pointer = "/" + column;
+            std::replace(pointer.begin(), pointer.end(), '.', '/');
+            const nlohmann::json::json_pointer at(pointer);
+            std::string cell;
+            if (record.contains(at)) {
+                const auto &value = record.at(at);
+                cell = value.is_string() ? value.get<std::string>() : value.dump();
+            }
+            line += (first ? "" : ",") + CsvCell(cell);
+            first = false;
+        }
+        text += line + "\r\n";
+    }
+    return WriteText(path, text, error);
 }
 
 } // namespace vntr::cli

@@ -21,4 +21,10 @@ void PrintReport(std::FILE *out, const evaluator::Evaluator &ev);
 bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const std::vector<std::string> &messages,
                std::string &error);
 
+// The codecs of the JSON report as a table: one line per codec in the same
+// order, one column per field, named by its path in a codec's JSON record
+// ("bitRate", "quality.snrDb"); a field the record lacks is an empty cell.
+const std::vector<std::string> &CsvColumns();
+bool WriteCsv(const std::string &path, const evaluator::Evaluator &ev, std::string &error);
+
 } // namespace vntr::cli

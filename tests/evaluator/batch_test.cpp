@@ -3,6 +3,7 @@
 #include "eval_support.hpp"
 
 #include "core/instance.hpp"
+#include "csv.hpp"
 
 #include <vntr/platform/registry.hpp>
 
@@ -70,6 +71,36 @@ TEST_F(BatchTest, PrintsTheComparisonAndWritesJson) {
     EXPECT_TRUE(json["codecs"][0].contains("quality"));
     EXPECT_EQ(json["codecs"][0]["lines"].size(), 3u);
     EXPECT_EQ(json["original"]["sampleRate"], 8000);
+}
+
+TEST_F(BatchTest, CsvHoldsTheJsonRecordsCellByCell) {
+    // A failing codec too: its row has no quality cells.
+    const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --json " + world.File("r.json") + " --csv " +
+                                    world.File("r.csv"),
+                                "FAKE_FAIL_ENCODER=FAKEB");
+    EXPECT_EQ(run.status, 1) << run.err;
+    const auto json = Json("r.json");
+    const auto bytes = ReadBytes(world.File("r.csv"));
+    const auto table = ParseCsv(std::string(bytes.begin(), bytes.end()));
+    ASSERT_EQ(table.size(), json["codecs"].size() + 1);
+    const auto &header = table[0];
+    EXPECT_EQ(header.front(), "name");
+    EXPECT_NE(std::find(header.begin(), header.end(), "quality.logSpectralDistanceDb"), header.end());
+    bool sawMissing = false;
+    for (std::size_t r = 1; r < table.size(); ++r) {
+        ASSERT_EQ(table[r].size(), header.size()) << r;
+        const auto &record = json["codecs"][r - 1];
+        for (std::size_t c = 0; c < header.size(); ++c) {
+            EXPECT_TRUE(CellHolds(table[r][c], record, header[c]))
+                << header[c] << " of " << record["name"] << ": '" << table[r][c] << "'";
+            sawMissing = sawMissing || table[r][c].empty();
+        }
+    }
+    EXPECT_TRUE(sawMissing); // the failed codec's measures
+    // A folder that does not exist: the message, a failed run.
+    const Outcome bad = Vtbench("--batch " + world.File("speech.wav") + " --csv " + world.File("none/r.csv"));
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("cannot create"), std::string::npos) << bad.err;
 }
 
 TEST_F(BatchTest, SavedSessionReopensAndReruns) {
