@@ -7,7 +7,10 @@
 #include "core/frame_quality.hpp"
 #include "core/quality.hpp"
 #include "gui/logic/abx_round.hpp"
+#include "gui/commands.hpp"
+#include "gui/logic/command_rules.hpp"
 #include "gui/logic/comparison_table.hpp"
+#include "gui/logic/file_choices.hpp"
 #include "gui/logic/listening_stream.hpp"
 #include "gui/logic/plot_scale.hpp"
 #include "gui/logic/timeline_track.hpp"
@@ -22,6 +25,7 @@
 using namespace vntr::gui;
 using namespace vntr::gui::test;
 using vntr::evaluator::CodecSlot;
+using vntr::evaluator::DisplayState;
 
 namespace {
 
@@ -89,6 +93,8 @@ private slots:
     void switchingKeepsThePosition();
     void decodedAtMinus6dBPlaysAtTheOriginalsLevel();
     void tracksAtAnotherRateFollowTheOriginal();
+    void fileChoicesOfTheWorkbench();
+    void compareCodecsIsAlwaysOffered();
 };
 
 void WorkbenchLogicTest::rowsComeFromTheLastRun() {
@@ -161,6 +167,9 @@ void WorkbenchLogicTest::modeTexts() {
     slot.encoderOptions = 0x10000;
     slot.downsampled = 1;
     QCOMPARE(ModeText(slot), std::string("4800 bit/s, 8 kHz copy"));
+    slot.encoderOptions = 0;
+    slot.downsampled = 0;
+    QCOMPARE(ModeText(slot), std::string("default rate"));
     // Options the codec does not offer did not take effect.
     slot.info.optionMask = 0;
     slot.encoderOptions = 0x10001;
@@ -245,7 +254,7 @@ void WorkbenchLogicTest::cellsShowUnitsAndOutcomes() {
     // A codec that did not run says so where its bit rate would be.
     QCOMPARE(cell(1, ComparisonModel::BitRate).toString(), QString("not run"));
     QVERIFY(!cell(1, ComparisonModel::BitRate, ComparisonModel::SortRole).isValid());
-    QVERIFY(model.headerData(ComparisonModel::CodingSpeed, Qt::Horizontal).toString().contains("real time"));
+    QVERIFY(model.headerData(ComparisonModel::CodingSpeed, Qt::Horizontal, Qt::ToolTipRole).toString().contains("real time"));
 }
 
 void WorkbenchLogicTest::logAxisFitsTheBitRates() {
@@ -523,6 +532,41 @@ void WorkbenchLogicTest::tracksAtAnotherRateFollowTheOriginal() {
     QCOMPARE(*std::min_element(loud.begin(), loud.end()), int16_t(-32768));
     const auto none = TimelineTrack(tone8, 8000, n8 + 25, 1.0, 8000, 100);
     QCOMPARE(std::count(none.begin(), none.end(), 0), 100);
+}
+
+void WorkbenchLogicTest::fileChoicesOfTheWorkbench() {
+    const QString everyFile = QString(ChoiceFor(FilePurpose::SaveRecording).filter).section(";;", 1);
+    const struct {
+        FilePurpose purpose;
+        const char *title;
+        const char *filter;
+        const char *suffix;
+    } kChoices[] = {{FilePurpose::SaveDecoded, "Save decoded file as...", "Wave files (*.wav)", "wav"},
+                    {FilePurpose::ExportCsv, "Export comparison as CSV...", "CSV tables (*.csv)", "csv"},
+                    {FilePurpose::ExportJson, "Export comparison as JSON...", "JSON files (*.json)", "json"}};
+    for (const auto &c : kChoices) {
+        const FileChoice &choice = ChoiceFor(c.purpose);
+        QCOMPARE(QString(choice.title), QString(c.title));
+        QCOMPARE(QString(choice.filter), QString(c.filter) + ";;" + everyFile);
+        QCOMPARE(QString(choice.suffix), QString(c.suffix));
+        QVERIFY(!choice.open && !choice.mustExist && choice.confirmOverwrite);
+    }
+    // The window's own choices are untouched.
+    QCOMPARE(QString(ChoiceFor(FilePurpose::SaveSession).title), QString("Save session as..."));
+}
+
+void WorkbenchLogicTest::compareCodecsIsAlwaysOffered() {
+    // The table only shows; it follows a run or a recording as they go.
+    WindowFlags f;
+    for (const auto state : {DisplayState::Idle, DisplayState::Results, DisplayState::Processing, DisplayState::Recording}) {
+        f.state = state;
+        for (const bool playing : {false, true}) {
+            f.playing = playing;
+            QVERIFY(CommandEnabled(kCmdCompareCodecs, f));
+        }
+    }
+    f.state = DisplayState::Processing;
+    QVERIFY(!CommandEnabled(kCmdSignalView, f));
 }
 
 QTEST_GUILESS_MAIN(WorkbenchLogicTest)

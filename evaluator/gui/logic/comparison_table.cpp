@@ -36,6 +36,10 @@ std::string ModeText(const CodecSlot &slot) {
     const uint32_t used = slot.encoderOptions & offered;
     if ((used & CODEC_OPT_4800) != 0) parts.emplace_back("4800 bit/s");
     if ((used & CODEC_OPT_6400) != 0) parts.emplace_back("6400 bit/s");
+    // A codec with fixed rates to choose from, run without a choice, takes its own.
+    if ((offered & (CODEC_OPT_4800 | CODEC_OPT_6400)) != 0 && (used & (CODEC_OPT_4800 | CODEC_OPT_6400)) == 0) {
+        parts.emplace_back("default rate");
+    }
     if ((used & 0x1u) != 0) parts.emplace_back("VAD");
     if (slot.downsampled != 0) parts.emplace_back("8 kHz copy");
     if (parts.empty()) return "standard";
@@ -157,15 +161,15 @@ QVariant ComparisonModel::headerData(int section, Qt::Orientation orientation, i
     if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount) {
         return QAbstractTableModel::headerData(section, orientation, role);
     }
-    static const char *const kTitles[] = {"Codec",    "Mode",         "Bit rate (bit/s)", "Ratio",   "Coding (\u00d7 real time)",
-                                          "Decoding (\u00d7 real time)", "SNR (dB)",         "Seg. SNR (dB)", "LSD (dB)",
-                                          "Delay (ms)"};
+    static const char *const kTitles[] = {"Codec",       "Mode",     "Bit rate (bit/s)", "Ratio",
+                                          "Coding (\u00d7RT)", "Decoding (\u00d7RT)", "SNR (dB)", "Seg. SNR (dB)",
+                                          "LSD (dB)",    "Delay (ms)"};
     static const char *const kTips[] = {"The codec's short name",
                                         "Options it ran with",
                                         "Coded bits per second of the original",
                                         "Original size to coded size",
-                                        "Seconds of audio coded per second of processor time",
-                                        "Seconds of audio decoded per second of processor time",
+                                        "Coding speed in multiples of real time: seconds of audio per second of processor time",
+                                        "Decoding speed in multiples of real time: seconds of audio per second of processor time",
                                         "Signal-to-noise ratio of the whole decoded file",
                                         "Mean SNR of the active 20 ms segments",
                                         "Log-spectral distance over the active frames (lower is closer)",

@@ -32,9 +32,11 @@ struct ComparisonRow {
     std::optional<int> delaySamples;
 
     std::optional<double> DelayMs() const;
+    bool operator==(const ComparisonRow &) const = default;
 };
 
-// The codec's options as they ran: the fixed rate, VAD, and the 8 kHz copy
+// The codec's options as they ran: the fixed rate (or "default rate" for a
+// codec that offers fixed rates but was given none), VAD, and the 8 kHz copy
 // of an 11 kHz original; "standard" when none applies.
 std::string ModeText(const evaluator::CodecSlot &slot);
 
