@@ -57,8 +57,10 @@ private:
 // A source that is asked for its bytes as the sink pulls them.
 class StreamDevice final : public QIODevice {
 public:
+    // Unbuffered: a buffered device reads 16 KiB ahead (a second at 8 kHz),
+    // and a switch of track would be heard that late.
     StreamDevice(PcmSource &source, int frameBytes) : source_(source), frame_(std::max(frameBytes, 1)) {
-        open(QIODevice::ReadOnly);
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     }
     bool isSequential() const override { return true; }
     bool atEnd() const override { return false; }
