@@ -35,22 +35,8 @@ float AnalyseLpc(const float *speech, int start, float *a) {
 }
 
 Lsp LspWeights(const Lsp &lsp) {
-    double cosine[kOrder];
-    for (int i = 0; i < kOrder; ++i) cosine[i] = std::cos(static_cast<double>(lsp[i]));
     Lsp weights;
-    for (int i = 0; i < kOrder; ++i) {
-        const double c = cosine[i];
-        double p = std::sin(0.5 * lsp[i]);
-        double q = std::cos(0.5 * lsp[i]);
-        for (int j = 1; j < kOrder; j += 2) p *= c - cosine[j];     // LSPs 2, 4, ..., 10
-        for (int j = 0; j < kOrder; j += 2) q *= c - cosine[j];     // LSPs 1, 3, ..., 9
-        // Two coinciding LSPs of opposite polynomials would make both products
-        // vanish; a floor keeps the weight finite.
-        const double power = std::fmax(p * p + q * q, 1e-30);
-        weights[i] = static_cast<float>(std::pow(1.0 / std::sqrt(power), 0.3));
-    }
-    weights[8] *= 0.64f;
-    weights[9] *= 0.16f;
+    dsp::LspWeights(lsp.data(), kOrder, 0.3, weights.data());
     return weights;
 }
 

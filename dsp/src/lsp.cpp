@@ -137,4 +137,20 @@ void LspToLpc(const float *lsp, int order, float *a) {
     }
 }
 
+void LspWeights(const float *lsp, int order, double exponent, float *w) {
+    double cosine[kMaxLspOrder];
+    for (int i = 0; i < order; ++i) cosine[i] = std::cos(static_cast<double>(lsp[i]));
+    for (int i = 0; i < order; ++i) {
+        const double c = cosine[i];
+        double p = std::sin(0.5 * lsp[i]);
+        double q = std::cos(0.5 * lsp[i]);
+        for (int j = 1; j < order; j += 2) p *= c - cosine[j]; // LSPs 2, 4, ...
+        for (int j = 0; j < order; j += 2) q *= c - cosine[j]; // LSPs 1, 3, ...
+        const double power = std::fmax(p * p + q * q, 1e-30);
+        w[i] = static_cast<float>(std::pow(1.0 / std::sqrt(power), exponent));
+    }
+    w[order - 2] *= 0.64f;
+    w[order - 1] *= 0.16f;
+}
+
 } // namespace vntr::dsp

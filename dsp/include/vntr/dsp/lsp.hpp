@@ -23,4 +23,15 @@ void LpcToLsp(const float *a, int order, float *lsp);
 //   in  lsp [order]     out a [order]
 void LspToLpc(const float *lsp, int order, float *a);
 
+// Weights of a weighted LSP distance: the inverse magnitude of the envelope
+// at each frequency, raised to `exponent`.  For LSP i (c = cos w_i)
+//   P_i = sin(w_i/2) prod_{even-numbered j} (c - cos w_j)
+//   Q_i = cos(w_i/2) prod_{odd-numbered j}  (c - cos w_j)   (j counted from 1)
+//   w_i = (1 / sqrt(P_i^2 + Q_i^2))^exponent,  in double precision,
+// then the two highest weights are lowered by 0.64 and 0.16: the ear minds
+// errors at the top of the band least.  Two coinciding frequencies of the two
+// polynomials would make both products vanish; a floor keeps the weight finite.
+//   in  lsp [order] (order even, >= 4)     out w [order]
+void LspWeights(const float *lsp, int order, double exponent, float *w);
+
 } // namespace vntr::dsp

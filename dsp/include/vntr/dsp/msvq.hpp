@@ -1,0 +1,39 @@
+// Multi-stage vector quantisation: a vector is coded as a base (zero, or a
+// previous vector for difference coding) plus one code vector from each stage.
+// The search keeps the M best partial sums after every stage (an M-best tree
+// search), which finds far better sums than choosing each stage greedily for
+// a small multiple of the cost.
+#pragma once
+
+namespace vntr::dsp {
+
+constexpr int kMsvqMaxStages = 8;
+constexpr int kMsvqMaxKeep = 16;
+constexpr int kMsvqMaxDim = 16;
+
+// One stage: `size` code vectors of the quantiser's dimension, back to back.
+struct MsvqStage {
+    const float *vectors;
+    int size;
+};
+
+struct MsvqChoice {
+    int indices[kMsvqMaxStages]; // one per stage searched, in stage order
+    float error;                 // weighted error of the chosen sum
+};
+
+// Finds base + sum_s stages[s][i_s] close to `target` under the weighted error
+// sum_k w_k (x_k - q_k)^2.  The first stage's vectors are measured in index
+// order; every later stage extends each kept candidate (best first) by each of
+// its vectors in index order.  The `keep` best candidates survive each stage,
+// and a candidate displaces a kept one only when strictly better, so among
+// equal errors the one met first wins.  base may be null (a zero base);
+// quantised, when not null, receives the chosen sum.
+//   dim <= kMsvqMaxDim, 1 <= stageCount <= kMsvqMaxStages, 1 <= keep <= kMsvqMaxKeep
+MsvqChoice MsvqSearch(const float *target, const float *weights, const float *base, int dim,
+                      const MsvqStage *stages, int stageCount, int keep, float *quantised);
+
+// out = base + sum_s stages[s][indices[s]] (base may be null).
+void MsvqSum(const float *base, int dim, const MsvqStage *stages, int stageCount, const int *indices, float *out);
+
+} // namespace vntr::dsp

@@ -1,0 +1,185 @@
+// The M-best multi-stage vector quantiser search and the LSP weights.
+#include <vntr/dsp/lsp.hpp>
+#include <vntr/dsp/msvq.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <vector>
+
+namespace vntr::dsp {
+namespace {
+
+float WeightedError(const float *x, const float *w, const float *q, int dim) {
+    float e = 0.0f;
+    for (int k = 0; k < dim; ++k) e += w[k] * (x[k] - q[k]) * (x[k] - q[k]);
+    return e;
+}
+
+struct Books {
+    int dim;
+    std::vector<std::vector<float>> data;
+    std::vector<MsvqStage> stages;
+    Books(int d, const std::vector<int> &sizes, unsigned seed, float scale) : dim(d) {
+        std::mt19937 rng(seed);
+        std::normal_distribution<float> g(0.0f, 1.0f);
+        for (std::size_t s = 0; s < sizes.size(); ++s) {
+            std::vector<float> v(static_cast<std::size_t>(sizes[s] * d));
+            for (float &x : v) x = g(rng) * scale / static_cast<float>(1 + s);
+            data.push_back(std::move(v));
+        }
+        for (std::size_t s = 0; s < sizes.size(); ++s) stages.push_back({data[s].data(), sizes[s]});
+    }
+};
+
+// Exhaustive search over every combination (small books only).
+float BestPossible(const Books &b, const float *x, const float *w, const float *base) {
+    const int n = static_cast<int>(b.stages.size());
+    std::vector<int> idx(static_cast<std::size_t>(n), 0);
+    float best = 1e30f;
+    for (;;) {
+        float q[kMsvqMaxDim];
+        MsvqSum(base, b.dim, b.stages.data(), n, idx.data(), q);
+        best = std::min(best, WeightedError(x, w, q, b.dim));
+        int s = 0;
+        while (s < n && ++idx[static_cast<std::size_t>(s)] == b.stages[static_cast<std::size_t>(s)].size) {
+            idx[static_cast<std::size_t>(s)] = 0;
+            ++s;
+        }
+        if (s == n) break;
+    }
+    return best;
+}
+
+TEST(MsvqSearch, KeepingEveryPathFindsTheExhaustiveOptimumAndOneKeptPathIsGreedy) {
+    const Books b(4, {4, 4, 4}, 7, 1.0f);
+    std::mt19937 rng(3);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    int greedyWorse = 0;
+    for (int t = 0; t < 200; ++t) {
+        float x[4], w[4];
+        for (int k = 0; k < 4; ++k) {
+            x[k] = g(rng);
+            w[k] = 0.5f + std::fabs(g(rng));
+        }
+        float q[4];
+        const MsvqChoice full = MsvqSearch(x, w, nullptr, 4, b.stages.data(), 3, 16, q);
+        const float best = BestPossible(b, x, w, nullptr);
+        EXPECT_NEAR(full.error, best, 1e-5f * (1.0f + best));
+        EXPECT_NEAR(full.error, WeightedError(x, w, q, 4), 1e-5f);
+
+        // keep = 1: each stage picks its nearest vector to what is left.
+        const MsvqChoice greedy = MsvqSearch(x, w, nullptr, 4, b.stages.data(), 3, 1, nullptr);
+        float sum[4] = {};
+        for (int s = 0; s < 3; ++s) {
+            int bestI = 0;
+            float bestE = 1e30f;
+            for (int i = 0; i < 4; ++i) {
+                float trial[4];
+                for (int k = 0; k < 4; ++k) trial[k] = sum[k] + b.data[static_cast<std::size_t>(s)][static_cast<std::size_t>(i * 4 + k)];
+                const float e = WeightedError(x, w, trial, 4);
+                if (e < bestE) {
+                    bestE = e;
+                    bestI = i;
+                }
+            }
+            EXPECT_EQ(greedy.indices[s], bestI);
+            for (int k = 0; k < 4; ++k) sum[k] += b.data[static_cast<std::size_t>(s)][static_cast<std::size_t>(bestI * 4 + k)];
+        }
+        EXPECT_GE(greedy.error, full.error);
+        greedyWorse += greedy.error > full.error;
+    }
+    EXPECT_GT(greedyWorse, 0); // the books are such that the tree search matters
+}
+
+TEST(MsvqSearch, MoreKeptCandidatesNeverDoWorseOnAverage) {
+    const Books b(10, {64, 64, 64, 64}, 11, 0.5f);
+    std::mt19937 rng(5);
+    std::normal_distribution<float> g(0.0f, 0.7f);
+    double total[3] = {};
+    const int keeps[3] = {1, 4, 8};
+    for (int t = 0; t < 300; ++t) {
+        float x[10], w[10];
+        for (int k = 0; k < 10; ++k) {
+            x[k] = g(rng);
+            w[k] = 1.0f;
+        }
+        for (int m = 0; m < 3; ++m) total[m] += MsvqSearch(x, w, nullptr, 10, b.stages.data(), 4, keeps[m], nullptr).error;
+    }
+    EXPECT_LT(total[1], total[0]);
+    EXPECT_LT(total[2], total[1]);
+}
+
+TEST(MsvqSearch, EqualErrorsKeepTheFirstMetAndTheBaseIsAdded) {
+    // Two identical vectors in stage 1: the lower index wins.
+    const float stage1[] = {1.0f, 1.0f, 5.0f, 5.0f, 1.0f, 1.0f};
+    const float stage2[] = {0.0f, 0.0f, 0.5f, 0.5f};
+    const MsvqStage stages[] = {{stage1, 3}, {stage2, 2}};
+    const float w[] = {1.0f, 1.0f};
+    const float x[] = {1.0f, 1.0f};
+    const MsvqChoice c = MsvqSearch(x, w, nullptr, 2, stages, 2, 4, nullptr);
+    EXPECT_EQ(c.indices[0], 0);
+    EXPECT_EQ(c.indices[1], 0);
+    EXPECT_EQ(c.error, 0.0f);
+
+    // Difference coding: the base shifts every candidate.
+    const float base[] = {-4.0f, -4.0f};
+    float q[2];
+    const MsvqChoice d = MsvqSearch(x, w, base, 2, stages, 2, 4, q);
+    EXPECT_EQ(d.indices[0], 1); // -4 + 5 = 1
+    EXPECT_FLOAT_EQ(q[0], 1.0f);
+    int idx[2] = {d.indices[0], d.indices[1]};
+    float s[2];
+    MsvqSum(base, 2, stages, 2, idx, s);
+    EXPECT_FLOAT_EQ(s[0], q[0]);
+    EXPECT_FLOAT_EQ(s[1], q[1]);
+}
+
+TEST(MsvqSearch, ZeroWeightsIgnoreThatComponent) {
+    const float stage1[] = {0.0f, 100.0f, 1.0f, 0.0f};
+    const MsvqStage stages[] = {{stage1, 2}};
+    const float x[] = {1.0f, 0.0f};
+    const float w[] = {1.0f, 0.0f};
+    EXPECT_EQ(MsvqSearch(x, w, nullptr, 2, stages, 1, 1, nullptr).indices[0], 1);
+    const float w2[] = {1.0f, 1.0f};
+    EXPECT_EQ(MsvqSearch(x, w2, nullptr, 2, stages, 1, 1, nullptr).indices[0], 1);
+    const float x3[] = {0.0f, 90.0f};
+    EXPECT_EQ(MsvqSearch(x3, w2, nullptr, 2, stages, 1, 2, nullptr).indices[0], 0);
+}
+
+TEST(LspWeights, EvenlySpacedSetIsFlatBelowTheTopTwoAndPeaksWeighMore) {
+    float lsp[10];
+    for (int i = 0; i < 10; ++i) lsp[i] = static_cast<float>(std::numbers::pi * (i + 1) / 11.0);
+    float w[10];
+    LspWeights(lsp, 10, 0.3, w);
+    for (int i = 1; i < 8; ++i) EXPECT_NEAR(w[i] / w[0], 1.0f, 0.05f) << i;
+    EXPECT_NEAR(w[8] / w[0], 0.64f, 0.04f);
+    EXPECT_NEAR(w[9] / w[0], 0.16f, 0.01f);
+
+    // A close pair (a formant) makes the envelope peak there: both LSPs weigh more.
+    float peaked[10];
+    std::copy(lsp, lsp + 10, peaked);
+    peaked[3] = lsp[3] + 0.45f * (lsp[4] - lsp[3]);
+    peaked[4] = lsp[4] - 0.45f * (lsp[4] - lsp[3]);
+    float wp[10];
+    LspWeights(peaked, 10, 0.3, wp);
+    EXPECT_GT(wp[3], 1.3f * w[3]);
+    EXPECT_GT(wp[4], 1.3f * w[4]);
+
+    // The exponent scales the weights in the log domain.
+    float w6[10];
+    LspWeights(peaked, 10, 0.6, w6);
+    EXPECT_NEAR(std::log(w6[3] / 1.0f), 2.0 * std::log(wp[3] / 1.0f), 1e-4);
+
+    // Coinciding frequencies of the two polynomials stay finite.
+    float same[10];
+    std::copy(lsp, lsp + 10, same);
+    same[5] = same[4];
+    LspWeights(same, 10, 0.6, w6);
+    for (float v : w6) EXPECT_TRUE(std::isfinite(v));
+}
+
+} // namespace
+} // namespace vntr::dsp
