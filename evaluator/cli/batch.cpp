@@ -81,7 +81,8 @@ bool ParseOptionWord(const std::string &text, uint32_t offered, uint32_t &word, 
 void PrintUsage(std::FILE *out) {
     std::fprintf(out,
                  "usage: vtbench32 --batch [ORIGINAL.wav] [--codecs A,B,...] [--option CODEC=4800|6400|vad[+...]]\n"
-                 "                 [--vad] [--session FILE] [--save-session FILE] [--keep DIR] [--json FILE] [--csv FILE]\n"
+                 "                 [--vad] [--session FILE] [--save-session FILE] [--keep DIR] [--json FILE]\n"
+                 "                 [--csv FILE]\n"
                  "Runs every selected codec over the original (default: %s) and prints the\n"
                  "comparison sorted by bit rate.  vtbench32 --batch --help tells more.\n",
                  VNTR_DEFAULT_ORIGINAL);

@@ -172,11 +172,31 @@ bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const st
 }
 
 const std::vector<std::string> &CsvColumns() {
-    static const std::vector<std::string> kColumns = {
-        "name", "description", "outcome", "row", "codecId", "encoderOptions", "downsampled", "sampleRate",
-        "inputBytes", "codedBytes", "bitRate", "ratio", "codingMs", "decodingMs", "codingLoad", "decodingLoad",
-        "codingMicros", "decodingMicros", "codingRealTimeFactor", "decodingRealTimeFactor", "quality.snrDb",
-        "quality.segmentalSnrDb", "quality.logSpectralDistanceDb", "quality.delaySamples", "quality.comparedSamples"};
+    static const std::vector<std::string> kColumns = {"name",
+                                                      "description",
+                                                      "outcome",
+                                                      "row",
+                                                      "codecId",
+                                                      "encoderOptions",
+                                                      "downsampled",
+                                                      "sampleRate",
+                                                      "inputBytes",
+                                                      "codedBytes",
+                                                      "bitRate",
+                                                      "ratio",
+                                                      "codingMs",
+                                                      "decodingMs",
+                                                      "codingLoad",
+                                                      "decodingLoad",
+                                                      "codingMicros",
+                                                      "decodingMicros",
+                                                      "codingRealTimeFactor",
+                                                      "decodingRealTimeFactor",
+                                                      "quality.snrDb",
+                                                      "quality.segmentalSnrDb",
+                                                      "quality.logSpectralDistanceDb",
+                                                      "quality.delaySamples",
+                                                      "quality.comparedSamples"};
     return kColumns;
 }
 

@@ -40,7 +40,8 @@ Aligned Align(std::span<const float> reference, std::span<const float> decoded, 
 // Activity threshold of the reference's 20 ms segments.
 double SegmentActivity(std::span<const float> x, std::size_t segment) {
     double loudest = 0;
-    for (std::size_t s = 0; s + segment <= x.size(); s += segment) loudest = std::max(loudest, Energy(x.subspan(s, segment)));
+    for (std::size_t s = 0; s + segment <= x.size(); s += segment)
+        loudest = std::max(loudest, Energy(x.subspan(s, segment)));
     return measure::ActivityThreshold(loudest);
 }
 

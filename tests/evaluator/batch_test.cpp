@@ -31,8 +31,8 @@ protected:
 
     Outcome Vtbench(const std::string &args, const std::string &env = "") {
         const std::string err = world.File("stderr.txt");
-        const std::string command = "env TMPDIR=" + world.File("tmproot") + " " + env + " " +
-                                    VNTR_TEST_VTBENCH32 + " " + args + " 2>" + err;
+        const std::string command =
+            "env TMPDIR=" + world.File("tmproot") + " " + env + " " + VNTR_TEST_VTBENCH32 + " " + args + " 2>" + err;
         fs::create_directories(world.File("tmproot"));
         Outcome run;
         std::FILE *pipe = popen(command.c_str(), "r");
@@ -58,8 +58,7 @@ TEST_F(BatchTest, PrintsTheComparisonAndWritesJson) {
     const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --json " + world.File("r.json"));
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    EXPECT_NE(run.out.find("Original: speech.wav  8000 Hz, PCM 16 bit MONO  1.00 sec  16000 bytes"),
-              std::string::npos)
+    EXPECT_NE(run.out.find("Original: speech.wav  8000 Hz, PCM 16 bit MONO  1.00 sec  16000 bytes"), std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("Reduced 16000 bytes to"), std::string::npos);
     EXPECT_NE(run.out.find("Coding in "), std::string::npos);
@@ -105,7 +104,7 @@ TEST_F(BatchTest, CsvHoldsTheJsonRecordsCellByCell) {
 
 TEST_F(BatchTest, SavedSessionReopensAndReruns) {
     Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --codecs FAKEB --save-session " +
-                      world.File("s.qbl") + " --json " + world.File("first.json"));
+                          world.File("s.qbl") + " --json " + world.File("first.json"));
     ASSERT_EQ(run.status, 0) << run.err;
     run = Vtbench("--batch --session " + world.File("s.qbl") + " --json " + world.File("second.json"));
     ASSERT_EQ(run.status, 0) << run.err;
@@ -152,8 +151,8 @@ TEST_F(BatchTest, DamagedOriginalAndSessionAreReported) {
     WriteBytes(world.File("bad.wav"), {'R', 'I', 'F', 'F'});
     Outcome run = Vtbench("--batch " + world.File("bad.wav"));
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "Vantre QBL Evaluator: Error: File " + world.File("bad.wav") +
-                           " is not a wave file or is corrupted.\n");
+    EXPECT_EQ(run.err,
+              "Vantre QBL Evaluator: Error: File " + world.File("bad.wav") + " is not a wave file or is corrupted.\n");
     run = Vtbench("--batch --session " + world.File("bad.wav"));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Vantre QBL Evaluator: Error: Could not read session file.\n");

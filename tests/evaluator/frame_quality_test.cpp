@@ -135,7 +135,8 @@ TEST(FrameQualityTest, LevelMatchingLooksAtActiveSpeechOnly) {
     std::vector<float> gapped = x;
     std::fill(gapped.begin(), gapped.begin() + 4000, 0.0f);
     std::vector<float> noisy(gapped.size());
-    for (std::size_t i = 0; i < noisy.size(); ++i) noisy[i] = i < 4000 ? ((i % 2) != 0 ? 9000.0f : -9000.0f) : 0.25f * gapped[i];
+    for (std::size_t i = 0; i < noisy.size(); ++i)
+        noisy[i] = i < 4000 ? ((i % 2) != 0 ? 9000.0f : -9000.0f) : 0.25f * gapped[i];
     EXPECT_NEAR(LevelMatchGain(gapped, noisy, 8000, 0), 4.0, 1e-6);
     // A silent decoded signal or a silent reference keeps its level.
     EXPECT_EQ(LevelMatchGain(x, std::vector<float>(x.size(), 0.0f), 8000, 0), 1.0);

@@ -259,7 +259,8 @@ void SoundTest::listeningPlayheadFollowsTheDevice() {
     // The played time keeps up with the clock (the null sink plays in real time).
     const double played = devices.output->PlayedUs() / 1e6;
     const double wall = clock.elapsed() / 1e3;
-    QVERIFY2(played <= wall + 0.02 && played > wall - 0.4, qPrintable(QStringLiteral("%1 s in %2 s").arg(played).arg(wall)));
+    QVERIFY2(played <= wall + 0.02 && played > wall - 0.4,
+             qPrintable(QStringLiteral("%1 s in %2 s").arg(played).arg(wall)));
     // A switch keeps the stream: the device is not started again.
     const qint64 beforeSwitch = devices.output->PlayedUs();
     player.Select(1);

@@ -69,5 +69,4 @@ struct Bench {
     bool started = false;
 };
 
-
 } // namespace vntr::gui::test

@@ -6,8 +6,8 @@
 #include "core/evaluator.hpp"
 #include "core/frame_quality.hpp"
 #include "core/quality.hpp"
-#include "gui/logic/abx_round.hpp"
 #include "gui/commands.hpp"
+#include "gui/logic/abx_round.hpp"
 #include "gui/logic/command_rules.hpp"
 #include "gui/logic/comparison_table.hpp"
 #include "gui/logic/file_choices.hpp"
@@ -152,7 +152,8 @@ void WorkbenchLogicTest::rowsComeFromTheLastRun() {
     const auto changed = ComparisonRows(ev);
     QCOMPARE(changed[0].name, std::string("VT180"));
     QVERIFY(changed[0].codingSpeed && !changed[0].decodingSpeed);
-    const auto failed = std::find_if(changed.begin(), changed.end(), [](const auto &r) { return r.name == "VT4864v6"; });
+    const auto failed =
+        std::find_if(changed.begin(), changed.end(), [](const auto &r) { return r.name == "VT4864v6"; });
     QCOMPARE(failed->outcome, std::string("failed"));
     QVERIFY(!failed->bitRate && !failed->snrDb);
     ev.Shutdown();
@@ -254,7 +255,9 @@ void WorkbenchLogicTest::cellsShowUnitsAndOutcomes() {
     // A codec that did not run says so where its bit rate would be.
     QCOMPARE(cell(1, ComparisonModel::BitRate).toString(), QString("not run"));
     QVERIFY(!cell(1, ComparisonModel::BitRate, ComparisonModel::SortRole).isValid());
-    QVERIFY(model.headerData(ComparisonModel::CodingSpeed, Qt::Horizontal, Qt::ToolTipRole).toString().contains("real time"));
+    QVERIFY(model.headerData(ComparisonModel::CodingSpeed, Qt::Horizontal, Qt::ToolTipRole)
+                .toString()
+                .contains("real time"));
 }
 
 void WorkbenchLogicTest::logAxisFitsTheBitRates() {
@@ -466,7 +469,8 @@ void WorkbenchLogicTest::switchingKeepsThePosition() {
     ReadStream(s, 15);
     s.Select(0);
     const auto seam = ReadStream(s, static_cast<std::size_t>(fade) + 10);
-    for (int i = fade; i < fade + 10; ++i) QCOMPARE(seam[static_cast<std::size_t>(i)], int16_t(1000 + 10 + (15 + i) % 10));
+    for (int i = fade; i < fade + 10; ++i)
+        QCOMPARE(seam[static_cast<std::size_t>(i)], int16_t(1000 + 10 + (15 + i) % 10));
 }
 
 void WorkbenchLogicTest::decodedAtMinus6dBPlaysAtTheOriginalsLevel() {
@@ -514,7 +518,8 @@ void WorkbenchLogicTest::tracksAtAnotherRateFollowTheOriginal() {
     // A decoded 8 kHz tone of the 8 kHz copy of an 11025 Hz original.
     const int n8 = 8000;
     std::vector<float> tone8(n8 + 25);
-    for (int i = 0; i < n8 + 25; ++i) tone8[static_cast<std::size_t>(i)] = i < 25 ? 0.0f : float(8000 * std::sin(2 * M_PI * 440 * (i - 25) / 8000.0));
+    for (int i = 0; i < n8 + 25; ++i)
+        tone8[static_cast<std::size_t>(i)] = i < 25 ? 0.0f : float(8000 * std::sin(2 * M_PI * 440 * (i - 25) / 8000.0));
     const auto track = TimelineTrack(tone8, 8000, 25, 1.0, 11025, 11025);
     QCOMPARE(track.size(), 11025u);
     // Compared with the tone made at 11025 Hz: the same phase and level once the filter has settled.
@@ -558,7 +563,8 @@ void WorkbenchLogicTest::fileChoicesOfTheWorkbench() {
 void WorkbenchLogicTest::compareCodecsIsAlwaysOffered() {
     // The table only shows; it follows a run or a recording as they go.
     WindowFlags f;
-    for (const auto state : {DisplayState::Idle, DisplayState::Results, DisplayState::Processing, DisplayState::Recording}) {
+    for (const auto state :
+         {DisplayState::Idle, DisplayState::Results, DisplayState::Processing, DisplayState::Recording}) {
         f.state = state;
         for (const bool playing : {false, true}) {
             f.playing = playing;

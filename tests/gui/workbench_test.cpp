@@ -61,8 +61,8 @@ nlohmann::json ReadJson(const QString &path) {
 // but the times, and the lines that print them.
 nlohmann::json WithoutTimes(nlohmann::json doc) {
     for (auto &codec : doc["codecs"]) {
-        for (const char *key : {"codingMs", "decodingMs", "codingLoad", "decodingLoad", "codingMicros", "decodingMicros",
-                                "codingRealTimeFactor", "decodingRealTimeFactor", "lines"}) {
+        for (const char *key : {"codingMs", "decodingMs", "codingLoad", "decodingLoad", "codingMicros",
+                                "decodingMicros", "codingRealTimeFactor", "decodingRealTimeFactor", "lines"}) {
             codec.erase(key);
         }
     }
@@ -77,7 +77,8 @@ int WithResults(Bench &b) {
 }
 
 int RunBatch(const QString &arguments, const QString &tempRoot) {
-    const QString command = QStringLiteral("env TMPDIR=%1 %2 %3 >/dev/null 2>&1").arg(tempRoot, VNTR_TEST_VTBENCH32, arguments);
+    const QString command =
+        QStringLiteral("env TMPDIR=%1 %2 %3 >/dev/null 2>&1").arg(tempRoot, VNTR_TEST_VTBENCH32, arguments);
     const int status = std::system(command.toUtf8().constData());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -96,7 +97,9 @@ struct Listening {
         trace = view->Signals().Find("VT180");
         return view != nullptr && trace >= 0;
     }
-    std::vector<int16_t> Track(int t) const { return *ListeningTracks(view->Signals(), true)[static_cast<std::size_t>(t)]; }
+    std::vector<int16_t> Track(int t) const {
+        return *ListeningTracks(view->Signals(), true)[static_cast<std::size_t>(t)];
+    }
 };
 
 } // namespace
@@ -214,8 +217,8 @@ void WorkbenchTest::exportsMatchTheBatchReport() {
     for (QPushButton *button : view->findChildren<QPushButton *>()) {
         if (button->text() == "Export &CSV...") button->click();
     }
-    QCOMPARE(b.prompts.fileRequests, (std::vector<FilePurpose>{FilePurpose::OpenOriginal, FilePurpose::ExportJson,
-                                                               FilePurpose::ExportCsv}));
+    QCOMPARE(b.prompts.fileRequests,
+             (std::vector<FilePurpose>{FilePurpose::OpenOriginal, FilePurpose::ExportJson, FilePurpose::ExportCsv}));
     QCOMPARE(b.prompts.messages.size(), shownBefore); // the exports said nothing
     // The batch over the same speech with the same codecs.
     QStringList codecs;

@@ -54,7 +54,8 @@ double AbxRound::GuessingChance() const {
     // Sum over j >= k of C(n, j) / 2^n, in logarithms to stay finite.
     double chance = 0;
     for (int j = k; j <= n; ++j) {
-        const double logTerm = std::lgamma(n + 1.0) - std::lgamma(j + 1.0) - std::lgamma(n - j + 1.0) - n * std::log(2.0);
+        const double logTerm =
+            std::lgamma(n + 1.0) - std::lgamma(j + 1.0) - std::lgamma(n - j + 1.0) - n * std::log(2.0);
         chance += std::exp(logTerm);
     }
     return std::min(chance, 1.0);

@@ -161,19 +161,20 @@ QVariant ComparisonModel::headerData(int section, Qt::Orientation orientation, i
     if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount) {
         return QAbstractTableModel::headerData(section, orientation, role);
     }
-    static const char *const kTitles[] = {"Codec",       "Mode",     "Bit rate (bit/s)", "Ratio",
-                                          "Coding (\u00d7RT)", "Decoding (\u00d7RT)", "SNR (dB)", "Seg. SNR (dB)",
-                                          "LSD (dB)",    "Delay (ms)"};
-    static const char *const kTips[] = {"The codec's short name",
-                                        "Options it ran with",
-                                        "Coded bits per second of the original",
-                                        "Original size to coded size",
-                                        "Coding speed in multiples of real time: seconds of audio per second of processor time",
-                                        "Decoding speed in multiples of real time: seconds of audio per second of processor time",
-                                        "Signal-to-noise ratio of the whole decoded file",
-                                        "Mean SNR of the active 20 ms segments",
-                                        "Log-spectral distance over the active frames (lower is closer)",
-                                        "How far the decoded file lags the original"};
+    static const char *const kTitles[] = {
+        "Codec",    "Mode",          "Bit rate (bit/s)", "Ratio",     "Coding (\u00d7RT)", "Decoding (\u00d7RT)",
+        "SNR (dB)", "Seg. SNR (dB)", "LSD (dB)",         "Delay (ms)"};
+    static const char *const kTips[] = {
+        "The codec's short name",
+        "Options it ran with",
+        "Coded bits per second of the original",
+        "Original size to coded size",
+        "Coding speed in multiples of real time: seconds of audio per second of processor time",
+        "Decoding speed in multiples of real time: seconds of audio per second of processor time",
+        "Signal-to-noise ratio of the whole decoded file",
+        "Mean SNR of the active 20 ms segments",
+        "Log-spectral distance over the active frames (lower is closer)",
+        "How far the decoded file lags the original"};
     if (role == Qt::DisplayRole) return QString::fromUtf8(kTitles[section]);
     if (role == Qt::ToolTipRole) return QString::fromUtf8(kTips[section]);
     return {};

@@ -30,7 +30,8 @@ const FileChoice &WorkbenchChoice(FilePurpose purpose) {
 } // namespace
 
 const FileChoice &ChoiceFor(FilePurpose purpose) {
-    if (purpose == FilePurpose::SaveDecoded || purpose == FilePurpose::ExportCsv || purpose == FilePurpose::ExportJson) {
+    if (purpose == FilePurpose::SaveDecoded || purpose == FilePurpose::ExportCsv ||
+        purpose == FilePurpose::ExportJson) {
         return WorkbenchChoice(purpose);
     }
 

@@ -45,8 +45,7 @@ bool LoadDecoded(const DecodedSource &source, int originalRate, std::map<std::st
     trace.gain = evaluator::LevelMatchGain(input, trace.decoded.samples, rate, delay);
     trace.difference.label = "Difference";
     trace.difference.sampleRate = rate;
-    const std::size_t overlap =
-        std::min(input.size(), trace.decoded.samples.size() - static_cast<std::size_t>(delay));
+    const std::size_t overlap = std::min(input.size(), trace.decoded.samples.size() - static_cast<std::size_t>(delay));
     trace.difference.samples.resize(overlap);
     for (std::size_t i = 0; i < overlap; ++i) {
         trace.difference.samples[i] = input[i] - trace.decoded.samples[i + static_cast<std::size_t>(delay)];

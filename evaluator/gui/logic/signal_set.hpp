@@ -37,12 +37,12 @@ struct DecodedSource {
 
 struct DecodedTrace {
     std::string name;
-    Signal decoded;           // at the codec's rate, as decoded
-    Signal difference;        // input minus aligned decoded, on the input's time line
+    Signal decoded;    // at the codec's rate, as decoded
+    Signal difference; // input minus aligned decoded, on the input's time line
     evaluator::FrameQuality frames;
     int delaySamples = 0;
-    double gain = 1.0;        // brings it to the input's level over active speech
-    bool ownRate = false;     // it ran on a copy at another rate than the original's
+    double gain = 1.0;    // brings it to the input's level over active speech
+    bool ownRate = false; // it ran on a copy at another rate than the original's
 };
 
 struct SignalSet {

@@ -15,7 +15,8 @@ std::vector<int16_t> TimelineTrack(std::span<const float> samples, int rate, int
     std::vector<float> resampled;
     std::span<const float> source = aligned;
     if (rate != targetRate) {
-        resampled.resize(static_cast<std::size_t>(std::ceil(static_cast<double>(aligned.size()) * targetRate / rate)) + 16);
+        resampled.resize(static_cast<std::size_t>(std::ceil(static_cast<double>(aligned.size()) * targetRate / rate)) +
+                         16);
         std::size_t done = 0;
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);

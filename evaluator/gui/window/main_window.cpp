@@ -297,9 +297,8 @@ void MainWindow::SyncRowButtons(int rows, const WindowFlags &flags) {
         save->setToolTip("Save the coded file (right click: more)");
         for (ToolButton *button : {play, save}) {
             button->setContextMenuPolicy(Qt::CustomContextMenu);
-            connect(button, &QWidget::customContextMenuRequested, this, [this, row, button](const QPoint &at) {
-                OpenRowMenu(row, button->mapToGlobal(at));
-            });
+            connect(button, &QWidget::customContextMenuRequested, this,
+                    [this, row, button](const QPoint &at) { OpenRowMenu(row, button->mapToGlobal(at)); });
         }
         connect(play, &QAbstractButton::clicked, this, [this, id = play->CommandId()] { Command(id); });
         connect(save, &QAbstractButton::clicked, this, [this, id = save->CommandId()] { Command(id); });

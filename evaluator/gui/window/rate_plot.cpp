@@ -132,7 +132,8 @@ void RatePlot::paintEvent(QPaintEvent *) {
                   metrics.horizontalAdvance(name) + 2, metrics.height());
         if (box.right() > rect().right()) box.moveRight(static_cast<int>(point.at.x()) - 7);
         for (int tries = 0; tries < 6; ++tries) {
-            const bool clash = std::any_of(labels.begin(), labels.end(), [&](const QRect &r) { return r.intersects(box); });
+            const bool clash =
+                std::any_of(labels.begin(), labels.end(), [&](const QRect &r) { return r.intersects(box); });
             if (!clash) break;
             box.translate(0, metrics.height());
         }

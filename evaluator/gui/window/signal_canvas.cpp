@@ -62,8 +62,7 @@ QRgb Heat(double v) {
 }
 
 // The kinds of panes in order from the top.
-std::vector<std::pair<SignalCanvas::PaneKind, int>> Stack(const std::vector<int> &shown, bool difference,
-                                                          bool curves) {
+std::vector<std::pair<SignalCanvas::PaneKind, int>> Stack(const std::vector<int> &shown, bool difference, bool curves) {
     using K = SignalCanvas::PaneKind;
     std::vector<std::pair<K, int>> stack = {{K::Wave, -1}, {K::Spectrum, -1}};
     for (const int t : shown) {
@@ -100,7 +99,8 @@ QColor SignalCanvas::TraceColour(int trace) {
 }
 
 void SignalCanvas::SetSignals(const SignalSet *set, std::vector<int> shown) {
-    const bool newLength = set_ == nullptr || set == nullptr || std::abs(Length() - (set->Empty() ? 0 : set->original.Seconds())) > 1e-9;
+    const bool newLength =
+        set_ == nullptr || set == nullptr || std::abs(Length() - (set->Empty() ? 0 : set->original.Seconds())) > 1e-9;
     set_ = set;
     shown_ = std::move(shown);
     updateGeometry();
@@ -130,8 +130,8 @@ void SignalCanvas::SetCurves(bool on) {
 
 QSize SignalCanvas::minimumSizeHint() const {
     const auto stack = Stack(shown_, difference_, curves_);
-    const int height = static_cast<int>(TotalUnits(stack) * kMinUnit) + kGap * static_cast<int>(stack.size()) +
-                       kAxisHeight + 8;
+    const int height =
+        static_cast<int>(TotalUnits(stack) * kMinUnit) + kGap * static_cast<int>(stack.size()) + kAxisHeight + 8;
     return {640, height};
 }
 
@@ -225,7 +225,8 @@ double SignalCanvas::TopHz() const {
 double SignalCanvas::FloorDb() const {
     // One colour scale for every spectrogram: from the loudest of them down.
     double peak = set_->original.spectrum.peakDb;
-    for (const int t : shown_) peak = std::max<double>(peak, set_->decoded[static_cast<std::size_t>(t)].decoded.spectrum.peakDb);
+    for (const int t : shown_)
+        peak = std::max<double>(peak, set_->decoded[static_cast<std::size_t>(t)].decoded.spectrum.peakDb);
     return std::ceil(peak / 10.0) * 10.0 - kDbRange;
 }
 
@@ -488,8 +489,8 @@ void SignalCanvas::paintEvent(QPaintEvent *) {
     if (!HasSignals()) return;
     const std::vector<Pane> panes = Panes();
     for (const Pane &pane : panes) {
-        const Signal &s = pane.kind == PaneKind::SnrCurve || pane.kind == PaneKind::LsdCurve ? set_->original
-                                                                                           : SignalOf(pane);
+        const Signal &s =
+            pane.kind == PaneKind::SnrCurve || pane.kind == PaneKind::LsdCurve ? set_->original : SignalOf(pane);
         switch (pane.kind) {
         case PaneKind::Wave:
         case PaneKind::Difference:

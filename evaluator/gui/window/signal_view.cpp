@@ -184,7 +184,8 @@ void SignalView::BuildControls() {
     connect(levels_, &QCheckBox::toggled, this, [this](bool on) { SetLevelMatch(on); });
     connect(save_, &QPushButton::clicked, this, [this] {
         if (listening_ > 0 && !round_.Running()) {
-            emit SaveDecodedRequested(QString::fromStdString(set_.decoded[static_cast<std::size_t>(listening_ - 1)].name));
+            emit SaveDecodedRequested(
+                QString::fromStdString(set_.decoded[static_cast<std::size_t>(listening_ - 1)].name));
         }
     });
     connect(align_, &QCheckBox::toggled, canvas_, &SignalCanvas::SetAligned);

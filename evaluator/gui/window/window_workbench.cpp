@@ -105,12 +105,14 @@ void MainWindow::UpdateSignalView() {
                     unreadable << QString::fromStdString(source.name);
                 }
             }
-            QString heading = set.decoded.empty()
-                                  ? QStringLiteral("The original alone: run the codecs (Process!) to compare them with it.")
-                                  : QStringLiteral("The original and %1 decoded results.  Double click on a result bar "
-                                                   "to add that codec.")
-                                        .arg(set.decoded.size());
-            if (!unreadable.isEmpty()) heading += QStringLiteral("  Cannot read the files of %1.").arg(unreadable.join(", "));
+            QString heading =
+                set.decoded.empty()
+                    ? QStringLiteral("The original alone: run the codecs (Process!) to compare them with it.")
+                    : QStringLiteral("The original and %1 decoded results.  Double click on a result bar "
+                                     "to add that codec.")
+                          .arg(set.decoded.size());
+            if (!unreadable.isEmpty())
+                heading += QStringLiteral("  Cannot read the files of %1.").arg(unreadable.join(", "));
             signalView_->SetSignals(std::move(set), heading);
         }
     }
@@ -153,9 +155,9 @@ void MainWindow::UpdateComparison() {
     } else {
         rows = ComparisonRows(*core_);
         for (const auto &r : rows) anyResult = anyResult || r.bitRate.has_value();
-        heading = QStringLiteral("%1   %2   %3").arg(QString::fromStdString(core_->OriginalDisplayName()),
-                                                   QString::fromStdString(original.formatText),
-                                                   QString::fromStdString(original.durationText));
+        heading = QStringLiteral("%1   %2   %3")
+                      .arg(QString::fromStdString(core_->OriginalDisplayName()),
+                           QString::fromStdString(original.formatText), QString::fromStdString(original.durationText));
         if (!anyResult) heading += QStringLiteral("   (no results: press Process!)");
     }
     comparisonView_->SetRows(anyResult ? std::move(rows) : std::vector<ComparisonRow>{}, heading);
@@ -169,10 +171,11 @@ void MainWindow::ExportComparison(bool json) {
     std::string error;
     std::vector<std::string> messages = openMessages_;
     messages.insert(messages.end(), runMessages_.begin(), runMessages_.end());
-    const bool written = json ? cli::WriteJson(destination, *core_, messages, error)
-                              : cli::WriteCsv(destination, *core_, error);
+    const bool written =
+        json ? cli::WriteJson(destination, *core_, messages, error) : cli::WriteCsv(destination, *core_, error);
     if (!written) {
-        Error(QString::fromStdString(evaluator::Printf("Could not write to destination file %s.", destination.c_str())));
+        Error(
+            QString::fromStdString(evaluator::Printf("Could not write to destination file %s.", destination.c_str())));
     }
 }
 
