@@ -225,7 +225,7 @@ void MainWindow::Command(int id) {
     switch (id) {
     case kCmdOpen:
     case kBtnOpen:
-        OpenOriginalCommand();
+        OpenOriginalCollecting();
         break;
     case kCmdRecord:
     case kBtnRecord:

@@ -173,6 +173,8 @@ private:
     // report, as the batch report lists them.
     enum class Collecting { Nothing, Opening, Running };
     void Collect(Collecting what, bool fresh);
+    // The open command, keeping its messages when it opened an original.
+    void OpenOriginalCollecting();
     std::vector<std::string> openMessages_;
     std::vector<std::string> runMessages_;
     Collecting collecting_ = Collecting::Nothing;

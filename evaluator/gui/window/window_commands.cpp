@@ -62,9 +62,7 @@ void MainWindow::OpenOriginalCommand() {
     codedSaved_.fill(false);
     // The recording is given up either way: its file goes with the temporary files.
     unsavedRecording_ = false;
-    Collect(Collecting::Opening, true);
     core_->OpenOriginalFile(path->toStdString());
-    Collect(Collecting::Nothing, false);
     Refresh();
 }
 

@@ -14,6 +14,8 @@
 
 #include <QMenu>
 
+#include <tuple>
+
 namespace vntr::gui {
 
 using evaluator::DisplayState;
@@ -24,6 +26,26 @@ void MainWindow::Collect(Collecting what, bool fresh) {
     // A new original forgets every message; a new run those of the last run.
     if (what == Collecting::Opening) openMessages_.clear();
     runMessages_.clear();
+}
+
+void MainWindow::OpenOriginalCollecting() {
+    const auto identity = [this] {
+        const auto &o = core_->Original();
+        return std::make_tuple(o.path, o.dataBytes, o.formatFlags, static_cast<int>(core_->State()));
+    };
+    const auto before = identity();
+    auto openMessages = openMessages_;
+    auto runMessages = runMessages_;
+    Collect(Collecting::Opening, true);
+    OpenOriginalCommand();
+    Collect(Collecting::Nothing, false);
+    // Nothing opened (cancelled, or a file that cannot be used): the report
+    // still belongs to the original that stays.  Opening the same file
+    // again gives the same messages.
+    if (identity() == before) {
+        openMessages_ = std::move(openMessages);
+        runMessages_ = std::move(runMessages);
+    }
 }
 
 void MainWindow::SetUpSignalView() {
