@@ -1,12 +1,17 @@
-# vntr_add_codec_library(<name> SOURCES ... [LIBS ...])
-# Builds <name>.so into the stage folder's codec directory, exporting only the
-# codec interface, and records it in the global list VNTR_CODEC_LIBRARIES.
+# vntr_add_codec_library(<target> [FILE_NAME <stem>] SOURCES ... [LIBS ...])
+# Builds <stem>.so (the stem is the target name unless FILE_NAME gives one;
+# it may hold blanks, which target names cannot) into the stage folder's codec
+# directory, exporting only the codec interface, and records the target in the
+# global list VNTR_CODEC_LIBRARIES and its stem in VNTR_CODEC_FILE_STEMS.
 function(vntr_add_codec_library name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "FILE_NAME" "SOURCES;LIBS" ${ARGN})
+  if(NOT ARG_FILE_NAME)
+    set(ARG_FILE_NAME ${name})
+  endif()
   add_library(${name} SHARED ${ARG_SOURCES})
   set_target_properties(${name} PROPERTIES
     PREFIX ""
-    OUTPUT_NAME ${name}
+    OUTPUT_NAME "${ARG_FILE_NAME}"
     LIBRARY_OUTPUT_DIRECTORY "${VNTR_CODEC_DIR}"
     CXX_VISIBILITY_PRESET hidden
     C_VISIBILITY_PRESET hidden
@@ -17,5 +22,6 @@ function(vntr_add_codec_library name)
     target_link_options(${name} PRIVATE -Wl,--no-undefined)
   endif()
   set_property(GLOBAL APPEND PROPERTY VNTR_CODEC_LIBRARIES ${name})
+  set_property(GLOBAL APPEND PROPERTY VNTR_CODEC_FILE_STEMS "${ARG_FILE_NAME}")
   install(TARGETS ${name} LIBRARY DESTINATION VNTR/QBL)
 endfunction()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds, and runs the evaluator's
 # whole comparison headless over real speech at each rate the codecs take:
-# an 8000 Hz recording (every 8 kHz codec), and the same speech at 11025 and
+# an 8000 Hz recording (every 8 kHz codec of the suite and every peer, the
+# field's standard codecs, in one table), and the same speech at 11025 and
 # 22050 Hz for the wider audio coders.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -111,6 +111,9 @@ nlohmann::json CodecRecords(const evaluator::Evaluator &ev) {
                   {"decodingMicros", slot.decodingMicros},
                   {"codingRealTimeFactor", RealTimeFactor(slot.codingMicros, slot)},
                   {"decodingRealTimeFactor", RealTimeFactor(slot.decodingMicros, slot)}};
+        // Which rows are the field's standard codecs, from the libraries' own registration.
+        c["peer"] = !slot.peerLibrary.empty();
+        if (!slot.peerLibrary.empty()) c["peerLibrary"] = slot.peerLibrary;
         if (slot.HasResults() && !slot.failed) {
             c["lines"] = {evaluator::ReducedText(slot), evaluator::CodingText(slot), evaluator::DecodingText(slot)};
         }

@@ -60,6 +60,9 @@ struct CodecSlot {
     uint64_t decodingMicros = 0;
     bool failed = false; // a pass of the last run failed
     Quality quality;
+    // A library around a standard codec of the field names the system library
+    // that does its coding ("Peer Codec" in its machine key); empty for ours.
+    std::string peerLibrary;
 
     std::string Name() const { return std::string(name.data()); }
     std::string ShortName() const {

@@ -75,6 +75,7 @@ uint16_t Evaluator::DiscoverCodecs() {
         slot.interfaceKind = key.QueryValue("Codec Type", codecType, kValueBuffer) == RegStatus::Ok && codecType == "LPC"
                                  ? InterfaceKind::WholeFile
                                  : InterfaceKind::Standard;
+        if (key.QueryValue("Peer Codec", slot.peerLibrary, kValueBuffer) != RegStatus::Ok) slot.peerLibrary.clear();
         if (slot.interfaceKind == InterfaceKind::WholeFile) {
             const std::string description = "Veltrane(TM) " + name + " Codec (8kHz)";
             std::memcpy(slot.info.description, description.c_str(), description.size() + 1);

@@ -35,6 +35,7 @@ void CodecSlot::Reset() {
     name.fill('\0');
     interfaceKind = InterfaceKind::Standard;
     displaySlot = -1;
+    peerLibrary.clear();
 }
 
 } // namespace vntr::evaluator

@@ -3,7 +3,6 @@
 #include "eval_support.hpp"
 
 #include "core/instance.hpp"
-#include "csv.hpp"
 
 #include <vntr/platform/registry.hpp>
 
@@ -31,8 +30,8 @@ protected:
 
     Outcome Vtbench(const std::string &args, const std::string &env = "") {
         const std::string err = world.File("stderr.txt");
-        const std::string command =
-            "env TMPDIR=" + world.File("tmproot") + " " + env + " " + VNTR_TEST_VTBENCH32 + " " + args + " 2>" + err;
+        const std::string command = "env TMPDIR=" + world.File("tmproot") + " " + env + " " +
+                                    VNTR_TEST_VTBENCH32 + " " + args + " 2>" + err;
         fs::create_directories(world.File("tmproot"));
         Outcome run;
         std::FILE *pipe = popen(command.c_str(), "r");
@@ -58,7 +57,8 @@ TEST_F(BatchTest, PrintsTheComparisonAndWritesJson) {
     const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --json " + world.File("r.json"));
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    EXPECT_NE(run.out.find("Original: speech.wav  8000 Hz, PCM 16 bit MONO  1.00 sec  16000 bytes"), std::string::npos)
+    EXPECT_NE(run.out.find("Original: speech.wav  8000 Hz, PCM 16 bit MONO  1.00 sec  16000 bytes"),
+              std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("Reduced 16000 bytes to"), std::string::npos);
     EXPECT_NE(run.out.find("Coding in "), std::string::npos);
@@ -72,39 +72,34 @@ TEST_F(BatchTest, PrintsTheComparisonAndWritesJson) {
     EXPECT_EQ(json["original"]["sampleRate"], 8000);
 }
 
-TEST_F(BatchTest, CsvHoldsTheJsonRecordsCellByCell) {
-    // A failing codec too: its row has no quality cells.
-    const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --json " + world.File("r.json") + " --csv " +
-                                    world.File("r.csv"),
-                                "FAKE_FAIL_ENCODER=FAKEB");
-    EXPECT_EQ(run.status, 1) << run.err;
+// A library that names a system library under "Peer Codec" in its machine key
+// is a peer; its row in the report says so, the others' say they are not.
+TEST_F(BatchTest, JsonMarksThePeerRowsFromTheirRegistration) {
+    vntr::platform::RegKey key;
+    ASSERT_EQ(vntr::platform::RegKey::Open(vntr::platform::Hive::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\FAKEB", key),
+              vntr::platform::RegStatus::Ok);
+    ASSERT_EQ(key.SetValue("Peer Codec", "libfake 1.2"), vntr::platform::RegStatus::Ok);
+    ASSERT_EQ(key.Close(), vntr::platform::RegStatus::Ok);
+    const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --json " + world.File("r.json"));
+    EXPECT_EQ(run.status, 0) << run.err;
     const auto json = Json("r.json");
-    const auto bytes = ReadBytes(world.File("r.csv"));
-    const auto table = ParseCsv(std::string(bytes.begin(), bytes.end()));
-    ASSERT_EQ(table.size(), json["codecs"].size() + 1);
-    const auto &header = table[0];
-    EXPECT_EQ(header.front(), "name");
-    EXPECT_NE(std::find(header.begin(), header.end(), "quality.logSpectralDistanceDb"), header.end());
-    bool sawMissing = false;
-    for (std::size_t r = 1; r < table.size(); ++r) {
-        ASSERT_EQ(table[r].size(), header.size()) << r;
-        const auto &record = json["codecs"][r - 1];
-        for (std::size_t c = 0; c < header.size(); ++c) {
-            EXPECT_TRUE(CellHolds(table[r][c], record, header[c]))
-                << header[c] << " of " << record["name"] << ": '" << table[r][c] << "'";
-            sawMissing = sawMissing || table[r][c].empty();
+    ASSERT_EQ(json["codecs"].size(), 2u);
+    int peers = 0;
+    for (const auto &c : json["codecs"]) {
+        const bool isB = c["name"] == "FAKEB";
+        EXPECT_EQ(c["peer"], isB) << c["name"];
+        EXPECT_EQ(c.contains("peerLibrary"), isB);
+        if (isB) {
+            EXPECT_EQ(c["peerLibrary"], "libfake 1.2");
+            ++peers;
         }
     }
-    EXPECT_TRUE(sawMissing); // the failed codec's measures
-    // A folder that does not exist: the message, a failed run.
-    const Outcome bad = Vtbench("--batch " + world.File("speech.wav") + " --csv " + world.File("none/r.csv"));
-    EXPECT_EQ(bad.status, 1);
-    EXPECT_NE(bad.err.find("cannot create"), std::string::npos) << bad.err;
+    EXPECT_EQ(peers, 1);
 }
 
 TEST_F(BatchTest, SavedSessionReopensAndReruns) {
     Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --codecs FAKEB --save-session " +
-                          world.File("s.qbl") + " --json " + world.File("first.json"));
+                      world.File("s.qbl") + " --json " + world.File("first.json"));
     ASSERT_EQ(run.status, 0) << run.err;
     run = Vtbench("--batch --session " + world.File("s.qbl") + " --json " + world.File("second.json"));
     ASSERT_EQ(run.status, 0) << run.err;
@@ -151,8 +146,8 @@ TEST_F(BatchTest, DamagedOriginalAndSessionAreReported) {
     WriteBytes(world.File("bad.wav"), {'R', 'I', 'F', 'F'});
     Outcome run = Vtbench("--batch " + world.File("bad.wav"));
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err,
-              "Vantre QBL Evaluator: Error: File " + world.File("bad.wav") + " is not a wave file or is corrupted.\n");
+    EXPECT_EQ(run.err, "Vantre QBL Evaluator: Error: File " + world.File("bad.wav") +
+                           " is not a wave file or is corrupted.\n");
     run = Vtbench("--batch --session " + world.File("bad.wav"));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Vantre QBL Evaluator: Error: Could not read session file.\n");

@@ -1,6 +1,7 @@
 // Where the tests find the staged codec libraries and the real recordings.
 #pragma once
 
+#include <cctype>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -15,6 +16,14 @@ inline std::vector<std::string> BuiltCodecLibraries() {
     for (std::string name; std::getline(list, name, ';');)
         if (!name.empty()) names.push_back(name);
     return names;
+}
+
+// A library's name as a test name: letters, digits and underscores only
+// ("Opus 8k" -> "Opus_8k").
+inline std::string TestNameOf(std::string name) {
+    for (char &c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
 }
 
 inline std::string CodecLibraryPath(const std::string &name) {
