@@ -82,7 +82,6 @@ void PrintUsage(std::FILE *out) {
     std::fprintf(out,
                  "usage: vtbench32 --batch [ORIGINAL.wav] [--codecs A,B,...] [--option CODEC=4800|6400|vad[+...]]\n"
                  "                 [--vad] [--session FILE] [--save-session FILE] [--keep DIR] [--json FILE]\n"
-                 "                 [--csv FILE]\n"
                  "Runs every selected codec over the original (default: %s) and prints the\n"
                  "comparison sorted by bit rate.  vtbench32 --batch --help tells more.\n",
                  VNTR_DEFAULT_ORIGINAL);
@@ -106,7 +105,6 @@ int RunBatch(int argc, char **argv) {
     std::string sessionOut;
     std::string keepDir;
     std::string jsonPath;
-    std::string csvPath;
     bool progress = false;
     bool noQuality = false;
     app.add_flag("--batch", batch, "run without a window");
@@ -118,7 +116,6 @@ int RunBatch(int argc, char **argv) {
     app.add_option("--save-session", sessionOut, "save the comparison as a session file");
     app.add_option("--keep", keepDir, "copy the coded and decoded files into this folder");
     app.add_option("--json", jsonPath, "write all results as JSON");
-    app.add_option("--csv", csvPath, "write the codecs' results as a CSV table (the fields of the JSON)");
     app.add_flag("--progress", progress, "show progress on a terminal");
     app.add_flag("--no-quality", noQuality, "skip the objective quality measures");
     try {
@@ -243,13 +240,6 @@ int RunBatch(int argc, char **argv) {
     if (!jsonPath.empty()) {
         std::string error;
         if (!WriteJson(jsonPath, ev, ui.Messages(), error)) {
-            std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
-            ok = false;
-        }
-    }
-    if (!csvPath.empty()) {
-        std::string error;
-        if (!WriteCsv(csvPath, ev, error)) {
             std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
             ok = false;
         }

@@ -84,10 +84,18 @@ void PrintReport(std::FILE *out, const evaluator::Evaluator &ev) {
     }
 }
 
-namespace {
-
-nlohmann::json CodecRecords(const evaluator::Evaluator &ev) {
+nlohmann::json ReportJson(const evaluator::Evaluator &ev, const std::vector<std::string> &messages) {
     using nlohmann::json;
+    json doc;
+    const auto &original = ev.Original();
+    doc["original"] = {{"name", ev.OriginalDisplayName()},
+                       {"path", original.path},
+                       {"fromSession", ev.OriginalFromSession()},
+                       {"dataBytes", original.dataBytes},
+                       {"formatFlags", original.formatFlags},
+                       {"sampleRate", original.sampleRate},
+                       {"seconds", original.seconds},
+                       {"format", original.formatText}};
     json codecs = json::array();
     for (const std::size_t i : ReportOrder(ev)) {
         const CodecSlot &slot = ev.Slots()[i];
@@ -126,8 +134,12 @@ nlohmann::json CodecRecords(const evaluator::Evaluator &ev) {
         }
         codecs.push_back(std::move(c));
     }
-    return codecs;
+    doc["codecs"] = std::move(codecs);
+    doc["messages"] = messages;
+    return doc;
 }
+
+namespace {
 
 bool WriteText(const std::string &path, const std::string &text, std::string &error) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -154,77 +166,51 @@ std::string CsvCell(const std::string &text) {
     return quoted + '"';
 }
 
+// "/quality/snrDb" as a column name: "quality.snrDb".
+std::string ColumnName(const std::string &pointer) {
+    std::string name = pointer.substr(1);
+    std::replace(name.begin(), name.end(), '/', '.');
+    return name;
+}
+
 } // namespace
 
 bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const std::vector<std::string> &messages,
                std::string &error) {
+    return WriteText(path, ReportJson(ev, messages).dump(2) + '\n', error);
+}
+
+std::string CodecsCsv(const nlohmann::json &codecs) {
     using nlohmann::json;
-    json doc;
-    const auto &original = ev.Original();
-    doc["original"] = {{"name", ev.OriginalDisplayName()},
-                       {"path", original.path},
-                       {"fromSession", ev.OriginalFromSession()},
-                       {"dataBytes", original.dataBytes},
-                       {"formatFlags", original.formatFlags},
-                       {"sampleRate", original.sampleRate},
-                       {"seconds", original.seconds},
-                       {"format", original.formatText}};
-    doc["codecs"] = CodecRecords(ev);
-    doc["messages"] = messages;
-    return WriteText(path, doc.dump(2) + '\n', error);
-}
-
-const std::vector<std::string> &CsvColumns() {
-    static const std::vector<std::string> kColumns = {"name",
-                                                      "description",
-                                                      "outcome",
-                                                      "row",
-                                                      "codecId",
-                                                      "encoderOptions",
-                                                      "downsampled",
-                                                      "sampleRate",
-                                                      "inputBytes",
-                                                      "codedBytes",
-                                                      "bitRate",
-                                                      "ratio",
-                                                      "codingMs",
-                                                      "decodingMs",
-                                                      "codingLoad",
-                                                      "decodingLoad",
-                                                      "codingMicros",
-                                                      "decodingMicros",
-                                                      "codingRealTimeFactor",
-                                                      "decodingRealTimeFactor",
-                                                      "quality.snrDb",
-                                                      "quality.segmentalSnrDb",
-                                                      "quality.logSpectralDistanceDb",
-                                                      "quality.delaySamples",
-                                                      "quality.comparedSamples"};
-    return kColumns;
-}
-
-bool WriteCsv(const std::string &path, const evaluator::Evaluator &ev, std::string &error) {
-    std::string text;
-    for (const auto &column : CsvColumns()) text += (text.empty() ? "" : ",") + column;
-    text += "\r\n";
-    for (const auto &record : CodecRecords(ev)) {
-        std::string line;
-        bool first = true;
-        for (const auto &column : CsvColumns()) {
-            std::string pointer = "/" + column;
-            std::replace(pointer.begin(), pointer.end(), '.', '/');
-            const nlohmann::json::json_pointer at(pointer);
-            std::string cell;
-            if (record.contains(at)) {
-                const auto &value = record.at(at);
-                cell = value.is_string() ? value.get<std::string>() : value.dump();
-            }
-            line += (first ? "" : ",") + CsvCell(cell);
-            first = false;
+    // The columns: every field any record has, "name" first, then in the
+    // order the JSON lists them.
+    std::vector<std::string> columns = {"/name"};
+    std::vector<json> flat;
+    for (const auto &record : codecs) {
+        flat.push_back(record.flatten());
+        for (const auto &[pointer, value] : flat.back().items()) {
+            if (std::find(columns.begin(), columns.end(), pointer) == columns.end()) columns.push_back(pointer);
         }
-        text += line + "\r\n";
     }
-    return WriteText(path, text, error);
+    std::sort(columns.begin() + 1, columns.end());
+    std::string text;
+    for (std::size_t c = 0; c < columns.size(); ++c) text += (c > 0 ? "," : "") + CsvCell(ColumnName(columns[c]));
+    text += "\r\n";
+    for (const auto &record : flat) {
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            std::string cell;
+            if (const auto at = record.find(columns[c]); at != record.end() && !at->is_null()) {
+                cell = at->is_string() ? at->get<std::string>() : at->dump();
+            }
+            text += (c > 0 ? "," : "") + CsvCell(cell);
+        }
+        text += "\r\n";
+    }
+    return text;
+}
+
+bool WriteCodecsCsv(const std::string &path, const evaluator::Evaluator &ev, std::string &error) {
+    return WriteText(path, CodecsCsv(ReportJson(ev, {})["codecs"]), error);
 }
 
 } // namespace vntr::cli

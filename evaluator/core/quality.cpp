@@ -1,7 +1,5 @@
 #include "quality.hpp"
 
-#include "quality_measures.hpp"
-
 #include <vntr/platform/riff.hpp>
 
 #include <fftw3.h>
@@ -19,6 +17,10 @@ using platform::RiffChunk;
 using platform::RiffFile;
 using platform::RiffFind;
 using platform::RiffResult;
+
+constexpr double kMinSegmentSnr = -10.0;
+constexpr double kMaxSegmentSnr = 35.0;
+constexpr double kActivityRangeDb = 40.0;
 
 struct FftwPlanDeleter {
     void operator()(fftw_plan_s *plan) const { fftw_destroy_plan(plan); }
@@ -144,27 +146,30 @@ Quality CompareSignals(std::span<const float> reference, std::span<const float> 
     q.comparedSamples = static_cast<uint32_t>(overlap);
     const double signal = Energy(x);
     const double noise = Energy(error);
-    q.snrDb = noise > 0 ? 10.0 * std::log10(std::max(signal, 1e-9) / noise) : measure::kMaxSegmentSnrDb * 4;
+    q.snrDb = noise > 0 ? 10.0 * std::log10(std::max(signal, 1e-9) / noise) : kMaxSegmentSnr * 4;
 
     // Segmental SNR over active 20 ms frames.
-    const std::size_t segment = measure::SegmentLength(sampleRate);
+    const std::size_t segment = std::max<std::size_t>(1, static_cast<std::size_t>(sampleRate) / 50);
     const std::size_t segments = overlap / segment;
     double loudest = 0;
     for (std::size_t s = 0; s < segments; ++s) loudest = std::max(loudest, Energy(x.subspan(s * segment, segment)));
-    const double activity = measure::ActivityThreshold(loudest);
+    const double activity = loudest * std::pow(10.0, -kActivityRangeDb / 10.0);
     double segSum = 0;
     std::size_t active = 0;
     for (std::size_t s = 0; s < segments; ++s) {
         const double e = Energy(x.subspan(s * segment, segment));
         if (e <= activity || e == 0) continue;
         const double n = Energy(std::span<const float>(error).subspan(s * segment, segment));
-        segSum += measure::ClampedSegmentSnr(e, n);
+        const double snr = n > 0 ? 10.0 * std::log10(e / n) : kMaxSegmentSnr;
+        segSum += std::clamp(snr, kMinSegmentSnr, kMaxSegmentSnr);
         ++active;
     }
     q.segmentalSnrDb = active > 0 ? segSum / static_cast<double>(active) : 0.0;
 
     // Log-spectral distance over active frames.
-    const std::size_t frame = measure::SpectralFrameLength(sampleRate);
+    std::size_t frame = 1;
+    while (frame * 2 <= static_cast<std::size_t>(sampleRate) * 32 / 1000) frame *= 2;
+    frame = std::max<std::size_t>(frame, 16);
     const std::size_t hop = frame / 2;
     const std::size_t bins = frame / 2 + 1;
     auto in = FftwArray<double>(frame);
@@ -177,7 +182,7 @@ Quality CompareSignals(std::span<const float> reference, std::span<const float> 
         windowEnergy += window[i] * window[i];
     }
     // The power of 16-bit quantisation noise in one bin.
-    const double floorPower = measure::SpectralFloorPower(windowEnergy);
+    const double floorPower = windowEnergy / 12.0;
     std::vector<double> power(bins);
     auto powerSpectrum = [&](std::span<const float> part) {
         for (std::size_t i = 0; i < frame; ++i) in[i] = part[i] * window[i];

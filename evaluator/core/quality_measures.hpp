@@ -1,6 +1,8 @@
-// The definitions behind the objective measures, shared by the whole-file
-// figures (quality.cpp) and the curves over time (frame_quality.cpp), so
-// that a curve's mean over the active frames is the figure in the table.
+// The definitions behind the curves over time (frame_quality.cpp): the
+// segments, clamps, activity decision, spectral frames and floor of the
+// whole-file figures (quality.cpp), so that a curve's mean over its active
+// frames is the figure in the table.  frame_quality_test holds the two
+// together: a change to one that the other does not follow fails there.
 #pragma once
 
 #include <algorithm>

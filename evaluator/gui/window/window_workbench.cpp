@@ -194,7 +194,7 @@ void MainWindow::ExportComparison(bool json) {
     std::vector<std::string> messages = openMessages_;
     messages.insert(messages.end(), runMessages_.begin(), runMessages_.end());
     const bool written =
-        json ? cli::WriteJson(destination, *core_, messages, error) : cli::WriteCsv(destination, *core_, error);
+        json ? cli::WriteJson(destination, *core_, messages, error) : cli::WriteCodecsCsv(destination, *core_, error);
     if (!written) {
         Error(
             QString::fromStdString(evaluator::Printf("Could not write to destination file %s.", destination.c_str())));
