@@ -157,7 +157,7 @@ void SignalView::BuildControls() {
     blind->addWidget(score_, 1);
 
     auto *hint = new QLabel("Drag: select a region.  Click: play from there.  Shift+drag: move.  Wheel: zoom.  "
-                            "Double click: show all.  Keys: Space play/stop, L loop, 0 original, 1-9 decoded, "
+                            "Double click: show all.  Keys: Space play/stop, L loop, 0 original, 1-9 stacked results, "
                             "A B X in a blind round.",
                             this);
     hint->setWordWrap(true);
@@ -274,7 +274,26 @@ void SignalView::SetShown(int trace, bool shown) {
         const QSignalBlocker block(showBoxes_[static_cast<std::size_t>(trace)]);
         showBoxes_[static_cast<std::size_t>(trace)]->setChecked(shown);
     }
+    UpdateKeyLabels();
     UpdateCanvas();
+}
+
+int SignalView::TrackOfKey(int digit) const {
+    if (digit == 0) return set_.Empty() ? -1 : 0;
+    const std::vector<int> shown = Shown();
+    return digit >= 1 && digit <= static_cast<int>(shown.size()) ? shown[static_cast<std::size_t>(digit - 1)] + 1 : -1;
+}
+
+void SignalView::UpdateKeyLabels() {
+    for (std::size_t track = 0; track < listenButtons_.size(); ++track) {
+        const QString name =
+            track == 0 ? QString::fromStdString(set_.original.label) : QString::fromStdString(set_.decoded[track - 1].name);
+        QString key;
+        for (int digit = 0; digit <= 9 && key.isEmpty(); ++digit) {
+            if (TrackOfKey(digit) == static_cast<int>(track)) key = QStringLiteral(" [%1]").arg(digit);
+        }
+        listenButtons_[track]->setText(name + key);
+    }
 }
 
 void SignalView::SetDifference(bool on) {
@@ -297,8 +316,7 @@ void SignalView::RebuildChoices() {
     blindB_->clear();
     if (set_.Empty()) return;
     auto addListen = [&](int track, const QString &name) {
-        const QString key = track < 10 ? QStringLiteral(" [%1]").arg(track) : QString();
-        auto *button = Quiet(new QPushButton(name + key, this));
+        auto *button = Quiet(new QPushButton(name, this));
         button->setCheckable(true);
         button->setObjectName(QStringLiteral("listen%1").arg(track));
         button->setToolTip(QStringLiteral("Listen to %1 from the same point").arg(name));
@@ -325,6 +343,7 @@ void SignalView::RebuildChoices() {
     }
     listenRow_->addStretch(1);
     showRow_->addStretch(1);
+    UpdateKeyLabels();
     // The blind pair: as before when still there, else the original against the first result.
     const int ia = blindA_->findText(a);
     const int ib = blindB_->findText(b);
@@ -521,7 +540,7 @@ void SignalView::keyPressEvent(QKeyEvent *event) {
     } else if (key == Qt::Key_L) {
         loop_->toggle();
     } else if (key >= Qt::Key_0 && key <= Qt::Key_9 && !round_.Running()) {
-        Listen(key - Qt::Key_0);
+        if (const int track = TrackOfKey(key - Qt::Key_0); track >= 0) Listen(track);
     } else if (round_.Running() && (key == Qt::Key_A || key == Qt::Key_B || key == Qt::Key_X)) {
         BlindListen(static_cast<char>('A' + (key == Qt::Key_A ? 0 : key == Qt::Key_B ? 1 : 23)));
     } else if (key == Qt::Key_Escape && selection_) {

@@ -70,6 +70,9 @@ public:
     // 0 the original, 1 + n the decoded trace n.
     int Listening() const { return listening_; }
     void Listen(int track);
+    // The track key `digit` listens to: 0 the original, 1 to 9 the stacked
+    // results from the top (-1: none), so that the keys follow what is seen.
+    int TrackOfKey(int digit) const;
     bool Play();
     void StopListening();
     bool Playing() const { return player_->Playing(); }
@@ -101,6 +104,7 @@ protected:
 private:
     void BuildControls();
     void RebuildChoices();
+    void UpdateKeyLabels();
     void RebuildTracks();
     void UpdateCanvas();
     void UpdateControls();
