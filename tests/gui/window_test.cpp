@@ -15,6 +15,7 @@
 #include "gui/window/signal_view.hpp"
 #include "gui/window/tool_button.hpp"
 
+#include <algorithm>
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
@@ -29,6 +30,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include <memory>
@@ -175,7 +177,10 @@ void WindowTest::startsWithoutCodecs() {
     // One message per registered library, then the summary.
     const QStringList texts = b.prompts.MessageTexts();
     QVERIFY(texts.size() >= 4);
-    QCOMPARE(texts[0], QString("ERROR IN INITIALIZATION : Failed to load library VT180"));
+    for (int i = 0; i + 1 < texts.size(); ++i) {
+        QVERIFY2(texts[i].startsWith("ERROR IN INITIALIZATION : Failed to load library "), qPrintable(texts[i]));
+    }
+    QVERIFY(texts.contains(QString("ERROR IN INITIALIZATION : Failed to load library VT180")));
     QCOMPARE(texts.last(), QString("ERROR IN INITIALIZATION : missing SDK or Evaluator !"));
     QCOMPARE(b.w().Rows(), 0);
     QCOMPARE(b.w().size(), b.layout().WindowSize(0));
@@ -446,8 +451,12 @@ void WindowTest::selectCodecsChangesRowsAndSize() {
     QVERIFY(!b.w().Core().UnsavedSession());
     QVERIFY(!b.w().Action(kCmdSaveSession)->isEnabled());
     // The kept codec keeps its results, the other one lost them.
-    QCOMPARE(b.w().Core().Slots()[1].selected, 0);
-    QCOMPARE(b.w().Core().Slots()[1].codedBytes, 0u);
+    const auto &table = b.w().Core().Slots();
+    const auto dropped = std::find_if(table.begin(), table.end(),
+                                      [](const auto &s) { return std::string(s.name.data()) == "VT250f11"; });
+    QVERIFY(dropped != table.end());
+    QCOMPARE(dropped->selected, 0);
+    QCOMPARE(dropped->codedBytes, 0u);
     QVERIFY(b.w().SlotAtRow(b.RowOf("VT180"))->HasResults());
     // Cancel changes nothing but still forgets the unsaved session.
     b.w().Command(kCmdProcess);
@@ -658,8 +667,18 @@ void WindowTest::recordingMakesAnUntitledOriginal() {
     QTRY_VERIFY(timeLine.match(b.Status().value(2)).hasMatch() &&
                 timeLine.match(b.Status().value(2)).captured(2).toLong() > 0);
     // A second of a loud tone, then stop.
+    // The meter shows the peak since its last tick and the next tick without
+    // new sound takes it back to 0: every state it passes through is watched,
+    // so a slow machine that lets two ticks go by between checks still sees it.
+    int highest = 0;
+    QTimer watch;
+    watch.setInterval(0);
+    QObject::connect(&watch, &QTimer::timeout,
+                     [&] { highest = std::max(highest, b.w().Area()->Model().meterLevel); });
+    watch.start();
     b.sound.Deliver(Tone(8000, 1.0, 440, 0.9));
-    QTRY_VERIFY(b.w().Area()->Model().meterLevel >= 30);
+    QTRY_VERIFY(highest >= 30);
+    watch.stop();
     b.w().grab().save(QString(VNTR_TEST_OUTPUT_DIR) + "/vtbench32-recording.png");
     b.w().Command(kCmdRecord);
     QVERIFY(!b.sound.inputActive);
