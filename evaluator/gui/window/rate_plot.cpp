@@ -5,6 +5,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <optional>
 
 namespace vntr::gui {
 namespace {
@@ -121,25 +122,61 @@ void RatePlot::paintEvent(QPaintEvent *) {
         return;
     }
     p.setRenderHint(QPainter::Antialiasing);
-    std::vector<QRect> labels;
+    // Each name beside its point where it covers no other name and no point:
+    // right, left, above or below, then further away with a line to its point.
+    std::vector<QRect> taken;
+    for (const Point &point : points) {
+        taken.emplace_back(static_cast<int>(point.at.x()) - 5, static_cast<int>(point.at.y()) - 5, 11, 11);
+    }
+    const int h = metrics.height();
+    std::vector<std::pair<QRect, bool>> placed; // the name's box, beside its point
+    for (const Point &point : points) {
+        const QString name = QString::fromStdString(point.name);
+        const int w = metrics.horizontalAdvance(name) + 2;
+        const int x = static_cast<int>(point.at.x());
+        const int y = static_cast<int>(point.at.y());
+        auto free = [&](const QRect &box) {
+            return rect().contains(box) &&
+                   std::none_of(taken.begin(), taken.end(), [&](const QRect &r) { return r.intersects(box); });
+        };
+        std::optional<QRect> chosen;
+        bool beside = true;
+        for (int away = 0; away < 8 && !chosen; ++away) {
+            const int d = away * h;
+            const QRect candidates[] = {QRect(x + 7 + d, y - h / 2, w, h),     QRect(x - 7 - w - d, y - h / 2, w, h),
+                                        QRect(x - w / 2, y - 6 - h - d, w, h), QRect(x - w / 2, y + 6 + d, w, h),
+                                        QRect(x + 5, y - 4 - h - d, w, h),     QRect(x + 5, y + 4 + d, w, h),
+                                        QRect(x - 5 - w, y - 4 - h - d, w, h), QRect(x - 5 - w, y + 4 + d, w, h)};
+            for (const QRect &box : candidates) {
+                if (free(box)) {
+                    chosen = box;
+                    beside = away == 0;
+                    break;
+                }
+            }
+        }
+        // Nowhere free: beside the point all the same.
+        const QRect box = chosen.value_or(QRect(x + 7, y - h / 2, w, h));
+        taken.push_back(box);
+        placed.emplace_back(box, beside);
+    }
+    // Lines under the points, names over them.
+    p.setPen(QPen(QColor(0x90, 0x90, 0x90), 1));
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const auto &[box, beside] = placed[i];
+        if (beside) continue;
+        const QPointF at = points[i].at;
+        p.drawLine(at, QPointF(std::clamp<double>(at.x(), box.left(), box.right()),
+                               std::clamp<double>(at.y(), box.top(), box.bottom())));
+    }
     for (const Point &point : points) {
         p.setPen(QPen(QColor(0x00, 0x00, 0xC0), 1.5));
         p.setBrush(QColor(0x40, 0x70, 0xFF));
         p.drawEllipse(point.at, 4.5, 4.5);
-        // The name beside its point, moved down where it would cover another.
-        const QString name = QString::fromStdString(point.name);
-        QRect box(static_cast<int>(point.at.x()) + 7, static_cast<int>(point.at.y()) - metrics.height() / 2,
-                  metrics.horizontalAdvance(name) + 2, metrics.height());
-        if (box.right() > rect().right()) box.moveRight(static_cast<int>(point.at.x()) - 7);
-        for (int tries = 0; tries < 6; ++tries) {
-            const bool clash =
-                std::any_of(labels.begin(), labels.end(), [&](const QRect &r) { return r.intersects(box); });
-            if (!clash) break;
-            box.translate(0, metrics.height());
-        }
-        labels.push_back(box);
-        p.setPen(Qt::black);
-        p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, name);
+    }
+    p.setPen(Qt::black);
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        p.drawText(placed[i].first, Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(points[i].name));
     }
 }
 
