@@ -37,7 +37,7 @@ void DecodeFrame(DecoderState &state, const uint8_t *coded, int16_t *pcm, bool d
     RebuildLags(state.params, mode, state.lags);
 
     Lsp lsp = RebuildLsp({state.params[0], state.params[1], state.params[2]}, state.previousLsp);
-    StabiliseLsp(lsp);
+    StabiliseLsp(lsp, state.previousLsp);
     InterpolateLsp(lsp, state.previousLsp, mode.subframes, state.lpc);
     state.previousLsp = lsp;
 

@@ -216,7 +216,7 @@ void EncodeFrame(EncoderState &state, const int16_t *pcm, const RateMode &mode, 
     const Lsp lsp = AnalyseEnvelope(state, mode);
     const LspIndices indices = QuantiseLsp(lsp, LspWeights(lsp), state.previousLsp);
     Lsp quantised = RebuildLsp(indices, state.previousLsp);
-    StabiliseLsp(quantised);
+    StabiliseLsp(quantised, state.previousLsp);
     InterpolateLsp(quantised, state.previousLsp, mode.subframes, state.quantisedLpc);
     for (int s = 0; s < 3; ++s) state.params[static_cast<std::size_t>(s)] = static_cast<uint16_t>(indices[s]);
 

@@ -92,16 +92,25 @@ namespace {
 // Minimum distance below LSP i (0-based, i >= 1).
 float MinimumDistance(int i) { return i <= 2 ? 0.06f : (i <= 5 ? 0.08f : 0.1f); }
 
-// The range an LSP vector must stay in for a well-damped synthesis filter:
-// an LSP next to 0 or pi (the trivial roots) puts a pole on the unit circle.
-// Speech never comes near (the input filter removes DC), so only damaged
-// streams meet these limits.
-constexpr float kLowestLsp = 0.03f;
-constexpr float kHighestLsp = static_cast<float>(std::numbers::pi) - 0.03f;
+// The synthesis filter sees an LSP only through its cosine.  The vector makes
+// a stable filter when the cosines fall strictly from below 1 to above -1 (the
+// roots of the two polynomials then interleave on the unit circle).  That
+// holds for every increasing vector strictly inside (0, pi), and also for one
+// whose first LSP has come out a little below 0 (or whose last a little above
+// pi): it folds back to the same filter, and decoders keep it as it is.
+bool MakesAFilter(const Lsp &lsp) {
+    double above = 1.0;
+    for (float w : lsp) {
+        const double x = std::cos(static_cast<double>(w));
+        if (!(x < above)) return false; // also a NaN
+        above = x;
+    }
+    return above > -1.0;
+}
 
 } // namespace
 
-void StabiliseLsp(Lsp &lsp) {
+void StabiliseLsp(Lsp &lsp, const Lsp &previous) {
     for (int pass = 0; pass < 2; ++pass) {
         bool swapped = false;
         for (int i = 0; i + 1 < kOrder; ++i) {
@@ -119,18 +128,12 @@ void StabiliseLsp(Lsp &lsp) {
         const float d = lsp[i] - lsp[i - 1];
         if (d < t) lsp[i] = lsp[i - 1] + 0.5f * t + d * d / (2.0f * t);
     }
-    if (lsp[0] >= kLowestLsp && lsp[kOrder - 1] <= kHighestLsp) return;
-    // Out of range: lift the bottom, then lower the top, keeping half distances.
-    if (!(lsp[0] >= kLowestLsp)) lsp[0] = kLowestLsp;
-    for (int i = 1; i < kOrder; ++i) {
-        const float floor = lsp[i - 1] + 0.5f * MinimumDistance(i);
-        if (!(lsp[i] >= floor)) lsp[i] = floor;
-    }
-    if (lsp[kOrder - 1] > kHighestLsp) lsp[kOrder - 1] = kHighestLsp;
-    for (int i = kOrder - 2; i >= 0; --i) {
-        const float ceiling = lsp[i + 1] - 0.5f * MinimumDistance(i + 1);
-        if (lsp[i] > ceiling) lsp[i] = ceiling;
-    }
+    // Speech keeps this result, even the first LSP near or a little below 0
+    // that the tail of the input filter leaves at a silence onset: encoder and
+    // decoder predict the next vector from it, so any change here would show
+    // for several frames.  Only a damaged stream gets a vector that makes no
+    // filter; the frame then keeps the previous one, which always made one.
+    if (!MakesAFilter(lsp)) lsp = MakesAFilter(previous) ? previous : InitialLsp();
 }
 
 void InterpolateLsp(const Lsp &current, const Lsp &previous, int subframes, float (*lpc)[kOrder]) {

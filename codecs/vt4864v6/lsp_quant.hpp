@@ -44,11 +44,12 @@ int SearchLspSplit(int split, const float *residual, const float *weights,
 Lsp RebuildLsp(const LspIndices &indices, const Lsp &previous, const float *codebookTable = kLspCodebook);
 
 // Puts a rebuilt vector in order (up to two bubble passes) and enforces the
-// minimum distances (0.06, 0.08, 0.1 in the low, middle and high band).  A
-// vector that still leaves the open range (0, pi) after that - only damaged
-// streams produce one - is pulled back inside with the distances kept, so the
-// synthesis filter is always stable.
-void StabiliseLsp(Lsp &lsp);
+// minimum distances (0.06, 0.08, 0.1 in the low, middle and high band).  That
+// result stands whenever it makes a stable synthesis filter: the cosines of
+// the LSPs fall strictly from below 1 to above -1.  A vector that does not -
+// only damaged streams produce one - gives way to `previous` (the frame
+// before's vector, which made a filter).
+void StabiliseLsp(Lsp &lsp, const Lsp &previous);
 
 // One LPC set per sub-frame: sub-frame j < n-1 from (1 - w) prev + w current,
 // w = (j + 1) / n; the last from the current vector.

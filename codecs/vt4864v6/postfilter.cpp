@@ -28,11 +28,14 @@ struct Candidate {
 // a replaces b when its normalised correlation K^2/E is larger.
 bool Better(const Candidate &a, const Candidate &b) { return a.k * a.k * b.e > b.k * b.k * a.e; }
 
-// Correlation and energy are summed in single precision; their products are
-// compared in double, where even a damaged stream's levels cannot overflow.
+// Correlations and energies are summed and compared in double: two candidates
+// often score within a few parts per million of each other, and single
+// precision summed in another order would choose the other one (a step or two
+// of output, tens where the filtered speech is loud).  In double even a
+// damaged stream's levels cannot overflow.
 Candidate Score(const float *r, const float *y, int length) {
-    const float k = dsp::Dot(r, y, length);
-    return {k > 0.0f ? k : 0.0, dsp::Dot(y, y, length)};
+    const double k = dsp::DotDouble(r, y, length);
+    return {k > 0.0 ? k : 0.0, dsp::DotDouble(y, y, length)};
 }
 
 // y(n) = sum_j c(j) r(n - t + 1 - j), n = 0..length (one sample more than the sub-frame).
@@ -58,7 +61,7 @@ void SixteenTapDelay(const float *r, int lag, int phase, int length, float *y) {
 } // namespace
 
 void PitchPostFilter(const float *r, int lag, int length, float *out) {
-    const double energy = dsp::Dot(r, r, length);
+    const double energy = dsp::DotDouble(r, r, length);
     std::memcpy(out, r, sizeof(float) * length);
     if (energy < 0.1) return;
 
@@ -66,13 +69,13 @@ void PitchPostFilter(const float *r, int lag, int length, float *out) {
     int t = lag - 1;
     double bestC = -1e300;
     for (int d = lag - 1; d <= lag + 1; ++d) {
-        const double c = dsp::Dot(r, r - d, length);
+        const double c = dsp::DotDouble(r, r - d, length);
         if (c > bestC) {
             bestC = c;
             t = d;
         }
     }
-    const double delayedEnergy = dsp::Dot(r - t, r - t, length);
+    const double delayedEnergy = dsp::DotDouble(r - t, r - t, length);
     if (bestC <= 0.0 || delayedEnergy < 0.1) return;
 
     // Fractional refinement with the 4-tap filters, phases 1..7, shifts 0 and 1.

@@ -188,7 +188,7 @@ PassResult QuantisePass(const std::vector<LspSequence> &data, const float *table
                 result.weighted += Distance(r.data() + kLspSplitStart[sp], w.data() + kLspSplitStart[sp], c, Dim(sp));
             }
             Lsp q = RebuildLsp(idx, previous, table);
-            StabiliseLsp(q);
+            StabiliseLsp(q, previous);
             const double sd = train::SpectralDistortion(lsp, q);
             sdSum += sd;
             over2 += sd > 2.0;
