@@ -22,6 +22,7 @@ CodecStatus Codec2Codec::OpenEncoder(Encoder &e, const PeerMode &mode) {
     return Create(e.coder, mode);
 }
 CodecStatus Codec2Codec::OpenDecoder(Decoder &d, const PeerMode &mode) {
+    d.generator = kCodec2Seed;
     return Create(d.coder, mode);
 }
 
@@ -32,7 +33,7 @@ CodecStatus Codec2Codec::Encode(Encoder &e, const PeerMode &, int16_t *pcm, uint
 
 // Every bit pattern is a frame.
 CodecStatus Codec2Codec::Decode(Decoder &d, const PeerMode &, const uint8_t *in, int16_t *pcm) {
-    codec2_decode(d.coder, pcm, in);
+    Codec2DecodeWith(d.generator, d.coder, pcm, in);
     return CODEC_OK;
 }
 

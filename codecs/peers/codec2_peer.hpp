@@ -4,6 +4,7 @@
 // bits unused.
 #pragma once
 
+#include "codec2_random.hpp"
 #include "peer_engine.hpp"
 
 #include <codec2.h>
@@ -16,6 +17,7 @@ struct Codec2Codec {
     };
     struct Decoder {
         CODEC2 *coder;
+        uint64_t generator; // its codec2_rand (codec2_random.hpp)
     };
     static CodecStatus OpenEncoder(Encoder &e, const PeerMode &mode);
     static CodecStatus OpenDecoder(Decoder &d, const PeerMode &mode);

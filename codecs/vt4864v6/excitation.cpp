@@ -7,26 +7,12 @@
 namespace vntr::vt4864v6 {
 
 void BuildExtendedVector(const float *past, int lag, int length, float *v) {
-    v[0] = past[145 - lag];
-    v[1] = past[146 - lag];
-    const float *period = past + kPastExcitation - lag;
-    int phase = 0;
-    for (int m = 0; m < length + 2; ++m) {
-        v[2 + m] = period[phase];
-        if (++phase == lag) phase = 0;
-    }
+    dsp::BuildExtendedVector(past + kPastExcitation, lag, length, v);
 }
 
 void BuildPitchExcitation(const float *past, int lag, int entry, int length, float *e,
                           const PredictorCodebook &codebook) {
-    float v[kMaxSubframeLength + 4];
-    BuildExtendedVector(past, lag, length, v);
-    const double *b = codebook.taps[entry & (kPredictorEntries - 1)];
-    for (int n = 0; n < length; ++n) {
-        double acc = 0.0;
-        for (int j = 0; j < kPredictorTaps; ++j) acc += b[j] * v[n + j];
-        e[n] = static_cast<float>(acc);
-    }
+    dsp::BuildPitchExcitation(past + kPastExcitation, lag, entry, length, codebook, e);
 }
 
 void PulsePositions(uint32_t positionWord, const RateMode &mode, int positions[kPulses]) {
@@ -47,14 +33,6 @@ void AddPulses(float *e, uint32_t signsWord, uint32_t positionWord, int gainInde
     PulsePositions(positionWord, mode, positions);
     const float gain = kPulseGain[gainIndex & 31];
     for (int i = 0; i < kPulses; ++i) e[positions[i]] += ((signsWord >> i) & 1u) ? gain : -gain;
-}
-
-void LimitExcitation(float *e, int length) {
-    for (int n = 0; n < length; ++n) {
-        if (e[n] > kExcitationLimit) e[n] = kExcitationLimit;
-        else if (e[n] < -kExcitationLimit) e[n] = -kExcitationLimit;
-        else if (e[n] != e[n]) e[n] = 0.0f;
-    }
 }
 
 void UpdatePastExcitation(float *past, const float *e, int length) {

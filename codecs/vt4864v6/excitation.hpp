@@ -10,10 +10,7 @@
 
 namespace vntr::vt4864v6 {
 
-// Largest magnitude an excitation sample may take.  Real speech stays far
-// below it; it keeps a damaged stream (predictor gains above 1 chosen frame
-// after frame) from driving the past excitation to infinity.
-constexpr float kExcitationLimit = 131072.0f;
+using dsp::kExcitationLimit;
 
 // The last `lag` past samples repeated, with the two samples beyond the lag in
 // front: v[0] = past(145 - T), v[1] = past(146 - T), v[2 + m] = past(147 - T + m mod T).
@@ -33,7 +30,7 @@ void PulsePositions(uint32_t positionWord, const RateMode &mode, int positions[k
 void AddPulses(float *e, uint32_t signsWord, uint32_t positionWord, int gainIndex, const RateMode &mode);
 
 // Holds every sample within +-kExcitationLimit.
-void LimitExcitation(float *e, int length);
+using dsp::LimitExcitation;
 
 // Shifts the past excitation left by `length` and appends e.
 void UpdatePastExcitation(float *past, const float *e, int length);

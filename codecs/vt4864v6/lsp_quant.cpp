@@ -6,32 +6,18 @@
 #include <vntr/dsp/lsp.hpp>
 
 #include <cmath>
-#include <numbers>
+
 
 namespace vntr::vt4864v6 {
 
 Lsp InitialLsp() {
     Lsp lsp;
-    for (int k = 0; k < kOrder; ++k) lsp[k] = static_cast<float>((k + 1) * std::numbers::pi / 11.0);
+    dsp::UniformLsp(kOrder, lsp.data());
     return lsp;
 }
 
 float AnalyseLpc(const float *speech, int start, float *a) {
-    float x[kAnalysisWindow];
-    for (int n = 0; n < kAnalysisWindow / 2; ++n) {
-        x[n] = speech[start + n] * kHammingHalf[n];
-        x[kAnalysisWindow - 1 - n] = speech[start + kAnalysisWindow - 1 - n] * kHammingHalf[n];
-    }
-    float r[kOrder + 1];
-    dsp::Autocorrelation(x, kAnalysisWindow, kOrder, r);
-    if (r[0] != 0.0f) {
-        r[0] *= 1.001f;
-        for (int k = 1; k <= kOrder; ++k) r[k] *= kLagWindow[k - 1];
-        for (int k = 0; k <= kOrder; ++k) r[k] /= 32400.0f;
-    } else {
-        for (int k = 1; k <= kOrder; ++k) r[k] = 0.0f;
-    }
-    return dsp::Levinson(r, kOrder, a);
+    return dsp::AnalyseBlock(speech + start, kAnalysisWindow, kHammingHalf, kLagWindow, 1.001f, kOrder, a);
 }
 
 Lsp LspWeights(const Lsp &lsp) {
@@ -89,8 +75,8 @@ Lsp RebuildLsp(const LspIndices &indices, const Lsp &previous, const float *code
 
 namespace {
 
-// Minimum distance below LSP i (0-based, i >= 1).
-float MinimumDistance(int i) { return i <= 2 ? 0.06f : (i <= 5 ? 0.08f : 0.1f); }
+// Minimum distance below LSP i (entry 0 unused): the low, middle and high band.
+constexpr float kMinimumGap[kOrder] = {0.0f, 0.06f, 0.06f, 0.08f, 0.08f, 0.08f, 0.1f, 0.1f, 0.1f, 0.1f};
 
 // The synthesis filter sees an LSP only through its cosine.  The vector makes
 // a stable filter when the cosines fall strictly from below 1 to above -1 (the
@@ -111,23 +97,7 @@ bool MakesAFilter(const Lsp &lsp) {
 } // namespace
 
 void StabiliseLsp(Lsp &lsp, const Lsp &previous) {
-    for (int pass = 0; pass < 2; ++pass) {
-        bool swapped = false;
-        for (int i = 0; i + 1 < kOrder; ++i) {
-            if (lsp[i] > lsp[i + 1]) {
-                std::swap(lsp[i], lsp[i + 1]);
-                swapped = true;
-            }
-        }
-        if (!swapped) break;
-    }
-    // Below the threshold t the distance d maps to t/2 + d^2/(2t): continuous
-    // at d = t and never less than t/2.
-    for (int i = 1; i < kOrder; ++i) {
-        const float t = MinimumDistance(i);
-        const float d = lsp[i] - lsp[i - 1];
-        if (d < t) lsp[i] = lsp[i - 1] + 0.5f * t + d * d / (2.0f * t);
-    }
+    dsp::OrderAndSpaceLsp(lsp.data(), kOrder, kMinimumGap);
     // Speech keeps this result, even the first LSP near or a little below 0
     // that the tail of the input filter leaves at a silence onset: encoder and
     // decoder predict the next vector from it, so any change here would show
@@ -137,16 +107,7 @@ void StabiliseLsp(Lsp &lsp, const Lsp &previous) {
 }
 
 void InterpolateLsp(const Lsp &current, const Lsp &previous, int subframes, float (*lpc)[kOrder]) {
-    for (int j = 0; j < subframes; ++j) {
-        Lsp mixed;
-        if (j == subframes - 1) {
-            mixed = current;
-        } else {
-            const float w = static_cast<float>(j + 1) / static_cast<float>(subframes);
-            for (int i = 0; i < kOrder; ++i) mixed[i] = (1.0f - w) * previous[i] + w * current[i];
-        }
-        dsp::LspToLpc(mixed.data(), kOrder, lpc[j]);
-    }
+    dsp::InterpolateLspToLpc(current.data(), previous.data(), kOrder, subframes, lpc[0]);
 }
 
 } // namespace vntr::vt4864v6

@@ -5,20 +5,19 @@
 
 #include "rate_mode.hpp"
 
+#include <vntr/dsp/postfilter.hpp>
+
 #include <cstdint>
 
 namespace vntr::vt4864v6 {
 
-constexpr int kPostResidualHistory = 154; // longest delay 147 plus the 16-tap filter's reach
+using dsp::kPostResidualHistory;
+using dsp::PostFilterState;
+using dsp::ResetPostFilter;
 
-struct PostFilterState {
-    float residual[kPostResidualHistory]; // formant-filter residual, newest last
-    float speech[kOrder];                 // last synthesized samples, newest last
-    float formant[kOrder];                // all-pole memory, newest last (also the tilt filter's input)
-    float gain;                           // AGC gain
-};
-
-void ResetPostFilter(PostFilterState &state);
+// The coder's settings of the shared post-filter: its fractional-delay
+// tables, a 30-sample response for the tilt, the pitch gate's edges.
+extern const dsp::PostFilterConfig kPostFilterConfig;
 
 // Post-filters one frame of synthesized speech.
 //   in  speech [kFrameLength], lags [subframes], lpc [subframes][kOrder]

@@ -3,7 +3,7 @@
 #include "excitation.hpp"
 #include "tables.hpp"
 
-#include <vntr/dsp/vector.hpp>
+#include <vntr/dsp/pulses.hpp>
 
 #include <cmath>
 
@@ -92,10 +92,8 @@ PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mo
     // Backward-filtered target and the sign of each pair of samples; every
     // pulse takes the sign of its pair.
     // dd(n) = sum_{i>=n} t(i) h(i - n), gathered target sample by target sample.
-    float dd[kMaxSubframeLength] = {};
-    float reversed[kMaxSubframeLength];
-    for (int n = 0; n < length; ++n) reversed[n] = h[length - 1 - n];
-    for (int i = 0; i < length; ++i) dsp::Axpy(target[i], reversed + length - 1 - i, dd, i + 1);
+    float dd[kMaxSubframeLength];
+    dsp::BackwardFilter(target, h, length, dd);
     float pairSign[kMaxSubframeLength / 2];
     for (int j = 0; j < length / 2; ++j) {
         pairSign[j] = dd[2 * j] + dd[2 * j + 1] < 0.0f ? -1.0f : 1.0f;
@@ -228,24 +226,7 @@ PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mo
 }
 
 int QuantisePulseGain(const float *target, const float *f, int length) {
-    float k = 0.0f;
-    float e = 0.0f;
-    for (int n = 0; n < length; ++n) {
-        k += target[n] * f[n];
-        e += f[n] * f[n];
-    }
-    if (!(k > 0.0f) || !(e > 0.0f)) return 0;
-    const float gain = k / e;
-    int index = 0;
-    float bestDiff = std::fabs(kPulseGain[0] - gain);
-    for (int i = 1; i < 32; ++i) {
-        const float diff = std::fabs(kPulseGain[i] - gain);
-        if (diff < bestDiff) {
-            bestDiff = diff;
-            index = i;
-        }
-    }
-    return index;
+    return dsp::QuantiseAmplitude(target, f, length, kPulseGain, 32);
 }
 
 } // namespace vntr::vt4864v6

@@ -6,6 +6,8 @@
 
 #include "rate_mode.hpp"
 
+#include <vntr/dsp/pitch_predictor.hpp>
+
 namespace vntr::vt4864v6 {
 
 // --- LPC analysis ---
@@ -28,31 +30,13 @@ extern const float kLspMean[kOrder];
 extern const float kLspPrediction[kOrder];
 
 // --- Excitation ---
-constexpr int kPredictorEntries = 128;
-constexpr int kPredictorTaps = 5;
+constexpr int kPredictorEntries = dsp::kPredictorEntries;
+constexpr int kPredictorTaps = dsp::kPredictorTaps;
 // 5-tap pitch predictor, taps for lags T+2, T+1, T, T-1, T-2; entry 0 is all
-// zeros.  Beside the taps the codebook carries the derived rows that make the
-// encoder's search cost 20 multiply-adds per entry: b_j, -b_j^2/2 and the ten
-// products -b_j b_k in the order (1,0) (2,0) (2,1) (3,0) (3,1) (3,2) (4,0) ... (4,3).
-struct PredictorCodebook {
-    double taps[kPredictorEntries][kPredictorTaps];
-    float search[20][kPredictorEntries]; // row k: the k-th derived value of every entry
-};
+// zeros; with the derived rows of the encoder's search (dsp/pitch_predictor.hpp).
+using dsp::DerivePredictorSearch;
+using dsp::PredictorCodebook;
 extern const PredictorCodebook kPredictorCodebook;
-// Fills the derived rows from the taps (the training tools build candidate codebooks with it).
-constexpr void DerivePredictorSearch(PredictorCodebook &codebook) {
-    for (int e = 0; e < kPredictorEntries; ++e) {
-        const double *b = codebook.taps[e];
-        int pair = 10;
-        for (int j = 0; j < kPredictorTaps; ++j) {
-            codebook.search[j][e] = static_cast<float>(b[j]);
-            codebook.search[5 + j][e] = static_cast<float>(-0.5 * b[j] * b[j]);
-        }
-        for (int j = 1; j < kPredictorTaps; ++j) {
-            for (int k = 0; k < j; ++k) codebook.search[pair++][e] = static_cast<float>(-b[j] * b[k]);
-        }
-    }
-}
 // Pulse amplitudes, indexed by the 5-bit gain index.
 extern const float kPulseGain[32];
 

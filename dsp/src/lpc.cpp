@@ -30,6 +30,27 @@ float Levinson(const float *r, int order, float *a) {
     return err;
 }
 
+float AnalyseBlock(const float *x, int length, const float *halfWindow, const float *lagWindow, float noiseFactor,
+                   int order, float *a) {
+    constexpr int kMaxOrder = 32;
+    float w[kMaxAnalysisBlock];
+    for (int n = 0; n < length / 2; ++n) {
+        w[n] = x[n] * halfWindow[n];
+        w[length - 1 - n] = x[length - 1 - n] * halfWindow[n];
+    }
+    float r[kMaxOrder + 1];
+    Autocorrelation(w, length, order, r);
+    if (r[0] != 0.0f) {
+        const float scale = static_cast<float>(length * length);
+        r[0] *= noiseFactor;
+        for (int k = 1; k <= order; ++k) r[k] *= lagWindow[k - 1];
+        for (int k = 0; k <= order; ++k) r[k] /= scale;
+    } else {
+        for (int k = 1; k <= order; ++k) r[k] = 0.0f;
+    }
+    return Levinson(r, order, a);
+}
+
 void BandwidthExpand(const float *a, int order, float gamma, float *out) {
     float g = gamma;
     for (int i = 0; i < order; ++i) {

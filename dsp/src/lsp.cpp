@@ -1,6 +1,8 @@
 #include <vntr/dsp/lsp.hpp>
 
 #include <cmath>
+#include <numbers>
+#include <utility>
 
 namespace vntr::dsp {
 namespace {
@@ -151,6 +153,57 @@ void LspWeights(const float *lsp, int order, double exponent, float *w) {
     }
     w[order - 2] *= 0.64f;
     w[order - 1] *= 0.16f;
+}
+
+void UniformLsp(int order, float *lsp) {
+    for (int k = 0; k < order; ++k) lsp[k] = static_cast<float>((k + 1) * std::numbers::pi / (order + 1));
+}
+
+void OrderAndSpaceLsp(float *lsp, int order, const float *minimumGap) {
+    for (int pass = 0; pass < 2; ++pass) {
+        bool swapped = false;
+        for (int i = 0; i + 1 < order; ++i) {
+            if (lsp[i] > lsp[i + 1]) {
+                std::swap(lsp[i], lsp[i + 1]);
+                swapped = true;
+            }
+        }
+        if (!swapped) break;
+    }
+    for (int i = 1; i < order; ++i) {
+        const float t = minimumGap[i];
+        const float d = lsp[i] - lsp[i - 1];
+        if (d < t) lsp[i] = lsp[i - 1] + 0.5f * t + d * d / (2.0f * t);
+    }
+}
+
+void StabiliseLsp(float *lsp, int order, const float *minimumGap) {
+    OrderAndSpaceLsp(lsp, order, minimumGap);
+    if (lsp[0] >= kLowestLsp && lsp[order - 1] <= kHighestLsp) return;
+    // Out of range: lift the bottom, then lower the top, keeping half gaps.
+    if (!(lsp[0] >= kLowestLsp)) lsp[0] = kLowestLsp;
+    for (int i = 1; i < order; ++i) {
+        const float floor = lsp[i - 1] + 0.5f * minimumGap[i];
+        if (!(lsp[i] >= floor)) lsp[i] = floor;
+    }
+    if (lsp[order - 1] > kHighestLsp) lsp[order - 1] = kHighestLsp;
+    for (int i = order - 2; i >= 0; --i) {
+        const float ceiling = lsp[i + 1] - 0.5f * minimumGap[i + 1];
+        if (lsp[i] > ceiling) lsp[i] = ceiling;
+    }
+}
+
+void InterpolateLspToLpc(const float *current, const float *previous, int order, int subframes, float *lpc) {
+    for (int j = 0; j < subframes; ++j) {
+        float mixed[kMaxLspOrder];
+        if (j == subframes - 1) {
+            for (int i = 0; i < order; ++i) mixed[i] = current[i];
+        } else {
+            const float w = static_cast<float>(j + 1) / static_cast<float>(subframes);
+            for (int i = 0; i < order; ++i) mixed[i] = (1.0f - w) * previous[i] + w * current[i];
+        }
+        LspToLpc(mixed, order, lpc + j * order);
+    }
 }
 
 } // namespace vntr::dsp

@@ -21,6 +21,10 @@ void Admit(Candidate *list, int &count, int keep, const Candidate &c) {
     if (count < keep) ++count;
 }
 
+// Stages up to this size are searched by columns, kBlock vectors at a time.
+constexpr int kColumnsMax = 256;
+constexpr int kBlock = 16;
+
 } // namespace
 
 MsvqChoice MsvqSearch(const float *target, const float *weights, const float *base, int dim,
@@ -36,10 +40,59 @@ MsvqChoice MsvqSearch(const float *target, const float *weights, const float *ba
     for (int s = 0; s < stageCount; ++s) {
         int count = 0;
         const float *book = stages[s].vectors;
+        const int size = stages[s].size;
+        // The stage laid out component by component, so that the errors of
+        // all its vectors build up side by side; each vector's error is
+        // summed over the components in order, as one by one.
+        // The columns run on to a whole block (the padding is never admitted).
+        float columns[kMsvqMaxDim][kColumnsMax + kBlock];
+        const bool byColumns = size <= kColumnsMax;
+        if (byColumns) {
+            for (int i = 0; i < size; ++i) {
+                for (int k = 0; k < dim; ++k) columns[k][i] = book[i * dim + k];
+            }
+            for (int i = size; i % kBlock != 0; ++i) {
+                for (int k = 0; k < dim; ++k) columns[k][i] = 0.0f;
+            }
+        }
         for (int p = 0; p < kept; ++p) {
             float residual[kMsvqMaxDim];
             for (int k = 0; k < dim; ++k) residual[k] = target[k] - sums[cur][p][k];
-            for (int i = 0; i < stages[s].size; ++i) {
+            if (byColumns) {
+                // Sixteen vectors at a time, their errors held in registers
+                // across the components.
+                float e[kColumnsMax + kBlock];
+                for (int i0 = 0; i0 < size; i0 += kBlock) {
+                    float acc[kBlock] = {};
+                    for (int k = 0; k < dim; ++k) {
+                        const float r = residual[k];
+                        const float w = weights[k];
+                        const float *column = columns[k] + i0;
+                        for (int j = 0; j < kBlock; ++j) {
+                            const float d = r - column[j];
+                            acc[j] += w * d * d;
+                        }
+                    }
+                    for (int j = 0; j < kBlock; ++j) e[i0 + j] = acc[j];
+                }
+                for (int i0 = 0; i0 < size; i0 += kBlock) {
+                    // A full list takes only what beats its last: most blocks
+                    // hold nothing that does.
+                    const int end = i0 + kBlock < size ? i0 + kBlock : size;
+                    if (count == keep) {
+                        const float worst = list[keep - 1].error;
+                        int any = 0;
+                        for (int j = 0; j < kBlock; ++j) any |= e[i0 + j] < worst ? 1 : 0;
+                        if (!any) continue;
+                    }
+                    for (int i = i0; i < end; ++i) {
+                        if (count == keep && !(e[i] < list[keep - 1].error)) continue;
+                        Admit(list, count, keep, Candidate{e[i], p, i});
+                    }
+                }
+                continue;
+            }
+            for (int i = 0; i < size; ++i) {
                 const float *c = book + i * dim;
                 float e = 0.0f;
                 for (int k = 0; k < dim; ++k) {

@@ -1,14 +1,22 @@
 #include "cli/batch.hpp"
 
 #include "cli/console_frontend.hpp"
+#include "cli/conversion.hpp"
+#include "cli/corpus_files.hpp"
+#include "cli/corpus_report.hpp"
+#include "cli/corpus_run.hpp"
+#include "cli/file_result.hpp"
+#include "cli/kept_files.hpp"
 #include "cli/report.hpp"
 #include "core/evaluator.hpp"
 #include "core/instance.hpp"
+#include "core/wave_samples.hpp"
 
 #include <vntr/platform/paths.hpp>
 
 #include <CLI/CLI.hpp>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -80,10 +88,12 @@ bool ParseOptionWord(const std::string &text, uint32_t offered, uint32_t &word, 
 
 void PrintUsage(std::FILE *out) {
     std::fprintf(out,
-                 "usage: vtbench32 --batch [ORIGINAL.wav] [--codecs A,B,...] [--option CODEC=4800|6400|vad[+...]]\n"
-                 "                 [--vad] [--session FILE] [--save-session FILE] [--keep DIR] [--json FILE]\n"
+                 "usage: vtbench32 --batch [ORIGINAL.wav | FOLDER ...] [--codecs A,B,...] [--option CODEC=4800|6400|vad[+...]]\n"
+                 "                 [--vad] [-j N] [--resample] [--mono] [--json FILE] [--csv FILE] [--keep DIR]\n"
+                 "                 [--progress | --quiet] [--no-quality] [--session FILE | --save-session FILE]\n"
                  "Runs every selected codec over the original (default: %s) and prints the\n"
-                 "comparison sorted by bit rate.  vtbench32 --batch --help tells more.\n",
+                 "comparison sorted by bit rate; over several originals or folders (searched for *.wav),\n"
+                 "one table per codec over the whole corpus.  vtbench32 --batch --help tells more.\n",
                  VNTR_DEFAULT_ORIGINAL);
 }
 
@@ -94,10 +104,11 @@ bool WantsBatch(int argc, char **argv) {
     return false;
 }
 
-int RunBatch(int argc, char **argv) {
-    CLI::App app{"vtbench32 --batch: encode and decode an original with every selected codec and compare them"};
-    bool batch = false;
-    std::string originalPath;
+
+namespace {
+
+struct BatchOptions {
+    std::vector<std::string> originals;
     std::string codecList;
     std::vector<std::string> optionArgs;
     bool vad = false;
@@ -105,32 +116,232 @@ int RunBatch(int argc, char **argv) {
     std::string sessionOut;
     std::string keepDir;
     std::string jsonPath;
+    std::string csvPath;
+    int jobs = 0;
+    bool resample = false;
+    bool mono = false;
     bool progress = false;
+    bool quiet = false;
     bool noQuality = false;
+};
+
+bool IsFolder(const std::string &path) {
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Sets the selection and the options of the command line; 0, or the exit
+// status of a bad command line (said on stderr).
+int ApplyCodecChoices(evaluator::Evaluator &ev, const BatchOptions &o) {
+    if (!o.codecList.empty()) {
+        std::vector<bool> selection(ev.SlotCount(), false);
+        for (const auto &name : Split(o.codecList, ',')) {
+            const int index = FindSlot(ev, name);
+            if (index < 0) {
+                std::fprintf(stderr, "vtbench32: no codec named %s is installed\n", name.c_str());
+                return 2;
+            }
+            selection[static_cast<std::size_t>(index)] = true;
+        }
+        ev.ApplySelection(selection);
+    }
+    for (std::size_t i = 0; i < ev.SlotCount() && o.vad; ++i) {
+        auto &slot = ev.Slots()[i];
+        if ((slot.info.optionMask & 0x1) != 0) slot.encoderOptions |= 0x1;
+        slot.decoderOptions = slot.encoderOptions;
+    }
+    for (const auto &arg : o.optionArgs) {
+        const auto equals = arg.find('=');
+        const int index = equals == std::string::npos ? -1 : FindSlot(ev, arg.substr(0, equals));
+        if (index < 0) {
+            std::fprintf(stderr, "vtbench32: --option %s: expected CODEC=OPTIONS with an installed codec\n",
+                         arg.c_str());
+            return 2;
+        }
+        auto &slot = ev.Slots()[static_cast<std::size_t>(index)];
+        std::string error;
+        if (!ParseOptionWord(arg.substr(equals + 1), slot.info.optionMask, slot.encoderOptions, error)) {
+            std::fprintf(stderr, "vtbench32: --option %s: %s\n", arg.c_str(), error.c_str());
+            return 2;
+        }
+        slot.decoderOptions = slot.encoderOptions;
+    }
+    return 0;
+}
+
+// Many originals: the corpus run and its report.
+bool RunCorpusBatch(evaluator::Evaluator &ev, const BatchOptions &o, bool showProgress) {
+    bool anySelected = false;
+    std::vector<std::string> codecOrder;
+    for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
+        if (ev.Slots()[i].selected == 0) continue;
+        anySelected = true;
+        codecOrder.push_back(ev.Slots()[i].Name());
+    }
+    if (!anySelected) {
+        ev.ProcessSelectedCodecs(); // says that no codec is selected
+        return false;
+    }
+    OriginalList list = CollectOriginals(o.originals);
+    for (const auto &problem : list.problems) std::fprintf(stderr, "vtbench32: %s\n", problem.c_str());
+    if (list.originals.empty()) {
+        std::fprintf(stderr, "vtbench32: no originals to run\n");
+        return false;
+    }
+    CorpusSettings settings;
+    settings.jobs = o.jobs > 0 ? o.jobs : AvailableCores();
+    settings.measureQuality = !o.noQuality;
+    settings.resample = o.resample;
+    settings.mono = o.mono;
+    settings.keepDir = o.keepDir;
+    settings.showProgress = showProgress;
+    const CorpusOutcome outcome = RunCorpus(ev, list.originals, settings, stderr);
+    if (outcome.setupFailed) return false;
+    const auto codecs = Summarise(outcome.files, codecOrder);
+    PrintCorpusReport(stdout, outcome, codecs);
+    std::fflush(stdout);
+
+    bool ok = list.problems.empty() && !outcome.interrupted;
+    std::size_t finished = 0;
+    for (const auto &f : outcome.files) {
+        ok = ok && f.state == FileState::Done && !f.AnyCodecFailed() && !f.keepFailed;
+        if (f.state == FileState::Done || f.state == FileState::Refused) ++finished;
+    }
+    if (outcome.interrupted) {
+        std::fprintf(stderr, "vtbench32: interrupted; %zu of %zu originals finished\n", finished, outcome.files.size());
+    }
+    std::string error;
+    if (!o.jsonPath.empty() && !WriteCorpusJson(o.jsonPath, outcome, codecs, error)) {
+        std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
+        ok = false;
+    }
+    if (!o.csvPath.empty() && !WriteCsv(o.csvPath, outcome.files, error)) {
+        std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
+        ok = false;
+    }
+    return ok;
+}
+
+// One original (or a session): the comparison as the window shows it.
+bool RunSingleBatch(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOptions &o) {
+    std::string originalPath = o.originals.empty() ? std::string() : o.originals.front();
+    const std::string converted = ev.Temp().dir + "~t_conv.wav";
+    std::string conversion;
+    if (o.sessionIn.empty() && (o.resample || o.mono)) {
+        evaluator::WaveSampleReader probe;
+        std::vector<uint32_t> masks;
+        for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
+            if (ev.Slots()[i].selected != 0) masks.push_back(ev.Slots()[i].info.formatMask);
+        }
+        if (probe.Open(originalPath)) {
+            const ConversionPlan plan = PlanConversion(probe.SampleRate(), probe.Channels(), masks, o.resample, o.mono);
+            if (plan.Needed()) {
+                std::string error;
+                if (!ConvertOriginal(originalPath, plan, converted, ui, ConsoleFrontend::InterruptFlag(), error)) {
+                    unlink(converted.c_str());
+                    std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
+                    return false;
+                }
+                conversion = ConversionNote(probe.SampleRate(), plan);
+                originalPath = converted;
+            }
+        }
+    }
+    struct RemoveCopy {
+        const std::string &path;
+        ~RemoveCopy() { unlink(path.c_str()); }
+    } removeCopy{converted};
+
+    bool ok = true;
+    if (!o.sessionIn.empty()) {
+        ok = ev.OpenSession(o.sessionIn);
+    } else if (ev.OpenOriginalFile(originalPath)) {
+        ev.ProcessSelectedCodecs();
+    } else {
+        ok = false;
+    }
+    if (ev.Cancelled()) {
+        std::fprintf(stderr, "vtbench32: processing cancelled\n");
+        return false;
+    }
+    const std::string shownName = conversion.empty() ? ev.OriginalDisplayName() : platform::FileNameOf(o.originals.front());
+    if (ev.Original().Exists()) PrintReport(stdout, ev, shownName, conversion);
+    std::fflush(stdout);
+
+    bool anySelected = false;
+    for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
+        ok = ok && !ev.Slots()[i].failed;
+        anySelected = anySelected || ev.Slots()[i].selected != 0;
+    }
+    // Nothing compared is not a success.
+    ok = ok && anySelected;
+    if (!o.keepDir.empty()) {
+        std::vector<std::string> problems;
+        ok = KeepFiles(ui, ev, o.keepDir, problems) && ok;
+        for (const auto &problem : problems) std::fprintf(stderr, "vtbench32: %s\n", problem.c_str());
+    }
+    if (!o.sessionOut.empty() && ev.Original().Exists()) ok = ev.SaveSession(o.sessionOut) && ok;
+    std::string error;
+    if (!o.jsonPath.empty() && !WriteJson(o.jsonPath, ev, ui.Messages(), error, shownName, conversion)) {
+        std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
+        ok = false;
+    }
+    if (!o.csvPath.empty()) {
+        const FileResult file = OriginalResult(ev, o.sessionIn.empty() ? o.originals.front() : ev.Original().path,
+                                               shownName, conversion, ui.Messages());
+        if (!WriteCsv(o.csvPath, {file}, error)) {
+            std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+} // namespace
+
+int RunBatch(int argc, char **argv) {
+    CLI::App app{"vtbench32 --batch: encode and decode originals with every selected codec and compare them"};
+    BatchOptions o;
+    bool batch = false;
     app.add_flag("--batch", batch, "run without a window");
-    app.add_option("original", originalPath, "original PCM wave file")->check(CLI::ExistingFile);
-    app.add_option("--codecs", codecList, "comma-separated codecs to run (default: the user's selection)");
-    app.add_option("--option", optionArgs, "options of one codec, e.g. VT4864v6=4800 or VT15=vad (repeatable)");
-    app.add_flag("--vad", vad, "voice activity detection for every codec that offers it");
-    app.add_option("--session", sessionIn, "open a session file and rerun it")->check(CLI::ExistingFile);
-    app.add_option("--save-session", sessionOut, "save the comparison as a session file");
-    app.add_option("--keep", keepDir, "copy the coded and decoded files into this folder");
-    app.add_option("--json", jsonPath, "write all results as JSON");
-    app.add_flag("--progress", progress, "show progress on a terminal");
-    app.add_flag("--no-quality", noQuality, "skip the objective quality measures");
+    app.add_option("originals", o.originals,
+                   "original PCM wave files, and folders searched for *.wav (several: a corpus run)")
+        ->check(CLI::ExistingPath);
+    app.add_option("--codecs", o.codecList, "comma-separated codecs to run (default: the user's selection)");
+    app.add_option("--option", o.optionArgs, "options of one codec, e.g. VT4864v6=4800 or VT15=vad (repeatable)");
+    app.add_flag("--vad", o.vad, "voice activity detection for every codec that offers it");
+    app.add_option("-j,--jobs", o.jobs, "originals run at once (default: the number of cores)")
+        ->check(CLI::Range(1, 256));
+    app.add_flag("--resample", o.resample,
+                 "convert an original at a rate no selected codec takes to the nearest rate one takes");
+    app.add_flag("--mono", o.mono, "mix stereo originals down to mono");
+    app.add_option("--session", o.sessionIn, "open a session file and rerun it")->check(CLI::ExistingFile);
+    app.add_option("--save-session", o.sessionOut, "save the comparison of one original as a session file");
+    app.add_option("--keep", o.keepDir, "copy the coded and decoded files into this folder");
+    app.add_option("--json", o.jsonPath, "write all results as JSON");
+    app.add_option("--csv", o.csvPath, "write one row per original and codec as CSV");
+    auto *progressFlag = app.add_flag("--progress", o.progress, "show progress even when stderr is not a terminal");
+    app.add_flag("--quiet", o.quiet, "no progress")->excludes(progressFlag);
+    app.add_flag("--no-quality", o.noQuality, "skip the objective quality measures");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
         return app.exit(e) == 0 ? 0 : 2;
     }
-    if (!sessionIn.empty() && (!originalPath.empty() || !codecList.empty())) {
+    const bool corpus = o.originals.size() > 1 || (o.originals.size() == 1 && IsFolder(o.originals.front()));
+    if (!o.sessionIn.empty() && (!o.originals.empty() || !o.codecList.empty() || o.resample || o.mono)) {
         std::fprintf(stderr, "vtbench32: --session brings its own original and codecs\n");
         return 2;
     }
-    if (sessionIn.empty() && originalPath.empty()) originalPath = VNTR_DEFAULT_ORIGINAL;
+    if (!o.sessionOut.empty() && (corpus || o.resample || o.mono)) {
+        std::fprintf(stderr, "vtbench32: --save-session stores one original as it is (no corpus, --resample or --mono)\n");
+        return 2;
+    }
+    if (o.sessionIn.empty() && o.originals.empty()) o.originals.push_back(VNTR_DEFAULT_ORIGINAL);
+    const bool showProgress = !o.quiet && (o.progress || isatty(STDERR_FILENO) != 0);
 
     evaluator::EvaluatorConfig config;
-    config.measureQuality = !noQuality;
+    config.measureQuality = !o.noQuality;
     const auto tempDir = platform::UserTempDirectory();
     if (!tempDir) {
         std::fprintf(stderr, "vtbench32: cannot create the temporary folder\n");
@@ -144,7 +355,8 @@ int RunBatch(int argc, char **argv) {
         return 3;
     }
 
-    ConsoleFrontend ui(stderr, progress && isatty(STDERR_FILENO) != 0);
+    // A corpus run draws its own bar; one original shows the codec's progress lines.
+    ConsoleFrontend ui(stderr, showProgress && !corpus);
     ConsoleFrontend::CatchInterrupt();
     evaluator::Evaluator ev(ui, config);
     if (!ev.Startup()) return 1;
@@ -166,84 +378,8 @@ int RunBatch(int argc, char **argv) {
         ev.Shutdown();
         return status;
     };
-
-    if (!codecList.empty()) {
-        std::vector<bool> selection(ev.SlotCount(), false);
-        for (const auto &name : Split(codecList, ',')) {
-            const int index = FindSlot(ev, name);
-            if (index < 0) {
-                std::fprintf(stderr, "vtbench32: no codec named %s is installed\n", name.c_str());
-                return finish(2);
-            }
-            selection[static_cast<std::size_t>(index)] = true;
-        }
-        ev.ApplySelection(selection);
-    }
-    for (std::size_t i = 0; i < ev.SlotCount() && vad; ++i) {
-        auto &slot = ev.Slots()[i];
-        if ((slot.info.optionMask & 0x1) != 0) slot.encoderOptions |= 0x1;
-        slot.decoderOptions = slot.encoderOptions;
-    }
-    for (const auto &arg : optionArgs) {
-        const auto equals = arg.find('=');
-        const int index = equals == std::string::npos ? -1 : FindSlot(ev, arg.substr(0, equals));
-        if (index < 0) {
-            std::fprintf(stderr, "vtbench32: --option %s: expected CODEC=OPTIONS with an installed codec\n",
-                         arg.c_str());
-            return finish(2);
-        }
-        auto &slot = ev.Slots()[static_cast<std::size_t>(index)];
-        std::string error;
-        if (!ParseOptionWord(arg.substr(equals + 1), slot.info.optionMask, slot.encoderOptions, error)) {
-            std::fprintf(stderr, "vtbench32: --option %s: %s\n", arg.c_str(), error.c_str());
-            return finish(2);
-        }
-        slot.decoderOptions = slot.encoderOptions;
-    }
-
-    bool ok = true;
-    if (!sessionIn.empty()) {
-        ok = ev.OpenSession(sessionIn);
-    } else if (ev.OpenOriginalFile(originalPath)) {
-        ev.ProcessSelectedCodecs();
-    } else {
-        ok = false;
-    }
-    if (ev.Cancelled()) {
-        std::fprintf(stderr, "vtbench32: processing cancelled\n");
-        return finish(1);
-    }
-    if (ev.Original().Exists()) PrintReport(stdout, ev);
-    std::fflush(stdout);
-
-    bool anySelected = false;
-    for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
-        ok = ok && !ev.Slots()[i].failed;
-        anySelected = anySelected || ev.Slots()[i].selected != 0;
-    }
-    // Nothing compared is not a success.
-    ok = ok && anySelected;
-    if (!keepDir.empty()) {
-        if (!platform::MakeDirectories(keepDir)) {
-            std::fprintf(stderr, "vtbench32: cannot create %s\n", keepDir.c_str());
-            ok = false;
-        }
-        for (std::size_t i = 0; i < ev.SlotCount() && ok; ++i) {
-            const auto &slot = ev.Slots()[i];
-            if (slot.selected == 0 || !slot.HasResults()) continue;
-            const std::string name = slot.Name();
-            ok = evaluator::CopyFile(ui, ev.Temp().Coded(name), keepDir + "/" + name + ".coded.wav") && ok;
-            ok = evaluator::CopyFile(ui, ev.Temp().Decoded(name), keepDir + "/" + name + ".decoded.wav") && ok;
-        }
-    }
-    if (!sessionOut.empty() && ev.Original().Exists()) ok = ev.SaveSession(sessionOut) && ok;
-    if (!jsonPath.empty()) {
-        std::string error;
-        if (!WriteJson(jsonPath, ev, ui.Messages(), error)) {
-            std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
-            ok = false;
-        }
-    }
+    if (const int status = ApplyCodecChoices(ev, o); status != 0) return finish(status);
+    const bool ok = corpus ? RunCorpusBatch(ev, o, showProgress) : RunSingleBatch(ev, ui, o);
     return finish(ok ? 0 : 1);
 }
 

@@ -5,11 +5,15 @@
 namespace vntr::cli {
 namespace {
 
-volatile std::sig_atomic_t gInterrupted = 0;
+// Lock-free, so that the signal handler may set it and any thread read it.
+std::atomic<bool> gInterrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void OnInterrupt(int) { gInterrupted = 1; }
+extern "C" void OnInterrupt(int) { gInterrupted.store(true); }
 
 } // namespace
+
+const std::atomic<bool> &ConsoleFrontend::InterruptFlag() { return gInterrupted; }
 
 ConsoleFrontend::ConsoleFrontend(std::FILE *err, bool showProgress) : err_(err), showProgress_(showProgress) {}
 
@@ -20,6 +24,7 @@ void ConsoleFrontend::CatchInterrupt() {
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 void ConsoleFrontend::EndProgressLine() {
@@ -42,7 +47,7 @@ evaluator::Answer ConsoleFrontend::AskQuestion(const std::string &title, const s
     // Nobody is there to answer: go on without saving, and stop a run only
     // when asked to by an interrupt.
     EndProgressLine();
-    const evaluator::Answer answer = gInterrupted != 0 ? evaluator::Answer::Yes : evaluator::Answer::No;
+    const evaluator::Answer answer = gInterrupted.load() ? evaluator::Answer::Yes : evaluator::Answer::No;
     std::fprintf(err_, "%s: %s %s\n", title.c_str(), text.c_str(), answer == evaluator::Answer::Yes ? "Yes" : "No");
     return answer;
 }
@@ -54,6 +59,6 @@ void ConsoleFrontend::ShowProgress(const evaluator::ProgressLines &lines) {
     progressShown_ = true;
 }
 
-bool ConsoleFrontend::CancelRequested() { return gInterrupted != 0; }
+bool ConsoleFrontend::CancelRequested() { return gInterrupted.load(); }
 
 } // namespace vntr::cli

@@ -12,15 +12,24 @@ namespace {
 
 using evaluator::CodecSlot;
 
-double AudioSeconds(const CodecSlot &slot) {
-    const double bytesPerSecond = static_cast<double>(slot.sampleRate) * slot.blockAlign;
-    return bytesPerSecond > 0 ? slot.inputBytes / bytesPerSecond : 0.0;
-}
-
 // Load in percent of real time from the exact time.
 double PreciseLoad(uint64_t micros, const CodecSlot &slot) {
     const double seconds = AudioSeconds(slot);
     return seconds > 0 ? static_cast<double>(micros) / 1e4 / seconds : 0.0;
+}
+
+// "not run: 8 kHz not supported" for a codec that cannot take the original.
+std::string OutcomeText(const CodecSlot &slot) {
+    std::string text = Outcome(slot);
+    if (slot.formatFlags == 0 && !slot.failed && !slot.notRunReason.empty()) text += ": " + slot.notRunReason;
+    return text;
+}
+
+} // namespace
+
+double AudioSeconds(const CodecSlot &slot) {
+    const double bytesPerSecond = static_cast<double>(slot.sampleRate) * slot.blockAlign;
+    return bytesPerSecond > 0 ? slot.inputBytes / bytesPerSecond : 0.0;
 }
 
 const char *Outcome(const CodecSlot &slot) {
@@ -29,8 +38,6 @@ const char *Outcome(const CodecSlot &slot) {
     if (!slot.HasResults()) return "no result";
     return "ok";
 }
-
-} // namespace
 
 double RealTimeFactor(uint64_t micros, const CodecSlot &slot) {
     const double seconds = AudioSeconds(slot);
@@ -53,18 +60,21 @@ std::vector<std::size_t> ReportOrder(const evaluator::Evaluator &ev) {
     return order;
 }
 
-void PrintReport(std::FILE *out, const evaluator::Evaluator &ev) {
+void PrintReport(std::FILE *out, const evaluator::Evaluator &ev, const std::string &shownName,
+                 const std::string &conversion) {
     const auto &original = ev.Original();
     if (original.Exists()) {
-        std::fprintf(out, "Original: %s  %s  %s  %u bytes\n\n", ev.OriginalDisplayName().c_str(),
-                     original.formatText.c_str(), original.durationText.c_str(), original.dataBytes);
+        std::fprintf(out, "Original: %s  %s  %s  %u bytes%s\n\n",
+                     (shownName.empty() ? ev.OriginalDisplayName() : shownName).c_str(), original.formatText.c_str(),
+                     original.durationText.c_str(), original.dataBytes,
+                     conversion.empty() ? "" : ("  (" + conversion + ")").c_str());
     }
     std::fprintf(out, "%-10s %10s %7s %9s %9s %8s %8s %8s %6s\n", "Codec", "Bit rate", "Ratio", "Coding", "Decoding",
                  "SNR", "SegSNR", "LSD", "Delay");
     for (const std::size_t i : ReportOrder(ev)) {
         const CodecSlot &slot = ev.Slots()[i];
         if (!slot.HasResults() || slot.failed) {
-            std::fprintf(out, "%-10s %s\n", slot.Name().c_str(), Outcome(slot));
+            std::fprintf(out, "%-10s %s\n", slot.Name().c_str(), OutcomeText(slot).c_str());
             continue;
         }
         std::fprintf(out, "%-10s %10s %7s %8.3f%% %8.3f%%", slot.Name().c_str(),
@@ -84,11 +94,12 @@ void PrintReport(std::FILE *out, const evaluator::Evaluator &ev) {
     }
 }
 
-nlohmann::json ReportJson(const evaluator::Evaluator &ev, const std::vector<std::string> &messages) {
+bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const std::vector<std::string> &messages,
+               std::string &error, const std::string &shownName, const std::string &conversion) {
     using nlohmann::json;
     json doc;
     const auto &original = ev.Original();
-    doc["original"] = {{"name", ev.OriginalDisplayName()},
+    doc["original"] = {{"name", shownName.empty() ? ev.OriginalDisplayName() : shownName},
                        {"path", original.path},
                        {"fromSession", ev.OriginalFromSession()},
                        {"dataBytes", original.dataBytes},
@@ -96,6 +107,7 @@ nlohmann::json ReportJson(const evaluator::Evaluator &ev, const std::vector<std:
                        {"sampleRate", original.sampleRate},
                        {"seconds", original.seconds},
                        {"format", original.formatText}};
+    if (!conversion.empty()) doc["original"]["conversion"] = conversion;
     json codecs = json::array();
     for (const std::size_t i : ReportOrder(ev)) {
         const CodecSlot &slot = ev.Slots()[i];
@@ -119,6 +131,7 @@ nlohmann::json ReportJson(const evaluator::Evaluator &ev, const std::vector<std:
                   {"decodingMicros", slot.decodingMicros},
                   {"codingRealTimeFactor", RealTimeFactor(slot.codingMicros, slot)},
                   {"decodingRealTimeFactor", RealTimeFactor(slot.decodingMicros, slot)}};
+        if (!slot.notRunReason.empty()) c["reason"] = slot.notRunReason;
         // Which rows are the field's standard codecs, from the libraries' own registration.
         c["peer"] = !slot.peerLibrary.empty();
         if (!slot.peerLibrary.empty()) c["peerLibrary"] = slot.peerLibrary;
@@ -136,81 +149,17 @@ nlohmann::json ReportJson(const evaluator::Evaluator &ev, const std::vector<std:
     }
     doc["codecs"] = std::move(codecs);
     doc["messages"] = messages;
-    return doc;
-}
-
-namespace {
-
-bool WriteText(const std::string &path, const std::string &text, std::string &error) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (!file) {
         error = "cannot create " + path;
         return false;
     }
-    file << text;
+    file << doc.dump(2) << '\n';
     if (!file.flush()) {
         error = "cannot write " + path;
         return false;
     }
     return true;
-}
-
-// A cell quoted when it holds a separator, a quote or a line break.
-std::string CsvCell(const std::string &text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + '"';
-}
-
-// "/quality/snrDb" as a column name: "quality.snrDb".
-std::string ColumnName(const std::string &pointer) {
-    std::string name = pointer.substr(1);
-    std::replace(name.begin(), name.end(), '/', '.');
-    return name;
-}
-
-} // namespace
-
-bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const std::vector<std::string> &messages,
-               std::string &error) {
-    return WriteText(path, ReportJson(ev, messages).dump(2) + '\n', error);
-}
-
-std::string CodecsCsv(const nlohmann::json &codecs) {
-    using nlohmann::json;
-    // The columns: every field any record has, "name" first, then in the
-    // order the JSON lists them.
-    std::vector<std::string> columns = {"/name"};
-    std::vector<json> flat;
-    for (const auto &record : codecs) {
-        flat.push_back(record.flatten());
-        for (const auto &[pointer, value] : flat.back().items()) {
-            if (std::find(columns.begin(), columns.end(), pointer) == columns.end()) columns.push_back(pointer);
-        }
-    }
-    std::sort(columns.begin() + 1, columns.end());
-    std::string text;
-    for (std::size_t c = 0; c < columns.size(); ++c) text += (c > 0 ? "," : "") + CsvCell(ColumnName(columns[c]));
-    text += "\r\n";
-    for (const auto &record : flat) {
-        for (std::size_t c = 0; c < columns.size(); ++c) {
-            std::string cell;
-            if (const auto at = record.find(columns[c]); at != record.end() && !at->is_null()) {
-                cell = at->is_string() ? at->get<std::string>() : at->dump();
-            }
-            text += (c > 0 ? "," : "") + CsvCell(cell);
-        }
-        text += "\r\n";
-    }
-    return text;
-}
-
-bool WriteCodecsCsv(const std::string &path, const evaluator::Evaluator &ev, std::string &error) {
-    return WriteText(path, CodecsCsv(ReportJson(ev, {})["codecs"]), error);
 }
 
 } // namespace vntr::cli

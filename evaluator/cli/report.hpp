@@ -4,13 +4,16 @@
 
 #include "core/evaluator.hpp"
 
-#include <nlohmann/json_fwd.hpp>
-
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace vntr::cli {
+
+// Seconds of audio the slot's codec coded in its last run.
+double AudioSeconds(const evaluator::CodecSlot &slot);
+// "ok", "not run", "failed" or "no result".
+const char *Outcome(const evaluator::CodecSlot &slot);
 
 // Speed of a pass in multiples of real time (0 when too fast to time).
 double RealTimeFactor(uint64_t micros, const evaluator::CodecSlot &slot);
@@ -19,17 +22,12 @@ double RealTimeFactor(uint64_t micros, const evaluator::CodecSlot &slot);
 // row order, then the others in slot order.
 std::vector<std::size_t> ReportOrder(const evaluator::Evaluator &ev);
 
-// The JSON report as a document: the original, the codecs' records in
-// report order and the messages.
-nlohmann::json ReportJson(const evaluator::Evaluator &ev, const std::vector<std::string> &messages);
-// The codecs' records as a CSV table: a line per record, a column per field
-// any record has, named by its path in the record ("bitRate",
-// "quality.snrDb", "lines.0"); a field a record lacks is an empty cell.
-std::string CodecsCsv(const nlohmann::json &codecs);
-bool WriteCodecsCsv(const std::string &path, const evaluator::Evaluator &ev, std::string &error);
-
-void PrintReport(std::FILE *out, const evaluator::Evaluator &ev);
+// `shownName` replaces the original's name (empty: its own), and a
+// `conversion` note ("resampled from 16000 Hz to 11025 Hz") follows it, for
+// an original that was run as a converted copy.
+void PrintReport(std::FILE *out, const evaluator::Evaluator &ev, const std::string &shownName = "",
+                 const std::string &conversion = "");
 bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const std::vector<std::string> &messages,
-               std::string &error);
+               std::string &error, const std::string &shownName = "", const std::string &conversion = "");
 
 } // namespace vntr::cli

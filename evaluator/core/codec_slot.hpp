@@ -1,6 +1,8 @@
 // The evaluator's record of one codec library and of its last run.
 #pragma once
 
+#include "quality.hpp"
+
 #include <vntr/codec_api.h>
 #include <vntr/platform/dynlib.hpp>
 
@@ -17,16 +19,6 @@ constexpr std::size_t kMaxSlots = 20;
 enum class InterfaceKind : uint16_t {
     Standard = 0,  // the frame-by-frame codec interface
     WholeFile = 1, // the older whole-file interface ("Codec Type" = "LPC")
-};
-
-// Objective quality of a decoded file against the input it was coded from.
-struct Quality {
-    bool valid = false;
-    int32_t delaySamples = 0;   // decoded lags the input by this many samples
-    uint32_t comparedSamples = 0;
-    double snrDb = 0;           // whole-file signal-to-noise ratio
-    double segmentalSnrDb = 0;  // mean of per-frame SNRs (20 ms frames, clamped to -10..35 dB)
-    double logSpectralDistanceDb = 0;
 };
 
 struct CodecSlot {
@@ -59,6 +51,9 @@ struct CodecSlot {
     uint64_t codingMicros = 0;
     uint64_t decodingMicros = 0;
     bool failed = false; // a pass of the last run failed
+    // Why a selected codec cannot take the current original ("8 kHz not
+    // supported"); empty when it can.
+    std::string notRunReason;
     Quality quality;
     // A library around a standard codec of the field names the system library
     // that does its coding ("Peer Codec" in its machine key); empty for ours.

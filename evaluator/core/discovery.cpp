@@ -1,5 +1,6 @@
 // Finding the installed codec libraries in the registry, loading them, and
 // the user's per-codec preferences.
+#include "discovery.hpp"
 #include "evaluator.hpp"
 #include "printf.hpp"
 
@@ -13,6 +14,7 @@ namespace {
 
 using platform::Hive;
 using platform::RegKey;
+using platform::RegKeyInfo;
 using platform::RegStatus;
 
 constexpr const char *kMakerKey = "SOFTWARE\\Vantre";
@@ -22,51 +24,82 @@ constexpr std::size_t kProductSearchBuffer = 144; // names up to 143 characters
 constexpr std::size_t kLibraryNameBuffer = 20;    // names up to 19 characters
 constexpr std::size_t kValueBuffer = 256;
 
+// A registry message, followed, when the hive file behind it cannot be used,
+// by a line that names the file and says what is wrong in it and where, so
+// that the user knows what to mend.
+std::string WithHiveDetail(const std::string &text, Hive hive) {
+    const std::string why = platform::DiagnoseHive(hive);
+    return why.empty() ? text : text + "\n" + why;
+}
+
 } // namespace
+
+void WalkSubKeys(const std::function<RegStatus(uint32_t, std::string &)> &enumerate, uint32_t subKeys,
+                 const std::function<bool(const std::string &)> &visit) {
+    std::string name;
+    for (uint32_t index = 0; index != UINT32_MAX; ++index) {
+        const RegStatus s = enumerate(index, name);
+        if (s == RegStatus::NoMoreItems) return;
+        if (s == RegStatus::Ok) {
+            if (!visit(name)) return;
+        } else if (s != RegStatus::MoreData && index >= subKeys) {
+            return;
+        }
+    }
+}
+
+bool IsFileNameStem(std::string_view name) {
+    if (name.empty() || name.front() == '.' || name.find("..") != std::string_view::npos) return false;
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '/' || c == '\\' || c < 0x20 || c == 0x7F) return false;
+    }
+    return true;
+}
 
 uint16_t Evaluator::DiscoverCodecs() {
     RegKey maker;
     if (RegKey::Open(Hive::LocalMachine, kMakerKey, maker) != RegStatus::Ok) {
-        Error("ERROR IN INITIALIZATION : no codec installed !");
+        Error(WithHiveDetail("ERROR IN INITIALIZATION : no codec installed !", Hive::LocalMachine));
         return 0;
     }
     bool found = false;
-    std::string name;
-    for (uint32_t i = 0;; ++i) {
-        const RegStatus s = maker.EnumKey(i, name, kProductSearchBuffer);
-        if (s == RegStatus::Ok && name == kProductName) found = true;
-        if (found || (s != RegStatus::Ok && s != RegStatus::MoreData)) break;
-    }
+    RegKeyInfo makerInfo;
+    WalkSubKeys([&](uint32_t index, std::string &name) { return maker.EnumKey(index, name, kProductSearchBuffer); },
+                maker.QueryInfo(makerInfo) == RegStatus::Ok ? makerInfo.subKeys : 0,
+                [&](const std::string &name) {
+                    found = name == kProductName;
+                    return !found;
+                });
     if (!found) {
-        Error("ERROR IN INITIALIZATION : missing SDK or Evaluator !");
+        Error(WithHiveDetail("ERROR IN INITIALIZATION : missing SDK or Evaluator !", Hive::LocalMachine));
         return 0;
     }
     RegKey product;
     if (maker.OpenSubKey(kProductName, product) != RegStatus::Ok) {
-        Error("ERROR IN INITIALIZATION : problem with the registry !");
+        Error(WithHiveDetail("ERROR IN INITIALIZATION : problem with the registry !", Hive::LocalMachine));
         return 0;
     }
 
     for (auto &slot : slots_) slot.Reset();
     slotCount_ = 0;
-    for (uint32_t index = 0; slotCount_ < kMaxSlots; ++index) {
-        const RegStatus s = product.EnumKey(index, name, kLibraryNameBuffer);
-        if (s == RegStatus::NoMoreItems) break;
-        if (s != RegStatus::Ok) {
-            // A longer name, or a registry that stopped answering.
-            if (s == RegStatus::MoreData) continue;
-            break;
-        }
+    // One library: false once every slot is filled.
+    auto addLibrary = [&](const std::string &name) {
         RegKey key;
         if (product.OpenSubKey(name, key) != RegStatus::Ok) {
-            Error(Printf("ERROR IN INITIALIZATION : problem with the registry key : %s", name.c_str()));
-            continue;
+            Error(WithHiveDetail(Printf("ERROR IN INITIALIZATION : problem with the registry key : %s", name.c_str()),
+                                 Hive::LocalMachine));
+            return true;
         }
-        const std::string path = platform::CodecDirectory(config_.systemRoot) + "/" + name + ".so";
-        auto library = platform::DynamicLibrary::Load(path);
+        // A name that is no plain file-name stem is refused like a library
+        // that cannot be loaded.
+        std::unique_ptr<platform::DynamicLibrary> library;
+        if (IsFileNameStem(name)) {
+            library = platform::DynamicLibrary::Load(platform::CodecDirectory(config_.systemRoot) + "/" + name + ".so");
+        }
         if (!library) {
             Error(Printf("ERROR IN INITIALIZATION : Failed to load library %s", name.c_str()));
-            continue;
+            return true;
         }
         CodecSlot &slot = slots_[slotCount_];
         slot.library = std::move(library);
@@ -84,23 +117,27 @@ uint16_t Evaluator::DiscoverCodecs() {
             if (getInfo == nullptr) {
                 Error("Problem with the library " + name);
                 slot.Reset();
-                continue;
+                return true;
             }
             if (getInfo(&slot.info) != CODEC_OK) {
                 Error("Can't get information on library " + name);
                 slot.Reset();
-                continue;
+                return true;
             }
         }
         slot.selected = 1;
         ++slotCount_;
-    }
+        return slotCount_ < kMaxSlots;
+    };
+    RegKeyInfo productInfo;
+    WalkSubKeys([&](uint32_t index, std::string &name) { return product.EnumKey(index, name, kLibraryNameBuffer); },
+                product.QueryInfo(productInfo) == RegStatus::Ok ? productInfo.subKeys : 0, addLibrary);
     product.Close();
     maker.Close();
 
     if (slotCount_ == 0) {
         for (auto &slot : slots_) slot.selected = 0;
-        Error("ERROR IN INITIALIZATION : missing SDK or Evaluator !");
+        Error(WithHiveDetail("ERROR IN INITIALIZATION : missing SDK or Evaluator !", Hive::LocalMachine));
         selectedCount_ = 0;
         return 0;
     }
@@ -146,14 +183,15 @@ void Evaluator::SavePreferences() {
     }
     RegKey user;
     if (RegKey::Create(Hive::CurrentUser, kProductKey, user) != RegStatus::Ok) {
-        Error("PROBLEM IN REGISTRY : can't save preferences !");
+        Error(WithHiveDetail("PROBLEM IN REGISTRY : can't save preferences !", Hive::CurrentUser));
         return;
     }
     for (std::size_t i = 0; i < slotCount_; ++i) {
         const CodecSlot &slot = slots_[i];
         RegKey prefs;
         if (user.CreateSubKey(slot.Name(), prefs) != RegStatus::Ok) {
-            Error(Printf("PROBLEM IN REGISTRY : can't save preferences for %s !", slot.Name().c_str()));
+            Error(WithHiveDetail(Printf("PROBLEM IN REGISTRY : can't save preferences for %s !", slot.Name().c_str()),
+                                 Hive::CurrentUser));
             continue;
         }
         RegStatus last = prefs.SetValue("Description", slot.Description());
@@ -165,7 +203,8 @@ void Evaluator::SavePreferences() {
             last = prefs.SetValue("Selected bitrate", (slot.encoderOptions & CODEC_OPT_4800) != 0 ? "4800" : "6400");
         }
         if (last != RegStatus::Ok) {
-            Error(Printf("PROBLEM IN REGISTRY : can't save preferences for %s !", slot.Name().c_str()));
+            Error(WithHiveDetail(Printf("PROBLEM IN REGISTRY : can't save preferences for %s !", slot.Name().c_str()),
+                                 Hive::CurrentUser));
         }
     }
 }

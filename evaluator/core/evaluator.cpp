@@ -63,9 +63,9 @@ void Evaluator::MatchCodecQuietly(CodecSlot &slot) {
 bool Evaluator::OpenOriginalFile(const std::string &path) {
     OriginalFile opened;
     if (!OpenOriginal(ui_, path, opened)) {
-        ClearOriginal();
-        state_ = DisplayState::Idle;
-        ui_.ResultsChanged();
+        // The previous original, its results and the display state stay
+        // usable; only a recording whose file cannot be used ends here.
+        if (state_ == DisplayState::Recording) AbandonRecording();
         return false;
     }
     // A temporary original that is replaced goes with the other temporary files.

@@ -43,7 +43,9 @@ public:
 
     // ---- The original ---------------------------------------------------------
     // Opens an original: checks it, deletes the temporary files, clears and
-    // matches every selected codec.  False (with its message shown) on failure.
+    // matches every selected codec.  False (with its message shown) on
+    // failure, which leaves the previous original, its results and the
+    // display state as they were (a recording in progress is abandoned).
     bool OpenOriginalFile(const std::string &path);
     // Replaces the selection: clears the deselected codecs' results and
     // matches the selected ones to the current original.

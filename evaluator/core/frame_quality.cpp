@@ -1,5 +1,6 @@
 #include "frame_quality.hpp"
 
+#include "quality.hpp"
 #include "quality_measures.hpp"
 
 #include <fftw3.h>
@@ -95,28 +96,21 @@ FrameQuality MeasureFrames(std::span<const float> reference, std::span<const flo
     std::unique_ptr<fftw_plan_s, PlanDeleter> plan(
         fftw_plan_dft_r2c_1d(static_cast<int>(frame), in.get(), spectrum.get(), FFTW_ESTIMATE));
     std::vector<double> window(frame);
-    double windowEnergy = 0;
     for (std::size_t i = 0; i < frame; ++i) {
         window[i] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(frame));
-        windowEnergy += window[i] * window[i];
     }
-    const double floorPower = measure::SpectralFloorPower(windowEnergy);
-    auto logPower = [&](std::span<const float> part, std::vector<double> &out) {
+    auto power = [&](std::span<const float> part, std::vector<double> &out) {
         for (std::size_t i = 0; i < frame; ++i) in[i] = part[i] * window[i];
         fftw_execute(plan.get());
-        for (std::size_t k = 0; k < bins; ++k) {
-            out[k] = 10.0 * std::log10(spectrum[k][0] * spectrum[k][0] + spectrum[k][1] * spectrum[k][1] + floorPower);
-        }
+        for (std::size_t k = 0; k < bins; ++k) out[k] = spectrum[k][0] * spectrum[k][0] + spectrum[k][1] * spectrum[k][1];
     };
     const double frameActivity = activity * static_cast<double>(frame) / static_cast<double>(segment);
     std::vector<double> a(bins);
     std::vector<double> b(bins);
     for (std::size_t at = 0; at + frame <= x.size(); at += hop) {
-        logPower(x.subspan(at, frame), a);
-        logPower(y.subspan(at, frame), b);
-        double sum = 0;
-        for (std::size_t k = 0; k < bins; ++k) sum += (a[k] - b[k]) * (a[k] - b[k]);
-        q.lsd.db.push_back(static_cast<float>(std::sqrt(sum / static_cast<double>(bins))));
+        power(x.subspan(at, frame), a);
+        power(y.subspan(at, frame), b);
+        q.lsd.db.push_back(static_cast<float>(FrameSpectralDistance(a, b)));
         q.lsd.active.push_back(Energy(x.subspan(at, frame)) > frameActivity ? 1 : 0);
     }
     return q;

@@ -25,6 +25,10 @@
 
 namespace vntr::evaluator {
 
+// Titles of the program's message boxes.
+inline constexpr const char *kErrorTitle = "Vantre QBL Evaluator: Error";
+inline constexpr const char *kQuestionTitle = "Vantre QBL Evaluator";
+
 enum class MessageIcon { Error, Warning, Information };
 enum class QuestionButtons { YesNo, YesNoCancel };
 enum class Answer { Yes, No, Cancel };
@@ -49,10 +53,10 @@ public:
     virtual void ResultsChanged() {}
     // Wait cursor on (true) or off around long file operations.
     virtual void SetBusy(bool /*busy*/) {}
+    // A selected codec cannot take the original (its rate or its format);
+    // `text` is the error message that says so.  A front end that lists such
+    // codecs with their reason (CodecSlot::notRunReason) may leave it unsaid.
+    virtual void ShowCodecMismatch(const std::string &text) { ShowMessage(kErrorTitle, MessageIcon::Error, text); }
 };
-
-// Titles of the program's message boxes.
-inline constexpr const char *kErrorTitle = "Vantre QBL Evaluator: Error";
-inline constexpr const char *kQuestionTitle = "Vantre QBL Evaluator";
 
 } // namespace vntr::evaluator

@@ -319,6 +319,11 @@ bool Evaluator::DecodePass(const std::string &codedPath, const std::string &deco
     slot.decodedCodedBytes = 0;
     std::size_t carried = 0;
     std::size_t readSize = capacity;
+    // Calls in a row that consumed no whole byte.  A decoder of frames that
+    // are not byte-aligned does that while it works through a byte, but a
+    // frame takes at least one bit, so a run longer than the bits it was
+    // offered means a decoder that no longer reads its input.
+    std::size_t callsWithoutAByte = 0;
     bool ok = true;
     while (true) {
         const int64_t got = coded->ReadData(in.data() + carried, readSize);
@@ -348,12 +353,18 @@ bool Evaluator::DecodePass(const std::string &codedPath, const std::string &deco
             ok = false;
             break;
         }
+        // Nothing consumed and nothing produced: no further call can progress.
+        if (inBytes == 0 && outBytes == 0) break;
+        if (inBytes == 0 && ++callsWithoutAByte > 8 * given) {
+            CodecError(slot, " : Error running decoder. " + StatusText(calls.errorString, CODEC_ERR_GENERAL));
+            ok = false;
+            break;
+        }
+        if (inBytes != 0) callsWithoutAByte = 0;
         if (inBytes < given) {
             carried = given - inBytes;
             std::memmove(in.data(), in.data() + inBytes, carried);
             readSize = inBytes;
-            // Nothing consumed and nothing new to read: no call can progress.
-            if (inBytes == 0 && read == 0) break;
         } else {
             carried = 0;
             readSize = capacity;

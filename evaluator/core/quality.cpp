@@ -1,6 +1,6 @@
 #include "quality.hpp"
 
-#include <vntr/platform/riff.hpp>
+#include "wave_samples.hpp"
 
 #include <fftw3.h>
 
@@ -8,24 +8,42 @@
 #include <cmath>
 #include <complex>
 #include <memory>
+#include <mutex>
 
 namespace vntr::evaluator {
 namespace {
 
-using platform::FourCC;
-using platform::RiffChunk;
-using platform::RiffFile;
-using platform::RiffFind;
-using platform::RiffResult;
-
 constexpr double kMinSegmentSnr = -10.0;
 constexpr double kMaxSegmentSnr = 35.0;
 constexpr double kActivityRangeDb = 40.0;
+// Bins more than this far below the reference frame's peak count as at this
+// level in both spectra (50 dB below the formants nobody hears a difference).
+constexpr double kSpectralRangeDb = 50.0;
+const double kSpectralFloor = std::pow(10.0, -kSpectralRangeDb / 10.0);
+
+// FFTW's planner is not reentrant; the corpus runs compare on several
+// threads at once, so plans are made and destroyed under one lock.
+std::mutex &PlannerLock() {
+    static std::mutex lock;
+    return lock;
+}
 
 struct FftwPlanDeleter {
-    void operator()(fftw_plan_s *plan) const { fftw_destroy_plan(plan); }
+    void operator()(fftw_plan_s *plan) const {
+        const std::lock_guard<std::mutex> hold(PlannerLock());
+        fftw_destroy_plan(plan);
+    }
 };
 using Plan = std::unique_ptr<fftw_plan_s, FftwPlanDeleter>;
+
+Plan RealToComplex(std::size_t n, double *in, fftw_complex *out) {
+    const std::lock_guard<std::mutex> hold(PlannerLock());
+    return Plan(fftw_plan_dft_r2c_1d(static_cast<int>(n), in, out, FFTW_ESTIMATE));
+}
+Plan ComplexToReal(std::size_t n, fftw_complex *in, double *out) {
+    const std::lock_guard<std::mutex> hold(PlannerLock());
+    return Plan(fftw_plan_dft_c2r_1d(static_cast<int>(n), in, out, FFTW_ESTIMATE));
+}
 
 struct FftwFree {
     void operator()(void *p) const { fftw_free(p); }
@@ -47,181 +65,315 @@ double Energy(std::span<const float> x) {
     return e;
 }
 
+// Reads exactly out.size() samples, zeros past the end of the source.
+void ReadPadded(SampleSource &source, std::span<float> out) {
+    const std::size_t got = source.Read(out);
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(got), out.end(), 0.0f);
+}
+
+// The two sources side by side over the aligned overlap: the reference from
+// its start, the decoded signal from `delay`, levelled by `scale`.
+class AlignedPair {
+public:
+    AlignedPair(SampleSource &x, SampleSource &y, std::size_t delay, std::size_t overlap, bool scaled, double scale)
+        : x_(x), y_(y), delay_(delay), overlap_(overlap), scaled_(scaled), scale_(scale) {}
+
+    bool Start() {
+        done_ = 0;
+        return x_.Seek(0) && y_.Seek(delay_);
+    }
+    // The next min(n, what is left) samples of each; the count.
+    std::size_t Next(std::span<float> x, std::span<float> y) {
+        const std::size_t n = std::min(x.size(), overlap_ - done_);
+        ReadPadded(x_, x.first(n));
+        ReadPadded(y_, y.first(n));
+        if (scaled_) {
+            for (std::size_t i = 0; i < n; ++i) y[i] = static_cast<float>(scale_ * y[i]);
+        }
+        done_ += n;
+        return n;
+    }
+
+private:
+    SampleSource &x_;
+    SampleSource &y_;
+    std::size_t delay_;
+    std::size_t overlap_;
+    bool scaled_;
+    double scale_;
+    std::size_t done_ = 0;
+};
+
+// Log-spectral distance of frames of `frame` samples.
+class SpectralComparer {
+public:
+    explicit SpectralComparer(std::size_t frame)
+        : frame_(frame), bins_(frame / 2 + 1), in_(FftwArray<double>(frame)),
+          spectrum_(FftwArray<fftw_complex>(bins_)), plan_(RealToComplex(frame, in_.get(), spectrum_.get())),
+          window_(frame), reference_(bins_), decoded_(bins_) {
+        for (std::size_t i = 0; i < frame; ++i) {
+            window_[i] = 0.5 - 0.5 * std::cos(2.0 * M_PI * static_cast<double>(i) / static_cast<double>(frame));
+        }
+    }
+    double Distance(std::span<const float> x, std::span<const float> y) {
+        PowerSpectrum(x, reference_);
+        PowerSpectrum(y, decoded_);
+        return FrameSpectralDistance(reference_, decoded_);
+    }
+
+private:
+    void PowerSpectrum(std::span<const float> part, std::vector<double> &power) {
+        for (std::size_t i = 0; i < frame_; ++i) in_[i] = part[i] * window_[i];
+        fftw_execute(plan_.get());
+        for (std::size_t k = 0; k < bins_; ++k) {
+            power[k] = spectrum_[k][0] * spectrum_[k][0] + spectrum_[k][1] * spectrum_[k][1];
+        }
+    }
+
+    std::size_t frame_;
+    std::size_t bins_;
+    std::unique_ptr<double[], FftwFree> in_;
+    std::unique_ptr<fftw_complex[], FftwFree> spectrum_;
+    Plan plan_;
+    std::vector<double> window_;
+    std::vector<double> reference_;
+    std::vector<double> decoded_;
+};
+
 } // namespace
 
-bool ReadWaveSamples(const std::string &path, std::vector<float> &samples, int &sampleRate) {
-    samples.clear();
-    auto file = RiffFile::Open(path, RiffFile::Mode::Read);
-    if (!file) return false;
-    RiffChunk riff;
-    riff.formType = FourCC("WAVE");
-    if (file->Descend(riff, nullptr, RiffFind::Riff) != RiffResult::Ok) return false;
-    RiffChunk fmt;
-    fmt.id = FourCC("fmt ");
-    unsigned char head[16] = {};
-    if (file->Descend(fmt, &riff, RiffFind::Chunk) != RiffResult::Ok || fmt.size < 16 ||
-        file->Read(head, sizeof head) != static_cast<int64_t>(sizeof head)) {
-        return false;
-    }
-    file->Ascend(fmt);
-    const unsigned tag = head[0] | head[1] << 8;
-    const unsigned channels = head[2] | head[3] << 8;
-    sampleRate = static_cast<int>(head[4] | head[5] << 8 | head[6] << 16 | static_cast<unsigned>(head[7]) << 24);
-    const unsigned bits = head[14] | head[15] << 8;
-    if (tag != 1 || (channels != 1 && channels != 2) || (bits != 8 && bits != 16) || sampleRate <= 0) return false;
-    RiffChunk data;
-    data.id = FourCC("data");
-    if (file->Descend(data, &riff, RiffFind::Chunk) != RiffResult::Ok) return false;
-    const uint64_t available = std::min<uint64_t>(data.size, file->FileSize() - std::min(file->FileSize(), data.dataOffset));
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(available));
-    const int64_t got = file->Read(bytes.data(), bytes.size());
-    if (got < 0) return false;
-    bytes.resize(static_cast<std::size_t>(got));
-    const std::size_t width = bits / 8;
-    const std::size_t frame = width * channels;
-    samples.reserve(bytes.size() / frame);
-    for (std::size_t at = 0; at + frame <= bytes.size(); at += frame) {
-        double sum = 0;
-        for (std::size_t c = 0; c < channels; ++c) {
-            const unsigned char *p = &bytes[at + c * width];
-            sum += width == 2 ? static_cast<int16_t>(p[0] | p[1] << 8) : (static_cast<int>(p[0]) - 128) * 256;
-        }
-        samples.push_back(static_cast<float>(sum / channels));
-    }
+std::size_t SpanSource::Read(std::span<float> out) {
+    const std::size_t n = std::min(out.size(), samples_.size() - at_);
+    std::copy_n(samples_.begin() + static_cast<std::ptrdiff_t>(at_), n, out.begin());
+    at_ += n;
+    return n;
+}
+
+bool SpanSource::Seek(std::size_t sample) {
+    if (sample > samples_.size()) return false;
+    at_ = sample;
     return true;
 }
 
-int FindDelay(std::span<const float> reference, std::span<const float> decoded, int maxLag) {
-    if (reference.empty() || decoded.empty() || maxLag <= 0) return 0;
-    // Circular correlation through the FFT, padded so that no lag wraps.
-    const std::size_t n = NextPowerOfTwo(std::max(reference.size(), decoded.size()) + static_cast<std::size_t>(maxLag));
+double FrameSpectralDistance(std::span<const double> referencePower, std::span<const double> decodedPower) {
+    const std::size_t bins = std::min(referencePower.size(), decodedPower.size());
+    if (bins == 0) return 0.0;
+    const double peak = *std::max_element(referencePower.begin(), referencePower.begin() + static_cast<std::ptrdiff_t>(bins));
+    // A silent reference frame has no level to measure against (such a frame
+    // is never an active one).
+    if (!(peak > 0)) return 0.0;
+    const double floor = peak * kSpectralFloor;
+    double sum = 0;
+    for (std::size_t k = 0; k < bins; ++k) {
+        const double d = 10.0 * std::log10(std::max(referencePower[k], floor) / std::max(decodedPower[k], floor));
+        sum += d * d;
+    }
+    return std::sqrt(sum / static_cast<double>(bins));
+}
+
+bool ReadWaveSamples(const std::string &path, std::vector<float> &samples, int &sampleRate) {
+    samples.clear();
+    WaveSampleReader reader;
+    if (!reader.Open(path)) return false;
+    sampleRate = reader.SampleRate();
+    samples.resize(static_cast<std::size_t>(reader.Frames()));
+    samples.resize(reader.ReadMono(samples));
+    return true;
+}
+
+std::vector<double> CrossCorrelation(SampleSource &x, SampleSource &y, int maxLag) {
+    const std::size_t lags = static_cast<std::size_t>(std::max(maxLag, 0)) + 1;
+    std::vector<double> r(lags, 0.0);
+    // Blocks of `block` samples of x, each against the `n` samples of y that
+    // its lags reach; n is a power of two at least four times the lag range,
+    // so that most of each transform is new signal.
+    const std::size_t n = NextPowerOfTwo(std::max<std::size_t>(4 * lags, 8192));
+    const std::size_t block = n - (lags - 1);
     const std::size_t bins = n / 2 + 1;
     auto a = FftwArray<double>(n);
     auto b = FftwArray<double>(n);
     auto fa = FftwArray<fftw_complex>(bins);
     auto fb = FftwArray<fftw_complex>(bins);
-    std::fill_n(a.get(), n, 0.0);
-    std::fill_n(b.get(), n, 0.0);
-    std::copy(reference.begin(), reference.end(), a.get());
-    std::copy(decoded.begin(), decoded.end(), b.get());
-    Plan forwardA(fftw_plan_dft_r2c_1d(static_cast<int>(n), a.get(), fa.get(), FFTW_ESTIMATE));
-    Plan forwardB(fftw_plan_dft_r2c_1d(static_cast<int>(n), b.get(), fb.get(), FFTW_ESTIMATE));
-    fftw_execute(forwardA.get());
-    fftw_execute(forwardB.get());
-    // r[L] = sum x[k] y[k+L]  <=>  conj(X) * Y.
-    for (std::size_t k = 0; k < bins; ++k) {
-        const std::complex<double> x(fa[k][0], fa[k][1]);
-        const std::complex<double> y(fb[k][0], fb[k][1]);
-        const std::complex<double> r = std::conj(x) * y;
-        fa[k][0] = r.real();
-        fa[k][1] = r.imag();
+    const Plan forwardA = RealToComplex(n, a.get(), fa.get());
+    const Plan forwardB = RealToComplex(n, b.get(), fb.get());
+    const Plan inverse = ComplexToReal(n, fa.get(), a.get());
+    if (!x.Seek(0) || !y.Seek(0)) return r;
+    std::vector<float> xs(block);
+    std::vector<float> ys(n);
+    ReadPadded(y, ys);
+    const std::size_t end = std::min(x.Size(), y.Size());
+    for (std::size_t at = 0; at < end; at += block) {
+        ReadPadded(x, xs);
+        std::copy(xs.begin(), xs.end(), a.get());
+        std::fill(a.get() + block, a.get() + n, 0.0);
+        std::copy(ys.begin(), ys.end(), b.get());
+        fftw_execute(forwardA.get());
+        fftw_execute(forwardB.get());
+        // r[L] = sum x[k] y[k+L]  <=>  conj(X) * Y.
+        for (std::size_t k = 0; k < bins; ++k) {
+            const std::complex<double> cx(fa[k][0], fa[k][1]);
+            const std::complex<double> cy(fb[k][0], fb[k][1]);
+            const std::complex<double> c = std::conj(cx) * cy;
+            fa[k][0] = c.real();
+            fa[k][1] = c.imag();
+        }
+        fftw_execute(inverse.get());
+        for (std::size_t lag = 0; lag < lags; ++lag) r[lag] += a[lag] / static_cast<double>(n);
+        // The next block's stretch of y starts `block` samples on.
+        std::copy(ys.begin() + static_cast<std::ptrdiff_t>(block), ys.end(), ys.begin());
+        ReadPadded(y, std::span<float>(ys).subspan(n - block));
     }
-    Plan inverse(fftw_plan_dft_c2r_1d(static_cast<int>(n), fa.get(), a.get(), FFTW_ESTIMATE));
-    fftw_execute(inverse.get());
+    return r;
+}
+
+int FindDelay(SampleSource &reference, SampleSource &decoded, int maxLag) {
+    if (reference.Size() == 0 || decoded.Size() == 0 || maxLag <= 0) return 0;
+    const std::vector<double> r = CrossCorrelation(reference, decoded, maxLag);
     int best = 0;
     double bestValue = -HUGE_VAL;
-    const int limit = std::min<int>(maxLag, static_cast<int>(decoded.size()) - 1);
+    const int limit = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(maxLag), decoded.Size() - 1));
     for (int lag = 0; lag <= limit; ++lag) {
-        if (a[static_cast<std::size_t>(lag)] > bestValue) {
-            bestValue = a[static_cast<std::size_t>(lag)];
+        if (r[static_cast<std::size_t>(lag)] > bestValue) {
+            bestValue = r[static_cast<std::size_t>(lag)];
             best = lag;
         }
     }
     return best;
 }
 
-Quality CompareSignals(std::span<const float> reference, std::span<const float> decoded, int sampleRate) {
+int FindDelay(std::span<const float> reference, std::span<const float> decoded, int maxLag) {
+    SpanSource x(reference);
+    SpanSource y(decoded);
+    return FindDelay(x, y, maxLag);
+}
+
+Quality CompareSources(SampleSource &reference, SampleSource &decoded, int sampleRate, const CompareOptions &options) {
     Quality q;
-    if (sampleRate <= 0 || reference.empty() || decoded.empty()) return q;
-    const int delay = FindDelay(reference, decoded, sampleRate / 4);
-    const std::size_t overlap = std::min(reference.size(), decoded.size() - static_cast<std::size_t>(delay));
-    if (overlap == 0) return q;
-    const std::span<const float> x = reference.first(overlap);
-    const std::span<const float> y = decoded.subspan(static_cast<std::size_t>(delay), overlap);
-    std::vector<float> error(overlap);
-    for (std::size_t i = 0; i < overlap; ++i) error[i] = x[i] - y[i];
+    if (sampleRate <= 0 || reference.Size() == 0 || decoded.Size() == 0) return q;
 
-    q.valid = true;
-    q.delaySamples = delay;
-    q.comparedSamples = static_cast<uint32_t>(overlap);
-    const double signal = Energy(x);
-    const double noise = Energy(error);
-    q.snrDb = noise > 0 ? 10.0 * std::log10(std::max(signal, 1e-9) / noise) : kMaxSegmentSnr * 4;
-
-    // Segmental SNR over active 20 ms frames.
+    // 1. The alignment.
+    const int delay = options.delay >= 0 ? options.delay
+                                         : FindDelay(reference, decoded, options.maxDelay >= 0 ? options.maxDelay
+                                                                                               : sampleRate / 4);
+    if (static_cast<std::size_t>(delay) >= decoded.Size()) return q;
+    const std::size_t overlap = std::min(reference.Size(), decoded.Size() - static_cast<std::size_t>(delay));
     const std::size_t segment = std::max<std::size_t>(1, static_cast<std::size_t>(sampleRate) / 50);
-    const std::size_t segments = overlap / segment;
-    double loudest = 0;
-    for (std::size_t s = 0; s < segments; ++s) loudest = std::max(loudest, Energy(x.subspan(s * segment, segment)));
-    const double activity = loudest * std::pow(10.0, -kActivityRangeDb / 10.0);
-    double segSum = 0;
-    std::size_t active = 0;
-    for (std::size_t s = 0; s < segments; ++s) {
-        const double e = Energy(x.subspan(s * segment, segment));
-        if (e <= activity || e == 0) continue;
-        const double n = Energy(std::span<const float>(error).subspan(s * segment, segment));
-        const double snr = n > 0 ? 10.0 * std::log10(e / n) : kMaxSegmentSnr;
-        segSum += std::clamp(snr, kMinSegmentSnr, kMaxSegmentSnr);
-        ++active;
-    }
-    q.segmentalSnrDb = active > 0 ? segSum / static_cast<double>(active) : 0.0;
 
-    // Log-spectral distance over active frames.
+    // 2. The loudest 20 ms of the reference, and the decoded signal's gain.
+    double loudest = 0;
+    double xy = 0;
+    double yy = 0;
+    {
+        AlignedPair pair(reference, decoded, static_cast<std::size_t>(delay), overlap, false, 1.0);
+        if (!pair.Start()) return q;
+        std::vector<float> x(segment);
+        std::vector<float> y(segment);
+        for (std::size_t n; (n = pair.Next(x, y)) > 0;) {
+            // A short piece at the end is no segment; it counts in the gain only.
+            if (n == segment) loudest = std::max(loudest, Energy(x));
+            for (std::size_t i = 0; i < n; ++i) {
+                xy += static_cast<double>(x[i]) * y[i];
+                yy += static_cast<double>(y[i]) * y[i];
+            }
+        }
+    }
+    q.gain = yy > 0 ? xy / yy : 1.0;
+    const double activity = loudest * std::pow(10.0, -kActivityRangeDb / 10.0);
+
+    // 3. The measures, over hops of half a spectral frame.
     std::size_t frame = 1;
     while (frame * 2 <= static_cast<std::size_t>(sampleRate) * 32 / 1000) frame *= 2;
     frame = std::max<std::size_t>(frame, 16);
     const std::size_t hop = frame / 2;
-    const std::size_t bins = frame / 2 + 1;
-    auto in = FftwArray<double>(frame);
-    auto spectrum = FftwArray<fftw_complex>(bins);
-    Plan plan(fftw_plan_dft_r2c_1d(static_cast<int>(frame), in.get(), spectrum.get(), FFTW_ESTIMATE));
-    std::vector<double> window(frame);
-    double windowEnergy = 0;
-    for (std::size_t i = 0; i < frame; ++i) {
-        window[i] = 0.5 - 0.5 * std::cos(2.0 * M_PI * static_cast<double>(i) / static_cast<double>(frame));
-        windowEnergy += window[i] * window[i];
-    }
-    // The power of 16-bit quantisation noise in one bin.
-    const double floorPower = windowEnergy / 12.0;
-    std::vector<double> power(bins);
-    auto powerSpectrum = [&](std::span<const float> part) {
-        for (std::size_t i = 0; i < frame; ++i) in[i] = part[i] * window[i];
-        fftw_execute(plan.get());
-        for (std::size_t k = 0; k < bins; ++k) {
-            power[k] = spectrum[k][0] * spectrum[k][0] + spectrum[k][1] * spectrum[k][1] + floorPower;
-        }
-    };
     const double frameActivity = activity * static_cast<double>(frame) / static_cast<double>(segment);
+    SpectralComparer spectra(frame);
+    AlignedPair pair(reference, decoded, static_cast<std::size_t>(delay), overlap, options.matchLevel, q.gain);
+    if (!pair.Start()) return q;
+    // The previous hop in the first half, the current one in the second.
+    std::vector<float> x(frame);
+    std::vector<float> y(frame);
+    const std::span<float> xNow = std::span<float>(x).subspan(hop);
+    const std::span<float> yNow = std::span<float>(y).subspan(hop);
+    double signal = 0;
+    double noise = 0;
+    double segmentSignal = 0;
+    double segmentNoise = 0;
+    std::size_t inSegment = 0;
+    double segSum = 0;
+    std::size_t active = 0;
     double lsdSum = 0;
     std::size_t lsdFrames = 0;
-    std::vector<double> reference_db(bins);
-    for (std::size_t at = 0; at + frame <= overlap; at += hop) {
-        if (Energy(x.subspan(at, frame)) <= frameActivity) continue;
-        powerSpectrum(x.subspan(at, frame));
-        for (std::size_t k = 0; k < bins; ++k) reference_db[k] = 10.0 * std::log10(power[k]);
-        powerSpectrum(y.subspan(at, frame));
-        double sum = 0;
-        for (std::size_t k = 0; k < bins; ++k) {
-            const double d = reference_db[k] - 10.0 * std::log10(power[k]);
-            sum += d * d;
+    for (std::size_t hops = 0;; ++hops) {
+        const std::size_t n = pair.Next(xNow, yNow);
+        for (std::size_t i = 0; i < n; ++i) {
+            const float e = xNow[i] - yNow[i];
+            const double xx = static_cast<double>(xNow[i]) * xNow[i];
+            const double ee = static_cast<double>(e) * e;
+            signal += xx;
+            noise += ee;
+            segmentSignal += xx;
+            segmentNoise += ee;
+            if (++inSegment == segment) {
+                if (segmentSignal > activity && segmentSignal != 0) {
+                    const double snr = segmentNoise > 0 ? 10.0 * std::log10(segmentSignal / segmentNoise) : kMaxSegmentSnr;
+                    segSum += std::clamp(snr, kMinSegmentSnr, kMaxSegmentSnr);
+                    ++active;
+                }
+                segmentSignal = 0;
+                segmentNoise = 0;
+                inSegment = 0;
+            }
         }
-        lsdSum += std::sqrt(sum / static_cast<double>(bins));
-        ++lsdFrames;
+        if (n < hop) break;
+        if (hops > 0 && Energy(x) > frameActivity) {
+            lsdSum += spectra.Distance(x, y);
+            ++lsdFrames;
+        }
+        std::copy(xNow.begin(), xNow.end(), x.begin());
+        std::copy(yNow.begin(), yNow.end(), y.begin());
     }
+
+    q.valid = true;
+    q.delaySamples = delay;
+    q.comparedSamples = static_cast<uint32_t>(overlap);
+    q.snrDb = noise > 0 ? 10.0 * std::log10(std::max(signal, 1e-9) / noise) : kMaxSegmentSnr * 4;
+    q.segmentalSnrDb = active > 0 ? segSum / static_cast<double>(active) : 0.0;
     q.logSpectralDistanceDb = lsdFrames > 0 ? lsdSum / static_cast<double>(lsdFrames) : 0.0;
     return q;
 }
 
+Quality CompareSignals(std::span<const float> reference, std::span<const float> decoded, int sampleRate,
+                       const CompareOptions &options) {
+    SpanSource x(reference);
+    SpanSource y(decoded);
+    return CompareSources(x, y, sampleRate, options);
+}
+
+namespace {
+
+class WaveSource final : public SampleSource {
+public:
+    explicit WaveSource(WaveSampleReader &reader) : reader_(reader) {}
+    std::size_t Size() const override { return static_cast<std::size_t>(reader_.Frames()); }
+    std::size_t Read(std::span<float> out) override { return reader_.ReadMono(out); }
+    bool Seek(std::size_t sample) override { return reader_.Seek(sample); }
+
+private:
+    WaveSampleReader &reader_;
+};
+
+} // namespace
+
 Quality MeasureQuality(const std::string &referencePath, const std::string &decodedPath) {
-    std::vector<float> reference;
-    std::vector<float> decoded;
-    int referenceRate = 0;
-    int decodedRate = 0;
-    if (!ReadWaveSamples(referencePath, reference, referenceRate) ||
-        !ReadWaveSamples(decodedPath, decoded, decodedRate) || referenceRate != decodedRate) {
+    WaveSampleReader reference;
+    WaveSampleReader decoded;
+    if (!reference.Open(referencePath) || !decoded.Open(decodedPath) ||
+        reference.SampleRate() != decoded.SampleRate()) {
         return Quality{};
     }
-    return CompareSignals(reference, decoded, referenceRate);
+    WaveSource x(reference);
+    WaveSource y(decoded);
+    return CompareSources(x, y, reference.SampleRate());
 }
 
 } // namespace vntr::evaluator

@@ -9,31 +9,92 @@
 //    loudest frame (silence would dominate it otherwise);
 //  - log-spectral distance: the RMS over frequency of the difference of the
 //    two log power spectra (Hann-windowed frames of about 32 ms, half
-//    overlapped, spectra floored at the 16-bit quantisation noise), averaged
-//    over the same active frames, in dB.
+//    overlapped), averaged over the same active frames, in dB.  Both spectra
+//    of a frame are floored 50 dB below the reference frame's peak: what
+//    lies deeper is inaudible beside the formants, so a band that a coder
+//    leaves empty costs little while a misplaced formant costs much.
+//
+// Everything is computed a block at a time from two sample sources (files
+// are read, never held whole), in three passes: the alignment, the level of
+// the loudest frame and the gain, then the measures.  The figures are those
+// of the same sums taken over whole-signal copies.
 #pragma once
 
-#include "codec_slot.hpp"
-
+#include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace vntr::evaluator {
 
+// Objective quality of a decoded file against the input it was coded from.
+struct Quality {
+    bool valid = false;
+    int32_t delaySamples = 0;   // decoded lags the input by this many samples
+    uint32_t comparedSamples = 0;
+    double snrDb = 0;           // whole-file signal-to-noise ratio
+    double segmentalSnrDb = 0;  // mean of per-frame SNRs (20 ms frames, clamped to -10..35 dB)
+    double logSpectralDistanceDb = 0;
+    double gain = 1;            // least-squares gain of the aligned decoded signal against the input
+};
+
+// How to compare.  The evaluator uses the defaults; the measuring tool can
+// impose a known delay or level the decoded signal first.
+struct CompareOptions {
+    int delay = -1;          // >= 0: the decoded signal's known lag; otherwise found
+    int maxDelay = -1;       // the largest lag searched; < 0: a quarter of a second
+    bool matchLevel = false; // scale the decoded signal by its least-squares gain before measuring
+};
+
+// Mono samples on the 16-bit scale, read a block at a time from a start
+// that can be sought.
+class SampleSource {
+public:
+    virtual ~SampleSource() = default;
+    virtual std::size_t Size() const = 0;
+    // The next samples; fewer than out.size() only at the end (or on an error).
+    virtual std::size_t Read(std::span<float> out) = 0;
+    virtual bool Seek(std::size_t sample) = 0;
+};
+
+class SpanSource final : public SampleSource {
+public:
+    explicit SpanSource(std::span<const float> samples) : samples_(samples) {}
+    std::size_t Size() const override { return samples_.size(); }
+    std::size_t Read(std::span<float> out) override;
+    bool Seek(std::size_t sample) override;
+
+private:
+    std::span<const float> samples_;
+    std::size_t at_ = 0;
+};
+
 // Reads a PCM wave file as mono samples on the 16-bit scale (8-bit samples
 // are centred and scaled, stereo channels averaged).  False when the file is
 // not a readable PCM wave.
 bool ReadWaveSamples(const std::string &path, std::vector<float> &samples, int &sampleRate);
 
-// The lag of `decoded` behind `reference` in 0..maxLag that maximises their
-// cross-correlation.
+// r[L] = sum over k of x[k] y[k + L] for L in 0..maxLag (y is zero past its
+// end), from FFTs of blocks of x against the stretch of y they can reach.
+std::vector<double> CrossCorrelation(SampleSource &x, SampleSource &y, int maxLag);
+
+// The lag of `decoded` behind `reference` in 0..maxLag (and before the end
+// of `decoded`) that maximises their cross-correlation; the first of equals.
+int FindDelay(SampleSource &reference, SampleSource &decoded, int maxLag);
 int FindDelay(std::span<const float> reference, std::span<const float> decoded, int maxLag);
 
-Quality CompareSignals(std::span<const float> reference, std::span<const float> decoded, int sampleRate);
+// The log-spectral distance of one frame, in dB: the RMS over bins of the
+// difference of the two log power spectra, each bin held at least 50 dB
+// below the reference frame's strongest bin.
+double FrameSpectralDistance(std::span<const double> referencePower, std::span<const double> decodedPower);
 
-// Reads both files and compares them; invalid when either cannot be read or
-// their rates differ.
+Quality CompareSources(SampleSource &reference, SampleSource &decoded, int sampleRate,
+                       const CompareOptions &options = {});
+Quality CompareSignals(std::span<const float> reference, std::span<const float> decoded, int sampleRate,
+                       const CompareOptions &options = {});
+
+// Compares two files a block at a time; invalid when either cannot be read
+// or their rates differ.
 Quality MeasureQuality(const std::string &referencePath, const std::string &decodedPath);
 
 } // namespace vntr::evaluator

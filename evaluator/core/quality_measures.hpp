@@ -1,5 +1,5 @@
 // The definitions behind the curves over time (frame_quality.cpp): the
-// segments, clamps, activity decision, spectral frames and floor of the
+// segments, clamps, activity decision and spectral frames of the
 // whole-file figures (quality.cpp), so that a curve's mean over its active
 // frames is the figure in the table.  frame_quality_test holds the two
 // together: a change to one that the other does not follow fails there.
@@ -39,12 +39,6 @@ inline std::size_t SpectralFrameLength(int sampleRate) {
     std::size_t frame = 1;
     while (frame * 2 <= static_cast<std::size_t>(std::max(sampleRate, 0)) * 32 / 1000) frame *= 2;
     return std::max<std::size_t>(frame, 16);
-}
-
-// The power of 16-bit quantisation noise in one bin of a frame whose window
-// has this energy: the floor under both spectra.
-inline double SpectralFloorPower(double windowEnergy) {
-    return windowEnergy / 12.0;
 }
 
 } // namespace vntr::evaluator::measure

@@ -6,8 +6,14 @@
 #include "evaluator.hpp"
 #include "printf.hpp"
 
-#include <sys/stat.h>
+#include <vntr/platform/paths.hpp>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -81,6 +87,74 @@ private:
     std::FILE *file_;
 };
 
+// A file that takes the place of its destination only once it is complete:
+// it is written as a new file beside the destination (in the same folder, so
+// that the rename is atomic) and renamed over it at the end; until then, and
+// whenever anything fails, the destination is as it was.  The new file gets
+// the permissions of the file it replaces, and a symbolic link keeps
+// pointing where it did.  An existing destination that is no regular file (a
+// pipe, a device) has no contents to keep and is written directly.
+class ReplacingFile {
+public:
+    ReplacingFile() = default;
+    ReplacingFile(const ReplacingFile &) = delete;
+    ReplacingFile &operator=(const ReplacingFile &) = delete;
+    ~ReplacingFile() {
+        if (file_ != nullptr) std::fclose(file_);
+        if (!temp_.empty()) unlink(temp_.c_str());
+    }
+
+    bool Create(const std::string &destination) {
+        struct stat st{};
+        const bool exists = stat(destination.c_str(), &st) == 0;
+        if (exists && !S_ISREG(st.st_mode)) {
+            file_ = std::fopen(destination.c_str(), "wbe");
+            return file_ != nullptr;
+        }
+        target_ = destination;
+        if (exists) {
+            char resolved[PATH_MAX];
+            if (realpath(destination.c_str(), resolved) != nullptr) target_ = resolved;
+        }
+        const std::string stem =
+            platform::DirectoryOf(target_) + "/." + platform::FileNameOf(target_) + "." + std::to_string(getpid());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::string candidate = stem + "." + std::to_string(attempt) + ".tmp";
+            const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd < 0) {
+                if (errno == EEXIST) continue;
+                return false;
+            }
+            temp_ = candidate;
+            if (exists) fchmod(fd, st.st_mode & 07777);
+            file_ = fdopen(fd, "wb");
+            if (file_ == nullptr) close(fd);
+            return file_ != nullptr;
+        }
+        return false;
+    }
+    std::FILE *File() const { return file_; }
+    // Flushes the contents to disk and closes the file.
+    bool Finish() {
+        bool ok = std::fflush(file_) == 0 && (temp_.empty() || fsync(fileno(file_)) == 0);
+        ok = std::fclose(file_) == 0 && ok;
+        file_ = nullptr;
+        return ok;
+    }
+    // Puts the finished file in the destination's place.
+    bool Replace() {
+        if (temp_.empty()) return true;
+        if (rename(temp_.c_str(), target_.c_str()) != 0) return false;
+        temp_.clear();
+        return true;
+    }
+
+private:
+    std::FILE *file_ = nullptr;
+    std::string target_;
+    std::string temp_; // empty when the destination is written directly
+};
+
 struct BusyScope {
     Frontend &ui;
     explicit BusyScope(Frontend &f) : ui(f) { ui.SetBusy(true); }
@@ -100,15 +174,19 @@ bool NamesMatch(const std::string &a, const std::string &b) {
 
 bool Evaluator::SaveSession(const std::string &path) {
     BusyScope busy(ui_);
-    std::FILE *file = std::fopen(path.c_str(), "wbe");
-    if (file == nullptr) {
+    // A session written over its own original would destroy what it embeds.
+    if (original_.Exists() && SameFile(path, original_.path)) {
         Error("Could not create session file.");
         return false;
     }
-    SessionWriter out(file);
+    ReplacingFile file;
+    if (!file.Create(path)) {
+        Error("Could not create session file.");
+        return false;
+    }
+    SessionWriter out(file.File());
     auto fail = [&](const char *text) {
         Error(text);
-        std::fclose(file);
         return false;
     };
 
@@ -140,20 +218,23 @@ bool Evaluator::SaveSession(const std::string &path) {
     if (!read) return fail("Could not read original file.");
     if (!out.Bytes(buffer.data(), buffer.size())) return fail("Could not write to session file.");
 
+    // The codecs of the comparison: the selected ones that ran on this
+    // original.  One that cannot take it has no codec id to be found by.
+    const auto ran = [](const CodecSlot &slot) {
+        return slot.selected != 0 && slot.formatFlags != 0 && slot.format.codecId != 0;
+    };
     uint16_t count = 0;
-    for (std::size_t i = 0; i < slotCount_; ++i) count += slots_[i].selected != 0 ? 1 : 0;
+    for (std::size_t i = 0; i < slotCount_; ++i) count += ran(slots_[i]) ? 1 : 0;
     if (!out.U16(count)) return fail("Could not write to session file.");
     for (std::size_t i = 0; i < slotCount_; ++i) {
         const CodecSlot &slot = slots_[i];
-        if (slot.selected == 0) continue;
+        if (!ran(slot)) continue;
         if (!out.U16(static_cast<uint16_t>(slot.format.codecId)) || !out.Name(slot.Name())) {
             return fail("Could not write to session file.");
         }
     }
-    if (std::fclose(file) != 0) {
-        Error("Could not write to session file.");
-        return false;
-    }
+    if (!file.Finish()) return fail("Could not write to session file.");
+    if (!file.Replace()) return fail("Could not create session file.");
     unsavedSession_ = false;
     return true;
 }
@@ -243,6 +324,9 @@ bool Evaluator::OpenSession(const std::string &path) {
             AssignRowsInSlotOrder();
             return fail("Could not read session file.");
         }
+        // A codec that did not run on the original (written so by earlier
+        // versions) has nothing to restore.
+        if (codecId == 0) continue;
         bool found = false;
         for (std::size_t i = 0; i < slotCount_ && !found; ++i) {
             CodecSlot &slot = slots_[i];

@@ -8,7 +8,8 @@
 //   originalSize     u32
 //   original         originalSize bytes (the whole wave file)
 //   codecCount       u16
-//   codecCount times: codecId u16, nameLength u32, name (with its zero)
+//   codecCount times: codecId u16, nameLength u32, name (with its zero),
+//                     one per selected codec that ran on the original
 #pragma once
 
 #include <cstddef>

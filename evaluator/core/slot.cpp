@@ -21,6 +21,7 @@ void CodecSlot::ClearPerFileResults() {
     codingMicros = 0;
     decodingMicros = 0;
     failed = false;
+    notRunReason.clear();
     quality = Quality{};
 }
 

@@ -167,13 +167,33 @@ bool OpenOriginal(Frontend &ui, const std::string &path, OriginalFile &original)
     return true;
 }
 
+namespace {
+
+// The first part of a format that the codec does not take, for the reason
+// shown beside it: "stereo not supported", "8 bit not supported".
+std::string FormatMismatch(uint32_t mask, uint32_t flags) {
+    if ((mask & flags & kTypeMask) == 0) return "format not supported";
+    if ((mask & flags & kChannelMask) == 0) {
+        return (flags & CODEC_FMT_STEREO) != 0 ? "stereo not supported" : "mono not supported";
+    }
+    if ((mask & flags & kWidthMask) == 0) {
+        return (flags & CODEC_FMT_8BIT) != 0 ? "8 bit not supported" : "16 bit not supported";
+    }
+    return "format not supported";
+}
+
+} // namespace
+
 void MatchCodec(Frontend &ui, CodecSlot &slot, const OriginalFile &original) {
     const uint32_t m = slot.info.formatMask;
     const uint32_t f = original.formatFlags;
-    auto zero = [&] {
+    slot.notRunReason.clear();
+    auto refuse = [&](const std::string &reason, const std::string &text) {
         slot.formatFlags = 0;
         slot.sampleRate = 0;
         slot.blockAlign = 0;
+        slot.notRunReason = reason;
+        ui.ShowCodecMismatch(text);
     };
     auto unchanged = [&] {
         slot.downsampled = 0;
@@ -185,8 +205,7 @@ void MatchCodec(Frontend &ui, CodecSlot &slot, const OriginalFile &original) {
         if (f == 0x12102u) {
             unchanged();
         } else {
-            zero();
-            Error(ui, Printf("Format is not supported by %s.", slot.Name().c_str()));
+            refuse("format not supported", Printf("Format is not supported by %s.", slot.Name().c_str()));
         }
         return;
     }
@@ -201,12 +220,11 @@ void MatchCodec(Frontend &ui, CodecSlot &slot, const OriginalFile &original) {
         slot.formatFlags = 0x12102u;
         slot.blockAlign = 2;
     } else if (!rate) {
-        zero();
-        Error(ui, Printf("Sampling Frequency of %lu kHz is not supported by %s.",
-                         static_cast<unsigned long>(original.sampleRate / 1000), slot.Name().c_str()));
+        const auto khz = static_cast<unsigned long>(original.sampleRate / 1000);
+        refuse(Printf("%lu kHz not supported", khz),
+               Printf("Sampling Frequency of %lu kHz is not supported by %s.", khz, slot.Name().c_str()));
     } else {
-        zero();
-        Error(ui, Printf("Format is not supported by %s.", slot.Name().c_str()));
+        refuse(FormatMismatch(m, f), Printf("Format is not supported by %s.", slot.Name().c_str()));
     }
 }
 
@@ -301,7 +319,16 @@ bool CloseWave(Frontend &ui, OpenWave &wave) {
     return ok;
 }
 
+bool SameFile(const std::string &a, const std::string &b) {
+    struct stat sa{};
+    struct stat sb{};
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && S_ISREG(sa.st_mode) && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 bool CopyFile(Frontend &ui, const std::string &source, const std::string &destination) {
+    // Creating the destination would empty the source before it is read.
+    if (SameFile(source, destination)) return true;
     ui.SetBusy(true);
     struct BusyOff {
         Frontend &ui;

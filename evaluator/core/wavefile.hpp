@@ -78,7 +78,12 @@ std::optional<OpenWave> CreateWaveForWriting(Frontend &ui, const std::string &pa
 // Ascends out of the chunk and the RIFF chunk (fixing written sizes) and closes.
 bool CloseWave(Frontend &ui, OpenWave &wave);
 
-// Copies a file whole.
+// True when both paths name one existing regular file: the same device and
+// inode, however the paths are spelt (links, "./", "dir/../").
+bool SameFile(const std::string &a, const std::string &b);
+
+// Copies a file whole.  A destination that is the source itself is already
+// what the copy would make: it is left alone and the copy succeeds.
 bool CopyFile(Frontend &ui, const std::string &source, const std::string &destination);
 
 } // namespace vntr::evaluator

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -92,6 +93,81 @@ TEST(MsvqSearch, KeepingEveryPathFindsTheExhaustiveOptimumAndOneKeptPathIsGreedy
         greedyWorse += greedy.error > full.error;
     }
     EXPECT_GT(greedyWorse, 0); // the books are such that the tree search matters
+}
+
+// The search written plainly: every extension of every kept candidate, its
+// error summed component by component, ranked by a stable sort (so equal
+// errors keep the order they were met in).
+struct Path {
+    float error;
+    std::vector<int> indices;
+    std::vector<float> sum;
+};
+
+std::vector<Path> PlainSearch(const Books &b, const float *x, const float *w, int keep) {
+    std::vector<Path> kept{{0.0f, {}, std::vector<float>(static_cast<std::size_t>(b.dim), 0.0f)}};
+    for (const MsvqStage &stage : b.stages) {
+        std::vector<Path> all;
+        for (const Path &p : kept) {
+            for (int i = 0; i < stage.size; ++i) {
+                Path n{0.0f, p.indices, p.sum};
+                float e = 0.0f;
+                for (int k = 0; k < b.dim; ++k) {
+                    const float residual = x[k] - p.sum[static_cast<std::size_t>(k)];
+                    const float d = residual - stage.vectors[i * b.dim + k];
+                    e += w[k] * d * d;
+                    n.sum[static_cast<std::size_t>(k)] += stage.vectors[i * b.dim + k];
+                }
+                n.error = e;
+                n.indices.push_back(i);
+                all.push_back(std::move(n));
+            }
+        }
+        std::stable_sort(all.begin(), all.end(), [](const Path &a, const Path &c) { return a.error < c.error; });
+        if (all.size() > static_cast<std::size_t>(keep)) all.resize(static_cast<std::size_t>(keep));
+        kept = std::move(all);
+    }
+    return kept;
+}
+
+TEST(MsvqSearch, EveryStageSizeGivesExactlyThePlainSearchsChoice) {
+    // Sizes around the blocks the search scores together and beyond the
+    // largest stage it lays out by columns; stages with repeated vectors
+    // make ties that must go to the candidate met first.
+    const std::vector<std::vector<int>> layouts = {{5, 3}, {16, 17, 15}, {33, 64, 1}, {100, 31}, {257, 9}, {300, 47, 20}};
+    std::mt19937 rng(17);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    int layoutSeed = 0;
+    for (const auto &sizes : layouts) {
+        for (int dim : {3, 10, 16}) {
+            Books b(dim, sizes, static_cast<unsigned>(100 + layoutSeed++), 0.8f);
+            // Duplicate a few vectors of every stage.
+            for (std::size_t s = 0; s < b.data.size(); ++s) {
+                const int size = sizes[s];
+                for (int i = 2; i < size; i += 7) {
+                    std::copy_n(b.data[s].begin() + (i - 2) * dim, dim, b.data[s].begin() + i * dim);
+                }
+            }
+            for (int keep : {1, 3, 8, 16}) {
+                for (int t = 0; t < 6; ++t) {
+                    float x[kMsvqMaxDim], w[kMsvqMaxDim];
+                    for (int k = 0; k < dim; ++k) {
+                        x[k] = g(rng);
+                        w[k] = t == 0 && k % 3 == 1 ? 0.0f : 0.2f + std::fabs(g(rng));
+                    }
+                    float q[kMsvqMaxDim];
+                    const MsvqChoice c = MsvqSearch(x, w, nullptr, dim, b.stages.data(),
+                                                    static_cast<int>(sizes.size()), keep, q);
+                    const Path best = PlainSearch(b, x, w, keep).front();
+                    for (std::size_t s = 0; s < sizes.size(); ++s) {
+                        ASSERT_EQ(c.indices[s], best.indices[s]) << "sizes " << sizes[0] << " dim " << dim << " keep " << keep;
+                    }
+                    ASSERT_EQ(c.error, best.error);
+                    for (int k = 0; k < dim; ++k) ASSERT_EQ(q[k], best.sum[static_cast<std::size_t>(k)]);
+                }
+            }
+        }
+    }
 }
 
 TEST(MsvqSearch, MoreKeptCandidatesNeverDoWorseOnAverage) {

@@ -1,6 +1,6 @@
 // vtbench32 --batch as a user runs it: the table, the JSON, sessions saved
 // and rerun, kept files, exit statuses and messages on stderr.
-#include "eval_support.hpp"
+#include "batch_support.hpp"
 
 #include "core/instance.hpp"
 
@@ -10,15 +10,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+
 using namespace vntr::test;
 
 namespace {
-
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
 
 class BatchTest : public ::testing::Test {
 protected:
@@ -28,25 +24,8 @@ protected:
         WriteBytes(world.File("speech.wav"), SpeechLikeWave(8000, 8000));
     }
 
-    Outcome Vtbench(const std::string &args, const std::string &env = "") {
-        const std::string err = world.File("stderr.txt");
-        const std::string command = "env TMPDIR=" + world.File("tmproot") + " " + env + " " +
-                                    VNTR_TEST_VTBENCH32 + " " + args + " 2>" + err;
-        fs::create_directories(world.File("tmproot"));
-        Outcome run;
-        std::FILE *pipe = popen(command.c_str(), "r");
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) run.out += buffer;
-        const int status = pclose(pipe);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        const auto bytes = ReadBytes(err);
-        run.err.assign(bytes.begin(), bytes.end());
-        return run;
-    }
-    nlohmann::json Json(const std::string &name) {
-        const auto bytes = ReadBytes(world.File(name));
-        return nlohmann::json::parse(std::string(bytes.begin(), bytes.end()));
-    }
+    Outcome Vtbench(const std::string &args, const std::string &env = "") { return RunVtbench(world, args, env); }
+    nlohmann::json Json(const std::string &name) { return ReadJson(world.File(name)); }
 
     EvaluatorWorld world;
     FakeLibrary a;
@@ -120,6 +99,79 @@ TEST_F(BatchTest, KeepCopiesTheCodedAndDecodedFiles) {
     EXPECT_FALSE(fs::exists(world.File("kept/FAKEB.coded.wav")));
 }
 
+TEST_F(BatchTest, KeepCopiesEveryCodecsFilesWhenAnotherFails) {
+    const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --keep " + world.File("kept"),
+                                "FAKE_FAIL_ENCODER=FAKEA");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(fs::exists(world.File("kept/FAKEB.coded.wav")));
+    EXPECT_TRUE(fs::exists(world.File("kept/FAKEB.decoded.wav")));
+    EXPECT_EQ(ReadBytes(world.File("kept/FAKEB.decoded.wav")).size(), 46u + 16000u); // whole, header and all
+    EXPECT_FALSE(fs::exists(world.File("kept/FAKEA.coded.wav"))); // its encoder never opened
+}
+
+TEST_F(BatchTest, KeepReportsACopyThatFailsAndMakesTheOthers) {
+    fs::create_directories(world.File("kept/FAKEA.coded.wav")); // a folder where the file should go
+    const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --keep " + world.File("kept"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Could not write to destination file " + world.File("kept") + "/FAKEA.coded.wav."),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("vtbench32: could not keep " + world.File("kept") + "/FAKEA.coded.wav"), std::string::npos);
+    EXPECT_TRUE(fs::exists(world.File("kept/FAKEA.decoded.wav")));
+    EXPECT_TRUE(fs::exists(world.File("kept/FAKEB.coded.wav")));
+    EXPECT_TRUE(fs::exists(world.File("kept/FAKEB.decoded.wav")));
+}
+
+TEST_F(BatchTest, CodecsThatCannotTakeTheOriginalAreListedOnceWithTheReason) {
+    WriteBytes(world.File("wide.wav"), SpeechLikeWave(22050, 22050));
+    Outcome run = Vtbench("--batch " + world.File("wide.wav") + " --json " + world.File("r.json"));
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find("FAKEA      not run: 22 kHz not supported\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("FAKEB      not run: 22 kHz not supported\n"), std::string::npos) << run.out;
+    const auto json = Json("r.json");
+    EXPECT_EQ(json["codecs"][0]["outcome"], "not run");
+    EXPECT_EQ(json["codecs"][0]["reason"], "22 kHz not supported");
+    EXPECT_TRUE(json["messages"].empty());
+
+    WaveSpec narrow;
+    narrow.bits = 8;
+    narrow.blockAlign = 1;
+    narrow.data.assign(8000, 128);
+    WriteBytes(world.File("narrow.wav"), MakeWave(narrow));
+    run = Vtbench("--batch " + world.File("narrow.wav") + " --codecs FAKEB");
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find("FAKEB      not run: 8 bit not supported\n"), std::string::npos) << run.out;
+    // A real error is still said on stderr.
+    run = Vtbench("--batch " + world.File("speech.wav") + " --codecs FAKEB", "FAKE_FAIL_ENCODER=FAKEB");
+    EXPECT_NE(run.err.find("FAKEB : Cannot initialize encoding engine."), std::string::npos);
+}
+
+TEST_F(BatchTest, OneOriginalResampledOnRequestKeepsItsNameAndWritesCsv) {
+    WriteBytes(world.File("wide.wav"), SpeechLikeWave(16000, 16000));
+    Outcome run = Vtbench("--batch " + world.File("wide.wav"));
+    EXPECT_NE(run.out.find("FAKEA      not run: 16 kHz not supported"), std::string::npos) << run.out;
+    run = Vtbench("--batch " + world.File("wide.wav") + " --resample --csv " + world.File("r.csv") + " --json " +
+                  world.File("r.json"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("Original: wide.wav  8000 Hz, PCM 16 bit MONO  1.00 sec  16000 bytes  (resampled from "
+                           "16000 Hz to 8000 Hz)"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(Json("r.json")["original"]["conversion"], "resampled from 16000 Hz to 8000 Hz");
+    const auto csv = ReadBytes(world.File("r.csv"));
+    const std::string text(csv.begin(), csv.end());
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3) << text; // the header and one row per codec
+    EXPECT_NE(text.find("wide.wav," + world.File("wide.wav") + ",ok,resampled from 16000 Hz to 8000 Hz,FAKEA,ok,"),
+              std::string::npos)
+        << text;
+    // The converted copy is gone with the other temporary files.
+    const std::string folder = world.File("tmproot") + "/vntr-" + std::to_string(getuid());
+    EXPECT_FALSE(fs::exists(folder + "/~t_conv.wav"));
+    // A session stores an original as it is.
+    EXPECT_EQ(Vtbench("--batch " + world.File("wide.wav") + " --resample --save-session " + world.File("s.qbl")).status,
+              2);
+}
+
 TEST_F(BatchTest, FailedCodecMakesTheExitStatusNonZero) {
     const Outcome run = Vtbench("--batch " + world.File("speech.wav"), "FAKE_FAIL_ENCODER=FAKEA");
     EXPECT_EQ(run.status, 1);
@@ -183,6 +235,31 @@ TEST_F(BatchTest, NothingInstalledIsAFailure) {
     EXPECT_EQ(run.err, "Vantre QBL Evaluator: Error: ERROR IN INITIALIZATION : no codec installed !\n"
                        "Vantre QBL Evaluator: Error: No codec selected. Before processing, select which codecs to "
                        "use in Options|Select Codecs.\n");
+}
+
+TEST_F(BatchTest, DamagedHivesAreNamedWithTheLineToMend) {
+    const auto cutInTheMiddle = [](const std::string &file) {
+        auto bytes = ReadBytes(file);
+        bytes.resize(bytes.size() / 2);
+        if (!bytes.empty() && bytes.back() == '\n') bytes.pop_back();
+        WriteBytes(file, bytes);
+        return "line " + std::to_string(1 + std::count(bytes.begin(), bytes.end(), '\n'));
+    };
+    // The user hive: the run goes on without the preferences, and says at the end why none were saved.
+    const std::string user = getenv("VNTR_USER_HIVE");
+    const std::string userLine = cutInTheMiddle(user);
+    Outcome run = Vtbench("--batch " + world.File("speech.wav"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "Vantre QBL Evaluator: Error: PROBLEM IN REGISTRY : can't save preferences !\n" + user +
+                           ": registry hive is damaged: " + userLine + ": last line is cut short\n");
+    // The machine hive: no codec, the hive named after the message.
+    const std::string machine = getenv("VNTR_MACHINE_HIVE");
+    const std::string machineLine = cutInTheMiddle(machine);
+    run = Vtbench("--batch " + world.File("speech.wav"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.substr(0, run.err.find("Vantre QBL Evaluator: Error: No codec selected")),
+              "Vantre QBL Evaluator: Error: ERROR IN INITIALIZATION : no codec installed !\n" + machine +
+                  ": registry hive is damaged: " + machineLine + ": last line is cut short\n");
 }
 
 } // namespace

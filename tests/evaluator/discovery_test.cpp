@@ -2,7 +2,12 @@
 // messages, and the user's preferences read at start-up and written at exit.
 #include "eval_support.hpp"
 
+#include "core/discovery.hpp"
+
 #include <vntr/platform/registry.hpp>
+
+#include <algorithm>
+#include <map>
 
 using namespace vntr::evaluator;
 using namespace vntr::test;
@@ -74,10 +79,41 @@ TEST_F(DiscoveryTest, EmptyProductKeyMeansMissingSdk) {
     EXPECT_EQ(ui.messages.size(), 1u);
 }
 
-TEST_F(DiscoveryTest, DamagedMachineHiveIsReportedNotCrashedOn) {
-    WriteBytes(getenv("VNTR_MACHINE_HIVE"), {'g', 'a', 'r', 'b', 'a', 'g', 'e', '\n'});
+// A hive file cut off in the middle of a line: its contents, and the line
+// the cut falls in.
+std::pair<std::vector<uint8_t>, int> CutInTheMiddle(const std::string &file) {
+    auto bytes = ReadBytes(file);
+    bytes.resize(bytes.size() / 2);
+    if (!bytes.empty() && bytes.back() == '\n') bytes.pop_back();
+    return {bytes, 1 + static_cast<int>(std::count(bytes.begin(), bytes.end(), '\n'))};
+}
+
+TEST_F(DiscoveryTest, DamagedMachineHiveIsNamedAfterTheMessage) {
+    ASSERT_EQ(a.Register(), 0);
+    ASSERT_EQ(b.Register(), 0);
+    const std::string hive = getenv("VNTR_MACHINE_HIVE");
+    const auto [cut, line] = CutInTheMiddle(hive);
+    WriteBytes(hive, cut);
     EXPECT_EQ(Discover(), 0);
-    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"ERROR IN INITIALIZATION : no codec installed !"});
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"ERROR IN INITIALIZATION : no codec installed !\n" + hive +
+                                                   ": registry hive is damaged: line " + std::to_string(line) +
+                                                   ": last line is cut short"});
+    // Another damage, another line.
+    ui.messages.clear();
+    WriteBytes(hive, {'g', 'a', 'r', 'b', 'a', 'g', 'e', '\n'});
+    EXPECT_EQ(Discover(), 0);
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"ERROR IN INITIALIZATION : no codec installed !\n" + hive +
+                                                   ": registry hive is damaged: line 1: not a registry hive (bad "
+                                                   "first line)"});
+}
+
+TEST_F(DiscoveryTest, HealthyOrMissingHivesAddNothingToTheMessages) {
+    EXPECT_EQ(Discover(), 0); // no machine hive file at all: nothing installed, nothing damaged
+    AddMachineKey("ABSENT");
+    ui.messages.clear();
+    EXPECT_EQ(Discover(), 0);
+    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"ERROR IN INITIALIZATION : Failed to load library ABSENT",
+                                                    "ERROR IN INITIALIZATION : missing SDK or Evaluator !"}));
 }
 
 TEST_F(DiscoveryTest, FindsRegisteredLibrariesInEnumerationOrderAllSelected) {
@@ -148,6 +184,108 @@ TEST_F(DiscoveryTest, AtMostTwentySlotsAreFilled) {
     EXPECT_EQ(ev->Slots()[19].Name(), "FK29");
 }
 
+TEST_F(DiscoveryTest, NamesThatAreNoFileNameStemAreRefusedLikeMissingLibraries) {
+    // Every refused name leads to a loadable library file, inside the codec
+    // folder or outside it, so only the name rule keeps it out.
+    const std::string root = world.File("root");
+    fs::create_directories(root + "/VNTR/QBL");
+    const std::vector<std::string> refused{
+        "../../OUTSIDE", "..", ".HIDDEN", "A..B", "TAB\tNAME", std::string("NUL\0X", 5), "DEL\x7F"};
+    fs::create_symlink(FakePath("FAKEA"), root + "/VNTR/QBL/FAKEA.so");
+    fs::create_symlink(FakePath("FAKEB"), root + "/OUTSIDE.so");
+    fs::create_symlink(FakePath("FAKEB"), root + "/VNTR/QBL/...so");
+    for (const auto &name : {".HIDDEN", "A..B", "TAB\tNAME", "DEL\x7F"}) {
+        fs::create_symlink(FakePath("FAKEB"), root + "/VNTR/QBL/" + name + ".so");
+    }
+    fs::create_symlink(FakePath("FAKEB"), root + "/VNTR/QBL/NUL"); // the path ends at the zero
+    for (const auto &name : refused) AddMachineKey(name);
+    AddMachineKey("FAKEA");
+    EvaluatorConfig config = world.Config();
+    config.systemRoot = root;
+    ev = std::make_unique<Evaluator>(ui, config);
+    EXPECT_EQ(ev->DiscoverCodecs(), 1);
+    EXPECT_EQ(ev->Slots()[0].Name(), "FAKEA");
+    std::vector<std::string> expected;
+    for (const auto &name : refused) {
+        expected.push_back("ERROR IN INITIALIZATION : Failed to load library " + std::string(name.c_str()));
+    }
+    auto shown = ui.Texts();
+    std::sort(shown.begin(), shown.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(shown, expected);
+}
+
+TEST(FileNameStemTest, PlainNamesPassAndEveryWayOutIsRefused) {
+    // Blanks are plain characters of a file name ("Opus 8k", "C2 3200").
+    for (const char *name :
+         {"VT48", "VT4864v6", "a.b", "x-y_z", "~t", "name.", "caf\xC3\xA9", "Opus 8k", "GSM-FR", " lead", "trail "}) {
+        EXPECT_TRUE(IsFileNameStem(name)) << name;
+    }
+    for (const char *name : {"", ".", "..", ".x", "a/b", "a\\b", "/abs", "x..", "..x", "a\nb", "\x1F", "\x7F"}) {
+        EXPECT_FALSE(IsFileNameStem(name)) << name;
+    }
+}
+
+// A registry of four subkeys whose enumeration fails as told at some indices.
+struct ScriptedKey {
+    std::vector<std::string> names{"A", "B", "C", "D"};
+    std::map<uint32_t, RegStatus> failures; // index -> status
+    RegStatus failuresPastTheEnd = RegStatus::NoMoreItems;
+    std::vector<uint32_t> asked;
+
+    RegStatus operator()(uint32_t index, std::string &name) {
+        asked.push_back(index);
+        if (const auto it = failures.find(index); it != failures.end()) return it->second;
+        if (index >= names.size()) return failuresPastTheEnd;
+        name = names[index];
+        return RegStatus::Ok;
+    }
+    std::vector<std::string> Walk(uint32_t subKeys, std::size_t wanted = 99) {
+        std::vector<std::string> seen;
+        WalkSubKeys(std::ref(*this), subKeys, [&](const std::string &name) {
+            seen.push_back(name);
+            return seen.size() < wanted;
+        });
+        return seen;
+    }
+};
+
+TEST(WalkSubKeysTest, AFailingIndexIsSkippedAndTheWalkGoesOn) {
+    for (const RegStatus status :
+         {RegStatus::IoError, RegStatus::Damaged, RegStatus::KeyDeleted, RegStatus::MoreData}) {
+        SCOPED_TRACE(static_cast<int>(status));
+        ScriptedKey key;
+        key.failures[1] = status;
+        EXPECT_EQ(key.Walk(4), (std::vector<std::string>{"A", "C", "D"}));
+        EXPECT_EQ(key.asked, (std::vector<uint32_t>{0, 1, 2, 3, 4}));
+    }
+    // Two failures in a row, the first index among them.
+    ScriptedKey key;
+    key.failures = {{0, RegStatus::IoError}, {1, RegStatus::MoreData}};
+    EXPECT_EQ(key.Walk(4), (std::vector<std::string>{"C", "D"}));
+}
+
+TEST(WalkSubKeysTest, ARegistryThatStopsAnsweringEndsTheWalk) {
+    // From index 2 on every call fails: the indices the key had are tried,
+    // the first failure beyond them ends the walk.
+    ScriptedKey key;
+    key.failuresPastTheEnd = RegStatus::IoError;
+    key.failures = {{2, RegStatus::IoError}, {3, RegStatus::IoError}};
+    EXPECT_EQ(key.Walk(4), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(key.asked, (std::vector<uint32_t>{0, 1, 2, 3, 4}));
+    // Without a count every failure but a long name ends it at once.
+    ScriptedKey unknown;
+    unknown.failures = {{1, RegStatus::MoreData}, {2, RegStatus::IoError}};
+    EXPECT_EQ(unknown.Walk(0), (std::vector<std::string>{"A"}));
+    EXPECT_EQ(unknown.asked, (std::vector<uint32_t>{0, 1, 2}));
+}
+
+TEST(WalkSubKeysTest, EndsWhenNoMoreAreWanted) {
+    ScriptedKey key;
+    EXPECT_EQ(key.Walk(4, 2), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(key.asked, (std::vector<uint32_t>{0, 1}));
+}
+
 TEST_F(DiscoveryTest, PreferencesAreReadExactly) {
     a.control->infoOptionMask = 0x30001;
     ASSERT_EQ(a.Register(), 0);
@@ -205,13 +343,19 @@ TEST_F(DiscoveryTest, SavedPreferencesFollowTheOptionMask) {
     EXPECT_EQ(ev->Slots()[1].selected, 0);
 }
 
-TEST_F(DiscoveryTest, UnwritableUserHiveIsReported) {
+TEST_F(DiscoveryTest, DamagedUserHiveIsNamedAfterTheMessageAndKept) {
     ASSERT_EQ(a.Register(), 0);
-    EXPECT_EQ(Discover(), 1);
-    WriteBytes(getenv("VNTR_USER_HIVE"), {'x', '\n'}); // damaged: never overwritten
+    ASSERT_EQ(b.Register(), 0);
+    const std::string hive = getenv("VNTR_USER_HIVE");
+    const auto [cut, line] = CutInTheMiddle(hive);
+    WriteBytes(hive, cut);
+    EXPECT_EQ(Discover(), 2); // the preferences cannot be read: both stay selected
+    EXPECT_TRUE(ui.messages.empty());
     ev->SavePreferences();
-    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"PROBLEM IN REGISTRY : can't save preferences !"});
-    EXPECT_EQ(ReadBytes(getenv("VNTR_USER_HIVE")), (std::vector<uint8_t>{'x', '\n'}));
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"PROBLEM IN REGISTRY : can't save preferences !\n" + hive +
+                                                   ": registry hive is damaged: line " + std::to_string(line) +
+                                                   ": last line is cut short"});
+    EXPECT_EQ(ReadBytes(hive), cut); // never overwritten
 }
 
 TEST_F(DiscoveryTest, ShutdownWritesPreferencesAndRemovesTemporaryFiles) {

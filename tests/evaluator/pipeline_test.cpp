@@ -130,6 +130,50 @@ TEST_F(PipelineTest, VariableRateDecoderSeesAFullBufferOnEveryCall) {
     }
 }
 
+TEST_F(PipelineTest, DecoderThatConsumesNoWholeByteOnMostCallsDecodesTheWholeStream) {
+    // Frames shorter than a byte: three calls of four consume nothing and
+    // still produce a frame each, as in a silence of a bit-packed stream.
+    a.control->decodeCallsWithoutAByte = 3;
+    Start({"FAKEA"}, 160 * 40);
+    ev->ProcessSelectedCodecs();
+    const CodecSlot &slot = Slot("FAKEA");
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages[0].text;
+    EXPECT_FALSE(slot.failed);
+    EXPECT_EQ(a.control->decodeCalls, 4 * 40);
+    EXPECT_EQ(slot.decodedCodedBytes, slot.codedBytes);
+    // A call that consumed nothing is offered the same bytes again.
+    for (int call = 1; call < a.control->offerCount; ++call) {
+        if (call % 4 != 0) {
+            EXPECT_EQ(a.control->offers[call], a.control->offers[call - 1]) << call;
+        }
+    }
+    // Every frame of every call is in the decoded file, in order.
+    const auto decoded = ReadBytes(world.TempFolder() + "FAKEA.~d0");
+    ASSERT_EQ(decoded.size(), 46u + 4 * 40 * 320);
+    for (int frame = 0; frame < 4 * 40; ++frame) {
+        EXPECT_EQ(static_cast<int16_t>(Le16(decoded, 46 + 320 * frame + 100)), 16 * (frame / 4)) << frame;
+    }
+}
+
+TEST_F(PipelineTest, DecodersThatStopReadingTheirInputEndThePass) {
+    // Producing frames for ever from the same bytes: more calls without a
+    // whole byte than there are bits offered is a failing decoder.
+    a.control->decodeCallsWithoutAByte = 0xFFFF;
+    Start({"FAKEA", "FAKEB"}, 160 * 10);
+    b.control->decodeIdle = 1; // succeeds, consuming and producing nothing: the pass ends
+    ev->ProcessSelectedCodecs();
+    const CodecSlot &stuck = Slot("FAKEA");
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"FAKEA : Error running decoder.  Something went wrong."});
+    EXPECT_TRUE(stuck.failed);
+    EXPECT_EQ(a.control->decodeCalls, 8 * 13 + 1); // 13 bytes offered on every call
+    EXPECT_EQ(a.control->decoderCloses, 1);
+    const CodecSlot &idle = Slot("FAKEB");
+    EXPECT_FALSE(idle.failed);
+    EXPECT_EQ(b.control->decodeCalls, 1);
+    EXPECT_EQ(idle.decodedCodedBytes, 0u);
+    EXPECT_EQ(b.control->decoderCloses, 1);
+}
+
 TEST_F(PipelineTest, FixedRateDecoderIsOfferedExactlyMaxCodedBytes) {
     a.control->minFrame = 12;
     a.control->maxFrame = 12;
@@ -327,6 +371,51 @@ TEST_F(PipelineTest, NoSelectedCodecIsReported) {
                               "No codec selected. Before processing, select which codecs to use in Options|Select "
                               "Codecs."});
     EXPECT_EQ(a.control->encoderOpens, 0);
+}
+
+TEST_F(PipelineTest, FailedOpenKeepsTheOriginalItsResultsAndTheState) {
+    Start();
+    WriteBytes(world.File("junk.wav"), {'n', 'o', 't', ' ', 'w', 'a', 'v', 'e'});
+    const auto expectRefused = [&] {
+        ui.messages.clear();
+        EXPECT_FALSE(ev->OpenOriginalFile(world.File("junk.wav")));
+        EXPECT_EQ(ui.Texts(), std::vector<std::string>{"File " + world.File("junk.wav") +
+                                                       " is not a wave file or is corrupted."});
+        EXPECT_EQ(ev->Original().path, world.File("orig.wav"));
+    };
+    // Idle with an original: still idle, still matched, ready to process.
+    expectRefused();
+    EXPECT_EQ(ev->State(), DisplayState::Idle);
+    EXPECT_NE(Slot("FAKEA").formatFlags, 0u);
+
+    // With results: the bars, their details and the temporary files stay.
+    ev->ProcessSelectedCodecs();
+    ASSERT_EQ(ev->State(), DisplayState::Results);
+    const CodecSlot before = [&] {
+        CodecSlot copy;
+        const CodecSlot &slot = Slot("FAKEB");
+        copy.codedBytes = slot.codedBytes;
+        copy.runBitRate = slot.runBitRate;
+        copy.displaySlot = slot.displaySlot;
+        return copy;
+    }();
+    const auto temp = world.TempFiles();
+    expectRefused();
+    EXPECT_EQ(ev->State(), DisplayState::Results);
+    EXPECT_TRUE(ev->UnsavedSession());
+    EXPECT_EQ(Slot("FAKEB").codedBytes, before.codedBytes);
+    EXPECT_EQ(Slot("FAKEB").runBitRate, before.runBitRate);
+    EXPECT_EQ(Slot("FAKEB").displaySlot, before.displaySlot);
+    EXPECT_TRUE(Slot("FAKEB").HasResults());
+    EXPECT_EQ(world.TempFiles(), temp);
+
+    // A recorded file that cannot be used ends the recording: idle again,
+    // the original that is left matched for the next run.
+    ev->BeginRecording();
+    expectRefused();
+    EXPECT_EQ(ev->State(), DisplayState::Idle);
+    EXPECT_NE(Slot("FAKEA").formatFlags, 0u);
+    EXPECT_FALSE(Slot("FAKEA").HasResults());
 }
 
 TEST_F(PipelineTest, CodecThatCannotTakeTheOriginalIsSkippedSilently) {

@@ -85,6 +85,63 @@ TEST(QualityTest, SpectralDistanceGrowsWithSpectralChange) {
     EXPECT_GT(CompareSignals(x, tilted, 8000).logSpectralDistanceDb, scaled.logSpectralDistanceDb);
 }
 
+// A sustained vowel: harmonics of 125 Hz under three formant resonances,
+// and above `bandEdge` Hz a faint band `bandDb` below the strongest harmonic
+// (nothing there at all when bandDb is infinite).
+std::vector<float> Vowel(std::size_t n, double firstFormant, double bandEdge, double bandDb) {
+    const int rate = 8000;
+    const double formants[3][2] = {{firstFormant, 80}, {1500, 100}, {2500, 120}};
+    auto envelope = [&](double f) {
+        double gain = 1;
+        for (const auto &[centre, width] : formants) {
+            gain *= centre * centre / std::sqrt(std::pow(centre * centre - f * f, 2) + std::pow(width * f, 2));
+        }
+        return gain;
+    };
+    double strongest = 0;
+    for (double f = 125; f < bandEdge; f += 125) strongest = std::max(strongest, envelope(f));
+    std::vector<float> x(n);
+    for (double f = 125; f < rate / 2; f += 125) {
+        const double amplitude = f < bandEdge ? envelope(f) : strongest * std::pow(10.0, -bandDb / 20.0);
+        for (std::size_t i = 0; i < n; ++i) {
+            x[i] += static_cast<float>(8000 / strongest * amplitude * std::sin(2 * M_PI * f * i / rate + f / 125));
+        }
+    }
+    return x;
+}
+
+TEST(QualityTest, FrameDistanceFloorsBothSpectraFiftyDecibelsBelowTheReferencePeak) {
+    // Bin 1 at -30 dB against nothing: it counts from the floor (-50 dB), 20 dB.
+    const std::vector<double> reference{1.0, 1e-3};
+    EXPECT_NEAR(FrameSpectralDistance(reference, std::vector<double>{1.0, 0.0}), std::sqrt(20.0 * 20.0 / 2), 1e-9);
+    // Below the floor, any two levels are the same.
+    EXPECT_NEAR(FrameSpectralDistance(std::vector<double>{1.0, 1e-6}, std::vector<double>{1.0, 1e-9}), 0.0, 1e-12);
+    // The floor follows the reference, not an absolute level: a quiet frame
+    // is judged like a loud one.
+    EXPECT_NEAR(FrameSpectralDistance(std::vector<double>{1e-4, 1e-7}, std::vector<double>{1e-4, 0.0}),
+                FrameSpectralDistance(reference, std::vector<double>{1.0, 0.0}), 1e-9);
+    // A decoded bin far above a silent reference bin counts in full above the floor.
+    EXPECT_NEAR(FrameSpectralDistance(std::vector<double>{1.0, 0.0}, std::vector<double>{1.0, 1e-2}),
+                std::sqrt(30.0 * 30.0 / 2), 1e-9);
+    // A silent reference frame has no level to compare with.
+    EXPECT_DOUBLE_EQ(FrameSpectralDistance(std::vector<double>{0.0, 0.0}, std::vector<double>{0.0, 1.0}), 0.0);
+}
+
+TEST(QualityTest, AnEmptyHighBandCostsLittleAndAMisplacedFormantMuch) {
+    const std::size_t n = 16000;
+    const auto vowel = Vowel(n, 500, 3000, 60); // the band above 3 kHz 60 dB down
+    const auto bandLeftEmpty = Vowel(n, 500, 3000, HUGE_VAL);
+    const auto formantMoved = Vowel(n, 800, 3000, 60);
+    const Quality empty = CompareSignals(vowel, bandLeftEmpty, 8000);
+    const Quality moved = CompareSignals(vowel, formantMoved, 8000);
+    ASSERT_TRUE(empty.valid && moved.valid);
+    EXPECT_LT(empty.logSpectralDistanceDb, 1.0);
+    EXPECT_GT(moved.logSpectralDistanceDb, 4.0);
+    // A high band that is there but 20 dB too weak is audible, and counts.
+    const Quality weakBand = CompareSignals(Vowel(n, 500, 3000, 20), Vowel(n, 500, 3000, 40), 8000);
+    EXPECT_GT(weakBand.logSpectralDistanceDb, 4.0);
+}
+
 TEST(QualityTest, SilentFramesDoNotCountInSegmentalMeasures) {
     auto x = Voiced(16000, 8000);
     std::fill(x.begin(), x.begin() + 8000, 0.0f); // the first second is silence
@@ -94,6 +151,93 @@ TEST(QualityTest, SilentFramesDoNotCountInSegmentalMeasures) {
     EXPECT_DOUBLE_EQ(q.segmentalSnrDb, 35.0);
     // Only the spectral frame that straddles the onset sees the whisper.
     EXPECT_LT(q.logSpectralDistanceDb, 0.01);
+}
+
+TEST(QualityTest, BlockedCrossCorrelationIsTheDirectSum) {
+    // Long enough for several blocks of the transform, with lags that reach
+    // across block boundaries and past the end of the shorter signal.
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> sample(-1000.0f, 1000.0f);
+    std::vector<float> x(30011);
+    std::vector<float> y(29000);
+    for (auto &v : x) v = sample(random);
+    for (auto &v : y) v = sample(random);
+    const int maxLag = 300;
+    SpanSource xs(x);
+    SpanSource ys(y);
+    const std::vector<double> r = CrossCorrelation(xs, ys, maxLag);
+    ASSERT_EQ(r.size(), static_cast<std::size_t>(maxLag) + 1);
+    for (const int lag : {0, 1, 7, 150, 299, 300}) {
+        double direct = 0;
+        for (std::size_t k = 0; k + static_cast<std::size_t>(lag) < y.size() && k < x.size(); ++k) {
+            direct += static_cast<double>(x[k]) * y[k + static_cast<std::size_t>(lag)];
+        }
+        EXPECT_NEAR(r[static_cast<std::size_t>(lag)], direct, 10.0) << lag; // of sums near 1e7
+    }
+}
+
+TEST(QualityTest, LongSignalsAreAlignedAcrossBlocks) {
+    // Over a minute: the lag is found whatever block the signal falls in.
+    const auto x = Voiced(8000 * 70, 8000);
+    for (const std::size_t delay : {0u, 1999u}) {
+        const Quality q = CompareSignals(x, Delayed(x, delay), 8000);
+        EXPECT_EQ(q.delaySamples, static_cast<int>(delay));
+        EXPECT_EQ(q.comparedSamples, x.size());
+        EXPECT_GT(q.snrDb, 100.0);
+    }
+}
+
+TEST(QualityTest, FilesAreMeasuredAsTheSamplesInMemory) {
+    // The file path reads a block at a time; every figure must be the one of
+    // the same samples compared in memory, to the last bit.
+    TempDir dir;
+    const auto x = Voiced(8000 * 3 + 77, 8000);
+    std::vector<int16_t> a(x.size());
+    std::vector<int16_t> b(x.size() + 123);
+    std::mt19937 random(5);
+    std::normal_distribution<float> noise(0.0f, 300.0f);
+    for (std::size_t i = 0; i < a.size(); ++i) a[i] = static_cast<int16_t>(x[i]);
+    for (std::size_t i = 0; i < b.size(); ++i) {
+        const float v = i >= 123 ? 0.8f * x[i - 123] + noise(random) : 0.0f;
+        b[i] = static_cast<int16_t>(std::clamp(v, -32768.0f, 32767.0f));
+    }
+    WaveSpec w;
+    w.data = Pcm16(a);
+    WriteBytes(dir / "a.wav", MakeWave(w));
+    w.data = Pcm16(b);
+    WriteBytes(dir / "b.wav", MakeWave(w));
+    const Quality fromFiles = MeasureQuality(dir / "a.wav", dir / "b.wav");
+    const std::vector<float> af(a.begin(), a.end());
+    const std::vector<float> bf(b.begin(), b.end());
+    const Quality inMemory = CompareSignals(af, bf, 8000);
+    ASSERT_TRUE(fromFiles.valid);
+    EXPECT_EQ(fromFiles.delaySamples, 123);
+    EXPECT_EQ(fromFiles.delaySamples, inMemory.delaySamples);
+    EXPECT_EQ(fromFiles.comparedSamples, inMemory.comparedSamples);
+    EXPECT_EQ(fromFiles.snrDb, inMemory.snrDb);
+    EXPECT_EQ(fromFiles.segmentalSnrDb, inMemory.segmentalSnrDb);
+    EXPECT_EQ(fromFiles.logSpectralDistanceDb, inMemory.logSpectralDistanceDb);
+    EXPECT_EQ(fromFiles.gain, inMemory.gain);
+    EXPECT_NEAR(fromFiles.gain, 1.25, 0.05); // the scale that takes the decoded signal back to the input
+}
+
+TEST(QualityTest, KnownDelayAndLevelMatching) {
+    const auto x = Voiced(16000, 8000);
+    std::vector<float> y = Delayed(x, 40);
+    for (auto &v : y) v *= 0.5f;
+    CompareOptions fixed;
+    fixed.delay = 40;
+    const Quality plain = CompareSignals(x, y, 8000, fixed);
+    EXPECT_EQ(plain.delaySamples, 40);
+    EXPECT_NEAR(plain.snrDb, 20 * std::log10(2.0), 0.01); // the error is half the signal
+    EXPECT_NEAR(plain.gain, 2.0, 1e-6);
+    fixed.matchLevel = true;
+    const Quality levelled = CompareSignals(x, y, 8000, fixed);
+    EXPECT_GT(levelled.snrDb, 100.0);
+    EXPECT_NEAR(levelled.logSpectralDistanceDb, 0.0, 1e-3);
+    // A delay past the decoded signal leaves nothing to compare.
+    fixed.delay = static_cast<int>(y.size());
+    EXPECT_FALSE(CompareSignals(x, y, 8000, fixed).valid);
 }
 
 TEST(QualityTest, EmptyOrUnreadableInputsAreInvalid) {

@@ -72,6 +72,37 @@ TEST_F(RealCodecTest, EightKilohertzSpeechThroughVt180) {
     EXPECT_GE(decoded.size() - 46, slot->inputBytes / 2304 * 2304);
 }
 
+// Listeners rank the 16 kbit/s audio coder above the vocoder at 6.4 kbit/s,
+// and that above 4.8 kbit/s; the log-spectral distance must agree on real
+// speech (a floor at the 16-bit noise level ranked the audio coder last).
+TEST_F(RealCodecTest, LogSpectralDistanceRanksTheSuiteAsListenersDo) {
+    const auto libs = BuiltCodecLibraries();
+    if (std::find(libs.begin(), libs.end(), "VT4864v6") == libs.end()) GTEST_SKIP() << "VT4864v6 not built";
+    WriteBytes(world.File("speech.wav"), SpeechWave(SpeechRecording()));
+    auto distance = [&](const std::string &name, uint32_t options) {
+        Evaluator ev(ui, config);
+        EXPECT_TRUE(ev.Startup());
+        std::vector<bool> only(ev.SlotCount());
+        for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
+            only[i] = ev.Slots()[i].Name() == name;
+            if (only[i]) ev.Slots()[i].encoderOptions = ev.Slots()[i].decoderOptions = options;
+        }
+        ev.ApplySelection(only);
+        EXPECT_TRUE(ev.OpenOriginalFile(world.File("speech.wav")));
+        ev.ProcessSelectedCodecs();
+        for (const auto &s : ev.Slots()) {
+            if (s.Name() == name && s.quality.valid) return s.quality.logSpectralDistanceDb;
+        }
+        ADD_FAILURE() << name << " gave no measures";
+        return 0.0;
+    };
+    const double audioCoder = distance("VT180", 0);
+    const double vocoderHigh = distance("VT4864v6", CODEC_OPT_6400);
+    const double vocoderLow = distance("VT4864v6", CODEC_OPT_4800);
+    EXPECT_LT(audioCoder + 1.0, vocoderHigh);
+    EXPECT_LT(vocoderHigh, vocoderLow);
+}
+
 TEST_F(RealCodecTest, ElevenKilohertzOriginalRunsNativeAndDownsampled) {
     const auto libs = BuiltCodecLibraries();
     if (std::find(libs.begin(), libs.end(), "VT250f11") == libs.end()) GTEST_SKIP() << "VT250f11 not built";
@@ -99,6 +130,51 @@ TEST_F(RealCodecTest, ElevenKilohertzOriginalRunsNativeAndDownsampled) {
             EXPECT_GT(s.codedBytes, 0u) << s.Name();
         }
     }
+}
+
+TEST_F(RealCodecTest, EightBitOriginalRunsVt48AndTheOthersRefuseIt) {
+    const auto libs = BuiltCodecLibraries();
+    for (const char *name : {"VT48", "VT4864v6"}) {
+        if (std::find(libs.begin(), libs.end(), name) == libs.end()) GTEST_SKIP() << name << " not built";
+    }
+    Evaluator ev(ui, config);
+    ASSERT_TRUE(ev.Startup());
+    std::vector<bool> pick(ev.SlotCount());
+    for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
+        pick[i] = ev.Slots()[i].Name() == "VT48" || ev.Slots()[i].Name() == "VT4864v6" ||
+                  ev.Slots()[i].Name() == "VT180";
+    }
+    ev.ApplySelection(pick);
+    // The speech as 8-bit unsigned samples: the high byte offset by 128.
+    const auto pcm16 = ReadBytes(SpeechRecording());
+    WaveSpec w;
+    w.bits = 8;
+    w.blockAlign = 1;
+    for (std::size_t n = 1; n < pcm16.size(); n += 2) w.data.push_back(static_cast<uint8_t>(pcm16[n] ^ 0x80u));
+    WriteBytes(world.File("speech8.wav"), MakeWave(w));
+    ASSERT_TRUE(ev.OpenOriginalFile(world.File("speech8.wav")));
+    ev.ProcessSelectedCodecs();
+    // The 16-bit-only codecs say so, each once; VT48 says nothing and runs.
+    EXPECT_TRUE(ui.Saw("Format is not supported by VT4864v6."));
+    if (std::find(libs.begin(), libs.end(), "VT180") != libs.end()) {
+        EXPECT_TRUE(ui.Saw("Format is not supported by VT180."));
+    }
+    for (const auto &m : ui.messages) EXPECT_EQ(m.text.find("VT48."), std::string::npos) << m.text;
+    const CodecSlot *vt48 = nullptr;
+    for (const auto &s : ev.Slots()) {
+        if (s.Name() == "VT48") vt48 = &s;
+        if (s.Name() == "VT4864v6") EXPECT_FALSE(s.HasResults());
+    }
+    ASSERT_NE(vt48, nullptr);
+    EXPECT_FALSE(vt48->failed);
+    EXPECT_EQ(vt48->format.codecId, 2020);
+    EXPECT_EQ(vt48->format.frameBytes, 160); // 8-bit samples
+    // 12 bytes for every 160 samples: 4.8 kbit/s.
+    EXPECT_EQ(vt48->codedBytes, vt48->inputBytes / 160 * 12);
+    ASSERT_TRUE(vt48->quality.valid);
+    EXPECT_EQ(vt48->quality.delaySamples, 20); // the encoder's input filter
+    EXPECT_GT(vt48->quality.snrDb, 3.0);
+    EXPECT_LT(vt48->quality.logSpectralDistanceDb, 15.0);
 }
 
 } // namespace

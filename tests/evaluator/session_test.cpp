@@ -4,6 +4,10 @@
 
 #include "core/session.hpp"
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
 #include <random>
 
 using namespace vntr::evaluator;
@@ -100,6 +104,39 @@ TEST_F(SessionTest, SavedSessionReopensAndReruns) {
     ASSERT_TRUE(ev->SaveSession(world.File("again.qbl")));
     const auto again = ReadBytes(world.File("again.qbl"));
     EXPECT_EQ(std::string(again.begin() + 35, again.begin() + 45), "~t_ori.wav");
+}
+
+TEST_F(SessionTest, DefaultSelectionOnAnEightKilohertzOriginalReopensCleanly) {
+    b.control->formatMask = 0x22102; // FAKEB takes only 11025 Hz
+    Start();
+    WriteBytes(world.File("speech.wav"), original);
+    ASSERT_TRUE(ev->OpenOriginalFile(world.File("speech.wav")));
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Sampling Frequency of 8 kHz is not supported by FAKEB."});
+    ev->ProcessSelectedCodecs();
+    ASSERT_TRUE(ev->SaveSession(world.File("all.qbl")));
+    // Only the codecs that ran are stored.
+    EXPECT_EQ(ReadBytes(world.File("all.qbl")),
+              SessionBytes("speech.wav", original, {{2041, "FAKEA"}, {2041, "VT4864v6"}}));
+    ui.messages.clear();
+    ASSERT_TRUE(ev->OpenSession(world.File("all.qbl")));
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages[0].text;
+    EXPECT_EQ(Selected(), (std::vector<std::string>{"FAKEA", "VT4864v6"}));
+    EXPECT_TRUE(Slot("FAKEA").HasResults());
+    EXPECT_TRUE(Slot("VT4864v6").HasResults());
+}
+
+TEST_F(SessionTest, EntriesWithoutACodecIdArePassedOverSilently) {
+    Start();
+    // As files saved with a codec that could not take the original were.
+    ASSERT_TRUE(Open(SessionBytes("o.wav", original, {{0, "FAKEB"}, {2041, "FAKEA"}, {0, "VT500f22"}})));
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages[0].text;
+    EXPECT_EQ(Selected(), std::vector<std::string>{"FAKEA"});
+    EXPECT_TRUE(Slot("FAKEA").HasResults());
+    // A codec id of 0 is passed over even where a slot would take it.
+    a.control->codecId = 0;
+    ASSERT_TRUE(Open(SessionBytes("o.wav", original, {{0, "FAKEA"}})));
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(Selected().empty());
 }
 
 TEST_F(SessionTest, SixPointFourKbpsModeIsFoundByTryingOptionBits) {
@@ -248,6 +285,112 @@ TEST_F(SessionTest, RandomDamageNeverCrashes) {
     }
 }
 
+TEST_F(SessionTest, SessionOverItsOwnOriginalIsRefusedAndTheOriginalStays) {
+    Start();
+    WriteBytes(world.File("speech.wav"), original);
+    fs::create_hard_link(world.File("speech.wav"), world.File("hard.wav"));
+    fs::create_symlink(world.File("speech.wav"), world.File("soft.wav"));
+    ASSERT_TRUE(ev->OpenOriginalFile(world.File("speech.wav")));
+    ev->ProcessSelectedCodecs();
+    for (const char *name : {"speech.wav", "./speech.wav", "hard.wav", "soft.wav"}) {
+        SCOPED_TRACE(name);
+        ui.messages.clear();
+        EXPECT_FALSE(ev->SaveSession(world.File(name)));
+        EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Could not create session file."});
+        EXPECT_EQ(ReadBytes(world.File("speech.wav")), original);
+        EXPECT_TRUE(ev->UnsavedSession());
+    }
+    // A copy of the original is another file: the session may replace it.
+    WriteBytes(world.File("copy.wav"), original);
+    EXPECT_TRUE(ev->SaveSession(world.File("copy.wav")));
+    EXPECT_EQ(ReadBytes(world.File("speech.wav")), original);
+}
+
+// Files of a folder whose names begin with a dot: what a save left behind.
+std::vector<std::string> HiddenFiles(const std::string &folder) {
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(folder)) {
+        if (entry.path().filename().string().front() == '.') names.push_back(entry.path().filename());
+    }
+    return names;
+}
+
+// Files may grow to `bytes` only; writing beyond fails instead of signalling.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        old_ = signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        signal(SIGXFSZ, old_);
+    }
+
+private:
+    rlimit saved_{};
+    sighandler_t old_ = SIG_DFL;
+};
+
+TEST_F(SessionTest, AFailedSaveLeavesTheDestinationAsItWas) {
+    Start();
+    const std::vector<uint8_t> before{'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+    WriteBytes(world.File("kept.qbl"), before);
+    // No original to embed: no new file, the old one untouched.
+    ui.messages.clear();
+    EXPECT_FALSE(ev->SaveSession(world.File("new.qbl")));
+    EXPECT_FALSE(ev->SaveSession(world.File("kept.qbl")));
+    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Could not open original file to write session file.",
+                                                    "Could not open original file to write session file."}));
+    EXPECT_FALSE(fs::exists(world.File("new.qbl")));
+    EXPECT_EQ(ReadBytes(world.File("kept.qbl")), before);
+    // Writing fails half-way through the original.
+    WriteBytes(world.File("speech.wav"), original);
+    ASSERT_TRUE(ev->OpenOriginalFile(world.File("speech.wav")));
+    ev->ProcessSelectedCodecs();
+    ui.messages.clear();
+    {
+        FileSizeLimit limit(1000);
+        EXPECT_FALSE(ev->SaveSession(world.File("kept.qbl")));
+        EXPECT_FALSE(ev->SaveSession(world.File("new.qbl")));
+    }
+    EXPECT_EQ(ui.Texts(),
+              (std::vector<std::string>{"Could not write to session file.", "Could not write to session file."}));
+    EXPECT_EQ(ReadBytes(world.File("kept.qbl")), before);
+    EXPECT_FALSE(fs::exists(world.File("new.qbl")));
+    EXPECT_TRUE(ev->UnsavedSession());
+    EXPECT_EQ(HiddenFiles(world.File("")), std::vector<std::string>{});
+}
+
+TEST_F(SessionTest, SavingReplacesTheFileWithItsPermissionsAndLinks) {
+    Start();
+    WriteBytes(world.File("speech.wav"), original);
+    ASSERT_TRUE(ev->OpenOriginalFile(world.File("speech.wav")));
+    ev->ProcessSelectedCodecs();
+    WriteBytes(world.File("old.qbl"), {'x'});
+    fs::permissions(world.File("old.qbl"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink(world.File("old.qbl"), world.File("link.qbl"));
+    ui.messages.clear();
+    ASSERT_TRUE(ev->SaveSession(world.File("link.qbl")));
+    ASSERT_TRUE(ev->SaveSession(world.File("fresh.qbl")));
+    EXPECT_TRUE(ui.messages.empty());
+    // The link stays a link; the file it points to holds the session.
+    EXPECT_TRUE(fs::is_symlink(world.File("link.qbl")));
+    const auto session = SessionBytes("speech.wav", original, {{2041, "FAKEA"}, {2041, "FAKEB"}, {2041, "VT4864v6"}});
+    EXPECT_EQ(ReadBytes(world.File("old.qbl")), session);
+    EXPECT_EQ(ReadBytes(world.File("fresh.qbl")), session);
+    EXPECT_EQ(fs::status(world.File("old.qbl")).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    // A new file gets what the user's mask allows.
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(static_cast<mode_t>(fs::status(world.File("fresh.qbl")).permissions()), 0666 & ~mask);
+    EXPECT_EQ(HiddenFiles(world.File("")), std::vector<std::string>{});
+}
+
 TEST_F(SessionTest, SaveFailures) {
     Start();
     WriteBytes(world.File("speech.wav"), original);
@@ -256,8 +399,9 @@ TEST_F(SessionTest, SaveFailures) {
     EXPECT_FALSE(ev->SaveSession("/nonexistent-folder/s.qbl"));
     EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Could not create session file."});
     ui.messages.clear();
-    EXPECT_FALSE(ev->SaveSession("/dev/full"));
+    EXPECT_FALSE(ev->SaveSession("/dev/full")); // a device is written directly, never replaced
     EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Could not write to session file."});
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
     fs::remove(world.File("speech.wav"));
     ui.messages.clear();
     EXPECT_FALSE(ev->SaveSession(world.File("s.qbl")));

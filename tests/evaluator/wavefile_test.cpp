@@ -196,9 +196,27 @@ TEST(MatchCodecTest, UnsupportedRateNamesTheRateInKilohertz) {
     MatchCodec(ui, slot, OriginalWith(0x22202, 11025)); // stereo 11 kHz is not down-sampled
     EXPECT_EQ(slot.formatFlags, 0u);
     EXPECT_EQ(slot.sampleRate, 0);
+    EXPECT_EQ(slot.notRunReason, "11 kHz not supported");
     MatchCodec(ui, slot, OriginalWith(0x102102, 22050));
     EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Sampling Frequency of 11 kHz is not supported by VT180.",
                                                     "Sampling Frequency of 22 kHz is not supported by VT180."}));
+    EXPECT_EQ(slot.notRunReason, "22 kHz not supported");
+    // A later original that fits leaves no reason behind.
+    MatchCodec(ui, slot, OriginalWith(0x12102, 8000));
+    EXPECT_EQ(slot.notRunReason, "");
+}
+
+TEST(MatchCodecTest, MismatchesGoThroughTheFrontendsOwnCall) {
+    // The batch table lists such codecs with the reason; the window shows
+    // the message as an error.
+    struct Listing final : RecordingFrontend {
+        void ShowCodecMismatch(const std::string &text) override { mismatches.push_back(text); }
+        std::vector<std::string> mismatches;
+    } ui;
+    CodecSlot slot = SlotWith(0x12102, "VT180");
+    MatchCodec(ui, slot, OriginalWith(0x102102, 22050));
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(ui.mismatches, std::vector<std::string>{"Sampling Frequency of 22 kHz is not supported by VT180."});
 }
 
 TEST(MatchCodecTest, SameRateOtherGroupIsAnUnsupportedFormat) {
@@ -206,7 +224,10 @@ TEST(MatchCodecTest, SameRateOtherGroupIsAnUnsupportedFormat) {
     CodecSlot slot = SlotWith(0x12102, "VT120");
     MatchCodec(ui, slot, OriginalWith(0x11102, 8000)); // 8-bit
     EXPECT_EQ(slot.formatFlags, 0u);
-    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Format is not supported by VT120."});
+    EXPECT_EQ(slot.notRunReason, "8 bit not supported");
+    MatchCodec(ui, slot, OriginalWith(0x12202, 8000)); // stereo
+    EXPECT_EQ(slot.notRunReason, "stereo not supported");
+    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Format is not supported by VT120.", "Format is not supported by VT120."}));
 }
 
 TEST(MatchCodecTest, WholeFileInterfaceTakesOnly8kHz16BitMono) {
@@ -284,6 +305,34 @@ TEST(CopyFileTest, CopiesAndReportsEachFailure) {
                                                     "Could not open file to rename file.",
                                                     "Could not write to destination file.",
                                                     "Could not open file to rename file."}));
+}
+
+TEST(CopyFileTest, OntoItselfLeavesTheFileAsItIsAndSucceeds) {
+    TempDir dir;
+    RecordingFrontend ui;
+    const std::vector<uint8_t> content = {1, 2, 3, 4, 5, 6};
+    WriteBytes(dir / "a", content);
+    fs::create_directories(dir / "sub");
+    fs::create_hard_link(dir / "a", dir / "hard");
+    fs::create_symlink(dir / "a", dir / "soft");
+    // The same file under every spelling: the path itself, with "./" or
+    // "sub/..", a hard link, a symbolic link, and the link as the source.
+    const std::vector<std::pair<std::string, std::string>> pairs{
+        {dir / "a", dir / "a"},    {dir / "a", dir / "./a"},  {dir / "a", dir / "sub/../a"},
+        {dir / "a", dir / "hard"}, {dir / "a", dir / "soft"}, {dir / "soft", dir / "a"}};
+    for (const auto &[from, to] : pairs) {
+        SCOPED_TRACE(to);
+        EXPECT_TRUE(CopyFile(ui, from, to));
+        EXPECT_EQ(ReadBytes(dir / "a"), content);
+    }
+    EXPECT_TRUE(ui.messages.empty());
+    // A copy of equal content is still another file and is written.
+    WriteBytes(dir / "twin", {0});
+    EXPECT_TRUE(CopyFile(ui, dir / "a", dir / "twin"));
+    EXPECT_EQ(ReadBytes(dir / "twin"), content);
+    EXPECT_FALSE(SameFile(dir / "a", dir / "twin"));
+    EXPECT_FALSE(SameFile(dir.Path(), dir / "sub/..")); // folders are no files to copy
+    EXPECT_FALSE(SameFile(dir / "missing", dir / "missing"));
 }
 
 } // namespace

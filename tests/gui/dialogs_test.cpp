@@ -10,9 +10,11 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListView>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
@@ -22,6 +24,7 @@
 #include <QTimer>
 
 #include <cstring>
+#include <map>
 
 using namespace vntr::gui;
 using vntr::evaluator::CodecSlot;
@@ -62,6 +65,7 @@ struct ModalCatcher {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
     QStringList filters;
+    QStringList shownFilters; // the list of types as the user reads it
     bool saveDialog = false;
     std::function<void(QWidget *)> answer;
 
@@ -78,6 +82,10 @@ struct ModalCatcher {
         } else if (auto *files = qobject_cast<QFileDialog *>(modal)) {
             title = files->windowTitle();
             filters = files->nameFilters();
+            shownFilters.clear();
+            if (auto *types = files->findChild<QComboBox *>("fileTypeCombo")) {
+                for (int i = 0; i < types->count(); ++i) shownFilters << types->itemText(i);
+            }
             saveDialog = files->acceptMode() == QFileDialog::AcceptSave;
         } else {
             QTimer::singleShot(10, [this] { Poll(); });
@@ -107,6 +115,7 @@ private slots:
     void messageBoxesCarryTitleAndIcon();
     void questionsOfferTheirButtons();
     void fileChoosersUseTheirTitlesAndFilters();
+    void allFilesListsNamesWithoutADot();
 };
 
 void DialogsTest::selectCodecsShowsBothListsInSlotOrder() {
@@ -358,8 +367,7 @@ void DialogsTest::fileChoosersUseTheirTitlesAndFilters() {
     const auto chosen = prompts.ChooseFile(nullptr, FilePurpose::SaveSession);
     QCOMPARE(catcher.title, QString("Save session as..."));
     QVERIFY(catcher.saveDialog);
-    QCOMPARE(catcher.filters.value(0), QString("Session files (*.qbl)"));
-    QVERIFY(catcher.filters.value(1).startsWith("All Files"));
+    QCOMPARE(catcher.shownFilters, (QStringList{"Session files (*.qbl)", "All Files (*.*)"}));
     QVERIFY(chosen.has_value());
     QCOMPARE(*chosen, typed + ".qbl"); // the type's extension is added
     // Closing the chooser gives nothing.
@@ -368,7 +376,50 @@ void DialogsTest::fileChoosersUseTheirTitlesAndFilters() {
     QVERIFY(!prompts.ChooseFile(nullptr, FilePurpose::OpenOriginal).has_value());
     QCOMPARE(catcher.title, QString("Open original file..."));
     QVERIFY(!catcher.saveDialog);
-    QCOMPARE(catcher.filters.value(0), QString("Wave files (*.wav)"));
+    QCOMPARE(catcher.shownFilters, (QStringList{"Wave files (*.wav)", "All Files (*.*)"}));
+}
+
+// What each type of the open chooser lists: "All Files (*.*)" lists every
+// file, with or without a dot in its name.
+void DialogsTest::allFilesListsNamesWithoutADot() {
+    QTemporaryDir folder;
+    for (const char *name : {"speech.wav", "README", "notes.txt"}) {
+        QFile file(folder.path() + "/" + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    DesktopPrompts prompts;
+    // The chooser starts in the folder of the last file chosen.
+    ModalCatcher catcher;
+    catcher.answer = [&](QWidget *dialog) {
+        auto *files = static_cast<QFileDialog *>(dialog);
+        files->selectFile(folder.path() + "/speech.wav");
+        QMetaObject::invokeMethod(files, "accept");
+    };
+    catcher.Arm();
+    QVERIFY(prompts.ChooseFile(nullptr, FilePurpose::OpenOriginal).has_value());
+    std::map<QString, QStringList> listed;
+    catcher.answer = [&](QWidget *dialog) {
+        auto *files = static_cast<QFileDialog *>(dialog);
+        auto *types = files->findChild<QComboBox *>("fileTypeCombo");
+        auto *view = files->findChild<QListView *>("listView");
+        QVERIFY(types && view);
+        for (int i = 0; i < types->count(); ++i) {
+            types->setCurrentIndex(i);
+            emit types->activated(i); // as a user's choice
+            const QString type = types->itemText(i);
+            QTRY_VERIFY(view->model()->rowCount(view->rootIndex()) > 0);
+            QTest::qWait(100); // the folder is read in the background
+            for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r) {
+                listed[type] << view->model()->index(r, 0, view->rootIndex()).data().toString();
+            }
+            listed[type].sort();
+        }
+        files->reject();
+    };
+    catcher.Arm();
+    QVERIFY(!prompts.ChooseFile(nullptr, FilePurpose::OpenOriginal).has_value());
+    QCOMPARE(listed["Wave files (*.wav)"], QStringList{"speech.wav"});
+    QCOMPARE(listed["All Files (*.*)"], (QStringList{"README", "notes.txt", "speech.wav"}));
 }
 
 QTEST_MAIN(DialogsTest)

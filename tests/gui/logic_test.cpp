@@ -501,7 +501,9 @@ void LogicTest::aboutBarSequence() {
     QCOMPARE(seen, (QList<int>{70, 35, 17, 8, 4, 2, 1, 70, 35}));
     QCOMPARE(AboutBluePartUnits(70), 95.0);
     QCOMPARE(AboutBluePartUnits(1), 8.75);
-    QCOMPARE(AboutRateLabel(70), std::string("17500 bps"));
+    // The number alone, without a unit.
+    QCOMPARE(AboutRateLabel(70), std::string("17500"));
+    QCOMPARE(AboutRateLabel(1), std::string("250"));
     QCOMPARE(AboutRatioLabel(70), std::string("1:1"));
     QCOMPARE(AboutRatioLabel(17), std::string("5:1")); // 4.7
     QCOMPARE(AboutRatioLabel(35), std::string("2:1")); // 2.29
@@ -522,6 +524,16 @@ void LogicTest::fileChoices() {
         QVERIFY(!ChoiceFor(purpose).open && ChoiceFor(purpose).confirmOverwrite && !ChoiceFor(purpose).mustExist);
     }
     QCOMPARE(QString(ChoiceFor(FilePurpose::SaveSession).suffix), QString("qbl"));
+    // Every chooser ends with the same last filter, as shown.
+    const struct {
+        FilePurpose purpose;
+        const char *filter;
+    } kFilters[] = {{FilePurpose::OpenOriginal, "Wave files (*.wav);;All Files (*.*)"},
+                    {FilePurpose::SaveCoded, "Coded files (*.wav);;All Files (*.*)"},
+                    {FilePurpose::SaveRecording, "Wave files (*.wav);;All Files (*.*)"},
+                    {FilePurpose::OpenSession, "Session files (*.qbl);;All Files (*.*)"},
+                    {FilePurpose::SaveSession, "Session files (*.qbl);;All Files (*.*)"}};
+    for (const auto &[purpose, filter] : kFilters) QCOMPARE(QString(ChoiceFor(purpose).filter), QString(filter));
 }
 
 void LogicTest::spectrogramFindsATone() {

@@ -54,7 +54,7 @@ private slots:
     void menuHoldsEveryCommand();
     void startsWithoutCodecs();
     void openingAnOriginalMatchesTheCodecs();
-    void aFailedOpenForgetsTheOriginal();
+    void aFailedOpenKeepsTheWindowAsItWas();
     void processingShowsResultsSortedByBitRate();
     void clicksOnTheBars();
     void rightClickSetsCodecOptions();
@@ -64,9 +64,11 @@ private slots:
     void selectCodecsChangesRowsAndSize();
     void savingACodedFileDisablesItsButton();
     void sessionSavedAndReopenedFromTheCommandLine();
+    void sessionOfAnEightKilohertzOriginalReopensCleanly();
     void breakCancelsTheRun();
     void closingIsRefusedWhileWorking();
     void closingAsksSavesPreferencesAndCleansUp();
+    void damagedHivesAreNamedAfterTheirMessages();
     void recordingMakesAnUntitledOriginal();
     void recordingAt11kFeedsTheDownsampledCopy();
     void recordingRefusedChangesNothing();
@@ -221,20 +223,44 @@ void WindowTest::openingAnOriginalMatchesTheCodecs() {
     QVERIFY(b.w().Core().Original().Exists());
 }
 
-void WindowTest::aFailedOpenForgetsTheOriginal() {
+void WindowTest::aFailedOpenKeepsTheWindowAsItWas() {
     Bench b;
     QVERIFY(b.Open(SpeechWave()));
     QFile junk(b.place.File("junk.wav"));
     QVERIFY(junk.open(QIODevice::WriteOnly));
     junk.write("not a wave file at all");
     junk.close();
-    b.prompts.Clear();
-    QVERIFY(!b.Open(junk.fileName()));
-    QCOMPARE(b.prompts.MessageTexts(),
-             QStringList{QString("File %1 is not a wave file or is corrupted.").arg(junk.fileName())});
-    QVERIFY(!b.w().Action(kCmdProcess)->isEnabled());
-    QVERIFY(!b.w().Button(kBtnPlayOriginal)->isEnabled());
-    QVERIFY(!b.w().Area()->Model().originalExists);
+    const auto refuse = [&] {
+        b.prompts.Clear();
+        b.prompts.files.push_back(junk.fileName());
+        b.w().Command(kCmdOpen);
+        QCOMPARE(b.prompts.MessageTexts(),
+                 QStringList{QString("File %1 is not a wave file or is corrupted.").arg(junk.fileName())});
+        QCOMPARE(b.w().Area()->Model().originalName, std::string("mmt1.wav"));
+        QVERIFY(b.w().Action(kCmdProcess)->isEnabled());
+        QVERIFY(b.w().Button(kBtnPlayOriginal)->isEnabled());
+    };
+    // Before a run: the original stays, ready to process.
+    refuse();
+    QCOMPARE(b.w().Core().State(), DisplayState::Idle);
+    // After a run: the bars, the details shown, and the play and save buttons stay usable.
+    b.w().Command(kCmdProcess);
+    const int vt180 = b.RowOf("VT180");
+    b.Click(vt180);
+    const QStringList detail = b.Status();
+    QCOMPARE(detail[0], QString("Veltrane(TM) 180 Audio Coder (18 kbps, 8 kHz)"));
+    refuse();
+    QCOMPARE(b.w().Core().State(), DisplayState::Results);
+    QCOMPARE(b.w().DetailRow(), vt180 + 1);
+    QCOMPARE(b.Status(), detail);
+    QVERIFY(b.w().Area()->Model().rows[static_cast<std::size_t>(vt180)].hasResults);
+    QVERIFY(b.w().Button(kBtnPlayRow0 + vt180)->isEnabled());
+    QVERIFY(b.w().Button(kBtnSaveRow0 + vt180)->isEnabled());
+    QVERIFY(b.w().Action(kCmdSaveSession)->isEnabled());
+    // Playing that codec's decoded file still works.
+    b.w().Command(kBtnPlayRow0 + vt180);
+    QVERIFY(b.sound.outputActive);
+    b.w().Command(kBtnPlayRow0 + vt180);
 }
 
 void WindowTest::processingShowsResultsSortedByBitRate() {
@@ -548,7 +574,7 @@ void WindowTest::sessionSavedAndReopenedFromTheCommandLine() {
     QTRY_COMPARE(w.Core().State(), DisplayState::Results);
     QCOMPARE(w.Area()->Model().originalName, std::string("speech11k.wav"));
     // Every codec that ran, those fed the 8 kHz copy too; the codec that
-    // could not take the original was stored without a mode and is not found.
+    // could not take the original was not stored and is not asked for.
     const int ran = static_cast<int>(w.Core().SlotCount()) - 1;
     QCOMPARE(int(w.Core().SelectedCount()), ran);
     QCOMPARE(w.Rows(), ran);
@@ -558,10 +584,31 @@ void WindowTest::sessionSavedAndReopenedFromTheCommandLine() {
                                     [](const auto &slot) { return slot.Name() == "VT180"; });
     QVERIFY(vt180->selected && vt180->HasResults());
     QCOMPARE(vt180->downsampled, 1);
-    QCOMPARE(prompts.MessageTexts(), QStringList{"Codec VT500f22 not found."});
+    QCOMPARE(prompts.MessageTexts(), QStringList{});
     QVERIFY(!w.Action(kCmdSaveSession)->isEnabled());
     QVERIFY(!w.Action(kCmdSaveRecording)->isEnabled());
     QVERIFY(w.Button(kBtnSaveRow0)->isEnabled());
+}
+
+void WindowTest::sessionOfAnEightKilohertzOriginalReopensCleanly() {
+    Bench b;
+    const int n = b.Codecs();
+    QVERIFY(b.Open(SpeechWave())); // every codec selected, two of them cannot take 8 kHz
+    QCOMPARE(b.prompts.messages.size(), 2u);
+    b.w().Command(kCmdProcess);
+    const QString session = b.place.File("eight.qbl");
+    b.prompts.files.push_back(session);
+    b.w().Command(kCmdSaveSession);
+    QVERIFY(QFile::exists(session));
+    b.prompts.Clear();
+    b.prompts.files.push_back(session);
+    b.w().Command(kCmdLoadSession);
+    QCOMPARE(b.prompts.MessageTexts(), QStringList{});
+    QCOMPARE(b.w().Core().State(), DisplayState::Results);
+    QCOMPARE(int(b.w().Core().SelectedCount()), n - 2);
+    QCOMPARE(b.w().Rows(), n - 2);
+    for (int r = 0; r < n - 2; ++r) QVERIFY(b.w().SlotAtRow(r)->HasResults());
+    QVERIFY(!b.Installed("VT250f11") && !b.Installed("VT500f22"));
 }
 
 void WindowTest::breakCancelsTheRun() {
@@ -636,6 +683,62 @@ void WindowTest::closingAsksSavesPreferencesAndCleansUp() {
     const QString text = QString::fromUtf8(hive.readAll());
     QVERIFY2(text.contains("VT250f11") && text.contains("Selected=NO"), qPrintable(text));
     QVERIFY(text.contains("Selected=YES"));
+}
+
+void WindowTest::damagedHivesAreNamedAfterTheirMessages() {
+    const auto start = [](TestPlace &place, ScriptedPrompts &prompts, FakeSound &sound) {
+        MainWindow::Setup setup;
+        setup.config.systemRoot = place.StageRoot();
+        setup.config.tempDir = place.Temp().toStdString();
+        setup.prompts = &prompts;
+        setup.sound = sound.Devices();
+        auto w = std::make_unique<MainWindow>(std::move(setup));
+        w->Start();
+        return w;
+    };
+    {
+        // A user hive cut off in its third line: the codecs come up without
+        // the preferences; leaving says why none could be saved, and where.
+        TestPlace place;
+        QFile hive(place.UserHive());
+        QVERIFY(hive.open(QIODevice::WriteOnly));
+        hive.write("VNTR-REGISTRY-HIVE 1\nkey SOFTWARE\\Vantre\\QBL SDK\\VT180\nvalue Sel");
+        hive.close();
+        ScriptedPrompts prompts;
+        FakeSound sound;
+        auto w = start(place, prompts, sound);
+        QVERIFY(w->Rows() >= 3);
+        QCOMPARE(prompts.messages.size(), 0u);
+        w->Command(kCmdExit);
+        QCOMPARE(prompts.MessageTexts(),
+                 QStringList{"PROBLEM IN REGISTRY : can't save preferences !\n" + place.UserHive() +
+                             ": registry hive is damaged: line 3: last line is cut short"});
+    }
+    {
+        // The machine hive of the installed codecs, cut off in the middle.
+        TestPlace place;
+        QFile staged(QString(VNTR_TEST_STAGE_ROOT) + "/VNTR/registry/machine.hive");
+        QVERIFY(staged.open(QIODevice::ReadOnly));
+        QByteArray cut = staged.readAll();
+        cut.truncate(cut.size() / 2);
+        if (cut.endsWith('\n')) cut.chop(1);
+        const QString machine = place.File("machine.hive");
+        QFile hive(machine);
+        QVERIFY(hive.open(QIODevice::WriteOnly));
+        hive.write(cut);
+        hive.close();
+        qputenv("VNTR_MACHINE_HIVE", machine.toUtf8());
+        ScriptedPrompts prompts;
+        FakeSound sound;
+        auto w = start(place, prompts, sound);
+        qputenv("VNTR_MACHINE_HIVE", VNTR_TEST_STAGE_ROOT "/VNTR/registry/machine.hive");
+        QCOMPARE(w->Rows(), 0);
+        QCOMPARE(prompts.MessageTexts(),
+                 QStringList{QString("ERROR IN INITIALIZATION : no codec installed !\n%1: registry hive is damaged: "
+                                     "line %2: last line is cut short")
+                                 .arg(machine)
+                                 .arg(cut.count('\n') + 1)});
+    }
 }
 
 void WindowTest::recordingMakesAnUntitledOriginal() {

@@ -3,8 +3,6 @@
 // lines ended by CRLF or LF.
 #pragma once
 
-#include <nlohmann/json.hpp>
-
 #include <string>
 #include <vector>
 
@@ -53,31 +51,6 @@ inline std::vector<std::vector<std::string>> ParseCsv(const std::string &text) {
         rows.push_back(row);
     }
     return rows;
-}
-
-// Whether a CSV cell holds the field of a JSON record named by a dotted
-// path ("quality.snrDb"): the same text, the same number, the same truth
-// value, or an empty cell for a field the record lacks.
-inline bool CellHolds(const std::string &cell, const nlohmann::json &record, const std::string &column) {
-    std::string pointer = "/" + column;
-    for (auto &c : pointer) {
-        if (c == '.') c = '/';
-    }
-    const nlohmann::json::json_pointer at(pointer);
-    if (!record.contains(at)) return cell.empty();
-    const auto &value = record.at(at);
-    if (value.is_string()) return cell == value.get<std::string>();
-    if (value.is_boolean()) return cell == (value.get<bool>() ? "true" : "false");
-    if (value.is_number()) {
-        try {
-            std::size_t used = 0;
-            const double number = std::stod(cell, &used);
-            return used == cell.size() && number == value.get<double>();
-        } catch (const std::exception &) {
-            return false;
-        }
-    }
-    return false;
 }
 
 } // namespace vntr::test

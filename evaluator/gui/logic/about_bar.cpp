@@ -14,7 +14,7 @@ double AboutBluePartUnits(int a) {
 }
 
 std::string AboutRateLabel(int a) {
-    return evaluator::Printf("%d bps", a * 250);
+    return evaluator::Printf("%d", a * 250);
 }
 
 std::string AboutRatioLabel(int a) {

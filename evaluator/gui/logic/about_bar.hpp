@@ -13,7 +13,7 @@ constexpr int kAboutPeriodMs = 500;
 
 int NextAboutValue(int a);
 double AboutBluePartUnits(int a);
-std::string AboutRateLabel(int a);  // "17500 bps"
+std::string AboutRateLabel(int a);  // "17500", the number alone
 std::string AboutRatioLabel(int a); // "1:1"
 
 } // namespace vntr::gui

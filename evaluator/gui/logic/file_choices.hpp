@@ -19,7 +19,7 @@ enum class FilePurpose {
 
 struct FileChoice {
     const char *title;
-    const char *filter; // the listed type first, then every file
+    const char *filter; // as shown: the listed type first, then "All Files (*.*)" for every file
     const char *suffix; // added to a name typed without one
     bool open;          // an open dialog (else a save dialog)
     bool mustExist;

@@ -1,5 +1,6 @@
 #include "gui/window/prompts.hpp"
 
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
@@ -36,9 +37,28 @@ Answer DesktopPrompts::Question(QWidget *parent, const QString &title, const QSt
     }
 }
 
+namespace {
+
+// "All Files (*.*)" is the text users know, but a "*.*" pattern would hide
+// every name without a dot.  The dialog filters that entry with "*" and only
+// its list of types shows "*.*" (a desktop's own dialog, which has no such
+// list, shows "*").
+void SetFilters(QFileDialog &dialog, const char *filter) {
+    const QStringList shown = QString::fromUtf8(filter).split(QStringLiteral(";;"));
+    QStringList applied = shown;
+    for (QString &entry : applied) entry.replace(QStringLiteral("(*.*)"), QStringLiteral("(*)"));
+    dialog.setNameFilters(applied);
+    if (auto *types = dialog.findChild<QComboBox *>(QStringLiteral("fileTypeCombo"))) {
+        for (int i = 0; i < types->count() && i < shown.size(); ++i) types->setItemText(i, shown[i]);
+    }
+}
+
+} // namespace
+
 std::optional<QString> DesktopPrompts::ChooseFile(QWidget *parent, FilePurpose purpose) {
     const FileChoice &choice = ChoiceFor(purpose);
-    QFileDialog dialog(parent, QString::fromUtf8(choice.title), folder_, QString::fromUtf8(choice.filter));
+    QFileDialog dialog(parent, QString::fromUtf8(choice.title), folder_);
+    SetFilters(dialog, choice.filter);
     dialog.setAcceptMode(choice.open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     dialog.setFileMode(choice.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QString::fromUtf8(choice.suffix));

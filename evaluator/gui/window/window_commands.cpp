@@ -58,11 +58,20 @@ void MainWindow::OpenOriginalCommand() {
     if (!AskToSave(true, true)) return;
     const auto path = prompts_->ChooseFile(this, FilePurpose::OpenOriginal);
     if (!path) return;
+    // A file that cannot be used changes nothing: the original, its results,
+    // the details shown and an unsaved recording all stay.
+    const int detailRow = detailRow_;
+    const auto codedSaved = codedSaved_;
+    const bool unsavedRecording = unsavedRecording_;
     detailRow_ = 0;
     codedSaved_.fill(false);
-    // The recording is given up either way: its file goes with the temporary files.
+    // An opened original replaces the recording: its file goes with the temporary files.
     unsavedRecording_ = false;
-    core_->OpenOriginalFile(path->toStdString());
+    if (!core_->OpenOriginalFile(path->toStdString())) {
+        detailRow_ = detailRow;
+        codedSaved_ = codedSaved;
+        unsavedRecording_ = unsavedRecording;
+    }
     Refresh();
 }
 

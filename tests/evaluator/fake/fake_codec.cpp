@@ -11,6 +11,8 @@
 #include <cstring>
 #include <new>
 
+#include <unistd.h>
+
 #define FAKE_EXPORT __attribute__((visibility("default")))
 #define STR2(x) #x
 #define STR(x) STR2(x)
@@ -26,9 +28,14 @@ struct State {
     CodecFormat format;
     bool encoder;
     uint32_t frames;
+    uint16_t callsWithoutAByte; // on the current coded frame
 };
 
 FakeControl &C() { return fake_control; }
+
+// The counters are shared by every handle: a corpus run calls the library
+// from several threads at once.
+int32_t Count(int32_t &counter) { return __atomic_fetch_add(&counter, 1, __ATOMIC_RELAXED); }
 
 CodecStatus FillData(uint32_t format, uint32_t options, CodecFormat *out) {
     if (out == nullptr) return CODEC_ERR_POINTER;
@@ -69,11 +76,11 @@ CodecStatus Open(bool encoder, uint32_t format, uint32_t options, CodecFormat *o
     s->format.handle = s;
     std::memcpy(out, &s->format, sizeof *out);
     if (encoder) {
-        ++C().encoderOpens;
+        Count(C().encoderOpens);
         C().openedFormat = format;
         C().openedOptions = options;
     } else {
-        ++C().decoderOpens;
+        Count(C().decoderOpens);
         C().decoderOptions = options;
     }
     return CODEC_OK;
@@ -84,7 +91,7 @@ CodecStatus Close(CodecHandle h, bool encoder) {
     if (s == nullptr) return CODEC_ERR_HANDLE;
     s->format.handle = nullptr;
     delete s;
-    ++(encoder ? C().encoderCloses : C().decoderCloses);
+    Count(encoder ? C().encoderCloses : C().decoderCloses);
     return C().closeStatus;
 }
 
@@ -106,12 +113,14 @@ FAKE_EXPORT void fake_reset(void) {
     C().decodeFailAt = -1;
 }
 
-// Loaded by a program rather than by a test: behave by default, or fail
-// to open the encoder when FAKE_FAIL_ENCODER names this library.
+// Loaded by a program rather than by a test: behave by default, fail to
+// open the encoder when FAKE_FAIL_ENCODER names this library, and take
+// FAKE_FRAME_DELAY_US microseconds over every encoded frame when it is set.
 __attribute__((constructor)) static void fake_load(void) {
     fake_reset();
     const char *failing = std::getenv("FAKE_FAIL_ENCODER");
     if (failing != nullptr && std::strcmp(failing, FAKE_NAME_TEXT) == 0) C().openEncoderStatus = CODEC_ERR_FORMAT;
+    if (const char *delay = std::getenv("FAKE_FRAME_DELAY_US")) C().frameDelayUs = static_cast<uint32_t>(std::atoi(delay));
 }
 
 FAKE_EXPORT CodecStatus fake_OpenEncoder(uint32_t format, uint32_t options, CodecFormat *out) {
@@ -123,11 +132,12 @@ FAKE_EXPORT CodecStatus fake_Encode(CodecHandle h, uint32_t, const void *in, uin
     State *s = Live(h, true);
     if (s == nullptr) return CODEC_ERR_HANDLE;
     if (in == nullptr || inBytes == nullptr || out == nullptr || outBytes == nullptr) return CODEC_ERR_POINTER;
-    const int32_t call = C().encodeCalls++;
+    const int32_t call = Count(C().encodeCalls);
+    if (C().frameDelayUs != 0) usleep(C().frameDelayUs);
     if (call == C().encodeFailAt) return C().encodeFailStatus;
     if (*outBytes < s->format.maxCodedBytes) return CODEC_ERR_ARGUMENT;
     if (*inBytes == CODEC_END_OF_STREAM) {
-        ++C().flushCalls;
+        Count(C().flushCalls);
         std::memset(out, 0xFF, C().flushBytes);
         *outBytes = C().flushBytes;
         *inBytes = 0;
@@ -156,15 +166,24 @@ FAKE_EXPORT CodecStatus fake_Decode(CodecHandle h, uint32_t, const uint8_t *in, 
     State *s = Live(h, false);
     if (s == nullptr) return CODEC_ERR_HANDLE;
     if (in == nullptr || inBytes == nullptr || out == nullptr || outBytes == nullptr) return CODEC_ERR_POINTER;
-    const int32_t call = C().decodeCalls++;
-    if (C().offerCount < FAKE_MAX_RECORDED) C().offers[C().offerCount++] = *inBytes;
+    const int32_t call = Count(C().decodeCalls);
+    if (const int32_t slot = Count(C().offerCount); slot < FAKE_MAX_RECORDED) {
+        C().offers[slot] = *inBytes;
+    } else {
+        __atomic_store_n(&C().offerCount, FAKE_MAX_RECORDED, __ATOMIC_RELAXED);
+    }
     if (call == C().decodeFailAt) return C().decodeFailStatus;
     if (*outBytes < s->format.frameBytes) return CODEC_ERR_ARGUMENT;
     const uint16_t offered = *inBytes;
     // A frame is its size byte and payload; a flush tail of 0xFF bytes is skipped whole.
     if (offered == 0 || in[0] == 0xFF || in[0] == 0 || in[0] > offered) {
-        ++C().needDataReturns;
+        Count(C().needDataReturns);
         return CODEC_ERR_NEED_DATA;
+    }
+    if (C().decodeIdle != 0) {
+        *inBytes = 0;
+        *outBytes = 0;
+        return CODEC_OK;
     }
     const uint8_t size = in[0];
     const auto value = static_cast<int16_t>(16 * (size > 1 ? in[1] : 0));
@@ -173,7 +192,13 @@ FAKE_EXPORT CodecStatus fake_Decode(CodecHandle h, uint32_t, const uint8_t *in, 
         pcm[i] = static_cast<uint8_t>(value & 0xFF);
         pcm[i + 1] = static_cast<uint8_t>((value >> 8) & 0xFF);
     }
-    *inBytes = size;
+    if (s->callsWithoutAByte < C().decodeCallsWithoutAByte) {
+        ++s->callsWithoutAByte;
+        *inBytes = 0;
+    } else {
+        s->callsWithoutAByte = 0;
+        *inBytes = size;
+    }
     *outBytes = s->format.frameBytes;
     return CODEC_OK;
 }

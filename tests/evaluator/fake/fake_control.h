@@ -36,6 +36,12 @@ typedef struct FakeControl {
     uint32_t openedFormat, openedOptions, decoderOptions;
     uint16_t offers[FAKE_MAX_RECORDED]; // the coded count offered to each Decode call
     int32_t offerCount;
+    uint32_t frameDelayUs; // time taken over every encoded frame
+    // Frames that are not byte-aligned: each coded frame is decoded by this
+    // many calls that consume no whole byte, then by one that consumes it,
+    // every call producing a frame.  0xFFFF: never consumes.
+    uint16_t decodeCallsWithoutAByte;
+    int32_t decodeIdle; // non-zero: Decode succeeds, consuming and producing nothing
 } FakeControl;
 
 #ifdef __cplusplus

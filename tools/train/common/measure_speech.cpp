@@ -1,40 +1,52 @@
-// Compares a decoded speech file with its original: finds the codec delay by
-// cross-correlation, then prints SNR, segmental SNR and log-spectral distance.
-//   vntr_measure_speech ORIGINAL DECODED [--max-delay N] [--delay N] [--json]
+// Compares a decoded speech file with its original using the evaluator's own
+// measures (the codec delay found by cross-correlation; SNR, segmental SNR
+// and log-spectral distance), so that the training notes and vtbench32 quote
+// the same figures.
+//   vntr_measure_speech ORIGINAL DECODED [--max-delay N] [--delay N] [--match-level] [--json]
 #include "speech_io.hpp"
-#include "speech_measures.hpp"
+
+#include "core/quality.hpp"
 
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <exception>
+#include <vector>
 
 int main(int argc, char **argv) {
     CLI::App app{"Objective measures of a decoded speech file against its original"};
     std::string original;
     std::string decoded;
-    int maxDelay = 800;
-    int delay = -1;
+    vntr::evaluator::CompareOptions options;
     bool json = false;
-    bool matchLevel = false;
     app.add_option("original", original, "original (.wav, or raw 16-bit 8 kHz)")->required();
     app.add_option("decoded", decoded, "decoded (.wav, or raw 16-bit 8 kHz)")->required();
-    app.add_option("--max-delay", maxDelay, "largest delay searched, samples");
-    app.add_option("--delay", delay, "use this delay instead of searching");
+    app.add_option("--max-delay", options.maxDelay, "largest delay searched, samples (default: a quarter second)");
+    app.add_option("--delay", options.delay, "use this delay instead of searching");
     app.add_flag("--json", json, "print one JSON object");
-    app.add_flag("--match-level", matchLevel, "scale the decoded signal by its least-squares gain first");
+    app.add_flag("--match-level", options.matchLevel, "scale the decoded signal by its least-squares gain first");
     CLI11_PARSE(app, argc, argv);
     try {
         const auto a = vntr::train::ReadSpeech(original);
         const auto b = vntr::train::ReadSpeech(decoded);
-        const int d = delay >= 0 ? delay : vntr::train::FindDelay(a.samples, b.samples, maxDelay);
-        const auto m = vntr::train::Measure(a.samples, b.samples, d, matchLevel);
+        if (a.sampleRate != b.sampleRate) {
+            std::fprintf(stderr, "%s is at %d Hz, %s at %d Hz\n", original.c_str(), a.sampleRate, decoded.c_str(),
+                         b.sampleRate);
+            return 1;
+        }
+        const std::vector<float> x(a.samples.begin(), a.samples.end());
+        const std::vector<float> y(b.samples.begin(), b.samples.end());
+        const auto q = vntr::evaluator::CompareSignals(x, y, a.sampleRate, options);
+        if (!q.valid) {
+            std::fprintf(stderr, "nothing to compare (empty file, or a delay beyond the decoded signal)\n");
+            return 1;
+        }
         if (json) {
-            std::printf("{\"delay\": %d, \"snr\": %.3f, \"segsnr\": %.3f, \"lsd\": %.3f, \"gain\": %.3f}\n", m.delay,
-                        m.snr, m.segmentalSnr, m.lsd, m.gain);
+            std::printf("{\"delay\": %d, \"snr\": %.3f, \"segsnr\": %.3f, \"lsd\": %.3f, \"gain\": %.3f}\n",
+                        q.delaySamples, q.snrDb, q.segmentalSnrDb, q.logSpectralDistanceDb, q.gain);
         } else {
-            std::printf("delay %d  SNR %.2f dB  segSNR %.2f dB  LSD %.2f dB  gain %.3f\n", m.delay, m.snr, m.segmentalSnr,
-                        m.lsd, m.gain);
+            std::printf("delay %d  SNR %.2f dB  segSNR %.2f dB  LSD %.2f dB  gain %.3f\n", q.delaySamples, q.snrDb,
+                        q.segmentalSnrDb, q.logSpectralDistanceDb, q.gain);
         }
     } catch (const std::exception &e) {
         std::fprintf(stderr, "%s\n", e.what());

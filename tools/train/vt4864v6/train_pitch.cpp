@@ -1,12 +1,8 @@
 // Trains the 128 x 5 pitch-predictor codebook of VT4864v6 and writes it as
 // the generated table codebooks/pitch_predictor.inc.
 //
-// For a sub-frame with target t and the five filtered views y_j of the
-// extended excitation vector at the chosen lag, entry b leaves the weighted
-// error |t - sum_j b_j y_j|^2 = |t|^2 - 2 b.c + b'Rb, with c_j = t.y_j and
-// R_jk = y_j.y_k.  The encoder's search maximises b.c - b'Rb/2, i.e.
-// minimises exactly this error, so the centroid of a cell is the b that
-// minimises the summed error of its members: (sum R) b = sum c.
+// The centroid rule and the Lloyd steps are shared with the other coders
+// (tools/train/common/predictor_training.hpp).
 //
 // Training runs in closed loop on the encoder's own targets: every pass
 // encodes the corpus at both rates with the current codebook (targets, lags
@@ -18,6 +14,7 @@
 // seed codebook.  Entry 0 (all zeros) and the entries 1, 2 and 127 that the
 // coded-frame format fixes are never moved.
 #include "encoder.hpp"
+#include "predictor_training.hpp"
 #include "speech_io.hpp"
 
 #include <CLI/CLI.hpp>
@@ -42,28 +39,33 @@ constexpr double kQuoted[3][5] = {
     {0.112244, -0.104028, 0.069623, 1.032230, 0.043769},
 };
 
-bool IsFixed(int entry) { return std::find(std::begin(kFixed), std::end(kFixed), entry) != std::end(kFixed); }
+using vntr::train::PredictorObservation;
 
-struct Observation {
-    PredictorStatistics stats;
-    float targetEnergy;
-};
+// The rules of the centroids: the gain range of the published entries, cells
+// of at least --min-members sub-frames, entries 0, 1, 2 and 127 fixed.
+vntr::train::PredictorTrainingRules gRules{{std::begin(kFixed), std::end(kFixed)}};
+
+bool IsFixed(int entry) { return gRules.IsFixed(entry); }
 
 class Collector : public EncoderObserver {
 public:
-    explicit Collector(std::vector<Observation> &out) : out_(out) {}
+    explicit Collector(std::vector<PredictorObservation> &out) : out_(out) {}
     void OnSubframe(const SubframeTrace &trace) override {
         float tt = 0.0f;
         for (int n = 0; n < trace.mode->subframeLength; ++n) tt += trace.target[n] * trace.target[n];
-        out_.push_back({*trace.statistics, tt});
+        PredictorObservation o;
+        o.stats[0] = *trace.statistics;
+        o.candidates = 1;
+        o.targetEnergy = tt;
+        out_.push_back(o);
     }
 
 private:
-    std::vector<Observation> &out_;
+    std::vector<PredictorObservation> &out_;
 };
 
-std::vector<Observation> EncodeCorpus(const std::vector<vntr::train::Speech> &corpus, const PredictorCodebook &book) {
-    std::vector<Observation> obs;
+std::vector<PredictorObservation> EncodeCorpus(const std::vector<vntr::train::Speech> &corpus, const PredictorCodebook &book) {
+    std::vector<PredictorObservation> obs;
     Collector collector(obs);
     auto state = std::make_unique<EncoderState>();
     uint8_t coded[kMaxCodedBytes];
@@ -79,179 +81,10 @@ std::vector<Observation> EncodeCorpus(const std::vector<vntr::train::Speech> &co
     return obs;
 }
 
-// The error left by entry b on an observation, relative to no prediction.
-double ErrorChange(const Observation &o, const double *b) {
-    double r = 0.0;
-    for (int j = 0; j < 5; ++j) r += -2.0 * b[j] * o.stats.c[j] + b[j] * b[j] * o.stats.e[j];
-    int p = 0;
-    for (int j = 1; j < 5; ++j) {
-        for (int k = 0; k < j; ++k) r += 2.0 * b[j] * b[k] * o.stats.x[p++];
-    }
-    return r;
-}
-
-bool Solve5(double a[5][5], double b[5], double x[5]) {
-    // Gaussian elimination with partial pivoting.
-    int perm[5] = {0, 1, 2, 3, 4};
-    for (int col = 0; col < 5; ++col) {
-        int pivot = col;
-        for (int r = col + 1; r < 5; ++r) {
-            if (std::fabs(a[r][col]) > std::fabs(a[pivot][col])) pivot = r;
-        }
-        if (std::fabs(a[pivot][col]) < 1e-12) return false;
-        if (pivot != col) {
-            std::swap(a[pivot], a[col]);
-            std::swap(b[pivot], b[col]);
-            std::swap(perm[pivot], perm[col]);
-        }
-        for (int r = col + 1; r < 5; ++r) {
-            const double f = a[r][col] / a[col][col];
-            for (int c = col; c < 5; ++c) a[r][c] -= f * a[col][c];
-            b[r] -= f * b[col];
-        }
-    }
-    for (int r = 4; r >= 0; --r) {
-        double s = b[r];
-        for (int c = r + 1; c < 5; ++c) s -= a[r][c] * x[c];
-        x[r] = s / a[r][r];
-    }
-    return true;
-}
-
-// How centroids are found.  Cells with fewer than minMembers members are
-// reseeded: their statistics cannot pin five strongly correlated taps down.
-// ridge adds ridge * diag(R) to a cell's summed R before solving.  With
-// constrain, every entry is also held inside the gain range below.
-struct CentroidRules {
-    int minMembers = 10;
-    double ridge = 1e-6;
-    bool constrain = true;
-};
-CentroidRules gRules;
-
-// Every entry keeps a tap sum within the range of the published entries'
-// codebook (-0.80 .. 1.86) and no tap above 1.5 in magnitude.  A cell fed by
-// onsets, where the past excitation is faint, would otherwise ask for gains of
-// ten and more - harmless to the encoder, but in the decoder they would
-// amplify the dither and any mismatch of the past excitation.
-bool WithinRange(const double *b) {
-    double sum = 0.0;
-    for (int j = 0; j < 5; ++j) {
-        if (std::fabs(b[j]) > 1.5) return false;
-        sum += b[j];
-    }
-    return sum >= -0.80 && sum <= 1.86;
-}
-
-// The centroid (sum R) b = sum c, shrunk by a growing ridge (R + lambda diag R)
-// until it lies within the range; a large enough ridge always gets there.
-bool ConstrainedCentroid(const std::array<double, 25> &R, const std::array<double, 5> &C, double *x) {
-    double trace = 0.0;
-    for (int j = 0; j < 5; ++j) trace += R[static_cast<std::size_t>(j * 5 + j)];
-    if (!(trace > 0.0)) return false;
-    double lambda = gRules.ridge;
-    for (int attempt = 0; attempt < 60; ++attempt, lambda *= 2.0) {
-        double a[5][5];
-        double b[5];
-        for (int j = 0; j < 5; ++j) {
-            for (int k = 0; k < 5; ++k) a[j][k] = R[static_cast<std::size_t>(j * 5 + k)];
-            a[j][j] += lambda * (R[static_cast<std::size_t>(j * 5 + j)] + 1e-9 * trace);
-            b[j] = C[static_cast<std::size_t>(j)];
-        }
-        if (!Solve5(a, b, x)) continue;
-        if (!gRules.constrain) return std::isfinite(x[0] + x[1] + x[2] + x[3] + x[4]);
-        if (WithinRange(x)) return true;
-    }
-    return false;
-}
-
-// Pulls any entry that left the range (a reseeded or split copy) back towards zero.
-void EnforceRange(PredictorCodebook &book) {
-    if (!gRules.constrain) return;
-    for (int e = 0; e < kPredictorEntries; ++e) {
-        if (IsFixed(e)) continue;
-        for (int attempt = 0; attempt < 200 && !WithinRange(book.taps[e]); ++attempt) {
-            for (int j = 0; j < 5; ++j) book.taps[e][j] *= 0.97;
-        }
-    }
-}
-
-struct LloydResult {
-    double gainDb;      // prediction gain over all observations
-    int emptyCells;
-};
-
 // One assignment and centroid step over `count` entries (entries beyond count unused).
-LloydResult Lloyd(const std::vector<Observation> &obs, PredictorCodebook &book, int count, std::mt19937 &rng,
-                  bool update) {
-    std::vector<std::array<double, 25>> sumR(static_cast<std::size_t>(kPredictorEntries));
-    std::vector<std::array<double, 5>> sumC(static_cast<std::size_t>(kPredictorEntries));
-    std::vector<double> cellErr(kPredictorEntries, 0.0);
-    std::vector<int> members(kPredictorEntries, 0);
-    for (auto &r : sumR) r.fill(0.0);
-    for (auto &c : sumC) c.fill(0.0);
-    double energy = 0.0;
-    double residual = 0.0;
-    for (const Observation &o : obs) {
-        // The encoder's own search over the entries in use.
-        float best = -3e38f;
-        int entry = 0;
-        for (int e = 0; e < kPredictorEntries; ++e) {
-            if (e >= count && !IsFixed(e)) continue;
-            const float s = PredictorScore(o.stats, book, e);
-            if (s > best) {
-                best = s;
-                entry = e;
-            }
-        }
-        const double change = ErrorChange(o, book.taps[entry]);
-        energy += o.targetEnergy;
-        residual += o.targetEnergy + change;
-        cellErr[static_cast<std::size_t>(entry)] += o.targetEnergy + change;
-        ++members[static_cast<std::size_t>(entry)];
-        auto &R = sumR[static_cast<std::size_t>(entry)];
-        auto &C = sumC[static_cast<std::size_t>(entry)];
-        int p = 0;
-        for (int j = 0; j < 5; ++j) {
-            C[static_cast<std::size_t>(j)] += o.stats.c[j];
-            R[static_cast<std::size_t>(j * 5 + j)] += o.stats.e[j];
-        }
-        for (int j = 1; j < 5; ++j) {
-            for (int k = 0; k < j; ++k) {
-                R[static_cast<std::size_t>(j * 5 + k)] += o.stats.x[p];
-                R[static_cast<std::size_t>(k * 5 + j)] += o.stats.x[p];
-                ++p;
-            }
-        }
-    }
-    LloydResult result{10.0 * std::log10(energy / std::max(residual, 1e-9)), 0};
-    if (!update) return result;
-    for (int e = 0; e < count; ++e) {
-        if (IsFixed(e)) continue;
-        if (members[static_cast<std::size_t>(e)] < gRules.minMembers) {
-            ++result.emptyCells;
-            continue;
-        }
-        double x[5];
-        if (ConstrainedCentroid(sumR[static_cast<std::size_t>(e)], sumC[static_cast<std::size_t>(e)], x)) {
-            for (int j = 0; j < 5; ++j) book.taps[e][j] = x[j];
-        }
-    }
-    // Empty cells take a perturbed copy of the entry with the largest error.
-    std::normal_distribution<double> jitter(0.0, 0.02);
-    for (int e = 0; e < count; ++e) {
-        if (IsFixed(e) || members[static_cast<std::size_t>(e)] >= gRules.minMembers) continue;
-        int worst = -1;
-        for (int k = 0; k < count; ++k) {
-            if (IsFixed(k)) continue;
-            if (worst < 0 || cellErr[static_cast<std::size_t>(k)] > cellErr[static_cast<std::size_t>(worst)]) worst = k;
-        }
-        for (int j = 0; j < 5; ++j) book.taps[e][j] = book.taps[worst][j] + jitter(rng);
-        cellErr[static_cast<std::size_t>(worst)] *= 0.5;
-    }
-    EnforceRange(book);
-    DerivePredictorSearch(book);
-    return result;
+vntr::train::PredictorLloydResult Lloyd(const std::vector<PredictorObservation> &obs, PredictorCodebook &book,
+                                        int count, std::mt19937 &rng, bool update) {
+    return vntr::train::PredictorLloyd(obs, book, count, gRules, rng, update);
 }
 
 void PlaceFixed(PredictorCodebook &book) {
@@ -292,7 +125,7 @@ PredictorCodebook SeedCodebook() {
 }
 
 // Grows the free entries by splitting on fixed statistics, from their centroid.
-void Grow(const std::vector<Observation> &obs, PredictorCodebook &book, int iterations, std::mt19937 &rng) {
+void Grow(const std::vector<PredictorObservation> &obs, PredictorCodebook &book, int iterations, std::mt19937 &rng) {
     const auto free = FreeEntries();
     // Entry free[0] becomes the global centroid: run one step with only it free.
     PredictorCodebook work{};
@@ -322,7 +155,7 @@ void Grow(const std::vector<Observation> &obs, PredictorCodebook &book, int iter
         }
         PredictorCodebook b = inUse(n);
         DerivePredictorSearch(b);
-        const LloydResult r = Lloyd(obs, b, free[static_cast<std::size_t>(n - 1)] + 1, rng, false);
+        const vntr::train::PredictorLloydResult r = Lloyd(obs, b, free[static_cast<std::size_t>(n - 1)] + 1, rng, false);
         std::fprintf(stderr, "  %3d free entries: prediction gain %.3f dB\n", n, r.gainDb);
         if (n == static_cast<int>(free.size())) break;
         const int grow = std::min(n, static_cast<int>(free.size()) - n);
@@ -348,22 +181,7 @@ std::string FormatNumber(double x) {
     return text;
 }
 
-// The range of the tap sums and the largest tap of the free entries.
-std::string Ranges(const PredictorCodebook &book) {
-    double low = 1e9, high = -1e9, largest = 0.0;
-    for (int e = 0; e < kPredictorEntries; ++e) {
-        double sum = 0.0;
-        for (int j = 0; j < 5; ++j) {
-            sum += book.taps[e][j];
-            largest = std::max(largest, std::fabs(book.taps[e][j]));
-        }
-        low = std::min(low, sum);
-        high = std::max(high, sum);
-    }
-    char text[120];
-    std::snprintf(text, sizeof text, "tap sums %.2f .. %.2f, largest tap %.2f", low, high, largest);
-    return text;
-}
+std::string Ranges(const PredictorCodebook &book) { return vntr::train::PredictorRanges(book); }
 
 void Write(const std::string &path, const PredictorCodebook &book, const std::string &command, const std::string &note) {
     std::ofstream o(path);
@@ -445,7 +263,7 @@ int main(int argc, char **argv) {
         for (int p = 1; p <= passes; ++p) {
             const auto obs = EncodeCorpus(corpus, *book);
             for (int it = 0; it < lloydIterations; ++it) {
-                const LloydResult r = Lloyd(obs, *book, kPredictorEntries, rng, true);
+                const vntr::train::PredictorLloydResult r = Lloyd(obs, *book, kPredictorEntries, rng, true);
                 if (it == 0) gain = r.gainDb;
                 std::fprintf(stderr, "pass %d step %d: prediction gain %.3f dB (%d cells reseeded; %s)\n", p, it, r.gainDb,
                              r.emptyCells, Ranges(*book).c_str());

@@ -16,6 +16,17 @@ void Autocorrelation(const float *x, int length, int order, float *r);
 //   in  r [order + 1]     out a [order]
 float Levinson(const float *r, int order, float *a);
 
+// The autocorrelation analysis of one block of speech: the block times a
+// symmetric window (given by its first length/2 values), autocorrelations
+// r[0..order]; when r[0] is not 0, r[0] *= noiseFactor (white-noise
+// correction) and r[k] *= lagWindow[k-1], else r[1..order] = 0; all divided
+// by length^2; then the Levinson recursion.  Returns its final error.
+//   in  x [length] (even, <= kMaxAnalysisBlock), halfWindow [length/2], lagWindow [order]
+//   out a [order]
+constexpr int kMaxAnalysisBlock = 256;
+float AnalyseBlock(const float *x, int length, const float *halfWindow, const float *lagWindow, float noiseFactor,
+                   int order, float *a);
+
 // out[i] = a[i] * gamma^(i+1): A(z / gamma).  in and out may alias.
 //   in  a [order]     out out [order]
 void BandwidthExpand(const float *a, int order, float gamma, float *out);

@@ -2,6 +2,8 @@
 // frequencies in radians, ascending, 0..pi) for an even order.
 #pragma once
 
+#include <numbers>
+
 namespace vntr::dsp {
 
 constexpr int kMaxLspOrder = 16;
@@ -33,5 +35,33 @@ void LspToLpc(const float *lsp, int order, float *a);
 // polynomials would make both products vanish; a floor keeps the weight finite.
 //   in  lsp [order] (order even, >= 4)     out w [order]
 void LspWeights(const float *lsp, int order, double exponent, float *w);
+
+// The vector of an empty model, pi k / (order + 1) for k = 1..order: where a
+// coder's LSP memory starts.
+void UniformLsp(int order, float *lsp);
+
+// Puts a rebuilt LSP vector in order and keeps its neighbours apart, the same
+// on both sides of a link:
+//  - up to two bubble passes, stopping after a pass that swapped nothing;
+//  - for i = 1..order-1 in turn, a gap d = lsp[i] - lsp[i-1] narrower than
+//    t = minimumGap[i] becomes t/2 + d^2/(2t) (continuous at d = t, never
+//    below t/2);
+//  - a vector that still leaves kLowestLsp .. kHighestLsp after that (only a
+//    damaged stream produces one) is pulled back inside with half the gaps
+//    kept, so that the synthesis filter is always stable and well damped.
+//   in/out lsp [order]     in minimumGap [order] (entry 0 unused)
+constexpr float kLowestLsp = 0.03f;
+constexpr float kHighestLsp = static_cast<float>(std::numbers::pi) - 0.03f;
+void StabiliseLsp(float *lsp, int order, const float *minimumGap);
+
+// The first two steps of StabiliseLsp alone (ordering and spacing, no range):
+// for a coder that deals with vectors that make no filter in its own way.
+void OrderAndSpaceLsp(float *lsp, int order, const float *minimumGap);
+
+// LPC sets of `subframes` sub-frames of a frame: sub-frame j < n-1 from the
+// LSPs (1 - w) previous + w current with w = (j + 1) / n, the last from
+// current itself.
+//   in  current [order], previous [order]     out lpc [subframes * order]
+void InterpolateLspToLpc(const float *current, const float *previous, int order, int subframes, float *lpc);
 
 } // namespace vntr::dsp

@@ -1,0 +1,93 @@
+// The encoder: the state of one encoder handle and the frame driver.
+//
+// Each frame of 64 new samples is pre-filtered behind the 148 samples kept
+// from before; the two LPC windows cover samples 0..179 and 32..211 of that
+// 212-sample buffer, and the frame coded is samples 74..137, centred in the
+// windows (so decoded speech lags the input by 74 samples plus the frame).
+// The second window's set is quantised as LSPs, the coded sub-frames are
+// perceptually weighted with each window's set, and each sub-frame is coded
+// by analysis by synthesis: the closed-loop pitch (3 lags x 128 predictor
+// entries), then four pulses and their amplitude on what the pitch leaves.
+// The encoder runs the decoder's excitation model on its own choices, so its
+// excitation history and LSP memory stay the decoder's.
+#pragma once
+
+#include "bitstream.hpp"
+#include "constants.hpp"
+#include "lsp_quant.hpp"
+#include "pitch_search.hpp"
+#include "tables.hpp"
+
+#include <vntr/dsp/pitch_analysis.hpp>
+#include <vntr/dsp/pitch_predictor.hpp>
+
+#include <cstdint>
+
+namespace vntr::vt120 {
+
+constexpr int kSpeechHistory = 148;
+constexpr int kSpeechBuffer = kSpeechHistory + kFrameLength;
+constexpr int kCodedStart = 74;            // first sample of the coded frame in the speech buffer
+constexpr int kWeightedHistory = 145;      // weighted speech before the frame (open-loop lags up to 142 + 3)
+constexpr int kShapingHistory = 145;       // weighted synthesis before the sub-frame (the shaping delay line)
+constexpr int kOpenLoopMaxLag = 142;
+
+// Second-order high-pass of the input: two past inputs and outputs, newest first.
+struct PreFilterState {
+    float x1, x2, y1, y2;
+};
+
+// What the encoder decided for one sub-frame, for tools that watch it (the
+// predictor codebook's training, the tests).  Pointers are valid during the call.
+struct SubframeTrace {
+    int subframe;
+    const PitchChoice *pitch;
+    const float *target;     // [kSubframeLength] the closed-loop target
+    const float *response;   // [kSubframeLength] the cascade's impulse response
+    const float *excitation; // [kSubframeLength] as it entered the history
+    int amplitudeIndex;
+};
+
+class EncoderObserver {
+public:
+    virtual ~EncoderObserver() = default;
+    virtual void OnSubframe(const SubframeTrace &trace) = 0;
+};
+
+struct EncoderState {
+    float speech[kSpeechHistory];            // pre-filtered, newest last
+    PreFilterState pre;
+    Lsp previousLsp;
+    float weightingInput[kOrder];            // W(z) on the speech: past inputs, newest last
+    float weightingOutput[kOrder];           // and past outputs
+    float weighted[kWeightedHistory + kFrameLength]; // weighted speech: history, then this frame
+    float history[kExcitationHistory];       // excitation, newest last (the decoder's)
+    float synthesis[kOrder];                 // cascade: 1/A^(z) output, newest last
+    float weightedSynthesis[kShapingHistory]; // cascade: W(z) output, newest last
+    const dsp::PredictorCodebook *predictor; // null: the built-in codebook
+
+    // This frame.
+    float buffer[kSpeechBuffer];             // speech history, then the new samples, pre-filtered
+    Lsp lsp;                                 // unquantised, from the second window
+    Lsp quantisedLsp;
+    float lpc[kSubframes][kOrder];           // unquantised (the second bandwidth-expanded)
+    float quantisedLpc[kSubframes][kOrder];  // interpolated, quantised
+    int openLoopLag;
+    dsp::HarmonicWeighting shaping[kSubframes];
+    float shaped[kFrameLength];              // shaped weighted speech: the targets' base
+    int lags[kSubframes];
+    float excitation[kFrameLength];
+    FrameFields fields;
+};
+
+void InitEncoder(EncoderState &state);
+
+// The front end of a frame: appends and pre-filters the 64 samples, runs
+// both LPC analyses and converts the second set to LSPs (state.lsp), for the
+// tools that train on what the encoder quantises.  EncodeFrame runs it first.
+void AnalyseFrame(EncoderState &state, const float *pcm);
+
+// Codes 64 samples into 12 bytes.
+void EncodeFrame(EncoderState &state, const float *pcm, uint8_t *out, EncoderObserver *observer = nullptr);
+
+} // namespace vntr::vt120

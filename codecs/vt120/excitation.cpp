@@ -1,0 +1,26 @@
+#include "excitation.hpp"
+
+#include "bitstream.hpp"
+
+#include <cstring>
+
+namespace vntr::vt120 {
+
+void AdaptiveVector(const float *history, int lag, int entry, float *v, const dsp::PredictorCodebook &codebook) {
+    dsp::BuildPitchExcitation(history + kExcitationHistory, lag, entry, kSubframeLength, codebook, v);
+}
+
+float AmplitudeOf(int amplitudeField) { return kAmplitude[amplitudeField & (kAmplitudeLevels - 1)]; }
+
+void AddPulses(float *x, int positionWord, int signs, float amplitude) {
+    int positions[kPulses];
+    PulsePositions(positionWord, positions);
+    for (int j = 0; j < kPulses; ++j) x[positions[j]] += ((signs >> j) & 1) ? amplitude : -amplitude;
+}
+
+void PushExcitation(float *history, const float *x) {
+    std::memmove(history, history + kSubframeLength, sizeof(float) * (kExcitationHistory - kSubframeLength));
+    std::memcpy(history + kExcitationHistory - kSubframeLength, x, sizeof(float) * kSubframeLength);
+}
+
+} // namespace vntr::vt120

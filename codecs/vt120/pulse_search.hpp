@@ -1,0 +1,28 @@
+// The fixed-codebook search: four signed pulses, one per track, over all
+// 8 x 8 x 8 x 8 = 4096 sets, each scored incrementally from the backward-
+// filtered target d and the correlations Phi of the filtered unit pulses.
+#pragma once
+
+#include "constants.hpp"
+
+namespace vntr::vt120 {
+
+struct PulseChoice {
+    int positionWord; // four 3-bit codes
+    int signs;        // bit j set when pulse j is positive
+    int position[kPulses];
+    float sign[kPulses]; // +1 or -1
+};
+
+// Each position's sign is fixed in advance as the sign of d (positive at 0);
+// the set with the largest (sum |d|)^2 / (energy of the filtered signed
+// pulses) wins, a later set only when strictly larger (so with d all 0 the
+// first set, pulses at 0, 1, 2, 3).
+//   in  target [kSubframeLength] (pitch contribution removed), h [kSubframeLength]
+PulseChoice SearchPulses(const float *target, const float *h);
+
+// The filtered unit pulses of a choice: z = h * c.
+//   out z [kSubframeLength]
+void FilterPulses(const PulseChoice &choice, const float *h, float *z);
+
+} // namespace vntr::vt120

@@ -1,0 +1,150 @@
+#include "analysis.hpp"
+
+#include <vntr/dsp/lpc.hpp>
+#include <vntr/dsp/lsp.hpp>
+#include <vntr/dsp/vector.hpp>
+
+#include <cmath>
+#include <numbers>
+
+namespace vntr::vt48 {
+
+void HighPass(HighPassState &state, float *x, int length) {
+    float previousIn = state.input;
+    float previousOut = state.output;
+    for (int n = 0; n < length; ++n) {
+        const float in = x[n];
+        const float out = 0.5f * (in - previousIn) + 0.94f * previousOut + 0.001f;
+        previousIn = in;
+        previousOut = out;
+        x[n] = out;
+    }
+    state.input = previousIn;
+    state.output = previousOut;
+}
+
+bool IsQuiet(const float *speech) {
+    constexpr int kSpan = 220;
+    float sum = 0.0f;
+    for (int n = 0; n < kSpan; ++n) sum += std::fabs(speech[n]);
+    return sum / kSpan < 69.0f;
+}
+
+namespace {
+
+constexpr int kPitchSignal = 380;   // 160 previous + 220 current samples
+constexpr int kRefineFrom = 150;    // the refinement window, 81 samples
+constexpr int kRefineLength = 81;
+constexpr int kNearPrevious = 17;   // |lag - previous lag| below this counts as near
+
+// The lag in [lo, hi] maximising sum_{n < span - L} w[at + n] w[at + n + L],
+// tried from the largest down; a tie keeps the larger lag.
+int LongestBestCorrelation(const float *w, int at, int span, int lo, int hi) {
+    int best = hi;
+    float bestValue = 0.0f;
+    for (int lag = hi; lag >= lo; --lag) {
+        const float c = dsp::Dot(w + at, w + at + lag, span - lag);
+        if (lag == hi || c > bestValue) {
+            best = lag;
+            bestValue = c;
+        }
+    }
+    return best;
+}
+
+int Refine(const float *w, int centre, float *score) {
+    int best = centre - 2;
+    float bestScore = RefinementScore(w, best);
+    for (int lag = centre - 1; lag <= centre + 2; ++lag) {
+        const float s = RefinementScore(w, lag);
+        if (s > bestScore) {
+            best = lag;
+            bestScore = s;
+        }
+    }
+    *score = bestScore;
+    return best;
+}
+
+int Distance(int a, int b) { return a > b ? a - b : b - a; }
+
+} // namespace
+
+float RefinementScore(const float *w, int lag) {
+    const float *now = w + kRefineFrom;
+    float score = 0.0f;
+    {
+        const float *past = now - lag;
+        const float c = dsp::Dot(now, past, kRefineLength);
+        const float energy = dsp::Dot(past, past, kRefineLength);
+        if (c > 0.0f) score += energy >= 1.0f ? c * c / energy : c;
+    }
+    {
+        const float *future = now + lag;
+        const float c = dsp::Dot(now, future, kRefineLength);
+        const float energy = dsp::Dot(future, future, kRefineLength);
+        if (c > 0.0f && energy > 1.0f) score += c * c / energy;
+    }
+    return score;
+}
+
+int OpenLoopPitch(const float *previous, const float *current, int previousLag, int lagBefore, OpenLoopTrace *trace) {
+    float w[kPitchSignal];
+    float state = 0.0f;
+    for (int n = 0; n < kPitchSignal; ++n) {
+        state = (n < kFrameLength ? previous[n] : current[n - kFrameLength]) + 0.9f * state;
+        w[n] = state;
+    }
+    const int e = LongestBestCorrelation(w, 160, 160, 20, 55);
+    const int f = LongestBestCorrelation(w, 80, 300, 50, kMaxLag);
+    const int half = f / 2;
+    const int third = f / 3;
+    const int m = Distance(third, previousLag) < kNearPrevious &&
+                          Distance(third, previousLag) < Distance(half, previousLag)
+                      ? third
+                      : half;
+
+    float se, sf, sm;
+    const int eRefined = Refine(w, e, &se);
+    const int fRefined = Refine(w, f, &sf);
+    const int mRefined = Refine(w, m, &sm);
+    if (trace != nullptr) *trace = {e, f, m, eRefined, fRefined, mRefined, se, sf, sm};
+
+    int choice = se > sf ? eRefined : fRefined;
+    float s = se > sf ? se : sf;
+    if (Distance(mRefined, previousLag) < kNearPrevious) {
+        if (Distance(previousLag, lagBefore) < 15) s *= 0.7f;
+        const float bar = Distance(mRefined, eRefined) < 7 ? s : 0.7407f * s;
+        if (sm > bar) choice = mRefined;
+    }
+    return choice;
+}
+
+void FillAnalysisWindow(float *window) {
+    constexpr int kEdge = 45;
+    for (int n = 0; n < kWindowLength; ++n) {
+        const int k = n < kWindowLength / 2 ? n : kWindowLength - 1 - n;
+        window[n] = k >= kEdge ? 1.0f
+                               : static_cast<float>(0.54 - 0.46 * std::cos(std::numbers::pi * k / kEdge));
+    }
+}
+
+Lsf AnalyseEnvelope(const float *speech, const float *window, dsp::SchurWorkspace &work, float *predictor) {
+    float windowed[kWindowLength];
+    for (int n = 0; n < kWindowLength; ++n) windowed[n] = speech[kWindowStart + n] * window[n];
+    float r[kOrder + 1];
+    dsp::Autocorrelation(windowed, kWindowLength, kOrder, r);
+    r[0] *= 1.001f;
+    float k[kOrder];
+    dsp::Schur(r, kOrder, k, work);
+    float a[kOrder];
+    dsp::ReflectionToPredictor(k, kOrder, a);
+    if (predictor != nullptr) {
+        for (int i = 0; i < kOrder; ++i) predictor[i] = a[i];
+    }
+    Lsf lsf;
+    dsp::LpcToLsp(a, kOrder, lsf.data());
+    return lsf;
+}
+
+} // namespace vntr::vt48

@@ -1,0 +1,458 @@
+#include "searches.hpp"
+
+#include "excitation.hpp"
+#include "tables.hpp"
+
+#include <vntr/dsp/vector.hpp>
+
+#include <algorithm>
+
+namespace vntr::vt48 {
+
+int QuantisePitchGain(float gain) {
+    if (gain <= kPitchGainThreshold[0]) return 0;
+    int index = 0;
+    for (float threshold : kPitchGainThreshold) index += gain >= threshold ? 1 : 0;
+    return index;
+}
+
+int QuantiseCodebookGain(float gain) {
+    const float magnitude = gain < 0.0f ? -gain : gain;
+    int level = 0;
+    for (int k = 1; k < 16; ++k) {
+        if (magnitude >= kCodebookGainThreshold[k]) level = k;
+    }
+    return gain < 0.0f ? level + 16 : level;
+}
+
+namespace {
+
+// y[n] += a x[n] for buffers that do not overlap (so that it vectorises).
+inline void AddScaled(float a, const float *__restrict x, float *__restrict y, int length) {
+    for (int n = 0; n < length; ++n) y[n] += a * x[n];
+}
+
+} // namespace
+
+void FilterByResponse(const float *h, const float *x, int length, float *y) {
+    // Column by column: y[i..] += x[i] h[0..], which the compiler vectorises.
+    for (int n = 0; n < length; ++n) y[n] = 0.0f;
+    for (int i = 0; i < length; ++i) {
+        if (x[i] != 0.0f) AddScaled(x[i], h, y + i, length - i);
+    }
+}
+
+LagRange FirstSubframeLags(int openLoopLag) {
+    const int lo = std::max(openLoopLag - 5, kMinCodedLag);
+    const int hi = std::min(openLoopLag + 5, kMaxLag);
+    // An open-loop lag below 15 (a third of a short lag) leaves only the shortest lag.
+    return {lo, std::max(hi, lo)};
+}
+
+LagRange LaterSubframeLags(int previousLag) {
+    return {std::max(previousLag - kLagDeltaOffset, kMinCodedLag),
+            std::min(previousLag + 15 - kLagDeltaOffset, kMaxLag)};
+}
+
+AdaptiveResult SearchAdaptive(const float *history, const float *target, const float *h, int length, LagRange range,
+                              float *filtered) {
+    // z is h * w, w the history from 148 - lag on, cut after `lag` samples (so
+    // for a short lag one period).  One lag longer, w moves on by one sample and
+    // a new first sample enters: z moves one place down its buffer and gains h
+    // times that sample.  A short lag's vector repeats w every lag samples, so
+    // its filtered form is z plus z delayed by the lag, twice the lag, ...
+    constexpr int kSlide = kMaxLag - kMinCodedLag + 1;
+    float buffer[kSlide + kMaxSubframeLength];
+    float *z = buffer + kSlide;
+    {
+        float w[kMaxSubframeLength] = {};
+        const int span = range.lo < length ? range.lo : length;
+        for (int n = 0; n < span; ++n) w[n] = history[kHistory - range.lo + n];
+        FilterByResponse(h, w, length, z);
+    }
+    AdaptiveResult best{range.lo, 0.0f, 0};
+    float bestScore = -1.0f;
+    float repeated[kMaxSubframeLength];
+    for (int lag = range.lo; lag <= range.hi; ++lag) {
+        if (lag > range.lo) {
+            --z;
+            z[0] = 0.0f;
+            AddScaled(history[kHistory - lag], h, z, length);
+        }
+        const float *y = z;
+        if (lag < length) {
+            std::copy(z, z + length, repeated);
+            for (int shift = lag; shift < length; shift += lag) AddScaled(1.0f, z, repeated + shift, length - shift);
+            y = repeated;
+        }
+        const float c = dsp::Dot(target, y, length);
+        const float energy = dsp::Dot(y, y, length);
+        const float score = energy > 0.0f ? c * c / energy : 0.0f;
+        if (score > bestScore) {
+            bestScore = score;
+            best.lag = lag;
+            best.gain = energy > 0.0f ? c / energy : 0.0f;
+            if (filtered != nullptr) std::copy(y, y + length, filtered);
+        }
+    }
+    best.gainIndex = QuantisePitchGain(best.gain);
+    return best;
+}
+
+namespace {
+
+struct PulseCodebook {
+    FixedKind kind;
+    int count;
+    int first;
+    int spacing;
+    int base;
+};
+constexpr PulseCodebook kPulseCodebooks[2] = {
+    {FixedKind::EightPulses, kEightPulses, kEightPulseFirst, kEightPulseSpacing, kEightPulseBase},
+    {FixedKind::SevenPulses, kSevenPulses, kSevenPulseFirst, kSevenPulseSpacing, kSevenPulseBase},
+};
+
+struct Winner {
+    FixedKind kind = FixedKind::PulseTrain;
+    int position = 0;
+    float c = 0.0f;
+    float energy = 0.0f;
+    int8_t signs[kEightPulses] = {};
+};
+
+float Score(float c, float energy) { return energy > 0.0f ? c * c / energy : 0.0f; }
+
+// phi[i][j] = sum_n h[n - p_i] h[n - p_j] over the subframe, p_i = first + i spacing.
+// Along a diagonal (fixed j - i) each step drops `spacing` products from the end.
+void PulseCorrelations(const float *h, int length, const PulseCodebook &book, float phi[kEightPulses][kEightPulses]) {
+    for (int diagonal = 0; diagonal < book.count; ++diagonal) {
+        const int shift = diagonal * book.spacing;
+        int span = length - (book.first + diagonal * book.spacing);
+        float value = dsp::Dot(h, h + shift, span);
+        for (int i = 0; i + diagonal < book.count; ++i) {
+            if (i > 0) {
+                const int shorter = span - book.spacing;
+                for (int m = shorter; m < span; ++m) value -= h[m] * h[m + shift];
+                span = shorter;
+            }
+            phi[i][i + diagonal] = phi[i + diagonal][i] = value;
+        }
+    }
+}
+
+} // namespace
+
+FixedResult SearchFixed(const float *t2, const float *h, int length, int lag, bool quiet) {
+    float d[kMaxSubframeLength];
+    for (int n = 0; n < length; ++n) d[n] = dsp::Dot(t2 + n, h, length - n);
+
+    float best = -6.9f;
+    Winner winner;
+
+    if (!quiet) {
+        // The train's filtered response, and its energy over each possible tail.
+        float z[kMaxSubframeLength];
+        for (int n = 0; n < length; ++n) {
+            float acc = 0.0f;
+            for (int at = n; at >= 0; at -= lag) acc += h[at];
+            z[n] = acc;
+        }
+        float tailEnergy[kMaxSubframeLength + 1];
+        tailEnergy[0] = 0.0f;
+        for (int n = 0; n < length; ++n) tailEnergy[n + 1] = tailEnergy[n] + z[n] * z[n];
+        for (int p = 0; p < length; ++p) {
+            float c = 0.0f;
+            for (int n = p; n < length; n += lag) c += d[n];
+            const float energy = tailEnergy[length - p];
+            const float score = Score(c, energy);
+            if (score > best) {
+                best = score;
+                winner.kind = FixedKind::PulseTrain;
+                winner.position = p;
+                winner.c = c;
+                winner.energy = energy;
+            }
+        }
+    }
+
+    for (const PulseCodebook &book : kPulseCodebooks) {
+        int position[kEightPulses];
+        float dp[kEightPulses];
+        float phi[kEightPulses][kEightPulses];
+        for (int j = 0; j < book.count; ++j) {
+            position[j] = book.first + j * book.spacing;
+            dp[j] = d[position[j]];
+        }
+        PulseCorrelations(h, length, book, phi);
+        int8_t signs[kEightPulses];
+        float c = 0.0f;
+        for (int j = 0; j < book.count; ++j) {
+            signs[j] = dp[j] > 0.0f ? 1 : -1;
+            c += signs[j] * dp[j];
+        }
+        float energy = 0.0f;
+        for (int i = 0; i < book.count; ++i) {
+            for (int j = 0; j < book.count; ++j) energy += static_cast<float>(signs[i] * signs[j]) * phi[i][j];
+        }
+        auto take = [&] {
+            winner.kind = book.kind;
+            winner.c = c;
+            winner.energy = energy;
+            std::copy(signs, signs + book.count, winner.signs);
+        };
+        float score = Score(c, energy);
+        if (score > best) {
+            best = score;
+            take();
+        }
+        for (int j = 0; j < book.count; ++j) {
+            const float old = signs[j];
+            float cross = 0.0f;
+            for (int i = 0; i < book.count; ++i) {
+                if (i != j) cross += static_cast<float>(signs[i]) * phi[i][j];
+            }
+            const float flippedC = c - 2.0f * old * dp[j];
+            const float flippedEnergy = energy - 4.0f * old * cross;
+            score = Score(flippedC, flippedEnergy);
+            if (score > best) {
+                best = score;
+                signs[j] = static_cast<int8_t>(-signs[j]);
+                c = flippedC;
+                energy = flippedEnergy;
+                take();
+            }
+        }
+    }
+
+    FixedResult result{};
+    result.kind = winner.kind;
+    result.score = best;
+    float gain = winner.energy > 0.0f ? winner.c / winner.energy : 0.0f;
+    if (winner.kind == FixedKind::PulseTrain) {
+        result.code = winner.position;
+        gain /= kPulseTrainScale;
+    } else {
+        const PulseCodebook &book = kPulseCodebooks[winner.kind == FixedKind::EightPulses ? 0 : 1];
+        // The first pulse is always positive: a pattern that starts negative is sent negated.
+        if (winner.signs[0] < 0) {
+            for (int j = 0; j < book.count; ++j) winner.signs[j] = static_cast<int8_t>(-winner.signs[j]);
+            gain = -gain;
+        }
+        int code = book.base;
+        for (int j = 1; j < book.count; ++j) {
+            if (winner.signs[j] > 0) code += 1 << (book.count - 1 - j);
+        }
+        result.code = code;
+    }
+    if (gain == 0.0f) {
+        result.code = kSevenPulseBase + 1; // +, -, -, -, -, -, +
+        result.kind = FixedKind::SevenPulses;
+        gain = 0.0f;
+    }
+    result.gain = gain;
+    result.gainIndex = QuantiseCodebookGain(gain);
+    return result;
+}
+
+} // namespace vntr::vt48
+
+namespace vntr::vt48 {
+
+void Sharpen(float beta, int lag, int length, float *y) {
+    for (int n = lag; n < length; ++n) y[n] += beta * y[n - lag];
+}
+
+float SharpeningFactor(float gp) { return 0.35f * (gp > 1.0f ? 1.0f : (gp < -1.0f ? -1.0f : gp)); }
+
+namespace {
+
+// The quantised gain nearest in weighted error to c/E: both levels around it are tried.
+struct QuantisedGain {
+    int index;
+    float value;
+    float error; // -2 g c + g^2 E
+};
+
+// Midpoints between neighbouring codebook gain magnitudes.
+constexpr float kMagnitudeMidpoint[15] = {2.0f,   8.0f,   24.0f,  49.5f,  81.0f,  117.0f, 157.0f, 201.0f,
+                                          251.0f, 309.0f, 379.0f, 469.0f, 590.0f, 765.0f, 1100.0f};
+
+// The level whose gain leaves the least error -2 g c + g^2 E: the error is a
+// parabola around c/E, so it is the magnitude nearest to it, with the sign of c.
+QuantisedGain BestQuantisedGain(float c, float energy, float scale) {
+    const float ideal = energy > 0.0f ? c / (energy * scale) : 0.0f;
+    const float magnitude = ideal < 0.0f ? -ideal : ideal;
+    int level = 0;
+    while (level < 15 && magnitude >= kMagnitudeMidpoint[level]) ++level;
+    const int index = ideal < 0.0f ? level + 16 : level;
+    const float value = CodebookGainValue(index);
+    const float g = value * scale;
+    return {index, value, g * (g * energy - 2.0f * c)};
+}
+
+} // namespace
+
+FixedResult SearchFixedFull(const float *t2, const float *h, int length, int lag, bool quiet) {
+    float d[kMaxSubframeLength];
+    for (int n = 0; n < length; ++n) d[n] = dsp::Dot(t2 + n, h, length - n);
+
+    FixedResult best{kSevenPulseBase + 1, 0.0f, 0, FixedKind::SevenPulses, 0.0f};
+    float bestError = 3.4e38f;
+
+    if (!quiet) {
+        float z[kMaxSubframeLength];
+        for (int n = 0; n < length; ++n) {
+            float acc = 0.0f;
+            for (int at = n; at >= 0; at -= lag) acc += h[at];
+            z[n] = acc;
+        }
+        float tailEnergy[kMaxSubframeLength + 1];
+        tailEnergy[0] = 0.0f;
+        for (int n = 0; n < length; ++n) tailEnergy[n + 1] = tailEnergy[n] + z[n] * z[n];
+        for (int p = 0; p < length; ++p) {
+            float c = 0.0f;
+            for (int n = p; n < length; n += lag) c += d[n];
+            const float energy = tailEnergy[length - p];
+            // No quantised gain does better than the ideal one: -c^2/E.
+            if (energy <= 0.0f || -c * c / energy >= bestError) continue;
+            const QuantisedGain g = BestQuantisedGain(c, energy, kPulseTrainScale);
+            if (g.error < bestError) {
+                bestError = g.error;
+                best = {p, g.value, g.index, FixedKind::PulseTrain, Score(c, energy)};
+            }
+        }
+    }
+
+    for (const PulseCodebook &book : kPulseCodebooks) {
+        const int count = book.count;
+        float dp[kEightPulses];
+        float phi[kEightPulses][kEightPulses] = {};
+        for (int j = 0; j < count; ++j) dp[j] = d[book.first + j * book.spacing];
+        PulseCorrelations(h, length, book, phi);
+        // All signs positive to start; then a Gray-code walk over pulses 1..K-1
+        // flips one sign per step (the first pulse stays positive, the gain's
+        // sign covers the rest).  w[i] = sum_j s_j phi[i][j] keeps E = s.w.
+        int8_t s[kEightPulses];
+        float w[kEightPulses] = {};
+        float c = 0.0f;
+        for (int j = 0; j < count; ++j) {
+            s[j] = 1;
+            c += dp[j];
+        }
+        float energy = 0.0f;
+        for (int i = 0; i < count; ++i) {
+            w[i] = 0.0f;
+            for (int j = 0; j < count; ++j) w[i] += phi[i][j];
+            energy += w[i];
+        }
+        const int patterns = 1 << (count - 1);
+        for (int step = 0; step < patterns; ++step) {
+            if (step > 0) {
+                // Flip the pulse of the lowest set bit of step: bit b is pulse K-1-b.
+                const int bit = __builtin_ctz(static_cast<unsigned>(step));
+                const int j = count - 1 - bit;
+                const float old = s[j];
+                c -= 2.0f * old * dp[j];
+                energy -= 4.0f * old * (w[j] - old * phi[j][j]);
+                s[j] = static_cast<int8_t>(-s[j]);
+                // phi is symmetric: row j is column j, read contiguously (unused entries are 0).
+                const float step = 2.0f * old;
+                for (int i = 0; i < kEightPulses; ++i) w[i] -= step * phi[j][i];
+            }
+            if (energy <= 0.0f || -c * c / energy >= bestError) continue;
+            const QuantisedGain g = BestQuantisedGain(c, energy, 1.0f);
+            if (g.error < bestError) {
+                bestError = g.error;
+                int code = book.base;
+                for (int j = 1; j < count; ++j) {
+                    if (s[j] > 0) code += 1 << (count - 1 - j);
+                }
+                best = {code, g.value, g.index, book.kind, Score(c, energy)};
+            }
+        }
+    }
+    return best;
+}
+
+GainChoice SearchGains(const float *t, const float *yv, const float *yc, const float *hp, int lag, int length,
+                       bool sharpened, int pitchIndex, int reach) {
+    // With lags of at least 20 in subframes of at most 54 samples the
+    // sharpening S(y) = y + beta y[n - lag] + beta^2 y[n - 2 lag] has three
+    // terms, so every product the error needs is a polynomial in beta over the
+    // products of the shifted copies of t, hp, yv and yc, computed once.
+    constexpr int kCopies = 3;
+    const int copies = sharpened ? std::min(kCopies, (length - 1) / lag + 1) : 1;
+    float shifted[3][kCopies][kMaxSubframeLength] = {};
+    const float *source[3] = {hp, yv, yc};
+    for (int v = 0; v < 3; ++v) {
+        for (int k = 0; k < copies; ++k) {
+            for (int n = k * lag; n < length; ++n) shifted[v][k][n] = source[v][n - k * lag];
+        }
+    }
+    // gram[x][y] over the vectors t, hp_k, yv_k, yc_k.
+    constexpr int kVectors = 1 + 3 * kCopies;
+    const float *vector[kVectors];
+    vector[0] = t;
+    for (int v = 0; v < 3; ++v) {
+        for (int k = 0; k < kCopies; ++k) vector[1 + v * kCopies + k] = shifted[v][k];
+    }
+    const int used = 1 + 3 * kCopies;
+    float gram[kVectors][kVectors] = {};
+    for (int x = 0; x < used; ++x) {
+        if (x > 0 && (x - 1) % kCopies >= copies) continue;
+        for (int y = x; y < used; ++y) {
+            if (y > 0 && (y - 1) % kCopies >= copies) continue;
+            gram[x][y] = gram[y][x] = dsp::Dot(vector[x], vector[y], length);
+        }
+    }
+
+    GainChoice best{pitchIndex, 0};
+    float bestError = 3.4e38f;
+    const int first = std::max(pitchIndex - reach, 0);
+    const int last = std::min(pitchIndex + reach, 15);
+    for (int i = first; i <= last; ++i) {
+        const float gp = PitchGainValue(i);
+        const float beta = sharpened ? SharpeningFactor(gp) : 0.0f;
+        // Coefficients of A = t - beta S(hp), B = S(yv), C = S(yc) on the vectors.
+        float wa[kVectors] = {}, wb[kVectors] = {}, wc[kVectors] = {};
+        wa[0] = 1.0f;
+        float power = 1.0f;
+        for (int k = 0; k < copies; ++k) {
+            wa[1 + k] = -beta * power;
+            wb[1 + kCopies + k] = power;
+            wc[1 + 2 * kCopies + k] = power;
+            power *= beta;
+        }
+        // Each of A, B, C lives on its own block of vectors: t and hp_k, yv_k, yc_k.
+        auto form = [&](const float *u, int uFrom, int uTo, const float *w, int wFrom, int wTo) {
+            float sum = 0.0f;
+            for (int x = uFrom; x < uTo; ++x) {
+                float row = 0.0f;
+                for (int y = wFrom; y < wTo; ++y) row += w[y] * gram[x][y];
+                sum += u[x] * row;
+            }
+            return sum;
+        };
+        const int a0 = 0, a1 = 1 + copies, b0 = 1 + kCopies, b1 = b0 + copies, c0 = 1 + 2 * kCopies, c1 = c0 + copies;
+        const float aa = form(wa, a0, a1, wa, a0, a1), ab = form(wa, a0, a1, wb, b0, b1);
+        const float ac = form(wa, a0, a1, wc, c0, c1), bb = form(wb, b0, b1, wb, b0, b1);
+        const float bc = form(wb, b0, b1, wc, c0, c1), cc = form(wc, c0, c1, wc, c0, c1);
+        // With gp fixed the best gc is (ac - gp bc)/cc; its two neighbouring levels are tried.
+        const float ideal = cc > 0.0f ? (ac - gp * bc) / cc : 0.0f;
+        const int level = QuantiseCodebookGain(ideal) & 15;
+        const int sign = ideal < 0.0f ? 16 : 0;
+        for (int l = level > 0 ? level - 1 : 0; l <= (level < 15 ? level + 1 : 15); ++l) {
+            const int j = l + sign;
+            const float gc = CodebookGainValue(j);
+            const float error = aa - 2.0f * gp * ab - 2.0f * gc * ac + gp * gp * bb + 2.0f * gp * gc * bc + gc * gc * cc;
+            if (error < bestError) {
+                bestError = error;
+                best = {i, j};
+            }
+        }
+    }
+    return best;
+}
+
+} // namespace vntr::vt48

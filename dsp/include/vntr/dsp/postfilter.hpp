@@ -1,0 +1,71 @@
+// The adaptive post-filter of the CELP decoders, one sub-frame at a time:
+// the residual through A(z/0.55), a pitch post-filter with 1/8-sample
+// resolution on that residual, the formant filter 1/A(z/0.7) with its gain
+// normalisation, spectral tilt compensation, and the automatic gain control
+// that restores the level of the unfiltered synthesis.
+#pragma once
+
+namespace vntr::dsp {
+
+constexpr int kPostOrder = 10;
+constexpr int kPostMaxSubframe = 80;
+// Residual history: a decoded lag up to 146 is searched up to 147, its first
+// fractional candidate lies at 148 - 1/8 samples, and the 16-tap rebuild of
+// that candidate reaches 7 samples further.
+constexpr int kPostMaxLag = 146;
+constexpr int kPostResidualHistory = kPostMaxLag + 2 + 7;
+constexpr int kPostMaxTiltResponse = 32;
+
+// Fractional-delay filters of phases 1..7 (a delay of p/8 sample, row p - 1).
+struct FractionalDelayFilters {
+    const float (*four)[4];
+    const float (*sixteen)[16];
+};
+
+// Where the coders draw the line of the pitch post-filter's final test at
+// exact equality: with EnergyInclusive a delayed energy of exactly 0.1 passes
+// and c^2 must exceed E0 E / 2; with RatioInclusive the delayed energy must
+// exceed 0.1 and c^2 = E0 E / 2 passes.
+enum class PitchGateEdges { EnergyInclusive, RatioInclusive };
+
+struct PostFilterConfig {
+    FractionalDelayFilters delays;
+    int tiltResponseLength; // samples of the impulse response of A(z/0.55)/A(z/0.7) (<= kPostMaxTiltResponse)
+    PitchGateEdges gate;
+};
+
+struct PostFilterState {
+    float residual[kPostResidualHistory]; // formant-filter residual, newest last
+    float speech[kPostOrder];             // last synthesised samples, newest last
+    float formant[kPostOrder];            // all-pole memory, newest last (also the tilt filter's input)
+    float gain;                           // gain-control factor
+};
+
+// All zero, gain 1.
+void ResetPostFilter(PostFilterState &state);
+
+// The pitch post-filter of one sub-frame on the residual r, decoded lag
+// 18..kPostMaxLag:
+//  1. off (out = r) when the sub-frame's energy E0 is below 0.1;
+//  2. the integer lag t of the largest correlation among lag-1, lag, lag+1
+//     (a later one only when strictly larger); off when that correlation is
+//     not positive or the delayed energy is below 0.1;
+//  3. the 4-tap filters of phases 1..7 give two candidates each, delays
+//     t + 1 - p/8 and t - p/8, compared by c^2/E with negative correlations
+//     clipped to 0, starting from the integer lag; strictly better replaces;
+//  4. off unless the best c is non-zero and passes the energy and ratio tests
+//     (edges as the config says);
+//  5. a fractional winner is rebuilt with the 16-tap filter of its phase and
+//     that version is kept when it scores strictly better;
+//  6. out = beta r + (1 - beta) delayed with beta = 2/3 when c > E, else
+//     1 / (1 + c/(2E)).
+//   in  r [-kPostResidualHistory .. length-1]     out out [length]
+void PitchPostFilter(const float *r, int lag, int length, const PostFilterConfig &config, float *out);
+
+// Post-filters one sub-frame of synthesised speech with its decoded lag and
+// LPC set, carrying the filter memories and the gain in the state.
+//   in  speech [length], lpc [kPostOrder]     out out [length] (may not alias speech)
+void PostFilterSubframe(PostFilterState &state, const float *speech, int lag, const float *lpc, int length,
+                        const PostFilterConfig &config, float *out);
+
+} // namespace vntr::dsp

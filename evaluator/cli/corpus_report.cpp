@@ -1,0 +1,274 @@
+#include "cli/corpus_report.hpp"
+
+#include "core/printf.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <fstream>
+
+namespace vntr::cli {
+namespace {
+
+using evaluator::Printf;
+using nlohmann::json;
+
+bool Writes(std::ofstream &file, const std::string &path, const std::string &text, std::string &error) {
+    file << text;
+    if (!file.flush()) {
+        error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+std::string CsvField(const std::string &text) {
+    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+json MeasureJson(const MeasureSummary &m) {
+    if (m.count == 0) return nullptr;
+    return {{"mean", m.Mean()}, {"worst", m.worst}, {"worstFile", m.worstFile}, {"files", m.count}};
+}
+
+// One codec's figures on one original; the per-codec objects of the
+// single-original report carry the same names.
+json CodecResultJson(const CodecResult &c) {
+    json j = {{"name", c.name},
+              {"outcome", c.outcome},
+              {"codecId", c.codecId},
+              {"encoderOptions", c.encoderOptions},
+              {"downsampled", c.downsampled},
+              {"sampleRate", c.sampleRate},
+              {"seconds", c.seconds},
+              {"inputBytes", c.inputBytes},
+              {"codedBytes", c.codedBytes},
+              {"bitRate", c.bitRate},
+              {"ratio", c.ratio},
+              {"codingMicros", c.codingMicros},
+              {"decodingMicros", c.decodingMicros},
+              {"codingRealTimeFactor", c.CodingRealTime()},
+              {"decodingRealTimeFactor", c.DecodingRealTime()}};
+    if (!c.reason.empty()) j["reason"] = c.reason;
+    if (c.quality.valid) {
+        j["quality"] = {{"snrDb", c.quality.snrDb},
+                        {"segmentalSnrDb", c.quality.segmentalSnrDb},
+                        {"logSpectralDistanceDb", c.quality.logSpectralDistanceDb},
+                        {"delaySamples", c.quality.delaySamples},
+                        {"comparedSamples", c.quality.comparedSamples}};
+    }
+    return j;
+}
+
+json CodecSummaryJson(const CodecSummary &c) {
+    json reasons = json::object();
+    for (const auto &[reason, n] : c.notRunReasons) reasons[reason] = n;
+    return {{"name", c.name},
+            {"description", c.description},
+            {"files", c.files},
+            {"notRun", c.notRun},
+            {"notRunReasons", reasons},
+            {"failed", c.failed},
+            {"seconds", c.seconds},
+            {"bitRate", c.BitRate()},
+            {"snrDb", MeasureJson(c.snr)},
+            {"segmentalSnrDb", MeasureJson(c.segmentalSnr)},
+            {"logSpectralDistanceDb", MeasureJson(c.logSpectralDistance)},
+            {"codingRealTimeFactor", c.CodingRealTime()},
+            {"decodingRealTimeFactor", c.DecodingRealTime()}};
+}
+
+std::string Number(double value, const char *format, bool present) { return present ? Printf(format, value) : "-"; }
+
+} // namespace
+
+void MeasureSummary::Add(double value, const std::string &file) {
+    const bool worse = count == 0 || (higherIsWorse ? value > worst : value < worst);
+    if (worse) {
+        worst = value;
+        worstFile = file;
+    }
+    sum += value;
+    ++count;
+}
+
+std::vector<CodecSummary> Summarise(const std::vector<FileResult> &files, const std::vector<std::string> &codecOrder) {
+    std::vector<CodecSummary> codecs;
+    for (const auto &name : codecOrder) {
+        CodecSummary c;
+        c.name = name;
+        codecs.push_back(std::move(c));
+    }
+    for (const auto &file : files) {
+        if (file.state != FileState::Done) continue;
+        for (const auto &r : file.codecs) {
+            auto it = std::find_if(codecs.begin(), codecs.end(), [&](const CodecSummary &c) { return c.name == r.name; });
+            if (it == codecs.end()) continue;
+            CodecSummary &c = *it;
+            if (c.description.empty()) c.description = r.description;
+            if (r.outcome == "failed") {
+                ++c.failed;
+            } else if (!r.Ok()) {
+                ++c.notRun;
+                ++c.notRunReasons[r.reason.empty() ? r.outcome : r.reason];
+            } else {
+                ++c.files;
+                c.seconds += r.seconds;
+                c.codedBits += 8.0 * r.codedBytes;
+                c.codingMicros += r.codingMicros;
+                c.decodingMicros += r.decodingMicros;
+                if (r.quality.valid) {
+                    c.snr.Add(r.quality.snrDb, file.name);
+                    c.segmentalSnr.Add(r.quality.segmentalSnrDb, file.name);
+                    c.logSpectralDistance.Add(r.quality.logSpectralDistanceDb, file.name);
+                }
+            }
+        }
+    }
+    std::stable_sort(codecs.begin(), codecs.end(), [](const CodecSummary &a, const CodecSummary &b) {
+        if ((a.files > 0) != (b.files > 0)) return a.files > 0;
+        return a.files > 0 && a.BitRate() < b.BitRate();
+    });
+    return codecs;
+}
+
+CorpusTotals Totals(const std::vector<FileResult> &files) {
+    CorpusTotals t;
+    t.originals = files.size();
+    for (const auto &f : files) {
+        if (f.state == FileState::Done) {
+            ++t.run;
+            t.seconds += f.seconds;
+        } else if (f.state == FileState::Refused) {
+            ++t.refused;
+        } else {
+            ++t.interrupted;
+        }
+    }
+    return t;
+}
+
+void PrintCorpusReport(std::FILE *out, const CorpusOutcome &outcome, const std::vector<CodecSummary> &codecs) {
+    const CorpusTotals t = Totals(outcome.files);
+    std::fprintf(out, "Corpus: %zu originals, %zu run, %zu refused", t.originals, t.run, t.refused);
+    if (t.interrupted > 0) std::fprintf(out, ", %zu not finished (interrupted)", t.interrupted);
+    std::fprintf(out, "; %.1f s of audio in %.1f s on %d worker%s", t.seconds, outcome.wallSeconds, outcome.workers,
+                 outcome.workers == 1 ? "" : "s");
+    if (outcome.wallSeconds > 0) std::fprintf(out, " (%.0fx real time)", t.seconds / outcome.wallSeconds);
+    std::fprintf(out, "\n\n");
+    std::fprintf(out, "%-10s %5s %9s %10s %14s %14s %14s %8s %8s\n", "Codec", "Files", "Audio s", "Bit rate",
+                 "SNR dB", "SegSNR dB", "LSD dB", "Coding", "Decoding");
+    std::fprintf(out, "%-10s %5s %9s %10s %14s %14s %14s %8s %8s\n", "", "", "", "", "  mean  worst", "  mean  worst",
+                 "  mean  worst", "x RT", "x RT");
+    for (const auto &c : codecs) {
+        if (c.files == 0) {
+            std::fprintf(out, "%-10s %5zu %9s %10s", c.name.c_str(), c.files, "-", "-");
+        } else {
+            auto pair = [](const MeasureSummary &m) {
+                return Number(m.Mean(), "%6.2f", m.count > 0) + " " + Number(m.worst, "%6.2f", m.count > 0);
+            };
+            std::fprintf(out, "%-10s %5zu %9.1f %6.0f bps %14s %14s %14s %8.0f %8.0f", c.name.c_str(), c.files,
+                         c.seconds, c.BitRate(), pair(c.snr).c_str(), pair(c.segmentalSnr).c_str(),
+                         pair(c.logSpectralDistance).c_str(), c.CodingRealTime(), c.DecodingRealTime());
+        }
+        std::fprintf(out, "\n");
+        if (c.snr.count > 0) {
+            std::fprintf(out, "    worst: SNR %s, SegSNR %s, LSD %s\n", c.snr.worstFile.c_str(),
+                         c.segmentalSnr.worstFile.c_str(), c.logSpectralDistance.worstFile.c_str());
+        }
+        if (c.notRun > 0) {
+            std::string reasons;
+            for (const auto &[reason, n] : c.notRunReasons) {
+                reasons += (reasons.empty() ? "" : ", ") + reason + ": " + std::to_string(n);
+            }
+            std::fprintf(out, "    not run on %zu (%s)\n", c.notRun, reasons.c_str());
+        }
+        if (c.failed > 0) std::fprintf(out, "    failed on %zu\n", c.failed);
+    }
+    bool heading = false;
+    for (const auto &f : outcome.files) {
+        if (f.state != FileState::Refused) continue;
+        if (!heading) std::fprintf(out, "\nRefused:\n");
+        heading = true;
+        // The first message says why; the rest follow on stderr.
+        std::fprintf(out, "    %s: %s\n", f.name.c_str(), f.messages.empty() ? "refused" : f.messages.front().c_str());
+    }
+}
+
+bool WriteCorpusJson(const std::string &path, const CorpusOutcome &outcome, const std::vector<CodecSummary> &codecs,
+                     std::string &error) {
+    const CorpusTotals t = Totals(outcome.files);
+    json doc;
+    doc["corpus"] = {{"originals", t.originals},
+                     {"run", t.run},
+                     {"refused", t.refused},
+                     {"notFinished", t.interrupted},
+                     {"interrupted", outcome.interrupted},
+                     {"seconds", t.seconds},
+                     {"workers", outcome.workers},
+                     {"wallSeconds", outcome.wallSeconds}};
+    json summaries = json::array();
+    for (const auto &c : codecs) summaries.push_back(CodecSummaryJson(c));
+    doc["codecs"] = std::move(summaries);
+    json files = json::array();
+    for (const auto &f : outcome.files) {
+        json j = {{"name", f.name}, {"path", f.path}, {"outcome", FileStateName(f.state)}, {"messages", f.messages}};
+        if (!f.conversion.empty()) j["conversion"] = f.conversion;
+        if (f.state == FileState::Done) {
+            j["sampleRate"] = f.sampleRate;
+            j["format"] = f.format;
+            j["seconds"] = f.seconds;
+            j["dataBytes"] = f.dataBytes;
+            json rows = json::array();
+            for (const auto &c : f.codecs) rows.push_back(CodecResultJson(c));
+            j["codecs"] = std::move(rows);
+        }
+        files.push_back(std::move(j));
+    }
+    doc["files"] = std::move(files);
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file) {
+        error = "cannot create " + path;
+        return false;
+    }
+    return Writes(file, path, doc.dump(2) + "\n", error);
+}
+
+bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std::string &error) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file) {
+        error = "cannot create " + path;
+        return false;
+    }
+    std::string text = "file,path,file_outcome,conversion,codec,outcome,reason,sample_rate,downsampled,seconds,"
+                       "input_bytes,coded_bytes,bit_rate_bps,snr_db,segmental_snr_db,lsd_db,delay_samples,"
+                       "coding_x_realtime,decoding_x_realtime\n";
+    for (const auto &f : files) {
+        const std::string head = CsvField(f.name) + "," + CsvField(f.path) + "," + FileStateName(f.state) + "," +
+                                 CsvField(f.conversion) + ",";
+        if (f.state != FileState::Done) {
+            text += head + ",," + CsvField(f.messages.empty() ? "" : f.messages.front()) + ",,,,,,,,,,,,\n";
+            continue;
+        }
+        for (const auto &c : f.codecs) {
+            const bool q = c.quality.valid;
+            text += head + CsvField(c.name) + "," + c.outcome + "," + CsvField(c.reason) + "," +
+                    std::to_string(c.sampleRate) + "," + (c.downsampled ? "1" : "0") + "," + Printf("%.6f", c.seconds) +
+                    "," + std::to_string(c.inputBytes) + "," + std::to_string(c.codedBytes) + "," +
+                    Printf("%.3f", static_cast<double>(c.bitRate)) + "," + Number(c.quality.snrDb, "%.6f", q) + "," +
+                    Number(c.quality.segmentalSnrDb, "%.6f", q) + "," +
+                    Number(c.quality.logSpectralDistanceDb, "%.6f", q) + "," +
+                    (q ? std::to_string(c.quality.delaySamples) : "-") + "," + Printf("%.3f", c.CodingRealTime()) + "," +
+                    Printf("%.3f", c.DecodingRealTime()) + "\n";
+        }
+    }
+    return Writes(file, path, text, error);
+}
+
+} // namespace vntr::cli

@@ -1,0 +1,52 @@
+// A corpus run: every original through the evaluator's pipeline, on as many
+// workers as asked.  Each worker owns an evaluator core with its own codec
+// handles and its own temporary folder below the program's, so workers share
+// no temporary file, handle or mutable state, and what an original gives
+// does not depend on the worker that ran it.  The main thread prints each
+// original's messages in corpus order as the originals finish, and draws the
+// progress bar.
+#pragma once
+
+#include "cli/corpus_files.hpp"
+#include "cli/file_result.hpp"
+#include "core/evaluator.hpp"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace vntr::cli {
+
+struct CorpusSettings {
+    int jobs = 1;
+    bool measureQuality = true;
+    bool resample = false;
+    bool mono = false;
+    std::string keepDir;      // empty: nothing kept
+    bool showProgress = false; // the bar on stderr
+};
+
+struct CorpusOutcome {
+    std::vector<FileResult> files; // one per original, in corpus order
+    bool interrupted = false;
+    int workers = 0;
+    double wallSeconds = 0;
+    bool setupFailed = false; // no worker could be started (said on stderr)
+};
+
+// The codecs, their selection and options are those of `prototype` (the
+// program's own evaluator, which has discovered the codecs and applied the
+// command line); its temporary folder holds the workers' folders.
+CorpusOutcome RunCorpus(const evaluator::Evaluator &prototype, const std::vector<Original> &originals,
+                        const CorpusSettings &settings, std::FILE *err);
+
+// The workers' folders below a temporary folder: "~job1", "~job2", ...
+std::string WorkerFolder(const std::string &tempDir, int worker);
+// Deletes every worker folder below `tempDir` with what is in it (left by a
+// run that was killed); the caller holds the instance lock.
+void DeleteWorkerFolders(const std::string &tempDir);
+
+// The number of processors this process may run on.
+int AvailableCores();
+
+} // namespace vntr::cli

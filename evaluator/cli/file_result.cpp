@@ -1,0 +1,67 @@
+#include "cli/file_result.hpp"
+
+#include "cli/report.hpp"
+
+namespace vntr::cli {
+
+const char *FileStateName(FileState state) {
+    switch (state) {
+    case FileState::Pending: return "pending";
+    case FileState::Done: return "ok";
+    case FileState::Refused: return "refused";
+    case FileState::Interrupted: return "interrupted";
+    }
+    return "pending";
+}
+
+bool FileResult::AnyCodecFailed() const {
+    for (const auto &c : codecs) {
+        if (c.outcome == "failed") return true;
+    }
+    return false;
+}
+
+std::vector<CodecResult> CollectCodecResults(const evaluator::Evaluator &ev) {
+    std::vector<CodecResult> results;
+    for (const std::size_t i : ReportOrder(ev)) {
+        const evaluator::CodecSlot &slot = ev.Slots()[i];
+        CodecResult r;
+        r.name = slot.Name();
+        r.description = slot.Description();
+        r.outcome = Outcome(slot);
+        r.reason = slot.notRunReason;
+        r.codecId = slot.format.codecId;
+        r.encoderOptions = slot.encoderOptions;
+        r.row = slot.displaySlot;
+        r.downsampled = slot.downsampled != 0;
+        r.sampleRate = slot.sampleRate;
+        r.inputBytes = slot.inputBytes;
+        r.codedBytes = slot.codedBytes;
+        r.bitRate = slot.runBitRate;
+        r.ratio = slot.ratio;
+        r.seconds = AudioSeconds(slot);
+        r.codingMicros = slot.codingMicros;
+        r.decodingMicros = slot.decodingMicros;
+        r.quality = slot.quality;
+        results.push_back(std::move(r));
+    }
+    return results;
+}
+
+FileResult OriginalResult(const evaluator::Evaluator &ev, const std::string &path, const std::string &name,
+                          const std::string &conversion, const std::vector<std::string> &messages) {
+    FileResult file;
+    file.path = path;
+    file.name = name;
+    file.conversion = conversion;
+    file.messages = messages;
+    if (ev.Original().Exists()) {
+        file.state = FileState::Done;
+        file.codecs = CollectCodecResults(ev);
+    } else {
+        file.state = FileState::Refused;
+    }
+    return file;
+}
+
+} // namespace vntr::cli

@@ -1,0 +1,230 @@
+// The pieces of the batch front end's corpus runs: finding the originals,
+// planning and making converted copies, the aggregate and the progress bar.
+#include "eval_support.hpp"
+
+#include "cli/conversion.hpp"
+#include "cli/corpus_files.hpp"
+#include "cli/corpus_report.hpp"
+#include "cli/progress_line.hpp"
+#include "core/wave_samples.hpp"
+
+#include <cmath>
+
+using namespace vntr::cli;
+using namespace vntr::test;
+
+namespace {
+
+std::vector<std::string> Names(const OriginalList &list) {
+    std::vector<std::string> names;
+    for (const auto &o : list.originals) names.push_back(o.name);
+    return names;
+}
+
+TEST(CorpusFilesTest, FoldersAreSearchedRecursivelyInSortedOrder) {
+    TempDir dir;
+    fs::create_directories(dir / "corpus/sub/deeper");
+    for (const char *name : {"b.wav", "A.WAV", "notes.txt", "sub/c.wav", "sub/deeper/d.Wav", "sub/e.wave"}) {
+        WriteBytes(dir / ("corpus/" + std::string(name)), {1});
+    }
+    fs::create_symlink(dir / "corpus/b.wav", dir / "corpus/sub/link.wav");
+    const OriginalList list = CollectOriginals({dir / "corpus"});
+    // The link leads to b.wav, already taken.
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"A.WAV", "b.wav", "sub/c.wav", "sub/deeper/d.Wav"}));
+    EXPECT_EQ(list.originals[2].path, dir / "corpus/sub/c.wav");
+    EXPECT_EQ(list.originals[3].keepFolder, "sub/deeper/d");
+    EXPECT_TRUE(list.problems.empty());
+}
+
+TEST(CorpusFilesTest, ArgumentsKeepTheirOrderAndEachFileIsTakenOnce) {
+    TempDir dir;
+    fs::create_directories(dir / "one");
+    fs::create_directories(dir / "two");
+    fs::create_directories(dir / "empty");
+    WriteBytes(dir / "one/x.wav", {1});
+    WriteBytes(dir / "two/x.wav", {2});
+    WriteBytes(dir / "z.wav", {3});
+    const OriginalList list = CollectOriginals({dir / "z.wav", dir / "one", dir / "two", dir / "one/x.wav", dir / "empty"});
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"z.wav", "x.wav", "x.wav"}));
+    // Two originals of one name keep their files apart.
+    EXPECT_EQ(list.originals[1].keepFolder, "x");
+    EXPECT_EQ(list.originals[2].keepFolder, "x~2");
+    EXPECT_EQ(list.problems, std::vector<std::string>{"no wave files in folder " + (dir / "empty")});
+}
+
+TEST(ConversionTest, OnlyARateNoCodecTakesIsResampledToTheNearestOneTaken) {
+    const std::vector<uint32_t> suite = {0x12102, 0x12102, 0x22102, 0x102102}; // 8, 8, 11.025 and 22.05 kHz coders
+    EXPECT_EQ(PlanConversion(16000, 1, suite, true, false).toRate, 11025);
+    EXPECT_EQ(PlanConversion(44100, 1, suite, true, false).toRate, 22050);
+    EXPECT_EQ(PlanConversion(48000, 1, suite, true, false).toRate, 22050);
+    EXPECT_EQ(PlanConversion(10000, 1, suite, true, false).toRate, 11025);
+    EXPECT_FALSE(PlanConversion(8000, 1, suite, true, false).Needed());
+    EXPECT_FALSE(PlanConversion(22050, 1, suite, true, false).Needed());
+    // An 11 kHz original goes to the 8 kHz coders through the down-sampler.
+    EXPECT_FALSE(PlanConversion(11025, 1, {0x12102}, true, false).Needed());
+    // Equally near: the higher rate, which keeps more of the band.
+    EXPECT_EQ(PlanConversion(10000, 1, {0x12102, 0x42102}, true, false).toRate, 12000);
+    // Not asked, nothing done.
+    EXPECT_FALSE(PlanConversion(16000, 2, suite, false, false).Needed());
+    const ConversionPlan both = PlanConversion(16000, 2, suite, true, true);
+    EXPECT_TRUE(both.toMono);
+    EXPECT_EQ(ConversionNote(16000, both), "resampled from 16000 Hz to 11025 Hz, mixed down to mono");
+    EXPECT_FALSE(PlanConversion(8000, 1, suite, false, true).Needed()); // mono already
+}
+
+struct ConvertedCopy {
+    int rate = 0;
+    unsigned channels = 0;
+    unsigned bits = 0;
+    std::vector<int16_t> samples;
+};
+
+ConvertedCopy ReadCopy(const std::string &path) {
+    vntr::evaluator::WaveSampleReader reader;
+    EXPECT_TRUE(reader.Open(path));
+    ConvertedCopy copy{reader.SampleRate(), reader.Channels(), reader.BitsPerSample(), {}};
+    copy.samples.resize(static_cast<std::size_t>(reader.Frames()) * reader.Channels());
+    copy.samples.resize(reader.ReadInterleaved(copy.samples) * reader.Channels());
+    return copy;
+}
+
+TEST(ConversionTest, MixingDownAveragesTheChannelsAndKeepsTheWidth) {
+    TempDir dir;
+    RecordingFrontend ui;
+    std::atomic<bool> cancel{false};
+    WaveSpec stereo;
+    stereo.channels = 2;
+    stereo.blockAlign = 4;
+    stereo.data = Pcm16({1000, 3001, -5, -6, 32767, 32767, -32768, 32767});
+    WriteBytes(dir / "s.wav", MakeWave(stereo));
+    ConversionPlan plan;
+    plan.toMono = true;
+    std::string error;
+    ASSERT_TRUE(ConvertOriginal(dir / "s.wav", plan, dir / "m.wav", ui, cancel, error)) << error;
+    const ConvertedCopy mono = ReadCopy(dir / "m.wav");
+    EXPECT_EQ(mono.channels, 1u);
+    EXPECT_EQ(mono.bits, 16u);
+    EXPECT_EQ(mono.samples, (std::vector<int16_t>{2001, -6, 32767, -1})); // halves away from zero
+
+    WaveSpec eight = stereo;
+    eight.bits = 8;
+    eight.blockAlign = 2;
+    eight.data = {128 + 10, 128 + 20, 0, 255};
+    WriteBytes(dir / "s8.wav", MakeWave(eight));
+    ASSERT_TRUE(ConvertOriginal(dir / "s8.wav", plan, dir / "m8.wav", ui, cancel, error)) << error;
+    const ConvertedCopy mono8 = ReadCopy(dir / "m8.wav");
+    EXPECT_EQ(mono8.bits, 8u);
+    EXPECT_EQ(mono8.samples, (std::vector<int16_t>{15 * 256, -256})); // -0.5 steps rounds to -1
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST(ConversionTest, ResamplingKeepsLengthAndLevelAndGivesTheSameCopyEveryTime) {
+    TempDir dir;
+    RecordingFrontend ui;
+    std::atomic<bool> cancel{false};
+    std::vector<int16_t> tone(16000 * 2);
+    for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<int16_t>(10000 * std::sin(2 * M_PI * 440 * i / 16000.0));
+    WaveSpec w;
+    w.rate = 16000;
+    w.data = Pcm16(tone);
+    WriteBytes(dir / "t.wav", MakeWave(w));
+    ConversionPlan plan;
+    plan.toRate = 11025;
+    std::string error;
+    ASSERT_TRUE(ConvertOriginal(dir / "t.wav", plan, dir / "a.wav", ui, cancel, error)) << error;
+    ASSERT_TRUE(ConvertOriginal(dir / "t.wav", plan, dir / "b.wav", ui, cancel, error)) << error;
+    EXPECT_EQ(ReadBytes(dir / "a.wav"), ReadBytes(dir / "b.wav"));
+    const ConvertedCopy copy = ReadCopy(dir / "a.wav");
+    EXPECT_EQ(copy.rate, 11025);
+    EXPECT_NEAR(static_cast<double>(copy.samples.size()), 11025.0 * 2, 2.0);
+    double energy = 0;
+    for (std::size_t i = 2000; i < copy.samples.size() - 2000; ++i) energy += static_cast<double>(copy.samples[i]) * copy.samples[i];
+    EXPECT_NEAR(std::sqrt(energy / static_cast<double>(copy.samples.size() - 4000)), 10000 / std::sqrt(2.0), 50);
+    // A stop request ends it with no copy worth keeping.
+    cancel = true;
+    EXPECT_FALSE(ConvertOriginal(dir / "t.wav", plan, dir / "c.wav", ui, cancel, error));
+    EXPECT_EQ(error, "interrupted");
+    // Something that is no wave is left for the original's own checks.
+    WriteBytes(dir / "bad.wav", {'R', 'I', 'F', 'F'});
+    cancel = false;
+    EXPECT_FALSE(ConvertOriginal(dir / "bad.wav", plan, dir / "d.wav", ui, cancel, error));
+}
+
+CodecResult Ran(const std::string &name, double seconds, uint32_t codedBytes, double snr, double lsd) {
+    CodecResult c;
+    c.name = name;
+    c.outcome = "ok";
+    c.seconds = seconds;
+    c.codedBytes = codedBytes;
+    c.codingMicros = static_cast<uint64_t>(seconds * 1e4); // 100x real time
+    c.decodingMicros = static_cast<uint64_t>(seconds * 2e3);
+    c.quality.valid = true;
+    c.quality.snrDb = snr;
+    c.quality.segmentalSnrDb = snr - 1;
+    c.quality.logSpectralDistanceDb = lsd;
+    return c;
+}
+
+TEST(CorpusReportTest, SummaryWeighsBitsBySecondsAndFindsTheWorstEachWay) {
+    std::vector<FileResult> files(4);
+    files[0].name = "a.wav";
+    files[0].state = FileState::Done;
+    files[0].codecs = {Ran("HIGH", 1.0, 2000, 20, 4), Ran("LOW", 1.0, 500, 8, 9)};
+    files[1].name = "b.wav";
+    files[1].state = FileState::Done;
+    files[1].codecs = {Ran("HIGH", 3.0, 6000, 10, 6), Ran("LOW", 3.0, 1500, 9, 8)};
+    files[1].codecs[1].outcome = "failed";
+    files[2].name = "c.wav";
+    files[2].state = FileState::Done;
+    CodecResult notRun;
+    notRun.name = "HIGH";
+    notRun.outcome = "not run";
+    notRun.reason = "16 kHz not supported";
+    files[2].codecs = {notRun};
+    files[3].name = "d.wav";
+    files[3].state = FileState::Refused;
+    files[3].codecs = {Ran("HIGH", 9.0, 1, 0, 99)}; // never counted
+    const auto summary = Summarise(files, {"HIGH", "LOW", "NONE"});
+    ASSERT_EQ(summary.size(), 3u);
+    // By bit rate: LOW (4000 bps) before HIGH (16000 bps); NONE ran nowhere.
+    EXPECT_EQ(summary[0].name, "LOW");
+    EXPECT_EQ(summary[1].name, "HIGH");
+    EXPECT_EQ(summary[2].name, "NONE");
+    const CodecSummary &high = summary[1];
+    EXPECT_EQ(high.files, 2u);
+    EXPECT_EQ(high.notRun, 1u);
+    EXPECT_EQ(high.notRunReasons.at("16 kHz not supported"), 1u);
+    EXPECT_DOUBLE_EQ(high.BitRate(), 8.0 * 8000 / 4.0);
+    EXPECT_DOUBLE_EQ(high.snr.Mean(), 15.0);
+    EXPECT_DOUBLE_EQ(high.snr.worst, 10.0);
+    EXPECT_EQ(high.snr.worstFile, "b.wav");
+    EXPECT_DOUBLE_EQ(high.logSpectralDistance.worst, 6.0); // the highest distance is the worst
+    EXPECT_EQ(high.logSpectralDistance.worstFile, "b.wav");
+    EXPECT_NEAR(high.CodingRealTime(), 100.0, 1e-9);
+    EXPECT_EQ(summary[0].failed, 1u);
+    EXPECT_EQ(summary[0].files, 1u);
+    const CorpusTotals totals = Totals(files);
+    EXPECT_EQ(totals.run, 3u);
+    EXPECT_EQ(totals.refused, 1u);
+}
+
+TEST(ProgressLineTest, FilesAudioAndTimeLeft) {
+    CorpusProgress p;
+    p.files = 9;
+    p.filesDone = 3;
+    p.seconds = 40;
+    p.secondsDone = 10;
+    p.elapsed = 5; // 2 s of audio a second: 15 s left
+    EXPECT_EQ(ProgressLine(p, 8), "[##------] 3/9 files   10.0/40.0 s audio   0:15 left");
+    p.secondsDone = 0;
+    EXPECT_EQ(ProgressLine(p, 8), "[--------] 3/9 files   0.0/40.0 s audio   --:-- left");
+    p.secondsDone = 50; // more than the total (a header that said too little)
+    EXPECT_EQ(ProgressLine(p, 4), "[####] 3/9 files   50.0/40.0 s audio   0:00 left");
+    p.seconds = 0;
+    p.secondsDone = 1;
+    p.elapsed = 7200;
+    p.files = 0;
+    EXPECT_EQ(ProgressLine(p, 2), "[##] 3/0 files   1.0/0.0 s audio   0:00 left");
+}
+
+} // namespace
