@@ -287,17 +287,8 @@ bool RunSingleBatch(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOp
         ok = false;
     }
     if (!o.csvPath.empty()) {
-        FileResult file;
-        file.path = o.sessionIn.empty() ? o.originals.front() : ev.Original().path;
-        file.name = shownName;
-        file.conversion = conversion;
-        file.messages = ui.Messages();
-        if (ev.Original().Exists()) {
-            file.state = FileState::Done;
-            file.codecs = CollectCodecResults(ev);
-        } else {
-            file.state = FileState::Refused;
-        }
+        const FileResult file = OriginalResult(ev, o.sessionIn.empty() ? o.originals.front() : ev.Original().path,
+                                               shownName, conversion, ui.Messages());
         if (!WriteCsv(o.csvPath, {file}, error)) {
             std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
             ok = false;

@@ -48,4 +48,20 @@ std::vector<CodecResult> CollectCodecResults(const evaluator::Evaluator &ev) {
     return results;
 }
 
+FileResult OriginalResult(const evaluator::Evaluator &ev, const std::string &path, const std::string &name,
+                          const std::string &conversion, const std::vector<std::string> &messages) {
+    FileResult file;
+    file.path = path;
+    file.name = name;
+    file.conversion = conversion;
+    file.messages = messages;
+    if (ev.Original().Exists()) {
+        file.state = FileState::Done;
+        file.codecs = CollectCodecResults(ev);
+    } else {
+        file.state = FileState::Refused;
+    }
+    return file;
+}
+
 } // namespace vntr::cli

@@ -66,4 +66,9 @@ struct FileResult {
 // The selected codecs of `ev` after a run, in report order.
 std::vector<CodecResult> CollectCodecResults(const evaluator::Evaluator &ev);
 
+// The one original of `ev` and its codecs, as the batch front end and the
+// window's export report it: done when the original is open, else refused.
+FileResult OriginalResult(const evaluator::Evaluator &ev, const std::string &path, const std::string &name,
+                          const std::string &conversion, const std::vector<std::string> &messages);
+
 } // namespace vntr::cli

@@ -18,7 +18,8 @@ enum Command : int {
     kCmdHelpContents = 272,
     kCmdHelpOnHelp = 274,
     kCmdAbout = 275,
-    kCmdSignalView = 276, // waveforms and spectrograms of the detail row
+    kCmdSignalView = 276,    // waveforms, spectrograms and A/B listening
+    kCmdCompareCodecs = 277, // the comparison table and the rate against quality plot
 
     kBtnRecord = 768,
     kBtnOpen = 769,

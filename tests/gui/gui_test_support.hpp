@@ -91,11 +91,20 @@ struct FakeSound {
     bool lastLoop = false;
     PcmClip lastClip;
     qint64 playedUs = 0;
+    PcmSource *stream = nullptr; // what a started stream pulls from
+    QAudioFormat streamFormat;
+    int streamStarts = 0;
     bool inputActive = false;
     QAudioFormat inputFormat;
     SoundInput::Sink sink;
 
     SoundDevices Devices();
+    // Pulls `frames` sample frames of the playing stream, as the sound card would.
+    QByteArray Pull(int frames) {
+        QByteArray bytes(frames * streamFormat.bytesPerFrame(), '\0');
+        if (outputActive && stream != nullptr) stream->ReadPcm(bytes.data(), bytes.size());
+        return bytes;
+    }
     // Delivers samples as the sound card would while recording.
     void Deliver(const QByteArray &pcm) {
         if (inputActive && sink) sink(pcm.constData(), pcm.size());
@@ -111,9 +120,21 @@ public:
         s_.outputActive = true;
         s_.lastLoop = loop;
         s_.lastClip = clip;
+        s_.stream = nullptr;
         return true;
     }
-    void Stop() override { s_.outputActive = false; }
+    bool StartStream(const QAudioFormat &format, PcmSource &source) override {
+        if (s_.refuseOutput) return false;
+        ++s_.streamStarts;
+        s_.outputActive = true;
+        s_.stream = &source;
+        s_.streamFormat = format;
+        return true;
+    }
+    void Stop() override {
+        s_.outputActive = false;
+        s_.stream = nullptr;
+    }
     qint64 PlayedUs() const override { return s_.playedUs; }
 
 private:

@@ -5,6 +5,7 @@
 
 #include "core/wavefile.hpp"
 #include "gui/commands.hpp"
+#include "gui/sound/listening_player.hpp"
 #include "gui/sound/pcm_clip.hpp"
 #include "gui/sound/quiet_frontend.hpp"
 #include "gui/sound/recording_buffer.hpp"
@@ -12,6 +13,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace vntr::gui;
@@ -29,6 +31,8 @@ private slots:
     void deviceRecordsInTheChosenFormat();
     void deviceHearsWhatIsPlayed();
     void windowRecordsAndPlaysThroughTheServer();
+    void listeningPlayheadFollowsTheDevice();
+    void listeningSinglePassEndsOnTheDevice();
 };
 
 void SoundTest::audioFormatsOfFormatWords() {
@@ -213,6 +217,82 @@ void SoundTest::windowRecordsAndPlaysThroughTheServer() {
     QTRY_COMPARE_WITH_TIMEOUT(w.PlayingCommand(), 0, 5000);
     // Only the unsupported-rate messages of the two 11 and 22 kHz codecs.
     for (const auto &m : prompts.messages) QVERIFY2(m.text.startsWith("Sampling Frequency"), qPrintable(m.text));
+}
+
+namespace {
+
+// Three seconds of a ramp of tones, at 8 kHz.
+ListeningStream::Track ThreeSeconds() {
+    const QByteArray pcm = Tone(8000, 3.0, 300, 0.3);
+    auto track = std::make_shared<std::vector<int16_t>>(static_cast<std::size_t>(pcm.size() / 2));
+    std::memcpy(track->data(), pcm.constData(), static_cast<std::size_t>(pcm.size()));
+    return track;
+}
+
+} // namespace
+
+void SoundTest::listeningPlayheadFollowsTheDevice() {
+    VNTR_NEED_SOUND();
+    SoundDevices devices = MakeSystemSoundDevices();
+    ListeningPlayer player;
+    player.SetOutput(devices.output.get());
+    player.SetTracks(8000, {ThreeSeconds(), ThreeSeconds()}, 24000);
+    // A loop from 1.0 s to 1.3 s.
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(player.Play(8000, 10400, true));
+    QTRY_VERIFY_WITH_TIMEOUT(devices.output->PlayedUs() >= 700000, 4000);
+    for (int i = 0; i < 5; ++i) {
+        // The playhead is where the device's played time puts it in the loop.
+        const qint64 before = devices.output->PlayedUs();
+        const int64_t position = player.Position();
+        const qint64 after = devices.output->PlayedUs();
+        const int64_t low = 8000 + (before * 8 / 1000) % 2400;
+        const int64_t high = 8000 + (after * 8 / 1000) % 2400;
+        const bool inside = low <= high ? position >= low && position <= high : position >= low || position <= high;
+        QVERIFY2(inside, qPrintable(QStringLiteral("%1 not in %2..%3").arg(position).arg(low).arg(high)));
+        QVERIFY(position >= 8000 && position < 10400);
+        // More was handed to the server than it has played: the handed count is no playhead.
+        QVERIFY(player.Stream().Handed() > after * 8 / 1000);
+        QTest::qWait(37);
+    }
+    // The played time keeps up with the clock (the null sink plays in real time).
+    const double played = devices.output->PlayedUs() / 1e6;
+    const double wall = clock.elapsed() / 1e3;
+    QVERIFY2(played <= wall + 0.02 && played > wall - 0.4,
+             qPrintable(QStringLiteral("%1 s in %2 s").arg(played).arg(wall)));
+    // A switch keeps the stream: the device is not started again.
+    const qint64 beforeSwitch = devices.output->PlayedUs();
+    player.Select(1);
+    QTest::qWait(100);
+    QVERIFY(devices.output->PlayedUs() > beforeSwitch);
+    // A switch is heard as soon as what was handed ahead has played: a
+    // fraction of a second, not the second a buffered device would hold.
+    const double aheadMs = static_cast<double>(player.Stream().Handed() - player.PlayedSamples()) / 8.0;
+    qInfo("handed ahead of played: %.0f ms", aheadMs);
+    QVERIFY2(aheadMs < 400, qPrintable(QString::number(aheadMs)));
+    player.Stop();
+    QCOMPARE(devices.output->PlayedUs(), 0);
+}
+
+void SoundTest::listeningSinglePassEndsOnTheDevice() {
+    VNTR_NEED_SOUND();
+    SoundDevices devices = MakeSystemSoundDevices();
+    ListeningPlayer player;
+    player.SetOutput(devices.output.get());
+    player.SetTracks(8000, {ThreeSeconds()}, 24000);
+    QSignalSpy stopped(&player, &ListeningPlayer::Stopped);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(player.Play(4000, 6000, false)); // 0.25 s
+    QTRY_VERIFY_WITH_TIMEOUT(!stopped.isEmpty(), 3000);
+    // It stops when the device has played it all, not when it was handed over.
+    QVERIFY2(clock.elapsed() >= 230, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!player.Playing());
+    QCOMPARE(player.Position(), int64_t(6000));
+    // May not play: nothing starts.
+    player.SetOutput(devices.output.get(), [] { return false; });
+    QVERIFY(!player.Play(0, 0, false));
 }
 
 QTEST_MAIN(SoundTest)

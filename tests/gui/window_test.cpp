@@ -2,6 +2,7 @@
 // under the test's control: commands and their enabling, the result rows and
 // the status area, the save questions, sessions, recording and playback.
 #include "gui_test_support.hpp"
+#include "window_bench.hpp"
 
 #include "core/pipeline.hpp"
 #include "core/session.hpp"
@@ -43,60 +44,6 @@ using vntr::evaluator::MessageIcon;
 namespace {
 
 const QString kErrorTitle = "Vantre QBL Evaluator: Error";
-
-// A window on the staged codecs with its own folder, user and sound card.
-struct Bench {
-    TestPlace place;
-    ScriptedPrompts prompts;
-    FakeSound sound;
-    std::unique_ptr<MainWindow> window;
-
-    explicit Bench(std::string root = VNTR_TEST_STAGE_ROOT) {
-        MainWindow::Setup setup;
-        setup.config.systemRoot = root;
-        setup.config.tempDir = place.Temp().toStdString();
-        setup.config.measureQuality = true;
-        setup.prompts = &prompts;
-        setup.sound = sound.Devices();
-        setup.helpFile = VNTR_TEST_HELP_FILE;
-        window = std::make_unique<MainWindow>(std::move(setup));
-        started = window->Start();
-    }
-    ~Bench() { window.reset(); }
-
-    MainWindow &w() { return *window; }
-    const Layout &layout() { return window->Geometry(); }
-    bool Open(const QString &path) {
-        prompts.files.push_back(path);
-        window->Command(kCmdOpen);
-        return window->Core().Original().Exists();
-    }
-    // The 11 kHz speech: VT180 runs on the down-sampled copy, VT250f11 on
-    // the original, VT500f22 cannot take it.
-    bool OpenSpeechAt11k() {
-        const QString path = place.File("speech11k.wav");
-        return WriteSpeechAt11k(path) && Open(path);
-    }
-    int RowOf(const std::string &name) {
-        for (int r = 0; r < window->Rows(); ++r) {
-            if (window->SlotAtRow(r) && window->SlotAtRow(r)->Name() == name) return r;
-        }
-        return -1;
-    }
-    QPoint BarPoint(int row) { return {layout().Px(100), layout().RowTop(row) + layout().Px(2.5)}; }
-    void Click(int row, Qt::MouseButton button = Qt::LeftButton) {
-        QTest::mouseClick(window->Area(), button, {}, BarPoint(row));
-    }
-    QStringList Status() {
-        QStringList lines;
-        for (const auto &line : window->Area()->Model().status) lines << QString::fromStdString(line);
-        return lines;
-    }
-    QStringList TempFiles() { return QDir(place.Temp()).entryList(QDir::Files); }
-    int Codecs() { return static_cast<int>(window->Core().SlotCount()); }
-    bool Installed(const std::string &name) { return RowOf(name) >= 0; }
-    bool started = false;
-};
 
 } // namespace
 
@@ -1129,17 +1076,26 @@ void WindowTest::recordSettingsCommandSetsTheFormat() {
 
 void WindowTest::signalViewShowsTheDetailRow() {
     Bench b;
-    QVERIFY(b.OpenSpeechAt11k());
     b.w().Command(kCmdSignalView);
     QVERIFY(b.w().Signals() && b.w().Signals()->isVisible());
     QVERIFY(!b.w().Signals()->HasSignals());
+    QVERIFY(!b.w().Signals()->Note().isEmpty());
+    // Before any run the original is shown alone.
+    QVERIFY(b.OpenSpeechAt11k());
+    QVERIFY(b.w().Signals()->HasSignals());
+    QCOMPARE(b.w().Signals()->Signals().Rate(), 11025);
+    QVERIFY(b.w().Signals()->Signals().decoded.empty());
     b.w().Command(kCmdProcess);
-    QVERIFY(!b.w().Signals()->HasSignals());
-    // A double click on a bar shows that codec.
-    QTest::mouseDClick(b.w().Area(), Qt::LeftButton, {}, b.BarPoint(b.RowOf("VT250f11")));
-    QCOMPARE(b.w().DetailRow(), b.RowOf("VT250f11") + 1);
     QVERIFY(b.w().Signals()->HasSignals());
     QVERIFY(b.w().Signals()->Note().isEmpty());
+    // A double click on a bar stacks that codec and listens to it.
+    QTest::mouseDClick(b.w().Area(), Qt::LeftButton, {}, b.BarPoint(b.RowOf("VT250f11")));
+    QCOMPARE(b.w().DetailRow(), b.RowOf("VT250f11") + 1);
+    const int trace = b.w().Signals()->Signals().Find("VT250f11");
+    QVERIFY(trace >= 0);
+    const std::vector<int> shown = b.w().Signals()->Shown();
+    QVERIFY(std::find(shown.begin(), shown.end(), trace) != shown.end());
+    QCOMPARE(b.w().Signals()->Listening(), trace + 1);
     const auto all = b.w().Signals()->VisibleRange();
     QCOMPARE(all.first, 0.0);
     QVERIFY(std::abs(all.second - 4.0) < 0.05);
@@ -1152,10 +1108,11 @@ void WindowTest::signalViewShowsTheDetailRow() {
     const auto zoomed = b.w().Signals()->VisibleRange();
     QVERIFY(zoomed.second - zoomed.first < 3.0);
     QVERIFY(zoomed.first > 0.0);
-    // A row without results shows a note again.
+    // A row without results leaves the view as it is.
     b.Click(b.RowOf("VT500f22"));
-    QVERIFY(!b.w().Signals()->HasSignals());
-    QVERIFY(!b.w().Signals()->Note().isEmpty());
+    QVERIFY(b.w().Signals()->HasSignals());
+    QCOMPARE(b.w().Signals()->Shown(), shown);
+    QVERIFY(b.w().Signals()->Signals().Find("VT500f22") < 0);
 }
 
 void WindowTest::screenshotAfterResults() {

@@ -44,6 +44,8 @@ bool CommandEnabled(int command, const WindowFlags &f) {
         return f.state == DisplayState::Processing;
     case kCmdSignalView:
         return !Working(f);
+    case kCmdCompareCodecs:
+        return true;
     case kCmdHelpContents:
     case kCmdHelpOnHelp:
     case kCmdAbout:

@@ -1,11 +1,21 @@
-// The five file choices of the program: their titles, filters, the pattern
+// The file choices of the program: their titles, filters, the pattern
 // offered first, and whether the file must exist or an existing one is
-// replaced only after a question.
+// replaced only after a question.  Beside the five of the window, the
+// workbench saves decoded files and exports the comparison table.
 #pragma once
 
 namespace vntr::gui {
 
-enum class FilePurpose { OpenOriginal, SaveCoded, SaveRecording, OpenSession, SaveSession };
+enum class FilePurpose {
+    OpenOriginal,
+    SaveCoded,
+    SaveRecording,
+    OpenSession,
+    SaveSession,
+    SaveDecoded,
+    ExportCsv,
+    ExportJson,
+};
 
 struct FileChoice {
     const char *title;

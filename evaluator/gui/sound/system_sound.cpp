@@ -54,6 +54,35 @@ private:
     qint64 pos_ = 0;
 };
 
+// A source that is asked for its bytes as the sink pulls them.
+class StreamDevice final : public QIODevice {
+public:
+    // Unbuffered: a buffered device reads 16 KiB ahead (a second at 8 kHz),
+    // and a switch of track would be heard that late.
+    StreamDevice(PcmSource &source, int frameBytes) : source_(source), frame_(std::max(frameBytes, 1)) {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return true; }
+    bool atEnd() const override { return false; }
+    qint64 bytesAvailable() const override { return 1 << 16; }
+
+protected:
+    qint64 readData(char *data, qint64 max) override {
+        const qint64 n = max / frame_ * frame_;
+        if (n > 0) source_.ReadPcm(data, n);
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    PcmSource &source_;
+    int frame_;
+};
+
+// What the sound server holds of a stream before it is heard: a switch of
+// the listened track is heard about this late.
+constexpr qint64 kStreamBufferUs = 120000;
+
 class SystemOutput final : public SoundOutput {
 public:
     ~SystemOutput() override { Stop(); }
@@ -63,14 +92,15 @@ public:
         const QAudioDevice device = QMediaDevices::defaultAudioOutput();
         if (device.isNull() || !clip.format.isValid() || !device.isFormatSupported(clip.format)) return false;
         source_ = std::make_unique<ClipDevice>(clip.pcm, loop);
-        sink_ = std::make_unique<QAudioSink>(device, clip.format);
-        sink_->start(source_.get());
-        // Without a server start() returns at once, stopped, with no signal.
-        if (sink_->error() != QAudio::NoError || sink_->state() == QAudio::StoppedState) {
-            Stop();
-            return false;
-        }
-        return true;
+        return StartSink(device, clip.format, 0);
+    }
+
+    bool StartStream(const QAudioFormat &format, PcmSource &source) override {
+        Stop();
+        const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+        if (device.isNull() || !format.isValid() || !device.isFormatSupported(format)) return false;
+        source_ = std::make_unique<StreamDevice>(source, format.bytesPerFrame());
+        return StartSink(device, format, format.bytesForDuration(kStreamBufferUs));
     }
 
     void Stop() override {
@@ -84,7 +114,19 @@ public:
     qint64 PlayedUs() const override { return sink_ ? sink_->processedUSecs() : 0; }
 
 private:
-    std::unique_ptr<ClipDevice> source_;
+    bool StartSink(const QAudioDevice &device, const QAudioFormat &format, qint64 bufferBytes) {
+        sink_ = std::make_unique<QAudioSink>(device, format);
+        if (bufferBytes > 0) sink_->setBufferSize(bufferBytes);
+        sink_->start(source_.get());
+        // Without a server start() returns at once, stopped, with no signal.
+        if (sink_->error() != QAudio::NoError || sink_->state() == QAudio::StoppedState) {
+            Stop();
+            return false;
+        }
+        return true;
+    }
+
+    std::unique_ptr<QIODevice> source_;
     std::unique_ptr<QAudioSink> sink_;
 };
 

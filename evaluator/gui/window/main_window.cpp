@@ -63,6 +63,7 @@ MainWindow::MainWindow(Setup setup, QWidget *parent)
         SelectDetailRow(row);
         ShowSignalView();
     });
+    connect(area_, &ResultArea::OriginalDoubleClicked, this, [this] { Command(kCmdCompareCodecs); });
     BuildMenu();
     BuildButtons();
 
@@ -82,6 +83,9 @@ MainWindow::MainWindow(Setup setup, QWidget *parent)
 }
 
 MainWindow::~MainWindow() {
+    // The views play through the sound output: they go before it does.
+    delete signalView_.data();
+    delete comparisonView_.data();
     endOfPlay_.stop();
     meterTimer_.stop();
     recordTimer_.stop();
@@ -134,6 +138,7 @@ void MainWindow::BuildMenu() {
     AddAction(options, kCmdLoopPlay, "&Loop Play")->setCheckable(true);
     options->addSeparator();
     AddAction(options, kCmdSignalView, "&Signal view...");
+    AddAction(options, kCmdCompareCodecs, "Co&mpare codecs...");
 
     QMenu *help = bar->addMenu("&Help");
     AddAction(help, kCmdHelpContents, "&Contents")->setShortcut(QKeySequence::HelpContents);
@@ -220,7 +225,7 @@ void MainWindow::Command(int id) {
     switch (id) {
     case kCmdOpen:
     case kBtnOpen:
-        OpenOriginalCommand();
+        OpenOriginalCollecting();
         break;
     case kCmdRecord:
     case kBtnRecord:
@@ -265,6 +270,9 @@ void MainWindow::Command(int id) {
     case kCmdSignalView:
         ShowSignalView();
         break;
+    case kCmdCompareCodecs:
+        ShowComparison();
+        break;
     case kBtnBreak:
         core_->ConfirmCancel();
         break;
@@ -285,8 +293,13 @@ void MainWindow::SyncRowButtons(int rows, const WindowFlags &flags) {
         auto *save = new ToolButton(kBtnSaveRow0 + row, Glyph::Save, area_);
         play->setGeometry(layout_.RowPlayButton(row));
         save->setGeometry(layout_.RowSaveButton(row));
-        play->setToolTip("Play the decoded file");
-        save->setToolTip("Save the coded file");
+        play->setToolTip("Play the decoded file (right click: more)");
+        save->setToolTip("Save the coded file (right click: more)");
+        for (ToolButton *button : {play, save}) {
+            button->setContextMenuPolicy(Qt::CustomContextMenu);
+            connect(button, &QWidget::customContextMenuRequested, this,
+                    [this, row, button](const QPoint &at) { OpenRowMenu(row, button->mapToGlobal(at)); });
+        }
         connect(play, &QAbstractButton::clicked, this, [this, id = play->CommandId()] { Command(id); });
         connect(save, &QAbstractButton::clicked, this, [this, id = save->CommandId()] { Command(id); });
         play->show();
@@ -382,6 +395,7 @@ void MainWindow::Refresh() {
 
     area_->SetModel(BuildModel(flags));
     UpdateSignalView();
+    UpdateComparison();
 }
 
 void MainWindow::UpdateProgressBar() {
@@ -411,6 +425,8 @@ void MainWindow::Error(const QString &text) {
 }
 
 void MainWindow::ShowMessage(const std::string &title, evaluator::MessageIcon icon, const std::string &text) {
+    if (collecting_ == Collecting::Opening) openMessages_.push_back(title + ": " + text);
+    if (collecting_ == Collecting::Running) runMessages_.push_back(title + ": " + text);
     prompts_->Message(this, QString::fromStdString(title), icon, QString::fromStdString(text));
 }
 
@@ -448,6 +464,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
         return;
     }
     if (signalView_) signalView_->close();
+    if (comparisonView_) comparisonView_->close();
     Shutdown();
     event->accept();
 }

@@ -12,12 +12,14 @@
 #include "gui/sound/pcm_clip.hpp"
 #include "gui/sound/recording_buffer.hpp"
 #include "gui/sound/sound_devices.hpp"
+#include "gui/window/comparison_view.hpp"
 #include "gui/window/prompts.hpp"
 #include "gui/window/result_area.hpp"
 #include "gui/window/signal_view.hpp"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -76,6 +78,11 @@ public:
     QPushButton *BreakButton() const { return break_; }
     QProgressBar *ProgressBar() const { return progress_; }
     SignalView *Signals() const { return signalView_; }
+    ComparisonView *Comparison() const { return comparisonView_; }
+    // The context menu of a row's play and save buttons (the right click on
+    // the bar itself opens the codec's options); null when none is open.
+    QMenu *RowMenu() const { return rowMenu_; }
+    void BuildRowMenu(int row, QMenu &menu);
     WindowFlags Flags() const;
     int Rows() const;
     int DetailRow() const { return detailRow_; }
@@ -120,6 +127,15 @@ private:
     void SelectDetailRow(int row);
     void ShowSignalView();
     void UpdateSignalView();
+    // The comparison workbench (window_workbench.cpp).
+    void ShowComparison();
+    void UpdateComparison();
+    void ExportComparison(bool json);
+    void SaveDecodedCommand(int row);
+    void OpenRowMenu(int row, const QPoint &global);
+    bool SignalViewMayPlay();
+    int RowOfCodec(const QString &name);
+    void SetUpSignalView();
     void Shutdown();
 
     // Sound (window_sound.cpp).
@@ -149,6 +165,19 @@ private:
     QProgressBar *progress_ = nullptr;
     QPointer<SignalView> signalView_;
     std::string signalKey_;
+    int focusedRow_ = -1;
+    QPointer<ComparisonView> comparisonView_;
+    QPointer<QMenu> rowMenu_;
+    // The messages since the original was opened (its codecs matched, or a
+    // session opened and run) and those of the last run, for the exported
+    // report, as the batch report lists them.
+    enum class Collecting { Nothing, Opening, Running };
+    void Collect(Collecting what, bool fresh);
+    // The open command, keeping its messages when it opened an original.
+    void OpenOriginalCollecting();
+    std::vector<std::string> openMessages_;
+    std::vector<std::string> runMessages_;
+    Collecting collecting_ = Collecting::Nothing;
     int runSerial_ = 0;
 
     int detailRow_ = 0;

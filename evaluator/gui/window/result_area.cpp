@@ -173,6 +173,9 @@ void ResultArea::mousePressEvent(QMouseEvent *event) {
 void ResultArea::mouseDoubleClickEvent(QMouseEvent *event) {
     const int row = layout_.RowAt(event->position().toPoint(), static_cast<int>(model_.rows.size()));
     if (row > 0 && event->button() == Qt::LeftButton) emit RowDoubleClicked(row);
+    if (event->button() == Qt::LeftButton && layout_.OriginalBar().contains(event->position().toPoint())) {
+        emit OriginalDoubleClicked();
+    }
     QWidget::mouseDoubleClickEvent(event);
 }
 

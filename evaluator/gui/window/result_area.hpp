@@ -49,6 +49,7 @@ signals:
     // A click on the band of the result bars, on row 1..n.
     void RowClicked(int row, Qt::MouseButton button);
     void RowDoubleClicked(int row);
+    void OriginalDoubleClicked();
 
 protected:
     void paintEvent(QPaintEvent *event) override;

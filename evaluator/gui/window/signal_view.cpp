@@ -1,264 +1,556 @@
 #include "gui/window/signal_view.hpp"
 
-#include "core/quality.hpp"
+#include "gui/window/signal_canvas.hpp"
 
+#include <QButtonGroup>
 #include <QCheckBox>
-#include <QImage>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
-#include <QMouseEvent>
-#include <QPainter>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QScrollArea>
+#include <QSpinBox>
 #include <QVBoxLayout>
-#include <QWheelEvent>
 
 #include <algorithm>
-#include <cmath>
 
 namespace vntr::gui {
 namespace {
 
-constexpr double kDbRange = 80.0;
+// Decoded results stacked at first.
+constexpr std::size_t kFirstShown = 3;
 
-// Dark blue through violet and orange to pale yellow.
-QRgb Heat(double v) {
-    v = std::clamp(v, 0.0, 1.0);
-    struct Stop {
-        double at;
-        int r, g, b;
-    };
-    static constexpr Stop kStops[] = {
-        {0.0, 0x00, 0x00, 0x10}, {0.3, 0x30, 0x10, 0x80}, {0.55, 0xB0, 0x20, 0x70},
-        {0.8, 0xF8, 0x80, 0x20}, {1.0, 0xFF, 0xF8, 0xC0},
-    };
-    for (std::size_t i = 1; i < std::size(kStops); ++i) {
-        if (v <= kStops[i].at) {
-            const Stop &a = kStops[i - 1];
-            const Stop &b = kStops[i];
-            const double t = (v - a.at) / (b.at - a.at);
-            return qRgb(static_cast<int>(a.r + t * (b.r - a.r)), static_cast<int>(a.g + t * (b.g - a.g)),
-                        static_cast<int>(a.b + t * (b.b - a.b)));
-        }
+template <class Button>
+Button *Quiet(Button *button) {
+    // Keys belong to the view (Space plays, digits switch): buttons take no focus.
+    button->setFocusPolicy(Qt::NoFocus);
+    return button;
+}
+
+void ClearRow(QHBoxLayout *row, int keep) {
+    while (row->count() > keep) {
+        QLayoutItem *item = row->takeAt(row->count() - 1);
+        if (item->widget() != nullptr) item->widget()->deleteLater();
+        delete item;
     }
-    return qRgb(0xFF, 0xF8, 0xC0);
 }
 
 } // namespace
 
-bool LoadSignal(const std::string &path, const std::string &label, Signal &signal) {
-    signal = Signal{};
-    signal.label = label;
-    if (!evaluator::ReadWaveSamples(path, signal.samples, signal.sampleRate) || signal.samples.empty()) return false;
-    signal.spectrum = ComputeSpectrogram(signal.samples, signal.sampleRate);
-    return true;
-}
-
-class SignalCanvas final : public QWidget {
-public:
-    explicit SignalCanvas(QWidget *parent) : QWidget(parent) {
-        setMinimumSize(640, 440);
-        setMouseTracking(false);
-    }
-
-    void SetSignals(Signal original, Signal decoded, int delay) {
-        original_ = std::move(original);
-        decoded_ = std::move(decoded);
-        delay_ = delay;
-        ShowAll();
-    }
-    void Clear() {
-        original_ = Signal{};
-        decoded_ = Signal{};
-        update();
-    }
-    void SetAligned(bool aligned) {
-        aligned_ = aligned;
-        update();
-    }
-    bool HasSignals() const { return !original_.samples.empty() || !decoded_.samples.empty(); }
-    std::pair<double, double> Range() const { return {t0_, t1_}; }
-
-protected:
-    void paintEvent(QPaintEvent *) override;
-    void wheelEvent(QWheelEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override { dragX_ = event->position().x(); }
-    void mouseMoveEvent(QMouseEvent *event) override;
-    void mouseDoubleClickEvent(QMouseEvent *) override { ShowAll(); }
-
-private:
-    static constexpr int kLabelWidth = 70;
-    QRect Plot() const { return rect().adjusted(kLabelWidth, 4, -6, -22); }
-    double Length() const { return std::max({original_.Seconds(), decoded_.Seconds(), 0.001}); }
-    void ShowAll() {
-        t0_ = 0.0;
-        t1_ = Length();
-        update();
-    }
-    void SetRange(double t0, double t1);
-    double Offset(const Signal &s) const { return &s == &decoded_ && aligned_ ? delay_ : 0; }
-    void DrawWave(QPainter &p, const QRect &pane, const Signal &s, const QColor &colour) const;
-    void DrawSpectrum(QPainter &p, const QRect &pane, const Signal &s, double topHz) const;
-    void DrawAxis(QPainter &p, const QRect &plot) const;
-
-    Signal original_;
-    Signal decoded_;
-    int delay_ = 0;
-    bool aligned_ = true;
-    double t0_ = 0;
-    double t1_ = 1;
-    double dragX_ = 0;
-};
-
-void SignalCanvas::SetRange(double t0, double t1) {
-    const double length = Length();
-    const double span = std::clamp(t1 - t0, 0.005, length);
-    t0 = std::clamp(t0, 0.0, length - span);
-    t0_ = t0;
-    t1_ = t0 + span;
-    update();
-}
-
-void SignalCanvas::wheelEvent(QWheelEvent *event) {
-    const QRect plot = Plot();
-    const double at = std::clamp((event->position().x() - plot.left()) / std::max(1, plot.width()), 0.0, 1.0);
-    const double pivot = t0_ + at * (t1_ - t0_);
-    const double factor = std::pow(0.8, event->angleDelta().y() / 120.0);
-    const double span = (t1_ - t0_) * factor;
-    SetRange(pivot - at * span, pivot + (1 - at) * span);
-}
-
-void SignalCanvas::mouseMoveEvent(QMouseEvent *event) {
-    if (!(event->buttons() & Qt::LeftButton)) return;
-    const double dx = event->position().x() - dragX_;
-    dragX_ = event->position().x();
-    const double shift = -dx / std::max(1, Plot().width()) * (t1_ - t0_);
-    SetRange(t0_ + shift, t1_ + shift);
-}
-
-void SignalCanvas::DrawWave(QPainter &p, const QRect &pane, const Signal &s, const QColor &colour) const {
-    p.fillRect(pane, Qt::white);
-    p.setPen(QColor(0xD0, 0xD0, 0xD0));
-    p.drawLine(pane.left(), pane.center().y(), pane.right(), pane.center().y());
-    if (s.samples.empty()) return;
-    const double first = t0_ * s.sampleRate + Offset(s);
-    const Envelope e = WaveEnvelope(s.samples, first, (t1_ - t0_) * s.sampleRate, pane.width());
-    const double half = pane.height() / 2.0;
-    p.setPen(colour);
-    for (int x = 0; x < pane.width(); ++x) {
-        const int top = static_cast<int>(pane.center().y() - e.high[static_cast<std::size_t>(x)] / 32768.0 * half);
-        const int bottom = static_cast<int>(pane.center().y() - e.low[static_cast<std::size_t>(x)] / 32768.0 * half);
-        p.drawLine(pane.left() + x, top, pane.left() + x, bottom);
-    }
-}
-
-void SignalCanvas::DrawSpectrum(QPainter &p, const QRect &pane, const Signal &s, double topHz) const {
-    QImage image(pane.size(), QImage::Format_RGB32);
-    image.fill(QColor(0x30, 0x30, 0x30));
-    const Spectrogram &sp = s.spectrum;
-    if (sp.columns > 0 && sp.bins > 1) {
-        const double nyquist = sp.sampleRate / 2.0;
-        const double floorDb = sp.peakDb - kDbRange;
-        for (int x = 0; x < image.width(); ++x) {
-            const double t = t0_ + (x + 0.5) / image.width() * (t1_ - t0_) + Offset(s) / sp.sampleRate;
-            if (t < 0 || t > s.Seconds()) continue;
-            const int column = sp.ColumnAt(t);
-            for (int y = 0; y < image.height(); ++y) {
-                const double hz = (1.0 - (y + 0.5) / image.height()) * topHz;
-                if (hz > nyquist) continue;
-                const int bin = std::clamp(static_cast<int>(hz / nyquist * (sp.bins - 1) + 0.5), 0, sp.bins - 1);
-                image.setPixel(x, y, Heat((sp.At(column, bin) - floorDb) / kDbRange));
-            }
-        }
-    }
-    p.drawImage(pane.topLeft(), image);
-}
-
-void SignalCanvas::DrawAxis(QPainter &p, const QRect &plot) const {
-    p.setPen(Qt::black);
-    const double span = t1_ - t0_;
-    double step = 0.001;
-    for (const double candidate :
-         {0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 30.0, 60.0}) {
-        step = candidate;
-        if (span / candidate <= 10) break;
-    }
-    const int decimals = step >= 1 ? 0 : step >= 0.1 ? 1 : step >= 0.01 ? 2 : 3;
-    for (double t = std::ceil(t0_ / step) * step; t <= t1_ + 1e-9; t += step) {
-        const int x = plot.left() + static_cast<int>((t - t0_) / span * plot.width());
-        p.drawLine(x, plot.bottom() + 1, x, plot.bottom() + 5);
-        p.drawText(QRect(x - 40, plot.bottom() + 5, 80, 16), Qt::AlignHCenter | Qt::AlignTop,
-                   QString::number(t, 'f', decimals) + " s");
-    }
-}
-
-void SignalCanvas::paintEvent(QPaintEvent *) {
-    QPainter p(this);
-    p.fillRect(rect(), palette().window());
-    const QRect plot = Plot();
-    if (!HasSignals()) return;
-    // Waveform, spectrum, waveform, spectrum: the spectra twice as tall.
-    const int gap = 6;
-    const int unit = (plot.height() - 3 * gap) / 6;
-    const QRect waves[2] = {QRect(plot.left(), plot.top(), plot.width(), unit),
-                            QRect(plot.left(), plot.top() + 3 * unit + 2 * gap, plot.width(), unit)};
-    const QRect spectra[2] = {QRect(plot.left(), plot.top() + unit + gap, plot.width(), 2 * unit),
-                              QRect(plot.left(), plot.top() + 4 * unit + 3 * gap, plot.width(), 2 * unit)};
-    const double topHz = std::max(original_.sampleRate, decoded_.sampleRate) / 2.0;
-    const Signal *signals_[2] = {&original_, &decoded_};
-    const QColor colours[2] = {QColor(0x10, 0x20, 0x90), QColor(0x00, 0x70, 0x20)};
-    for (int i = 0; i < 2; ++i) {
-        DrawWave(p, waves[i], *signals_[i], colours[i]);
-        DrawSpectrum(p, spectra[i], *signals_[i], topHz);
-        p.setPen(Qt::black);
-        p.drawText(QRect(0, waves[i].top(), kLabelWidth - 6, waves[i].height()),
-                   Qt::AlignRight | Qt::AlignVCenter | Qt::TextWordWrap, QString::fromStdString(signals_[i]->label));
-        p.drawText(QRect(0, spectra[i].top(), kLabelWidth - 6, 16), Qt::AlignRight | Qt::AlignTop,
-                   QString("%1 kHz").arg(topHz / 1000.0, 0, 'f', 1));
-        p.drawText(QRect(0, spectra[i].bottom() - 16, kLabelWidth - 6, 16), Qt::AlignRight | Qt::AlignBottom, "0 Hz");
-        p.setBrush(Qt::NoBrush);
-        p.drawRect(waves[i].adjusted(-1, -1, 0, 0));
-        p.drawRect(spectra[i].adjusted(-1, -1, 0, 0));
-    }
-    DrawAxis(p, plot);
-}
-
-SignalView::SignalView(QWidget *parent) : QDialog(parent) {
+SignalView::SignalView(QWidget *parent)
+    : QDialog(parent), player_(new ListeningPlayer(this)), roundSeed_(QRandomGenerator::global()->generate()) {
     setWindowTitle("Signal view");
     setObjectName("signalView");
+    resize(900, 720);
     heading_ = new QLabel(this);
-    align_ = new QCheckBox("Take out the codec's delay", this);
-    align_->setChecked(true);
+    heading_->setObjectName("signalHeading");
     canvas_ = new SignalCanvas(this);
     canvas_->setObjectName("signalCanvas");
-    auto *hint = new QLabel("Wheel: zoom around the pointer.  Drag: move.  Double click: show all.", this);
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(heading_);
-    layout->addWidget(align_);
-    layout->addWidget(canvas_, 1);
-    layout->addWidget(hint);
-    connect(align_, &QCheckBox::toggled, this, [this](bool on) { canvas_->SetAligned(on); });
-    ShowNote("Click on a result bar to see that codec's decoded file here.");
+    scroll_ = new QScrollArea(this);
+    scroll_->setWidget(canvas_);
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    BuildControls();
+    connect(canvas_, &SignalCanvas::SelectionChanged, this, [this](auto region) {
+        selection_ = region;
+        if (player_->Playing()) Play();
+        UpdateControls();
+    });
+    connect(canvas_, &SignalCanvas::CursorMoved, this, [this](double seconds) {
+        cursor_ = seconds;
+        selection_.reset();
+        if (player_->Playing()) Play();
+        UpdateControls();
+    });
+    connect(player_, &ListeningPlayer::PositionChanged, this, &SignalView::OnPosition);
+    connect(player_, &ListeningPlayer::Stopped, this, [this] {
+        canvas_->SetPlayhead(std::nullopt);
+        UpdateControls();
+    });
+    ShowNote("Open or record an original to see it here.");
 }
 
-void SignalView::ShowSignals(const QString &codec, Signal original, Signal decoded, int delaySamples) {
+SignalView::~SignalView() {
+    player_->Stop();
+}
+
+void SignalView::BuildControls() {
+    play_ = Quiet(new QPushButton("&Play", this));
+    play_->setObjectName("listenPlay");
+    play_->setToolTip("Play from the cursor, or the region (Space)");
+    loop_ = Quiet(new QPushButton("&Loop", this));
+    loop_->setObjectName("listenLoop");
+    loop_->setCheckable(true);
+    loop_->setToolTip("Play the region (or everything) over and over (L)");
+    levels_ = Quiet(new QCheckBox("&Match levels", this));
+    levels_->setChecked(true);
+    levels_->setToolTip("Play every decoded result at the original's level over active speech");
+    save_ = Quiet(new QPushButton("Save &decoded...", this));
+    save_->setObjectName("listenSave");
+    save_->setToolTip("Save the decoded result listened to as a 16-bit wave file");
+    listenGroup_ = new QButtonGroup(this);
+    listenGroup_->setExclusive(true);
+
+    auto *transport = new QHBoxLayout;
+    transport->addWidget(play_);
+    transport->addWidget(loop_);
+    transport->addWidget(levels_);
+    transport->addStretch(1);
+    transport->addWidget(save_);
+
+    listenRow_ = new QHBoxLayout;
+    listenRow_->addWidget(new QLabel("Listen:", this));
+    showRow_ = new QHBoxLayout;
+    showRow_->addWidget(new QLabel("Show:", this));
+
+    align_ = Quiet(new QCheckBox("Take out the codec's delay", this));
+    align_->setChecked(true);
+    difference_ = Quiet(new QCheckBox("Difference", this));
+    difference_->setChecked(true);
+    difference_->setToolTip("Under each decoded signal: its input minus the aligned decoded signal");
+    curves_ = Quiet(new QCheckBox("SNR and LSD over time", this));
+    curves_->setChecked(true);
+    auto *drawing = new QHBoxLayout;
+    drawing->addWidget(align_);
+    drawing->addWidget(difference_);
+    drawing->addWidget(curves_);
+    drawing->addStretch(1);
+
+    blindA_ = new QComboBox(this);
+    blindB_ = new QComboBox(this);
+    blindA_->setObjectName("blindA");
+    blindB_->setObjectName("blindB");
+    trials_ = new QSpinBox(this);
+    trials_->setRange(1, 50);
+    trials_->setValue(10);
+    trials_->setSuffix(" trials");
+    startRound_ = Quiet(new QPushButton("Start &blind round", this));
+    startRound_->setObjectName("blindStart");
+    const char *names[3] = {"A", "B", "X"};
+    auto *blind = new QHBoxLayout;
+    blind->addWidget(new QLabel("Blind A/B/X:  A", this));
+    blind->addWidget(blindA_);
+    blind->addWidget(new QLabel("B", this));
+    blind->addWidget(blindB_);
+    blind->addWidget(trials_);
+    blind->addWidget(startRound_);
+    for (int i = 0; i < 3; ++i) {
+        blindButtons_[i] = Quiet(new QPushButton(names[i], this));
+        blindButtons_[i]->setCheckable(true);
+        blindButtons_[i]->setObjectName(QStringLiteral("blind%1").arg(names[i]));
+        blindButtons_[i]->setToolTip(QStringLiteral("Hear %1 (key %1)").arg(names[i]));
+        blind->addWidget(blindButtons_[i]);
+        connect(blindButtons_[i], &QPushButton::clicked, this, [this, c = names[i][0]] { BlindListen(c); });
+    }
+    xIsA_ = Quiet(new QPushButton("X is A", this));
+    xIsB_ = Quiet(new QPushButton("X is B", this));
+    giveUp_ = Quiet(new QPushButton("Give up", this));
+    xIsA_->setObjectName("blindXisA");
+    xIsB_->setObjectName("blindXisB");
+    blind->addWidget(xIsA_);
+    blind->addWidget(xIsB_);
+    blind->addWidget(giveUp_);
+    score_ = new QLabel(this);
+    score_->setObjectName("blindScore");
+    blind->addWidget(score_, 1);
+
+    auto *hint = new QLabel("Drag: select a region.  Click: play from there.  Shift+drag: move.  Wheel: zoom.  "
+                            "Double click: show all.  Keys: Space play/stop, L loop, 0 original, 1-9 stacked results, "
+                            "A B X in a blind round.",
+                            this);
+    hint->setWordWrap(true);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(heading_);
+    layout->addLayout(transport);
+    layout->addLayout(listenRow_);
+    layout->addLayout(showRow_);
+    layout->addLayout(drawing);
+    layout->addLayout(blind);
+    layout->addWidget(scroll_, 1);
+    layout->addWidget(hint);
+
+    connect(play_, &QPushButton::clicked, this, [this] {
+        if (player_->Playing()) {
+            StopListening();
+        } else {
+            Play();
+        }
+    });
+    connect(loop_, &QPushButton::toggled, this, [this](bool) {
+        if (player_->Playing()) RestartAtPosition();
+    });
+    connect(levels_, &QCheckBox::toggled, this, [this](bool on) { SetLevelMatch(on); });
+    connect(save_, &QPushButton::clicked, this, [this] {
+        if (listening_ > 0 && !round_.Running()) {
+            emit SaveDecodedRequested(
+                QString::fromStdString(set_.decoded[static_cast<std::size_t>(listening_ - 1)].name));
+        }
+    });
+    connect(align_, &QCheckBox::toggled, canvas_, &SignalCanvas::SetAligned);
+    connect(difference_, &QCheckBox::toggled, canvas_, &SignalCanvas::SetDifference);
+    connect(curves_, &QCheckBox::toggled, canvas_, &SignalCanvas::SetCurves);
+    connect(startRound_, &QPushButton::clicked, this, &SignalView::StartRoundFromControls);
+    connect(xIsA_, &QPushButton::clicked, this, [this] { BlindAnswer(true); });
+    connect(xIsB_, &QPushButton::clicked, this, [this] { BlindAnswer(false); });
+    connect(giveUp_, &QPushButton::clicked, this, &SignalView::AbandonBlindRound);
+}
+
+void SignalView::SetOutput(SoundOutput *output, std::function<bool()> mayPlay) {
+    player_->SetOutput(output, std::move(mayPlay));
+}
+
+void SignalView::SetSignals(SignalSet set, const QString &heading) {
+    // Keep what was shown and listened to, by name.
+    std::vector<std::string> wasShown;
+    for (std::size_t i = 0; i < shown_.size() && i < set_.decoded.size(); ++i) {
+        if (shown_[i]) wasShown.push_back(set_.decoded[i].name);
+    }
+    const std::string wasListening = listening_ > 0 && listening_ <= static_cast<int>(set_.decoded.size())
+                                         ? set_.decoded[static_cast<std::size_t>(listening_ - 1)].name
+                                         : std::string();
+    AbandonBlindRound();
+    player_->Stop();
+    set_ = std::move(set);
     note_.clear();
-    heading_->setText(QString("%1: the original above, the decoded file below").arg(codec));
-    align_->setText(QString("Take out the codec's delay (%1 samples)").arg(delaySamples));
-    align_->setEnabled(delaySamples != 0);
-    canvas_->SetSignals(std::move(original), std::move(decoded), delaySamples);
+    heading_->setText(heading);
+    shown_.assign(set_.decoded.size(), false);
+    bool kept = false;
+    for (const auto &name : wasShown) {
+        if (const int i = set_.Find(name); i >= 0) shown_[static_cast<std::size_t>(i)] = kept = true;
+    }
+    // A first run: the lowest rates are stacked; the others are a click away.
+    for (std::size_t i = 0; !kept && i < shown_.size() && i < kFirstShown; ++i) shown_[i] = true;
+    const int listened = set_.Find(wasListening);
+    listening_ = listened >= 0 ? listened + 1 : 0;
+    if (selection_ && selection_->first >= set_.original.Seconds()) selection_.reset();
+    cursor_ = std::min(cursor_, set_.original.Seconds());
+    RebuildChoices();
+    RebuildTracks();
+    UpdateCanvas();
+    UpdateControls();
 }
 
 void SignalView::ShowNote(const QString &note) {
+    AbandonBlindRound();
+    player_->Stop();
+    set_ = SignalSet{};
+    shown_.clear();
+    listening_ = 0;
+    selection_.reset();
+    cursor_ = 0;
     note_ = note;
     heading_->setText(note);
-    align_->setEnabled(false);
-    canvas_->Clear();
+    RebuildChoices();
+    RebuildTracks();
+    UpdateCanvas();
+    UpdateControls();
 }
 
-bool SignalView::HasSignals() const {
-    return canvas_->HasSignals();
+void SignalView::Focus(const std::string &codec) {
+    const int i = set_.Find(codec);
+    if (i < 0) return;
+    SetShown(i, true);
+    if (!round_.Running()) Listen(i + 1);
 }
 
 std::pair<double, double> SignalView::VisibleRange() const {
     return canvas_->Range();
+}
+
+std::vector<int> SignalView::Shown() const {
+    std::vector<int> shown;
+    for (std::size_t i = 0; i < shown_.size(); ++i) {
+        if (shown_[i]) shown.push_back(static_cast<int>(i));
+    }
+    return shown;
+}
+
+void SignalView::SetShown(int trace, bool shown) {
+    if (trace < 0 || trace >= static_cast<int>(shown_.size())) return;
+    shown_[static_cast<std::size_t>(trace)] = shown;
+    if (trace < static_cast<int>(showBoxes_.size())) {
+        const QSignalBlocker block(showBoxes_[static_cast<std::size_t>(trace)]);
+        showBoxes_[static_cast<std::size_t>(trace)]->setChecked(shown);
+    }
+    UpdateKeyLabels();
+    UpdateCanvas();
+}
+
+int SignalView::TrackOfKey(int digit) const {
+    if (digit == 0) return set_.Empty() ? -1 : 0;
+    const std::vector<int> shown = Shown();
+    return digit >= 1 && digit <= static_cast<int>(shown.size()) ? shown[static_cast<std::size_t>(digit - 1)] + 1 : -1;
+}
+
+void SignalView::UpdateKeyLabels() {
+    for (std::size_t track = 0; track < listenButtons_.size(); ++track) {
+        const QString name =
+            track == 0 ? QString::fromStdString(set_.original.label) : QString::fromStdString(set_.decoded[track - 1].name);
+        QString key;
+        for (int digit = 0; digit <= 9 && key.isEmpty(); ++digit) {
+            if (TrackOfKey(digit) == static_cast<int>(track)) key = QStringLiteral(" [%1]").arg(digit);
+        }
+        listenButtons_[track]->setText(name + key);
+    }
+}
+
+void SignalView::SetDifference(bool on) {
+    difference_->setChecked(on);
+}
+
+void SignalView::SetCurves(bool on) {
+    curves_->setChecked(on);
+}
+
+void SignalView::RebuildChoices() {
+    ClearRow(listenRow_, 1);
+    ClearRow(showRow_, 1);
+    for (QAbstractButton *b : listenGroup_->buttons()) listenGroup_->removeButton(b);
+    listenButtons_.clear();
+    showBoxes_.clear();
+    const QString a = blindA_->currentText();
+    const QString b = blindB_->currentText();
+    blindA_->clear();
+    blindB_->clear();
+    if (set_.Empty()) return;
+    auto addListen = [&](int track, const QString &name) {
+        auto *button = Quiet(new QPushButton(name, this));
+        button->setCheckable(true);
+        button->setObjectName(QStringLiteral("listen%1").arg(track));
+        button->setToolTip(QStringLiteral("Listen to %1 from the same point").arg(name));
+        listenGroup_->addButton(button, track);
+        listenRow_->addWidget(button);
+        listenButtons_.push_back(button);
+        connect(button, &QPushButton::clicked, this, [this, track] { Listen(track); });
+        blindA_->addItem(name, track);
+        blindB_->addItem(name, track);
+    };
+    addListen(0, QString::fromStdString(set_.original.label));
+    for (std::size_t i = 0; i < set_.decoded.size(); ++i) {
+        const QString name = QString::fromStdString(set_.decoded[i].name);
+        addListen(static_cast<int>(i) + 1, name);
+        auto *box = Quiet(new QCheckBox(name, this));
+        box->setObjectName(QStringLiteral("show%1").arg(name));
+        box->setChecked(shown_[i]);
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::WindowText, SignalCanvas::TraceColour(static_cast<int>(i)));
+        box->setPalette(palette);
+        showRow_->addWidget(box);
+        showBoxes_.push_back(box);
+        connect(box, &QCheckBox::toggled, this, [this, i](bool on) { SetShown(static_cast<int>(i), on); });
+    }
+    listenRow_->addStretch(1);
+    showRow_->addStretch(1);
+    UpdateKeyLabels();
+    // The blind pair: as before when still there, else the original against the first result.
+    const int ia = blindA_->findText(a);
+    const int ib = blindB_->findText(b);
+    blindA_->setCurrentIndex(ia >= 0 ? ia : 0);
+    blindB_->setCurrentIndex(ib >= 0 ? ib : std::min(1, blindB_->count() - 1));
+}
+
+void SignalView::RebuildTracks() {
+    if (set_.Empty()) {
+        player_->SetTracks(8000, {}, 0);
+        return;
+    }
+    player_->SetTracks(set_.Rate(), ListeningTracks(set_, levelMatch_), set_.Length());
+    player_->Select(round_.Running() ? BlindTrack(blindChoice_) : listening_);
+}
+
+void SignalView::UpdateCanvas() {
+    canvas_->SetSignals(set_.Empty() ? nullptr : &set_, Shown());
+    canvas_->SetSelection(selection_);
+    canvas_->SetCursor(cursor_);
+}
+
+void SignalView::UpdateControls() {
+    const bool any = !set_.Empty();
+    const bool blind = round_.Running();
+    play_->setEnabled(any);
+    play_->setText(player_->Playing() ? "&Stop" : "&Play");
+    loop_->setEnabled(any);
+    levels_->setEnabled(any && !set_.decoded.empty());
+    save_->setEnabled(any && listening_ > 0 && !blind);
+    for (QPushButton *b : listenButtons_) b->setEnabled(!blind);
+    if (!blind && listening_ < static_cast<int>(listenButtons_.size())) {
+        listenButtons_[static_cast<std::size_t>(listening_)]->setChecked(true);
+    }
+    const bool pair = blindA_->count() >= 2;
+    blindA_->setEnabled(pair && !blind);
+    blindB_->setEnabled(pair && !blind);
+    trials_->setEnabled(pair && !blind);
+    startRound_->setEnabled(pair && !blind);
+    for (int i = 0; i < 3; ++i) {
+        blindButtons_[i]->setEnabled(blind);
+        blindButtons_[i]->setChecked(blind && blindChoice_ == "ABX"[i]);
+    }
+    xIsA_->setEnabled(blind);
+    xIsB_->setEnabled(blind);
+    giveUp_->setEnabled(blind);
+    score_->setText(RoundText());
+}
+
+void SignalView::Listen(int track) {
+    if (round_.Running() || track < 0 || track > static_cast<int>(set_.decoded.size())) return;
+    listening_ = track;
+    player_->Select(track);
+    UpdateControls();
+}
+
+bool SignalView::Play() {
+    if (set_.Empty()) return false;
+    const double rate = set_.Rate();
+    int64_t from = static_cast<int64_t>(cursor_ * rate);
+    int64_t to = 0;
+    if (selection_) {
+        from = static_cast<int64_t>(selection_->first * rate);
+        to = std::max<int64_t>(static_cast<int64_t>(selection_->second * rate), from + 1);
+    } else if (!loop_->isChecked() && from >= set_.Length()) {
+        from = 0; // at the end: play from the start again
+    }
+    const bool started = player_->Play(from, to, loop_->isChecked());
+    UpdateControls();
+    return started;
+}
+
+void SignalView::StopListening() {
+    player_->Stop();
+    UpdateControls();
+}
+
+void SignalView::RestartAtPosition() {
+    // A change of loop or level starts again where the sound is: within a
+    // region from the region's start when looping stops mattering.
+    const int64_t at = player_->Position();
+    if (!selection_) cursor_ = static_cast<double>(at) / std::max(1, set_.Rate());
+    Play();
+}
+
+void SignalView::SetLoop(bool loop) {
+    loop_->setChecked(loop);
+}
+
+bool SignalView::Loop() const {
+    return loop_->isChecked();
+}
+
+void SignalView::SetLevelMatch(bool on) {
+    if (levels_->isChecked() != on) {
+        levels_->setChecked(on); // comes back here through the check box
+        return;
+    }
+    levelMatch_ = on;
+    const bool wasPlaying = player_->Playing();
+    const int64_t at = player_->Position();
+    RebuildTracks();
+    if (wasPlaying) {
+        if (!selection_) cursor_ = static_cast<double>(at) / std::max(1, set_.Rate());
+        Play();
+    }
+}
+
+void SignalView::SetCursor(double seconds) {
+    cursor_ = std::clamp(seconds, 0.0, set_.original.Seconds());
+    canvas_->SetCursor(cursor_);
+}
+
+void SignalView::SetSelection(std::optional<std::pair<double, double>> region) {
+    if (region && region->second < region->first) std::swap(region->first, region->second);
+    selection_ = region;
+    canvas_->SetSelection(region);
+    UpdateControls();
+}
+
+void SignalView::OnPosition(qint64 sample) {
+    if (!player_->Playing() || set_.Empty()) return;
+    canvas_->SetPlayhead(static_cast<double>(sample) / set_.Rate());
+}
+
+int SignalView::BlindTrack(char which) const {
+    switch (which) {
+    case 'A':
+        return round_.A();
+    case 'B':
+        return round_.B();
+    default:
+        return round_.X();
+    }
+}
+
+bool SignalView::StartBlindRound(int a, int b, int trials, uint32_t seed) {
+    const int tracks = static_cast<int>(set_.decoded.size()) + 1;
+    if (set_.Empty() || a == b || a < 0 || b < 0 || a >= tracks || b >= tracks) return false;
+    round_.Start(a, b, trials, seed);
+    blindChoice_ = 'A';
+    player_->Select(BlindTrack('A'));
+    UpdateControls();
+    return true;
+}
+
+void SignalView::StartRoundFromControls() {
+    StartBlindRound(blindA_->currentData().toInt(), blindB_->currentData().toInt(), trials_->value(), roundSeed_++);
+    canvas_->setFocus();
+}
+
+void SignalView::BlindListen(char which) {
+    if (!round_.Running()) return;
+    blindChoice_ = which;
+    player_->Select(BlindTrack(which));
+    UpdateControls();
+}
+
+void SignalView::BlindAnswer(bool xIsA) {
+    if (!round_.Answer(xIsA)) return;
+    // The next trial draws X again; whoever listens to X hears the new one.
+    if (round_.Running()) {
+        player_->Select(BlindTrack(blindChoice_));
+    } else {
+        player_->Select(listening_);
+    }
+    UpdateControls();
+}
+
+void SignalView::AbandonBlindRound() {
+    if (!round_.Running()) return;
+    round_.Abandon();
+    player_->Select(listening_);
+    UpdateControls();
+}
+
+QString SignalView::RoundText() const {
+    return QString::fromStdString(round_.Text());
+}
+
+void SignalView::hideEvent(QHideEvent *event) {
+    player_->Stop();
+    QDialog::hideEvent(event);
+}
+
+void SignalView::keyPressEvent(QKeyEvent *event) {
+    const int key = event->key();
+    if (key == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
+        if (player_->Playing()) {
+            StopListening();
+        } else {
+            Play();
+        }
+    } else if (key == Qt::Key_L) {
+        loop_->toggle();
+    } else if (key >= Qt::Key_0 && key <= Qt::Key_9 && !round_.Running()) {
+        if (const int track = TrackOfKey(key - Qt::Key_0); track >= 0) Listen(track);
+    } else if (round_.Running() && (key == Qt::Key_A || key == Qt::Key_B || key == Qt::Key_X)) {
+        BlindListen(static_cast<char>('A' + (key == Qt::Key_A ? 0 : key == Qt::Key_B ? 1 : 23)));
+    } else if (key == Qt::Key_Escape && selection_) {
+        SetSelection(std::nullopt);
+        if (player_->Playing()) Play();
+    } else {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    event->accept();
 }
 
 } // namespace vntr::gui

@@ -5,7 +5,6 @@
 #include "gui/dialogs/record_settings_dialog.hpp"
 #include "gui/dialogs/select_codecs_dialog.hpp"
 #include "gui/window/main_window.hpp"
-#include "gui/window/signal_view.hpp"
 
 #include <QFileInfo>
 #include <QUrl>
@@ -80,7 +79,9 @@ void MainWindow::ProcessCommand() {
     detailRow_ = 0;
     codedSaved_.fill(false);
     progressLines_ = {};
+    Collect(Collecting::Running, true);
     core_->ProcessSelectedCodecs();
+    Collect(Collecting::Nothing, false);
     progressLines_ = {};
     ++runSerial_;
     Refresh();
@@ -97,7 +98,9 @@ void MainWindow::OpenSessionFile(const QString &path) {
     codedSaved_.fill(false);
     unsavedRecording_ = false;
     progressLines_ = {};
+    Collect(Collecting::Opening, true);
     core_->OpenSession(path.toStdString());
+    Collect(Collecting::Nothing, false);
     progressLines_ = {};
     ++runSerial_;
     Refresh();
@@ -118,7 +121,9 @@ void MainWindow::SelectCodecsCommand() {
     SelectCodecsDialog dialog(descriptions, selected, this);
     if (prompts_->RunDialog(dialog) == QDialog::Accepted) {
         detailRow_ = 0;
+        Collect(Collecting::Opening, false);
         core_->ApplySelection(dialog.Result());
+        Collect(Collecting::Nothing, false);
     }
     core_->ForgetUnsavedSession();
     Refresh();
@@ -174,43 +179,6 @@ void MainWindow::CodecOptions(int row) {
     if (slot == nullptr) return;
     CodecOptionsDialog dialog(*slot, this);
     if (prompts_->RunDialog(dialog) == QDialog::Accepted) dialog.ApplyTo(*slot);
-}
-
-void MainWindow::ShowSignalView() {
-    if (!signalView_) {
-        signalView_ = new SignalView(this);
-    }
-    signalKey_.clear();
-    signalView_->show();
-    signalView_->raise();
-    UpdateSignalView();
-}
-
-void MainWindow::UpdateSignalView() {
-    if (!signalView_ || !signalView_->isVisible()) return;
-    const evaluator::CodecSlot *slot = detailRow_ > 0 ? SlotAtRow(detailRow_ - 1) : nullptr;
-    const bool ready = core_->State() == DisplayState::Results && slot != nullptr && slot->HasResults();
-    const std::string key = ready ? evaluator::Printf("%s|%d|%d", slot->Name().c_str(), runSerial_, detailRow_)
-                                  : evaluator::Printf("none|%d", static_cast<int>(core_->State()));
-    if (key == signalKey_) return;
-    signalKey_ = key;
-    if (!ready) {
-        signalView_->ShowNote(core_->State() == DisplayState::Processing
-                                  ? "Processing..."
-                                  : "Click on a result bar to see that codec's decoded file here.");
-        return;
-    }
-    const std::string input = slot->downsampled != 0 ? core_->Temp().Downsampled() : core_->Original().path;
-    Signal original;
-    Signal decoded;
-    const std::string originalLabel = slot->downsampled != 0 ? "Original (8 kHz copy)" : "Original";
-    if (!LoadSignal(input, originalLabel, original) ||
-        !LoadSignal(core_->Temp().Decoded(slot->Name()), slot->Name(), decoded)) {
-        signalView_->ShowNote(QString("The files of %1 cannot be read.").arg(QString::fromStdString(slot->Name())));
-        return;
-    }
-    signalView_->ShowSignals(QString::fromStdString(slot->Name()), std::move(original), std::move(decoded),
-                             slot->quality.valid ? slot->quality.delaySamples : 0);
 }
 
 } // namespace vntr::gui

@@ -60,7 +60,9 @@ void MainWindow::StopRecording() {
     }
     unsavedRecording_ = true;
     // Opening it replaces the state; a file that cannot be used is no recording to save.
+    Collect(Collecting::Opening, true);
     if (!core_->OpenOriginalFile(path)) unsavedRecording_ = false;
+    Collect(Collecting::Nothing, false);
     Refresh();
 }
 
@@ -71,7 +73,9 @@ void MainWindow::UpdateRecordingLines() {
 }
 
 void MainWindow::PlayCommand(int button) {
-    // One sound at a time; the button of the sound that plays stops it.
+    // One sound at a time: the signal view's listening stops first.
+    if (signalView_) signalView_->StopListening();
+    // The button of the sound that plays stops it.
     if (playingCommand_ != 0) {
         const int was = playingCommand_;
         if (!StopPlaying() || was == button) return;

@@ -1,0 +1,537 @@
+#include "gui/window/signal_canvas.hpp"
+
+#include "core/quality_measures.hpp"
+#include "gui/logic/plot_scale.hpp"
+
+#include <QImage>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace vntr::gui {
+namespace {
+
+constexpr double kDbRange = 80.0;
+constexpr int kLabelWidth = 96;
+constexpr int kScaleWidth = 62;
+constexpr int kAxisHeight = 22;
+constexpr int kGap = 6;
+constexpr int kMinUnit = 30; // pixels of the smallest pane unit
+const QColor kOriginalColour(0x10, 0x20, 0x90);
+const QColor kPlayhead(0xE0, 0x10, 0x10);
+
+// Heights of the panes in units.
+double Units(SignalCanvas::PaneKind kind) {
+    switch (kind) {
+    case SignalCanvas::PaneKind::Wave:
+        return 1.0;
+    case SignalCanvas::PaneKind::Difference:
+        return 0.6;
+    case SignalCanvas::PaneKind::Spectrum:
+        return 1.8;
+    default:
+        return 1.4;
+    }
+}
+
+// Dark blue through violet and orange to pale yellow.
+QRgb Heat(double v) {
+    v = std::clamp(v, 0.0, 1.0);
+    struct Stop {
+        double at;
+        int r, g, b;
+    };
+    static constexpr Stop kStops[] = {
+        {0.0, 0x00, 0x00, 0x10}, {0.3, 0x30, 0x10, 0x80}, {0.55, 0xB0, 0x20, 0x70},
+        {0.8, 0xF8, 0x80, 0x20}, {1.0, 0xFF, 0xF8, 0xC0},
+    };
+    for (std::size_t i = 1; i < std::size(kStops); ++i) {
+        if (v <= kStops[i].at) {
+            const Stop &a = kStops[i - 1];
+            const Stop &b = kStops[i];
+            const double t = (v - a.at) / (b.at - a.at);
+            return qRgb(static_cast<int>(a.r + t * (b.r - a.r)), static_cast<int>(a.g + t * (b.g - a.g)),
+                        static_cast<int>(a.b + t * (b.b - a.b)));
+        }
+    }
+    return qRgb(0xFF, 0xF8, 0xC0);
+}
+
+// The kinds of panes in order from the top.
+std::vector<std::pair<SignalCanvas::PaneKind, int>> Stack(const std::vector<int> &shown, bool difference, bool curves) {
+    using K = SignalCanvas::PaneKind;
+    std::vector<std::pair<K, int>> stack = {{K::Wave, -1}, {K::Spectrum, -1}};
+    for (const int t : shown) {
+        stack.emplace_back(K::Wave, t);
+        if (difference) stack.emplace_back(K::Difference, t);
+        stack.emplace_back(K::Spectrum, t);
+    }
+    if (curves && !shown.empty()) {
+        stack.emplace_back(K::SnrCurve, -1);
+        stack.emplace_back(K::LsdCurve, -1);
+    }
+    return stack;
+}
+
+double TotalUnits(const std::vector<std::pair<SignalCanvas::PaneKind, int>> &stack) {
+    double units = 0;
+    for (const auto &[kind, trace] : stack) units += Units(kind);
+    return units;
+}
+
+} // namespace
+
+SignalCanvas::SignalCanvas(QWidget *parent) : QWidget(parent) {
+    setMinimumWidth(640);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+QColor SignalCanvas::TraceColour(int trace) {
+    static const QColor kColours[] = {QColor(0x00, 0x70, 0x20), QColor(0xB0, 0x30, 0x00), QColor(0x60, 0x00, 0xA0),
+                                      QColor(0x00, 0x80, 0x80), QColor(0xC0, 0x70, 0x00), QColor(0x50, 0x50, 0x50),
+                                      QColor(0x00, 0x60, 0xC0), QColor(0xA0, 0x00, 0x60)};
+    if (trace < 0) return kOriginalColour;
+    return kColours[static_cast<std::size_t>(trace) % std::size(kColours)];
+}
+
+void SignalCanvas::SetSignals(const SignalSet *set, std::vector<int> shown) {
+    const bool newLength =
+        set_ == nullptr || set == nullptr || std::abs(Length() - (set->Empty() ? 0 : set->original.Seconds())) > 1e-9;
+    set_ = set;
+    shown_ = std::move(shown);
+    updateGeometry();
+    if (newLength) {
+        ShowAll();
+    } else {
+        SetRange(t0_, t1_);
+    }
+}
+
+void SignalCanvas::SetAligned(bool aligned) {
+    aligned_ = aligned;
+    update();
+}
+
+void SignalCanvas::SetDifference(bool on) {
+    difference_ = on;
+    updateGeometry();
+    update();
+}
+
+void SignalCanvas::SetCurves(bool on) {
+    curves_ = on;
+    updateGeometry();
+    update();
+}
+
+QSize SignalCanvas::minimumSizeHint() const {
+    const auto stack = Stack(shown_, difference_, curves_);
+    const int height =
+        static_cast<int>(TotalUnits(stack) * kMinUnit) + kGap * static_cast<int>(stack.size()) + kAxisHeight + 8;
+    return {640, height};
+}
+
+double SignalCanvas::Length() const {
+    double length = 0.001;
+    if (set_ == nullptr) return length;
+    length = std::max(length, set_->original.Seconds());
+    for (const int t : shown_) length = std::max(length, set_->decoded[static_cast<std::size_t>(t)].decoded.Seconds());
+    return length;
+}
+
+void SignalCanvas::ShowAll() {
+    t0_ = 0.0;
+    t1_ = Length();
+    update();
+}
+
+void SignalCanvas::SetRange(double t0, double t1) {
+    const double length = Length();
+    const double span = std::clamp(t1 - t0, 0.005, length);
+    t0 = std::clamp(t0, 0.0, length - span);
+    t0_ = t0;
+    t1_ = t0 + span;
+    update();
+}
+
+void SignalCanvas::SetPlayhead(std::optional<double> seconds) {
+    playhead_ = seconds;
+    update();
+}
+
+void SignalCanvas::SetCursor(double seconds) {
+    cursor_ = seconds;
+    update();
+}
+
+void SignalCanvas::SetSelection(std::optional<std::pair<double, double>> region) {
+    selection_ = region;
+    update();
+}
+
+QRect SignalCanvas::Plot() const {
+    return rect().adjusted(kLabelWidth, 4, -kScaleWidth, -kAxisHeight);
+}
+
+int SignalCanvas::XOf(double seconds) const {
+    const QRect plot = Plot();
+    return plot.left() + static_cast<int>(std::lround((seconds - t0_) / (t1_ - t0_) * plot.width()));
+}
+
+double SignalCanvas::SecondsAt(double x) const {
+    const QRect plot = Plot();
+    const double at = std::clamp((x - plot.left()) / std::max(1, plot.width()), 0.0, 1.0);
+    return t0_ + at * (t1_ - t0_);
+}
+
+std::vector<SignalCanvas::Pane> SignalCanvas::Panes() const {
+    std::vector<Pane> panes;
+    if (!HasSignals()) return panes;
+    const auto stack = Stack(shown_, difference_, curves_);
+    const QRect plot = Plot();
+    const int gaps = kGap * static_cast<int>(stack.size() - 1);
+    const double unit = std::max<double>(kMinUnit, (plot.height() - gaps) / TotalUnits(stack));
+    double y = plot.top();
+    for (const auto &[kind, trace] : stack) {
+        const int h = static_cast<int>(Units(kind) * unit);
+        panes.push_back({kind, trace, QRect(plot.left(), static_cast<int>(y), plot.width(), h)});
+        y += h + kGap;
+    }
+    return panes;
+}
+
+const Signal &SignalCanvas::SignalOf(const Pane &pane) const {
+    if (pane.trace < 0) return set_->original;
+    const DecodedTrace &t = set_->decoded[static_cast<std::size_t>(pane.trace)];
+    return pane.kind == PaneKind::Difference ? t.difference : t.decoded;
+}
+
+double SignalCanvas::OffsetSeconds(const Pane &pane) const {
+    if (pane.trace < 0 || pane.kind == PaneKind::Difference || !aligned_) return 0;
+    const DecodedTrace &t = set_->decoded[static_cast<std::size_t>(pane.trace)];
+    return t.decoded.sampleRate > 0 ? static_cast<double>(t.delaySamples) / t.decoded.sampleRate : 0;
+}
+
+double SignalCanvas::TopHz() const {
+    int rate = set_->original.sampleRate;
+    for (const int t : shown_) rate = std::max(rate, set_->decoded[static_cast<std::size_t>(t)].decoded.sampleRate);
+    return rate / 2.0;
+}
+
+double SignalCanvas::FloorDb() const {
+    // One colour scale for every spectrogram: from the loudest of them down.
+    double peak = set_->original.spectrum.peakDb;
+    for (const int t : shown_)
+        peak = std::max<double>(peak, set_->decoded[static_cast<std::size_t>(t)].decoded.spectrum.peakDb);
+    return std::ceil(peak / 10.0) * 10.0 - kDbRange;
+}
+
+void SignalCanvas::wheelEvent(QWheelEvent *event) {
+    const QRect plot = Plot();
+    const double at = std::clamp((event->position().x() - plot.left()) / std::max(1, plot.width()), 0.0, 1.0);
+    const double pivot = t0_ + at * (t1_ - t0_);
+    const double factor = std::pow(0.8, event->angleDelta().y() / 120.0);
+    const double span = (t1_ - t0_) * factor;
+    SetRange(pivot - at * span, pivot + (1 - at) * span);
+}
+
+void SignalCanvas::mousePressEvent(QMouseEvent *event) {
+    pressX_ = lastX_ = event->position().x();
+    moved_ = false;
+    if (event->button() == Qt::MiddleButton ||
+        (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ShiftModifier))) {
+        drag_ = Drag::Move;
+    } else if (event->button() == Qt::LeftButton) {
+        drag_ = Drag::Select;
+    } else {
+        drag_ = Drag::None;
+    }
+}
+
+void SignalCanvas::mouseMoveEvent(QMouseEvent *event) {
+    const double x = event->position().x();
+    if (std::abs(x - pressX_) > 3) moved_ = true;
+    if (drag_ == Drag::Move) {
+        const double shift = -(x - lastX_) / std::max(1, Plot().width()) * (t1_ - t0_);
+        SetRange(t0_ + shift, t1_ + shift);
+    } else if (drag_ == Drag::Select && moved_) {
+        const double a = SecondsAt(pressX_);
+        const double b = SecondsAt(x);
+        selection_ = std::make_pair(std::min(a, b), std::max(a, b));
+        update();
+    }
+    lastX_ = x;
+}
+
+void SignalCanvas::mouseReleaseEvent(QMouseEvent *event) {
+    if (drag_ == Drag::Select) {
+        if (moved_) {
+            const double a = SecondsAt(pressX_);
+            const double b = SecondsAt(event->position().x());
+            selection_ = std::make_pair(std::min(a, b), std::max(a, b));
+            emit SelectionChanged(selection_);
+        } else {
+            // A click: no region, and playing starts here (one signal for both).
+            selection_.reset();
+            cursor_ = SecondsAt(event->position().x());
+            emit CursorMoved(cursor_);
+        }
+        update();
+    }
+    drag_ = Drag::None;
+}
+
+void SignalCanvas::mouseDoubleClickEvent(QMouseEvent *) {
+    ShowAll();
+}
+
+void SignalCanvas::DrawWave(QPainter &p, const QRect &pane, const Signal &s, double offset,
+                            const QColor &colour) const {
+    p.fillRect(pane, Qt::white);
+    p.setPen(QColor(0xD0, 0xD0, 0xD0));
+    p.drawLine(pane.left(), pane.center().y(), pane.right(), pane.center().y());
+    if (s.samples.empty() || s.sampleRate <= 0) return;
+    const double first = (t0_ + offset) * s.sampleRate;
+    const Envelope e = WaveEnvelope(s.samples, first, (t1_ - t0_) * s.sampleRate, pane.width());
+    const double half = pane.height() / 2.0;
+    p.setPen(colour);
+    for (int x = 0; x < pane.width(); ++x) {
+        const int top = static_cast<int>(pane.center().y() - e.high[static_cast<std::size_t>(x)] / 32768.0 * half);
+        const int bottom = static_cast<int>(pane.center().y() - e.low[static_cast<std::size_t>(x)] / 32768.0 * half);
+        p.drawLine(pane.left() + x, top, pane.left() + x, bottom);
+    }
+}
+
+void SignalCanvas::DrawSpectrum(QPainter &p, const QRect &pane, const Signal &s, double offset) const {
+    QImage image(pane.size(), QImage::Format_RGB32);
+    image.fill(QColor(0x30, 0x30, 0x30));
+    const Spectrogram &sp = s.spectrum;
+    const double topHz = TopHz();
+    const double floorDb = FloorDb();
+    if (sp.columns > 0 && sp.bins > 1) {
+        const double nyquist = sp.sampleRate / 2.0;
+        for (int x = 0; x < image.width(); ++x) {
+            const double t = t0_ + (x + 0.5) / image.width() * (t1_ - t0_) + offset;
+            if (t < 0 || t > s.Seconds()) continue;
+            const int column = sp.ColumnAt(t);
+            for (int y = 0; y < image.height(); ++y) {
+                const double hz = (1.0 - (y + 0.5) / image.height()) * topHz;
+                if (hz > nyquist) continue;
+                const int bin = std::clamp(static_cast<int>(hz / nyquist * (sp.bins - 1) + 0.5), 0, sp.bins - 1);
+                image.setPixel(x, y, Heat((sp.At(column, bin) - floorDb) / kDbRange));
+            }
+        }
+    }
+    p.drawImage(pane.topLeft(), image);
+}
+
+void SignalCanvas::DrawFrequencyTicks(QPainter &p, const QRect &pane) const {
+    const double topHz = TopHz();
+    const double step = topHz <= 5600 ? 1000 : topHz <= 12000 ? 2000 : 5000;
+    p.setPen(Qt::black);
+    for (double hz = 0; hz <= topHz + 1; hz += step) {
+        const int y = pane.bottom() - static_cast<int>(hz / topHz * pane.height());
+        p.drawLine(pane.left() - 5, y, pane.left() - 1, y);
+        const QString text = hz == 0 ? QStringLiteral("0 Hz") : QStringLiteral("%1k").arg(hz / 1000.0);
+        p.drawText(QRect(pane.left() - kLabelWidth, y - 8, kLabelWidth - 8, 16), Qt::AlignRight | Qt::AlignVCenter,
+                   text);
+    }
+}
+
+void SignalCanvas::DrawColourScale(QPainter &p, const QRect &pane) const {
+    const QRect bar(pane.right() + 6, pane.top(), 12, pane.height());
+    const double floorDb = FloorDb();
+    for (int y = 0; y < bar.height(); ++y) {
+        p.setPen(QColor(Heat(1.0 - (y + 0.5) / bar.height())));
+        p.drawLine(bar.left(), bar.top() + y, bar.right(), bar.top() + y);
+    }
+    p.setPen(Qt::black);
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(bar.adjusted(0, 0, -1, -1));
+    // Ticks every 20 dB of full scale (0 dB: the peak of a full-scale sine).
+    for (double db = std::ceil(floorDb / 20.0) * 20.0; db <= floorDb + kDbRange + 1e-9; db += 20.0) {
+        const int y = bar.bottom() - static_cast<int>((db - floorDb) / kDbRange * bar.height());
+        p.drawLine(bar.right() + 1, y, bar.right() + 4, y);
+        p.drawText(QRect(bar.right() + 5, y - 8, kScaleWidth - 24, 16), Qt::AlignLeft | Qt::AlignVCenter,
+                   QString::number(db, 'f', 0));
+    }
+    p.drawText(QRect(bar.right() + 5, bar.bottom() - 2, kScaleWidth - 24, 14), Qt::AlignLeft | Qt::AlignTop,
+               QStringLiteral("dB"));
+}
+
+void SignalCanvas::DrawCurves(QPainter &p, const Pane &pane) const {
+    const QRect r = pane.rect;
+    p.fillRect(r, Qt::white);
+    const bool snr = pane.kind == PaneKind::SnrCurve;
+    double low = evaluator::measure::kMinSegmentSnrDb;
+    double high = evaluator::measure::kMaxSegmentSnrDb;
+    std::vector<double> ticks = {-10, 0, 10, 20, 30};
+    if (!snr) {
+        std::vector<double> values = {0.0};
+        for (const int t : shown_) {
+            const auto &curve = set_->decoded[static_cast<std::size_t>(t)].frames.lsd;
+            for (std::size_t i = 0; i < curve.Size(); ++i) {
+                if (curve.active[i] != 0) values.push_back(curve.db[i]);
+            }
+        }
+        const PlotAxis axis = PlotAxis::Fit(values, false);
+        low = 0;
+        high = axis.High();
+        ticks = axis.Ticks();
+    }
+    auto yOf = [&](double v) { return r.bottom() - (v - low) / (high - low) * r.height(); };
+    p.setPen(QColor(0xE0, 0xE0, 0xE0));
+    for (const double t : ticks) {
+        if (t < low || t > high) continue;
+        const int y = static_cast<int>(yOf(t));
+        p.drawLine(r.left(), y, r.right(), y);
+    }
+    p.setPen(Qt::black);
+    for (const double t : ticks) {
+        if (t < low || t > high) continue;
+        const int y = static_cast<int>(yOf(t));
+        p.drawLine(r.left() - 5, y, r.left() - 1, y);
+        p.drawText(QRect(r.left() - kLabelWidth, y - 8, kLabelWidth - 8, 16), Qt::AlignRight | Qt::AlignVCenter,
+                   QString::number(t));
+    }
+    p.save();
+    p.setClipRect(r);
+    p.setRenderHint(QPainter::Antialiasing);
+    int legendX = r.left() + 6;
+    for (const int t : shown_) {
+        const DecodedTrace &trace = set_->decoded[static_cast<std::size_t>(t)];
+        const evaluator::FrameCurve &curve = snr ? trace.frames.snr : trace.frames.lsd;
+        const QColor colour = TraceColour(t);
+        // Active frames only: inactive ones break the line.
+        QPainterPath path;
+        bool open = false;
+        for (std::size_t i = 0; i < curve.Size(); ++i) {
+            const double centre = curve.CentreSeconds(i);
+            if (curve.active[i] == 0 || centre < t0_ - curve.stepSeconds || centre > t1_ + curve.stepSeconds) {
+                open = false;
+                continue;
+            }
+            const QPointF point(r.left() + (centre - t0_) / (t1_ - t0_) * r.width(), yOf(curve.db[i]));
+            if (open) {
+                path.lineTo(point);
+            } else {
+                path.moveTo(point);
+                open = true;
+            }
+        }
+        p.setPen(QPen(colour, 1.5));
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(path);
+        // The whole-file figure, dashed.
+        p.setPen(QPen(colour, 1, Qt::DashLine));
+        const double mean = curve.ActiveMean();
+        p.drawLine(QPointF(r.left(), yOf(mean)), QPointF(r.right(), yOf(mean)));
+        p.setPen(colour);
+        const QString name = QString::fromStdString(trace.name);
+        p.drawText(QPoint(legendX, r.top() + 13), name);
+        legendX += p.fontMetrics().horizontalAdvance(name) + 12;
+    }
+    p.restore();
+}
+
+void SignalCanvas::DrawLabel(QPainter &p, const Pane &pane) const {
+    QString text;
+    QColor colour = Qt::black;
+    switch (pane.kind) {
+    case PaneKind::Wave:
+        text = QString::fromStdString(SignalOf(pane).label);
+        colour = TraceColour(pane.trace);
+        break;
+    case PaneKind::Difference:
+        text = QStringLiteral("difference");
+        colour = TraceColour(pane.trace);
+        break;
+    case PaneKind::SnrCurve:
+        text = QStringLiteral("SNR dB");
+        break;
+    case PaneKind::LsdCurve:
+        text = QStringLiteral("LSD dB");
+        break;
+    case PaneKind::Spectrum:
+        return;
+    }
+    p.setPen(colour);
+    const bool curve = pane.kind == PaneKind::SnrCurve || pane.kind == PaneKind::LsdCurve;
+    const QRect box(0, pane.rect.top(), kLabelWidth - (curve ? 36 : 8), pane.rect.height());
+    p.drawText(box, Qt::AlignRight | Qt::AlignVCenter | Qt::TextWordWrap, text);
+}
+
+void SignalCanvas::DrawAxis(QPainter &p, const QRect &plot) const {
+    p.setPen(Qt::black);
+    const double span = t1_ - t0_;
+    double step = 0.001;
+    for (const double candidate :
+         {0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1.0, 2.0, 5.0, 10.0, 30.0, 60.0}) {
+        step = candidate;
+        if (span / candidate <= 10) break;
+    }
+    const int decimals = step >= 1 ? 0 : step >= 0.1 ? 1 : step >= 0.01 ? 2 : 3;
+    for (double t = std::ceil(t0_ / step) * step; t <= t1_ + 1e-9; t += step) {
+        const int x = XOf(t);
+        p.drawLine(x, plot.bottom() + 1, x, plot.bottom() + 5);
+        p.drawText(QRect(x - 40, plot.bottom() + 5, 80, 16), Qt::AlignHCenter | Qt::AlignTop,
+                   QString::number(t, 'f', decimals) + " s");
+    }
+}
+
+void SignalCanvas::paintEvent(QPaintEvent *) {
+    QPainter p(this);
+    p.fillRect(rect(), palette().window());
+    if (!HasSignals()) return;
+    const std::vector<Pane> panes = Panes();
+    for (const Pane &pane : panes) {
+        const Signal &s =
+            pane.kind == PaneKind::SnrCurve || pane.kind == PaneKind::LsdCurve ? set_->original : SignalOf(pane);
+        switch (pane.kind) {
+        case PaneKind::Wave:
+        case PaneKind::Difference:
+            DrawWave(p, pane.rect, s, OffsetSeconds(pane), TraceColour(pane.trace));
+            break;
+        case PaneKind::Spectrum:
+            DrawSpectrum(p, pane.rect, s, OffsetSeconds(pane));
+            DrawFrequencyTicks(p, pane.rect);
+            DrawColourScale(p, pane.rect);
+            break;
+        case PaneKind::SnrCurve:
+        case PaneKind::LsdCurve:
+            DrawCurves(p, pane);
+            break;
+        }
+        DrawLabel(p, pane);
+        p.setPen(Qt::black);
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(pane.rect.adjusted(-1, -1, 0, 0));
+    }
+    const int top = panes.front().rect.top();
+    const int bottom = panes.back().rect.bottom();
+    if (selection_) {
+        const int a = std::max(XOf(selection_->first), Plot().left());
+        const int b = std::min(XOf(selection_->second), Plot().right());
+        if (b >= a) {
+            p.fillRect(QRect(a, top, b - a + 1, bottom - top + 1), QColor(0x30, 0x90, 0xFF, 0x50));
+            p.setPen(QColor(0x10, 0x50, 0xC0));
+            p.drawLine(a, top, a, bottom);
+            p.drawLine(b, top, b, bottom);
+        }
+    }
+    if (cursor_ >= t0_ && cursor_ <= t1_ && !selection_) {
+        p.setPen(QPen(QColor(0x40, 0x40, 0x40), 1, Qt::DashLine));
+        p.drawLine(XOf(cursor_), top, XOf(cursor_), bottom);
+    }
+    if (playhead_ && *playhead_ >= t0_ && *playhead_ <= t1_) {
+        p.setPen(QPen(kPlayhead, 2));
+        p.drawLine(XOf(*playhead_), top, XOf(*playhead_), bottom);
+    }
+    DrawAxis(p, Plot());
+}
+
+} // namespace vntr::gui

@@ -1,0 +1,106 @@
+// The pictures of the signal view on one time axis: the original's
+// waveform and spectrogram, and under it, for each codec shown, its decoded
+// waveform, the difference from its input and its spectrogram, then the
+// SNR and log-spectral distance of every shown codec frame by frame.  The
+// spectrograms share one dB colour scale.  A playhead follows the sound, a
+// dragged region is shaded.  The wheel zooms around the pointer, a drag
+// with Shift (or the middle button) moves, a double click shows all.
+#pragma once
+
+#include "gui/logic/signal_set.hpp"
+
+#include <QWidget>
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace vntr::gui {
+
+class SignalCanvas final : public QWidget {
+    Q_OBJECT
+public:
+    enum class PaneKind { Wave, Difference, Spectrum, SnrCurve, LsdCurve };
+    struct Pane {
+        PaneKind kind;
+        int trace; // -1 for the original, else the decoded trace
+        QRect rect;
+    };
+
+    explicit SignalCanvas(QWidget *parent);
+
+    // The signals drawn (the view keeps them); `shown` lists the decoded
+    // traces stacked under the original, in order.
+    void SetSignals(const SignalSet *set, std::vector<int> shown);
+    void SetAligned(bool aligned);
+    void SetDifference(bool on);
+    void SetCurves(bool on);
+    bool HasSignals() const { return set_ != nullptr && !set_->Empty(); }
+
+    std::pair<double, double> Range() const { return {t0_, t1_}; }
+    void SetRange(double t0, double t1);
+    void ShowAll();
+
+    // The playhead (while playing), the start cursor and the region, in seconds.
+    void SetPlayhead(std::optional<double> seconds);
+    void SetCursor(double seconds);
+    void SetSelection(std::optional<std::pair<double, double>> region);
+    std::optional<double> Playhead() const { return playhead_; }
+    std::optional<std::pair<double, double>> Selection() const { return selection_; }
+
+    // Where the panes are at the present size (for tests and pictures).
+    std::vector<Pane> Panes() const;
+    QRect Plot() const;
+    int XOf(double seconds) const;
+    double SecondsAt(double x) const;
+    // The colour of a decoded trace's curves and waveform.
+    static QColor TraceColour(int trace);
+
+    QSize minimumSizeHint() const override;
+
+signals:
+    // A click without a drag: no region any more, play from here.
+    void CursorMoved(double seconds);
+    // A drag over the time axis made a region (or a click cleared it).
+    void SelectionChanged(std::optional<std::pair<double, double>> region);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+
+private:
+    double Length() const;
+    double TopHz() const;
+    double FloorDb() const;
+    const Signal &SignalOf(const Pane &pane) const;
+    double OffsetSeconds(const Pane &pane) const;
+    void DrawWave(QPainter &p, const QRect &pane, const Signal &s, double offset, const QColor &colour) const;
+    void DrawSpectrum(QPainter &p, const QRect &pane, const Signal &s, double offset) const;
+    void DrawFrequencyTicks(QPainter &p, const QRect &pane) const;
+    void DrawColourScale(QPainter &p, const QRect &pane) const;
+    void DrawCurves(QPainter &p, const Pane &pane) const;
+    void DrawLabel(QPainter &p, const Pane &pane) const;
+    void DrawAxis(QPainter &p, const QRect &plot) const;
+
+    const SignalSet *set_ = nullptr;
+    std::vector<int> shown_;
+    bool aligned_ = true;
+    bool difference_ = true;
+    bool curves_ = true;
+    double t0_ = 0;
+    double t1_ = 1;
+    std::optional<double> playhead_;
+    double cursor_ = 0;
+    std::optional<std::pair<double, double>> selection_;
+    // Mouse: a drag selects, a drag with Shift or the middle button moves.
+    enum class Drag { None, Select, Move } drag_ = Drag::None;
+    double pressX_ = 0;
+    double lastX_ = 0;
+    bool moved_ = false;
+};
+
+} // namespace vntr::gui

@@ -1,0 +1,579 @@
+// The comparison workbench without widgets: the comparison table's rows,
+// model and sorting, the plot's axes, the blind A/B/X round, the listening
+// stream's regions, loops and switches, and level-matched tracks.
+#include "gui_test_support.hpp"
+
+#include "core/evaluator.hpp"
+#include "core/frame_quality.hpp"
+#include "core/quality.hpp"
+#include "gui/commands.hpp"
+#include "gui/logic/abx_round.hpp"
+#include "gui/logic/command_rules.hpp"
+#include "gui/logic/comparison_table.hpp"
+#include "gui/logic/file_choices.hpp"
+#include "gui/logic/listening_stream.hpp"
+#include "gui/logic/plot_scale.hpp"
+#include "gui/logic/timeline_track.hpp"
+#include "gui/sound/quiet_frontend.hpp"
+
+#include <QAbstractItemModelTester>
+#include <QTest>
+
+#include <cmath>
+#include <numeric>
+
+using namespace vntr::gui;
+using namespace vntr::gui::test;
+using vntr::evaluator::CodecSlot;
+using vntr::evaluator::DisplayState;
+
+namespace {
+
+ComparisonRow Row(const std::string &name, std::optional<double> bitRate, std::optional<double> lsd) {
+    ComparisonRow r;
+    r.name = name;
+    r.mode = "standard";
+    r.outcome = bitRate ? "ok" : "not run";
+    r.sampleRate = 8000;
+    r.bitRate = bitRate;
+    r.lsdDb = lsd;
+    if (bitRate) r.ratio = 128000 / *bitRate;
+    return r;
+}
+
+QStringList Names(const QAbstractItemModel &model) {
+    QStringList names;
+    for (int r = 0; r < model.rowCount(); ++r) names << model.index(r, ComparisonModel::Codec).data().toString();
+    return names;
+}
+
+std::vector<float> SpeechSamples() {
+    std::vector<float> x;
+    int rate = 0;
+    vntr::evaluator::ReadWaveSamples(SpeechWave().toStdString(), x, rate);
+    return x;
+}
+
+double Rms(std::span<const int16_t> x) {
+    double e = 0;
+    for (const int16_t v : x) e += static_cast<double>(v) * v;
+    return std::sqrt(e / std::max<std::size_t>(x.size(), 1));
+}
+
+// A track whose every sample tells its position: 1000 + index.
+ListeningStream::Track Ramp(int64_t n, int offset) {
+    auto t = std::make_shared<std::vector<int16_t>>(static_cast<std::size_t>(n));
+    std::iota(t->begin(), t->end(), static_cast<int16_t>(offset));
+    return t;
+}
+
+std::vector<int16_t> ReadStream(ListeningStream &s, std::size_t n) {
+    std::vector<int16_t> out(n, -1);
+    s.Read(out.data(), n);
+    return out;
+}
+
+} // namespace
+
+class WorkbenchLogicTest : public QObject {
+    Q_OBJECT
+private slots:
+    void rowsComeFromTheLastRun();
+    void modeTexts();
+    void modelPassesTheModelTester();
+    void sortingIsNumericWithMissingValuesLast();
+    void cellsShowUnitsAndOutcomes();
+    void logAxisFitsTheBitRates();
+    void linearAxisHasRoundSteps();
+    void blindRoundKeepsTheScore();
+    void blindRoundDrawsFairly();
+    void regionLoopsAtItsBoundaries();
+    void singlePassEndsInSilence();
+    void regionsAreClampedToTheTimeLine();
+    void switchingKeepsThePosition();
+    void decodedAtMinus6dBPlaysAtTheOriginalsLevel();
+    void tracksAtAnotherRateFollowTheOriginal();
+    void fileChoicesOfTheWorkbench();
+    void compareCodecsIsAlwaysOffered();
+};
+
+void WorkbenchLogicTest::rowsComeFromTheLastRun() {
+    TestPlace place;
+    QuietFrontend quiet;
+    vntr::evaluator::EvaluatorConfig config;
+    config.systemRoot = place.StageRoot();
+    config.tempDir = place.Temp().toStdString();
+    vntr::evaluator::Evaluator ev(quiet, config);
+    QVERIFY(ev.Startup());
+    std::vector<bool> selection(ev.SlotCount(), false);
+    int wanted = 0;
+    for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
+        const std::string name = ev.Slots()[i].Name();
+        if (name == "VT180" || name == "VT4864v6" || name == "VT500f22") {
+            selection[i] = true;
+            ++wanted;
+        }
+    }
+    if (wanted < 3) QSKIP("the audio coders and the dual-rate vocoder are not all installed");
+    ev.ApplySelection(selection);
+    QVERIFY(ev.OpenOriginalFile(SpeechWave().toStdString()));
+    ev.ProcessSelectedCodecs();
+    const auto rows = ComparisonRows(ev);
+    QCOMPARE(rows.size(), 3u);
+    // By bit rate; the 22 kHz coder cannot take 8 kHz speech and comes last.
+    QCOMPARE(rows[0].name, std::string("VT4864v6"));
+    QCOMPARE(rows[1].name, std::string("VT180"));
+    QCOMPARE(rows[2].name, std::string("VT500f22"));
+    QCOMPARE(rows[2].outcome, std::string("not run"));
+    QVERIFY(!rows[2].bitRate && !rows[2].snrDb && !rows[2].codingSpeed);
+    for (int i = 0; i < 2; ++i) {
+        const ComparisonRow &r = rows[static_cast<std::size_t>(i)];
+        const CodecSlot *slot = nullptr;
+        for (std::size_t s = 0; s < ev.SlotCount(); ++s) {
+            if (ev.Slots()[s].Name() == r.name) slot = &ev.Slots()[s];
+        }
+        QVERIFY(slot);
+        QCOMPARE(r.outcome, std::string("ok"));
+        QCOMPARE(*r.bitRate, double(slot->runBitRate));
+        // 4 s of speech coded in codingMicros: 4e6 / micros times real time.
+        QVERIFY(r.codingSpeed && r.decodingSpeed);
+        QVERIFY(std::abs(*r.codingSpeed - 4e6 / double(slot->codingMicros)) < 1e-6 * *r.codingSpeed);
+        QVERIFY(std::abs(*r.decodingSpeed - 4e6 / double(slot->decodingMicros)) < 1e-6 * *r.decodingSpeed);
+        QCOMPARE(*r.snrDb, slot->quality.snrDb);
+        QCOMPARE(*r.lsdDb, slot->quality.logSpectralDistanceDb);
+        QCOMPARE(*r.DelayMs(), slot->quality.delaySamples / 8.0);
+    }
+    // A pass too fast for the clock has no speed; a failed codec no values.
+    for (std::size_t s = 0; s < ev.SlotCount(); ++s) {
+        CodecSlot &slot = ev.Slots()[s];
+        if (slot.Name() == "VT180") slot.decodingMicros = 0;
+        if (slot.Name() == "VT4864v6") slot.failed = true;
+    }
+    const auto changed = ComparisonRows(ev);
+    QCOMPARE(changed[0].name, std::string("VT180"));
+    QVERIFY(changed[0].codingSpeed && !changed[0].decodingSpeed);
+    const auto failed =
+        std::find_if(changed.begin(), changed.end(), [](const auto &r) { return r.name == "VT4864v6"; });
+    QCOMPARE(failed->outcome, std::string("failed"));
+    QVERIFY(!failed->bitRate && !failed->snrDb);
+    ev.Shutdown();
+}
+
+void WorkbenchLogicTest::modeTexts() {
+    CodecSlot slot;
+    QCOMPARE(ModeText(slot), std::string("standard"));
+    slot.info.optionMask = 0x1 | 0x10000 | 0x20000;
+    slot.encoderOptions = 0x20000 | 0x1;
+    QCOMPARE(ModeText(slot), std::string("6400 bit/s, VAD"));
+    slot.encoderOptions = 0x10000;
+    slot.downsampled = 1;
+    QCOMPARE(ModeText(slot), std::string("4800 bit/s, 8 kHz copy"));
+    slot.encoderOptions = 0;
+    slot.downsampled = 0;
+    QCOMPARE(ModeText(slot), std::string("default rate"));
+    // Options the codec does not offer did not take effect.
+    slot.info.optionMask = 0;
+    slot.encoderOptions = 0x10001;
+    slot.downsampled = 0;
+    QCOMPARE(ModeText(slot), std::string("standard"));
+}
+
+void WorkbenchLogicTest::modelPassesTheModelTester() {
+    ComparisonModel model;
+    ComparisonSortModel sorted;
+    sorted.setSourceModel(&model);
+    QAbstractItemModelTester sourceTester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QAbstractItemModelTester sortedTester(&sorted, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(model.columnCount(), int(ComparisonModel::ColumnCount));
+    model.SetRows({Row("VT180", 21146, 9.3), Row("VT4864v6", 6384, 11.4), Row("VT500f22", std::nullopt, std::nullopt)});
+    for (int c = 0; c < ComparisonModel::ColumnCount; ++c) {
+        sorted.sort(c, Qt::AscendingOrder);
+        sorted.sort(c, Qt::DescendingOrder);
+    }
+    model.SetRows({Row("VT48", 4800, 10.0)});
+    QCOMPARE(sorted.rowCount(), 1);
+    model.SetRows({});
+    QCOMPARE(sorted.rowCount(), 0);
+    // Children and cells beyond the table are empty.
+    model.SetRows({Row("VT48", 4800, 10.0)});
+    QCOMPARE(model.rowCount(model.index(0, 0)), 0);
+    QVERIFY(!model.data(model.index(5, 0)).isValid());
+}
+
+void WorkbenchLogicTest::sortingIsNumericWithMissingValuesLast() {
+    ComparisonModel model;
+    ComparisonSortModel sorted;
+    sorted.setSourceModel(&model);
+    model.SetRows({Row("vt180", 21146, 9.3), Row("VT4864v6", 6384, 11.4), Row("VT500f22", std::nullopt, std::nullopt),
+                   Row("VT15", 1500, std::nullopt), Row("VT120", 12000, 8.1)});
+    // "21146" < "6384" as text: the numbers must be compared as numbers.
+    sorted.sort(ComparisonModel::BitRate, Qt::AscendingOrder);
+    QCOMPARE(Names(sorted), QStringList({"VT15", "VT4864v6", "VT120", "vt180", "VT500f22"}));
+    sorted.sort(ComparisonModel::BitRate, Qt::DescendingOrder);
+    QCOMPARE(Names(sorted), QStringList({"vt180", "VT120", "VT4864v6", "VT15", "VT500f22"}));
+    // Codecs without a measure stay at the bottom both ways.
+    sorted.sort(ComparisonModel::Lsd, Qt::AscendingOrder);
+    QCOMPARE(Names(sorted).mid(0, 3), QStringList({"VT120", "vt180", "VT4864v6"}));
+    const QStringList missingUp = Names(sorted).mid(3);
+    QCOMPARE(QSet<QString>(missingUp.begin(), missingUp.end()), QSet<QString>({"VT500f22", "VT15"}));
+    sorted.sort(ComparisonModel::Lsd, Qt::DescendingOrder);
+    QCOMPARE(Names(sorted).mid(0, 3), QStringList({"VT4864v6", "vt180", "VT120"}));
+    const QStringList missing = Names(sorted).mid(3);
+    QCOMPARE(QSet<QString>(missing.begin(), missing.end()), QSet<QString>({"VT500f22", "VT15"}));
+    // Names without regard to case.
+    sorted.sort(ComparisonModel::Codec, Qt::AscendingOrder);
+    QCOMPARE(Names(sorted), QStringList({"VT120", "VT15", "vt180", "VT4864v6", "VT500f22"}));
+    // A new run replaces the rows and keeps the chosen order.
+    model.SetRows({Row("A", 9000, 1), Row("B", 3000, 2)});
+    sorted.sort(ComparisonModel::BitRate, Qt::AscendingOrder);
+    QCOMPARE(Names(sorted), QStringList({"B", "A"}));
+    model.SetRows({Row("C", 5000, 1), Row("D", 400, 2), Row("E", 70000, 3)});
+    QCOMPARE(Names(sorted), QStringList({"D", "C", "E"}));
+}
+
+void WorkbenchLogicTest::cellsShowUnitsAndOutcomes() {
+    ComparisonModel model;
+    ComparisonRow r = Row("VT180", 21146, 9.26);
+    r.codingSpeed = 1463.6;
+    r.decodingSpeed = 8.25;
+    r.snrDb = 17.04;
+    r.delaySamples = 481;
+    r.description = "Audio coder";
+    model.SetRows({r, Row("VT500f22", std::nullopt, std::nullopt)});
+    auto cell = [&](int row, int column, int role = Qt::DisplayRole) { return model.index(row, column).data(role); };
+    QCOMPARE(cell(0, ComparisonModel::BitRate).toString(), QString("21146"));
+    QCOMPARE(cell(0, ComparisonModel::Ratio).toString(), QString("6.1:1"));
+    QCOMPARE(cell(0, ComparisonModel::CodingSpeed).toString(), QString::fromUtf8("1464 \u00d7"));
+    QCOMPARE(cell(0, ComparisonModel::DecodingSpeed).toString(), QString::fromUtf8("8.25 \u00d7"));
+    QCOMPARE(cell(0, ComparisonModel::Snr).toString(), QString("17.04"));
+    QCOMPARE(cell(0, ComparisonModel::Delay).toString(), QString("60.1"));
+    QCOMPARE(cell(0, ComparisonModel::Delay, ComparisonModel::SortRole).toDouble(), 60.125);
+    QCOMPARE(cell(0, ComparisonModel::Delay, Qt::ToolTipRole).toString(), QString("481 samples"));
+    QCOMPARE(cell(0, ComparisonModel::Codec, Qt::ToolTipRole).toString(), QString("Audio coder"));
+    QVERIFY(!cell(0, ComparisonModel::SegmentalSnr).toString().size());
+    // A codec that did not run says so where its bit rate would be.
+    QCOMPARE(cell(1, ComparisonModel::BitRate).toString(), QString("not run"));
+    QVERIFY(!cell(1, ComparisonModel::BitRate, ComparisonModel::SortRole).isValid());
+    QVERIFY(model.headerData(ComparisonModel::CodingSpeed, Qt::Horizontal, Qt::ToolTipRole)
+                .toString()
+                .contains("real time"));
+}
+
+void WorkbenchLogicTest::logAxisFitsTheBitRates() {
+    const double rates[] = {2400, 4800, 64000, 0, -5};
+    const PlotAxis axis = PlotAxis::Fit(rates, true);
+    QCOMPARE(axis.Low(), 2000.0);
+    QCOMPARE(axis.High(), 100000.0);
+    const std::vector<double> ticks = axis.Ticks();
+    QCOMPARE(ticks, (std::vector<double>{2000, 5000, 10000, 20000, 50000, 100000}));
+    QCOMPARE(axis.Fraction(2000), 0.0);
+    QCOMPARE(axis.Fraction(100000), 1.0);
+    QVERIFY(std::abs(axis.Fraction(std::sqrt(2000.0 * 100000.0)) - 0.5) < 1e-12);
+    QVERIFY(axis.Fraction(0) < -1e9);
+    // One rate: a range around it; none: a default range.
+    const double one[] = {6400};
+    const PlotAxis single = PlotAxis::Fit(one, true);
+    QVERIFY(single.Low() <= 6400 && single.High() > 6400);
+    const PlotAxis none = PlotAxis::Fit({}, true);
+    QVERIFY(none.Low() > 0 && none.High() > none.Low());
+    QCOMPARE(PlotAxis::TickText(2000, true), std::string("2k"));
+    QCOMPARE(PlotAxis::TickText(500, true), std::string("500"));
+    QCOMPARE(PlotAxis::TickText(2500, true), std::string("2.5k"));
+}
+
+void WorkbenchLogicTest::linearAxisHasRoundSteps() {
+    const double snr[] = {3.2, 17.5};
+    const PlotAxis axis = PlotAxis::Fit(snr, false);
+    QCOMPARE(axis.Ticks(), (std::vector<double>{0, 5, 10, 15, 20}));
+    const double negative[] = {-7.5, 2.0};
+    const PlotAxis below = PlotAxis::Fit(negative, false);
+    QCOMPARE(below.Ticks().front(), -8.0);
+    QCOMPARE(below.Ticks().back(), 2.0);
+    QVERIFY(below.Low() <= -7.5 && below.High() >= 2.0);
+    // Equal values, NaN and no value at all still give a usable span.
+    const double same[] = {11.4, 11.4, NAN};
+    const PlotAxis flat = PlotAxis::Fit(same, false);
+    QVERIFY(flat.Low() < 11.4 && flat.High() > 11.4);
+    QVERIFY(flat.Ticks().size() >= 2);
+    QCOMPARE(PlotAxis::Fit({}, false).Ticks().size(), 6u);
+    QCOMPARE(PlotAxis::TickText(-10, false), std::string("-10"));
+}
+
+void WorkbenchLogicTest::blindRoundKeepsTheScore() {
+    AbxRound round;
+    QVERIFY(!round.Running() && !round.Finished());
+    QVERIFY(!round.Answer(true)); // no round: no answer taken
+    QCOMPARE(round.X(), -1);
+    round.Start(0, 2, 10, 42);
+    QVERIFY(round.Running());
+    QCOMPARE(round.Trials(), 10);
+    QCOMPARE(round.Text(), std::string("Trial 1 of 10"));
+    // A listener who always hears it.
+    while (round.Running()) {
+        const int x = round.X();
+        QVERIFY(x == 0 || x == 2);
+        QVERIFY(round.Answer(x == round.A()));
+    }
+    QVERIFY(round.Finished());
+    QCOMPARE(round.Correct(), 10);
+    QCOMPARE(round.GuessingChance(), 1.0 / 1024);
+    QCOMPARE(round.Text(), std::string("10 of 10 right (by guessing: 0.1 %)"));
+    QVERIFY(!round.Answer(true)); // the round is over
+    QCOMPARE(round.Answered(), 10);
+    // One who always hears it wrong, and one who says A every time.
+    round.Start(1, 3, 10, 42);
+    while (round.Running()) round.Answer(round.X() != round.A());
+    QCOMPARE(round.Correct(), 0);
+    QCOMPARE(round.GuessingChance(), 1.0);
+    round.Start(1, 3, 10, 42);
+    int xWasA = 0;
+    while (round.Running()) {
+        xWasA += round.X() == 1 ? 1 : 0;
+        round.Answer(true);
+    }
+    QCOMPARE(round.Correct(), xWasA);
+    const std::vector<bool> history = round.History();
+    QCOMPARE(history.size(), 10u);
+    QCOMPARE(static_cast<int>(std::count(history.begin(), history.end(), true)), xWasA);
+    // Five of ten: C(10,5..10) / 1024 = 638 / 1024.
+    AbxRound half;
+    half.Start(0, 1, 10, 7);
+    for (int i = 0; i < 10; ++i) half.Answer((half.X() == 0) == (i < 5));
+    QCOMPARE(half.Correct(), 5);
+    QCOMPARE(half.GuessingChance(), 638.0 / 1024);
+    // Abandoning forgets the round; at least one trial is played.
+    half.Abandon();
+    QVERIFY(!half.Running() && !half.Finished());
+    QCOMPARE(half.Text(), std::string());
+    half.Start(0, 1, 0, 1);
+    QCOMPARE(half.Trials(), 1);
+}
+
+void WorkbenchLogicTest::blindRoundDrawsFairly() {
+    // The same seed draws the same round; over many rounds X is A about half the time.
+    AbxRound a;
+    AbxRound b;
+    std::vector<int> first;
+    std::vector<int> second;
+    a.Start(0, 1, 20, 99);
+    b.Start(0, 1, 20, 99);
+    while (a.Running()) {
+        first.push_back(a.X());
+        second.push_back(b.X());
+        a.Answer(true);
+        b.Answer(true);
+    }
+    QCOMPARE(first, second);
+    int xIsA = 0;
+    int total = 0;
+    for (uint32_t seed = 1; seed <= 100; ++seed) {
+        a.Start(0, 1, 10, seed);
+        while (a.Running()) {
+            xIsA += a.X() == 0 ? 1 : 0;
+            ++total;
+            a.Answer(true);
+        }
+    }
+    QVERIFY2(xIsA > total * 0.42 && xIsA < total * 0.58, qPrintable(QString::number(xIsA)));
+}
+
+void WorkbenchLogicTest::regionLoopsAtItsBoundaries() {
+    ListeningStream s;
+    s.SetTracks(8000, {Ramp(1000, 1000)}, 1000);
+    s.Begin(100, 200, true);
+    const auto out = ReadStream(s, 250);
+    for (int i = 0; i < 250; ++i) QCOMPARE(out[static_cast<std::size_t>(i)], int16_t(1000 + 100 + i % 100));
+    // The playhead follows what was played, not what was handed out.
+    QCOMPARE(s.Handed(), 250);
+    QCOMPARE(s.PositionAfter(0), 100);
+    QCOMPARE(s.PositionAfter(99), 199);
+    QCOMPARE(s.PositionAfter(100), 100);
+    QCOMPARE(s.PositionAfter(1234), 134);
+    QVERIFY(!s.FinishedAfter(1000000));
+    // A loop of one sample.
+    s.Begin(500, 501, true);
+    const auto one = ReadStream(s, 3);
+    QCOMPARE(one, (std::vector<int16_t>{1500, 1500, 1500}));
+}
+
+void WorkbenchLogicTest::singlePassEndsInSilence() {
+    ListeningStream s;
+    s.SetTracks(8000, {Ramp(1000, 1000)}, 1000);
+    s.Begin(900, 0, false); // to the end of the time line
+    const auto out = ReadStream(s, 150);
+    QCOMPARE(out[0], int16_t(1900));
+    QCOMPARE(out[99], int16_t(1999));
+    for (std::size_t i = 100; i < 150; ++i) QCOMPARE(out[i], int16_t(0));
+    QVERIFY(!s.FinishedAfter(99));
+    QVERIFY(s.FinishedAfter(100));
+    QCOMPARE(s.PositionAfter(60), 960);
+    QCOMPARE(s.PositionAfter(5000), 1000);
+    // A track shorter than the time line is silent beyond its end.
+    s.SetTracks(8000, {Ramp(300, 1000)}, 1000);
+    s.Begin(290, 310, false);
+    const auto tail = ReadStream(s, 20);
+    QCOMPARE(tail[9], int16_t(1299));
+    QCOMPARE(tail[10], int16_t(0));
+}
+
+void WorkbenchLogicTest::regionsAreClampedToTheTimeLine() {
+    ListeningStream s;
+    s.SetTracks(8000, {Ramp(1000, 1000)}, 1000);
+    s.Begin(-50, 5000, true);
+    QCOMPARE(s.From(), 0);
+    QCOMPARE(s.To(), 1000);
+    s.Begin(400, 300, true); // an end before the start: to the end
+    QCOMPARE(s.To(), 1000);
+    QCOMPARE(ReadStream(s, 601)[600], int16_t(1400));
+    // Starting at the very end plays nothing and is over at once.
+    s.Begin(1000, 0, false);
+    QCOMPARE(ReadStream(s, 4), (std::vector<int16_t>{0, 0, 0, 0}));
+    QVERIFY(s.FinishedAfter(0));
+    QVERIFY(!s.Looping());
+    s.Begin(1000, 0, true);
+    QVERIFY(!s.Looping()); // nothing to loop
+    // No track at all: silence.
+    ListeningStream empty;
+    empty.SetTracks(8000, {}, 100);
+    empty.Begin(0, 0, true);
+    QCOMPARE(ReadStream(empty, 2), (std::vector<int16_t>{0, 0}));
+}
+
+void WorkbenchLogicTest::switchingKeepsThePosition() {
+    ListeningStream s;
+    s.SetTracks(8000, {Ramp(1000, 1000), Ramp(1000, 5000)}, 1000);
+    s.Begin(0, 0, false);
+    QCOMPARE(ReadStream(s, 50)[49], int16_t(1049));
+    s.Select(1);
+    QCOMPARE(s.Selected(), 1);
+    const auto after = ReadStream(s, 100);
+    const int fade = 8000 * ListeningStream::kCrossFadeMs / 1000;
+    // The fade goes from the old track to the new one at the same positions...
+    for (int i = 0; i < fade; ++i) {
+        const int at = 50 + i;
+        QVERIFY(after[static_cast<std::size_t>(i)] > 1000 + at && after[static_cast<std::size_t>(i)] < 5000 + at);
+        if (i > 0) QVERIFY(after[static_cast<std::size_t>(i)] > after[static_cast<std::size_t>(i - 1)]);
+    }
+    // ...and the new track goes on where the old one was.
+    for (int i = fade; i < 100; ++i) QCOMPARE(after[static_cast<std::size_t>(i)], int16_t(5000 + 50 + i));
+    QCOMPARE(s.Handed(), 150);
+    // Switching to what plays already, or to no track, changes nothing.
+    s.Select(1);
+    s.Select(7);
+    s.Select(-1);
+    QCOMPARE(s.Selected(), 1);
+    QCOMPARE(ReadStream(s, 1)[0], int16_t(5150));
+    // Across a loop's seam the switch keeps the loop.
+    s.Begin(10, 20, true);
+    ReadStream(s, 15);
+    s.Select(0);
+    const auto seam = ReadStream(s, static_cast<std::size_t>(fade) + 10);
+    for (int i = fade; i < fade + 10; ++i)
+        QCOMPARE(seam[static_cast<std::size_t>(i)], int16_t(1000 + 10 + (15 + i) % 10));
+}
+
+void WorkbenchLogicTest::decodedAtMinus6dBPlaysAtTheOriginalsLevel() {
+    // A decoded file 6 dB down and 40 samples late, read back from disk.
+    const std::vector<float> original = SpeechSamples();
+    QVERIFY(!original.empty());
+    TestPlace place;
+    QByteArray pcm(static_cast<qsizetype>((original.size() + 40) * 2), '\0');
+    auto *p = reinterpret_cast<unsigned char *>(pcm.data());
+    for (std::size_t i = 0; i < original.size(); ++i) {
+        const auto v = static_cast<int16_t>(std::lround(original[i] * 0.5));
+        p[(i + 40) * 2] = static_cast<unsigned char>(v & 0xFF);
+        p[(i + 40) * 2 + 1] = static_cast<unsigned char>((v >> 8) & 0xFF);
+    }
+    const QString path = place.File("quiet.wav");
+    QVERIFY(WriteWave(path, 8000, 1, 16, pcm));
+    std::vector<float> decoded;
+    int rate = 0;
+    QVERIFY(vntr::evaluator::ReadWaveSamples(path.toStdString(), decoded, rate));
+    const auto quality = vntr::evaluator::CompareSignals(original, decoded, rate);
+    QCOMPARE(quality.delaySamples, 40);
+    const double gain = vntr::evaluator::LevelMatchGain(original, decoded, rate, quality.delaySamples);
+    QVERIFY(std::abs(20 * std::log10(gain) - 6.02) < 0.05);
+    const auto length = static_cast<int64_t>(original.size());
+    auto a = std::make_shared<std::vector<int16_t>>(TimelineTrack(original, 8000, 0, 1.0, 8000, length));
+    auto b = std::make_shared<std::vector<int16_t>>(TimelineTrack(decoded, 8000, 40, gain, 8000, length));
+    // What the sound card gets: the same level, sample for sample within rounding.
+    ListeningStream s;
+    s.SetTracks(8000, {a, b}, length);
+    s.Begin(0, 0, false);
+    const auto heardA = ReadStream(s, static_cast<std::size_t>(length));
+    s.Begin(0, 0, false);
+    s.Select(1);
+    const auto heardB = ReadStream(s, static_cast<std::size_t>(length));
+    QVERIFY(std::abs(20 * std::log10(Rms(heardB) / Rms(heardA))) < 0.05);
+    int worst = 0;
+    for (std::size_t i = 0; i < heardA.size(); ++i) worst = std::max(worst, std::abs(heardA[i] - heardB[i]));
+    QVERIFY2(worst <= 2, qPrintable(QString::number(worst)));
+    // Without the match it would be 6 dB down.
+    const auto unmatched = TimelineTrack(decoded, 8000, 40, 1.0, 8000, length);
+    QVERIFY(std::abs(20 * std::log10(Rms(unmatched) / Rms(heardA)) + 6.02) < 0.05);
+}
+
+void WorkbenchLogicTest::tracksAtAnotherRateFollowTheOriginal() {
+    // A decoded 8 kHz tone of the 8 kHz copy of an 11025 Hz original.
+    const int n8 = 8000;
+    std::vector<float> tone8(n8 + 25);
+    for (int i = 0; i < n8 + 25; ++i)
+        tone8[static_cast<std::size_t>(i)] = i < 25 ? 0.0f : float(8000 * std::sin(2 * M_PI * 440 * (i - 25) / 8000.0));
+    const auto track = TimelineTrack(tone8, 8000, 25, 1.0, 11025, 11025);
+    QCOMPARE(track.size(), 11025u);
+    // Compared with the tone made at 11025 Hz: the same phase and level once the filter has settled.
+    double error = 0;
+    double signal = 0;
+    for (int i = 200; i < 10800; ++i) {
+        const double want = 8000 * std::sin(2 * M_PI * 440 * i / 11025.0);
+        error += (track[static_cast<std::size_t>(i)] - want) * (track[static_cast<std::size_t>(i)] - want);
+        signal += want * want;
+    }
+    QVERIFY2(10 * std::log10(signal / error) > 40, qPrintable(QString::number(10 * std::log10(signal / error))));
+    // A gain beyond full scale clips; a delay past the end leaves silence.
+    const auto loud = TimelineTrack(tone8, 8000, 25, 10.0, 8000, 4000);
+    QCOMPARE(*std::max_element(loud.begin(), loud.end()), int16_t(32767));
+    QCOMPARE(*std::min_element(loud.begin(), loud.end()), int16_t(-32768));
+    const auto none = TimelineTrack(tone8, 8000, n8 + 25, 1.0, 8000, 100);
+    QCOMPARE(std::count(none.begin(), none.end(), 0), 100);
+}
+
+void WorkbenchLogicTest::fileChoicesOfTheWorkbench() {
+    const QString everyFile = QString(ChoiceFor(FilePurpose::SaveRecording).filter).section(";;", 1);
+    const struct {
+        FilePurpose purpose;
+        const char *title;
+        const char *filter;
+        const char *suffix;
+    } kChoices[] = {{FilePurpose::SaveDecoded, "Save decoded file as...", "Wave files (*.wav)", "wav"},
+                    {FilePurpose::ExportCsv, "Export comparison as CSV...", "CSV tables (*.csv)", "csv"},
+                    {FilePurpose::ExportJson, "Export comparison as JSON...", "JSON files (*.json)", "json"}};
+    for (const auto &c : kChoices) {
+        const FileChoice &choice = ChoiceFor(c.purpose);
+        QCOMPARE(QString(choice.title), QString(c.title));
+        QCOMPARE(QString(choice.filter), QString(c.filter) + ";;" + everyFile);
+        QCOMPARE(QString(choice.suffix), QString(c.suffix));
+        QVERIFY(!choice.open && !choice.mustExist && choice.confirmOverwrite);
+    }
+    // The window's own choices are untouched.
+    QCOMPARE(QString(ChoiceFor(FilePurpose::SaveSession).title), QString("Save session as..."));
+}
+
+void WorkbenchLogicTest::compareCodecsIsAlwaysOffered() {
+    // The table only shows; it follows a run or a recording as they go.
+    WindowFlags f;
+    for (const auto state :
+         {DisplayState::Idle, DisplayState::Results, DisplayState::Processing, DisplayState::Recording}) {
+        f.state = state;
+        for (const bool playing : {false, true}) {
+            f.playing = playing;
+            QVERIFY(CommandEnabled(kCmdCompareCodecs, f));
+        }
+    }
+    f.state = DisplayState::Processing;
+    QVERIFY(!CommandEnabled(kCmdSignalView, f));
+}
+
+QTEST_GUILESS_MAIN(WorkbenchLogicTest)
+#include "workbench_logic_test.moc"
