@@ -13,7 +13,7 @@ namespace vntr::gui {
 class AbxRound {
 public:
     // Starts a round of `trials` (at least 1) between the signals `a` and
-    // `b`; the seed makes the draw repeatable.
+    // `b`; a given seed makes the draw repeatable.
     void Start(int a, int b, int trials, uint32_t seed);
     void Abandon();
 
