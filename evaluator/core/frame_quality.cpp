@@ -14,7 +14,10 @@ namespace vntr::evaluator {
 namespace {
 
 struct PlanDeleter {
-    void operator()(fftw_plan_s *plan) const { fftw_destroy_plan(plan); }
+    void operator()(fftw_plan_s *plan) const {
+        const std::lock_guard<std::mutex> hold(FftwPlannerLock());
+        fftw_destroy_plan(plan);
+    }
 };
 struct FftwFree {
     void operator()(void *p) const { fftw_free(p); }
@@ -93,8 +96,11 @@ FrameQuality MeasureFrames(std::span<const float> reference, std::span<const flo
     std::unique_ptr<double[], FftwFree> in(static_cast<double *>(fftw_malloc(sizeof(double) * frame)));
     std::unique_ptr<fftw_complex[], FftwFree> spectrum(
         static_cast<fftw_complex *>(fftw_malloc(sizeof(fftw_complex) * bins)));
-    std::unique_ptr<fftw_plan_s, PlanDeleter> plan(
-        fftw_plan_dft_r2c_1d(static_cast<int>(frame), in.get(), spectrum.get(), FFTW_ESTIMATE));
+    std::unique_ptr<fftw_plan_s, PlanDeleter> plan;
+    {
+        const std::lock_guard<std::mutex> hold(FftwPlannerLock());
+        plan.reset(fftw_plan_dft_r2c_1d(static_cast<int>(frame), in.get(), spectrum.get(), FFTW_ESTIMATE));
+    }
     std::vector<double> window(frame);
     for (std::size_t i = 0; i < frame; ++i) {
         window[i] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(frame));

@@ -11,6 +11,12 @@
 #include <mutex>
 
 namespace vntr::evaluator {
+
+std::mutex &FftwPlannerLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 namespace {
 
 constexpr double kMinSegmentSnr = -10.0;
@@ -21,27 +27,20 @@ constexpr double kActivityRangeDb = 40.0;
 constexpr double kSpectralRangeDb = 50.0;
 const double kSpectralFloor = std::pow(10.0, -kSpectralRangeDb / 10.0);
 
-// FFTW's planner is not reentrant; the corpus runs compare on several
-// threads at once, so plans are made and destroyed under one lock.
-std::mutex &PlannerLock() {
-    static std::mutex lock;
-    return lock;
-}
-
 struct FftwPlanDeleter {
     void operator()(fftw_plan_s *plan) const {
-        const std::lock_guard<std::mutex> hold(PlannerLock());
+        const std::lock_guard<std::mutex> hold(FftwPlannerLock());
         fftw_destroy_plan(plan);
     }
 };
 using Plan = std::unique_ptr<fftw_plan_s, FftwPlanDeleter>;
 
 Plan RealToComplex(std::size_t n, double *in, fftw_complex *out) {
-    const std::lock_guard<std::mutex> hold(PlannerLock());
+    const std::lock_guard<std::mutex> hold(FftwPlannerLock());
     return Plan(fftw_plan_dft_r2c_1d(static_cast<int>(n), in, out, FFTW_ESTIMATE));
 }
 Plan ComplexToReal(std::size_t n, fftw_complex *in, double *out) {
-    const std::lock_guard<std::mutex> hold(PlannerLock());
+    const std::lock_guard<std::mutex> hold(FftwPlannerLock());
     return Plan(fftw_plan_dft_c2r_1d(static_cast<int>(n), in, out, FFTW_ESTIMATE));
 }
 

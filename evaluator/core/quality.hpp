@@ -21,11 +21,17 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace vntr::evaluator {
+
+// FFTW's planner is not reentrant and the corpus runs compare on several
+// threads at once: every FFTW plan of the process is made and destroyed
+// under this one lock.
+std::mutex &FftwPlannerLock();
 
 // Objective quality of a decoded file against the input it was coded from.
 struct Quality {
