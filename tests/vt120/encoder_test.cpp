@@ -5,9 +5,11 @@
 #include "pulse_search.hpp"
 
 #include <vntr/dsp/pitch_analysis.hpp>
+#include <vntr/dsp/pulses.hpp>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -181,6 +183,90 @@ TEST(PulseSearch, FindsTheBestOfAll4096SetsWithTheSignsOfD) {
             EXPECT_EQ((c.signs >> j) & 1, c.sign[j] > 0 ? 1 : 0);
         }
         EXPECT_GE(PulseScore(t, h, c.position, c.sign), best * (1.0 - 1e-4)) << trial;
+    }
+}
+
+// The pulse search one set at a time in code order (k0 slowest, m3 fastest;
+// word = k0 + 8 m1 + 64 m2 + 512 m3), from Phi by its
+// definition, with each set's sums in the order the encoder keeps:
+// c = ((d0 + d1) + d2) + d3 and e = ((e1 + Phi22) + 2 (Phi02 + Phi12)) +
+// (b3 + 2 Phi23).  Returns the position word.
+int PlainPulseSearch(const float *t, const float *h) {
+    float d[kSubframeLength];
+    dsp::BackwardFilter(t, h, kSubframeLength, d);
+    float s[kSubframeLength];
+    for (int n = 0; n < kSubframeLength; ++n) {
+        s[n] = d[n] >= 0.0f ? 1.0f : -1.0f;
+        d[n] *= s[n];
+    }
+    const auto phi = [&](int i, int j) {
+        const int lo = std::min(i, j), hi = std::max(i, j);
+        float r = 0.0f;
+        for (int m = 0; m <= kSubframeLength - 1 - hi; ++m) r += h[m] * h[m + hi - lo];
+        return r * s[i] * s[j];
+    };
+    float bestC2 = 0.0f, bestE = 1.0f;
+    int bestWord = 0;
+    for (int code = 0; code < 4096; ++code) {
+        const int word = (code >> 9) | ((code >> 6) & 7) << 3 | ((code >> 3) & 7) << 6 | (code & 7) << 9;
+        int p[kPulses];
+        PulsePositions(word, p);
+        const float c = ((d[p[0]] + d[p[1]]) + d[p[2]]) + d[p[3]];
+        const float e1 = phi(p[0], p[0]) + phi(p[1], p[1]) + 2.0f * phi(p[0], p[1]);
+        const float e2 = e1 + phi(p[2], p[2]) + 2.0f * (phi(p[0], p[2]) + phi(p[1], p[2]));
+        const float b3 = phi(p[3], p[3]) + 2.0f * (phi(p[0], p[3]) + phi(p[1], p[3]));
+        const float e = e2 + (b3 + 2.0f * phi(p[2], p[3]));
+        if (c * c * bestE > bestC2 * e) {
+            bestC2 = c * c;
+            bestE = e;
+            bestWord = word;
+        }
+    }
+    return bestWord;
+}
+
+TEST(PulseSearch, TakesExactlyThePlainSearchsSetIncludingTies) {
+    std::mt19937 rng(77);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    std::vector<std::pair<std::vector<float>, std::vector<float>>> cases; // (h, target)
+    const auto add = [&](std::vector<float> hv, std::vector<float> tv) { cases.emplace_back(hv, tv); };
+    for (int trial = 0; trial < 120; ++trial) {
+        std::vector<float> hv(kSubframeLength), tv(kSubframeLength);
+        const float decay = 0.5f + 0.45f * static_cast<float>(trial % 10) / 10.0f;
+        for (int n = 0; n < kSubframeLength; ++n) {
+            hv[static_cast<std::size_t>(n)] = std::pow(decay, static_cast<float>(n)) * (1.0f + 0.6f * g(rng));
+            tv[static_cast<std::size_t>(n)] = (trial % 3 == 0 ? 1e4f : 50.0f) * g(rng);
+        }
+        add(hv, tv);
+    }
+    // Ties everywhere: a unit response makes every set's energy 4, and equal
+    // or single-sample targets make many sets' c equal.
+    std::vector<float> unit(kSubframeLength, 0.0f);
+    unit[0] = 1.0f;
+    add(unit, std::vector<float>(kSubframeLength, 3.0f));
+    add(unit, std::vector<float>(kSubframeLength, -3.0f));
+    for (int at : {0, 5, 17, 31}) {
+        std::vector<float> tv(kSubframeLength, 0.0f);
+        tv[static_cast<std::size_t>(at)] = 2.0f;
+        add(unit, tv);
+        std::vector<float> hv(kSubframeLength);
+        for (int n = 0; n < kSubframeLength; ++n) hv[static_cast<std::size_t>(n)] = std::pow(0.7f, static_cast<float>(n));
+        add(hv, tv);
+    }
+    std::vector<float> periodic(kSubframeLength);
+    for (int n = 0; n < kSubframeLength; ++n) periodic[static_cast<std::size_t>(n)] = n % 4 == 1 ? 5.0f : -1.0f;
+    add(unit, periodic);
+    // A response that rings (large cross terms of both signs).
+    std::vector<float> ring(kSubframeLength);
+    for (int n = 0; n < kSubframeLength; ++n) ring[static_cast<std::size_t>(n)] = std::pow(0.97f, static_cast<float>(n)) * std::cos(2.6f * static_cast<float>(n));
+    for (int trial = 0; trial < 10; ++trial) {
+        std::vector<float> tv(kSubframeLength);
+        for (float &x : tv) x = 300.0f * g(rng);
+        add(ring, tv);
+    }
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const auto &[hv, tv] = cases[i];
+        EXPECT_EQ(SearchPulses(tv.data(), hv.data()).positionWord, PlainPulseSearch(tv.data(), hv.data())) << "case " << i;
     }
 }
 
