@@ -179,7 +179,7 @@ void CodeFrame(EncoderState &state, uint8_t *out, EncoderObserver *observer) {
             float unit[kMaxSubframeLength] = {};
             AddFixedContribution(fixed.code, 1.0f, lag, length, unit);
             float yc[kMaxSubframeLength];
-            FilterByResponse(response, unit, length, yc);
+            FilterSparseByResponse(response, unit, length, yc);
             const GainChoice gains = SearchGains(t, yv, yc, hp, lag, length, sharpened, adaptive.gainIndex, kGainReach);
             adaptive.gainIndex = gains.pitchIndex;
             fixed.gainIndex = gains.codebookIndex;

@@ -7,6 +7,10 @@
 
 #include <algorithm>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vntr::vt48 {
 
 int QuantisePitchGain(float gain) {
@@ -35,7 +39,41 @@ inline void AddScaled(float a, const float *__restrict x, float *__restrict y, i
 } // namespace
 
 void FilterByResponse(const float *h, const float *x, int length, float *y) {
-    // Column by column: y[i..] += x[i] h[0..], which the compiler vectorises.
+    // Eight outputs at a time held in registers: y[n..n+7] += x[i] h[n-i..n-i+7]
+    // for every i up to n+7, h read as zero before its start and after its end.
+    // Each output adds its terms in the order of i from 0, as the column form
+    // (FilterSparseByResponse) does; the extra terms are zeros and a zero term
+    // leaves a sum unchanged (a sum that starts at +0 never becomes -0).
+    constexpr int kPad = 8;
+    float padded[kPad + kMaxSubframeLength + kPad];
+    for (int k = 0; k < kPad; ++k) padded[k] = 0.0f;
+    std::copy(h, h + length, padded + kPad);
+    for (int k = 0; k < kPad; ++k) padded[kPad + length + k] = 0.0f;
+    const float *hz = padded + kPad;
+    for (int n = 0; n < length; n += 8) {
+        const int last = std::min(n + 7, length - 1);
+        float out[8];
+#if defined(__SSE2__)
+        __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
+        for (int i = 0; i <= last; ++i) {
+            const __m128 a = _mm_set1_ps(x[i]);
+            lo = _mm_add_ps(lo, _mm_mul_ps(a, _mm_loadu_ps(hz + n - i)));
+            hi = _mm_add_ps(hi, _mm_mul_ps(a, _mm_loadu_ps(hz + n - i + 4)));
+        }
+        _mm_storeu_ps(out, lo);
+        _mm_storeu_ps(out + 4, hi);
+#else
+        for (int k = 0; k < 8; ++k) out[k] = 0.0f;
+        for (int i = 0; i <= last; ++i) {
+            for (int k = 0; k < 8; ++k) out[k] += x[i] * hz[n - i + k];
+        }
+#endif
+        for (int k = 0; k < 8 && n + k < length; ++k) y[n + k] = out[k];
+    }
+}
+
+void FilterSparseByResponse(const float *h, const float *x, int length, float *y) {
+    // Column by column, only where x is not zero: y[i..] += x[i] h[0..].
     for (int n = 0; n < length; ++n) y[n] = 0.0f;
     for (int i = 0; i < length; ++i) {
         if (x[i] != 0.0f) AddScaled(x[i], h, y + i, length - i);
@@ -357,8 +395,8 @@ FixedResult SearchFixedFull(const float *t2, const float *h, int length, int lag
                 energy -= 4.0f * old * (w[j] - old * phi[j][j]);
                 s[j] = static_cast<int8_t>(-s[j]);
                 // phi is symmetric: row j is column j, read contiguously (unused entries are 0).
-                const float step = 2.0f * old;
-                for (int i = 0; i < kEightPulses; ++i) w[i] -= step * phi[j][i];
+                const float change = 2.0f * old;
+                for (int i = 0; i < kEightPulses; ++i) w[i] -= change * phi[j][i];
             }
             if (energy <= 0.0f || -c * c / energy >= bestError) continue;
             const QuantisedGain g = BestQuantisedGain(c, energy, 1.0f);
