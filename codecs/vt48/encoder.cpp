@@ -1,6 +1,7 @@
 #include "encoder.hpp"
 
 #include "excitation.hpp"
+#include "kernels.hpp"
 
 #include <vntr/dsp/filters.hpp>
 #include <vntr/dsp/lpc.hpp>
@@ -102,23 +103,22 @@ void CodeFrame(EncoderState &state, uint8_t *out, EncoderObserver *observer) {
             float numerator[kOrder], denominator[kOrder];
             dsp::BandwidthExpand(a, kOrder, state.weightNumerator, numerator);
             dsp::BandwidthExpand(a, kOrder, state.weightDenominator, denominator);
-            float ringing[kOrder + kMaxSubframeLength] = {};
+            // h: the impulse response of A(z/g1) / (A(z/g2) A(z)); it takes
+            // the same filters as the target, so the two run side by side.
+            float ringing[kOrder + kMaxSubframeLength];
             std::memcpy(ringing, state.synthesis, sizeof state.synthesis);
             float silence[kMaxSubframeLength] = {};
-            dsp::AllPoleFilter(silence, a, kOrder, ringing + kOrder, length);
+            float through[kOrder + kMaxSubframeLength] = {};
+            AllPolePair<kOrder>(silence, ringing + kOrder, impulse, through + kOrder, a, length);
             float error[kOrder + kMaxSubframeLength];
             std::memcpy(error, state.speechError, sizeof state.speechError);
             for (int n = 0; n < length; ++n) error[kOrder + n] = x[n] - ringing[kOrder + n];
             float residual[kMaxSubframeLength];
-            dsp::FirFilter(error + kOrder, numerator, kOrder, residual, length);
-            std::memcpy(target, state.weightedError, sizeof state.weightedError);
-            dsp::AllPoleFilter(residual, denominator, kOrder, target + kOrder, length);
-            // h: the impulse response of A(z/g1) / (A(z/g2) A(z)).
-            float through[kOrder + kMaxSubframeLength] = {};
-            dsp::AllPoleFilter(impulse, a, kOrder, through + kOrder, length);
+            FirFilterBlocked<kOrder>(error + kOrder, numerator, residual, length);
             float shaped[kMaxSubframeLength];
-            dsp::FirFilter(through + kOrder, numerator, kOrder, shaped, length);
-            dsp::AllPoleFilter(shaped, denominator, kOrder, h + kOrder, length);
+            FirFilterBlocked<kOrder>(through + kOrder, numerator, shaped, length);
+            std::memcpy(target, state.weightedError, sizeof state.weightedError);
+            AllPolePair<kOrder>(residual, target + kOrder, shaped, h + kOrder, denominator, length);
         } else {
             // The residual of the speech continued from the synthesised output,
             // through 1/A(z/0.9) from rest.
@@ -198,12 +198,18 @@ void CodeFrame(EncoderState &state, uint8_t *out, EncoderObserver *observer) {
         std::memcpy(state.synthesis, synthesis + length, sizeof state.synthesis);
         if (carried) {
             // Only the last outputs of h * synthesised are needed for the memory.
+            // The ten sums run side by side, each in its own order of k.
+            const int first = length - kOrder;
+            float y[kOrder] = {};
+            for (int k = 0; k <= first; ++k) {
+                for (int i = 0; i < kOrder; ++i) y[i] += response[k] * synthesised[first + i - k];
+            }
+            for (int i = 1; i < kOrder; ++i) {
+                for (int k = first + 1; k <= first + i; ++k) y[i] += response[k] * synthesised[first + i - k];
+            }
             for (int i = 0; i < kOrder; ++i) {
-                const int n = length - kOrder + i;
-                float y = 0.0f;
-                for (int k = 0; k <= n; ++k) y += response[k] * synthesised[n - k];
-                state.weightedError[i] = t[n] - y;
-                state.speechError[i] = x[length - kOrder + i] - synthesis[length + i];
+                state.weightedError[i] = t[first + i] - y[i];
+                state.speechError[i] = x[first + i] - synthesis[length + i];
             }
         }
 

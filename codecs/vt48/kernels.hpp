@@ -89,4 +89,49 @@ inline void PairDots(const float *const *x, const float *const *y, int length, f
     for (int j = 0; j < K; ++j) out[j] = sums[j].Finish(x[j], y[j], n, length);
 }
 
+// Two all-pole filters with the same coefficients run side by side, each
+// sample computed exactly as dsp::AllPoleFilter computes it: two independent
+// recursions keep the core busy where one waits on its last output.
+//   in x0, x1 [length]     in a [Order]     in/out y0, y1 [-Order .. length-1]
+template <int Order>
+inline void AllPolePair(const float *x0, float *y0, const float *x1, float *y1, const float *a, int length) {
+    for (int n = 0; n < length; ++n) {
+        float even0 = x0[n], even1 = x1[n];
+        float odd0 = 0.0f, odd1 = 0.0f;
+        int i = 2;
+        for (; i + 1 <= Order; i += 2) {
+            even0 -= a[i - 1] * y0[n - i];
+            odd0 -= a[i] * y0[n - i - 1];
+            even1 -= a[i - 1] * y1[n - i];
+            odd1 -= a[i] * y1[n - i - 1];
+        }
+        if (i <= Order) {
+            even0 -= a[i - 1] * y0[n - i];
+            even1 -= a[i - 1] * y1[n - i];
+        }
+        y0[n] = (even0 + odd0) - a[0] * y0[n - 1];
+        y1[n] = (even1 + odd1) - a[0] * y1[n - 1];
+    }
+}
+
+// dsp::FirFilter, four outputs at a time: each output still adds its taps in
+// order from x[n], so it is the same to the last bit.
+//   in x [-Order .. length-1]     in b [Order]     out y [length]
+template <int Order>
+inline void FirFilterBlocked(const float *x, const float *b, float *y, int length) {
+    int n = 0;
+#if defined(__SSE2__)
+    for (; n + 4 <= length; n += 4) {
+        __m128 acc = _mm_loadu_ps(x + n);
+        for (int i = 1; i <= Order; ++i) acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(b[i - 1]), _mm_loadu_ps(x + n - i)));
+        _mm_storeu_ps(y + n, acc);
+    }
+#endif
+    for (; n < length; ++n) {
+        float acc = x[n];
+        for (int i = 1; i <= Order; ++i) acc += b[i - 1] * x[n - i];
+        y[n] = acc;
+    }
+}
+
 } // namespace vntr::vt48
