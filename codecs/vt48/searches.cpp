@@ -413,38 +413,16 @@ FixedResult SearchFixedFull(const float *t2, const float *h, int length, int lag
     return best;
 }
 
-GainChoice SearchGains(const float *t, const float *yv, const float *yc, const float *hp, int lag, int length,
-                       bool sharpened, int pitchIndex, int reach) {
-    // With lags of at least 20 in subframes of at most 54 samples the
-    // sharpening S(y) = y + beta y[n - lag] + beta^2 y[n - 2 lag] has three
-    // terms, so every product the error needs is a polynomial in beta over the
-    // products of the shifted copies of t, hp, yv and yc, computed once.
-    constexpr int kCopies = 3;
-    const int copies = sharpened ? std::min(kCopies, (length - 1) / lag + 1) : 1;
-    float shifted[3][kCopies][kMaxSubframeLength] = {};
-    const float *source[3] = {hp, yv, yc};
-    for (int v = 0; v < 3; ++v) {
-        for (int k = 0; k < copies; ++k) {
-            for (int n = k * lag; n < length; ++n) shifted[v][k][n] = source[v][n - k * lag];
-        }
-    }
-    // gram[x][y] over the vectors t, hp_k, yv_k, yc_k.
-    constexpr int kVectors = 1 + 3 * kCopies;
-    const float *vector[kVectors];
-    vector[0] = t;
-    for (int v = 0; v < 3; ++v) {
-        for (int k = 0; k < kCopies; ++k) vector[1 + v * kCopies + k] = shifted[v][k];
-    }
-    const int used = 1 + 3 * kCopies;
-    float gram[kVectors][kVectors] = {};
-    for (int x = 0; x < used; ++x) {
-        if (x > 0 && (x - 1) % kCopies >= copies) continue;
-        for (int y = x; y < used; ++y) {
-            if (y > 0 && (y - 1) % kCopies >= copies) continue;
-            gram[x][y] = gram[y][x] = dsp::Dot(vector[x], vector[y], length);
-        }
-    }
+namespace {
 
+constexpr int kCopies = 3;
+constexpr int kVectors = 1 + 3 * kCopies;
+
+// The search over the gain levels once the products are known, for a fixed
+// number of shifted copies (so that every form below has fixed bounds and its
+// independent sums can run side by side).
+template <int Copies>
+GainChoice SearchGainLevels(const float (&gram)[kVectors][kVectors], bool sharpened, int pitchIndex, int reach) {
     GainChoice best{pitchIndex, 0};
     float bestError = 3.4e38f;
     const int first = std::max(pitchIndex - reach, 0);
@@ -456,7 +434,7 @@ GainChoice SearchGains(const float *t, const float *yv, const float *yc, const f
         float wa[kVectors] = {}, wb[kVectors] = {}, wc[kVectors] = {};
         wa[0] = 1.0f;
         float power = 1.0f;
-        for (int k = 0; k < copies; ++k) {
+        for (int k = 0; k < Copies; ++k) {
             wa[1 + k] = -beta * power;
             wb[1 + kCopies + k] = power;
             wc[1 + 2 * kCopies + k] = power;
@@ -472,7 +450,8 @@ GainChoice SearchGains(const float *t, const float *yv, const float *yc, const f
             }
             return sum;
         };
-        const int a0 = 0, a1 = 1 + copies, b0 = 1 + kCopies, b1 = b0 + copies, c0 = 1 + 2 * kCopies, c1 = c0 + copies;
+        constexpr int a0 = 0, a1 = 1 + Copies, b0 = 1 + kCopies, b1 = b0 + Copies, c0 = 1 + 2 * kCopies,
+                      c1 = c0 + Copies;
         const float aa = form(wa, a0, a1, wa, a0, a1), ab = form(wa, a0, a1, wb, b0, b1);
         const float ac = form(wa, a0, a1, wc, c0, c1), bb = form(wb, b0, b1, wb, b0, b1);
         const float bc = form(wb, b0, b1, wc, c0, c1), cc = form(wc, c0, c1, wc, c0, c1);
@@ -491,6 +470,45 @@ GainChoice SearchGains(const float *t, const float *yv, const float *yc, const f
         }
     }
     return best;
+}
+
+} // namespace
+
+GainChoice SearchGains(const float *t, const float *yv, const float *yc, const float *hp, int lag, int length,
+                       bool sharpened, int pitchIndex, int reach) {
+    // With lags of at least 20 in subframes of at most 54 samples the
+    // sharpening S(y) = y + beta y[n - lag] + beta^2 y[n - 2 lag] has three
+    // terms, so every product the error needs is a polynomial in beta over the
+    // products of the shifted copies of t, hp, yv and yc, computed once.
+    const int copies = sharpened ? std::min(kCopies, (length - 1) / lag + 1) : 1;
+    float shifted[3][kCopies][kMaxSubframeLength];
+    const float *source[3] = {hp, yv, yc};
+    for (int v = 0; v < 3; ++v) {
+        for (int k = 0; k < copies; ++k) {
+            const int delay = std::min(k * lag, length);
+            for (int n = 0; n < delay; ++n) shifted[v][k][n] = 0.0f;
+            for (int n = delay; n < length; ++n) shifted[v][k][n] = source[v][n - delay];
+        }
+    }
+    // gram[x][y] over the vectors t, hp_k, yv_k, yc_k (copies past `copies` stay 0).
+    const float *vector[kVectors];
+    vector[0] = t;
+    for (int v = 0; v < 3; ++v) {
+        for (int k = 0; k < kCopies; ++k) vector[1 + v * kCopies + k] = shifted[v][k];
+    }
+    float gram[kVectors][kVectors] = {};
+    for (int x = 0; x < kVectors; ++x) {
+        if (x > 0 && (x - 1) % kCopies >= copies) continue;
+        for (int y = x; y < kVectors; ++y) {
+            if (y > 0 && (y - 1) % kCopies >= copies) continue;
+            gram[x][y] = gram[y][x] = dsp::Dot(vector[x], vector[y], length);
+        }
+    }
+    switch (copies) {
+    case 3: return SearchGainLevels<3>(gram, sharpened, pitchIndex, reach);
+    case 2: return SearchGainLevels<2>(gram, sharpened, pitchIndex, reach);
+    default: return SearchGainLevels<1>(gram, sharpened, pitchIndex, reach);
+    }
 }
 
 } // namespace vntr::vt48
