@@ -40,9 +40,8 @@ void EqualiseInput(float *history, float *frame) {
     float raw[kKept + kFrameLength];
     std::memcpy(raw, history, sizeof(float) * kKept);
     std::memcpy(raw + kKept, frame, sizeof(float) * kFrameLength);
-    // Tap by tap over the whole frame (the sums keep their order, tap 0 first).
-    for (int n = 0; n < kFrameLength; ++n) frame[n] = 0.0f;
-    for (int k = 0; k < kInputFilterTaps; ++k) dsp::Axpy(kInputFilter[k], raw + kKept - k, frame, kFrameLength);
+    // Each output sums its taps from 0, tap 0 first; eight outputs at a time.
+    FirFromRest<kInputFilterTaps>(raw + kKept, kInputFilter, frame, kFrameLength);
     std::memcpy(history, raw + kFrameLength, sizeof(float) * kKept);
 }
 

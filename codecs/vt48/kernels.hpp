@@ -134,4 +134,30 @@ inline void FirFilterBlocked(const float *x, const float *b, float *y, int lengt
     }
 }
 
+// y[n] = sum_{k<Taps} b[k] x[n-k], each sum from +0 with tap 0 first (the
+// order of adding the taps one whole signal at a time), eight outputs at a time.
+//   in x [-(Taps-1) .. length-1]     in b [Taps]     out y [length] (may not alias x)
+template <int Taps>
+inline void FirFromRest(const float *x, const float *b, float *y, int length) {
+    int n = 0;
+#if defined(__SSE2__)
+    for (; n + 8 <= length; n += 8) {
+        __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
+        for (int k = 0; k < Taps; ++k) {
+            const __m128 tap = _mm_set1_ps(b[k]);
+            lo = _mm_add_ps(lo, _mm_mul_ps(tap, _mm_loadu_ps(x + n - k)));
+            hi = _mm_add_ps(hi, _mm_mul_ps(tap, _mm_loadu_ps(x + n + 4 - k)));
+        }
+        _mm_storeu_ps(y + n, lo);
+        _mm_storeu_ps(y + n + 4, hi);
+    }
+#endif
+    for (; n < length; ++n) {
+        const float *at = x + n;
+        float acc = 0.0f;
+        for (int k = 0; k < Taps; ++k) acc += b[k] * *(at - k);
+        y[n] = acc;
+    }
+}
+
 } // namespace vntr::vt48

@@ -163,18 +163,25 @@ float Score(float c, float energy) { return energy > 0.0f ? c * c / energy : 0.0
 
 // phi[i][j] = sum_n h[n - p_i] h[n - p_j] over the subframe, p_i = first + i spacing.
 // Along a diagonal (fixed j - i) each step drops `spacing` products from the end.
+// The diagonals are independent, so they step down together, each with its
+// own sum in its own order (a long chain of subtractions per diagonal would
+// otherwise wait on itself).
 void PulseCorrelations(const float *h, int length, const PulseCodebook &book, float phi[kEightPulses][kEightPulses]) {
+    float value[kEightPulses];
     for (int diagonal = 0; diagonal < book.count; ++diagonal) {
-        const int shift = diagonal * book.spacing;
-        int span = length - (book.first + diagonal * book.spacing);
-        float value = dsp::Dot(h, h + shift, span);
-        for (int i = 0; i + diagonal < book.count; ++i) {
-            if (i > 0) {
-                const int shorter = span - book.spacing;
-                for (int m = shorter; m < span; ++m) value -= h[m] * h[m + shift];
-                span = shorter;
-            }
-            phi[i][i + diagonal] = phi[i + diagonal][i] = value;
+        const int span = length - (book.first + diagonal * book.spacing);
+        value[diagonal] = dsp::Dot(h, h + diagonal * book.spacing, span);
+        phi[0][diagonal] = phi[diagonal][0] = value[diagonal];
+    }
+    for (int i = 1; i < book.count; ++i) {
+        // Step i drops the products at m in [span - spacing, span) of each diagonal.
+        for (int diagonal = 0; i + diagonal < book.count; ++diagonal) {
+            const int shift = diagonal * book.spacing;
+            const int span = length - (book.first + diagonal * book.spacing) - (i - 1) * book.spacing;
+            float v = value[diagonal];
+            for (int m = span - book.spacing; m < span; ++m) v -= h[m] * h[m + shift];
+            value[diagonal] = v;
+            phi[i][i + diagonal] = phi[i + diagonal][i] = v;
         }
     }
 }
