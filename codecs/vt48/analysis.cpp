@@ -1,5 +1,7 @@
 #include "analysis.hpp"
 
+#include "kernels.hpp"
+
 #include <vntr/dsp/lpc.hpp>
 #include <vntr/dsp/lsp.hpp>
 #include <vntr/dsp/vector.hpp>
@@ -40,10 +42,14 @@ constexpr int kNearPrevious = 17;   // |lag - previous lag| below this counts as
 // The lag in [lo, hi] maximising sum_{n < span - L} w[at + n] w[at + n + L],
 // tried from the largest down; a tie keeps the larger lag.
 int LongestBestCorrelation(const float *w, int at, int span, int lo, int hi) {
+    // Every lag's correlation first, four neighbouring lags per pass.
+    constexpr int kMostLags = kMaxLag + 1;
+    float correlation[kMostLags + 3];
+    for (int lag = lo; lag <= hi; lag += 4) LagCorrelations4(w + at, lag, span - lag, correlation + (lag - lo));
     int best = hi;
     float bestValue = 0.0f;
     for (int lag = hi; lag >= lo; --lag) {
-        const float c = dsp::Dot(w + at, w + at + lag, span - lag);
+        const float c = correlation[lag - lo];
         if (lag == hi || c > bestValue) {
             best = lag;
             bestValue = c;
@@ -72,17 +78,21 @@ int Distance(int a, int b) { return a > b ? a - b : b - a; }
 
 float RefinementScore(const float *w, int lag) {
     const float *now = w + kRefineFrom;
+    const float *past = now - lag;
+    const float *future = now + lag;
+    const float *const x[4] = {now, past, now, future};
+    const float *const y[4] = {past, past, future, future};
+    float product[4];
+    PairDots<4>(x, y, kRefineLength, product);
     float score = 0.0f;
     {
-        const float *past = now - lag;
-        const float c = dsp::Dot(now, past, kRefineLength);
-        const float energy = dsp::Dot(past, past, kRefineLength);
+        const float c = product[0];
+        const float energy = product[1];
         if (c > 0.0f) score += energy >= 1.0f ? c * c / energy : c;
     }
     {
-        const float *future = now + lag;
-        const float c = dsp::Dot(now, future, kRefineLength);
-        const float energy = dsp::Dot(future, future, kRefineLength);
+        const float c = product[2];
+        const float energy = product[3];
         if (c > 0.0f && energy > 1.0f) score += c * c / energy;
     }
     return score;

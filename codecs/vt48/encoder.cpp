@@ -1,6 +1,7 @@
 #include "encoder.hpp"
 
 #include "excitation.hpp"
+#include "kernels.hpp"
 
 #include <vntr/dsp/filters.hpp>
 #include <vntr/dsp/lpc.hpp>
@@ -39,9 +40,8 @@ void EqualiseInput(float *history, float *frame) {
     float raw[kKept + kFrameLength];
     std::memcpy(raw, history, sizeof(float) * kKept);
     std::memcpy(raw + kKept, frame, sizeof(float) * kFrameLength);
-    // Tap by tap over the whole frame (the sums keep their order, tap 0 first).
-    for (int n = 0; n < kFrameLength; ++n) frame[n] = 0.0f;
-    for (int k = 0; k < kInputFilterTaps; ++k) dsp::Axpy(kInputFilter[k], raw + kKept - k, frame, kFrameLength);
+    // Each output sums its taps from 0, tap 0 first; eight outputs at a time.
+    FirFromRest<kInputFilterTaps>(raw + kKept, kInputFilter, frame, kFrameLength);
     std::memcpy(history, raw + kFrameLength, sizeof(float) * kKept);
 }
 
@@ -102,23 +102,22 @@ void CodeFrame(EncoderState &state, uint8_t *out, EncoderObserver *observer) {
             float numerator[kOrder], denominator[kOrder];
             dsp::BandwidthExpand(a, kOrder, state.weightNumerator, numerator);
             dsp::BandwidthExpand(a, kOrder, state.weightDenominator, denominator);
-            float ringing[kOrder + kMaxSubframeLength] = {};
+            // h: the impulse response of A(z/g1) / (A(z/g2) A(z)); it takes
+            // the same filters as the target, so the two run side by side.
+            float ringing[kOrder + kMaxSubframeLength];
             std::memcpy(ringing, state.synthesis, sizeof state.synthesis);
             float silence[kMaxSubframeLength] = {};
-            dsp::AllPoleFilter(silence, a, kOrder, ringing + kOrder, length);
+            float through[kOrder + kMaxSubframeLength] = {};
+            AllPolePair<kOrder>(silence, ringing + kOrder, impulse, through + kOrder, a, length);
             float error[kOrder + kMaxSubframeLength];
             std::memcpy(error, state.speechError, sizeof state.speechError);
             for (int n = 0; n < length; ++n) error[kOrder + n] = x[n] - ringing[kOrder + n];
             float residual[kMaxSubframeLength];
-            dsp::FirFilter(error + kOrder, numerator, kOrder, residual, length);
-            std::memcpy(target, state.weightedError, sizeof state.weightedError);
-            dsp::AllPoleFilter(residual, denominator, kOrder, target + kOrder, length);
-            // h: the impulse response of A(z/g1) / (A(z/g2) A(z)).
-            float through[kOrder + kMaxSubframeLength] = {};
-            dsp::AllPoleFilter(impulse, a, kOrder, through + kOrder, length);
+            FirFilterBlocked<kOrder>(error + kOrder, numerator, residual, length);
             float shaped[kMaxSubframeLength];
-            dsp::FirFilter(through + kOrder, numerator, kOrder, shaped, length);
-            dsp::AllPoleFilter(shaped, denominator, kOrder, h + kOrder, length);
+            FirFilterBlocked<kOrder>(through + kOrder, numerator, shaped, length);
+            std::memcpy(target, state.weightedError, sizeof state.weightedError);
+            AllPolePair<kOrder>(residual, target + kOrder, shaped, h + kOrder, denominator, length);
         } else {
             // The residual of the speech continued from the synthesised output,
             // through 1/A(z/0.9) from rest.
@@ -179,7 +178,7 @@ void CodeFrame(EncoderState &state, uint8_t *out, EncoderObserver *observer) {
             float unit[kMaxSubframeLength] = {};
             AddFixedContribution(fixed.code, 1.0f, lag, length, unit);
             float yc[kMaxSubframeLength];
-            FilterByResponse(response, unit, length, yc);
+            FilterSparseByResponse(response, unit, length, yc);
             const GainChoice gains = SearchGains(t, yv, yc, hp, lag, length, sharpened, adaptive.gainIndex, kGainReach);
             adaptive.gainIndex = gains.pitchIndex;
             fixed.gainIndex = gains.codebookIndex;
@@ -198,12 +197,18 @@ void CodeFrame(EncoderState &state, uint8_t *out, EncoderObserver *observer) {
         std::memcpy(state.synthesis, synthesis + length, sizeof state.synthesis);
         if (carried) {
             // Only the last outputs of h * synthesised are needed for the memory.
+            // The ten sums run side by side, each in its own order of k.
+            const int first = length - kOrder;
+            float y[kOrder] = {};
+            for (int k = 0; k <= first; ++k) {
+                for (int i = 0; i < kOrder; ++i) y[i] += response[k] * synthesised[first + i - k];
+            }
+            for (int i = 1; i < kOrder; ++i) {
+                for (int k = first + 1; k <= first + i; ++k) y[i] += response[k] * synthesised[first + i - k];
+            }
             for (int i = 0; i < kOrder; ++i) {
-                const int n = length - kOrder + i;
-                float y = 0.0f;
-                for (int k = 0; k <= n; ++k) y += response[k] * synthesised[n - k];
-                state.weightedError[i] = t[n] - y;
-                state.speechError[i] = x[length - kOrder + i] - synthesis[length + i];
+                state.weightedError[i] = t[first + i] - y[i];
+                state.speechError[i] = x[first + i] - synthesis[length + i];
             }
         }
 

@@ -7,6 +7,10 @@
 
 #include <algorithm>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vntr::vt48 {
 
 int QuantisePitchGain(float gain) {
@@ -35,7 +39,41 @@ inline void AddScaled(float a, const float *__restrict x, float *__restrict y, i
 } // namespace
 
 void FilterByResponse(const float *h, const float *x, int length, float *y) {
-    // Column by column: y[i..] += x[i] h[0..], which the compiler vectorises.
+    // Eight outputs at a time held in registers: y[n..n+7] += x[i] h[n-i..n-i+7]
+    // for every i up to n+7, h read as zero before its start and after its end.
+    // Each output adds its terms in the order of i from 0, as the column form
+    // (FilterSparseByResponse) does; the extra terms are zeros and a zero term
+    // leaves a sum unchanged (a sum that starts at +0 never becomes -0).
+    constexpr int kPad = 8;
+    float padded[kPad + kMaxSubframeLength + kPad];
+    for (int k = 0; k < kPad; ++k) padded[k] = 0.0f;
+    std::copy(h, h + length, padded + kPad);
+    for (int k = 0; k < kPad; ++k) padded[kPad + length + k] = 0.0f;
+    const float *hz = padded + kPad;
+    for (int n = 0; n < length; n += 8) {
+        const int last = std::min(n + 7, length - 1);
+        float out[8];
+#if defined(__SSE2__)
+        __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
+        for (int i = 0; i <= last; ++i) {
+            const __m128 a = _mm_set1_ps(x[i]);
+            lo = _mm_add_ps(lo, _mm_mul_ps(a, _mm_loadu_ps(hz + n - i)));
+            hi = _mm_add_ps(hi, _mm_mul_ps(a, _mm_loadu_ps(hz + n - i + 4)));
+        }
+        _mm_storeu_ps(out, lo);
+        _mm_storeu_ps(out + 4, hi);
+#else
+        for (int k = 0; k < 8; ++k) out[k] = 0.0f;
+        for (int i = 0; i <= last; ++i) {
+            for (int k = 0; k < 8; ++k) out[k] += x[i] * hz[n - i + k];
+        }
+#endif
+        for (int k = 0; k < 8 && n + k < length; ++k) y[n + k] = out[k];
+    }
+}
+
+void FilterSparseByResponse(const float *h, const float *x, int length, float *y) {
+    // Column by column, only where x is not zero: y[i..] += x[i] h[0..].
     for (int n = 0; n < length; ++n) y[n] = 0.0f;
     for (int i = 0; i < length; ++i) {
         if (x[i] != 0.0f) AddScaled(x[i], h, y + i, length - i);
@@ -125,18 +163,25 @@ float Score(float c, float energy) { return energy > 0.0f ? c * c / energy : 0.0
 
 // phi[i][j] = sum_n h[n - p_i] h[n - p_j] over the subframe, p_i = first + i spacing.
 // Along a diagonal (fixed j - i) each step drops `spacing` products from the end.
+// The diagonals are independent, so they step down together, each with its
+// own sum in its own order (a long chain of subtractions per diagonal would
+// otherwise wait on itself).
 void PulseCorrelations(const float *h, int length, const PulseCodebook &book, float phi[kEightPulses][kEightPulses]) {
+    float value[kEightPulses];
     for (int diagonal = 0; diagonal < book.count; ++diagonal) {
-        const int shift = diagonal * book.spacing;
-        int span = length - (book.first + diagonal * book.spacing);
-        float value = dsp::Dot(h, h + shift, span);
-        for (int i = 0; i + diagonal < book.count; ++i) {
-            if (i > 0) {
-                const int shorter = span - book.spacing;
-                for (int m = shorter; m < span; ++m) value -= h[m] * h[m + shift];
-                span = shorter;
-            }
-            phi[i][i + diagonal] = phi[i + diagonal][i] = value;
+        const int span = length - (book.first + diagonal * book.spacing);
+        value[diagonal] = dsp::Dot(h, h + diagonal * book.spacing, span);
+        phi[0][diagonal] = phi[diagonal][0] = value[diagonal];
+    }
+    for (int i = 1; i < book.count; ++i) {
+        // Step i drops the products at m in [span - spacing, span) of each diagonal.
+        for (int diagonal = 0; i + diagonal < book.count; ++diagonal) {
+            const int shift = diagonal * book.spacing;
+            const int span = length - (book.first + diagonal * book.spacing) - (i - 1) * book.spacing;
+            float v = value[diagonal];
+            for (int m = span - book.spacing; m < span; ++m) v -= h[m] * h[m + shift];
+            value[diagonal] = v;
+            phi[i][i + diagonal] = phi[i + diagonal][i] = v;
         }
     }
 }
@@ -357,8 +402,8 @@ FixedResult SearchFixedFull(const float *t2, const float *h, int length, int lag
                 energy -= 4.0f * old * (w[j] - old * phi[j][j]);
                 s[j] = static_cast<int8_t>(-s[j]);
                 // phi is symmetric: row j is column j, read contiguously (unused entries are 0).
-                const float step = 2.0f * old;
-                for (int i = 0; i < kEightPulses; ++i) w[i] -= step * phi[j][i];
+                const float change = 2.0f * old;
+                for (int i = 0; i < kEightPulses; ++i) w[i] -= change * phi[j][i];
             }
             if (energy <= 0.0f || -c * c / energy >= bestError) continue;
             const QuantisedGain g = BestQuantisedGain(c, energy, 1.0f);
@@ -375,38 +420,16 @@ FixedResult SearchFixedFull(const float *t2, const float *h, int length, int lag
     return best;
 }
 
-GainChoice SearchGains(const float *t, const float *yv, const float *yc, const float *hp, int lag, int length,
-                       bool sharpened, int pitchIndex, int reach) {
-    // With lags of at least 20 in subframes of at most 54 samples the
-    // sharpening S(y) = y + beta y[n - lag] + beta^2 y[n - 2 lag] has three
-    // terms, so every product the error needs is a polynomial in beta over the
-    // products of the shifted copies of t, hp, yv and yc, computed once.
-    constexpr int kCopies = 3;
-    const int copies = sharpened ? std::min(kCopies, (length - 1) / lag + 1) : 1;
-    float shifted[3][kCopies][kMaxSubframeLength] = {};
-    const float *source[3] = {hp, yv, yc};
-    for (int v = 0; v < 3; ++v) {
-        for (int k = 0; k < copies; ++k) {
-            for (int n = k * lag; n < length; ++n) shifted[v][k][n] = source[v][n - k * lag];
-        }
-    }
-    // gram[x][y] over the vectors t, hp_k, yv_k, yc_k.
-    constexpr int kVectors = 1 + 3 * kCopies;
-    const float *vector[kVectors];
-    vector[0] = t;
-    for (int v = 0; v < 3; ++v) {
-        for (int k = 0; k < kCopies; ++k) vector[1 + v * kCopies + k] = shifted[v][k];
-    }
-    const int used = 1 + 3 * kCopies;
-    float gram[kVectors][kVectors] = {};
-    for (int x = 0; x < used; ++x) {
-        if (x > 0 && (x - 1) % kCopies >= copies) continue;
-        for (int y = x; y < used; ++y) {
-            if (y > 0 && (y - 1) % kCopies >= copies) continue;
-            gram[x][y] = gram[y][x] = dsp::Dot(vector[x], vector[y], length);
-        }
-    }
+namespace {
 
+constexpr int kCopies = 3;
+constexpr int kVectors = 1 + 3 * kCopies;
+
+// The search over the gain levels once the products are known, for a fixed
+// number of shifted copies (so that every form below has fixed bounds and its
+// independent sums can run side by side).
+template <int Copies>
+GainChoice SearchGainLevels(const float (&gram)[kVectors][kVectors], bool sharpened, int pitchIndex, int reach) {
     GainChoice best{pitchIndex, 0};
     float bestError = 3.4e38f;
     const int first = std::max(pitchIndex - reach, 0);
@@ -418,7 +441,7 @@ GainChoice SearchGains(const float *t, const float *yv, const float *yc, const f
         float wa[kVectors] = {}, wb[kVectors] = {}, wc[kVectors] = {};
         wa[0] = 1.0f;
         float power = 1.0f;
-        for (int k = 0; k < copies; ++k) {
+        for (int k = 0; k < Copies; ++k) {
             wa[1 + k] = -beta * power;
             wb[1 + kCopies + k] = power;
             wc[1 + 2 * kCopies + k] = power;
@@ -434,7 +457,8 @@ GainChoice SearchGains(const float *t, const float *yv, const float *yc, const f
             }
             return sum;
         };
-        const int a0 = 0, a1 = 1 + copies, b0 = 1 + kCopies, b1 = b0 + copies, c0 = 1 + 2 * kCopies, c1 = c0 + copies;
+        constexpr int a0 = 0, a1 = 1 + Copies, b0 = 1 + kCopies, b1 = b0 + Copies, c0 = 1 + 2 * kCopies,
+                      c1 = c0 + Copies;
         const float aa = form(wa, a0, a1, wa, a0, a1), ab = form(wa, a0, a1, wb, b0, b1);
         const float ac = form(wa, a0, a1, wc, c0, c1), bb = form(wb, b0, b1, wb, b0, b1);
         const float bc = form(wb, b0, b1, wc, c0, c1), cc = form(wc, c0, c1, wc, c0, c1);
@@ -453,6 +477,45 @@ GainChoice SearchGains(const float *t, const float *yv, const float *yc, const f
         }
     }
     return best;
+}
+
+} // namespace
+
+GainChoice SearchGains(const float *t, const float *yv, const float *yc, const float *hp, int lag, int length,
+                       bool sharpened, int pitchIndex, int reach) {
+    // With lags of at least 20 in subframes of at most 54 samples the
+    // sharpening S(y) = y + beta y[n - lag] + beta^2 y[n - 2 lag] has three
+    // terms, so every product the error needs is a polynomial in beta over the
+    // products of the shifted copies of t, hp, yv and yc, computed once.
+    const int copies = sharpened ? std::min(kCopies, (length - 1) / lag + 1) : 1;
+    float shifted[3][kCopies][kMaxSubframeLength];
+    const float *source[3] = {hp, yv, yc};
+    for (int v = 0; v < 3; ++v) {
+        for (int k = 0; k < copies; ++k) {
+            const int delay = std::min(k * lag, length);
+            for (int n = 0; n < delay; ++n) shifted[v][k][n] = 0.0f;
+            for (int n = delay; n < length; ++n) shifted[v][k][n] = source[v][n - delay];
+        }
+    }
+    // gram[x][y] over the vectors t, hp_k, yv_k, yc_k (copies past `copies` stay 0).
+    const float *vector[kVectors];
+    vector[0] = t;
+    for (int v = 0; v < 3; ++v) {
+        for (int k = 0; k < kCopies; ++k) vector[1 + v * kCopies + k] = shifted[v][k];
+    }
+    float gram[kVectors][kVectors] = {};
+    for (int x = 0; x < kVectors; ++x) {
+        if (x > 0 && (x - 1) % kCopies >= copies) continue;
+        for (int y = x; y < kVectors; ++y) {
+            if (y > 0 && (y - 1) % kCopies >= copies) continue;
+            gram[x][y] = gram[y][x] = dsp::Dot(vector[x], vector[y], length);
+        }
+    }
+    switch (copies) {
+    case 3: return SearchGainLevels<3>(gram, sharpened, pitchIndex, reach);
+    case 2: return SearchGainLevels<2>(gram, sharpened, pitchIndex, reach);
+    default: return SearchGainLevels<1>(gram, sharpened, pitchIndex, reach);
+    }
 }
 
 } // namespace vntr::vt48

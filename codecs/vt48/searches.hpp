@@ -16,6 +16,8 @@ int QuantiseCodebookGain(float gain);
 
 // y[n] = sum_{i<=n} h[i] x[n-i], n < length: x filtered by the weighted synthesis filter from rest.
 void FilterByResponse(const float *h, const float *x, int length, float *y);
+// The same to the last bit, faster when x is mostly zeros (a few pulses).
+void FilterSparseByResponse(const float *h, const float *x, int length, float *y);
 
 struct LagRange {
     int lo;

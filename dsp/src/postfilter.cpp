@@ -6,6 +6,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vntr::dsp {
 
 void ResetPostFilter(PostFilterState &state) {
@@ -15,6 +19,47 @@ void ResetPostFilter(PostFilterState &state) {
 
 namespace {
 
+// Four partial sums of a double-precision dot product, term n going to sum
+// n mod 4 and the sums combined as ((s0 + s2) + (s1 + s3)): the order of
+// DotDouble, so that a sum made here equals DotDouble's of the same terms.
+// Several of them side by side let one pass over the data make several sums.
+struct PartialSums {
+#if defined(__SSE2__)
+    __m128d low = _mm_setzero_pd();
+    __m128d high = _mm_setzero_pd();
+    void Add(const double *x, const double *y) {
+        low = _mm_add_pd(low, _mm_mul_pd(_mm_loadu_pd(x), _mm_loadu_pd(y)));
+        high = _mm_add_pd(high, _mm_mul_pd(_mm_loadu_pd(x + 2), _mm_loadu_pd(y + 2)));
+    }
+    double Total() const {
+        const __m128d pairs = _mm_add_pd(low, high);
+        return _mm_cvtsd_f64(pairs) + _mm_cvtsd_f64(_mm_unpackhi_pd(pairs, pairs));
+    }
+#else
+    double s[4] = {};
+    void Add(const double *x, const double *y) {
+        for (int k = 0; k < 4; ++k) s[k] += x[k] * y[k];
+    }
+    double Total() const { return (s[0] + s[2]) + (s[1] + s[3]); }
+#endif
+};
+
+// The terms from `from` on that do not fill a group of four, summed in turn.
+double Tail(const double *x, const double *y, int from, int length) {
+    double tail = 0.0;
+    for (int n = from; n < length; ++n) tail += x[n] * y[n];
+    return tail;
+}
+
+int WholeGroups(int length) { return length & ~3; }
+
+double Dot(const double *x, const double *y, int length) {
+    PartialSums sums;
+    const int groups = WholeGroups(length);
+    for (int n = 0; n < groups; n += 4) sums.Add(x + n, y + n);
+    return sums.Total() + Tail(x, y, groups, length);
+}
+
 struct Candidate {
     double k; // correlation with the sub-frame
     double e; // energy of the delayed signal
@@ -23,32 +68,63 @@ struct Candidate {
 // a replaces b when its normalised correlation K^2/E is larger.
 bool Better(const Candidate &a, const Candidate &b) { return a.k * a.k * b.e > b.k * b.k * a.e; }
 
+Candidate Clipped(double k, double e) { return {k > 0.0 ? k : 0.0, e}; }
+
 // Correlations and energies are summed and compared in double: two candidates
 // often score within a few parts per million of each other, and single
 // precision summed in another order would choose the other one (a step or two
 // of output, tens where the filtered speech is loud).  In double even a
-// damaged stream's levels cannot overflow.
+// damaged stream's levels cannot overflow.  Every product of two floats is
+// exact in double, so the samples are widened once and the sums made from
+// the widened copies.
 Candidate Score(const float *r, const float *y, int length) {
-    const double k = DotDouble(r, y, length);
-    return {k > 0.0 ? k : 0.0, DotDouble(y, y, length)};
+    return Clipped(DotDouble(r, y, length), DotDouble(y, y, length));
 }
 
-// y(n) = sum_j c(j) r(n - t + 1 - j), n = 0..length (one sample more than the sub-frame).
-void FourTapDelay(const float *r, int t, const float *c, int length, float *y) {
-    for (int n = 0; n <= length; ++n) {
+// y(n) = sum_j c(j) r(n - t + 1 - j), n = 0..count-1, each sum in single
+// precision from j = 0 up.
+void FourTapDelay(const float *r, int t, const float *c, int count, float *y) {
+    int n = 0;
+#if defined(__SSE2__)
+    const __m128 c0 = _mm_set1_ps(c[0]);
+    const __m128 c1 = _mm_set1_ps(c[1]);
+    const __m128 c2 = _mm_set1_ps(c[2]);
+    const __m128 c3 = _mm_set1_ps(c[3]);
+    for (; n + 4 <= count; n += 4) {
+        const float *x = r + n - t + 1;
+        __m128 acc = _mm_add_ps(_mm_mul_ps(c0, _mm_loadu_ps(x)), _mm_mul_ps(c1, _mm_loadu_ps(x - 1)));
+        acc = _mm_add_ps(acc, _mm_mul_ps(c2, _mm_loadu_ps(x - 2)));
+        _mm_storeu_ps(y + n, _mm_add_ps(acc, _mm_mul_ps(c3, _mm_loadu_ps(x - 3))));
+    }
+#endif
+    for (; n < count; ++n) {
         const float *x = r + n - t + 1;
         y[n] = c[0] * x[0] + c[1] * x[-1] + c[2] * x[-2] + c[3] * x[-3];
     }
 }
 
-// y(n) = sum_j h(j) r(n - lag + 8 - j), n = 0..length-1.
+// y(n) = sum_j h(j) r(n - lag + 8 - j), n = 0..length-1, each sum in single
+// precision from j = 0 up.
 void SixteenTapDelay(const float *r, int lag, const float *h, int length, float *y) {
-    for (int n = 0; n < length; ++n) {
+    int n = 0;
+#if defined(__SSE2__)
+    for (; n + 4 <= length; n += 4) {
+        const float *x = r + n - lag + 8;
+        __m128 acc = _mm_setzero_ps();
+        for (int j = 0; j < 16; ++j) acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(h[j]), _mm_loadu_ps(x - j)));
+        _mm_storeu_ps(y + n, acc);
+    }
+#endif
+    for (; n < length; ++n) {
         const float *x = r + n - lag + 8;
         float acc = 0.0f;
         for (int j = 0; j < 16; ++j) acc += h[j] * x[-j];
         y[n] = acc;
     }
+}
+
+void Widen(const float *x, int length, double *out) {
+    for (int n = 0; n < length; ++n) out[n] = x[n];
 }
 
 bool PassesGate(const Candidate &best, double energy, PitchGateEdges edges) {
@@ -57,46 +133,97 @@ bool PassesGate(const Candidate &best, double energy, PitchGateEdges edges) {
     return best.e > 0.1 && best.k * best.k >= 0.5 * energy * best.e;
 }
 
+// The integer lag among lag-1, lag, lag+1 with the largest correlation (a
+// later one only when strictly larger), the sub-frame's energy and the
+// correlations, made in one pass.
+struct IntegerChoice {
+    int t;
+    double correlation;
+    double energy;
+};
+
+IntegerChoice ChooseIntegerLag(const double *r, int lag, int length) {
+    PartialSums energy;
+    PartialSums c[3];
+    const double *d0 = r - (lag - 1);
+    const double *d1 = r - lag;
+    const double *d2 = r - (lag + 1);
+    const int groups = WholeGroups(length);
+    for (int n = 0; n < groups; n += 4) {
+        energy.Add(r + n, r + n);
+        c[0].Add(r + n, d0 + n);
+        c[1].Add(r + n, d1 + n);
+        c[2].Add(r + n, d2 + n);
+    }
+    IntegerChoice choice{lag - 1, -1e300, energy.Total() + Tail(r, r, groups, length)};
+    const double *delayed[3] = {d0, d1, d2};
+    for (int i = 0; i < 3; ++i) {
+        const double value = c[i].Total() + Tail(r, delayed[i], groups, length);
+        if (value > choice.correlation) {
+            choice.correlation = value;
+            choice.t = lag - 1 + i;
+        }
+    }
+    return choice;
+}
+
 } // namespace
 
 void PitchPostFilter(const float *r, int lag, int length, const PostFilterConfig &config, float *out) {
-    const double energy = DotDouble(r, r, length);
+    // The residual from lag + 1 samples back, widened to double.
+    double wide[kPostResidualHistory + kPostMaxSubframe];
+    double *rw = wide + kPostResidualHistory;
+    Widen(r - (lag + 1), lag + 1 + length, rw - (lag + 1));
+
+    IntegerChoice integer = ChooseIntegerLag(rw, lag, length);
     std::memcpy(out, r, sizeof(float) * length);
-    if (energy < 0.1) return;
+    if (integer.energy < 0.1) return;
+    const int t = integer.t;
+    const double delayedEnergy = Dot(rw - t, rw - t, length);
+    if (integer.correlation <= 0.0 || delayedEnergy < 0.1) return;
 
-    int t = lag - 1;
-    double bestC = -1e300;
-    for (int d = lag - 1; d <= lag + 1; ++d) {
-        const double c = DotDouble(r, r - d, length);
-        if (c > bestC) {
-            bestC = c;
-            t = d;
-        }
-    }
-    const double delayedEnergy = DotDouble(r - t, r - t, length);
-    if (bestC <= 0.0 || delayedEnergy < 0.1) return;
-
-    Candidate best{bestC, delayedEnergy};
+    // Fractional candidates: for each phase the 4-tap version of delay
+    // t + 1 - p/8 (y from 0) and of t - p/8 (y from 1), in that order.
+    Candidate best{integer.correlation, delayedEnergy};
     int bestPhase = 0;
     int bestShift = 0;
-    float y[kPostMaxSubframe + 1];
-    float chosen[kPostMaxSubframe];
-    for (int n = 0; n < length; ++n) chosen[n] = r[n - t];
+    const int groups = WholeGroups(length);
     for (int phase = 1; phase <= 7; ++phase) {
-        FourTapDelay(r, t, config.delays.four[phase - 1], length, y);
-        for (int shift = 0; shift <= 1; ++shift) {
-            const Candidate c = Score(r, y + shift, length);
-            if (Better(c, best)) {
-                best = c;
-                bestPhase = phase;
-                bestShift = shift;
-                std::memcpy(chosen, y + shift, sizeof(float) * length);
-            }
+        float y[kPostMaxSubframe + 1];
+        FourTapDelay(r, t, config.delays.four[phase - 1], length + 1, y);
+        double yw[kPostMaxSubframe + 1];
+        Widen(y, length + 1, yw);
+        PartialSums k0, e0, k1, e1;
+        for (int n = 0; n < groups; n += 4) {
+            k0.Add(rw + n, yw + n);
+            e0.Add(yw + n, yw + n);
+            k1.Add(rw + n, yw + 1 + n);
+            e1.Add(yw + 1 + n, yw + 1 + n);
+        }
+        const Candidate c0 = Clipped(k0.Total() + Tail(rw, yw, groups, length),
+                                     e0.Total() + Tail(yw, yw, groups, length));
+        const Candidate c1 = Clipped(k1.Total() + Tail(rw, yw + 1, groups, length),
+                                     e1.Total() + Tail(yw + 1, yw + 1, groups, length));
+        if (Better(c0, best)) {
+            best = c0;
+            bestPhase = phase;
+            bestShift = 0;
+        }
+        if (Better(c1, best)) {
+            best = c1;
+            bestPhase = phase;
+            bestShift = 1;
         }
     }
-    if (!PassesGate(best, energy, config.gate)) return;
+    if (!PassesGate(best, integer.energy, config.gate)) return;
 
-    if (bestPhase != 0) {
+    float chosen[kPostMaxSubframe + 1];
+    const float *delayed = chosen;
+    if (bestPhase == 0) {
+        delayed = r - t;
+    } else {
+        FourTapDelay(r, t, config.delays.four[bestPhase - 1], length + 1, chosen);
+        delayed = chosen + bestShift;
         // The longer filter replaces the 4-tap version when it matches better.
         float fine[kPostMaxSubframe];
         SixteenTapDelay(r, t - bestShift + 1, config.delays.sixteen[bestPhase - 1], length, fine);
@@ -104,6 +231,7 @@ void PitchPostFilter(const float *r, int lag, int length, const PostFilterConfig
         if (c.e != 0.0 && Better(c, best)) {
             best = c;
             std::memcpy(chosen, fine, sizeof(float) * length);
+            delayed = chosen;
         }
     }
 
@@ -117,7 +245,7 @@ void PitchPostFilter(const float *r, int lag, int length, const PostFilterConfig
         weightSelf = 1.0f / (1.0f + 0.5f * g);
         weightDelayed = 0.5f * g / (1.0f + 0.5f * g);
     }
-    for (int n = 0; n < length; ++n) out[n] = r[n] * weightSelf + chosen[n] * weightDelayed;
+    for (int n = 0; n < length; ++n) out[n] = r[n] * weightSelf + delayed[n] * weightDelayed;
 }
 
 void PostFilterSubframe(PostFilterState &state, const float *speech, int lag, const float *lpc, int length,

@@ -1,0 +1,163 @@
+// Several dot products in one pass over their operands.  Each product is
+// summed exactly as dsp::Dot sums it (eight interleaved partial sums, the same
+// tail, the same final tree), so a search that uses these makes the same
+// choices to the last bit; the independent sums only keep the core busy.
+// The eight partial sums are two SSE registers of four (every x86-64 core has
+// them); elsewhere the plain loops stand in.
+#pragma once
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace vntr::vt48 {
+
+namespace kernel {
+
+// The final tree of dsp::Dot.
+inline float Fold(const float *acc, float tail) {
+    return ((acc[0] + acc[4]) + (acc[1] + acc[5])) + ((acc[2] + acc[6]) + (acc[3] + acc[7])) + tail;
+}
+
+// Finishes one product whose whole blocks before n are in acc: whole blocks
+// of eight while they fit, then the tail one term at a time.
+inline float Finish(float *acc, const float *x, const float *y, int n, int length) {
+    for (; n + 8 <= length; n += 8) {
+        for (int k = 0; k < 8; ++k) acc[k] += x[n + k] * y[n + k];
+    }
+    float tail = 0.0f;
+    for (; n < length; ++n) tail += x[n] * y[n];
+    return Fold(acc, tail);
+}
+
+#if defined(__SSE2__)
+struct Sums {
+    __m128 lo = _mm_setzero_ps(); // partial sums 0..3
+    __m128 hi = _mm_setzero_ps(); // partial sums 4..7
+    void Add(const float *x, const float *y) {
+        lo = _mm_add_ps(lo, _mm_mul_ps(_mm_loadu_ps(x), _mm_loadu_ps(y)));
+        hi = _mm_add_ps(hi, _mm_mul_ps(_mm_loadu_ps(x + 4), _mm_loadu_ps(y + 4)));
+    }
+    void Add(__m128 x0, __m128 x1, const float *y) {
+        lo = _mm_add_ps(lo, _mm_mul_ps(x0, _mm_loadu_ps(y)));
+        hi = _mm_add_ps(hi, _mm_mul_ps(x1, _mm_loadu_ps(y + 4)));
+    }
+    float Finish(const float *x, const float *y, int n, int length) const {
+        float acc[8];
+        _mm_storeu_ps(acc, lo);
+        _mm_storeu_ps(acc + 4, hi);
+        return kernel::Finish(acc, x, y, n, length);
+    }
+};
+#else
+struct Sums {
+    float acc[8] = {};
+    void Add(const float *x, const float *y) {
+        for (int k = 0; k < 8; ++k) acc[k] += x[k] * y[k];
+    }
+    float Finish(const float *x, const float *y, int n, int length) { return kernel::Finish(acc, x, y, n, length); }
+};
+#endif
+
+} // namespace kernel
+
+// out[j] = dsp::Dot(x, x + lag + j, length - j) for j < 4: the correlation of
+// a signal with itself at four neighbouring lags, each over what the lag leaves.
+inline void LagCorrelations4(const float *x, int lag, int length, float *out) {
+    const float *y = x + lag;
+    kernel::Sums sums[4];
+    int n = 0;
+    for (; n + 8 <= length - 3; n += 8) {
+#if defined(__SSE2__)
+        const __m128 x0 = _mm_loadu_ps(x + n), x1 = _mm_loadu_ps(x + n + 4);
+        for (int j = 0; j < 4; ++j) sums[j].Add(x0, x1, y + j + n);
+#else
+        for (int j = 0; j < 4; ++j) sums[j].Add(x + n, y + j + n);
+#endif
+    }
+    for (int j = 0; j < 4; ++j) out[j] = sums[j].Finish(x, y + j, n, length - j);
+}
+
+// out[j] = dsp::Dot(x[j], y[j], length) for j < K.
+template <int K>
+inline void PairDots(const float *const *x, const float *const *y, int length, float *out) {
+    kernel::Sums sums[K];
+    int n = 0;
+    for (; n + 8 <= length; n += 8) {
+        for (int j = 0; j < K; ++j) sums[j].Add(x[j] + n, y[j] + n);
+    }
+    for (int j = 0; j < K; ++j) out[j] = sums[j].Finish(x[j], y[j], n, length);
+}
+
+// Two all-pole filters with the same coefficients run side by side, each
+// sample computed exactly as dsp::AllPoleFilter computes it: two independent
+// recursions keep the core busy where one waits on its last output.
+//   in x0, x1 [length]     in a [Order]     in/out y0, y1 [-Order .. length-1]
+template <int Order>
+inline void AllPolePair(const float *x0, float *y0, const float *x1, float *y1, const float *a, int length) {
+    for (int n = 0; n < length; ++n) {
+        float even0 = x0[n], even1 = x1[n];
+        float odd0 = 0.0f, odd1 = 0.0f;
+        int i = 2;
+        for (; i + 1 <= Order; i += 2) {
+            even0 -= a[i - 1] * y0[n - i];
+            odd0 -= a[i] * y0[n - i - 1];
+            even1 -= a[i - 1] * y1[n - i];
+            odd1 -= a[i] * y1[n - i - 1];
+        }
+        if (i <= Order) {
+            even0 -= a[i - 1] * y0[n - i];
+            even1 -= a[i - 1] * y1[n - i];
+        }
+        y0[n] = (even0 + odd0) - a[0] * y0[n - 1];
+        y1[n] = (even1 + odd1) - a[0] * y1[n - 1];
+    }
+}
+
+// dsp::FirFilter, four outputs at a time: each output still adds its taps in
+// order from x[n], so it is the same to the last bit.
+//   in x [-Order .. length-1]     in b [Order]     out y [length]
+template <int Order>
+inline void FirFilterBlocked(const float *x, const float *b, float *y, int length) {
+    int n = 0;
+#if defined(__SSE2__)
+    for (; n + 4 <= length; n += 4) {
+        __m128 acc = _mm_loadu_ps(x + n);
+        for (int i = 1; i <= Order; ++i) acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(b[i - 1]), _mm_loadu_ps(x + n - i)));
+        _mm_storeu_ps(y + n, acc);
+    }
+#endif
+    for (; n < length; ++n) {
+        float acc = x[n];
+        for (int i = 1; i <= Order; ++i) acc += b[i - 1] * x[n - i];
+        y[n] = acc;
+    }
+}
+
+// y[n] = sum_{k<Taps} b[k] x[n-k], each sum from +0 with tap 0 first (the
+// order of adding the taps one whole signal at a time), eight outputs at a time.
+//   in x [-(Taps-1) .. length-1]     in b [Taps]     out y [length] (may not alias x)
+template <int Taps>
+inline void FirFromRest(const float *x, const float *b, float *y, int length) {
+    int n = 0;
+#if defined(__SSE2__)
+    for (; n + 8 <= length; n += 8) {
+        __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
+        for (int k = 0; k < Taps; ++k) {
+            const __m128 tap = _mm_set1_ps(b[k]);
+            lo = _mm_add_ps(lo, _mm_mul_ps(tap, _mm_loadu_ps(x + n - k)));
+            hi = _mm_add_ps(hi, _mm_mul_ps(tap, _mm_loadu_ps(x + n + 4 - k)));
+        }
+        _mm_storeu_ps(y + n, lo);
+        _mm_storeu_ps(y + n + 4, hi);
+    }
+#endif
+    for (; n < length; ++n) {
+        const float *at = x + n;
+        float acc = 0.0f;
+        for (int k = 0; k < Taps; ++k) acc += b[k] * *(at - k);
+        y[n] = acc;
+    }
+}
+
+} // namespace vntr::vt48
