@@ -125,6 +125,9 @@ private:
     int currentSlot_ = -1;
     std::string statusText_;
     uint64_t lastProgressMs_ = 0;
+    // The measures' transforms and buffers, kept from one codec and one
+    // original to the next.
+    CompareWorkspace compare_;
 };
 
 } // namespace vntr::evaluator

@@ -408,7 +408,7 @@ void Evaluator::ProcessCodec(std::size_t index) {
         bool ok = EncodePass(inputPath, codedPath, slot);
         if (ok && !cancel_) {
             ok = DecodePass(codedPath, decodedPath, slot);
-            if (ok && config_.measureQuality) slot.quality = MeasureQuality(inputPath, decodedPath);
+            if (ok && config_.measureQuality) slot.quality = MeasureQuality(inputPath, decodedPath, compare_);
         }
         slot.failed = !ok;
     } else if (slot.formatFlags == 0x12102u) {

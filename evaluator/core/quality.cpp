@@ -103,43 +103,82 @@ private:
     std::size_t done_ = 0;
 };
 
+} // namespace
+
+// Cross-correlation of blocks: x's block and y's stretch are transformed,
+// multiplied and transformed back, all in place in these arrays.
+struct CompareWorkspace::Correlator {
+    explicit Correlator(std::size_t size)
+        : n(size), bins(size / 2 + 1), a(FftwArray<double>(size)), b(FftwArray<double>(size)),
+          fa(FftwArray<fftw_complex>(bins)), fb(FftwArray<fftw_complex>(bins)),
+          forwardA(RealToComplex(size, a.get(), fa.get())), forwardB(RealToComplex(size, b.get(), fb.get())),
+          inverse(ComplexToReal(size, fa.get(), a.get())) {}
+
+    std::size_t n;
+    std::size_t bins;
+    std::unique_ptr<double[], FftwFree> a;
+    std::unique_ptr<double[], FftwFree> b;
+    std::unique_ptr<fftw_complex[], FftwFree> fa;
+    std::unique_ptr<fftw_complex[], FftwFree> fb;
+    Plan forwardA;
+    Plan forwardB;
+    Plan inverse;
+};
+
 // Log-spectral distance of frames of `frame` samples.
-class SpectralComparer {
-public:
-    explicit SpectralComparer(std::size_t frame)
-        : frame_(frame), bins_(frame / 2 + 1), in_(FftwArray<double>(frame)),
-          spectrum_(FftwArray<fftw_complex>(bins_)), plan_(RealToComplex(frame, in_.get(), spectrum_.get())),
-          window_(frame), reference_(bins_), decoded_(bins_) {
+struct CompareWorkspace::Spectra {
+    explicit Spectra(std::size_t size)
+        : frame(size), bins(size / 2 + 1), in(FftwArray<double>(size)), spectrum(FftwArray<fftw_complex>(bins)),
+          plan(RealToComplex(size, in.get(), spectrum.get())), window(size), reference(bins), decoded(bins) {
         for (std::size_t i = 0; i < frame; ++i) {
-            window_[i] = 0.5 - 0.5 * std::cos(2.0 * M_PI * static_cast<double>(i) / static_cast<double>(frame));
+            window[i] = 0.5 - 0.5 * std::cos(2.0 * M_PI * static_cast<double>(i) / static_cast<double>(frame));
         }
     }
     double Distance(std::span<const float> x, std::span<const float> y) {
-        PowerSpectrum(x, reference_);
-        PowerSpectrum(y, decoded_);
-        return FrameSpectralDistance(reference_, decoded_);
+        PowerSpectrum(x, reference);
+        PowerSpectrum(y, decoded);
+        return FrameSpectralDistance(reference, decoded);
     }
-
-private:
     void PowerSpectrum(std::span<const float> part, std::vector<double> &power) {
-        for (std::size_t i = 0; i < frame_; ++i) in_[i] = part[i] * window_[i];
-        fftw_execute(plan_.get());
-        for (std::size_t k = 0; k < bins_; ++k) {
-            power[k] = spectrum_[k][0] * spectrum_[k][0] + spectrum_[k][1] * spectrum_[k][1];
+        for (std::size_t i = 0; i < frame; ++i) in[i] = part[i] * window[i];
+        fftw_execute(plan.get());
+        for (std::size_t k = 0; k < bins; ++k) {
+            power[k] = spectrum[k][0] * spectrum[k][0] + spectrum[k][1] * spectrum[k][1];
         }
     }
 
-    std::size_t frame_;
-    std::size_t bins_;
-    std::unique_ptr<double[], FftwFree> in_;
-    std::unique_ptr<fftw_complex[], FftwFree> spectrum_;
-    Plan plan_;
-    std::vector<double> window_;
-    std::vector<double> reference_;
-    std::vector<double> decoded_;
+    std::size_t frame;
+    std::size_t bins;
+    std::unique_ptr<double[], FftwFree> in;
+    std::unique_ptr<fftw_complex[], FftwFree> spectrum;
+    Plan plan;
+    std::vector<double> window;
+    std::vector<double> reference;
+    std::vector<double> decoded;
 };
 
-} // namespace
+CompareWorkspace::CompareWorkspace() = default;
+CompareWorkspace::~CompareWorkspace() = default;
+
+std::size_t CompareWorkspace::PlanCount() const { return 3 * correlators_.size() + spectra_.size(); }
+
+CompareWorkspace::Correlator &CompareWorkspace::CorrelatorFor(std::size_t n) {
+    for (const auto &c : correlators_) {
+        if (c->n == n) return *c;
+    }
+    correlators_.push_back(std::make_unique<Correlator>(n));
+    return *correlators_.back();
+}
+
+CompareWorkspace::Spectra &CompareWorkspace::SpectraFor(std::size_t frame) {
+    for (const auto &s : spectra_) {
+        if (s->frame == frame) return *s;
+    }
+    spectra_.push_back(std::make_unique<Spectra>(frame));
+    return *spectra_.back();
+}
+
+std::vector<float> &CompareWorkspace::Buffer(std::size_t which) { return buffers_[which]; }
 
 std::size_t SpanSource::Read(std::span<float> out) {
     const std::size_t n = std::min(out.size(), samples_.size() - at_);
@@ -181,6 +220,11 @@ bool ReadWaveSamples(const std::string &path, std::vector<float> &samples, int &
 }
 
 std::vector<double> CrossCorrelation(SampleSource &x, SampleSource &y, int maxLag) {
+    CompareWorkspace workspace;
+    return CrossCorrelation(x, y, maxLag, workspace);
+}
+
+std::vector<double> CrossCorrelation(SampleSource &x, SampleSource &y, int maxLag, CompareWorkspace &workspace) {
     const std::size_t lags = static_cast<std::size_t>(std::max(maxLag, 0)) + 1;
     std::vector<double> r(lags, 0.0);
     // Blocks of `block` samples of x, each against the `n` samples of y that
@@ -188,35 +232,35 @@ std::vector<double> CrossCorrelation(SampleSource &x, SampleSource &y, int maxLa
     // so that most of each transform is new signal.
     const std::size_t n = NextPowerOfTwo(std::max<std::size_t>(4 * lags, 8192));
     const std::size_t block = n - (lags - 1);
-    const std::size_t bins = n / 2 + 1;
-    auto a = FftwArray<double>(n);
-    auto b = FftwArray<double>(n);
-    auto fa = FftwArray<fftw_complex>(bins);
-    auto fb = FftwArray<fftw_complex>(bins);
-    const Plan forwardA = RealToComplex(n, a.get(), fa.get());
-    const Plan forwardB = RealToComplex(n, b.get(), fb.get());
-    const Plan inverse = ComplexToReal(n, fa.get(), a.get());
+    CompareWorkspace::Correlator &c = workspace.CorrelatorFor(n);
+    const std::size_t bins = c.bins;
+    double *const a = c.a.get();
+    double *const b = c.b.get();
+    fftw_complex *const fa = c.fa.get();
+    fftw_complex *const fb = c.fb.get();
     if (!x.Seek(0) || !y.Seek(0)) return r;
-    std::vector<float> xs(block);
-    std::vector<float> ys(n);
+    std::vector<float> &xs = workspace.Buffer(0);
+    std::vector<float> &ys = workspace.Buffer(1);
+    xs.resize(block);
+    ys.resize(n);
     ReadPadded(y, ys);
     const std::size_t end = std::min(x.Size(), y.Size());
     for (std::size_t at = 0; at < end; at += block) {
         ReadPadded(x, xs);
-        std::copy(xs.begin(), xs.end(), a.get());
-        std::fill(a.get() + block, a.get() + n, 0.0);
-        std::copy(ys.begin(), ys.end(), b.get());
-        fftw_execute(forwardA.get());
-        fftw_execute(forwardB.get());
+        std::copy(xs.begin(), xs.end(), a);
+        std::fill(a + block, a + n, 0.0);
+        std::copy(ys.begin(), ys.end(), b);
+        fftw_execute(c.forwardA.get());
+        fftw_execute(c.forwardB.get());
         // r[L] = sum x[k] y[k+L]  <=>  conj(X) * Y.
         for (std::size_t k = 0; k < bins; ++k) {
             const std::complex<double> cx(fa[k][0], fa[k][1]);
             const std::complex<double> cy(fb[k][0], fb[k][1]);
-            const std::complex<double> c = std::conj(cx) * cy;
-            fa[k][0] = c.real();
-            fa[k][1] = c.imag();
+            const std::complex<double> product = std::conj(cx) * cy;
+            fa[k][0] = product.real();
+            fa[k][1] = product.imag();
         }
-        fftw_execute(inverse.get());
+        fftw_execute(c.inverse.get());
         for (std::size_t lag = 0; lag < lags; ++lag) r[lag] += a[lag] / static_cast<double>(n);
         // The next block's stretch of y starts `block` samples on.
         std::copy(ys.begin() + static_cast<std::ptrdiff_t>(block), ys.end(), ys.begin());
@@ -226,8 +270,13 @@ std::vector<double> CrossCorrelation(SampleSource &x, SampleSource &y, int maxLa
 }
 
 int FindDelay(SampleSource &reference, SampleSource &decoded, int maxLag) {
+    CompareWorkspace workspace;
+    return FindDelay(reference, decoded, maxLag, workspace);
+}
+
+int FindDelay(SampleSource &reference, SampleSource &decoded, int maxLag, CompareWorkspace &workspace) {
     if (reference.Size() == 0 || decoded.Size() == 0 || maxLag <= 0) return 0;
-    const std::vector<double> r = CrossCorrelation(reference, decoded, maxLag);
+    const std::vector<double> r = CrossCorrelation(reference, decoded, maxLag, workspace);
     int best = 0;
     double bestValue = -HUGE_VAL;
     const int limit = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(maxLag), decoded.Size() - 1));
@@ -247,13 +296,20 @@ int FindDelay(std::span<const float> reference, std::span<const float> decoded, 
 }
 
 Quality CompareSources(SampleSource &reference, SampleSource &decoded, int sampleRate, const CompareOptions &options) {
+    CompareWorkspace workspace;
+    return CompareSources(reference, decoded, sampleRate, options, workspace);
+}
+
+Quality CompareSources(SampleSource &reference, SampleSource &decoded, int sampleRate, const CompareOptions &options,
+                       CompareWorkspace &workspace) {
     Quality q;
     if (sampleRate <= 0 || reference.Size() == 0 || decoded.Size() == 0) return q;
 
     // 1. The alignment.
     const int delay = options.delay >= 0 ? options.delay
-                                         : FindDelay(reference, decoded, options.maxDelay >= 0 ? options.maxDelay
-                                                                                               : sampleRate / 4);
+                                         : FindDelay(reference, decoded,
+                                                     options.maxDelay >= 0 ? options.maxDelay : sampleRate / 4,
+                                                     workspace);
     if (static_cast<std::size_t>(delay) >= decoded.Size()) return q;
     const std::size_t overlap = std::min(reference.Size(), decoded.Size() - static_cast<std::size_t>(delay));
     const std::size_t segment = std::max<std::size_t>(1, static_cast<std::size_t>(sampleRate) / 50);
@@ -265,8 +321,10 @@ Quality CompareSources(SampleSource &reference, SampleSource &decoded, int sampl
     {
         AlignedPair pair(reference, decoded, static_cast<std::size_t>(delay), overlap, false, 1.0);
         if (!pair.Start()) return q;
-        std::vector<float> x(segment);
-        std::vector<float> y(segment);
+        std::vector<float> &x = workspace.Buffer(0);
+        std::vector<float> &y = workspace.Buffer(1);
+        x.resize(segment);
+        y.resize(segment);
         for (std::size_t n; (n = pair.Next(x, y)) > 0;) {
             // A short piece at the end is no segment; it counts in the gain only.
             if (n == segment) loudest = std::max(loudest, Energy(x));
@@ -285,12 +343,14 @@ Quality CompareSources(SampleSource &reference, SampleSource &decoded, int sampl
     frame = std::max<std::size_t>(frame, 16);
     const std::size_t hop = frame / 2;
     const double frameActivity = activity * static_cast<double>(frame) / static_cast<double>(segment);
-    SpectralComparer spectra(frame);
+    CompareWorkspace::Spectra &spectra = workspace.SpectraFor(frame);
     AlignedPair pair(reference, decoded, static_cast<std::size_t>(delay), overlap, options.matchLevel, q.gain);
     if (!pair.Start()) return q;
     // The previous hop in the first half, the current one in the second.
-    std::vector<float> x(frame);
-    std::vector<float> y(frame);
+    std::vector<float> &x = workspace.Buffer(2);
+    std::vector<float> &y = workspace.Buffer(3);
+    x.assign(frame, 0.0f);
+    y.assign(frame, 0.0f);
     const std::span<float> xNow = std::span<float>(x).subspan(hop);
     const std::span<float> yNow = std::span<float>(y).subspan(hop);
     double signal = 0;
@@ -364,6 +424,11 @@ private:
 } // namespace
 
 Quality MeasureQuality(const std::string &referencePath, const std::string &decodedPath) {
+    CompareWorkspace workspace;
+    return MeasureQuality(referencePath, decodedPath, workspace);
+}
+
+Quality MeasureQuality(const std::string &referencePath, const std::string &decodedPath, CompareWorkspace &workspace) {
     WaveSampleReader reference;
     WaveSampleReader decoded;
     if (!reference.Open(referencePath) || !decoded.Open(decodedPath) ||
@@ -372,7 +437,7 @@ Quality MeasureQuality(const std::string &referencePath, const std::string &deco
     }
     WaveSource x(reference);
     WaveSource y(decoded);
-    return CompareSources(x, y, reference.SampleRate());
+    return CompareSources(x, y, reference.SampleRate(), {}, workspace);
 }
 
 } // namespace vntr::evaluator

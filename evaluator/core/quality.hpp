@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -80,13 +81,48 @@ private:
 // not a readable PCM wave.
 bool ReadWaveSamples(const std::string &path, std::vector<float> &samples, int &sampleRate);
 
+// The transforms and block buffers that comparisons use, kept from one
+// comparison to the next: an FFTW plan is made once for each transform size
+// and lives as long as the workspace.  A run over many originals thus plans
+// nothing after its first few comparisons, and its heap sees no churn of
+// plans, twiddle tables and buffers (which left a worker's arena ever more
+// fragmented).  Plans are made for powers of two only (the correlation's
+// blocks and the spectral frames), so their number stays small whatever the
+// lengths of the signals.  One workspace serves one thread at a time.
+class CompareWorkspace {
+public:
+    CompareWorkspace();
+    ~CompareWorkspace();
+    CompareWorkspace(const CompareWorkspace &) = delete;
+    CompareWorkspace &operator=(const CompareWorkspace &) = delete;
+
+    // FFTW plans the workspace holds.
+    std::size_t PlanCount() const;
+
+    struct Correlator;
+    struct Spectra;
+    // The correlator of blocks of n samples, the comparer of frames of
+    // `frame` samples: made on first use, then the same object.
+    Correlator &CorrelatorFor(std::size_t n);
+    Spectra &SpectraFor(std::size_t frame);
+    // Sample buffers that keep their capacity between comparisons.
+    std::vector<float> &Buffer(std::size_t which);
+
+private:
+    std::vector<std::unique_ptr<Correlator>> correlators_;
+    std::vector<std::unique_ptr<Spectra>> spectra_;
+    std::vector<float> buffers_[4];
+};
+
 // r[L] = sum over k of x[k] y[k + L] for L in 0..maxLag (y is zero past its
 // end), from FFTs of blocks of x against the stretch of y they can reach.
 std::vector<double> CrossCorrelation(SampleSource &x, SampleSource &y, int maxLag);
+std::vector<double> CrossCorrelation(SampleSource &x, SampleSource &y, int maxLag, CompareWorkspace &workspace);
 
 // The lag of `decoded` behind `reference` in 0..maxLag (and before the end
 // of `decoded`) that maximises their cross-correlation; the first of equals.
 int FindDelay(SampleSource &reference, SampleSource &decoded, int maxLag);
+int FindDelay(SampleSource &reference, SampleSource &decoded, int maxLag, CompareWorkspace &workspace);
 int FindDelay(std::span<const float> reference, std::span<const float> decoded, int maxLag);
 
 // The log-spectral distance of one frame, in dB: the RMS over bins of the
@@ -94,13 +130,17 @@ int FindDelay(std::span<const float> reference, std::span<const float> decoded, 
 // below the reference frame's strongest bin.
 double FrameSpectralDistance(std::span<const double> referencePower, std::span<const double> decodedPower);
 
+// Without a workspace, a comparison makes its own and lets it go.
 Quality CompareSources(SampleSource &reference, SampleSource &decoded, int sampleRate,
                        const CompareOptions &options = {});
+Quality CompareSources(SampleSource &reference, SampleSource &decoded, int sampleRate, const CompareOptions &options,
+                       CompareWorkspace &workspace);
 Quality CompareSignals(std::span<const float> reference, std::span<const float> decoded, int sampleRate,
                        const CompareOptions &options = {});
 
 // Compares two files a block at a time; invalid when either cannot be read
 // or their rates differ.
 Quality MeasureQuality(const std::string &referencePath, const std::string &decodedPath);
+Quality MeasureQuality(const std::string &referencePath, const std::string &decodedPath, CompareWorkspace &workspace);
 
 } // namespace vntr::evaluator
