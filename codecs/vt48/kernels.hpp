@@ -61,10 +61,10 @@ struct Sums {
 
 } // namespace kernel
 
-// out[j] = dsp::Dot(x, x + lag + j, length - j) for j < 4: the correlation of
-// a signal with itself at four neighbouring lags, each over what the lag leaves.
-inline void LagCorrelations4(const float *x, int lag, int length, float *out) {
-    const float *y = x + lag;
+// out[j] = dsp::Dot(x, y + j, length - j) for j < 4: the correlation of two
+// signals at four neighbouring lags, each over what the lag leaves (a length
+// of 0 or less gives 0).  Reads x [length] and y [length].
+inline void CrossCorrelations4(const float *x, const float *y, int length, float *out) {
     kernel::Sums sums[4];
     int n = 0;
     for (; n + 8 <= length - 3; n += 8) {
@@ -76,6 +76,12 @@ inline void LagCorrelations4(const float *x, int lag, int length, float *out) {
 #endif
     }
     for (int j = 0; j < 4; ++j) out[j] = sums[j].Finish(x, y + j, n, length - j);
+}
+
+// out[j] = dsp::Dot(x, x + lag + j, length - j) for j < 4: the correlation of
+// a signal with itself at four neighbouring lags.
+inline void LagCorrelations4(const float *x, int lag, int length, float *out) {
+    CrossCorrelations4(x, x + lag, length, out);
 }
 
 // out[j] = dsp::Dot(x[j], y[j], length) for j < K.
