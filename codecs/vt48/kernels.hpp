@@ -6,11 +6,26 @@
 // them); elsewhere the plain loops stand in.
 #pragma once
 
+#include <cstdint>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 namespace vntr::vt48 {
+
+// The widest vector unit the correlation kernels may use.  Every kind gives
+// the same results to the last bit; the wider one only takes fewer steps.
+enum class Simd : uint8_t { Sse2, Avx2 };
+// What this processor runs (read from the processor itself, no state kept).
+Simd DetectSimd();
+
+// The AVX2 forms of CrossCorrelations and PairDots<4> (kernels_avx2.cpp); call
+// them only when DetectSimd() gives Simd::Avx2.
+namespace avx2 {
+void CrossCorrelations(const float *x, const float *y, int length, int count, float *out);
+void PairDots4(const float *const *x, const float *const *y, int length, float *out);
+} // namespace avx2
 
 namespace kernel {
 
@@ -78,10 +93,19 @@ inline void CrossCorrelations4(const float *x, const float *y, int length, float
     for (int j = 0; j < 4; ++j) out[j] = sums[j].Finish(x, y + j, n, length - j);
 }
 
-// out[j] = dsp::Dot(x, x + lag + j, length - j) for j < 4: the correlation of
-// a signal with itself at four neighbouring lags.
-inline void LagCorrelations4(const float *x, int lag, int length, float *out) {
-    CrossCorrelations4(x, x + lag, length, out);
+// out[j] = dsp::Dot(x, y + j, length - j) for j < count, with the kernels of `simd`.
+inline void CrossCorrelations(const float *x, const float *y, int length, int count, float *out, Simd simd) {
+    if (simd == Simd::Avx2) {
+        avx2::CrossCorrelations(x, y, length, count, out);
+        return;
+    }
+    int j = 0;
+    for (; j + 4 <= count; j += 4) CrossCorrelations4(x, y + j, length - j, out + j);
+    if (j < count) {
+        float last[4];
+        CrossCorrelations4(x, y + j, length - j, last);
+        for (int k = 0; j + k < count; ++k) out[j + k] = last[k];
+    }
 }
 
 // out[j] = dsp::Dot(x[j], y[j], length) for j < K.

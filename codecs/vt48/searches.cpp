@@ -189,10 +189,10 @@ void PulseCorrelations(const float *h, int length, const PulseCodebook &book, fl
 
 } // namespace
 
-FixedResult SearchFixed(const float *t2, const float *h, int length, int lag, bool quiet) {
-    // d[n] = sum_m h[m] t2[n + m], the target filtered backwards, four n at a time.
-    float d[kMaxSubframeLength + 3];
-    for (int n = 0; n < length; n += 4) CrossCorrelations4(h, t2 + n, length - n, d + n);
+FixedResult SearchFixed(const float *t2, const float *h, int length, int lag, bool quiet, Simd simd) {
+    // d[n] = sum_m h[m] t2[n + m], the target filtered backwards, several n at a time.
+    float d[kMaxSubframeLength];
+    CrossCorrelations(h, t2, length, length, d, simd);
 
     float best = -6.9f;
     Winner winner;
