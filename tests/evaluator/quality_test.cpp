@@ -266,3 +266,41 @@ TEST(QualityTest, EightBitAndStereoFilesAreReadOnTheSixteenBitScale) {
 }
 
 } // namespace
+
+TEST(QualityTest, AReusedWorkspaceGivesTheFreshFiguresAndPlansOnlyPerTransformSize) {
+    // A corpus run compares signals of every length with one workspace: the
+    // figures must be those of a comparison on its own, and the plans must
+    // not pile up with the lengths (they grew the heap with each original).
+    CompareWorkspace workspace;
+    std::mt19937 random(5);
+    std::normal_distribution<float> noise(0.0f, 300.0f);
+    std::size_t plansAfterFirstRound = 0;
+    for (int round = 0; round < 2; ++round) {
+        for (const int rate : {8000, 11025, 22050}) {
+            for (const std::size_t n : {1000u, 4801u, 17000u, 23456u, 40001u}) {
+                const auto x = Voiced(n, rate);
+                auto y = Delayed(x, 13 + n % 97);
+                for (auto &v : y) v += noise(random);
+                SpanSource xa(x);
+                SpanSource ya(y);
+                const Quality fresh = CompareSources(xa, ya, rate);
+                SpanSource xb(x);
+                SpanSource yb(y);
+                const Quality reused = CompareSources(xb, yb, rate, {}, workspace);
+                ASSERT_TRUE(fresh.valid) << rate << " " << n;
+                EXPECT_EQ(reused.delaySamples, fresh.delaySamples) << rate << " " << n;
+                EXPECT_EQ(reused.comparedSamples, fresh.comparedSamples);
+                // Bit for bit, not merely close: the reports must not change.
+                EXPECT_EQ(reused.snrDb, fresh.snrDb) << rate << " " << n;
+                EXPECT_EQ(reused.segmentalSnrDb, fresh.segmentalSnrDb);
+                EXPECT_EQ(reused.logSpectralDistanceDb, fresh.logSpectralDistanceDb);
+                EXPECT_EQ(reused.gain, fresh.gain);
+            }
+        }
+        if (round == 0) plansAfterFirstRound = workspace.PlanCount();
+    }
+    EXPECT_GT(plansAfterFirstRound, 0u);
+    // One correlator (three plans) and one frame size per rate at most.
+    EXPECT_LE(plansAfterFirstRound, 3u * 3u + 3u);
+    EXPECT_EQ(workspace.PlanCount(), plansAfterFirstRound); // the second round planned nothing
+}
