@@ -8,6 +8,7 @@
 
 #include <vntr/platform/clock.hpp>
 
+#include <malloc.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -219,6 +220,10 @@ void WorkerLoop(Worker &worker, const std::vector<Original> &originals, const st
         worker.ui.Begin(&result.messages, seconds[index]);
         RunOriginal(worker, originals[index], settings, codecMasks, result);
         worker.ui.End();
+        // An original's codec handles and buffers come and go in many sizes;
+        // handing the freed pages back keeps a long corpus from growing the
+        // heap through fragmentation.
+        malloc_trim(0);
         const std::lock_guard<std::mutex> hold(board.lock);
         board.finished[index] = true;
         ++board.finishedCount;
