@@ -191,7 +191,8 @@ void Residual(const float *x, const float *b, float *y, int length) {
 void FormantImpulseResponse(const float *num, const float *den, float *h, int length) {
     float x[kPostMaxTiltResponse];
     for (int n = 0; n < length; ++n) x[n] = n == 0 ? 1.0f : (n <= kPostOrder ? num[n - 1] : 0.0f);
-    float y[kPostOrder + kPostMaxTiltResponse] = {};
+    float y[kPostOrder + kPostMaxTiltResponse];
+    std::memset(y, 0, sizeof(float) * kPostOrder); // rest: only the history needs clearing
     AllPoleFilter(x, den, kPostOrder, y + kPostOrder, length);
     std::memcpy(h, y + kPostOrder, sizeof(float) * length);
 }
