@@ -32,6 +32,19 @@ struct PartialSums {
         low = _mm_add_pd(low, _mm_mul_pd(_mm_loadu_pd(x), _mm_loadu_pd(y)));
         high = _mm_add_pd(high, _mm_mul_pd(_mm_loadu_pd(x + 2), _mm_loadu_pd(y + 2)));
     }
+    // x times the floats y, and the floats y squared, widened in registers.
+    void AddWidened(const double *x, const float *y) {
+        const __m128 yf = _mm_loadu_ps(y);
+        low = _mm_add_pd(low, _mm_mul_pd(_mm_loadu_pd(x), _mm_cvtps_pd(yf)));
+        high = _mm_add_pd(high, _mm_mul_pd(_mm_loadu_pd(x + 2), _mm_cvtps_pd(_mm_movehl_ps(yf, yf))));
+    }
+    void AddSquares(const float *y) {
+        const __m128 yf = _mm_loadu_ps(y);
+        const __m128d l = _mm_cvtps_pd(yf);
+        const __m128d h = _mm_cvtps_pd(_mm_movehl_ps(yf, yf));
+        low = _mm_add_pd(low, _mm_mul_pd(l, l));
+        high = _mm_add_pd(high, _mm_mul_pd(h, h));
+    }
     double Total() const {
         const __m128d pairs = _mm_add_pd(low, high);
         return _mm_cvtsd_f64(pairs) + _mm_cvtsd_f64(_mm_unpackhi_pd(pairs, pairs));
@@ -41,6 +54,12 @@ struct PartialSums {
     void Add(const double *x, const double *y) {
         for (int k = 0; k < 4; ++k) s[k] += x[k] * y[k];
     }
+    void AddWidened(const double *x, const float *y) {
+        for (int k = 0; k < 4; ++k) s[k] += x[k] * static_cast<double>(y[k]);
+    }
+    void AddSquares(const float *y) {
+        for (int k = 0; k < 4; ++k) s[k] += static_cast<double>(y[k]) * static_cast<double>(y[k]);
+    }
     double Total() const { return (s[0] + s[2]) + (s[1] + s[3]); }
 #endif
 };
@@ -49,6 +68,18 @@ struct PartialSums {
 double Tail(const double *x, const double *y, int from, int length) {
     double tail = 0.0;
     for (int n = from; n < length; ++n) tail += x[n] * y[n];
+    return tail;
+}
+
+double TailWidened(const double *x, const float *y, int from, int length) {
+    double tail = 0.0;
+    for (int n = from; n < length; ++n) tail += x[n] * static_cast<double>(y[n]);
+    return tail;
+}
+
+double TailSquares(const float *y, int from, int length) {
+    double tail = 0.0;
+    for (int n = from; n < length; ++n) tail += static_cast<double>(y[n]) * static_cast<double>(y[n]);
     return tail;
 }
 
@@ -221,19 +252,18 @@ void PitchPostFilter(const float *r, int lag, int length, const PostFilterConfig
     for (int phase = 1; phase <= 7; ++phase) {
         float y[kPostMaxSubframe + 1];
         FourTapDelay(r, t, config.delays.four[phase - 1], length + 1, y);
-        double yw[kPostMaxSubframe + 1];
-        Widen(y, length + 1, yw);
+        // The sums read y as floats and widen them in registers (exactly).
         PartialSums k0, e0, k1, e1;
         for (int n = 0; n < groups; n += 4) {
-            k0.Add(rw + n, yw + n);
-            e0.Add(yw + n, yw + n);
-            k1.Add(rw + n, yw + 1 + n);
-            e1.Add(yw + 1 + n, yw + 1 + n);
+            k0.AddWidened(rw + n, y + n);
+            e0.AddSquares(y + n);
+            k1.AddWidened(rw + n, y + 1 + n);
+            e1.AddSquares(y + 1 + n);
         }
-        const Candidate c0 = Clipped(k0.Total() + Tail(rw, yw, groups, length),
-                                     e0.Total() + Tail(yw, yw, groups, length));
-        const Candidate c1 = Clipped(k1.Total() + Tail(rw, yw + 1, groups, length),
-                                     e1.Total() + Tail(yw + 1, yw + 1, groups, length));
+        const Candidate c0 = Clipped(k0.Total() + TailWidened(rw, y, groups, length),
+                                     e0.Total() + TailSquares(y, groups, length));
+        const Candidate c1 = Clipped(k1.Total() + TailWidened(rw, y + 1, groups, length),
+                                     e1.Total() + TailSquares(y + 1, groups, length));
         if (Better(c0, best)) {
             best = c0;
             bestPhase = phase;
