@@ -170,6 +170,50 @@ TEST(MsvqSearch, EveryStageSizeGivesExactlyThePlainSearchsChoice) {
     }
 }
 
+// A stage that brings its own column layout is searched exactly as one that
+// does not (sizes on and off the blocks the search scores together).
+template <int Dim, int Size, int Stages>
+void ExpectOwnColumnsChangeNothing(unsigned seed) {
+    std::mt19937 rng(seed);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    static float rows[Stages][Size * Dim];
+    for (int s = 0; s < Stages; ++s) {
+        for (float &x : rows[s]) x = g(rng) / static_cast<float>(1 + s);
+    }
+    static MsvqColumnLayout<Dim, Size, Stages> layout;
+    layout = MsvqColumns<Dim, Size, Stages>(rows);
+    MsvqStage plain[Stages], laid[Stages];
+    for (int s = 0; s < Stages; ++s) {
+        plain[s] = {rows[s], Size};
+        laid[s] = {rows[s], Size, layout.columns[s]};
+        ASSERT_EQ(layout.columns[s][(Dim - 1) * layout.kStride + Size - 1], rows[s][Size * Dim - 1]);
+    }
+    for (int t = 0; t < 40; ++t) {
+        float x[Dim], w[Dim];
+        for (int k = 0; k < Dim; ++k) {
+            x[k] = g(rng);
+            w[k] = 0.1f + std::fabs(g(rng));
+        }
+        for (int keep : {1, 8, 16}) {
+            float qa[Dim], qb[Dim];
+            const MsvqChoice a = MsvqSearch(x, w, nullptr, Dim, plain, Stages, keep, qa);
+            const MsvqChoice b = MsvqSearch(x, w, nullptr, Dim, laid, Stages, keep, qb);
+            for (int s = 0; s < Stages; ++s) ASSERT_EQ(a.indices[s], b.indices[s]) << "trial " << t;
+            ASSERT_EQ(a.error, b.error);
+            for (int k = 0; k < Dim; ++k) ASSERT_EQ(qa[k], qb[k]);
+        }
+    }
+}
+
+TEST(MsvqSearch, AStagesOwnColumnLayoutGivesTheSameChoice) {
+    ExpectOwnColumnsChangeNothing<10, 64, 4>(5);
+    ExpectOwnColumnsChangeNothing<3, 17, 2>(6);
+    ExpectOwnColumnsChangeNothing<16, 40, 3>(7);
+    EXPECT_EQ(MsvqColumnStride(17), 32);
+    EXPECT_EQ(MsvqColumnStride(64), 64);
+    EXPECT_EQ(MsvqColumnStride(1), 16);
+}
+
 TEST(MsvqSearch, MoreKeptCandidatesNeverDoWorseOnAverage) {
     const Books b(10, {64, 64, 64, 64}, 11, 0.5f);
     std::mt19937 rng(5);
