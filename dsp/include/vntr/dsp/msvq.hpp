@@ -63,6 +63,14 @@ struct MsvqChoice {
 MsvqChoice MsvqSearch(const float *target, const float *weights, const float *base, int dim,
                       const MsvqStage *stages, int stageCount, int keep, float *quantised);
 
+// The search runs eight lanes wide where the processor has AVX2 and four
+// wide elsewhere; both give the same choice and error to the bit.  The tests
+// pick a path; a path the processor lacks falls back to the narrow one.
+enum class MsvqPath { Narrow, Wide };
+bool MsvqWidePathAvailable();
+MsvqChoice MsvqSearchOn(MsvqPath path, const float *target, const float *weights, const float *base, int dim,
+                        const MsvqStage *stages, int stageCount, int keep, float *quantised);
+
 // out = base + sum_s stages[s][indices[s]] (base may be null).
 void MsvqSum(const float *base, int dim, const MsvqStage *stages, int stageCount, const int *indices, float *out);
 
