@@ -41,11 +41,11 @@ constexpr int kNearPrevious = 17;   // |lag - previous lag| below this counts as
 
 // The lag in [lo, hi] maximising sum_{n < span - L} w[at + n] w[at + n + L],
 // tried from the largest down; a tie keeps the larger lag.
-int LongestBestCorrelation(const float *w, int at, int span, int lo, int hi) {
-    // Every lag's correlation first, four neighbouring lags per pass.
+int LongestBestCorrelation(const float *w, int at, int span, int lo, int hi, Simd simd) {
+    // Every lag's correlation first, several neighbouring lags per pass.
     constexpr int kMostLags = kMaxLag + 1;
-    float correlation[kMostLags + 3];
-    for (int lag = lo; lag <= hi; lag += 4) LagCorrelations4(w + at, lag, span - lag, correlation + (lag - lo));
+    float correlation[kMostLags];
+    CrossCorrelations(w + at, w + at + lo, span - lo, hi - lo + 1, correlation, simd);
     int best = hi;
     float bestValue = 0.0f;
     for (int lag = hi; lag >= lo; --lag) {
@@ -58,11 +58,11 @@ int LongestBestCorrelation(const float *w, int at, int span, int lo, int hi) {
     return best;
 }
 
-int Refine(const float *w, int centre, float *score) {
+int Refine(const float *w, int centre, float *score, Simd simd) {
     int best = centre - 2;
-    float bestScore = RefinementScore(w, best);
+    float bestScore = RefinementScore(w, best, simd);
     for (int lag = centre - 1; lag <= centre + 2; ++lag) {
-        const float s = RefinementScore(w, lag);
+        const float s = RefinementScore(w, lag, simd);
         if (s > bestScore) {
             best = lag;
             bestScore = s;
@@ -76,14 +76,18 @@ int Distance(int a, int b) { return a > b ? a - b : b - a; }
 
 } // namespace
 
-float RefinementScore(const float *w, int lag) {
+float RefinementScore(const float *w, int lag, Simd simd) {
     const float *now = w + kRefineFrom;
     const float *past = now - lag;
     const float *future = now + lag;
     const float *const x[4] = {now, past, now, future};
     const float *const y[4] = {past, past, future, future};
     float product[4];
-    PairDots<4>(x, y, kRefineLength, product);
+    if (simd == Simd::Avx2) {
+        avx2::PairDots4(x, y, kRefineLength, product);
+    } else {
+        PairDots<4>(x, y, kRefineLength, product);
+    }
     float score = 0.0f;
     {
         const float c = product[0];
@@ -98,15 +102,16 @@ float RefinementScore(const float *w, int lag) {
     return score;
 }
 
-int OpenLoopPitch(const float *previous, const float *current, int previousLag, int lagBefore, OpenLoopTrace *trace) {
+int OpenLoopPitch(const float *previous, const float *current, int previousLag, int lagBefore, OpenLoopTrace *trace,
+                  Simd simd) {
     float w[kPitchSignal];
     float state = 0.0f;
     for (int n = 0; n < kPitchSignal; ++n) {
         state = (n < kFrameLength ? previous[n] : current[n - kFrameLength]) + 0.9f * state;
         w[n] = state;
     }
-    const int e = LongestBestCorrelation(w, 160, 160, 20, 55);
-    const int f = LongestBestCorrelation(w, 80, 300, 50, kMaxLag);
+    const int e = LongestBestCorrelation(w, 160, 160, 20, 55, simd);
+    const int f = LongestBestCorrelation(w, 80, 300, 50, kMaxLag, simd);
     const int half = f / 2;
     const int third = f / 3;
     const int m = Distance(third, previousLag) < kNearPrevious &&
@@ -115,9 +120,9 @@ int OpenLoopPitch(const float *previous, const float *current, int previousLag, 
                       : half;
 
     float se, sf, sm;
-    const int eRefined = Refine(w, e, &se);
-    const int fRefined = Refine(w, f, &sf);
-    const int mRefined = Refine(w, m, &sm);
+    const int eRefined = Refine(w, e, &se, simd);
+    const int fRefined = Refine(w, f, &sf, simd);
+    const int mRefined = Refine(w, m, &sm, simd);
     if (trace != nullptr) *trace = {e, f, m, eRefined, fRefined, mRefined, se, sf, sm};
 
     int choice = se > sf ? eRefined : fRefined;

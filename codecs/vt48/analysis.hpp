@@ -3,6 +3,7 @@
 // unquantised LSFs.
 #pragma once
 
+#include "kernels.hpp"
 #include "lsf.hpp"
 
 #include <vntr/dsp/schur.hpp>
@@ -22,18 +23,18 @@ bool IsQuiet(const float *speech);
 
 // The open-loop pitch of the frame from the previous frame's 160 samples (buffer
 // positions 24..183 of that frame) and buffer positions 24..243 of this one,
-// given the choices of the two frames before.
+// given the choices of the two frames before.  Every `simd` gives the same lag.
 struct OpenLoopTrace {
     int e, f, m;            // candidates before refinement
     int eRefined, fRefined, mRefined;
     float eScore, fScore, mScore;
 };
 int OpenLoopPitch(const float *previous, const float *current, int previousLag, int lagBefore,
-                  OpenLoopTrace *trace = nullptr);
+                  OpenLoopTrace *trace = nullptr, Simd simd = Simd::Sse2);
 
 // The refinement score of lag L at the low-passed signal w (380 samples):
 // backward and forward normalised correlations over w[150..230].
-float RefinementScore(const float *w, int lag);
+float RefinementScore(const float *w, int lag, Simd simd = Simd::Sse2);
 
 // The analysis window, 220 samples: 0.54 - 0.46 cos(pi n / 45) up to n = 45,
 // 1 in the middle, mirrored (w[219 - n] = w[n]).

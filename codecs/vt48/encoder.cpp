@@ -24,6 +24,7 @@ void InitEncoder(EncoderState &state, bool eightBit, uint32_t refinements) {
     state = {};
     state.eightBit = eightBit;
     state.refinements = refinements;
+    state.simd = DetectSimd();
     state.weightNumerator = kRefinedWeightNumerator;
     state.weightDenominator = kRefinedWeightDenominator;
     state.previousLsf = InitialLsf();
@@ -64,7 +65,8 @@ void PrepareFrame(EncoderState &state, const uint8_t *pcm) {
 
     state.quiet = IsQuiet(state.speech);
     state.openLoopLag =
-        OpenLoopPitch(state.previousFrame, state.speech + kWindowStart, state.previousLag, state.lagBefore);
+        OpenLoopPitch(state.previousFrame, state.speech + kWindowStart, state.previousLag, state.lagBefore, nullptr,
+                      state.simd);
     state.lagBefore = state.previousLag;
     state.previousLag = state.openLoopLag;
 
@@ -172,7 +174,7 @@ void CodeFrame(EncoderState &state, uint8_t *out, EncoderObserver *observer) {
 
         FixedResult fixed = (state.refinements & kFullFixedSearch) != 0
                                 ? SearchFixedFull(t2, fixedResponse, length, lag, state.quiet)
-                                : SearchFixed(t2, fixedResponse, length, lag, state.quiet);
+                                : SearchFixed(t2, fixedResponse, length, lag, state.quiet, state.simd);
 
         if ((state.refinements & kJointGains) != 0) {
             float unit[kMaxSubframeLength] = {};

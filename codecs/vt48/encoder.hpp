@@ -49,6 +49,7 @@ enum EncoderRefinement : uint32_t {
 struct EncoderState {
     bool eightBit;                  // input samples are unsigned bytes
     uint32_t refinements;
+    Simd simd;                      // the kernels this processor runs (same results for all)
     HighPassState highPass;
     float inputHistory[kInputFilterTaps - 1]; // raw input before the frame, oldest first (kEqualisedInput)
     float speech[kSpeechBuffer];    // 84 carried samples, then the frame

@@ -1,6 +1,7 @@
 #include "searches.hpp"
 
 #include "excitation.hpp"
+#include "kernels.hpp"
 #include "tables.hpp"
 
 #include <vntr/dsp/vector.hpp>
@@ -188,9 +189,10 @@ void PulseCorrelations(const float *h, int length, const PulseCodebook &book, fl
 
 } // namespace
 
-FixedResult SearchFixed(const float *t2, const float *h, int length, int lag, bool quiet) {
+FixedResult SearchFixed(const float *t2, const float *h, int length, int lag, bool quiet, Simd simd) {
+    // d[n] = sum_m h[m] t2[n + m], the target filtered backwards, several n at a time.
     float d[kMaxSubframeLength];
-    for (int n = 0; n < length; ++n) d[n] = dsp::Dot(t2 + n, h, length - n);
+    CrossCorrelations(h, t2, length, length, d, simd);
 
     float best = -6.9f;
     Winner winner;
@@ -230,7 +232,7 @@ FixedResult SearchFixed(const float *t2, const float *h, int length, int lag, bo
             dp[j] = d[position[j]];
         }
         PulseCorrelations(h, length, book, phi);
-        int8_t signs[kEightPulses];
+        int8_t signs[kEightPulses] = {};
         float c = 0.0f;
         for (int j = 0; j < book.count; ++j) {
             signs[j] = dp[j] > 0.0f ? 1 : -1;
@@ -244,7 +246,7 @@ FixedResult SearchFixed(const float *t2, const float *h, int length, int lag, bo
             winner.kind = book.kind;
             winner.c = c;
             winner.energy = energy;
-            std::copy(signs, signs + book.count, winner.signs);
+            std::copy(signs, signs + kEightPulses, winner.signs); // entries past the count stay 0
         };
         float score = Score(c, energy);
         if (score > best) {

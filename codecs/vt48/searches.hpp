@@ -4,6 +4,7 @@
 #pragma once
 
 #include "constants.hpp"
+#include "kernels.hpp"
 
 #include <cstdint>
 
@@ -53,7 +54,7 @@ struct FixedResult {
 // target and flip each sign in turn, keeping a flip that beats the best score
 // so far.  A winning gain of exactly 0 sends the silence code 65.
 //   in t2 [length], h [length]
-FixedResult SearchFixed(const float *t2, const float *h, int length, int lag, bool quiet);
+FixedResult SearchFixed(const float *t2, const float *h, int length, int lag, bool quiet, Simd simd = Simd::Sse2);
 
 } // namespace vntr::vt48
 
