@@ -21,7 +21,10 @@ Lsp LspWeights(const Lsp &lsp) {
 std::array<dsp::MsvqStage, kLspStages> LspStages(const float (*codebook)[kLspStageSize * kOrder]) {
     const float (*book)[kLspStageSize * kOrder] = codebook ? codebook : kLspCodebook;
     std::array<dsp::MsvqStage, kLspStages> stages{};
-    for (int s = 0; s < kLspStages; ++s) stages[static_cast<std::size_t>(s)] = {book[s], kLspStageSize};
+    const bool builtIn = book == kLspCodebook;
+    for (int s = 0; s < kLspStages; ++s) {
+        stages[static_cast<std::size_t>(s)] = {book[s], kLspStageSize, builtIn ? kLspColumns.columns[s] : nullptr};
+    }
     return stages;
 }
 

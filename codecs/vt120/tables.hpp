@@ -6,6 +6,7 @@
 
 #include "constants.hpp"
 
+#include <vntr/dsp/msvq.hpp>
 #include <vntr/dsp/pitch_predictor.hpp>
 
 namespace vntr::vt120 {
@@ -21,6 +22,9 @@ extern const float kLagWindow[kOrder];
 // Stage s, vector i, component k at kLspStages[s][i * kOrder + k] (radians):
 // stage 1 holds whole LSP vectors, stages 2..4 corrections added to them.
 extern const float kLspCodebook[kLspStages][kLspStageSize * kOrder];
+// The same stages laid out component by component, as the search reads them.
+using LspColumnLayout = dsp::MsvqColumnLayout<kOrder, kLspStageSize, kLspStages>;
+extern const LspColumnLayout kLspColumns;
 // Smallest gap below LSP k (entry 0 unused): 0.06, 0.08 and 0.1 rad in the
 // low, middle and high band.
 extern const float kMinimumLspGap[kOrder];

@@ -4,9 +4,10 @@
 
 namespace vntr::vt120 {
 
-const float kLspCodebook[kLspStages][kLspStageSize * kOrder] = {
+constexpr float kLspCodebook[kLspStages][kLspStageSize * kOrder] = {
 #include "codebooks/lsp_stages.inc"
 };
+constexpr LspColumnLayout kLspColumns = dsp::MsvqColumns<kOrder, kLspStageSize, kLspStages>(kLspCodebook);
 
 namespace {
 

@@ -116,20 +116,19 @@ void LpcToLsp(const float *a, int order, float *lsp) {
 
 void LspToLpc(const float *lsp, int order, float *a) {
     const int half = order / 2;
-    // Products of second-order sections, coefficients 0..order.
-    double p[kMaxLspOrder + 2] = {1.0};
-    double q[kMaxLspOrder + 2] = {1.0};
+    // Products of second-order sections, coefficients 0..order, each array
+    // with two zeros in front so that every step reads the same way (the
+    // terms beyond the degree so far are the zeros the arrays start with).
+    double pz[kMaxLspOrder + 4] = {0.0, 0.0, 1.0};
+    double qz[kMaxLspOrder + 4] = {0.0, 0.0, 1.0};
+    double *p = pz + 2;
+    double *q = qz + 2;
     for (int s = 0; s < half; ++s) {
         const double cp = -2.0 * std::cos(static_cast<double>(lsp[2 * s]));
         const double cq = -2.0 * std::cos(static_cast<double>(lsp[2 * s + 1]));
-        const int deg = 2 * s;
-        for (int m = deg + 2; m >= 0; --m) {
-            const double p1 = m >= 1 ? p[m - 1] : 0.0;
-            const double p2 = m >= 2 ? p[m - 2] : 0.0;
-            const double q1 = m >= 1 ? q[m - 1] : 0.0;
-            const double q2 = m >= 2 ? q[m - 2] : 0.0;
-            p[m] = (m <= deg ? p[m] : 0.0) + cp * p1 + p2;
-            q[m] = (m <= deg ? q[m] : 0.0) + cq * q1 + q2;
+        for (int m = 2 * s + 2; m >= 0; --m) {
+            p[m] = p[m] + cp * p[m - 1] + p[m - 2];
+            q[m] = q[m] + cq * q[m - 1] + q[m - 2];
         }
     }
     for (int i = 1; i <= order; ++i) {

@@ -1,5 +1,8 @@
 #include <vntr/dsp/msvq.hpp>
 
+#include <emmintrin.h>
+#include <immintrin.h>
+
 namespace vntr::dsp {
 namespace {
 
@@ -23,12 +26,74 @@ void Admit(Candidate *list, int &count, int keep, const Candidate &c) {
 
 // Stages up to this size are searched by columns, kBlock vectors at a time.
 constexpr int kColumnsMax = 256;
-constexpr int kBlock = 16;
+constexpr int kBlock = kMsvqBlock;
 
-} // namespace
+// The errors of sixteen vectors, component by component in order:
+// e_j = sum_k w_k (r_k - c_kj)^2, each term as (w d) d.
+[[gnu::always_inline]] inline void BlockErrors(const float *residual, const float *weights, int dim,
+                                               const float *columns, int stride, float *errors) {
+    __m128 acc[kBlock / 4];
+    for (__m128 &a : acc) a = _mm_setzero_ps();
+    for (int k = 0; k < dim; ++k) {
+        const __m128 r = _mm_set1_ps(residual[k]);
+        const __m128 w = _mm_set1_ps(weights[k]);
+        const float *column = columns + k * stride;
+        for (int q = 0; q < kBlock / 4; ++q) {
+            const __m128 d = _mm_sub_ps(r, _mm_loadu_ps(column + 4 * q));
+            acc[q] = _mm_add_ps(acc[q], _mm_mul_ps(_mm_mul_ps(w, d), d));
+        }
+    }
+    for (int q = 0; q < kBlock / 4; ++q) _mm_storeu_ps(errors + 4 * q, acc[q]);
+}
 
-MsvqChoice MsvqSearch(const float *target, const float *weights, const float *base, int dim,
-                      const MsvqStage *stages, int stageCount, int keep, float *quantised) {
+// The same sums, eight lanes at a time: each lane does the same operations
+// in the same order, so the errors are the same to the bit.
+[[gnu::target("avx2")]] inline void BlockErrorsWide(const float *residual, const float *weights,
+                                                                        int dim, const float *columns, int stride,
+                                                                        float *errors) {
+    __m256 lo = _mm256_setzero_ps();
+    __m256 hi = _mm256_setzero_ps();
+    for (int k = 0; k < dim; ++k) {
+        const __m256 r = _mm256_set1_ps(residual[k]);
+        const __m256 w = _mm256_set1_ps(weights[k]);
+        const float *column = columns + k * stride;
+        const __m256 d0 = _mm256_sub_ps(r, _mm256_loadu_ps(column));
+        const __m256 d1 = _mm256_sub_ps(r, _mm256_loadu_ps(column + 8));
+        lo = _mm256_add_ps(lo, _mm256_mul_ps(_mm256_mul_ps(w, d0), d0));
+        hi = _mm256_add_ps(hi, _mm256_mul_ps(_mm256_mul_ps(w, d1), d1));
+    }
+    _mm256_storeu_ps(errors, lo);
+    _mm256_storeu_ps(errors + 8, hi);
+}
+
+struct NarrowBlocks {
+    [[gnu::always_inline]] static void Errors(const float *residual, const float *weights, int dim,
+                                              const float *columns, int stride, float *errors) {
+        BlockErrors(residual, weights, dim, columns, stride, errors);
+    }
+};
+struct WideBlocks {
+    [[gnu::target("avx2")]] static void Errors(const float *residual, const float *weights,
+                                                                   int dim, const float *columns, int stride,
+                                                                   float *errors) {
+        BlockErrorsWide(residual, weights, dim, columns, stride, errors);
+    }
+};
+
+// Bit j set when errors[j] < worst, j = 0..15.
+[[gnu::always_inline]] inline unsigned BelowMask(const float *errors, float worst) {
+    const __m128 w = _mm_set1_ps(worst);
+    unsigned mask = 0;
+    for (int q = 0; q < kBlock / 4; ++q) {
+        mask |= static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(_mm_loadu_ps(errors + 4 * q), w))) << (4 * q);
+    }
+    return mask;
+}
+
+template <class Blocks>
+[[gnu::always_inline]] inline MsvqChoice Search(const float *target, const float *weights, const float *base,
+                                                int dim, const MsvqStage *stages, int stageCount, int keep,
+                                                float *quantised) {
     // Running sums of the kept candidates, and the path of stage indices that
     // led to each, double-buffered across stages.
     float sums[2][kMsvqMaxKeep][kMsvqMaxDim];
@@ -45,15 +110,18 @@ MsvqChoice MsvqSearch(const float *target, const float *weights, const float *ba
         // all its vectors build up side by side; each vector's error is
         // summed over the components in order, as one by one.
         // The columns run on to a whole block (the padding is never admitted).
-        float columns[kMsvqMaxDim][kColumnsMax + kBlock];
         const bool byColumns = size <= kColumnsMax;
-        if (byColumns) {
+        const int stride = MsvqColumnStride(size);
+        float laid[kMsvqMaxDim * kColumnsMax];
+        const float *columns = stages[s].columns;
+        if (byColumns && columns == nullptr) {
             for (int i = 0; i < size; ++i) {
-                for (int k = 0; k < dim; ++k) columns[k][i] = book[i * dim + k];
+                for (int k = 0; k < dim; ++k) laid[k * stride + i] = book[i * dim + k];
             }
-            for (int i = size; i % kBlock != 0; ++i) {
-                for (int k = 0; k < dim; ++k) columns[k][i] = 0.0f;
+            for (int k = 0; k < dim; ++k) {
+                for (int i = size; i < stride; ++i) laid[k * stride + i] = 0.0f;
             }
+            columns = laid;
         }
         for (int p = 0; p < kept; ++p) {
             float residual[kMsvqMaxDim];
@@ -63,29 +131,17 @@ MsvqChoice MsvqSearch(const float *target, const float *weights, const float *ba
                 // across the components.
                 float e[kColumnsMax + kBlock];
                 for (int i0 = 0; i0 < size; i0 += kBlock) {
-                    float acc[kBlock] = {};
-                    for (int k = 0; k < dim; ++k) {
-                        const float r = residual[k];
-                        const float w = weights[k];
-                        const float *column = columns[k] + i0;
-                        for (int j = 0; j < kBlock; ++j) {
-                            const float d = r - column[j];
-                            acc[j] += w * d * d;
-                        }
-                    }
-                    for (int j = 0; j < kBlock; ++j) e[i0 + j] = acc[j];
+                    Blocks::Errors(residual, weights, dim, columns + i0, stride, e + i0);
                 }
                 for (int i0 = 0; i0 < size; i0 += kBlock) {
-                    // A full list takes only what beats its last: most blocks
-                    // hold nothing that does.
-                    const int end = i0 + kBlock < size ? i0 + kBlock : size;
-                    if (count == keep) {
-                        const float worst = list[keep - 1].error;
-                        int any = 0;
-                        for (int j = 0; j < kBlock; ++j) any |= e[i0 + j] < worst ? 1 : 0;
-                        if (!any) continue;
-                    }
-                    for (int i = i0; i < end; ++i) {
+                    // A full list takes only what beats its last, and its last
+                    // only falls: most blocks hold nothing that does, and in
+                    // the others only what beat it at the block's start can.
+                    unsigned open = count == keep ? BelowMask(e + i0, list[keep - 1].error) : 0xffffu;
+                    if (size - i0 < kBlock) open &= (1u << (size - i0)) - 1;
+                    while (open != 0) {
+                        const int i = i0 + __builtin_ctz(open);
+                        open &= open - 1;
                         if (count == keep && !(e[i] < list[keep - 1].error)) continue;
                         Admit(list, count, keep, Candidate{e[i], p, i});
                     }
@@ -120,6 +176,34 @@ MsvqChoice MsvqSearch(const float *target, const float *weights, const float *ba
         for (int k = 0; k < dim; ++k) quantised[k] = sums[cur][0][k];
     }
     return choice;
+}
+
+MsvqChoice SearchNarrow(const float *target, const float *weights, const float *base, int dim,
+                        const MsvqStage *stages, int stageCount, int keep, float *quantised) {
+    return Search<NarrowBlocks>(target, weights, base, dim, stages, stageCount, keep, quantised);
+}
+
+// No FMA here: every product and sum rounds as on the baseline path.
+[[gnu::target("avx2"), gnu::flatten]] MsvqChoice SearchWide(const float *target, const float *weights, const float *base, int dim,
+                                              const MsvqStage *stages, int stageCount, int keep, float *quantised) {
+    return Search<WideBlocks>(target, weights, base, dim, stages, stageCount, keep, quantised);
+}
+
+} // namespace
+
+bool MsvqWidePathAvailable() { return __builtin_cpu_supports("avx2") != 0; }
+
+MsvqChoice MsvqSearchOn(MsvqPath path, const float *target, const float *weights, const float *base, int dim,
+                        const MsvqStage *stages, int stageCount, int keep, float *quantised) {
+    if (path == MsvqPath::Wide && MsvqWidePathAvailable()) {
+        return SearchWide(target, weights, base, dim, stages, stageCount, keep, quantised);
+    }
+    return SearchNarrow(target, weights, base, dim, stages, stageCount, keep, quantised);
+}
+
+MsvqChoice MsvqSearch(const float *target, const float *weights, const float *base, int dim,
+                      const MsvqStage *stages, int stageCount, int keep, float *quantised) {
+    return MsvqSearchOn(MsvqPath::Wide, target, weights, base, dim, stages, stageCount, keep, quantised);
 }
 
 void MsvqSum(const float *base, int dim, const MsvqStage *stages, int stageCount, const int *indices, float *out) {

@@ -14,6 +14,7 @@ namespace vntr::dsp {
 
 void ResetPostFilter(PostFilterState &state) {
     std::memset(&state, 0, sizeof state);
+    state.residualEnd = kPostResidualHistory;
     state.gain = 1.0f;
 }
 
@@ -31,6 +32,19 @@ struct PartialSums {
         low = _mm_add_pd(low, _mm_mul_pd(_mm_loadu_pd(x), _mm_loadu_pd(y)));
         high = _mm_add_pd(high, _mm_mul_pd(_mm_loadu_pd(x + 2), _mm_loadu_pd(y + 2)));
     }
+    // x times the floats y, and the floats y squared, widened in registers.
+    void AddWidened(const double *x, const float *y) {
+        const __m128 yf = _mm_loadu_ps(y);
+        low = _mm_add_pd(low, _mm_mul_pd(_mm_loadu_pd(x), _mm_cvtps_pd(yf)));
+        high = _mm_add_pd(high, _mm_mul_pd(_mm_loadu_pd(x + 2), _mm_cvtps_pd(_mm_movehl_ps(yf, yf))));
+    }
+    void AddSquares(const float *y) {
+        const __m128 yf = _mm_loadu_ps(y);
+        const __m128d l = _mm_cvtps_pd(yf);
+        const __m128d h = _mm_cvtps_pd(_mm_movehl_ps(yf, yf));
+        low = _mm_add_pd(low, _mm_mul_pd(l, l));
+        high = _mm_add_pd(high, _mm_mul_pd(h, h));
+    }
     double Total() const {
         const __m128d pairs = _mm_add_pd(low, high);
         return _mm_cvtsd_f64(pairs) + _mm_cvtsd_f64(_mm_unpackhi_pd(pairs, pairs));
@@ -40,6 +54,12 @@ struct PartialSums {
     void Add(const double *x, const double *y) {
         for (int k = 0; k < 4; ++k) s[k] += x[k] * y[k];
     }
+    void AddWidened(const double *x, const float *y) {
+        for (int k = 0; k < 4; ++k) s[k] += x[k] * static_cast<double>(y[k]);
+    }
+    void AddSquares(const float *y) {
+        for (int k = 0; k < 4; ++k) s[k] += static_cast<double>(y[k]) * static_cast<double>(y[k]);
+    }
     double Total() const { return (s[0] + s[2]) + (s[1] + s[3]); }
 #endif
 };
@@ -48,6 +68,18 @@ struct PartialSums {
 double Tail(const double *x, const double *y, int from, int length) {
     double tail = 0.0;
     for (int n = from; n < length; ++n) tail += x[n] * y[n];
+    return tail;
+}
+
+double TailWidened(const double *x, const float *y, int from, int length) {
+    double tail = 0.0;
+    for (int n = from; n < length; ++n) tail += x[n] * static_cast<double>(y[n]);
+    return tail;
+}
+
+double TailSquares(const float *y, int from, int length) {
+    double tail = 0.0;
+    for (int n = from; n < length; ++n) tail += static_cast<double>(y[n]) * static_cast<double>(y[n]);
     return tail;
 }
 
@@ -167,6 +199,35 @@ IntegerChoice ChooseIntegerLag(const double *r, int lag, int length) {
     return choice;
 }
 
+// The residual through A(z/0.55): y[n] = x[n] + sum_i b[i-1] x[n-i], each
+// sum from i = 1 up (four outputs at a time, each in its own lane).
+void Residual(const float *x, const float *b, float *y, int length) {
+    int n = 0;
+#if defined(__SSE2__)
+    for (; n + 4 <= length; n += 4) {
+        __m128 acc = _mm_loadu_ps(x + n);
+        for (int i = 1; i <= kPostOrder; ++i) acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(b[i - 1]), _mm_loadu_ps(x + n - i)));
+        _mm_storeu_ps(y + n, acc);
+    }
+#endif
+    for (; n < length; ++n) {
+        float acc = x[n];
+        for (int i = 1; i <= kPostOrder; ++i) acc += b[i - 1] * x[n - i];
+        y[n] = acc;
+    }
+}
+
+// Impulse response of num(z)/den(z) from rest: the impulse through num gives
+// 1, num[0..order-1], then zeros, which go through the all-pole filter.
+void FormantImpulseResponse(const float *num, const float *den, float *h, int length) {
+    float x[kPostMaxTiltResponse];
+    for (int n = 0; n < length; ++n) x[n] = n == 0 ? 1.0f : (n <= kPostOrder ? num[n - 1] : 0.0f);
+    float y[kPostOrder + kPostMaxTiltResponse];
+    std::memset(y, 0, sizeof(float) * kPostOrder); // rest: only the history needs clearing
+    AllPoleFilter(x, den, kPostOrder, y + kPostOrder, length);
+    std::memcpy(h, y + kPostOrder, sizeof(float) * length);
+}
+
 } // namespace
 
 void PitchPostFilter(const float *r, int lag, int length, const PostFilterConfig &config, float *out) {
@@ -191,19 +252,18 @@ void PitchPostFilter(const float *r, int lag, int length, const PostFilterConfig
     for (int phase = 1; phase <= 7; ++phase) {
         float y[kPostMaxSubframe + 1];
         FourTapDelay(r, t, config.delays.four[phase - 1], length + 1, y);
-        double yw[kPostMaxSubframe + 1];
-        Widen(y, length + 1, yw);
+        // The sums read y as floats and widen them in registers (exactly).
         PartialSums k0, e0, k1, e1;
         for (int n = 0; n < groups; n += 4) {
-            k0.Add(rw + n, yw + n);
-            e0.Add(yw + n, yw + n);
-            k1.Add(rw + n, yw + 1 + n);
-            e1.Add(yw + 1 + n, yw + 1 + n);
+            k0.AddWidened(rw + n, y + n);
+            e0.AddSquares(y + n);
+            k1.AddWidened(rw + n, y + 1 + n);
+            e1.AddSquares(y + 1 + n);
         }
-        const Candidate c0 = Clipped(k0.Total() + Tail(rw, yw, groups, length),
-                                     e0.Total() + Tail(yw, yw, groups, length));
-        const Candidate c1 = Clipped(k1.Total() + Tail(rw, yw + 1, groups, length),
-                                     e1.Total() + Tail(yw + 1, yw + 1, groups, length));
+        const Candidate c0 = Clipped(k0.Total() + TailWidened(rw, y, groups, length),
+                                     e0.Total() + TailSquares(y, groups, length));
+        const Candidate c1 = Clipped(k1.Total() + TailWidened(rw, y + 1, groups, length),
+                                     e1.Total() + TailSquares(y + 1, groups, length));
         if (Better(c0, best)) {
             best = c0;
             bestPhase = phase;
@@ -250,30 +310,17 @@ void PitchPostFilter(const float *r, int lag, int length, const PostFilterConfig
 
 void PostFilterSubframe(PostFilterState &state, const float *speech, int lag, const float *lpc, int length,
                         const PostFilterConfig &config, float *out) {
-    float s[kPostOrder + kPostMaxSubframe];
-    std::memcpy(s, state.speech, sizeof state.speech);
-    std::memcpy(s + kPostOrder, speech, sizeof(float) * length);
-    float r[kPostResidualHistory + kPostMaxSubframe];
-    std::memcpy(r, state.residual, sizeof state.residual);
-    float y[kPostOrder + kPostMaxSubframe];
-    std::memcpy(y, state.formant, sizeof state.formant);
-
-    const float *sub = s + kPostOrder;
     float num[kPostOrder];
     float den[kPostOrder];
     BandwidthExpand(lpc, kPostOrder, 0.55f, num);
     BandwidthExpand(lpc, kPostOrder, 0.7f, den);
 
-    float *residual = r + kPostResidualHistory;
-    FirFilter(sub, num, kPostOrder, residual, length);
-
-    float pitched[kPostMaxSubframe];
-    PitchPostFilter(residual, lag, length, config, pitched);
-
-    // Tilt and gain normalisation from the formant filter's impulse response.
+    // Tilt and gain normalisation from the formant filter's impulse response
+    // (first: its recursion is slow but independent of the pitch filter, so
+    // the processor can carry on with that meanwhile).
     const int responseLength = config.tiltResponseLength;
     float h[kPostMaxTiltResponse];
-    PoleZeroImpulseResponse(num, den, kPostOrder, h, responseLength);
+    FormantImpulseResponse(num, den, h, responseLength);
     float r0 = 0.0f;
     float r1 = 0.0f;
     float sumAbs = 0.0f;
@@ -283,20 +330,35 @@ void PostFilterSubframe(PostFilterState &state, const float *speech, int lag, co
         if (n + 1 < responseLength) r1 += h[n] * h[n + 1];
     }
     const float tilt = (r0 != 0.0f && std::fabs(r1) <= r0) ? -r1 / r0 : 0.0f;
+
+    float s[kPostOrder + kPostMaxSubframe];
+    std::memcpy(s, state.speech, sizeof state.speech);
+    std::memcpy(s + kPostOrder, speech, sizeof(float) * length);
+    const float *sub = s + kPostOrder;
+    if (state.residualEnd + length > kPostResidualBuffer) {
+        std::memmove(state.residual, state.residual + state.residualEnd - kPostResidualHistory,
+                     sizeof(float) * kPostResidualHistory);
+        state.residualEnd = kPostResidualHistory;
+    }
+    float *residual = state.residual + state.residualEnd;
+    Residual(sub, num, residual, length);
+
+    float pitched[kPostMaxSubframe];
+    PitchPostFilter(residual, lag, length, config, pitched);
+    state.residualEnd += length;
+
     if (sumAbs > 1.0f) {
         for (int n = 0; n < length; ++n) pitched[n] /= sumAbs;
     }
 
+    float y[kPostOrder + kPostMaxSubframe];
+    std::memcpy(y, state.formant, sizeof state.formant);
     float *formant = y + kPostOrder;
     AllPoleFilter(pitched, den, kPostOrder, formant, length);
 
     const float mu = tilt <= 0.0f ? 0.9f * tilt : 0.2f * tilt;
     const float scale = 1.0f / (1.0f - std::fabs(mu));
-    float previous = formant[-1];
-    for (int n = 0; n < length; ++n) {
-        out[n] = (formant[n] + mu * previous) * scale;
-        previous = formant[n];
-    }
+    for (int n = 0; n < length; ++n) out[n] = (formant[n] + mu * formant[n - 1]) * scale;
 
     // Automatic gain control against the unfiltered synthesis: silence lets
     // the gain decay, an output silenced by the filters resets it.
@@ -308,20 +370,21 @@ void PostFilterSubframe(PostFilterState &state, const float *speech, int lag, co
     }
     float g = 0.0f;
     bool scaleSubframe = true;
+    float gain = state.gain;
     if (sumS > 0.0f && sumZ > 0.0f) {
         g = 0.0125f * sumS / sumZ;
     } else if (sumS > 0.0f) {
-        state.gain = 0.0f;
+        gain = 0.0f;
         scaleSubframe = false;
     }
     if (scaleSubframe) {
         for (int n = 0; n < length; ++n) {
-            state.gain = 0.9875f * state.gain + g;
-            out[n] *= state.gain;
+            gain = 0.9875f * gain + g;
+            out[n] *= gain;
         }
     }
+    state.gain = gain;
 
-    std::memcpy(state.residual, r + length, sizeof state.residual);
     std::memcpy(state.formant, y + length, sizeof state.formant);
     std::memcpy(state.speech, s + length, sizeof state.speech);
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -155,16 +156,92 @@ TEST(MsvqSearch, EveryStageSizeGivesExactlyThePlainSearchsChoice) {
                         x[k] = g(rng);
                         w[k] = t == 0 && k % 3 == 1 ? 0.0f : 0.2f + std::fabs(g(rng));
                     }
-                    float q[kMsvqMaxDim];
-                    const MsvqChoice c = MsvqSearch(x, w, nullptr, dim, b.stages.data(),
-                                                    static_cast<int>(sizes.size()), keep, q);
                     const Path best = PlainSearch(b, x, w, keep).front();
-                    for (std::size_t s = 0; s < sizes.size(); ++s) {
-                        ASSERT_EQ(c.indices[s], best.indices[s]) << "sizes " << sizes[0] << " dim " << dim << " keep " << keep;
+                    // Both the four-wide and the eight-wide path.
+                    for (MsvqPath path : {MsvqPath::Narrow, MsvqPath::Wide}) {
+                        float q[kMsvqMaxDim];
+                        const MsvqChoice c = MsvqSearchOn(path, x, w, nullptr, dim, b.stages.data(),
+                                                          static_cast<int>(sizes.size()), keep, q);
+                        for (std::size_t s = 0; s < sizes.size(); ++s) {
+                            ASSERT_EQ(c.indices[s], best.indices[s]) << "sizes " << sizes[0] << " dim " << dim
+                                                                     << " keep " << keep
+                                                                     << " wide " << (path == MsvqPath::Wide);
+                        }
+                        ASSERT_EQ(c.error, best.error);
+                        for (int k = 0; k < dim; ++k) ASSERT_EQ(q[k], best.sum[static_cast<std::size_t>(k)]);
                     }
-                    ASSERT_EQ(c.error, best.error);
-                    for (int k = 0; k < dim; ++k) ASSERT_EQ(q[k], best.sum[static_cast<std::size_t>(k)]);
                 }
+            }
+        }
+    }
+}
+
+// A stage that brings its own column layout is searched exactly as one that
+// does not (sizes on and off the blocks the search scores together).
+template <int Dim, int Size, int Stages>
+void ExpectOwnColumnsChangeNothing(unsigned seed) {
+    std::mt19937 rng(seed);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    static float rows[Stages][Size * Dim];
+    for (int s = 0; s < Stages; ++s) {
+        for (float &x : rows[s]) x = g(rng) / static_cast<float>(1 + s);
+    }
+    static MsvqColumnLayout<Dim, Size, Stages> layout;
+    layout = MsvqColumns<Dim, Size, Stages>(rows);
+    MsvqStage plain[Stages], laid[Stages];
+    for (int s = 0; s < Stages; ++s) {
+        plain[s] = {rows[s], Size};
+        laid[s] = {rows[s], Size, layout.columns[s]};
+        ASSERT_EQ(layout.columns[s][(Dim - 1) * layout.kStride + Size - 1], rows[s][Size * Dim - 1]);
+    }
+    for (int t = 0; t < 40; ++t) {
+        float x[Dim], w[Dim];
+        for (int k = 0; k < Dim; ++k) {
+            x[k] = g(rng);
+            w[k] = 0.1f + std::fabs(g(rng));
+        }
+        for (int keep : {1, 8, 16}) {
+            float qa[Dim], qb[Dim];
+            const MsvqChoice a = MsvqSearch(x, w, nullptr, Dim, plain, Stages, keep, qa);
+            const MsvqChoice b = MsvqSearch(x, w, nullptr, Dim, laid, Stages, keep, qb);
+            for (int s = 0; s < Stages; ++s) ASSERT_EQ(a.indices[s], b.indices[s]) << "trial " << t;
+            ASSERT_EQ(a.error, b.error);
+            for (int k = 0; k < Dim; ++k) ASSERT_EQ(qa[k], qb[k]);
+        }
+    }
+}
+
+TEST(MsvqSearch, AStagesOwnColumnLayoutGivesTheSameChoice) {
+    ExpectOwnColumnsChangeNothing<10, 64, 4>(5);
+    ExpectOwnColumnsChangeNothing<3, 17, 2>(6);
+    ExpectOwnColumnsChangeNothing<16, 40, 3>(7);
+    EXPECT_EQ(MsvqColumnStride(17), 32);
+    EXPECT_EQ(MsvqColumnStride(64), 64);
+    EXPECT_EQ(MsvqColumnStride(1), 16);
+}
+
+TEST(MsvqSearch, TheWidePathMatchesTheNarrowOneToTheBitOverWideRanges) {
+    // Errors near overflow, tiny ones and exact ties between vectors: the
+    // eight-wide sums round exactly as the four-wide ones.
+    if (!MsvqWidePathAvailable()) GTEST_SKIP() << "no AVX2 here: the search runs only the narrow path";
+    std::mt19937 rng(29);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    for (float scale : {1e-18f, 1e-3f, 1.0f, 1e6f, 1e17f}) {
+        Books b(10, {64, 64, 64, 64}, 31, scale);
+        std::copy_n(b.data[1].begin(), 10, b.data[1].begin() + 50);
+        for (int t = 0; t < 50; ++t) {
+            float x[10], w[10];
+            for (int k = 0; k < 10; ++k) {
+                x[k] = g(rng) * scale;
+                w[k] = 0.05f + std::fabs(g(rng));
+            }
+            for (int keep : {1, 8, 16}) {
+                float qa[10], qb[10];
+                const MsvqChoice a = MsvqSearchOn(MsvqPath::Narrow, x, w, nullptr, 10, b.stages.data(), 4, keep, qa);
+                const MsvqChoice c = MsvqSearchOn(MsvqPath::Wide, x, w, nullptr, 10, b.stages.data(), 4, keep, qb);
+                for (int s = 0; s < 4; ++s) ASSERT_EQ(a.indices[s], c.indices[s]) << scale << " " << t;
+                ASSERT_EQ(std::memcmp(&a.error, &c.error, sizeof a.error), 0) << scale << " " << t;
+                ASSERT_EQ(std::memcmp(qa, qb, sizeof qa), 0) << scale << " " << t;
             }
         }
     }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <random>
 
@@ -63,6 +64,29 @@ TEST(Quantiser, TheEncodersVectorIsTheDecodersRebuild) {
         const LspCode code = QuantiseLsp(lsp, LspWeights(lsp));
         const Lsp rebuilt = RebuildLsp(code.indices);
         for (int k = 0; k < kOrder; ++k) ASSERT_EQ(code.quantised[k], rebuilt[k]) << trial;
+    }
+}
+
+TEST(Quantiser, TheBuiltInColumnLayoutIsTheCodebooksOwn) {
+    // The built-in stages come with their layout by components; a copy of the
+    // codebook comes without and is laid out by the search: same codes.
+    static float copy[kLspStages][kLspStageSize * kOrder];
+    std::memcpy(copy, kLspCodebook, sizeof copy);
+    for (int s = 0; s < kLspStages; ++s) {
+        ASSERT_NE(LspStages()[static_cast<std::size_t>(s)].columns, nullptr);
+        ASSERT_EQ(LspStages(copy)[static_cast<std::size_t>(s)].columns, nullptr);
+    }
+    std::mt19937 rng(13);
+    std::normal_distribution<float> jitter(0.0f, 0.08f);
+    for (int trial = 0; trial < 300; ++trial) {
+        Lsp lsp = InitialLsp();
+        for (float &x : lsp) x += jitter(rng);
+        StabiliseLsp(lsp);
+        const Lsp w = LspWeights(lsp);
+        const LspCode a = QuantiseLsp(lsp, w);
+        const LspCode b = QuantiseLsp(lsp, w, copy);
+        for (int s = 0; s < kLspStages; ++s) ASSERT_EQ(a.indices[s], b.indices[s]) << trial;
+        for (int k = 0; k < kOrder; ++k) ASSERT_EQ(a.quantised[k], b.quantised[k]) << trial;
     }
 }
 

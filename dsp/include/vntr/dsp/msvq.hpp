@@ -11,11 +11,41 @@ constexpr int kMsvqMaxStages = 8;
 constexpr int kMsvqMaxKeep = 16;
 constexpr int kMsvqMaxDim = 16;
 
-// One stage: `size` code vectors of the quantiser's dimension, back to back.
+// The search scores a stage's vectors sixteen at a time from the stage laid
+// out component by component: component k of vector i at
+// columns[k * MsvqColumnStride(size) + i], each component's run padded with
+// zeros to a whole block.
+constexpr int kMsvqBlock = 16;
+constexpr int MsvqColumnStride(int size) { return (size + kMsvqBlock - 1) / kMsvqBlock * kMsvqBlock; }
+
+// One stage: `size` code vectors of the quantiser's dimension, back to back,
+// and optionally the same vectors laid out by components (null: the search
+// lays them out itself on every call; a fixed codebook saves that by
+// keeping its layout, e.g. from MsvqColumns).
 struct MsvqStage {
     const float *vectors;
     int size;
+    const float *columns = nullptr;
 };
+
+// The column layout of Stages stages of Size vectors of Dim components,
+// made (at compile time, for a fixed codebook) from the vectors back to back.
+template <int Dim, int Size, int Stages>
+struct MsvqColumnLayout {
+    static constexpr int kStride = MsvqColumnStride(Size);
+    float columns[Stages][Dim * kStride];
+};
+
+template <int Dim, int Size, int Stages>
+constexpr MsvqColumnLayout<Dim, Size, Stages> MsvqColumns(const float (&vectors)[Stages][Size * Dim]) {
+    MsvqColumnLayout<Dim, Size, Stages> layout{};
+    for (int s = 0; s < Stages; ++s) {
+        for (int i = 0; i < Size; ++i) {
+            for (int k = 0; k < Dim; ++k) layout.columns[s][k * layout.kStride + i] = vectors[s][i * Dim + k];
+        }
+    }
+    return layout;
+}
 
 struct MsvqChoice {
     int indices[kMsvqMaxStages]; // one per stage searched, in stage order
@@ -32,6 +62,14 @@ struct MsvqChoice {
 //   dim <= kMsvqMaxDim, 1 <= stageCount <= kMsvqMaxStages, 1 <= keep <= kMsvqMaxKeep
 MsvqChoice MsvqSearch(const float *target, const float *weights, const float *base, int dim,
                       const MsvqStage *stages, int stageCount, int keep, float *quantised);
+
+// The search runs eight lanes wide where the processor has AVX2 and four
+// wide elsewhere; both give the same choice and error to the bit.  The tests
+// pick a path; a path the processor lacks falls back to the narrow one.
+enum class MsvqPath { Narrow, Wide };
+bool MsvqWidePathAvailable();
+MsvqChoice MsvqSearchOn(MsvqPath path, const float *target, const float *weights, const float *base, int dim,
+                        const MsvqStage *stages, int stageCount, int keep, float *quantised);
 
 // out = base + sum_s stages[s][indices[s]] (base may be null).
 void MsvqSum(const float *base, int dim, const MsvqStage *stages, int stageCount, const int *indices, float *out);

@@ -15,6 +15,9 @@ constexpr int kPostMaxSubframe = 80;
 constexpr int kPostMaxLag = 146;
 constexpr int kPostResidualHistory = kPostMaxLag + 2 + 7;
 constexpr int kPostMaxTiltResponse = 32;
+// The residual is written on along a longer buffer and moved back to its
+// start only when the next sub-frame would not fit, not after every one.
+constexpr int kPostResidualBuffer = kPostResidualHistory + 8 * kPostMaxSubframe;
 
 // Fractional-delay filters of phases 1..7 (a delay of p/8 sample, row p - 1).
 struct FractionalDelayFilters {
@@ -35,7 +38,8 @@ struct PostFilterConfig {
 };
 
 struct PostFilterState {
-    float residual[kPostResidualHistory]; // formant-filter residual, newest last
+    float residual[kPostResidualBuffer]; // formant-filter residual, newest at residualEnd - 1
+    int residualEnd;                     // kPostResidualHistory .. kPostResidualBuffer
     float speech[kPostOrder];             // last synthesised samples, newest last
     float formant[kPostOrder];            // all-pole memory, newest last (also the tilt filter's input)
     float gain;                           // gain-control factor
