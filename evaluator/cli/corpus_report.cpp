@@ -201,43 +201,83 @@ void PrintCorpusReport(std::FILE *out, const CorpusOutcome &outcome, const std::
     }
 }
 
+namespace {
+
+// The same text as one document dumped with an indent of two, written a
+// piece at a time: only one original's rows are ever held as JSON, so the
+// writer's memory does not grow with the corpus.
+class JsonStream {
+  public:
+    JsonStream(std::ofstream &file) : file_(file) {}
+    // `value` at `depth` levels of nesting, its inner lines indented to match.
+    void Value(const json &value, int depth) {
+        const std::string text = value.dump(2);
+        const std::string indent(static_cast<std::size_t>(2 * depth), ' ');
+        for (const char c : text) {
+            file_ << c;
+            if (c == '\n') file_ << indent;
+        }
+    }
+    void Text(const char *text) { file_ << text; }
+
+  private:
+    std::ofstream &file_;
+};
+
+json FileJson(const FileResult &f) {
+    json j = {{"name", f.name}, {"path", f.path}, {"outcome", FileStateName(f.state)}, {"messages", f.messages}};
+    if (!f.conversion.empty()) j["conversion"] = f.conversion;
+    if (f.state == FileState::Done) {
+        j["sampleRate"] = f.sampleRate;
+        j["format"] = f.format;
+        j["seconds"] = f.seconds;
+        j["dataBytes"] = f.dataBytes;
+        json rows = json::array();
+        for (const auto &c : f.codecs) rows.push_back(CodecResultJson(c));
+        j["codecs"] = std::move(rows);
+    }
+    return j;
+}
+
+} // namespace
+
 bool WriteCorpusJson(const std::string &path, const CorpusOutcome &outcome, const std::vector<CodecSummary> &codecs,
                      std::string &error) {
-    const CorpusTotals t = Totals(outcome.files);
-    json doc;
-    doc["corpus"] = {{"originals", t.originals},
-                     {"run", t.run},
-                     {"refused", t.refused},
-                     {"notFinished", t.interrupted},
-                     {"interrupted", outcome.interrupted},
-                     {"seconds", t.seconds},
-                     {"workers", outcome.workers},
-                     {"wallSeconds", outcome.wallSeconds}};
-    json summaries = json::array();
-    for (const auto &c : codecs) summaries.push_back(CodecSummaryJson(c));
-    doc["codecs"] = std::move(summaries);
-    json files = json::array();
-    for (const auto &f : outcome.files) {
-        json j = {{"name", f.name}, {"path", f.path}, {"outcome", FileStateName(f.state)}, {"messages", f.messages}};
-        if (!f.conversion.empty()) j["conversion"] = f.conversion;
-        if (f.state == FileState::Done) {
-            j["sampleRate"] = f.sampleRate;
-            j["format"] = f.format;
-            j["seconds"] = f.seconds;
-            j["dataBytes"] = f.dataBytes;
-            json rows = json::array();
-            for (const auto &c : f.codecs) rows.push_back(CodecResultJson(c));
-            j["codecs"] = std::move(rows);
-        }
-        files.push_back(std::move(j));
-    }
-    doc["files"] = std::move(files);
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (!file) {
         error = "cannot create " + path;
         return false;
     }
-    return Writes(file, path, doc.dump(2) + "\n", error);
+    const CorpusTotals t = Totals(outcome.files);
+    const json corpus = {{"originals", t.originals},
+                         {"run", t.run},
+                         {"refused", t.refused},
+                         {"notFinished", t.interrupted},
+                         {"interrupted", outcome.interrupted},
+                         {"seconds", t.seconds},
+                         {"workers", outcome.workers},
+                         {"wallSeconds", outcome.wallSeconds}};
+    json summaries = json::array();
+    for (const auto &c : codecs) summaries.push_back(CodecSummaryJson(c));
+    // The keys in the order a JSON object keeps them: sorted.
+    JsonStream out(file);
+    out.Text("{\n  \"codecs\": ");
+    out.Value(summaries, 1);
+    out.Text(",\n  \"corpus\": ");
+    out.Value(corpus, 1);
+    out.Text(",\n  \"files\": ");
+    if (outcome.files.empty()) {
+        out.Text("[]");
+    } else {
+        out.Text("[\n");
+        for (std::size_t i = 0; i < outcome.files.size(); ++i) {
+            out.Text("    ");
+            out.Value(FileJson(outcome.files[i]), 2);
+            out.Text(i + 1 < outcome.files.size() ? ",\n" : "\n");
+        }
+        out.Text("  ]");
+    }
+    return Writes(file, path, "\n}\n", error);
 }
 
 bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std::string &error) {
@@ -246,19 +286,19 @@ bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std
         error = "cannot create " + path;
         return false;
     }
-    std::string text = "file,path,file_outcome,conversion,codec,outcome,reason,sample_rate,downsampled,seconds,"
+    file << "file,path,file_outcome,conversion,codec,outcome,reason,sample_rate,downsampled,seconds,"
                        "input_bytes,coded_bytes,bit_rate_bps,snr_db,segmental_snr_db,lsd_db,delay_samples,"
                        "coding_x_realtime,decoding_x_realtime\n";
     for (const auto &f : files) {
         const std::string head = CsvField(f.name) + "," + CsvField(f.path) + "," + FileStateName(f.state) + "," +
                                  CsvField(f.conversion) + ",";
         if (f.state != FileState::Done) {
-            text += head + ",," + CsvField(f.messages.empty() ? "" : f.messages.front()) + ",,,,,,,,,,,,\n";
+            file << head + ",," + CsvField(f.messages.empty() ? "" : f.messages.front()) + ",,,,,,,,,,,,\n";
             continue;
         }
         for (const auto &c : f.codecs) {
             const bool q = c.quality.valid;
-            text += head + CsvField(c.name) + "," + c.outcome + "," + CsvField(c.reason) + "," +
+            file << head + CsvField(c.name) + "," + c.outcome + "," + CsvField(c.reason) + "," +
                     std::to_string(c.sampleRate) + "," + (c.downsampled ? "1" : "0") + "," + Printf("%.6f", c.seconds) +
                     "," + std::to_string(c.inputBytes) + "," + std::to_string(c.codedBytes) + "," +
                     Printf("%.3f", static_cast<double>(c.bitRate)) + "," + Number(c.quality.snrDb, "%.6f", q) + "," +
@@ -268,7 +308,7 @@ bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std
                     Printf("%.3f", c.DecodingRealTime()) + "\n";
         }
     }
-    return Writes(file, path, text, error);
+    return Writes(file, path, "", error);
 }
 
 } // namespace vntr::cli

@@ -8,7 +8,11 @@
 #include "cli/progress_line.hpp"
 #include "core/wave_samples.hpp"
 
+#include <nlohmann/json.hpp>
+
 #include <cmath>
+#include <fstream>
+#include <sstream>
 
 using namespace vntr::cli;
 using namespace vntr::test;
@@ -206,6 +210,62 @@ TEST(CorpusReportTest, SummaryWeighsBitsBySecondsAndFindsTheWorstEachWay) {
     const CorpusTotals totals = Totals(files);
     EXPECT_EQ(totals.run, 3u);
     EXPECT_EQ(totals.refused, 1u);
+}
+
+std::string ReadAll(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The JSON report is written an original at a time; its text must still be
+// exactly one well-formed document as a JSON library would print it, with
+// every original's rows where they belong.
+TEST(CorpusReportTest, JsonWrittenPieceByPieceIsOneCanonicalDocument) {
+    TempDir dir;
+    CorpusOutcome outcome;
+    std::string error;
+    // No originals at all: the files are an empty array.
+    ASSERT_TRUE(WriteCorpusJson(dir / "empty.json", outcome, {}, error)) << error;
+    const std::string emptyText = ReadAll(dir / "empty.json");
+    const auto empty = nlohmann::json::parse(emptyText);
+    EXPECT_EQ(empty.dump(2) + "\n", emptyText);
+    EXPECT_TRUE(empty.at("files").is_array() && empty.at("files").empty());
+    EXPECT_TRUE(empty.at("codecs").empty());
+
+    outcome.workers = 2;
+    outcome.files.resize(3);
+    outcome.files[0].name = "a \"quoted\"\nname.wav"; // escapes survive the re-indenting
+    outcome.files[0].state = FileState::Done;
+    outcome.files[0].seconds = 1.5;
+    outcome.files[0].conversion = "resampled from 16000 Hz to 11025 Hz";
+    outcome.files[0].codecs = {Ran("HIGH", 1.5, 3000, 20, 4), Ran("LOW", 1.5, 750, 8, 9)};
+    outcome.files[1].name = "b.wav";
+    outcome.files[1].state = FileState::Refused;
+    outcome.files[1].messages = {"Wave: damaged", "second line"};
+    outcome.files[2].name = "c.wav";
+    outcome.files[2].state = FileState::Done; // ran, but no codec took it
+    const auto codecs = Summarise(outcome.files, {"HIGH", "LOW"});
+    ASSERT_TRUE(WriteCorpusJson(dir / "r.json", outcome, codecs, error)) << error;
+    const std::string text = ReadAll(dir / "r.json");
+    const auto doc = nlohmann::json::parse(text);
+    EXPECT_EQ(doc.dump(2) + "\n", text);
+    ASSERT_EQ(doc.at("files").size(), 3u);
+    EXPECT_EQ(doc["files"][0]["name"], outcome.files[0].name);
+    ASSERT_EQ(doc["files"][0]["codecs"].size(), 2u);
+    EXPECT_EQ(doc["files"][0]["codecs"][1]["name"], "LOW");
+    EXPECT_EQ(doc["files"][1]["outcome"], "refused");
+    EXPECT_EQ(doc["files"][1]["messages"][1], "second line");
+    EXPECT_FALSE(doc["files"][1].contains("codecs"));
+    EXPECT_TRUE(doc["files"][2]["codecs"].empty());
+    EXPECT_EQ(doc["corpus"]["originals"], 3);
+    EXPECT_EQ(doc["corpus"]["workers"], 2);
+    ASSERT_EQ(doc["codecs"].size(), 2u);
+    EXPECT_EQ(doc["codecs"][0]["name"], "LOW");
+
+    EXPECT_FALSE(WriteCorpusJson(dir / "no-such-folder/r.json", outcome, codecs, error));
+    EXPECT_NE(error.find("cannot create"), std::string::npos);
 }
 
 TEST(ProgressLineTest, FilesAudioAndTimeLeft) {
