@@ -7,6 +7,7 @@
 #include <vntr/dsp/lpc.hpp>
 #include <vntr/dsp/lsp.hpp>
 #include <vntr/dsp/pulses.hpp>
+#include <vntr/dsp/vector.hpp>
 
 #include <cstring>
 
@@ -15,6 +16,7 @@ namespace vntr::vt120 {
 void InitEncoder(EncoderState &state) {
     state = EncoderState{};
     state.previousLsp = InitialLsp();
+    state.simd = DetectSimd();
 }
 
 namespace {
@@ -104,13 +106,12 @@ struct Cascade {
     }
 };
 
-// y = h * x over the sub-frame.
+// y = h * x over the sub-frame, each y(n) summed from +0 over i = 0..n in
+// turn; added one tap at a time over the whole signal, which keeps that
+// order and runs in vector lanes.
 void Convolve(const float *h, const float *x, float *y) {
-    for (int n = 0; n < kSubframeLength; ++n) {
-        float acc = 0.0f;
-        for (int i = 0; i <= n; ++i) acc += h[i] * x[n - i];
-        y[n] = acc;
-    }
+    for (int n = 0; n < kSubframeLength; ++n) y[n] = 0.0f;
+    for (int i = 0; i < kSubframeLength; ++i) dsp::Axpy(h[i], x, y + i, kSubframeLength - i);
 }
 
 void CodeSubframe(EncoderState &state, int k, EncoderObserver *observer) {
@@ -133,7 +134,7 @@ void CodeSubframe(EncoderState &state, int k, EncoderObserver *observer) {
 
     // Closed-loop pitch around the open-loop lag, or sub-frame 0's lag.
     const int centre = k == 0 ? state.openLoopLag : state.lags[0];
-    const PitchChoice pitch = SearchPitch(state.history, h, target, centre, codebook);
+    const PitchChoice pitch = SearchPitch(state.history, h, target, centre, codebook, state.simd);
     state.lags[k] = pitch.lag;
     float *x = state.excitation + k * kSubframeLength;
     AdaptiveVector(state.history, pitch.lag, pitch.entry, x, codebook);
