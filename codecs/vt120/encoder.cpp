@@ -146,7 +146,7 @@ void CodeSubframe(EncoderState &state, int k, EncoderObserver *observer) {
     Convolve(h, x, predicted);
     float x2[kSubframeLength];
     for (int n = 0; n < kSubframeLength; ++n) x2[n] = target[n] - predicted[n];
-    const PulseChoice pulses = SearchPulses(x2, h);
+    const PulseChoice pulses = SearchPulses(x2, h, state.simd);
     float z[kSubframeLength];
     FilterPulses(pulses, h, z);
     const int amplitude = dsp::QuantiseAmplitude(x2, z, kSubframeLength, kAmplitude, kAmplitudeLevels);
