@@ -1,11 +1,11 @@
 // The walk over the pulse sets for processors with AVX2: a row (the eight
 // placings of pulse 3) in one register, every lane taking the same products
 // and sums in the same order as the SSE2 walk (no fused multiply-add is asked
-// for), so every set scores the same to the last bit.  Instead of that walk's
-// row bounds, each placing of pulses 0 and 1 first scores all its 64 sets
-// against the best without a branch; only when one beats it are the sets
-// taken row by row as there.  A set is taken exactly when it beats the best
-// so far, so the sets taken are the SSE2 walk's.
+// for), so every set and every row bound is the same to the last bit.  Before
+// that walk, each placing of pulses 0 and 1 scores all its 64 sets against the
+// best without a branch, and only when one beats it are the sets walked as
+// there: a placing none of whose sets beats the best is one where that walk
+// takes nothing.  So the sets taken are the SSE2 walk's.
 #include "pulse_sets.hpp"
 
 #include <immintrin.h>
@@ -34,6 +34,7 @@ VT120_AVX2 void SearchSets(const Tables &tables, int *bestCode) {
         e = _mm256_add_ps(_mm256_set1_ps(e2[t2]), _mm256_add_ps(_mm256_loadu_ps(b3 + t2), _mm256_load_ps(cross23[t2])));
     };
     const __m256 two = _mm256_set1_ps(2.0f);
+    const __m256 vMaxD3 = _mm256_set1_ps(maxD3);
     float bestC2 = 0.0f;
     float bestE = 1.0f;
     for (int k0 = 0; k0 < kTrack; ++k0) {
@@ -71,14 +72,27 @@ VT120_AVX2 void SearchSets(const Tables &tables, int *bestCode) {
             }
             if (_mm256_testz_ps(any, any)) continue;
 
-            // Row by row, each set against the best so far.
-            for (int m2 = 0; m2 < kTrack; ++m2) {
+            // The SSE2 walk's rows, bounds and all (with infinities or NaNs
+            // about, the rows it passes over matter).  The least b3 by its steps.
+            __m128 least = _mm_min_ps(_mm256_castps256_ps128(v3), _mm256_extractf128_ps(v3, 1));
+            least = _mm_min_ps(least, _mm_shuffle_ps(least, least, _MM_SHUFFLE(1, 0, 3, 2)));
+            least = _mm_min_ps(least, _mm_shuffle_ps(least, least, _MM_SHUFFLE(2, 3, 0, 1)));
+            const __m256 cMax = _mm256_add_ps(c, vMaxD3);
+            const __m256 eMin = _mm256_add_ps(_mm256_loadu_ps(e2 + t1),
+                                              _mm256_add_ps(_mm256_broadcastss_ps(least), _mm256_loadu_ps(minCross + t1)));
+            const auto open = [&](int from) {
+                const unsigned rows = bestE >= 0.0f ? Beats(cMax, eMin, bestC2, bestE) : 0xffu;
+                return rows & (0xffu << from);
+            };
+            for (unsigned rows = open(0); rows != 0;) {
+                const int m2 = __builtin_ctz(rows);
                 const int t2 = (t1 + m2) & (kTrack - 1);
                 __m256 rowC, rowE;
                 row(c2, e2, b3, t2, m2, rowC, rowE);
                 alignas(32) float rc[kTrack], re[kTrack];
                 _mm256_store_ps(rc, rowC);
                 _mm256_store_ps(re, rowE);
+                bool improved = false;
                 for (unsigned sets = Beats(rowC, rowE, bestC2, bestE); sets != 0;) {
                     const int m3 = __builtin_ctz(sets);
                     bestC2 = rc[m3] * rc[m3];
@@ -87,8 +101,10 @@ VT120_AVX2 void SearchSets(const Tables &tables, int *bestCode) {
                     bestCode[1] = m1;
                     bestCode[2] = m2;
                     bestCode[3] = m3;
+                    improved = true;
                     sets = Beats(rowC, rowE, bestC2, bestE) & (0xffu << (m3 + 1));
                 }
+                rows = improved ? open(m2 + 1) : rows & (rows - 1);
             }
         }
     }
