@@ -9,6 +9,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace vntr::dsp {
 
@@ -16,6 +19,9 @@ void ResetPostFilter(PostFilterState &state) {
     std::memset(&state, 0, sizeof state);
     state.residualEnd = kPostResidualHistory;
     state.gain = 1.0f;
+#if defined(__x86_64__)
+    state.wide = __builtin_cpu_supports("avx2") != 0;
+#endif
 }
 
 namespace {
@@ -92,10 +98,7 @@ double Dot(const double *x, const double *y, int length) {
     return sums.Total() + Tail(x, y, groups, length);
 }
 
-struct Candidate {
-    double k; // correlation with the sub-frame
-    double e; // energy of the delayed signal
-};
+using Candidate = PitchCandidate; // k: correlation with the sub-frame, e: energy of the delayed signal
 
 // a replaces b when its normalised correlation K^2/E is larger.
 bool Better(const Candidate &a, const Candidate &b) { return a.k * a.k * b.e > b.k * b.k * a.e; }
@@ -154,6 +157,90 @@ void SixteenTapDelay(const float *r, int lag, const float *h, int length, float 
         y[n] = acc;
     }
 }
+
+constexpr int kPhases = 7;
+
+// The 4-tap candidates of every phase, each delay's correlation with the
+// sub-frame and energy (negative correlations clipped to 0):
+// out[p - 1][0] of delay t + 1 - p/8, out[p - 1][1] of t - p/8.
+//   in  r [-kPostResidualHistory .. length], rw the sub-frame widened
+void FractionalCandidates(const float *r, const double *rw, int t, int length, const FractionalDelayFilters &delays,
+                          Candidate (*out)[2]) {
+    const int groups = WholeGroups(length);
+    for (int phase = 1; phase <= kPhases; ++phase) {
+        float y[kPostMaxSubframe + 1];
+        FourTapDelay(r, t, delays.four[phase - 1], length + 1, y);
+        // The sums read y as floats and widen them in registers (exactly).
+        PartialSums k0, e0, k1, e1;
+        for (int n = 0; n < groups; n += 4) {
+            k0.AddWidened(rw + n, y + n);
+            e0.AddSquares(y + n);
+            k1.AddWidened(rw + n, y + 1 + n);
+            e1.AddSquares(y + 1 + n);
+        }
+        out[phase - 1][0] = Clipped(k0.Total() + TailWidened(rw, y, groups, length),
+                                    e0.Total() + TailSquares(y, groups, length));
+        out[phase - 1][1] = Clipped(k1.Total() + TailWidened(rw, y + 1, groups, length),
+                                    e1.Total() + TailSquares(y + 1, groups, length));
+    }
+}
+
+#if defined(__x86_64__)
+// The same with AVX2: eight outputs of the 4-tap filter a register, and the
+// four partial sums of each double-precision sum in one register (lane k the
+// terms n mod 4 = k, combined as ((s0 + s2) + (s1 + s3)) as PartialSums
+// does).  Products and sums round one at a time (no fused multiply-add is
+// asked for), so every candidate is the same to the last bit.
+[[gnu::target("avx2")]] double Total(__m256d sums) {
+    const __m128d pairs = _mm_add_pd(_mm256_castpd256_pd128(sums), _mm256_extractf128_pd(sums, 1));
+    return _mm_cvtsd_f64(pairs) + _mm_cvtsd_f64(_mm_unpackhi_pd(pairs, pairs));
+}
+
+[[gnu::target("avx2")]] void FractionalCandidatesWide(const float *r, const double *rw, int t, int length,
+                                                      const FractionalDelayFilters &delays, Candidate (*out)[2]) {
+    const int groups = WholeGroups(length);
+    const int count = length + 1;
+    for (int phase = 1; phase <= kPhases; ++phase) {
+        const float *c = delays.four[phase - 1];
+        float y[kPostMaxSubframe + 8];
+        const __m256 c0 = _mm256_set1_ps(c[0]);
+        const __m256 c1 = _mm256_set1_ps(c[1]);
+        const __m256 c2 = _mm256_set1_ps(c[2]);
+        const __m256 c3 = _mm256_set1_ps(c[3]);
+        int n = 0;
+        for (; n + 8 <= count; n += 8) {
+            const float *x = r + n - t + 1;
+            __m256 acc = _mm256_add_ps(_mm256_mul_ps(c0, _mm256_loadu_ps(x)), _mm256_mul_ps(c1, _mm256_loadu_ps(x - 1)));
+            acc = _mm256_add_ps(acc, _mm256_mul_ps(c2, _mm256_loadu_ps(x - 2)));
+            _mm256_storeu_ps(y + n, _mm256_add_ps(acc, _mm256_mul_ps(c3, _mm256_loadu_ps(x - 3))));
+        }
+        for (; n < count; ++n) {
+            const float *x = r + n - t + 1;
+            y[n] = c[0] * x[0] + c[1] * x[-1] + c[2] * x[-2] + c[3] * x[-3];
+        }
+        __m256d k0 = _mm256_setzero_pd(), e0 = _mm256_setzero_pd();
+        __m256d k1 = _mm256_setzero_pd(), e1 = _mm256_setzero_pd();
+        for (int m = 0; m < groups; m += 4) {
+            const __m256d s = _mm256_loadu_pd(rw + m);
+            const __m256d a = _mm256_cvtps_pd(_mm_loadu_ps(y + m));
+            const __m256d b = _mm256_cvtps_pd(_mm_loadu_ps(y + 1 + m));
+            k0 = _mm256_add_pd(k0, _mm256_mul_pd(s, a));
+            e0 = _mm256_add_pd(e0, _mm256_mul_pd(a, a));
+            k1 = _mm256_add_pd(k1, _mm256_mul_pd(s, b));
+            e1 = _mm256_add_pd(e1, _mm256_mul_pd(b, b));
+        }
+        out[phase - 1][0] = Clipped(Total(k0) + TailWidened(rw, y, groups, length),
+                                    Total(e0) + TailSquares(y, groups, length));
+        out[phase - 1][1] = Clipped(Total(k1) + TailWidened(rw, y + 1, groups, length),
+                                    Total(e1) + TailSquares(y + 1, groups, length));
+    }
+}
+#else
+void FractionalCandidatesWide(const float *r, const double *rw, int t, int length, const FractionalDelayFilters &delays,
+                              Candidate (*out)[2]) {
+    FractionalCandidates(r, rw, t, length, delays, out);
+}
+#endif
 
 void Widen(const float *x, int length, double *out) {
     for (int n = 0; n < length; ++n) out[n] = x[n];
@@ -230,7 +317,10 @@ void FormantImpulseResponse(const float *num, const float *den, float *h, int le
 
 } // namespace
 
-void PitchPostFilter(const float *r, int lag, int length, const PostFilterConfig &config, float *out) {
+namespace {
+
+// The pitch post-filter, its fractional candidates scored four or eight lanes wide.
+void PitchPostFilterOn(bool avx2, const float *r, int lag, int length, const PostFilterConfig &config, float *out) {
     // The residual from lag + 1 samples back, widened to double.
     double wide[kPostResidualHistory + kPostMaxSubframe];
     double *rw = wide + kPostResidualHistory;
@@ -248,31 +338,16 @@ void PitchPostFilter(const float *r, int lag, int length, const PostFilterConfig
     Candidate best{integer.correlation, delayedEnergy};
     int bestPhase = 0;
     int bestShift = 0;
-    const int groups = WholeGroups(length);
-    for (int phase = 1; phase <= 7; ++phase) {
-        float y[kPostMaxSubframe + 1];
-        FourTapDelay(r, t, config.delays.four[phase - 1], length + 1, y);
-        // The sums read y as floats and widen them in registers (exactly).
-        PartialSums k0, e0, k1, e1;
-        for (int n = 0; n < groups; n += 4) {
-            k0.AddWidened(rw + n, y + n);
-            e0.AddSquares(y + n);
-            k1.AddWidened(rw + n, y + 1 + n);
-            e1.AddSquares(y + 1 + n);
-        }
-        const Candidate c0 = Clipped(k0.Total() + TailWidened(rw, y, groups, length),
-                                     e0.Total() + TailSquares(y, groups, length));
-        const Candidate c1 = Clipped(k1.Total() + TailWidened(rw, y + 1, groups, length),
-                                     e1.Total() + TailSquares(y + 1, groups, length));
-        if (Better(c0, best)) {
-            best = c0;
-            bestPhase = phase;
-            bestShift = 0;
-        }
-        if (Better(c1, best)) {
-            best = c1;
-            bestPhase = phase;
-            bestShift = 1;
+    Candidate fractional[kPhases][2];
+    if (avx2) FractionalCandidatesWide(r, rw, t, length, config.delays, fractional);
+    else FractionalCandidates(r, rw, t, length, config.delays, fractional);
+    for (int phase = 1; phase <= kPhases; ++phase) {
+        for (int shift = 0; shift < 2; ++shift) {
+            if (Better(fractional[phase - 1][shift], best)) {
+                best = fractional[phase - 1][shift];
+                bestPhase = phase;
+                bestShift = shift;
+            }
         }
     }
     if (!PassesGate(best, integer.energy, config.gate)) return;
@@ -306,6 +381,20 @@ void PitchPostFilter(const float *r, int lag, int length, const PostFilterConfig
         weightDelayed = 0.5f * g / (1.0f + 0.5f * g);
     }
     for (int n = 0; n < length; ++n) out[n] = r[n] * weightSelf + delayed[n] * weightDelayed;
+}
+
+} // namespace
+
+void PitchPostFilter(const float *r, int lag, int length, const PostFilterConfig &config, float *out) {
+    PitchPostFilterOn(false, r, lag, length, config, out);
+}
+
+void FractionalPitchCandidates(bool avx2, const float *r, int t, int length, const FractionalDelayFilters &delays,
+                               PitchCandidate (*out)[2]) {
+    double rw[kPostMaxSubframe];
+    Widen(r, length, rw);
+    if (avx2) FractionalCandidatesWide(r, rw, t, length, delays, out);
+    else FractionalCandidates(r, rw, t, length, delays, out);
 }
 
 void PostFilterSubframe(PostFilterState &state, const float *speech, int lag, const float *lpc, int length,
@@ -344,7 +433,7 @@ void PostFilterSubframe(PostFilterState &state, const float *speech, int lag, co
     Residual(sub, num, residual, length);
 
     float pitched[kPostMaxSubframe];
-    PitchPostFilter(residual, lag, length, config, pitched);
+    PitchPostFilterOn(state.wide, residual, lag, length, config, pitched);
     state.residualEnd += length;
 
     if (sumAbs > 1.0f) {

@@ -43,9 +43,10 @@ struct PostFilterState {
     float speech[kPostOrder];             // last synthesised samples, newest last
     float formant[kPostOrder];            // all-pole memory, newest last (also the tilt filter's input)
     float gain;                           // gain-control factor
+    bool wide;                            // score the pitch candidates with AVX2 (the same results)
 };
 
-// All zero, gain 1.
+// All zero, gain 1; the pitch candidates' kernels chosen for this processor.
 void ResetPostFilter(PostFilterState &state);
 
 // The pitch post-filter of one sub-frame on the residual r, decoded lag
@@ -65,6 +66,18 @@ void ResetPostFilter(PostFilterState &state);
 //     1 / (1 + c/(2E)).
 //   in  r [-kPostResidualHistory .. length-1]     out out [length]
 void PitchPostFilter(const float *r, int lag, int length, const PostFilterConfig &config, float *out);
+
+// Step 3's candidates at integer lag t, each delay's correlation with the
+// sub-frame (clipped to 0 when negative) and its energy: out[p - 1][0] of
+// delay t + 1 - p/8, out[p - 1][1] of t - p/8, made four lanes wide or, with
+// avx2 (only where the processor has it), eight; both the same to the bit.
+//   in  r [-(t + 3) .. length]
+struct PitchCandidate {
+    double k;
+    double e;
+};
+void FractionalPitchCandidates(bool avx2, const float *r, int t, int length, const FractionalDelayFilters &delays,
+                               PitchCandidate (*out)[2]);
 
 // Post-filters one sub-frame of synthesised speech with its decoded lag and
 // LPC set, carrying the filter memories and the gain in the state.
