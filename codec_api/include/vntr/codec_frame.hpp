@@ -11,6 +11,7 @@
 #include <vntr/registration.hpp>
 
 #include <array>
+#include <cmath>
 #include <concepts>
 #include <cstdint>
 #include <cstring>
@@ -85,8 +86,14 @@ concept CodecEngine = requires {
 
 // Shared pieces that do not depend on the engine.
 const char *ErrorString(CodecStatus status);
-// Float sample in, 16-bit PCM out: x + 0.5 truncated toward zero, saturated.
-int16_t FloatToPcm16(float x);
+// Float sample in, 16-bit PCM out: x + 0.5 truncated toward zero, saturated
+// (inline: the float engines' decoders run it on every sample).
+inline int16_t FloatToPcm16(float x) {
+    const float rounded = std::trunc(x + 0.5f);
+    if (!(rounded <= 32767.0f)) return rounded != rounded ? 0 : 32767; // NaN gives silence
+    if (rounded < -32768.0f) return -32768;
+    return static_cast<int16_t>(rounded);
+}
 
 // The handle block: a magic word naming the library and direction, the
 // embedded CodecFormat whose handle field points back at the block (the
