@@ -1,6 +1,10 @@
 #include <vntr/dsp/pitch_predictor.hpp>
 #include <vntr/dsp/vector.hpp>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vntr::dsp {
 
 void BuildExtendedVector(const float *end, int lag, int length, float *v) {
@@ -27,7 +31,20 @@ void BuildPitchExcitation(const float *end, int lag, int entry, int length, cons
 }
 
 void LimitExcitation(float *e, int length) {
-    for (int n = 0; n < length; ++n) {
+    int n = 0;
+#if defined(__SSE2__)
+    // Four at a time without branches: a NaN masked to +0 first, then
+    // min(x, limit) gives the limit above it and x itself up to it (a -0
+    // included), max(x, -limit) likewise below.
+    const __m128 high = _mm_set1_ps(kExcitationLimit);
+    const __m128 low = _mm_set1_ps(-kExcitationLimit);
+    for (; n + 4 <= length; n += 4) {
+        __m128 x = _mm_loadu_ps(e + n);
+        x = _mm_and_ps(x, _mm_cmpord_ps(x, x));
+        _mm_storeu_ps(e + n, _mm_max_ps(_mm_min_ps(x, high), low));
+    }
+#endif
+    for (; n < length; ++n) {
         if (e[n] > kExcitationLimit) e[n] = kExcitationLimit;
         else if (e[n] < -kExcitationLimit) e[n] = -kExcitationLimit;
         else if (e[n] != e[n]) e[n] = 0.0f;

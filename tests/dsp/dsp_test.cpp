@@ -3,12 +3,15 @@
 #include <vntr/dsp/filters.hpp>
 #include <vntr/dsp/lpc.hpp>
 #include <vntr/dsp/lsp.hpp>
+#include <vntr/dsp/pitch_predictor.hpp>
 #include <vntr/dsp/random.hpp>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -30,6 +33,51 @@ TEST(BitIo, WriterRefusesFieldsBeyondTheBufferAndReaderReadsZerosThere) {
     EXPECT_FALSE(r.Exhausted());
     EXPECT_EQ(r.Read(4), 0u);
     EXPECT_TRUE(r.Exhausted());
+}
+
+// LimitExcitation, which runs four samples a register, against the rule
+// sample by sample: every special value in every lane and in the tail.
+TEST(LimitExcitation, HoldsEverySampleAsTheRuleSaysInEveryLaneAndTail) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float specials[] = {kExcitationLimit,
+                              -kExcitationLimit,
+                              std::nextafter(kExcitationLimit, inf),
+                              std::nextafter(kExcitationLimit, 0.0f),
+                              std::nextafter(-kExcitationLimit, -inf),
+                              std::nextafter(-kExcitationLimit, 0.0f),
+                              inf,
+                              -inf,
+                              nan,
+                              -nan,
+                              0.0f,
+                              -0.0f,
+                              std::numeric_limits<float>::denorm_min(),
+                              -std::numeric_limits<float>::denorm_min(),
+                              std::numeric_limits<float>::max(),
+                              -std::numeric_limits<float>::max(),
+                              1234.5f,
+                              -1234.5f};
+    const auto rule = [&](float x) {
+        if (x > kExcitationLimit) return kExcitationLimit;
+        if (x < -kExcitationLimit) return -kExcitationLimit;
+        if (x != x) return 0.0f;
+        return x;
+    };
+    constexpr int kCount = sizeof specials / sizeof specials[0];
+    for (int length = 0; length <= 11; ++length) {
+        for (int start = 0; start < kCount; ++start) {
+            float e[11];
+            float want[11];
+            for (int n = 0; n < length; ++n) {
+                e[n] = specials[(start + 5 * n) % kCount];
+                want[n] = rule(e[n]);
+            }
+            LimitExcitation(e, length);
+            EXPECT_EQ(std::memcmp(e, want, sizeof(float) * static_cast<std::size_t>(length)), 0)
+                << "length " << length << " start " << start;
+        }
+    }
 }
 
 TEST(Levinson, RecoversASecondOrderPredictor) {
