@@ -185,6 +185,51 @@ void FractionalCandidates(const float *r, const double *rw, int t, int length, c
     }
 }
 
+
+void Widen(const float *x, int length, double *out) {
+    for (int n = 0; n < length; ++n) out[n] = x[n];
+}
+
+bool PassesGate(const Candidate &best, double energy, PitchGateEdges edges) {
+    if (best.k == 0.0) return false;
+    if (edges == PitchGateEdges::EnergyInclusive) return !(best.e < 0.1) && best.k * best.k > 0.5 * energy * best.e;
+    return best.e > 0.1 && best.k * best.k >= 0.5 * energy * best.e;
+}
+
+// The integer lag among lag-1, lag, lag+1 with the largest correlation (a
+// later one only when strictly larger), the sub-frame's energy and the
+// correlations, made in one pass.
+struct IntegerChoice {
+    int t;
+    double correlation;
+    double energy;
+};
+
+IntegerChoice ChooseIntegerLag(const double *r, int lag, int length) {
+    PartialSums energy;
+    PartialSums c[3];
+    const double *d0 = r - (lag - 1);
+    const double *d1 = r - lag;
+    const double *d2 = r - (lag + 1);
+    const int groups = WholeGroups(length);
+    for (int n = 0; n < groups; n += 4) {
+        energy.Add(r + n, r + n);
+        c[0].Add(r + n, d0 + n);
+        c[1].Add(r + n, d1 + n);
+        c[2].Add(r + n, d2 + n);
+    }
+    IntegerChoice choice{lag - 1, -1e300, energy.Total() + Tail(r, r, groups, length)};
+    const double *delayed[3] = {d0, d1, d2};
+    for (int i = 0; i < 3; ++i) {
+        const double value = c[i].Total() + Tail(r, delayed[i], groups, length);
+        if (value > choice.correlation) {
+            choice.correlation = value;
+            choice.t = lag - 1 + i;
+        }
+    }
+    return choice;
+}
+
 #if defined(__x86_64__)
 // The same with AVX2: eight outputs of the 4-tap filter a register, and the
 // four partial sums of each double-precision sum in one register (lane k the
@@ -235,49 +280,20 @@ void FractionalCandidates(const float *r, const double *rw, int t, int length, c
                                     Total(e1) + TailSquares(y + 1, groups, length));
     }
 }
-#else
-void FractionalCandidatesWide(const float *r, const double *rw, int t, int length, const FractionalDelayFilters &delays,
-                              Candidate (*out)[2]) {
-    FractionalCandidates(r, rw, t, length, delays, out);
-}
-#endif
-
-void Widen(const float *x, int length, double *out) {
-    for (int n = 0; n < length; ++n) out[n] = x[n];
-}
-
-bool PassesGate(const Candidate &best, double energy, PitchGateEdges edges) {
-    if (best.k == 0.0) return false;
-    if (edges == PitchGateEdges::EnergyInclusive) return !(best.e < 0.1) && best.k * best.k > 0.5 * energy * best.e;
-    return best.e > 0.1 && best.k * best.k >= 0.5 * energy * best.e;
-}
-
-// The integer lag among lag-1, lag, lag+1 with the largest correlation (a
-// later one only when strictly larger), the sub-frame's energy and the
-// correlations, made in one pass.
-struct IntegerChoice {
-    int t;
-    double correlation;
-    double energy;
-};
-
-IntegerChoice ChooseIntegerLag(const double *r, int lag, int length) {
-    PartialSums energy;
-    PartialSums c[3];
-    const double *d0 = r - (lag - 1);
-    const double *d1 = r - lag;
-    const double *d2 = r - (lag + 1);
+// ChooseIntegerLag and Dot with each sum's four partial sums in one register.
+[[gnu::target("avx2")]] IntegerChoice ChooseIntegerLagWide(const double *r, int lag, int length) {
+    __m256d energy = _mm256_setzero_pd();
+    __m256d c[3] = {_mm256_setzero_pd(), _mm256_setzero_pd(), _mm256_setzero_pd()};
+    const double *delayed[3] = {r - (lag - 1), r - lag, r - (lag + 1)};
     const int groups = WholeGroups(length);
     for (int n = 0; n < groups; n += 4) {
-        energy.Add(r + n, r + n);
-        c[0].Add(r + n, d0 + n);
-        c[1].Add(r + n, d1 + n);
-        c[2].Add(r + n, d2 + n);
+        const __m256d x = _mm256_loadu_pd(r + n);
+        energy = _mm256_add_pd(energy, _mm256_mul_pd(x, x));
+        for (int i = 0; i < 3; ++i) c[i] = _mm256_add_pd(c[i], _mm256_mul_pd(x, _mm256_loadu_pd(delayed[i] + n)));
     }
-    IntegerChoice choice{lag - 1, -1e300, energy.Total() + Tail(r, r, groups, length)};
-    const double *delayed[3] = {d0, d1, d2};
+    IntegerChoice choice{lag - 1, -1e300, Total(energy) + Tail(r, r, groups, length)};
     for (int i = 0; i < 3; ++i) {
-        const double value = c[i].Total() + Tail(r, delayed[i], groups, length);
+        const double value = Total(c[i]) + Tail(r, delayed[i], groups, length);
         if (value > choice.correlation) {
             choice.correlation = value;
             choice.t = lag - 1 + i;
@@ -285,6 +301,21 @@ IntegerChoice ChooseIntegerLag(const double *r, int lag, int length) {
     }
     return choice;
 }
+
+[[gnu::target("avx2")]] double DotWide(const double *x, const double *y, int length) {
+    __m256d sums = _mm256_setzero_pd();
+    const int groups = WholeGroups(length);
+    for (int n = 0; n < groups; n += 4) sums = _mm256_add_pd(sums, _mm256_mul_pd(_mm256_loadu_pd(x + n), _mm256_loadu_pd(y + n)));
+    return Total(sums) + Tail(x, y, groups, length);
+}
+#else
+void FractionalCandidatesWide(const float *r, const double *rw, int t, int length, const FractionalDelayFilters &delays,
+                              Candidate (*out)[2]) {
+    FractionalCandidates(r, rw, t, length, delays, out);
+}
+IntegerChoice ChooseIntegerLagWide(const double *r, int lag, int length) { return ChooseIntegerLag(r, lag, length); }
+double DotWide(const double *x, const double *y, int length) { return Dot(x, y, length); }
+#endif
 
 // The residual through A(z/0.55): y[n] = x[n] + sum_i b[i-1] x[n-i], each
 // sum from i = 1 up (four outputs at a time, each in its own lane).
@@ -326,11 +357,11 @@ void PitchPostFilterOn(bool avx2, const float *r, int lag, int length, const Pos
     double *rw = wide + kPostResidualHistory;
     Widen(r - (lag + 1), lag + 1 + length, rw - (lag + 1));
 
-    IntegerChoice integer = ChooseIntegerLag(rw, lag, length);
+    IntegerChoice integer = avx2 ? ChooseIntegerLagWide(rw, lag, length) : ChooseIntegerLag(rw, lag, length);
     std::memcpy(out, r, sizeof(float) * length);
     if (integer.energy < 0.1) return;
     const int t = integer.t;
-    const double delayedEnergy = Dot(rw - t, rw - t, length);
+    const double delayedEnergy = avx2 ? DotWide(rw - t, rw - t, length) : Dot(rw - t, rw - t, length);
     if (integer.correlation <= 0.0 || delayedEnergy < 0.1) return;
 
     // Fractional candidates: for each phase the 4-tap version of delay
