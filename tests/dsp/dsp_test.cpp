@@ -80,6 +80,43 @@ TEST(LimitExcitation, HoldsEverySampleAsTheRuleSaysInEveryLaneAndTail) {
     }
 }
 
+// LspToLpc, which expands P and Q side by side, against the two expansions
+// one after the other, bit for bit, for every even order, ordered and
+// crowded frequencies, and the edges of the range.
+TEST(LspToLpc, GivesThePlainExpansionBitForBit) {
+    std::mt19937 rng(23);
+    std::uniform_real_distribution<float> u(0.0f, static_cast<float>(std::numbers::pi));
+    for (int order = 2; order <= kMaxLspOrder; order += 2) {
+        for (int trial = 0; trial < 40; ++trial) {
+            float lsp[kMaxLspOrder];
+            for (int i = 0; i < order; ++i) lsp[i] = u(rng);
+            if (trial % 2 == 0) std::sort(lsp, lsp + order);
+            if (trial == 1) std::fill(lsp, lsp + order, 1.5f);
+            if (trial == 3) {
+                lsp[0] = 0.0f;
+                lsp[order - 1] = static_cast<float>(std::numbers::pi);
+            }
+            double p[kMaxLspOrder + 3] = {0.0, 0.0, 1.0}, q[kMaxLspOrder + 3] = {0.0, 0.0, 1.0};
+            for (int s = 0; s < order / 2; ++s) {
+                const double cp = -2.0 * std::cos(static_cast<double>(lsp[2 * s]));
+                for (int m = 2 * s + 2; m >= 0; --m) p[m + 2] = p[m + 2] + cp * p[m + 1] + p[m];
+            }
+            for (int s = 0; s < order / 2; ++s) {
+                const double cq = -2.0 * std::cos(static_cast<double>(lsp[2 * s + 1]));
+                for (int m = 2 * s + 2; m >= 0; --m) q[m + 2] = q[m + 2] + cq * q[m + 1] + q[m];
+            }
+            float want[kMaxLspOrder];
+            for (int i = 1; i <= order; ++i) {
+                want[i - 1] = static_cast<float>(0.5 * ((p[i + 2] + p[i + 1]) + (q[i + 2] - q[i + 1])));
+            }
+            float got[kMaxLspOrder];
+            LspToLpc(lsp, order, got);
+            EXPECT_EQ(std::memcmp(got, want, sizeof(float) * static_cast<std::size_t>(order)), 0)
+                << "order " << order << " trial " << trial;
+        }
+    }
+}
+
 TEST(Levinson, RecoversASecondOrderPredictor) {
     // x(n) = 1.2 x(n-1) - 0.5 x(n-2) + noise: A(z) = 1 - 1.2 z^-1 + 0.5 z^-2.
     std::mt19937 rng(3);
