@@ -62,7 +62,7 @@ void WeightFrame(EncoderState &state) {
                     sizeof(float) * kSubframeLength);
     }
     const float *frame = state.weighted + kWeightedHistory;
-    state.openLoopLag = dsp::OpenLoopPitch(frame, kFrameLength, kMinLag, kOpenLoopMaxLag);
+    state.openLoopLag = dsp::OpenLoopPitch(frame, kFrameLength, kMinLag, kOpenLoopMaxLag, state.simd == Simd::Avx2);
     for (int k = 0; k < kSubframes; ++k) {
         state.shaping[k] = dsp::HarmonicNoiseWeighting(frame + k * kSubframeLength, kSubframeLength,
                                                        state.openLoopLag, state.shaped + k * kSubframeLength);

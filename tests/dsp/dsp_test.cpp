@@ -3,6 +3,7 @@
 #include <vntr/dsp/filters.hpp>
 #include <vntr/dsp/lpc.hpp>
 #include <vntr/dsp/lsp.hpp>
+#include <vntr/dsp/pitch_analysis.hpp>
 #include <vntr/dsp/pitch_predictor.hpp>
 #include <vntr/dsp/random.hpp>
 
@@ -76,6 +77,47 @@ TEST(LimitExcitation, HoldsEverySampleAsTheRuleSaysInEveryLaneAndTail) {
             LimitExcitation(e, length);
             EXPECT_EQ(std::memcmp(e, want, sizeof(float) * static_cast<std::size_t>(length)), 0)
                 << "length " << length << " start " << start;
+        }
+    }
+}
+
+// The open-loop correlations of both kernels against the sums made lag by
+// lag in the order of n, bit for bit: lag counts that fill whole registers
+// and those that leave a tail, block lengths from 1, levels from sub-normal
+// products to overflowing sums, and runs of signed zeros.
+TEST(OpenLoopCorrelations, BothKernelsGiveThePlainSumsBitForBit) {
+    std::mt19937 rng(17);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    std::vector<bool> kinds{false};
+    if (__builtin_cpu_supports("avx2")) kinds.push_back(true);
+    const float levels[] = {3000.0f, 1e-22f, 1e19f, 1.0f};
+    const int ranges[][2] = {{18, 142}, {18, 145}, {20, 27}, {20, 28}, {40, 40}, {18, 177}};
+    for (const auto &range : ranges) {
+        const int minLag = range[0], maxLag = range[1];
+        for (const int length : {1, 7, 32, 60, 64, 80}) {
+            for (const float level : levels) {
+                std::vector<float> x(static_cast<std::size_t>(maxLag + length));
+                for (std::size_t i = 0; i < x.size(); ++i) {
+                    x[i] = level * g(rng);
+                    if (level == 1.0f && (i / 5) % 3 == 0) x[i] = i % 2 ? -0.0f : 0.0f;
+                }
+                const float *cur = x.data() + maxLag;
+                const int lags = maxLag - minLag + 1;
+                std::vector<float> plain(static_cast<std::size_t>(lags));
+                for (int j = 0; j < lags; ++j) {
+                    float acc = 0.0f;
+                    for (int n = 0; n < length; ++n) acc += cur[n] * cur[n - (maxLag - j)];
+                    plain[static_cast<std::size_t>(j)] = acc;
+                }
+                for (const bool wide : kinds) {
+                    std::vector<float> k(static_cast<std::size_t>(lags), 1.0f);
+                    OpenLoopCorrelations(cur, length, minLag, maxLag, wide, k.data());
+                    EXPECT_EQ(std::memcmp(k.data(), plain.data(), sizeof(float) * static_cast<std::size_t>(lags)), 0)
+                        << "lags " << minLag << ".." << maxLag << " length " << length << " level " << level
+                        << (wide ? " avx2" : " sse2");
+                    EXPECT_EQ(OpenLoopPitch(cur, length, minLag, maxLag, wide), OpenLoopPitch(cur, length, minLag, maxLag));
+                }
+            }
         }
     }
 }
