@@ -31,7 +31,7 @@ PitchChoice SearchPitch(const float *history, const float *h, const float *targe
                         const dsp::PredictorCodebook &codebook, Simd simd) {
     PitchChoice choice{};
     const int first = ClampPitchCentre(centre) - 1;
-    CandidateStatistics(history, h, target, first, choice.statistics);
+    CandidateStatistics(history, h, target, first, choice.statistics, simd);
     const PredictorPair pair = BestPredictorPair(choice.statistics, codebook, simd);
     choice.entry = pair.entry;
     choice.candidate = pair.candidate;

@@ -11,7 +11,6 @@ constexpr int kLength = kSubframeLength;
 constexpr int kTaps = dsp::kPredictorTaps;
 // The shortest lag whose extended vector (36 samples) does not wrap round.
 constexpr int kContiguousLag = kAdaptiveLength - 2;
-constexpr int kShifts = kTaps + kPitchCandidates - 1;
 
 void EachOnItsOwn(const float *history, const float *h, const float *target, int first,
                   dsp::PredictorStatistics *stats) {
@@ -26,7 +25,7 @@ void EachOnItsOwn(const float *history, const float *h, const float *target, int
 } // namespace
 
 void CandidateStatistics(const float *history, const float *h, const float *target, int first,
-                         dsp::PredictorStatistics *stats) {
+                         dsp::PredictorStatistics *stats, Simd simd) {
     if (first < kContiguousLag) {
         EachOnItsOwn(history, h, target, first, stats);
         return;
@@ -39,20 +38,23 @@ void CandidateStatistics(const float *history, const float *h, const float *targ
     // the lower ones by its recursion z[s](n) = z[s+1](n-1) + h(n) w(s).  A
     // view that FilterPredictorViews makes the other way may differ from its
     // z here in the sign of a zero, which no sum from +0 can see.
-    float z[kShifts][kLength] = {};
-    for (int i = 0; i < kLength; ++i) dsp::Axpy(h[i], w + kShifts - 1, z[kShifts - 1] + i, kLength - i);
-    for (int s = kShifts - 2; s >= 0; --s) {
-        z[s][0] = h[0] * w[s];
-        for (int n = 1; n < kLength; ++n) z[s][n] = z[s + 1][n - 1] + h[n] * w[s];
+    ViewSums sums;
+    if (simd == Simd::Avx2) {
+        avx2::SharedViewSums(w, h, target, sums);
+    } else {
+        float z[kSharedViews][kLength] = {};
+        for (int i = 0; i < kLength; ++i) dsp::Axpy(h[i], w + kSharedViews - 1, z[kSharedViews - 1] + i, kLength - i);
+        for (int s = kSharedViews - 2; s >= 0; --s) {
+            z[s][0] = h[0] * w[s];
+            for (int n = 1; n < kLength; ++n) z[s][n] = z[s + 1][n - 1] + h[n] * w[s];
+        }
+        for (int s = 0; s < kSharedViews; ++s) {
+            sums.correlation[s] = dsp::Dot(target, z[s], kLength);
+            sums.energy[s] = dsp::Dot(z[s], z[s], kLength);
+            for (int t = s - kTaps + 1 < 0 ? 0 : s - kTaps + 1; t < s; ++t) sums.cross[s][t] = dsp::Dot(z[s], z[t], kLength);
+        }
     }
-
-    float correlation[kShifts], energy[kShifts];
-    float cross[kShifts][kShifts]; // [s][t], 0 < s - t < kTaps
-    for (int s = 0; s < kShifts; ++s) {
-        correlation[s] = dsp::Dot(target, z[s], kLength);
-        energy[s] = dsp::Dot(z[s], z[s], kLength);
-        for (int t = s - kTaps + 1 < 0 ? 0 : s - kTaps + 1; t < s; ++t) cross[s][t] = dsp::Dot(z[s], z[t], kLength);
-    }
+    const auto &[correlation, energy, cross] = sums;
     for (int c = 0; c < kPitchCandidates; ++c) {
         const int base = 2 - c;
         dsp::PredictorStatistics &st = stats[c];

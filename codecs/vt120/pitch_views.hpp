@@ -6,6 +6,7 @@
 #pragma once
 
 #include "constants.hpp"
+#include "simd.hpp"
 
 #include <vntr/dsp/pitch_predictor.hpp>
 
@@ -16,6 +17,23 @@ namespace vntr::vt120 {
 //   in  history [kExcitationHistory] (newest last), first 18..143,
 //       h [kSubframeLength], target [kSubframeLength]
 void CandidateStatistics(const float *history, const float *h, const float *target, int first,
-                         dsp::PredictorStatistics *stats);
+                         dsp::PredictorStatistics *stats, Simd simd = Simd::Sse2);
+
+// The sums of the seven shared views z[s](n) = sum_{i<=n} h(i) w(s + n - i):
+// each with the target, each with itself, and each pair less than five apart.
+constexpr int kSharedViews = dsp::kPredictorTaps + 2;
+struct ViewSums {
+    float correlation[kSharedViews];
+    float energy[kSharedViews];
+    float cross[kSharedViews][kSharedViews]; // [s][t], 0 < s - t < 5
+};
+
+namespace avx2 {
+// The sums with AVX2 (pitch_views_avx2.cpp), each the same to the bit as
+// dsp::Dot of the views CandidateStatistics makes; call only when
+// DetectSimd() gives Simd::Avx2.
+//   in  w [38], h [kSubframeLength], target [kSubframeLength]
+void SharedViewSums(const float *w, const float *h, const float *target, ViewSums &sums);
+} // namespace avx2
 
 } // namespace vntr::vt120

@@ -30,6 +30,12 @@ bool SameBits(const dsp::PredictorStatistics &a, const dsp::PredictorStatistics 
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
+std::vector<Simd> Kinds() {
+    std::vector<Simd> kinds{Simd::Sse2};
+    if (DetectSimd() == Simd::Avx2) kinds.push_back(Simd::Avx2);
+    return kinds;
+}
+
 TEST(PitchViews, EveryLagGetsTheStatisticsOfItsOwnFiltering) {
     std::mt19937 rng(5);
     std::normal_distribution<float> g(0.0f, 1.0f);
@@ -51,21 +57,18 @@ TEST(PitchViews, EveryLagGetsTheStatisticsOfItsOwnFiltering) {
                 target[n] = trial == 5 ? 0.0f : scales[s] * g(rng);
             }
             for (int first = kMinLag; first <= kMaxLag - 2; ++first) {
-                dsp::PredictorStatistics shared[kPitchCandidates];
-                CandidateStatistics(history.data(), h, target, first, shared);
-                for (int c = 0; c < kPitchCandidates; ++c) {
-                    EXPECT_TRUE(SameBits(shared[c], OnItsOwn(history.data(), h, target, first + c)))
-                        << "scale " << scales[s] << " trial " << trial << " lag " << first + c;
+                for (Simd simd : Kinds()) {
+                    dsp::PredictorStatistics shared[kPitchCandidates];
+                    CandidateStatistics(history.data(), h, target, first, shared, simd);
+                    for (int c = 0; c < kPitchCandidates; ++c) {
+                        EXPECT_TRUE(SameBits(shared[c], OnItsOwn(history.data(), h, target, first + c)))
+                            << "scale " << scales[s] << " trial " << trial << " lag " << first + c << " simd "
+                            << static_cast<int>(simd);
+                    }
                 }
             }
         }
     }
-}
-
-std::vector<Simd> Kinds() {
-    std::vector<Simd> kinds{Simd::Sse2};
-    if (DetectSimd() == Simd::Avx2) kinds.push_back(Simd::Avx2);
-    return kinds;
 }
 
 // The first pair of the highest score in the search's order, from the plain
