@@ -302,6 +302,24 @@ IntegerChoice ChooseIntegerLag(const double *r, int lag, int length) {
     return choice;
 }
 
+// SixteenTapDelay eight outputs a register, each sum from +0 with tap 0 first.
+[[gnu::target("avx2")]] void SixteenTapDelayWide(const float *r, int lag, const float *h, int length, float *y) {
+    int n = 0;
+    for (; n + 8 <= length; n += 8) {
+        const float *x = r + n - lag + 8;
+        __m256 acc = _mm256_setzero_ps();
+        for (int j = 0; j < 16; ++j) acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_set1_ps(h[j]), _mm256_loadu_ps(x - j)));
+        _mm256_storeu_ps(y + n, acc);
+    }
+    SixteenTapDelay(r + n, lag, h, length - n, y + n);
+}
+
+[[gnu::target("avx2")]] void WidenWide(const float *x, int length, double *out) {
+    int n = 0;
+    for (; n + 4 <= length; n += 4) _mm256_storeu_pd(out + n, _mm256_cvtps_pd(_mm_loadu_ps(x + n)));
+    for (; n < length; ++n) out[n] = x[n];
+}
+
 [[gnu::target("avx2")]] double DotWide(const double *x, const double *y, int length) {
     __m256d sums = _mm256_setzero_pd();
     const int groups = WholeGroups(length);
@@ -315,6 +333,8 @@ void FractionalCandidatesWide(const float *r, const double *rw, int t, int lengt
 }
 IntegerChoice ChooseIntegerLagWide(const double *r, int lag, int length) { return ChooseIntegerLag(r, lag, length); }
 double DotWide(const double *x, const double *y, int length) { return Dot(x, y, length); }
+void SixteenTapDelayWide(const float *r, int lag, const float *h, int length, float *y) { SixteenTapDelay(r, lag, h, length, y); }
+void WidenWide(const float *x, int length, double *out) { Widen(x, length, out); }
 #endif
 
 // The residual through A(z/0.55): y[n] = x[n] + sum_i b[i-1] x[n-i], each
@@ -355,7 +375,8 @@ void PitchPostFilterOn(bool avx2, const float *r, int lag, int length, const Pos
     // The residual from lag + 1 samples back, widened to double.
     double wide[kPostResidualHistory + kPostMaxSubframe];
     double *rw = wide + kPostResidualHistory;
-    Widen(r - (lag + 1), lag + 1 + length, rw - (lag + 1));
+    if (avx2) WidenWide(r - (lag + 1), lag + 1 + length, rw - (lag + 1));
+    else Widen(r - (lag + 1), lag + 1 + length, rw - (lag + 1));
 
     IntegerChoice integer = avx2 ? ChooseIntegerLagWide(rw, lag, length) : ChooseIntegerLag(rw, lag, length);
     std::memcpy(out, r, sizeof(float) * length);
@@ -392,7 +413,8 @@ void PitchPostFilterOn(bool avx2, const float *r, int lag, int length, const Pos
         delayed = chosen + bestShift;
         // The longer filter replaces the 4-tap version when it matches better.
         float fine[kPostMaxSubframe];
-        SixteenTapDelay(r, t - bestShift + 1, config.delays.sixteen[bestPhase - 1], length, fine);
+        if (avx2) SixteenTapDelayWide(r, t - bestShift + 1, config.delays.sixteen[bestPhase - 1], length, fine);
+        else SixteenTapDelay(r, t - bestShift + 1, config.delays.sixteen[bestPhase - 1], length, fine);
         const Candidate c = Score(r, fine, length);
         if (c.e != 0.0 && Better(c, best)) {
             best = c;
