@@ -1,6 +1,7 @@
 #include "encoder.hpp"
 
 #include "excitation.hpp"
+#include "filter_pair.hpp"
 #include "pulse_search.hpp"
 
 #include <vntr/dsp/filters.hpp>
@@ -91,17 +92,27 @@ struct Cascade {
         }
     }
 
-    // Impulse response from rest.
-    void Impulse(float *h) const {
-        float syn[kOrder + kSubframeLength] = {};
+    // The impulse response from rest (h) and the response to no input from
+    // the state's memories (out, as Run gives it): the same filters on two
+    // signals, their recursions side by side.
+    void ImpulseAndZeroInput(const EncoderState &state, float *h, float *out) const {
+        float synH[kOrder + kSubframeLength] = {};
+        float syn[kOrder + kSubframeLength];
+        std::memcpy(syn, state.synthesis, sizeof state.synthesis);
         const float impulse[kSubframeLength] = {1.0f};
-        dsp::AllPoleFilter(impulse, quantised, kOrder, syn + kOrder, kSubframeLength);
+        const float zero[kSubframeLength] = {};
+        AllPolePair<kOrder>(impulse, synH + kOrder, zero, syn + kOrder, quantised, kSubframeLength);
         float w[kOrder + kSubframeLength] = {};
-        dsp::FirFilter(syn + kOrder, weighting.num, kOrder, w + kOrder, kSubframeLength);
-        dsp::AllPoleFilter(w + kOrder, weighting.den, kOrder, w + kOrder, kSubframeLength);
+        float ws[kShapingHistory + kSubframeLength];
+        std::memcpy(ws, state.weightedSynthesis, sizeof state.weightedSynthesis);
+        float *cur = ws + kShapingHistory;
+        dsp::FirFilter(synH + kOrder, weighting.num, kOrder, w + kOrder, kSubframeLength);
+        dsp::FirFilter(syn + kOrder, weighting.num, kOrder, cur, kSubframeLength);
+        AllPolePair<kOrder>(w + kOrder, w + kOrder, cur, cur, weighting.den, kSubframeLength);
         for (int n = 0; n < kSubframeLength; ++n) {
             h[n] = w[kOrder + n];
             if (shaping.lag >= 0 && n >= shaping.lag) h[n] -= shaping.gain * w[kOrder + n - shaping.lag];
+            out[n] = shaping.lag >= 0 ? cur[n] - shaping.gain * cur[n - shaping.lag] : cur[n];
         }
     }
 };
@@ -117,17 +128,13 @@ void Convolve(const float *h, const float *x, float *y) {
 void CodeSubframe(EncoderState &state, int k, EncoderObserver *observer) {
     const dsp::PredictorCodebook &codebook = state.predictor ? *state.predictor : kPredictorCodebook;
     const Cascade cascade{state.quantisedLpc[k], Weighting(state.lpc[k]), state.shaping[k]};
+    // The impulse response, and the target: the shaped weighted speech less
+    // the cascade's zero-input response.
     float h[kSubframeLength];
-    cascade.Impulse(h);
-
-    // Target: the shaped weighted speech less the cascade's zero-input response.
     float target[kSubframeLength];
     {
-        const float zero[kSubframeLength] = {};
-        float syn[kOrder + kSubframeLength];
-        float ws[kShapingHistory + kSubframeLength];
         float response[kSubframeLength];
-        cascade.Run(state, zero, syn, ws, response);
+        cascade.ImpulseAndZeroInput(state, h, response);
         const float *base = state.shaped + k * kSubframeLength;
         for (int n = 0; n < kSubframeLength; ++n) target[n] = base[n] - response[n];
     }
