@@ -20,6 +20,7 @@ void InitDecoder(DecoderState &state) {
     state.carriedType = kSpeechFrame;
     dsp::ResetPostFilter(state.post);
     state.noiseSeed = 0x2545F491u;
+    state.simd = DetectSimd();
 }
 
 namespace {
@@ -37,7 +38,7 @@ void DecodeSpeech(DecoderState &state) {
     NewEnvelope(state, RebuildLsp(f.lsp));
     for (int k = 0; k < kSubframes; ++k) {
         float *x = state.excitation + k * kSubframeLength;
-        AdaptiveVector(state.history, state.lags[k], f.pitch[k], x);
+        AdaptiveVector(state.history, state.lags[k], f.pitch[k], x, kPredictorCodebook, state.simd);
         AddPulses(x, f.positions[k], f.signs[k], AmplitudeOf(f.amplitude[k]));
         dsp::LimitExcitation(x, kSubframeLength);
         PushExcitation(state.history, x);

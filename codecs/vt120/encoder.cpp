@@ -144,7 +144,7 @@ void CodeSubframe(EncoderState &state, int k, EncoderObserver *observer) {
     const PitchChoice pitch = SearchPitch(state.history, h, target, centre, codebook, state.simd);
     state.lags[k] = pitch.lag;
     float *x = state.excitation + k * kSubframeLength;
-    AdaptiveVector(state.history, pitch.lag, pitch.entry, x, codebook);
+    AdaptiveVector(state.history, pitch.lag, pitch.entry, x, codebook, state.simd);
     const int lagCode = k == 0 ? pitch.lag - kMinLag : LagDifferenceCode(state.lags[0], pitch.lag);
     state.fields.pitch[k] = lagCode * 128 + pitch.entry;
 

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -156,6 +157,49 @@ TEST(LspToLpc, GivesThePlainExpansionBitForBit) {
             EXPECT_EQ(std::memcmp(got, want, sizeof(float) * static_cast<std::size_t>(order)), 0)
                 << "order " << order << " trial " << trial;
         }
+    }
+}
+
+// The pitch excitation four outputs a register against the plain sums, bit
+// for bit: every length up to the longest sub-frame, lags that repeat their
+// period inside the vector and those that do not, taps from a codebook of
+// extreme and signed-zero values, and past excitation at every level.
+TEST(BuildPitchExcitation, BothKernelsGiveThePlainSumsBitForBit) {
+    if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2 on this processor";
+    std::mt19937 rng(29);
+    std::normal_distribution<double> g(0.0, 1.0);
+    auto codebook = std::make_unique<PredictorCodebook>();
+    for (int e = 0; e < kPredictorEntries; ++e) {
+        for (int j = 0; j < kPredictorTaps; ++j) {
+            double tap = 0.4 * g(rng);
+            if (e % 9 == 1) tap = j % 2 ? -0.0 : 1e300;
+            if (e % 9 == 2) tap = 1e-310 * (j + 1);
+            codebook->taps[e][j] = tap;
+        }
+    }
+    const float levels[] = {1000.0f, 1e-40f, 3e38f, 0.0f};
+    std::vector<float> past(200);
+    for (int trial = 0; trial < 400; ++trial) {
+        const float level = levels[trial % 4];
+        for (float &x : past) x = level * static_cast<float>(g(rng));
+        const int length = 1 + trial % kPredictorMaxLength;
+        const int lag = 18 + (trial * 7) % 129;
+        const int entry = trial % kPredictorEntries;
+        float plain[kPredictorMaxLength], wide[kPredictorMaxLength];
+        BuildPitchExcitation(past.data() + past.size(), lag, entry, length, *codebook, plain, false);
+        BuildPitchExcitation(past.data() + past.size(), lag, entry, length, *codebook, wide, true);
+        // The plain sums, written out.
+        float v[kPredictorMaxLength + 4];
+        BuildExtendedVector(past.data() + past.size(), lag, length, v);
+        float want[kPredictorMaxLength];
+        for (int n = 0; n < length; ++n) {
+            double acc = 0.0;
+            for (int j = 0; j < kPredictorTaps; ++j) acc += codebook->taps[entry][j] * v[n + j];
+            want[n] = static_cast<float>(acc);
+        }
+        const auto bytes = sizeof(float) * static_cast<std::size_t>(length);
+        EXPECT_EQ(std::memcmp(plain, want, bytes), 0) << "trial " << trial;
+        EXPECT_EQ(std::memcmp(wide, want, bytes), 0) << "trial " << trial;
     }
 }
 
