@@ -22,17 +22,26 @@ VT120_AVX2 inline unsigned Beats(__m256 c, __m256 e, float bestC2, float bestE) 
     return static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(left, right, _CMP_GT_OQ)));
 }
 
+// The rows from `from` on that may hold a set beating the best, by their
+// bounds (all when the best energy is negative).
+VT120_AVX2 inline unsigned Open(__m256 cMax, __m256 eMin, float bestC2, float bestE, int from) {
+    const unsigned rows = bestE >= 0.0f ? Beats(cMax, eMin, bestC2, bestE) : 0xffu;
+    return rows & (0xffu << from);
+}
+
+// Row m2 (pulse 2 at place t2 = t1 + m2): c and e of its eight sets.
+VT120_AVX2 inline void Row(const Tables &tables, const float *c2, const float *e2, const float *b3, int t2, int m2,
+                           __m256 &c, __m256 &e) {
+    c = _mm256_add_ps(_mm256_set1_ps(c2[m2]), _mm256_loadu_ps(tables.d3 + t2));
+    e = _mm256_add_ps(_mm256_set1_ps(e2[t2]),
+                      _mm256_add_ps(_mm256_loadu_ps(b3 + t2), _mm256_load_ps(tables.cross23[t2])));
+}
+
 } // namespace
 
 VT120_AVX2 void SearchSets(const Tables &tables, int *bestCode) {
     const auto &[d0, d1, d2, d3, self2, self3, self0, self1, phi01, phi02, phi03, phi12, phi13, cross23, minCross,
                  maxD3] = tables;
-    // Row m2 (pulse 2 at place t2 = t1 + m2): c and e of its eight sets.
-    const auto row = [&](const float *c2, const float *e2, const float *b3, int t2, int m2, __m256 &c, __m256 &e)
-        VT120_AVX2 {
-        c = _mm256_add_ps(_mm256_set1_ps(c2[m2]), _mm256_loadu_ps(d3 + t2));
-        e = _mm256_add_ps(_mm256_set1_ps(e2[t2]), _mm256_add_ps(_mm256_loadu_ps(b3 + t2), _mm256_load_ps(cross23[t2])));
-    };
     const __m256 two = _mm256_set1_ps(2.0f);
     const __m256 vMaxD3 = _mm256_set1_ps(maxD3);
     float bestC2 = 0.0f;
@@ -66,7 +75,7 @@ VT120_AVX2 void SearchSets(const Tables &tables, int *bestCode) {
             for (int m2 = 0; m2 < kTrack; ++m2) {
                 const int t2 = (t1 + m2) & (kTrack - 1);
                 __m256 rowC, rowE;
-                row(c2, e2, b3, t2, m2, rowC, rowE);
+                Row(tables, c2, e2, b3, t2, m2, rowC, rowE);
                 const __m256 left = _mm256_mul_ps(_mm256_mul_ps(rowC, rowC), vBestE);
                 any = _mm256_or_ps(any, _mm256_cmp_ps(left, _mm256_mul_ps(vBestC2, rowE), _CMP_GT_OQ));
             }
@@ -80,15 +89,11 @@ VT120_AVX2 void SearchSets(const Tables &tables, int *bestCode) {
             const __m256 cMax = _mm256_add_ps(c, vMaxD3);
             const __m256 eMin = _mm256_add_ps(_mm256_loadu_ps(e2 + t1),
                                               _mm256_add_ps(_mm256_broadcastss_ps(least), _mm256_loadu_ps(minCross + t1)));
-            const auto open = [&](int from) {
-                const unsigned rows = bestE >= 0.0f ? Beats(cMax, eMin, bestC2, bestE) : 0xffu;
-                return rows & (0xffu << from);
-            };
-            for (unsigned rows = open(0); rows != 0;) {
+            for (unsigned rows = Open(cMax, eMin, bestC2, bestE, 0); rows != 0;) {
                 const int m2 = __builtin_ctz(rows);
                 const int t2 = (t1 + m2) & (kTrack - 1);
                 __m256 rowC, rowE;
-                row(c2, e2, b3, t2, m2, rowC, rowE);
+                Row(tables, c2, e2, b3, t2, m2, rowC, rowE);
                 alignas(32) float rc[kTrack], re[kTrack];
                 _mm256_store_ps(rc, rowC);
                 _mm256_store_ps(re, rowE);
@@ -104,7 +109,7 @@ VT120_AVX2 void SearchSets(const Tables &tables, int *bestCode) {
                     improved = true;
                     sets = Beats(rowC, rowE, bestC2, bestE) & (0xffu << (m3 + 1));
                 }
-                rows = improved ? open(m2 + 1) : rows & (rows - 1);
+                rows = improved ? Open(cMax, eMin, bestC2, bestE, m2 + 1) : rows & (rows - 1);
             }
         }
     }
