@@ -450,19 +450,18 @@ void FractionalPitchCandidates(bool avx2, const float *r, int t, int length, con
     else FractionalCandidates(r, rw, t, length, delays, out);
 }
 
-void PostFilterSubframe(PostFilterState &state, const float *speech, int lag, const float *lpc, int length,
-                        const PostFilterConfig &config, float *out) {
-    float num[kPostOrder];
-    float den[kPostOrder];
-    BandwidthExpand(lpc, kPostOrder, 0.55f, num);
-    BandwidthExpand(lpc, kPostOrder, 0.7f, den);
+namespace {
 
-    // Tilt and gain normalisation from the formant filter's impulse response
-    // (first: its recursion is slow but independent of the pitch filter, so
-    // the processor can carry on with that meanwhile).
+float TiltOf(float r0, float r1) { return (r0 != 0.0f && std::fabs(r1) <= r0) ? -r1 / r0 : 0.0f; }
+
+} // namespace
+
+void PostFilterShapeOf(const float *lpc, const PostFilterConfig &config, PostFilterShape &shape) {
+    BandwidthExpand(lpc, kPostOrder, 0.55f, shape.num);
+    BandwidthExpand(lpc, kPostOrder, 0.7f, shape.den);
     const int responseLength = config.tiltResponseLength;
     float h[kPostMaxTiltResponse];
-    FormantImpulseResponse(num, den, h, responseLength);
+    FormantImpulseResponse(shape.num, shape.den, h, responseLength);
     float r0 = 0.0f;
     float r1 = 0.0f;
     float sumAbs = 0.0f;
@@ -471,7 +470,76 @@ void PostFilterSubframe(PostFilterState &state, const float *speech, int lag, co
         sumAbs += std::fabs(h[n]);
         if (n + 1 < responseLength) r1 += h[n] * h[n + 1];
     }
-    const float tilt = (r0 != 0.0f && std::fabs(r1) <= r0) ? -r1 / r0 : 0.0f;
+    shape.tilt = TiltOf(r0, r1);
+    shape.sumAbs = sumAbs;
+}
+
+void PostFilterShapePair(const float *lpc0, const float *lpc1, const PostFilterConfig &config, PostFilterShape &shape0,
+                         PostFilterShape &shape1) {
+#if defined(__SSE2__)
+    BandwidthExpand(lpc0, kPostOrder, 0.55f, shape0.num);
+    BandwidthExpand(lpc0, kPostOrder, 0.7f, shape0.den);
+    BandwidthExpand(lpc1, kPostOrder, 0.55f, shape1.num);
+    BandwidthExpand(lpc1, kPostOrder, 0.7f, shape1.den);
+    // The two impulse responses in the low lanes, each lane with its own set:
+    // AllPoleFilter's products and differences in its order, from rest.
+    const int length = config.tiltResponseLength;
+    __m128 coefficient[kPostOrder];
+    for (int i = 0; i < kPostOrder; ++i) coefficient[i] = _mm_unpacklo_ps(_mm_load_ss(shape0.den + i), _mm_load_ss(shape1.den + i));
+    __m128 r[kPostOrder];
+    for (int k = 0; k < kPostOrder; ++k) r[k] = _mm_setzero_ps();
+    __m128 h[kPostMaxTiltResponse];
+    for (int n = 0; n < length; ++n) {
+        __m128 even = n == 0 ? _mm_set_ps(0.0f, 0.0f, 1.0f, 1.0f)
+                             : (n <= kPostOrder ? _mm_unpacklo_ps(_mm_load_ss(shape0.num + n - 1), _mm_load_ss(shape1.num + n - 1))
+                                                : _mm_setzero_ps());
+        __m128 odd = _mm_setzero_ps();
+        int i = 2;
+        for (; i + 1 <= kPostOrder; i += 2) {
+            even = _mm_sub_ps(even, _mm_mul_ps(coefficient[i - 1], r[i - 1]));
+            odd = _mm_sub_ps(odd, _mm_mul_ps(coefficient[i], r[i]));
+        }
+        if (i <= kPostOrder) even = _mm_sub_ps(even, _mm_mul_ps(coefficient[i - 1], r[i - 1]));
+        const __m128 y = _mm_sub_ps(_mm_add_ps(even, odd), _mm_mul_ps(coefficient[0], r[0]));
+        for (int k = kPostOrder - 1; k > 0; --k) r[k] = r[k - 1];
+        r[0] = y;
+        h[n] = y;
+    }
+    // The sums in the filter's order, lane by lane.
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    __m128 r0 = _mm_setzero_ps(), r1 = _mm_setzero_ps(), sumAbs = _mm_setzero_ps();
+    for (int n = 0; n < length; ++n) {
+        r0 = _mm_add_ps(r0, _mm_mul_ps(h[n], h[n]));
+        sumAbs = _mm_add_ps(sumAbs, _mm_and_ps(h[n], magnitude));
+        if (n + 1 < length) r1 = _mm_add_ps(r1, _mm_mul_ps(h[n], h[n + 1]));
+    }
+    alignas(16) float a0[4], a1[4], s[4];
+    _mm_store_ps(a0, r0);
+    _mm_store_ps(a1, r1);
+    _mm_store_ps(s, sumAbs);
+    shape0.tilt = TiltOf(a0[0], a1[0]);
+    shape1.tilt = TiltOf(a0[1], a1[1]);
+    shape0.sumAbs = s[0];
+    shape1.sumAbs = s[1];
+#else
+    PostFilterShapeOf(lpc0, config, shape0);
+    PostFilterShapeOf(lpc1, config, shape1);
+#endif
+}
+
+void PostFilterSubframe(PostFilterState &state, const float *speech, int lag, const float *lpc, int length,
+                        const PostFilterConfig &config, float *out) {
+    PostFilterShape shape;
+    PostFilterShapeOf(lpc, config, shape);
+    PostFilterSubframe(state, speech, lag, shape, length, config, out);
+}
+
+void PostFilterSubframe(PostFilterState &state, const float *speech, int lag, const PostFilterShape &shape, int length,
+                        const PostFilterConfig &config, float *out) {
+    const float *num = shape.num;
+    const float *den = shape.den;
+    const float tilt = shape.tilt;
+    const float sumAbs = shape.sumAbs;
 
     float s[kPostOrder + kPostMaxSubframe];
     std::memcpy(s, state.speech, sizeof state.speech);

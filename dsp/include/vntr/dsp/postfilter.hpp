@@ -85,4 +85,24 @@ void FractionalPitchCandidates(bool avx2, const float *r, int t, int length, con
 void PostFilterSubframe(PostFilterState &state, const float *speech, int lag, const float *lpc, int length,
                         const PostFilterConfig &config, float *out);
 
+// What the post-filter derives from a sub-frame's LPC set alone: the
+// residual filter A(z/0.55), the formant filter 1/A(z/0.7), and from the
+// impulse response of the two the tilt and the gain normalisation.
+struct PostFilterShape {
+    float num[kPostOrder];
+    float den[kPostOrder];
+    float tilt;   // -r1/r0 of the response (0 unless 0 < |r1| <= r0... as the filter takes it)
+    float sumAbs; // sum of |h|
+};
+void PostFilterShapeOf(const float *lpc, const PostFilterConfig &config, PostFilterShape &shape);
+
+// The shapes of two sets at once, their impulse responses and sums side by
+// side in two lanes: each the same to the bit as PostFilterShapeOf gives it.
+void PostFilterShapePair(const float *lpc0, const float *lpc1, const PostFilterConfig &config, PostFilterShape &shape0,
+                         PostFilterShape &shape1);
+
+// PostFilterSubframe with the sub-frame's shape made beforehand.
+void PostFilterSubframe(PostFilterState &state, const float *speech, int lag, const PostFilterShape &shape, int length,
+                        const PostFilterConfig &config, float *out);
+
 } // namespace vntr::dsp
