@@ -1,7 +1,5 @@
 #include <vntr/codec_frame.hpp>
 
-#include <cmath>
-
 namespace vntr::frame {
 namespace {
 
@@ -37,13 +35,6 @@ const char *ErrorString(CodecStatus status) {
         if (entry.code == status) return entry.text;
     }
     return "Unknown error";
-}
-
-int16_t FloatToPcm16(float x) {
-    const float rounded = std::trunc(x + 0.5f);
-    if (!(rounded <= 32767.0f)) return rounded != rounded ? 0 : 32767; // NaN gives silence
-    if (rounded < -32768.0f) return -32768;
-    return static_cast<int16_t>(rounded);
 }
 
 } // namespace vntr::frame

@@ -20,6 +20,7 @@ void InitDecoder(DecoderState &state) {
     state.carriedType = kSpeechFrame;
     dsp::ResetPostFilter(state.post);
     state.noiseSeed = 0x2545F491u;
+    state.simd = DetectSimd();
 }
 
 namespace {
@@ -37,7 +38,7 @@ void DecodeSpeech(DecoderState &state) {
     NewEnvelope(state, RebuildLsp(f.lsp));
     for (int k = 0; k < kSubframes; ++k) {
         float *x = state.excitation + k * kSubframeLength;
-        AdaptiveVector(state.history, state.lags[k], f.pitch[k], x);
+        AdaptiveVector(state.history, state.lags[k], f.pitch[k], x, kPredictorCodebook, state.simd);
         AddPulses(x, f.positions[k], f.signs[k], AmplitudeOf(f.amplitude[k]));
         dsp::LimitExcitation(x, kSubframeLength);
         PushExcitation(state.history, x);
@@ -118,9 +119,12 @@ void DecodeFrame(DecoderState &state, const uint8_t *coded, float *out, bool pos
     std::memcpy(state.synthesis, y + kFrameLength, sizeof state.synthesis);
     std::memcpy(state.speech, y + kOrder, sizeof state.speech);
 
+    // Both sub-frames' post-filter shapes at once (two short recursions side by side).
+    dsp::PostFilterShape shapes[kSubframes];
+    dsp::PostFilterShapePair(state.lpc[0], state.lpc[1], kPostFilterConfig, shapes[0], shapes[1]);
     for (int k = 0; k < kSubframes; ++k) {
         float *o = out + k * kSubframeLength;
-        dsp::PostFilterSubframe(state.post, state.speech + k * kSubframeLength, state.lags[k], state.lpc[k],
+        dsp::PostFilterSubframe(state.post, state.speech + k * kSubframeLength, state.lags[k], shapes[k],
                                 kSubframeLength, kPostFilterConfig, o);
         if (!postFilter) std::memcpy(o, state.speech + k * kSubframeLength, sizeof(float) * kSubframeLength);
     }

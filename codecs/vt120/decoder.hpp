@@ -18,6 +18,7 @@
 #include "bitstream.hpp"
 #include "constants.hpp"
 #include "lsp_quant.hpp"
+#include "simd.hpp"
 
 #include <vntr/dsp/postfilter.hpp>
 
@@ -41,6 +42,7 @@ struct DecoderState {
     int noiseLevel;                     // of the last type-2 frame
     int fadedSubframes;                 // concealed sub-frames since the last speech frame
     uint32_t noiseSeed;
+    Simd simd;                          // the kernels this processor runs (same results for all)
 };
 
 void InitDecoder(DecoderState &state);

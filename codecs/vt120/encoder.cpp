@@ -1,12 +1,14 @@
 #include "encoder.hpp"
 
 #include "excitation.hpp"
+#include "filter_pair.hpp"
 #include "pulse_search.hpp"
 
 #include <vntr/dsp/filters.hpp>
 #include <vntr/dsp/lpc.hpp>
 #include <vntr/dsp/lsp.hpp>
 #include <vntr/dsp/pulses.hpp>
+#include <vntr/dsp/vector.hpp>
 
 #include <cstring>
 
@@ -15,6 +17,7 @@ namespace vntr::vt120 {
 void InitEncoder(EncoderState &state) {
     state = EncoderState{};
     state.previousLsp = InitialLsp();
+    state.simd = DetectSimd();
 }
 
 namespace {
@@ -60,7 +63,7 @@ void WeightFrame(EncoderState &state) {
                     sizeof(float) * kSubframeLength);
     }
     const float *frame = state.weighted + kWeightedHistory;
-    state.openLoopLag = dsp::OpenLoopPitch(frame, kFrameLength, kMinLag, kOpenLoopMaxLag);
+    state.openLoopLag = dsp::OpenLoopPitch(frame, kFrameLength, kMinLag, kOpenLoopMaxLag, state.simd == Simd::Avx2);
     for (int k = 0; k < kSubframes; ++k) {
         state.shaping[k] = dsp::HarmonicNoiseWeighting(frame + k * kSubframeLength, kSubframeLength,
                                                        state.openLoopLag, state.shaped + k * kSubframeLength);
@@ -89,54 +92,59 @@ struct Cascade {
         }
     }
 
-    // Impulse response from rest.
-    void Impulse(float *h) const {
-        float syn[kOrder + kSubframeLength] = {};
+    // The impulse response from rest (h) and the response to no input from
+    // the state's memories (out, as Run gives it): the same filters on two
+    // signals, their recursions side by side.
+    void ImpulseAndZeroInput(const EncoderState &state, float *h, float *out) const {
+        float synH[kOrder + kSubframeLength] = {};
+        float syn[kOrder + kSubframeLength];
+        std::memcpy(syn, state.synthesis, sizeof state.synthesis);
         const float impulse[kSubframeLength] = {1.0f};
-        dsp::AllPoleFilter(impulse, quantised, kOrder, syn + kOrder, kSubframeLength);
+        const float zero[kSubframeLength] = {};
+        AllPolePair<kOrder>(impulse, synH + kOrder, zero, syn + kOrder, quantised, kSubframeLength);
         float w[kOrder + kSubframeLength] = {};
-        dsp::FirFilter(syn + kOrder, weighting.num, kOrder, w + kOrder, kSubframeLength);
-        dsp::AllPoleFilter(w + kOrder, weighting.den, kOrder, w + kOrder, kSubframeLength);
+        float ws[kShapingHistory + kSubframeLength];
+        std::memcpy(ws, state.weightedSynthesis, sizeof state.weightedSynthesis);
+        float *cur = ws + kShapingHistory;
+        dsp::FirFilter(synH + kOrder, weighting.num, kOrder, w + kOrder, kSubframeLength);
+        dsp::FirFilter(syn + kOrder, weighting.num, kOrder, cur, kSubframeLength);
+        AllPolePair<kOrder>(w + kOrder, w + kOrder, cur, cur, weighting.den, kSubframeLength);
         for (int n = 0; n < kSubframeLength; ++n) {
             h[n] = w[kOrder + n];
             if (shaping.lag >= 0 && n >= shaping.lag) h[n] -= shaping.gain * w[kOrder + n - shaping.lag];
+            out[n] = shaping.lag >= 0 ? cur[n] - shaping.gain * cur[n - shaping.lag] : cur[n];
         }
     }
 };
 
-// y = h * x over the sub-frame.
+// y = h * x over the sub-frame, each y(n) summed from +0 over i = 0..n in
+// turn; added one tap at a time over the whole signal, which keeps that
+// order and runs in vector lanes.
 void Convolve(const float *h, const float *x, float *y) {
-    for (int n = 0; n < kSubframeLength; ++n) {
-        float acc = 0.0f;
-        for (int i = 0; i <= n; ++i) acc += h[i] * x[n - i];
-        y[n] = acc;
-    }
+    for (int n = 0; n < kSubframeLength; ++n) y[n] = 0.0f;
+    for (int i = 0; i < kSubframeLength; ++i) dsp::Axpy(h[i], x, y + i, kSubframeLength - i);
 }
 
 void CodeSubframe(EncoderState &state, int k, EncoderObserver *observer) {
     const dsp::PredictorCodebook &codebook = state.predictor ? *state.predictor : kPredictorCodebook;
     const Cascade cascade{state.quantisedLpc[k], Weighting(state.lpc[k]), state.shaping[k]};
+    // The impulse response, and the target: the shaped weighted speech less
+    // the cascade's zero-input response.
     float h[kSubframeLength];
-    cascade.Impulse(h);
-
-    // Target: the shaped weighted speech less the cascade's zero-input response.
     float target[kSubframeLength];
     {
-        const float zero[kSubframeLength] = {};
-        float syn[kOrder + kSubframeLength];
-        float ws[kShapingHistory + kSubframeLength];
         float response[kSubframeLength];
-        cascade.Run(state, zero, syn, ws, response);
+        cascade.ImpulseAndZeroInput(state, h, response);
         const float *base = state.shaped + k * kSubframeLength;
         for (int n = 0; n < kSubframeLength; ++n) target[n] = base[n] - response[n];
     }
 
     // Closed-loop pitch around the open-loop lag, or sub-frame 0's lag.
     const int centre = k == 0 ? state.openLoopLag : state.lags[0];
-    const PitchChoice pitch = SearchPitch(state.history, h, target, centre, codebook);
+    const PitchChoice pitch = SearchPitch(state.history, h, target, centre, codebook, state.simd);
     state.lags[k] = pitch.lag;
     float *x = state.excitation + k * kSubframeLength;
-    AdaptiveVector(state.history, pitch.lag, pitch.entry, x, codebook);
+    AdaptiveVector(state.history, pitch.lag, pitch.entry, x, codebook, state.simd);
     const int lagCode = k == 0 ? pitch.lag - kMinLag : LagDifferenceCode(state.lags[0], pitch.lag);
     state.fields.pitch[k] = lagCode * 128 + pitch.entry;
 
@@ -145,7 +153,7 @@ void CodeSubframe(EncoderState &state, int k, EncoderObserver *observer) {
     Convolve(h, x, predicted);
     float x2[kSubframeLength];
     for (int n = 0; n < kSubframeLength; ++n) x2[n] = target[n] - predicted[n];
-    const PulseChoice pulses = SearchPulses(x2, h);
+    const PulseChoice pulses = SearchPulses(x2, h, state.simd);
     float z[kSubframeLength];
     FilterPulses(pulses, h, z);
     const int amplitude = dsp::QuantiseAmplitude(x2, z, kSubframeLength, kAmplitude, kAmplitudeLevels);

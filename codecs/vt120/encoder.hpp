@@ -16,6 +16,7 @@
 #include "constants.hpp"
 #include "lsp_quant.hpp"
 #include "pitch_search.hpp"
+#include "simd.hpp"
 #include "tables.hpp"
 
 #include <vntr/dsp/pitch_analysis.hpp>
@@ -65,6 +66,7 @@ struct EncoderState {
     float synthesis[kOrder];                 // cascade: 1/A^(z) output, newest last
     float weightedSynthesis[kShapingHistory]; // cascade: W(z) output, newest last
     const dsp::PredictorCodebook *predictor; // null: the built-in codebook
+    Simd simd;                               // the kernels this processor runs (same results for all)
 
     // This frame.
     float buffer[kSpeechBuffer];             // speech history, then the new samples, pre-filtered

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "constants.hpp"
+#include "simd.hpp"
 #include "tables.hpp"
 
 namespace vntr::vt120 {
@@ -13,7 +14,7 @@ namespace vntr::vt120 {
 // predictor entry (its low 7 bits).
 //   in  history [kExcitationHistory] (newest last), lag 18..146     out v [kSubframeLength]
 void AdaptiveVector(const float *history, int lag, int entry, float *v,
-                    const dsp::PredictorCodebook &codebook = kPredictorCodebook);
+                    const dsp::PredictorCodebook &codebook = kPredictorCodebook, Simd simd = Simd::Sse2);
 
 // The amplitude of an amplitude field.  Only the low 5 bits count: the sixth
 // is 0 in every frame the encoder writes, so a set sixth bit is taken for a

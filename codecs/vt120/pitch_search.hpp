@@ -5,6 +5,7 @@
 #pragma once
 
 #include "constants.hpp"
+#include "simd.hpp"
 #include "tables.hpp"
 
 #include <vntr/dsp/pitch_predictor.hpp>
@@ -28,9 +29,10 @@ struct PitchChoice {
 // Entries are visited in index order and, within an entry, the lags in
 // increasing order; a pair replaces the best only when it scores strictly
 // higher (from -3e38), so the all-zero entry 0 at centre - 1 wins ties.
+// Every kind of `simd` makes the same choice.
 //   in  history [kExcitationHistory], h [kSubframeLength] (the cascade's
 //       impulse response), target [kSubframeLength]
 PitchChoice SearchPitch(const float *history, const float *h, const float *target, int centre,
-                        const dsp::PredictorCodebook &codebook);
+                        const dsp::PredictorCodebook &codebook, Simd simd = Simd::Sse2);
 
 } // namespace vntr::vt120

@@ -1,5 +1,7 @@
 #include "pulse_search.hpp"
 
+#include "pulse_sets.hpp"
+
 #include <vntr/dsp/pulses.hpp>
 
 #include <cstdint>
@@ -89,79 +91,15 @@ struct Row {
 
 } // namespace
 
-PulseChoice SearchPulses(const float *target, const float *h) {
-    float d[kLength];
-    dsp::BackwardFilter(target, h, kLength, d);
-    float sign[kLength];
-    for (int n = 0; n < kLength; ++n) {
-        sign[n] = d[n] >= 0.0f ? 1.0f : -1.0f;
-        d[n] *= sign[n];
-    }
-    const RunningSums sums(h);
+namespace pulses {
 
-    // The sets go in the order of their codes k0, m1, m2, m3: pulse 0 at
-    // 4 k0, pulse j at (previous + 1 + 4 m_j) mod 32, which is place
-    // (place of the pulse before + m_j) mod 8 of track j (place t of track j
-    // is sample 4 t + j).  Each set's c = sum |d| and e = energy are summed
-    // in one fixed order,
-    //   c = ((d0 + d1) + d2) + d3,
-    //   e = ((e1 + Phi22) + 2 (Phi02 + Phi12)) + (b3 + 2 Phi23),
-    //   e1 = (Phi00 + Phi11) + 2 Phi01,  b3 = Phi33 + 2 (Phi03 + Phi13),
-    // and a set replaces the best only when c^2 bestE > bestC2 e.  The eight
-    // placings of pulse 3 behind pulses 0..2 (a row) are scored side by side;
-    // after each new best the rest of its row is scored again against it, so
-    // exactly the sets that one set at a time would take are taken.
-    //
-    // Rows whose bound cannot beat the best are passed over: no set of the
-    // row beats it when its largest c against its smallest e does not.
-    // Rounding to nearest is monotonic, so the bounds, summed and multiplied
-    // in the sets' own order, bound the rounded scores too (while
-    // bestE >= 0; a negative energy, possible only through rounding, turns
-    // the bounds off).
-    //
-    // Tables by place, those that rows read from a rotated start kept twice
-    // over (index 0..15); the cross terms of pulses 2 and 3 by (t2, m3) and
-    // doubled (an exact scaling).
-    float d0[kTrack], d1[kTrack];
-    alignas(16) float d2[2 * kTrack], d3[2 * kTrack];
-    alignas(16) float self2[kTrack], self3[kTrack];
-    float self0[kTrack], self1[kTrack];
-    float phi01[kTrack][kTrack];
-    alignas(16) float phi02[kTrack][kTrack], phi03[kTrack][kTrack], phi12[kTrack][kTrack], phi13[kTrack][kTrack];
-    alignas(16) float cross23[kTrack][kTrack]; // 2 Phi(4 t2 + 2, 4 ((t2 + m3) mod 8) + 3)
-    alignas(16) float minCross[2 * kTrack];    // the least of each cross23 row
-    float signs[kPulses][2 * kTrack]; // by track and place
-    for (int t = 0; t < kTrack; ++t) {
-        for (int j = 0; j < kPulses; ++j) signs[j][t] = signs[j][t + kTrack] = sign[4 * t + j];
-    }
-    float *const selfs[kPulses] = {self0, self1, self2, self3};
-    float(*const pairs[6])[kTrack] = {phi01, phi02, phi03, phi12, phi13, cross23};
-    for (int t = 0; t < kTrack; ++t) {
-        d0[t] = d[4 * t];
-        d1[t] = d[4 * t + 1];
-        d2[t] = d2[t + kTrack] = d[4 * t + 2];
-        d3[t] = d3[t + kTrack] = d[4 * t + 3];
-        for (int j = 0; j < kPulses; ++j) selfs[j][t] = sums.r[kTrackPairs.self[j][t]]; // sign^2 = 1
-        for (int n = 0; n < 6; ++n) {
-            const float sa = signs[kPairTracks[n][0]][t];
-            const float *sb = signs[kPairTracks[n][1]] + (n == 5 ? t : 0);
-            const std::uint16_t *at = kTrackPairs.pair[n][t];
-            float *out = pairs[n][t];
-            for (int u = 0; u < kTrack; ++u) out[u] = sums.r[at[u]] * (sa * sb[u]);
-        }
-        for (int u = 0; u < kTrack; ++u) cross23[t][u] *= 2.0f;
-        float least = cross23[t][0];
-        for (int u = 1; u < kTrack; ++u) least = cross23[t][u] < least ? cross23[t][u] : least;
-        minCross[t] = minCross[t + kTrack] = least;
-    }
-    float maxD3 = d3[0];
-    for (int t = 1; t < kTrack; ++t) maxD3 = d3[t] > maxD3 ? d3[t] : maxD3;
+void SearchSets(const Tables &tables, int *bestCode) {
+    const auto &[d0, d1, d2, d3, self2, self3, self0, self1, phi01, phi02, phi03, phi12, phi13, cross23, minCross,
+                 maxD3] = tables;
     const __m128 two = _mm_set1_ps(2.0f);
     const __m128 vMaxD3 = _mm_set1_ps(maxD3);
-
     float bestC2 = 0.0f;
     float bestE = 1.0f;
-    int bestCode[kPulses] = {0, 0, 0, 0};
     for (int k0 = 0; k0 < kTrack; ++k0) {
         for (int m1 = 0; m1 < kTrack; ++m1) {
             const int t1 = (k0 + m1) & (kTrack - 1);
@@ -233,6 +171,78 @@ PulseChoice SearchPulses(const float *target, const float *h) {
             }
         }
     }
+
+}
+
+} // namespace pulses
+
+PulseChoice SearchPulses(const float *target, const float *h, Simd simd) {
+    float d[kLength];
+    dsp::BackwardFilter(target, h, kLength, d);
+    float sign[kLength];
+    for (int n = 0; n < kLength; ++n) {
+        sign[n] = d[n] >= 0.0f ? 1.0f : -1.0f;
+        d[n] *= sign[n];
+    }
+    const RunningSums sums(h);
+
+    // The sets go in the order of their codes k0, m1, m2, m3: pulse 0 at
+    // 4 k0, pulse j at (previous + 1 + 4 m_j) mod 32, which is place
+    // (place of the pulse before + m_j) mod 8 of track j (place t of track j
+    // is sample 4 t + j).  Each set's c = sum |d| and e = energy are summed
+    // in one fixed order,
+    //   c = ((d0 + d1) + d2) + d3,
+    //   e = ((e1 + Phi22) + 2 (Phi02 + Phi12)) + (b3 + 2 Phi23),
+    //   e1 = (Phi00 + Phi11) + 2 Phi01,  b3 = Phi33 + 2 (Phi03 + Phi13),
+    // and a set replaces the best only when c^2 bestE > bestC2 e.  The eight
+    // placings of pulse 3 behind pulses 0..2 (a row) are scored side by side;
+    // after each new best the rest of its row is scored again against it, so
+    // exactly the sets that one set at a time would take are taken.
+    //
+    // Rows whose bound cannot beat the best are passed over: no set of the
+    // row beats it when its largest c against its smallest e does not.
+    // Rounding to nearest is monotonic, so the bounds, summed and multiplied
+    // in the sets' own order, bound the rounded scores too (while
+    // bestE >= 0; a negative energy, possible only through rounding, turns
+    // the bounds off).
+    //
+    // Tables by place, those that rows read from a rotated start kept twice
+    // over (index 0..15); the cross terms of pulses 2 and 3 by (t2, m3) and
+    // doubled (an exact scaling).
+    pulses::Tables tables;
+    auto &[d0, d1, d2, d3, self2, self3, self0, self1, phi01, phi02, phi03, phi12, phi13, cross23, minCross, maxD3] =
+        tables;
+    float signs[kPulses][2 * kTrack]; // by track and place
+    for (int t = 0; t < kTrack; ++t) {
+        for (int j = 0; j < kPulses; ++j) signs[j][t] = signs[j][t + kTrack] = sign[4 * t + j];
+    }
+    float *const selfs[kPulses] = {self0, self1, self2, self3};
+    float(*const pairs[6])[kTrack] = {phi01, phi02, phi03, phi12, phi13, cross23};
+    for (int t = 0; t < kTrack; ++t) {
+        d0[t] = d[4 * t];
+        d1[t] = d[4 * t + 1];
+        d2[t] = d2[t + kTrack] = d[4 * t + 2];
+        d3[t] = d3[t + kTrack] = d[4 * t + 3];
+        for (int j = 0; j < kPulses; ++j) selfs[j][t] = sums.r[kTrackPairs.self[j][t]]; // sign^2 = 1
+        for (int n = 0; n < 6; ++n) {
+            const float sa = signs[kPairTracks[n][0]][t];
+            const float *sb = signs[kPairTracks[n][1]] + (n == 5 ? t : 0);
+            const std::uint16_t *at = kTrackPairs.pair[n][t];
+            float *out = pairs[n][t];
+            for (int u = 0; u < kTrack; ++u) out[u] = sums.r[at[u]] * (sa * sb[u]);
+        }
+        for (int u = 0; u < kTrack; ++u) cross23[t][u] *= 2.0f;
+        float least = cross23[t][0];
+        for (int u = 1; u < kTrack; ++u) least = cross23[t][u] < least ? cross23[t][u] : least;
+        minCross[t] = minCross[t + kTrack] = least;
+    }
+    maxD3 = d3[0];
+    for (int t = 1; t < kTrack; ++t) maxD3 = d3[t] > maxD3 ? d3[t] : maxD3;
+
+    int bestCode[kPulses] = {0, 0, 0, 0};
+    if (simd == Simd::Avx2) pulses::avx2::SearchSets(tables, bestCode);
+    else pulses::SearchSets(tables, bestCode);
+
 
     PulseChoice choice{};
     for (int j = 0; j < kPulses; ++j) choice.positionWord |= bestCode[j] << (3 * j);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "constants.hpp"
+#include "simd.hpp"
 
 namespace vntr::vt120 {
 
@@ -19,7 +20,8 @@ struct PulseChoice {
 // pulses) wins, a later set only when strictly larger (so with d all 0 the
 // first set, pulses at 0, 1, 2, 3).
 //   in  target [kSubframeLength] (pitch contribution removed), h [kSubframeLength]
-PulseChoice SearchPulses(const float *target, const float *h);
+// Every kind of `simd` takes the same set.
+PulseChoice SearchPulses(const float *target, const float *h, Simd simd = Simd::Sse2);
 
 // The filtered unit pulses of a choice: z = h * c.
 //   out z [kSubframeLength]

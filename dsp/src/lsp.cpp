@@ -4,6 +4,10 @@
 #include <numbers>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vntr::dsp {
 namespace {
 
@@ -123,6 +127,22 @@ void LspToLpc(const float *lsp, int order, float *a) {
     double qz[kMaxLspOrder + 4] = {0.0, 0.0, 1.0};
     double *p = pz + 2;
     double *q = qz + 2;
+#if defined(__SSE2__)
+    // P in the low lane and Q in the high one of each coefficient: the same
+    // products and sums, lane by lane, for half the instructions.
+    __m128d pqz[kMaxLspOrder + 4] = {};
+    __m128d *pq = pqz + 2;
+    pq[0] = _mm_set1_pd(1.0);
+    for (int s = 0; s < half; ++s) {
+        const __m128d c = _mm_set_pd(-2.0 * std::cos(static_cast<double>(lsp[2 * s + 1])),
+                                     -2.0 * std::cos(static_cast<double>(lsp[2 * s])));
+        for (int m = 2 * s + 2; m >= 0; --m) pq[m] = _mm_add_pd(_mm_add_pd(pq[m], _mm_mul_pd(c, pq[m - 1])), pq[m - 2]);
+    }
+    for (int m = 0; m <= order; ++m) {
+        _mm_storel_pd(p + m, pq[m]);
+        _mm_storeh_pd(q + m, pq[m]);
+    }
+#else
     for (int s = 0; s < half; ++s) {
         const double cp = -2.0 * std::cos(static_cast<double>(lsp[2 * s]));
         const double cq = -2.0 * std::cos(static_cast<double>(lsp[2 * s + 1]));
@@ -131,6 +151,7 @@ void LspToLpc(const float *lsp, int order, float *a) {
             q[m] = q[m] + cq * q[m - 1] + q[m - 2];
         }
     }
+#endif
     for (int i = 1; i <= order; ++i) {
         const double sum = p[i] + p[i - 1];
         const double diff = q[i] - q[i - 1];

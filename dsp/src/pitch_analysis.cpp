@@ -1,13 +1,55 @@
 #include <vntr/dsp/pitch_analysis.hpp>
 #include <vntr/dsp/vector.hpp>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace vntr::dsp {
 
-int OpenLoopPitch(const float *cur, int length, int minLag, int maxLag) {
-    // Correlations of all lags at once, longest lag first: k[j] is lag maxLag - j.
+namespace {
+
+#if defined(__x86_64__)
+// Eight lags a register, each kept there over the whole block: lane j adds
+// its terms in the order of n, a product and a sum two roundings (no fused
+// multiply-add is asked for), as Axpy adds them.
+[[gnu::target("avx2")]] void CorrelationsWide(const float *cur, int length, int maxLag, int lags, float *k) {
+    int j = 0;
+    for (; j + 8 <= lags; j += 8) {
+        const float *x = cur - maxLag + j;
+        __m256 acc = _mm256_setzero_ps();
+        for (int n = 0; n < length; ++n) acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_set1_ps(cur[n]), _mm256_loadu_ps(x + n)));
+        _mm256_storeu_ps(k + j, acc);
+    }
+    for (; j < lags; ++j) {
+        const float *x = cur - maxLag + j;
+        float acc = 0.0f;
+        for (int n = 0; n < length; ++n) acc += cur[n] * x[n];
+        k[j] = acc;
+    }
+}
+#endif
+
+} // namespace
+
+void OpenLoopCorrelations(const float *cur, int length, int minLag, int maxLag, bool avx2, float *k) {
     const int lags = maxLag - minLag + 1;
-    float k[kMaxOpenLoopLags] = {};
+#if defined(__x86_64__)
+    if (avx2) {
+        CorrelationsWide(cur, length, maxLag, lags, k);
+        return;
+    }
+#else
+    (void)avx2;
+#endif
+    for (int j = 0; j < lags; ++j) k[j] = 0.0f;
     for (int n = 0; n < length; ++n) Axpy(cur[n], cur + n - maxLag, k, lags);
+}
+
+int OpenLoopPitch(const float *cur, int length, int minLag, int maxLag, bool avx2) {
+    // Correlations of all lags at once, longest lag first: k[j] is lag maxLag - j.
+    float k[kMaxOpenLoopLags];
+    OpenLoopCorrelations(cur, length, minLag, maxLag, avx2, k);
     // Energy of the delayed block, updated from lag to lag; kept in double so
     // that the running update does not drift.
     double energy = 0.0;

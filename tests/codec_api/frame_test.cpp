@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <vector>
 
 extern "C" int vntr_c_header_record_sizes(int *format, int *info);
@@ -116,6 +117,33 @@ TEST_F(CommonFrame, FloatEnginesSeeExactSamplesAndASampleCount) {
     EXPECT_TRUE(gSeen.endOfStream);
     EXPECT_EQ(in, CODEC_END_OF_STREAM);
     EXPECT_EQ(FloatFrame::CloseEncoder(f.handle), CODEC_OK);
+}
+
+// The block conversion, four samples a register, gives every sample as
+// FloatToPcm16 does: halves, the edges of the range and just beyond, huge
+// values, infinities, NaNs and signed zeros, in every lane and in the tail.
+TEST(FloatsToPcm16, GivesEverySampleAsFloatToPcm16) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float specials[] = {0.49f,     0.5f,      -0.5f,      -0.6f,     -1.5f,      32766.4f,  32766.5f,
+                              32767.0f,  32767.4f,  32767.5f,   32768.0f,  -32767.5f,  -32768.0f, -32768.5f,
+                              -32769.0f, -32769.6f, 3e9f,       -3e9f,     1e30f,      -1e30f,    inf,
+                              -inf,      nan,       -nan,       0.0f,      -0.0f,      1e-40f,    -1e-40f,
+                              12.5f,     -12.5f,    2147483648.0f, -2147483904.0f};
+    constexpr std::size_t kCount = sizeof specials / sizeof specials[0];
+    for (std::size_t count = 0; count <= 11; ++count) {
+        for (std::size_t start = 0; start < kCount; ++start) {
+            float x[11];
+            uint8_t want[22], got[22];
+            for (std::size_t n = 0; n < count; ++n) {
+                x[n] = specials[(start + 7 * n) % kCount];
+                const int16_t s = FloatToPcm16(x[n]);
+                std::memcpy(want + 2 * n, &s, 2);
+            }
+            FloatsToPcm16(x, count, got);
+            EXPECT_EQ(std::memcmp(got, want, 2 * count), 0) << "count " << count << " start " << start;
+        }
+    }
 }
 
 TEST_F(CommonFrame, FloatOutputIsRoundedUpwardsFromAHalfAndSaturated) {

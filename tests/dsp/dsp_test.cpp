@@ -3,12 +3,17 @@
 #include <vntr/dsp/filters.hpp>
 #include <vntr/dsp/lpc.hpp>
 #include <vntr/dsp/lsp.hpp>
+#include <vntr/dsp/pitch_analysis.hpp>
+#include <vntr/dsp/pitch_predictor.hpp>
 #include <vntr/dsp/random.hpp>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -30,6 +35,172 @@ TEST(BitIo, WriterRefusesFieldsBeyondTheBufferAndReaderReadsZerosThere) {
     EXPECT_FALSE(r.Exhausted());
     EXPECT_EQ(r.Read(4), 0u);
     EXPECT_TRUE(r.Exhausted());
+}
+
+// LimitExcitation, which runs four samples a register, against the rule
+// sample by sample: every special value in every lane and in the tail.
+TEST(LimitExcitation, HoldsEverySampleAsTheRuleSaysInEveryLaneAndTail) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float specials[] = {kExcitationLimit,
+                              -kExcitationLimit,
+                              std::nextafter(kExcitationLimit, inf),
+                              std::nextafter(kExcitationLimit, 0.0f),
+                              std::nextafter(-kExcitationLimit, -inf),
+                              std::nextafter(-kExcitationLimit, 0.0f),
+                              inf,
+                              -inf,
+                              nan,
+                              -nan,
+                              0.0f,
+                              -0.0f,
+                              std::numeric_limits<float>::denorm_min(),
+                              -std::numeric_limits<float>::denorm_min(),
+                              std::numeric_limits<float>::max(),
+                              -std::numeric_limits<float>::max(),
+                              1234.5f,
+                              -1234.5f};
+    const auto rule = [&](float x) {
+        if (x > kExcitationLimit) return kExcitationLimit;
+        if (x < -kExcitationLimit) return -kExcitationLimit;
+        if (x != x) return 0.0f;
+        return x;
+    };
+    constexpr int kCount = sizeof specials / sizeof specials[0];
+    for (int length = 0; length <= 11; ++length) {
+        for (int start = 0; start < kCount; ++start) {
+            float e[11];
+            float want[11];
+            for (int n = 0; n < length; ++n) {
+                e[n] = specials[(start + 5 * n) % kCount];
+                want[n] = rule(e[n]);
+            }
+            LimitExcitation(e, length);
+            EXPECT_EQ(std::memcmp(e, want, sizeof(float) * static_cast<std::size_t>(length)), 0)
+                << "length " << length << " start " << start;
+        }
+    }
+}
+
+// The open-loop correlations of both kernels against the sums made lag by
+// lag in the order of n, bit for bit: lag counts that fill whole registers
+// and those that leave a tail, block lengths from 1, levels from sub-normal
+// products to overflowing sums, and runs of signed zeros.
+TEST(OpenLoopCorrelations, BothKernelsGiveThePlainSumsBitForBit) {
+    std::mt19937 rng(17);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    std::vector<bool> kinds{false};
+    if (__builtin_cpu_supports("avx2")) kinds.push_back(true);
+    const float levels[] = {3000.0f, 1e-22f, 1e19f, 1.0f};
+    const int ranges[][2] = {{18, 142}, {18, 145}, {20, 27}, {20, 28}, {40, 40}, {18, 177}};
+    for (const auto &range : ranges) {
+        const int minLag = range[0], maxLag = range[1];
+        for (const int length : {1, 7, 32, 60, 64, 80}) {
+            for (const float level : levels) {
+                std::vector<float> x(static_cast<std::size_t>(maxLag + length));
+                for (std::size_t i = 0; i < x.size(); ++i) {
+                    x[i] = level * g(rng);
+                    if (level == 1.0f && (i / 5) % 3 == 0) x[i] = i % 2 ? -0.0f : 0.0f;
+                }
+                const float *cur = x.data() + maxLag;
+                const int lags = maxLag - minLag + 1;
+                std::vector<float> plain(static_cast<std::size_t>(lags));
+                for (int j = 0; j < lags; ++j) {
+                    float acc = 0.0f;
+                    for (int n = 0; n < length; ++n) acc += cur[n] * cur[n - (maxLag - j)];
+                    plain[static_cast<std::size_t>(j)] = acc;
+                }
+                for (const bool wide : kinds) {
+                    std::vector<float> k(static_cast<std::size_t>(lags), 1.0f);
+                    OpenLoopCorrelations(cur, length, minLag, maxLag, wide, k.data());
+                    EXPECT_EQ(std::memcmp(k.data(), plain.data(), sizeof(float) * static_cast<std::size_t>(lags)), 0)
+                        << "lags " << minLag << ".." << maxLag << " length " << length << " level " << level
+                        << (wide ? " avx2" : " sse2");
+                    EXPECT_EQ(OpenLoopPitch(cur, length, minLag, maxLag, wide), OpenLoopPitch(cur, length, minLag, maxLag));
+                }
+            }
+        }
+    }
+}
+
+// LspToLpc, which expands P and Q side by side, against the two expansions
+// one after the other, bit for bit, for every even order, ordered and
+// crowded frequencies, and the edges of the range.
+TEST(LspToLpc, GivesThePlainExpansionBitForBit) {
+    std::mt19937 rng(23);
+    std::uniform_real_distribution<float> u(0.0f, static_cast<float>(std::numbers::pi));
+    for (int order = 2; order <= kMaxLspOrder; order += 2) {
+        for (int trial = 0; trial < 40; ++trial) {
+            float lsp[kMaxLspOrder];
+            for (int i = 0; i < order; ++i) lsp[i] = u(rng);
+            if (trial % 2 == 0) std::sort(lsp, lsp + order);
+            if (trial == 1) std::fill(lsp, lsp + order, 1.5f);
+            if (trial == 3) {
+                lsp[0] = 0.0f;
+                lsp[order - 1] = static_cast<float>(std::numbers::pi);
+            }
+            double p[kMaxLspOrder + 3] = {0.0, 0.0, 1.0}, q[kMaxLspOrder + 3] = {0.0, 0.0, 1.0};
+            for (int s = 0; s < order / 2; ++s) {
+                const double cp = -2.0 * std::cos(static_cast<double>(lsp[2 * s]));
+                for (int m = 2 * s + 2; m >= 0; --m) p[m + 2] = p[m + 2] + cp * p[m + 1] + p[m];
+            }
+            for (int s = 0; s < order / 2; ++s) {
+                const double cq = -2.0 * std::cos(static_cast<double>(lsp[2 * s + 1]));
+                for (int m = 2 * s + 2; m >= 0; --m) q[m + 2] = q[m + 2] + cq * q[m + 1] + q[m];
+            }
+            float want[kMaxLspOrder];
+            for (int i = 1; i <= order; ++i) {
+                want[i - 1] = static_cast<float>(0.5 * ((p[i + 2] + p[i + 1]) + (q[i + 2] - q[i + 1])));
+            }
+            float got[kMaxLspOrder];
+            LspToLpc(lsp, order, got);
+            EXPECT_EQ(std::memcmp(got, want, sizeof(float) * static_cast<std::size_t>(order)), 0)
+                << "order " << order << " trial " << trial;
+        }
+    }
+}
+
+// The pitch excitation four outputs a register against the plain sums, bit
+// for bit: every length up to the longest sub-frame, lags that repeat their
+// period inside the vector and those that do not, taps from a codebook of
+// extreme and signed-zero values, and past excitation at every level.
+TEST(BuildPitchExcitation, BothKernelsGiveThePlainSumsBitForBit) {
+    if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2 on this processor";
+    std::mt19937 rng(29);
+    std::normal_distribution<double> g(0.0, 1.0);
+    auto codebook = std::make_unique<PredictorCodebook>();
+    for (int e = 0; e < kPredictorEntries; ++e) {
+        for (int j = 0; j < kPredictorTaps; ++j) {
+            double tap = 0.4 * g(rng);
+            if (e % 9 == 1) tap = j % 2 ? -0.0 : 1e300;
+            if (e % 9 == 2) tap = 1e-310 * (j + 1);
+            codebook->taps[e][j] = tap;
+        }
+    }
+    const float levels[] = {1000.0f, 1e-40f, 3e38f, 0.0f};
+    std::vector<float> past(200);
+    for (int trial = 0; trial < 400; ++trial) {
+        const float level = levels[trial % 4];
+        for (float &x : past) x = level * static_cast<float>(g(rng));
+        const int length = 1 + trial % kPredictorMaxLength;
+        const int lag = 18 + (trial * 7) % 129;
+        const int entry = trial % kPredictorEntries;
+        float plain[kPredictorMaxLength], wide[kPredictorMaxLength];
+        BuildPitchExcitation(past.data() + past.size(), lag, entry, length, *codebook, plain, false);
+        BuildPitchExcitation(past.data() + past.size(), lag, entry, length, *codebook, wide, true);
+        // The plain sums, written out.
+        float v[kPredictorMaxLength + 4];
+        BuildExtendedVector(past.data() + past.size(), lag, length, v);
+        float want[kPredictorMaxLength];
+        for (int n = 0; n < length; ++n) {
+            double acc = 0.0;
+            for (int j = 0; j < kPredictorTaps; ++j) acc += codebook->taps[entry][j] * v[n + j];
+            want[n] = static_cast<float>(acc);
+        }
+        const auto bytes = sizeof(float) * static_cast<std::size_t>(length);
+        EXPECT_EQ(std::memcmp(plain, want, bytes), 0) << "trial " << trial;
+        EXPECT_EQ(std::memcmp(wide, want, bytes), 0) << "trial " << trial;
+    }
 }
 
 TEST(Levinson, RecoversASecondOrderPredictor) {

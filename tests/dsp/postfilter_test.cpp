@@ -320,7 +320,53 @@ TEST(PitchPostFilter, GivesThePlainResultBitForBitOnEveryPath) {
     for (int p = 0; p < static_cast<int>(Path::Count); ++p) EXPECT_GT(seen[p], 0) << "path " << p << " never met";
 }
 
-TEST(PostFilterSubframe, GivesThePlainResultBitForBitAndCarriesTheSameState) {
+// The 4-tap candidates of both kernels against the plain filtering and
+// sums, bit for bit: every length up to the longest sub-frame (so every tail
+// of the lanes), lags across the range, levels from sub-normal products to
+// overflowing sums, and silence.
+TEST(FractionalPitchCandidates, BothKernelsGiveThePlainSumsBitForBit) {
+    std::mt19937 rng(31);
+    const PostFilterConfig config = Config(20, PitchGateEdges::RatioInclusive);
+    std::vector<bool> kinds{false};
+    if (__builtin_cpu_supports("avx2")) kinds.push_back(true);
+    const float levels[] = {3000.0f, 0.01f, 1e-21f, 1e18f, 3e38f, 0.0f};
+    for (int length = 1; length <= kPostMaxSubframe; ++length) {
+        for (int k = 0; k < 6; ++k) {
+            std::uniform_int_distribution<int> lagOf(17, kPostMaxLag + 1);
+            const int t = lagOf(rng);
+            const float level = levels[k];
+            auto x = Material(rng, kPostResidualHistory + length + 1, t + 0.3, level, level * 0.2f);
+            const float *r = x.data() + kPostResidualHistory;
+            PitchCandidate plain[7][2];
+            for (int phase = 1; phase <= 7; ++phase) {
+                const float *c = config.delays.four[phase - 1];
+                float y[kPostMaxSubframe + 1];
+                for (int n = 0; n <= length; ++n) {
+                    const float *at = r + n - t + 1;
+                    y[n] = c[0] * at[0] + c[1] * at[-1] + c[2] * at[-2] + c[3] * at[-3];
+                }
+                for (int shift = 0; shift <= 1; ++shift) {
+                    const Scored sc = PlainScore(r, y + shift, length);
+                    plain[phase - 1][shift] = {sc.k, sc.e};
+                }
+            }
+            for (const bool wide : kinds) {
+                PitchCandidate got[7][2];
+                FractionalPitchCandidates(wide, r, t, length, config.delays, got);
+                ASSERT_EQ(std::memcmp(got, plain, sizeof got), 0)
+                    << "length " << length << " lag " << t << " level " << level << (wide ? " avx2" : " sse2");
+            }
+        }
+    }
+}
+
+// Both kernels of the pitch candidates (AVX2 where the processor has it),
+// whatever ResetPostFilter chose for this one.
+class PostFilterSubframeOn : public ::testing::TestWithParam<bool> {};
+
+TEST_P(PostFilterSubframeOn, GivesThePlainResultBitForBitAndCarriesTheSameState) {
+    const bool wide = GetParam();
+    if (wide && !__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2 on this processor";
     std::mt19937 rng(77);
     int trial = 0;
     for (const int responseLength : {20, 30, kPostMaxTiltResponse}) {
@@ -329,6 +375,7 @@ TEST(PostFilterSubframe, GivesThePlainResultBitForBitAndCarriesTheSameState) {
                 Config(responseLength, length % 2 ? PitchGateEdges::EnergyInclusive : PitchGateEdges::RatioInclusive);
             PostFilterState state;
             ResetPostFilter(state);
+            state.wide = wide;
             PlainState plainState;
             std::uniform_int_distribution<int> lagOf(18, kPostMaxLag);
             int lag = lagOf(rng);
@@ -338,7 +385,8 @@ TEST(PostFilterSubframe, GivesThePlainResultBitForBitAndCarriesTheSameState) {
                 RandomLpc(rng, lpc);
                 // Loud, quiet and silent stretches, so that the gain control
                 // rises, decays and resets.
-                const float level = (k / 15) % 4 == 3 ? 0.0f : ((k / 15) % 4 == 2 ? 0.2f : 2000.0f);
+                const float levels[] = {2000.0f, 2000.0f, 0.2f, 0.0f, 3e-19f, 4e17f};
+                const float level = levels[(k / 15) % 6];
                 auto s = Material(rng, length, lag + 0.4, level, level * 0.1f);
                 float fast[kPostMaxSubframe];
                 float plain[kPostMaxSubframe];
@@ -351,6 +399,64 @@ TEST(PostFilterSubframe, GivesThePlainResultBitForBitAndCarriesTheSameState) {
         }
     }
 }
+
+// Two shapes made side by side equal each made on its own, bit for bit, for
+// every response length, sets of very different kinds in the two lanes
+// (random, silent, resonant up to instability), and the post-filter fed
+// either way gives the same output.
+TEST(PostFilterShapePair, EachShapeIsPostFilterShapeOfBitForBit) {
+    std::mt19937 rng(55);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    for (const int responseLength : {1, 2, 19, 20, 21, 30, kPostMaxTiltResponse}) {
+        const PostFilterConfig config = Config(responseLength, PitchGateEdges::RatioInclusive);
+        for (int trial = 0; trial < 60; ++trial) {
+            float lpc[2][kPostOrder];
+            for (auto &set : lpc) {
+                switch (trial % 4) {
+                case 0: RandomLpc(rng, set); break;
+                case 1:
+                    for (float &a : set) a = 0.0f;
+                    break;
+                case 2:
+                    for (float &a : set) a = 3.0f * g(rng); // far outside the stable region
+                    break;
+                default:
+                    for (int k = 0; k < kPostOrder; ++k) set[k] = k == 0 ? -1.9f : (k == 1 ? 0.99f : 0.0f);
+                }
+                if (trial % 8 == 5) std::swap(lpc[0][0], lpc[1][0]);
+            }
+            PostFilterShape pair[2], alone[2];
+            PostFilterShapePair(lpc[0], lpc[1], config, pair[0], pair[1]);
+            for (int k = 0; k < 2; ++k) {
+                PostFilterShapeOf(lpc[k], config, alone[k]);
+                ASSERT_EQ(std::memcmp(&pair[k], &alone[k], sizeof(PostFilterShape)), 0)
+                    << "length " << responseLength << " trial " << trial << " lane " << k;
+            }
+        }
+    }
+    // The post-filter with a shape made beforehand is the post-filter.
+    const PostFilterConfig config = Config(20, PitchGateEdges::RatioInclusive);
+    PostFilterState a, b;
+    ResetPostFilter(a);
+    ResetPostFilter(b);
+    for (int trial = 0; trial < 40; ++trial) {
+        float lpc[2][kPostOrder];
+        RandomLpc(rng, lpc[0]);
+        RandomLpc(rng, lpc[1]);
+        PostFilterShape shape[2];
+        PostFilterShapePair(lpc[0], lpc[1], config, shape[0], shape[1]);
+        for (int k = 0; k < 2; ++k) {
+            auto s = Material(rng, 32, 40.3, 2000.0f, 200.0f);
+            float viaLpc[kPostMaxSubframe], viaShape[kPostMaxSubframe];
+            PostFilterSubframe(a, s.data(), 40, lpc[k], 32, config, viaLpc);
+            PostFilterSubframe(b, s.data(), 40, shape[k], 32, config, viaShape);
+            ExpectSameBits(viaShape, viaLpc, 32, "post-filter with a shape", trial);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, PostFilterSubframeOn, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &kind) { return kind.param ? "Avx2" : "Sse2"; });
 
 } // namespace
 } // namespace vntr::dsp

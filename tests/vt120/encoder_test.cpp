@@ -270,6 +270,35 @@ TEST(PulseSearch, TakesExactlyThePlainSearchsSetIncludingTies) {
     }
 }
 
+// The AVX2 walk takes the SSE2 walk's set whatever the input, also where the
+// scores overflow to infinities and NaNs (and the SSE2 walk's row bounds then
+// pass over rows the plain search would visit), where they are sub-normal,
+// and where many sets tie.
+TEST(PulseSearch, TheAvx2WalkTakesTheSse2WalksSet) {
+    if (DetectSimd() != Simd::Avx2) GTEST_SKIP() << "no AVX2 on this processor";
+    std::mt19937 rng(78);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    for (float scale : {1.0f, 1e-22f, 1e-12f, 1e12f, 1e19f, 3e38f}) {
+        for (int trial = 0; trial < 40; ++trial) {
+            float h[kSubframeLength], t[kSubframeLength];
+            const float decay = 0.5f + 0.49f * static_cast<float>(trial % 8) / 8.0f;
+            for (int n = 0; n < kSubframeLength; ++n) {
+                const float ring = trial % 4 == 3 ? std::cos(2.6f * static_cast<float>(n)) : 1.0f + 0.6f * g(rng);
+                // Some responses at the scale too, some of unit scale.
+                h[n] = (trial % 2 ? scale : 1.0f) * std::pow(decay, static_cast<float>(n)) * ring;
+                t[n] = trial % 5 == 4 ? scale * static_cast<float>(n % 4 == 1) : scale * g(rng);
+            }
+            const PulseChoice narrow = SearchPulses(t, h, Simd::Sse2);
+            const PulseChoice wide = SearchPulses(t, h, Simd::Avx2);
+            EXPECT_EQ(wide.positionWord, narrow.positionWord) << "scale " << scale << " trial " << trial;
+            EXPECT_EQ(wide.signs, narrow.signs) << "scale " << scale << " trial " << trial;
+            if (scale <= 1e12f) {
+                EXPECT_EQ(wide.positionWord, PlainPulseSearch(t, h)) << "scale " << scale << " trial " << trial;
+            }
+        }
+    }
+}
+
 TEST(PulseSearch, ZeroTargetKeepsTheFirstSet) {
     float h[kSubframeLength] = {1.0f, 0.3f};
     const float t[kSubframeLength] = {};

@@ -43,9 +43,10 @@ struct PostFilterState {
     float speech[kPostOrder];             // last synthesised samples, newest last
     float formant[kPostOrder];            // all-pole memory, newest last (also the tilt filter's input)
     float gain;                           // gain-control factor
+    bool wide;                            // score the pitch candidates with AVX2 (the same results)
 };
 
-// All zero, gain 1.
+// All zero, gain 1; the pitch candidates' kernels chosen for this processor.
 void ResetPostFilter(PostFilterState &state);
 
 // The pitch post-filter of one sub-frame on the residual r, decoded lag
@@ -66,10 +67,42 @@ void ResetPostFilter(PostFilterState &state);
 //   in  r [-kPostResidualHistory .. length-1]     out out [length]
 void PitchPostFilter(const float *r, int lag, int length, const PostFilterConfig &config, float *out);
 
+// Step 3's candidates at integer lag t, each delay's correlation with the
+// sub-frame (clipped to 0 when negative) and its energy: out[p - 1][0] of
+// delay t + 1 - p/8, out[p - 1][1] of t - p/8, made four lanes wide or, with
+// avx2 (only where the processor has it), eight; both the same to the bit.
+//   in  r [-(t + 3) .. length]
+struct PitchCandidate {
+    double k;
+    double e;
+};
+void FractionalPitchCandidates(bool avx2, const float *r, int t, int length, const FractionalDelayFilters &delays,
+                               PitchCandidate (*out)[2]);
+
 // Post-filters one sub-frame of synthesised speech with its decoded lag and
 // LPC set, carrying the filter memories and the gain in the state.
 //   in  speech [length], lpc [kPostOrder]     out out [length] (may not alias speech)
 void PostFilterSubframe(PostFilterState &state, const float *speech, int lag, const float *lpc, int length,
+                        const PostFilterConfig &config, float *out);
+
+// What the post-filter derives from a sub-frame's LPC set alone: the
+// residual filter A(z/0.55), the formant filter 1/A(z/0.7), and from the
+// impulse response of the two the tilt and the gain normalisation.
+struct PostFilterShape {
+    float num[kPostOrder];
+    float den[kPostOrder];
+    float tilt;   // -r1/r0 of the response (0 unless 0 < |r1| <= r0... as the filter takes it)
+    float sumAbs; // sum of |h|
+};
+void PostFilterShapeOf(const float *lpc, const PostFilterConfig &config, PostFilterShape &shape);
+
+// The shapes of two sets at once, their impulse responses and sums side by
+// side in two lanes: each the same to the bit as PostFilterShapeOf gives it.
+void PostFilterShapePair(const float *lpc0, const float *lpc1, const PostFilterConfig &config, PostFilterShape &shape0,
+                         PostFilterShape &shape1);
+
+// PostFilterSubframe with the sub-frame's shape made beforehand.
+void PostFilterSubframe(PostFilterState &state, const float *speech, int lag, const PostFilterShape &shape, int length,
                         const PostFilterConfig &config, float *out);
 
 } // namespace vntr::dsp
