@@ -144,11 +144,12 @@ void FillAnalysisWindow(float *window) {
     }
 }
 
-Lsf AnalyseEnvelope(const float *speech, const float *window, dsp::SchurWorkspace &work, float *predictor) {
+Lsf AnalyseEnvelope(const float *speech, const float *window, dsp::SchurWorkspace &work, float *predictor, Simd simd) {
     float windowed[kWindowLength];
     for (int n = 0; n < kWindowLength; ++n) windowed[n] = speech[kWindowStart + n] * window[n];
     float r[kOrder + 1];
-    dsp::Autocorrelation(windowed, kWindowLength, kOrder, r);
+    // dsp::Autocorrelation's lags, each the same dot product, several lags per pass.
+    CrossCorrelations(windowed, windowed, kWindowLength, kOrder + 1, r, simd);
     r[0] *= 1.001f;
     float k[kOrder];
     dsp::Schur(r, kOrder, k, work);

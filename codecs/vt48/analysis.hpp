@@ -41,9 +41,10 @@ float RefinementScore(const float *w, int lag, Simd simd = Simd::Sse2);
 void FillAnalysisWindow(float *window);
 
 // Window, autocorrelation (r0 raised by 1.001), reflection coefficients by the
-// Schur recursion, predictor, LSFs.
+// Schur recursion, predictor, LSFs; every `simd` gives the same LSFs.
 //   in speech [244]: the buffer; the window covers positions 24..243
 //   in window [220]      out predictor [10] (optional): a1..a10
-Lsf AnalyseEnvelope(const float *speech, const float *window, dsp::SchurWorkspace &work, float *predictor = nullptr);
+Lsf AnalyseEnvelope(const float *speech, const float *window, dsp::SchurWorkspace &work, float *predictor = nullptr,
+                    Simd simd = Simd::Sse2);
 
 } // namespace vntr::vt48

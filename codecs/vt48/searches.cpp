@@ -39,38 +39,16 @@ inline void AddScaled(float a, const float *__restrict x, float *__restrict y, i
 
 } // namespace
 
-void FilterByResponse(const float *h, const float *x, int length, float *y) {
-    // Eight outputs at a time held in registers: y[n..n+7] += x[i] h[n-i..n-i+7]
-    // for every i up to n+7, h read as zero before its start and after its end.
+void FilterByResponse(const float *h, const float *x, int length, float *y, Simd simd) {
     // Each output adds its terms in the order of i from 0, as the column form
-    // (FilterSparseByResponse) does; the extra terms are zeros and a zero term
-    // leaves a sum unchanged (a sum that starts at +0 never becomes -0).
+    // (FilterSparseByResponse) does; h is read as zero before its start and
+    // after its end, and a zero term leaves a sum from +0 as it is.
     constexpr int kPad = 8;
     float padded[kPad + kMaxSubframeLength + kPad];
     for (int k = 0; k < kPad; ++k) padded[k] = 0.0f;
     std::copy(h, h + length, padded + kPad);
     for (int k = 0; k < kPad; ++k) padded[kPad + length + k] = 0.0f;
-    const float *hz = padded + kPad;
-    for (int n = 0; n < length; n += 8) {
-        const int last = std::min(n + 7, length - 1);
-        float out[8];
-#if defined(__SSE2__)
-        __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
-        for (int i = 0; i <= last; ++i) {
-            const __m128 a = _mm_set1_ps(x[i]);
-            lo = _mm_add_ps(lo, _mm_mul_ps(a, _mm_loadu_ps(hz + n - i)));
-            hi = _mm_add_ps(hi, _mm_mul_ps(a, _mm_loadu_ps(hz + n - i + 4)));
-        }
-        _mm_storeu_ps(out, lo);
-        _mm_storeu_ps(out + 4, hi);
-#else
-        for (int k = 0; k < 8; ++k) out[k] = 0.0f;
-        for (int i = 0; i <= last; ++i) {
-            for (int k = 0; k < 8; ++k) out[k] += x[i] * hz[n - i + k];
-        }
-#endif
-        for (int k = 0; k < 8 && n + k < length; ++k) y[n + k] = out[k];
-    }
+    FilterPadded(padded + kPad, x, length, y, simd);
 }
 
 void FilterSparseByResponse(const float *h, const float *x, int length, float *y) {
@@ -94,7 +72,7 @@ LagRange LaterSubframeLags(int previousLag) {
 }
 
 AdaptiveResult SearchAdaptive(const float *history, const float *target, const float *h, int length, LagRange range,
-                              float *filtered) {
+                              float *filtered, Simd simd) {
     // z is h * w, w the history from 148 - lag on, cut after `lag` samples (so
     // for a short lag one period).  One lag longer, w moves on by one sample and
     // a new first sample enters: z moves one place down its buffer and gains h
@@ -107,7 +85,7 @@ AdaptiveResult SearchAdaptive(const float *history, const float *target, const f
         float w[kMaxSubframeLength] = {};
         const int span = range.lo < length ? range.lo : length;
         for (int n = 0; n < span; ++n) w[n] = history[kHistory - range.lo + n];
-        FilterByResponse(h, w, length, z);
+        FilterByResponse(h, w, length, z, simd);
     }
     AdaptiveResult best{range.lo, 0.0f, 0};
     float bestScore = -1.0f;
@@ -124,8 +102,13 @@ AdaptiveResult SearchAdaptive(const float *history, const float *target, const f
             for (int shift = lag; shift < length; shift += lag) AddScaled(1.0f, z, repeated + shift, length - shift);
             y = repeated;
         }
-        const float c = dsp::Dot(target, y, length);
-        const float energy = dsp::Dot(y, y, length);
+        // c = y.target and the energy y.y in one pass.
+        const float *const left[2] = {target, y};
+        const float *const right[2] = {y, y};
+        float products[2];
+        PairDots(left, right, 2, length, products, simd);
+        const float c = products[0];
+        const float energy = products[1];
         const float score = energy > 0.0f ? c * c / energy : 0.0f;
         if (score > bestScore) {
             bestScore = score;
@@ -484,7 +467,7 @@ GainChoice SearchGainLevels(const float (&gram)[kVectors][kVectors], bool sharpe
 } // namespace
 
 GainChoice SearchGains(const float *t, const float *yv, const float *yc, const float *hp, int lag, int length,
-                       bool sharpened, int pitchIndex, int reach) {
+                       bool sharpened, int pitchIndex, int reach, Simd simd) {
     // With lags of at least 20 in subframes of at most 54 samples the
     // sharpening S(y) = y + beta y[n - lag] + beta^2 y[n - 2 lag] has three
     // terms, so every product the error needs is a polynomial in beta over the
@@ -505,14 +488,26 @@ GainChoice SearchGains(const float *t, const float *yv, const float *yc, const f
     for (int v = 0; v < 3; ++v) {
         for (int k = 0; k < kCopies; ++k) vector[1 + v * kCopies + k] = shifted[v][k];
     }
+    // The products needed, listed first and then summed several at a time.
+    constexpr int kMostPairs = kVectors * (kVectors + 1) / 2;
+    const float *left[kMostPairs], *right[kMostPairs];
+    int row[kMostPairs], column[kMostPairs];
     float gram[kVectors][kVectors] = {};
+    int pairs = 0;
     for (int x = 0; x < kVectors; ++x) {
         if (x > 0 && (x - 1) % kCopies >= copies) continue;
         for (int y = x; y < kVectors; ++y) {
             if (y > 0 && (y - 1) % kCopies >= copies) continue;
-            gram[x][y] = gram[y][x] = dsp::Dot(vector[x], vector[y], length);
+            left[pairs] = vector[x];
+            right[pairs] = vector[y];
+            row[pairs] = x;
+            column[pairs] = y;
+            ++pairs;
         }
     }
+    float product[kMostPairs];
+    PairDots(left, right, pairs, length, product, simd);
+    for (int p = 0; p < pairs; ++p) gram[row[p]][column[p]] = gram[column[p]][row[p]] = product[p];
     switch (copies) {
     case 3: return SearchGainLevels<3>(gram, sharpened, pitchIndex, reach);
     case 2: return SearchGainLevels<2>(gram, sharpened, pitchIndex, reach);
