@@ -23,10 +23,10 @@ int QuantisePitchGain(float gain) {
 
 int QuantiseCodebookGain(float gain) {
     const float magnitude = gain < 0.0f ? -gain : gain;
+    // The last level whose threshold is reached: the thresholds rise, so the
+    // ones reached are the first ones, and their count is that level.
     int level = 0;
-    for (int k = 1; k < 16; ++k) {
-        if (magnitude >= kCodebookGainThreshold[k]) level = k;
-    }
+    for (int k = 1; k < 16; ++k) level += magnitude >= kCodebookGainThreshold[k] ? 1 : 0;
     return gain < 0.0f ? level + 16 : level;
 }
 
@@ -177,54 +177,94 @@ FixedResult SearchFixed(const float *t2, const float *h, int length, int lag, bo
     float d[kMaxSubframeLength];
     CrossCorrelations(h, t2, length, length, d, simd);
 
+    // What the pulse codebooks start from does not depend on the search: both
+    // are set up first, so that the long chains of additions of their starting
+    // energies run side by side.
+    struct PulseStart {
+        float dp[kEightPulses];
+        float phi[kEightPulses][kEightPulses];
+        int8_t signs[kEightPulses] = {};
+        float c = 0.0f;
+        float energy = 0.0f;
+    };
+    PulseStart start[2];
+    for (int b = 0; b < 2; ++b) {
+        const PulseCodebook &book = kPulseCodebooks[b];
+        PulseStart &from = start[b];
+        for (int j = 0; j < book.count; ++j) from.dp[j] = d[book.first + j * book.spacing];
+        PulseCorrelations(h, length, book, from.phi);
+        for (int j = 0; j < book.count; ++j) {
+            from.signs[j] = from.dp[j] > 0.0f ? 1 : -1;
+            from.c += from.signs[j] * from.dp[j];
+        }
+    }
+    static_assert(kPulseCodebooks[0].count == kEightPulses && kPulseCodebooks[1].count == kSevenPulses);
+    {
+        // Each energy sums its terms in the order of i, then j.
+        float e0 = 0.0f, e1 = 0.0f;
+        for (int i = 0; i < kEightPulses; ++i) {
+            for (int j = 0; j < kEightPulses; ++j) {
+                e0 += static_cast<float>(start[0].signs[i] * start[0].signs[j]) * start[0].phi[i][j];
+                if (i < kSevenPulses && j < kSevenPulses) {
+                    e1 += static_cast<float>(start[1].signs[i] * start[1].signs[j]) * start[1].phi[i][j];
+                }
+            }
+        }
+        start[0].energy = e0;
+        start[1].energy = e1;
+    }
+
     float best = -6.9f;
     Winner winner;
 
     if (!quiet) {
-        // The train's filtered response, and its energy over each possible tail.
+        // The train's filtered response z[n] = h[n] + h[n - lag] + ..., and its
+        // energy over each possible tail; then every position's correlation
+        // c[p] = d[p] + d[p + lag] + ... and score.  The positions are
+        // independent (each its own sum in its own order), so they are computed
+        // side by side over zero-padded copies (a sum from +0 is left as it is
+        // by a zero term), and the best is picked in order of position.
+        // Copy k of the pulse sits k lag <= length - 1 samples on.
+        constexpr int kPad = kMaxSubframeLength;
+        const int repeats = (length - 1) / lag + 1;
+        float hz[kPad + kMaxSubframeLength] = {};
+        std::copy(h, h + length, hz + kPad);
         float z[kMaxSubframeLength];
-        for (int n = 0; n < length; ++n) {
-            float acc = 0.0f;
-            for (int at = n; at >= 0; at -= lag) acc += h[at];
-            z[n] = acc;
+        for (int n = 0; n < length; ++n) z[n] = 0.0f;
+        for (int k = 0; k < repeats; ++k) {
+            const float *from = hz + kPad - k * lag;
+            for (int n = 0; n < length; ++n) z[n] += from[n];
         }
         float tailEnergy[kMaxSubframeLength + 1];
         tailEnergy[0] = 0.0f;
         for (int n = 0; n < length; ++n) tailEnergy[n + 1] = tailEnergy[n] + z[n] * z[n];
+        float dz[kMaxSubframeLength + kPad] = {};
+        std::copy(d, d + length, dz);
+        float c[kMaxSubframeLength], score[kMaxSubframeLength];
+        for (int p = 0; p < length; ++p) c[p] = 0.0f;
+        for (int k = 0; k < repeats; ++k) {
+            const float *from = dz + k * lag;
+            for (int p = 0; p < length; ++p) c[p] += from[p];
+        }
+        for (int p = 0; p < length; ++p) score[p] = Score(c[p], tailEnergy[length - p]);
         for (int p = 0; p < length; ++p) {
-            float c = 0.0f;
-            for (int n = p; n < length; n += lag) c += d[n];
-            const float energy = tailEnergy[length - p];
-            const float score = Score(c, energy);
-            if (score > best) {
-                best = score;
+            if (score[p] > best) {
+                best = score[p];
                 winner.kind = FixedKind::PulseTrain;
                 winner.position = p;
-                winner.c = c;
-                winner.energy = energy;
+                winner.c = c[p];
+                winner.energy = tailEnergy[length - p];
             }
         }
     }
 
-    for (const PulseCodebook &book : kPulseCodebooks) {
-        int position[kEightPulses];
-        float dp[kEightPulses];
-        float phi[kEightPulses][kEightPulses];
-        for (int j = 0; j < book.count; ++j) {
-            position[j] = book.first + j * book.spacing;
-            dp[j] = d[position[j]];
-        }
-        PulseCorrelations(h, length, book, phi);
-        int8_t signs[kEightPulses] = {};
-        float c = 0.0f;
-        for (int j = 0; j < book.count; ++j) {
-            signs[j] = dp[j] > 0.0f ? 1 : -1;
-            c += signs[j] * dp[j];
-        }
-        float energy = 0.0f;
-        for (int i = 0; i < book.count; ++i) {
-            for (int j = 0; j < book.count; ++j) energy += static_cast<float>(signs[i] * signs[j]) * phi[i][j];
-        }
+    for (int b = 0; b < 2; ++b) {
+        const PulseCodebook &book = kPulseCodebooks[b];
+        const float *dp = start[b].dp;
+        const float(*phi)[kEightPulses] = start[b].phi;
+        int8_t *signs = start[b].signs;
+        float c = start[b].c;
+        float energy = start[b].energy;
         auto take = [&] {
             winner.kind = book.kind;
             winner.c = c;
@@ -451,14 +491,16 @@ GainChoice SearchGainLevels(const float (&gram)[kVectors][kVectors], bool sharpe
         const float ideal = cc > 0.0f ? (ac - gp * bc) / cc : 0.0f;
         const int level = QuantiseCodebookGain(ideal) & 15;
         const int sign = ideal < 0.0f ? 16 : 0;
-        for (int l = level > 0 ? level - 1 : 0; l <= (level < 15 ? level + 1 : 15); ++l) {
+        // The levels below, at and above, held within 0..15: a level met twice
+        // at an end cannot beat itself, so the choice is that of trying each once.
+        const int tried[3] = {level > 0 ? level - 1 : 0, level, level < 15 ? level + 1 : 15};
+        for (int l : tried) {
             const int j = l + sign;
             const float gc = CodebookGainValue(j);
             const float error = aa - 2.0f * gp * ab - 2.0f * gc * ac + gp * gp * bb + 2.0f * gp * gc * bc + gc * gc * cc;
-            if (error < bestError) {
-                bestError = error;
-                best = {i, j};
-            }
+            const bool better = error < bestError;
+            bestError = better ? error : bestError;
+            best = better ? GainChoice{i, j} : best;
         }
     }
     return best;
