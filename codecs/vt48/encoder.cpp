@@ -2,6 +2,7 @@
 
 #include "excitation.hpp"
 #include "kernels.hpp"
+#include "weighting.hpp"
 
 #include <vntr/dsp/filters.hpp>
 #include <vntr/dsp/lpc.hpp>
@@ -105,21 +106,11 @@ void CodeFrame(EncoderState &state, uint8_t *out, EncoderObserver *observer) {
             dsp::BandwidthExpand(a, kOrder, state.weightNumerator, numerator);
             dsp::BandwidthExpand(a, kOrder, state.weightDenominator, denominator);
             // h: the impulse response of A(z/g1) / (A(z/g2) A(z)); it takes
-            // the same filters as the target, so the two run side by side.
-            float ringing[kOrder + kMaxSubframeLength];
-            std::memcpy(ringing, state.synthesis, sizeof state.synthesis);
-            float silence[kMaxSubframeLength] = {};
-            float through[kOrder + kMaxSubframeLength] = {};
-            AllPolePair<kOrder>(silence, ringing + kOrder, impulse, through + kOrder, a, length);
-            float error[kOrder + kMaxSubframeLength];
-            std::memcpy(error, state.speechError, sizeof state.speechError);
-            for (int n = 0; n < length; ++n) error[kOrder + n] = x[n] - ringing[kOrder + n];
-            float residual[kMaxSubframeLength];
-            FirFilterBlocked<kOrder>(error + kOrder, numerator, residual, length);
-            float shaped[kMaxSubframeLength];
-            FirFilterBlocked<kOrder>(through + kOrder, numerator, shaped, length);
+            // the same filters as the target, so all four recursions run in one pass.
+            const WeightingMemory memory{state.synthesis, state.speechError, state.weightedError};
             std::memcpy(target, state.weightedError, sizeof state.weightedError);
-            AllPolePair<kOrder>(residual, target + kOrder, shaped, h + kOrder, denominator, length);
+            Weighting<kOrder, kMaxSubframeLength>(x, a, numerator, denominator, memory, length, target + kOrder,
+                                                  h + kOrder);
         } else {
             // The residual of the speech continued from the synthesised output,
             // through 1/A(z/0.9) from rest.
