@@ -66,8 +66,8 @@ void PrepareFrame(EncoderState &state, const uint8_t *pcm) {
 
     state.quiet = IsQuiet(state.speech);
     state.openLoopLag =
-        OpenLoopPitch(state.previousFrame, state.speech + kWindowStart, state.previousLag, state.lagBefore, nullptr,
-                      state.simd);
+        OpenLoopPitchLowPassed(state.previousLowPassed, state.speech + kWindowStart, state.previousLag,
+                               state.lagBefore, state.nextLowPassed, nullptr, state.simd);
     state.lagBefore = state.previousLag;
     state.previousLag = state.openLoopLag;
 
@@ -75,7 +75,7 @@ void PrepareFrame(EncoderState &state, const uint8_t *pcm) {
 }
 
 void AdvanceFrame(EncoderState &state) {
-    std::memcpy(state.previousFrame, state.speech + kWindowStart, sizeof state.previousFrame);
+    std::memcpy(state.previousLowPassed, state.nextLowPassed, sizeof state.previousLowPassed);
     std::memmove(state.speech, state.speech + kFrameLength, kCarried * sizeof(float));
 }
 
