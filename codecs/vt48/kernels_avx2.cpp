@@ -139,18 +139,37 @@ VT48_AVX2 void PairDotsMany(const float *const *x, const float *const *y, int co
     }
 }
 
-// Lane k of the register is output n + k, as lane k of the two SSE2 registers.
+// Lane k of register b is output 8 b + k, as lane k of the two SSE2 registers
+// of block b.  All blocks are summed in one pass over i (each still in the
+// order of i, and only for the i its outputs take), so that their chains of
+// additions overlap instead of waiting on each other.
 VT48_AVX2 void FilterPadded(const float *hz, const float *x, int length, float *y) {
-    for (int n = 0; n < length; n += 8) {
-        const int last = n + 7 < length - 1 ? n + 7 : length - 1;
-        __m256 acc = _mm256_setzero_ps();
-        for (int i = 0; i <= last; ++i) acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_set1_ps(x[i]), _mm256_loadu_ps(hz + n - i)));
-        if (n + 8 <= length) {
-            _mm256_storeu_ps(y + n, acc);
+    constexpr int kMostBlocks = 7; // 56 outputs
+    if (length > 8 * kMostBlocks) {
+        vntr::vt48::FilterPadded(hz, x, length, y, Simd::Sse2);
+        return;
+    }
+    const int blocks = (length + 7) / 8;
+    __m256 acc[kMostBlocks];
+#pragma GCC unroll 7
+    for (int b = 0; b < kMostBlocks; ++b) acc[b] = _mm256_setzero_ps();
+    for (int i = 0; i < length; ++i) {
+        const __m256 xi = _mm256_set1_ps(x[i]);
+        // Block b takes the terms i <= 8 b + 7.
+#pragma GCC unroll 7
+        for (int b = 0; b < kMostBlocks; ++b) {
+            if (b < blocks && i <= 8 * b + 7) acc[b] = _mm256_add_ps(acc[b], _mm256_mul_ps(xi, _mm256_loadu_ps(hz + 8 * b - i)));
+        }
+    }
+#pragma GCC unroll 7
+    for (int b = 0; b < kMostBlocks; ++b) {
+        if (b >= blocks) break;
+        if (8 * b + 8 <= length) {
+            _mm256_storeu_ps(y + 8 * b, acc[b]);
         } else {
             float out[8];
-            _mm256_storeu_ps(out, acc);
-            for (int k = 0; n + k < length; ++k) y[n + k] = out[k];
+            _mm256_storeu_ps(out, acc[b]);
+            for (int k = 0; 8 * b + k < length; ++k) y[8 * b + k] = out[k];
         }
     }
 }
