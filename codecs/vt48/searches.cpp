@@ -515,10 +515,11 @@ GainChoice SearchGains(const float *t, const float *yv, const float *yc, const f
     // terms, so every product the error needs is a polynomial in beta over the
     // products of the shifted copies of t, hp, yv and yc, computed once.
     const int copies = sharpened ? std::min(kCopies, (length - 1) / lag + 1) : 1;
+    // Copy 0 is the vector itself; the later copies are delayed into buffers.
     float shifted[3][kCopies][kMaxSubframeLength];
     const float *source[3] = {hp, yv, yc};
     for (int v = 0; v < 3; ++v) {
-        for (int k = 0; k < copies; ++k) {
+        for (int k = 1; k < copies; ++k) {
             const int delay = std::min(k * lag, length);
             for (int n = 0; n < delay; ++n) shifted[v][k][n] = 0.0f;
             for (int n = delay; n < length; ++n) shifted[v][k][n] = source[v][n - delay];
@@ -526,9 +527,14 @@ GainChoice SearchGains(const float *t, const float *yv, const float *yc, const f
     }
     // gram[x][y] over the vectors t, hp_k, yv_k, yc_k (copies past `copies` stay 0).
     const float *vector[kVectors];
+    bool used[kVectors];
     vector[0] = t;
+    used[0] = true;
     for (int v = 0; v < 3; ++v) {
-        for (int k = 0; k < kCopies; ++k) vector[1 + v * kCopies + k] = shifted[v][k];
+        for (int k = 0; k < kCopies; ++k) {
+            vector[1 + v * kCopies + k] = k == 0 ? source[v] : shifted[v][k];
+            used[1 + v * kCopies + k] = k < copies;
+        }
     }
     // The products needed, listed first and then summed several at a time.
     constexpr int kMostPairs = kVectors * (kVectors + 1) / 2;
@@ -537,9 +543,9 @@ GainChoice SearchGains(const float *t, const float *yv, const float *yc, const f
     float gram[kVectors][kVectors] = {};
     int pairs = 0;
     for (int x = 0; x < kVectors; ++x) {
-        if (x > 0 && (x - 1) % kCopies >= copies) continue;
+        if (!used[x]) continue;
         for (int y = x; y < kVectors; ++y) {
-            if (y > 0 && (y - 1) % kCopies >= copies) continue;
+            if (!used[y]) continue;
             left[pairs] = vector[x];
             right[pairs] = vector[y];
             row[pairs] = x;
