@@ -6,6 +6,7 @@
 #include <vntr/dsp/lsp.hpp>
 #include <vntr/dsp/vector.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -102,13 +103,36 @@ float RefinementScore(const float *w, int lag, Simd simd) {
     return score;
 }
 
+void PitchLowPass(const float *x, float *w) {
+    float state = 0.0f;
+    for (int n = 0; n < kFrameLength; ++n) {
+        state = x[n] + 0.9f * state;
+        w[n] = state;
+    }
+}
+
 int OpenLoopPitch(const float *previous, const float *current, int previousLag, int lagBefore, OpenLoopTrace *trace,
                   Simd simd) {
+    float head[kFrameLength], next[kFrameLength];
+    PitchLowPass(previous, head);
+    return OpenLoopPitchLowPassed(head, current, previousLag, lagBefore, next, trace, simd);
+}
+
+int OpenLoopPitchLowPassed(const float *previousLowPassed, const float *current, int previousLag, int lagBefore,
+                           float *nextLowPassed, OpenLoopTrace *trace, Simd simd) {
     float w[kPitchSignal];
-    float state = 0.0f;
-    for (int n = 0; n < kPitchSignal; ++n) {
-        state = (n < kFrameLength ? previous[n] : current[n - kFrameLength]) + 0.9f * state;
-        w[n] = state;
+    std::copy(previousLowPassed, previousLowPassed + kFrameLength, w);
+    float state = w[kFrameLength - 1];
+    float fromRest = 0.0f;
+    for (int n = 0; n < kFrameLength; ++n) {
+        state = current[n] + 0.9f * state;
+        w[kFrameLength + n] = state;
+        fromRest = current[n] + 0.9f * fromRest;
+        nextLowPassed[n] = fromRest;
+    }
+    for (int n = kFrameLength; n < kPitchSignal - kFrameLength; ++n) {
+        state = current[n] + 0.9f * state;
+        w[kFrameLength + n] = state;
     }
     const int e = LongestBestCorrelation(w, 160, 160, 20, 55, simd);
     const int f = LongestBestCorrelation(w, 80, 300, 50, kMaxLag, simd);
@@ -144,11 +168,12 @@ void FillAnalysisWindow(float *window) {
     }
 }
 
-Lsf AnalyseEnvelope(const float *speech, const float *window, dsp::SchurWorkspace &work, float *predictor) {
+Lsf AnalyseEnvelope(const float *speech, const float *window, dsp::SchurWorkspace &work, float *predictor, Simd simd) {
     float windowed[kWindowLength];
     for (int n = 0; n < kWindowLength; ++n) windowed[n] = speech[kWindowStart + n] * window[n];
     float r[kOrder + 1];
-    dsp::Autocorrelation(windowed, kWindowLength, kOrder, r);
+    // dsp::Autocorrelation's lags, each the same dot product, several lags per pass.
+    CrossCorrelations(windowed, windowed, kWindowLength, kOrder + 1, r, simd);
     r[0] *= 1.001f;
     float k[kOrder];
     dsp::Schur(r, kOrder, k, work);

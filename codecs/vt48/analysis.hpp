@@ -32,6 +32,18 @@ struct OpenLoopTrace {
 int OpenLoopPitch(const float *previous, const float *current, int previousLag, int lagBefore,
                   OpenLoopTrace *trace = nullptr, Simd simd = Simd::Sse2);
 
+// The pitch signal is the speech through 1/(1 - 0.9 z^-1) from rest at the
+// previous frame's start: w[n] = s[n] + 0.9 w[n-1].
+//   in x [160]     out w [160]
+void PitchLowPass(const float *x, float *w);
+
+// OpenLoopPitch with the previous frame already through PitchLowPass, which
+// also passes this frame's first 160 samples (the next frame's previous ones)
+// through it.  The two recursions are independent and run side by side.
+//   in previousLowPassed [160], current [220]     out nextLowPassed [160]
+int OpenLoopPitchLowPassed(const float *previousLowPassed, const float *current, int previousLag, int lagBefore,
+                           float *nextLowPassed, OpenLoopTrace *trace = nullptr, Simd simd = Simd::Sse2);
+
 // The refinement score of lag L at the low-passed signal w (380 samples):
 // backward and forward normalised correlations over w[150..230].
 float RefinementScore(const float *w, int lag, Simd simd = Simd::Sse2);
@@ -41,9 +53,10 @@ float RefinementScore(const float *w, int lag, Simd simd = Simd::Sse2);
 void FillAnalysisWindow(float *window);
 
 // Window, autocorrelation (r0 raised by 1.001), reflection coefficients by the
-// Schur recursion, predictor, LSFs.
+// Schur recursion, predictor, LSFs; every `simd` gives the same LSFs.
 //   in speech [244]: the buffer; the window covers positions 24..243
 //   in window [220]      out predictor [10] (optional): a1..a10
-Lsf AnalyseEnvelope(const float *speech, const float *window, dsp::SchurWorkspace &work, float *predictor = nullptr);
+Lsf AnalyseEnvelope(const float *speech, const float *window, dsp::SchurWorkspace &work, float *predictor = nullptr,
+                    Simd simd = Simd::Sse2);
 
 } // namespace vntr::vt48

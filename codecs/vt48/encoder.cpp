@@ -2,6 +2,7 @@
 
 #include "excitation.hpp"
 #include "kernels.hpp"
+#include "weighting.hpp"
 
 #include <vntr/dsp/filters.hpp>
 #include <vntr/dsp/lpc.hpp>
@@ -36,13 +37,13 @@ void InitEncoder(EncoderState &state, bool eightBit, uint32_t refinements) {
 namespace {
 
 // The frame through the input filter, in place; the history keeps the raw input.
-void EqualiseInput(float *history, float *frame) {
+void EqualiseInput(float *history, float *frame, Simd simd) {
     constexpr int kKept = kInputFilterTaps - 1;
     float raw[kKept + kFrameLength];
     std::memcpy(raw, history, sizeof(float) * kKept);
     std::memcpy(raw + kKept, frame, sizeof(float) * kFrameLength);
     // Each output sums its taps from 0, tap 0 first; eight outputs at a time.
-    FirFromRest<kInputFilterTaps>(raw + kKept, kInputFilter, frame, kFrameLength);
+    FirFromRest<kInputFilterTaps>(raw + kKept, kInputFilter, frame, kFrameLength, simd);
     std::memcpy(history, raw + kFrameLength, sizeof(float) * kKept);
 }
 
@@ -58,23 +59,23 @@ void PrepareFrame(EncoderState &state, const uint8_t *pcm) {
         }
     }
     if ((state.refinements & kEqualisedInput) != 0) {
-        EqualiseInput(state.inputHistory, frame);
+        EqualiseInput(state.inputHistory, frame, state.simd);
     } else {
         HighPass(state.highPass, frame, kFrameLength);
     }
 
     state.quiet = IsQuiet(state.speech);
     state.openLoopLag =
-        OpenLoopPitch(state.previousFrame, state.speech + kWindowStart, state.previousLag, state.lagBefore, nullptr,
-                      state.simd);
+        OpenLoopPitchLowPassed(state.previousLowPassed, state.speech + kWindowStart, state.previousLag,
+                               state.lagBefore, state.nextLowPassed, nullptr, state.simd);
     state.lagBefore = state.previousLag;
     state.previousLag = state.openLoopLag;
 
-    state.lsf = AnalyseEnvelope(state.speech, state.window, state.schur);
+    state.lsf = AnalyseEnvelope(state.speech, state.window, state.schur, nullptr, state.simd);
 }
 
 void AdvanceFrame(EncoderState &state) {
-    std::memcpy(state.previousFrame, state.speech + kWindowStart, sizeof state.previousFrame);
+    std::memcpy(state.previousLowPassed, state.nextLowPassed, sizeof state.previousLowPassed);
     std::memmove(state.speech, state.speech + kFrameLength, kCarried * sizeof(float));
 }
 
@@ -105,21 +106,11 @@ void CodeFrame(EncoderState &state, uint8_t *out, EncoderObserver *observer) {
             dsp::BandwidthExpand(a, kOrder, state.weightNumerator, numerator);
             dsp::BandwidthExpand(a, kOrder, state.weightDenominator, denominator);
             // h: the impulse response of A(z/g1) / (A(z/g2) A(z)); it takes
-            // the same filters as the target, so the two run side by side.
-            float ringing[kOrder + kMaxSubframeLength];
-            std::memcpy(ringing, state.synthesis, sizeof state.synthesis);
-            float silence[kMaxSubframeLength] = {};
-            float through[kOrder + kMaxSubframeLength] = {};
-            AllPolePair<kOrder>(silence, ringing + kOrder, impulse, through + kOrder, a, length);
-            float error[kOrder + kMaxSubframeLength];
-            std::memcpy(error, state.speechError, sizeof state.speechError);
-            for (int n = 0; n < length; ++n) error[kOrder + n] = x[n] - ringing[kOrder + n];
-            float residual[kMaxSubframeLength];
-            FirFilterBlocked<kOrder>(error + kOrder, numerator, residual, length);
-            float shaped[kMaxSubframeLength];
-            FirFilterBlocked<kOrder>(through + kOrder, numerator, shaped, length);
+            // the same filters as the target, so all four recursions run in one pass.
+            const WeightingMemory memory{state.synthesis, state.speechError, state.weightedError};
             std::memcpy(target, state.weightedError, sizeof state.weightedError);
-            AllPolePair<kOrder>(residual, target + kOrder, shaped, h + kOrder, denominator, length);
+            Weighting<kOrder, kMaxSubframeLength>(x, a, numerator, denominator, memory, length, target + kOrder,
+                                                  h + kOrder);
         } else {
             // The residual of the speech continued from the synthesised output,
             // through 1/A(z/0.9) from rest.
@@ -139,7 +130,7 @@ void CodeFrame(EncoderState &state, uint8_t *out, EncoderObserver *observer) {
 
         const LagRange range = s == 0 ? FirstSubframeLags(state.openLoopLag) : LaterSubframeLags(previousLag);
         float yv[kMaxSubframeLength];
-        AdaptiveResult adaptive = SearchAdaptive(state.excitation, t, response, length, range, yv);
+        AdaptiveResult adaptive = SearchAdaptive(state.excitation, t, response, length, range, yv, state.simd);
         const int lag = adaptive.lag;
         float gp = PitchGainValue(adaptive.gainIndex);
         float v[kMaxSubframeLength];
@@ -153,7 +144,7 @@ void CodeFrame(EncoderState &state, uint8_t *out, EncoderObserver *observer) {
         if (sharpened) {
             float p[kMaxSubframeLength] = {};
             for (int n = 0; n < length && n < lag; ++n) p[n] = state.smoothed[kHistory - lag + n];
-            FilterByResponse(response, p, length, hp);
+            FilterByResponse(response, p, length, hp, state.simd);
             const float beta = SharpeningFactor(gp);
             float q[kMaxSubframeLength], sv[kMaxSubframeLength];
             for (int n = 0; n < length; ++n) {
@@ -181,7 +172,8 @@ void CodeFrame(EncoderState &state, uint8_t *out, EncoderObserver *observer) {
             AddFixedContribution(fixed.code, 1.0f, lag, length, unit);
             float yc[kMaxSubframeLength];
             FilterSparseByResponse(response, unit, length, yc);
-            const GainChoice gains = SearchGains(t, yv, yc, hp, lag, length, sharpened, adaptive.gainIndex, kGainReach);
+            const GainChoice gains =
+                SearchGains(t, yv, yc, hp, lag, length, sharpened, adaptive.gainIndex, kGainReach, state.simd);
             adaptive.gainIndex = gains.pitchIndex;
             fixed.gainIndex = gains.codebookIndex;
             gp = PitchGainValue(gains.pitchIndex);
@@ -199,15 +191,9 @@ void CodeFrame(EncoderState &state, uint8_t *out, EncoderObserver *observer) {
         std::memcpy(state.synthesis, synthesis + length, sizeof state.synthesis);
         if (carried) {
             // Only the last outputs of h * synthesised are needed for the memory.
-            // The ten sums run side by side, each in its own order of k.
             const int first = length - kOrder;
-            float y[kOrder] = {};
-            for (int k = 0; k <= first; ++k) {
-                for (int i = 0; i < kOrder; ++i) y[i] += response[k] * synthesised[first + i - k];
-            }
-            for (int i = 1; i < kOrder; ++i) {
-                for (int k = first + 1; k <= first + i; ++k) y[i] += response[k] * synthesised[first + i - k];
-            }
+            float y[kOrder];
+            LastConvolution<kOrder, kMaxSubframeLength>(response, synthesised, length, y);
             for (int i = 0; i < kOrder; ++i) {
                 state.weightedError[i] = t[first + i] - y[i];
                 state.speechError[i] = x[first + i] - synthesis[length + i];

@@ -53,7 +53,8 @@ struct EncoderState {
     HighPassState highPass;
     float inputHistory[kInputFilterTaps - 1]; // raw input before the frame, oldest first (kEqualisedInput)
     float speech[kSpeechBuffer];    // 84 carried samples, then the frame
-    float previousFrame[kFrameLength]; // positions 24..183 of the previous frame's buffer
+    float previousLowPassed[kFrameLength]; // positions 24..183 of the previous frame's buffer through PitchLowPass
+    float nextLowPassed[kFrameLength];     // the same of this frame's, for the next
     Lsf previousLsf;                // quantised
     int previousLag;                // open-loop lag of the previous frame
     int lagBefore;                  // and of the frame before

@@ -20,11 +20,16 @@ enum class Simd : uint8_t { Sse2, Avx2 };
 // What this processor runs (read from the processor itself, no state kept).
 Simd DetectSimd();
 
-// The AVX2 forms of CrossCorrelations and PairDots<4> (kernels_avx2.cpp); call
-// them only when DetectSimd() gives Simd::Avx2.
+// The AVX2 forms of the kernels below (kernels_avx2.cpp); call them only when
+// DetectSimd() gives Simd::Avx2.
 namespace avx2 {
 void CrossCorrelations(const float *x, const float *y, int length, int count, float *out);
 void PairDots4(const float *const *x, const float *const *y, int length, float *out);
+// PairDots over `count` pairs, four at a time.
+void PairDotsMany(const float *const *x, const float *const *y, int count, int length, float *out);
+// FilterPadded and FirFromRest below, eight outputs in one register.
+void FilterPadded(const float *hz, const float *x, int length, float *y);
+void FirFromRest(const float *x, const float *b, int taps, float *y, int length);
 } // namespace avx2
 
 namespace kernel {
@@ -117,6 +122,49 @@ inline void PairDots(const float *const *x, const float *const *y, int length, f
         for (int j = 0; j < K; ++j) sums[j].Add(x[j] + n, y[j] + n);
     }
     for (int j = 0; j < K; ++j) out[j] = sums[j].Finish(x[j], y[j], n, length);
+}
+
+// out[j] = dsp::Dot(x[j], y[j], length) for j < count, with the kernels of `simd`.
+inline void PairDots(const float *const *x, const float *const *y, int count, int length, float *out, Simd simd) {
+    if (simd == Simd::Avx2) {
+        avx2::PairDotsMany(x, y, count, length, out);
+        return;
+    }
+    int j = 0;
+    for (; j + 4 <= count; j += 4) PairDots<4>(x + j, y + j, length, out + j);
+    for (; j < count; ++j) PairDots<1>(x + j, y + j, length, out + j);
+}
+
+// y[n] = sum_{i<=n} x[i] hz[n-i] for n < length, eight outputs at a time held
+// in registers, each output adding its terms in the order of i from 0.  hz
+// has 8 zeros before its start and 8 after its end (the terms past either end
+// are +0 or -0 and leave a sum from +0 as it is).
+//   in hz [-8 .. length+7], x [length]     out y [length]
+inline void FilterPadded(const float *hz, const float *x, int length, float *y, Simd simd) {
+    if (simd == Simd::Avx2) {
+        avx2::FilterPadded(hz, x, length, y);
+        return;
+    }
+    for (int n = 0; n < length; n += 8) {
+        const int last = n + 7 < length - 1 ? n + 7 : length - 1;
+        float out[8];
+#if defined(__SSE2__)
+        __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
+        for (int i = 0; i <= last; ++i) {
+            const __m128 a = _mm_set1_ps(x[i]);
+            lo = _mm_add_ps(lo, _mm_mul_ps(a, _mm_loadu_ps(hz + n - i)));
+            hi = _mm_add_ps(hi, _mm_mul_ps(a, _mm_loadu_ps(hz + n - i + 4)));
+        }
+        _mm_storeu_ps(out, lo);
+        _mm_storeu_ps(out + 4, hi);
+#else
+        for (int k = 0; k < 8; ++k) out[k] = 0.0f;
+        for (int i = 0; i <= last; ++i) {
+            for (int k = 0; k < 8; ++k) out[k] += x[i] * hz[n - i + k];
+        }
+#endif
+        for (int k = 0; k < 8 && n + k < length; ++k) y[n + k] = out[k];
+    }
 }
 
 // Two all-pole filters with the same coefficients run side by side, each
@@ -213,6 +261,49 @@ inline void FirFromRest(const float *x, const float *b, float *y, int length) {
         for (int k = 0; k < Taps; ++k) acc += b[k] * *(at - k);
         y[n] = acc;
     }
+}
+
+// FirFromRest with the kernels of `simd`.
+template <int Taps>
+inline void FirFromRest(const float *x, const float *b, float *y, int length, Simd simd) {
+    if (simd == Simd::Avx2) {
+        avx2::FirFromRest(x, b, Taps, y, length);
+    } else {
+        FirFromRest<Taps>(x, b, y, length);
+    }
+}
+
+// The last Count outputs of the convolution of h and x, both [length]:
+// y[i] = sum_{k<=m} h[k] x[m-k], m = length - Count + i, each sum in the order
+// of k from 0 (as a loop over k around a loop over i adds them).  The Count
+// sums run side by side in SIMD lanes; a lane whose sum has ended adds
+// h[k] times one of the zeros in front of x, which leaves a sum from +0 as it is.
+//   in h [length], x [length], Count <= length <= MaxLength     out y [Count]
+template <int Count, int MaxLength>
+inline void LastConvolution(const float *h, const float *x, int length, float *y) {
+    constexpr int kLanes = (Count + 3) / 4 * 4;
+    float padded[kLanes + MaxLength + kLanes] = {};
+    const int first = length - Count;
+    // padded[kLanes + n] = x[n]; everything before is zero.
+    for (int n = 0; n < length; ++n) padded[kLanes + n] = x[n];
+    float sums[kLanes];
+#if defined(__SSE2__)
+    __m128 acc[kLanes / 4];
+    for (int g = 0; g < kLanes / 4; ++g) acc[g] = _mm_setzero_ps();
+    for (int k = 0; k < length; ++k) {
+        const __m128 hk = _mm_set1_ps(h[k]);
+        const float *at = padded + kLanes + first - k;
+        for (int g = 0; g < kLanes / 4; ++g) acc[g] = _mm_add_ps(acc[g], _mm_mul_ps(hk, _mm_loadu_ps(at + 4 * g)));
+    }
+    for (int g = 0; g < kLanes / 4; ++g) _mm_storeu_ps(sums + 4 * g, acc[g]);
+#else
+    for (int i = 0; i < kLanes; ++i) sums[i] = 0.0f;
+    for (int k = 0; k < length; ++k) {
+        const float *at = padded + kLanes + first - k;
+        for (int i = 0; i < kLanes; ++i) sums[i] += h[k] * at[i];
+    }
+#endif
+    for (int i = 0; i < Count; ++i) y[i] = sums[i];
 }
 
 } // namespace vntr::vt48

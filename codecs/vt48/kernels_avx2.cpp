@@ -128,6 +128,66 @@ VT48_AVX2 void PairDots4(const float *const *x, const float *const *y, int lengt
     for (int k = 0; k < 4; ++k) out[k] = Finish(sums[k], x[k], y[k], n, length);
 }
 
+VT48_AVX2 void PairDotsMany(const float *const *x, const float *const *y, int count, int length, float *out) {
+    int j = 0;
+    for (; j + 4 <= count; j += 4) PairDots4(x + j, y + j, length, out + j);
+    for (; j < count; ++j) {
+        __m256 sums = _mm256_setzero_ps();
+        int n = 0;
+        for (; n + 8 <= length; n += 8) sums = _mm256_add_ps(sums, _mm256_mul_ps(_mm256_loadu_ps(x[j] + n), _mm256_loadu_ps(y[j] + n)));
+        out[j] = Finish(sums, x[j], y[j], n, length);
+    }
+}
+
+// Lane k of register b is output 8 b + k, as lane k of the two SSE2 registers
+// of block b.  All blocks are summed in one pass over i (each still in the
+// order of i, and only for the i its outputs take), so that their chains of
+// additions overlap instead of waiting on each other.
+VT48_AVX2 void FilterPadded(const float *hz, const float *x, int length, float *y) {
+    constexpr int kMostBlocks = 7; // 56 outputs
+    if (length > 8 * kMostBlocks) {
+        vntr::vt48::FilterPadded(hz, x, length, y, Simd::Sse2);
+        return;
+    }
+    const int blocks = (length + 7) / 8;
+    __m256 acc[kMostBlocks];
+#pragma GCC unroll 7
+    for (int b = 0; b < kMostBlocks; ++b) acc[b] = _mm256_setzero_ps();
+    for (int i = 0; i < length; ++i) {
+        const __m256 xi = _mm256_set1_ps(x[i]);
+        // Block b takes the terms i <= 8 b + 7.
+#pragma GCC unroll 7
+        for (int b = 0; b < kMostBlocks; ++b) {
+            if (b < blocks && i <= 8 * b + 7) acc[b] = _mm256_add_ps(acc[b], _mm256_mul_ps(xi, _mm256_loadu_ps(hz + 8 * b - i)));
+        }
+    }
+#pragma GCC unroll 7
+    for (int b = 0; b < kMostBlocks; ++b) {
+        if (b >= blocks) break;
+        if (8 * b + 8 <= length) {
+            _mm256_storeu_ps(y + 8 * b, acc[b]);
+        } else {
+            float out[8];
+            _mm256_storeu_ps(out, acc[b]);
+            for (int k = 0; 8 * b + k < length; ++k) y[8 * b + k] = out[k];
+        }
+    }
+}
+
+VT48_AVX2 void FirFromRest(const float *x, const float *b, int taps, float *y, int length) {
+    int n = 0;
+    for (; n + 8 <= length; n += 8) {
+        __m256 acc = _mm256_setzero_ps();
+        for (int k = 0; k < taps; ++k) acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_set1_ps(b[k]), _mm256_loadu_ps(x + n - k)));
+        _mm256_storeu_ps(y + n, acc);
+    }
+    for (; n < length; ++n) {
+        float acc = 0.0f;
+        for (int k = 0; k < taps; ++k) acc += b[k] * x[n - k];
+        y[n] = acc;
+    }
+}
+
 } // namespace avx2
 
 #else
@@ -139,6 +199,19 @@ void CrossCorrelations(const float *x, const float *y, int length, int count, fl
     vntr::vt48::CrossCorrelations(x, y, length, count, out, Simd::Sse2);
 }
 void PairDots4(const float *const *x, const float *const *y, int length, float *out) { PairDots<4>(x, y, length, out); }
+void PairDotsMany(const float *const *x, const float *const *y, int count, int length, float *out) {
+    vntr::vt48::PairDots(x, y, count, length, out, Simd::Sse2);
+}
+void FilterPadded(const float *hz, const float *x, int length, float *y) {
+    vntr::vt48::FilterPadded(hz, x, length, y, Simd::Sse2);
+}
+void FirFromRest(const float *x, const float *b, int taps, float *y, int length) {
+    for (int n = 0; n < length; ++n) {
+        float acc = 0.0f;
+        for (int k = 0; k < taps; ++k) acc += b[k] * x[n - k];
+        y[n] = acc;
+    }
+}
 } // namespace avx2
 
 #endif

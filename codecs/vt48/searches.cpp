@@ -23,10 +23,10 @@ int QuantisePitchGain(float gain) {
 
 int QuantiseCodebookGain(float gain) {
     const float magnitude = gain < 0.0f ? -gain : gain;
+    // The last level whose threshold is reached: the thresholds rise, so the
+    // ones reached are the first ones, and their count is that level.
     int level = 0;
-    for (int k = 1; k < 16; ++k) {
-        if (magnitude >= kCodebookGainThreshold[k]) level = k;
-    }
+    for (int k = 1; k < 16; ++k) level += magnitude >= kCodebookGainThreshold[k] ? 1 : 0;
     return gain < 0.0f ? level + 16 : level;
 }
 
@@ -39,38 +39,16 @@ inline void AddScaled(float a, const float *__restrict x, float *__restrict y, i
 
 } // namespace
 
-void FilterByResponse(const float *h, const float *x, int length, float *y) {
-    // Eight outputs at a time held in registers: y[n..n+7] += x[i] h[n-i..n-i+7]
-    // for every i up to n+7, h read as zero before its start and after its end.
+void FilterByResponse(const float *h, const float *x, int length, float *y, Simd simd) {
     // Each output adds its terms in the order of i from 0, as the column form
-    // (FilterSparseByResponse) does; the extra terms are zeros and a zero term
-    // leaves a sum unchanged (a sum that starts at +0 never becomes -0).
+    // (FilterSparseByResponse) does; h is read as zero before its start and
+    // after its end, and a zero term leaves a sum from +0 as it is.
     constexpr int kPad = 8;
     float padded[kPad + kMaxSubframeLength + kPad];
     for (int k = 0; k < kPad; ++k) padded[k] = 0.0f;
     std::copy(h, h + length, padded + kPad);
     for (int k = 0; k < kPad; ++k) padded[kPad + length + k] = 0.0f;
-    const float *hz = padded + kPad;
-    for (int n = 0; n < length; n += 8) {
-        const int last = std::min(n + 7, length - 1);
-        float out[8];
-#if defined(__SSE2__)
-        __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
-        for (int i = 0; i <= last; ++i) {
-            const __m128 a = _mm_set1_ps(x[i]);
-            lo = _mm_add_ps(lo, _mm_mul_ps(a, _mm_loadu_ps(hz + n - i)));
-            hi = _mm_add_ps(hi, _mm_mul_ps(a, _mm_loadu_ps(hz + n - i + 4)));
-        }
-        _mm_storeu_ps(out, lo);
-        _mm_storeu_ps(out + 4, hi);
-#else
-        for (int k = 0; k < 8; ++k) out[k] = 0.0f;
-        for (int i = 0; i <= last; ++i) {
-            for (int k = 0; k < 8; ++k) out[k] += x[i] * hz[n - i + k];
-        }
-#endif
-        for (int k = 0; k < 8 && n + k < length; ++k) y[n + k] = out[k];
-    }
+    FilterPadded(padded + kPad, x, length, y, simd);
 }
 
 void FilterSparseByResponse(const float *h, const float *x, int length, float *y) {
@@ -94,7 +72,7 @@ LagRange LaterSubframeLags(int previousLag) {
 }
 
 AdaptiveResult SearchAdaptive(const float *history, const float *target, const float *h, int length, LagRange range,
-                              float *filtered) {
+                              float *filtered, Simd simd) {
     // z is h * w, w the history from 148 - lag on, cut after `lag` samples (so
     // for a short lag one period).  One lag longer, w moves on by one sample and
     // a new first sample enters: z moves one place down its buffer and gains h
@@ -107,7 +85,7 @@ AdaptiveResult SearchAdaptive(const float *history, const float *target, const f
         float w[kMaxSubframeLength] = {};
         const int span = range.lo < length ? range.lo : length;
         for (int n = 0; n < span; ++n) w[n] = history[kHistory - range.lo + n];
-        FilterByResponse(h, w, length, z);
+        FilterByResponse(h, w, length, z, simd);
     }
     AdaptiveResult best{range.lo, 0.0f, 0};
     float bestScore = -1.0f;
@@ -124,8 +102,13 @@ AdaptiveResult SearchAdaptive(const float *history, const float *target, const f
             for (int shift = lag; shift < length; shift += lag) AddScaled(1.0f, z, repeated + shift, length - shift);
             y = repeated;
         }
-        const float c = dsp::Dot(target, y, length);
-        const float energy = dsp::Dot(y, y, length);
+        // c = y.target and the energy y.y in one pass.
+        const float *const left[2] = {target, y};
+        const float *const right[2] = {y, y};
+        float products[2];
+        PairDots(left, right, 2, length, products, simd);
+        const float c = products[0];
+        const float energy = products[1];
         const float score = energy > 0.0f ? c * c / energy : 0.0f;
         if (score > bestScore) {
             bestScore = score;
@@ -194,54 +177,94 @@ FixedResult SearchFixed(const float *t2, const float *h, int length, int lag, bo
     float d[kMaxSubframeLength];
     CrossCorrelations(h, t2, length, length, d, simd);
 
+    // What the pulse codebooks start from does not depend on the search: both
+    // are set up first, so that the long chains of additions of their starting
+    // energies run side by side.
+    struct PulseStart {
+        float dp[kEightPulses];
+        float phi[kEightPulses][kEightPulses];
+        int8_t signs[kEightPulses] = {};
+        float c = 0.0f;
+        float energy = 0.0f;
+    };
+    PulseStart start[2];
+    for (int b = 0; b < 2; ++b) {
+        const PulseCodebook &book = kPulseCodebooks[b];
+        PulseStart &from = start[b];
+        for (int j = 0; j < book.count; ++j) from.dp[j] = d[book.first + j * book.spacing];
+        PulseCorrelations(h, length, book, from.phi);
+        for (int j = 0; j < book.count; ++j) {
+            from.signs[j] = from.dp[j] > 0.0f ? 1 : -1;
+            from.c += from.signs[j] * from.dp[j];
+        }
+    }
+    static_assert(kPulseCodebooks[0].count == kEightPulses && kPulseCodebooks[1].count == kSevenPulses);
+    {
+        // Each energy sums its terms in the order of i, then j.
+        float e0 = 0.0f, e1 = 0.0f;
+        for (int i = 0; i < kEightPulses; ++i) {
+            for (int j = 0; j < kEightPulses; ++j) {
+                e0 += static_cast<float>(start[0].signs[i] * start[0].signs[j]) * start[0].phi[i][j];
+                if (i < kSevenPulses && j < kSevenPulses) {
+                    e1 += static_cast<float>(start[1].signs[i] * start[1].signs[j]) * start[1].phi[i][j];
+                }
+            }
+        }
+        start[0].energy = e0;
+        start[1].energy = e1;
+    }
+
     float best = -6.9f;
     Winner winner;
 
     if (!quiet) {
-        // The train's filtered response, and its energy over each possible tail.
+        // The train's filtered response z[n] = h[n] + h[n - lag] + ..., and its
+        // energy over each possible tail; then every position's correlation
+        // c[p] = d[p] + d[p + lag] + ... and score.  The positions are
+        // independent (each its own sum in its own order), so they are computed
+        // side by side over zero-padded copies (a sum from +0 is left as it is
+        // by a zero term), and the best is picked in order of position.
+        // Copy k of the pulse sits k lag <= length - 1 samples on.
+        constexpr int kPad = kMaxSubframeLength;
+        const int repeats = (length - 1) / lag + 1;
+        float hz[kPad + kMaxSubframeLength] = {};
+        std::copy(h, h + length, hz + kPad);
         float z[kMaxSubframeLength];
-        for (int n = 0; n < length; ++n) {
-            float acc = 0.0f;
-            for (int at = n; at >= 0; at -= lag) acc += h[at];
-            z[n] = acc;
+        for (int n = 0; n < length; ++n) z[n] = 0.0f;
+        for (int k = 0; k < repeats; ++k) {
+            const float *from = hz + kPad - k * lag;
+            for (int n = 0; n < length; ++n) z[n] += from[n];
         }
         float tailEnergy[kMaxSubframeLength + 1];
         tailEnergy[0] = 0.0f;
         for (int n = 0; n < length; ++n) tailEnergy[n + 1] = tailEnergy[n] + z[n] * z[n];
+        float dz[kMaxSubframeLength + kPad] = {};
+        std::copy(d, d + length, dz);
+        float c[kMaxSubframeLength], score[kMaxSubframeLength];
+        for (int p = 0; p < length; ++p) c[p] = 0.0f;
+        for (int k = 0; k < repeats; ++k) {
+            const float *from = dz + k * lag;
+            for (int p = 0; p < length; ++p) c[p] += from[p];
+        }
+        for (int p = 0; p < length; ++p) score[p] = Score(c[p], tailEnergy[length - p]);
         for (int p = 0; p < length; ++p) {
-            float c = 0.0f;
-            for (int n = p; n < length; n += lag) c += d[n];
-            const float energy = tailEnergy[length - p];
-            const float score = Score(c, energy);
-            if (score > best) {
-                best = score;
+            if (score[p] > best) {
+                best = score[p];
                 winner.kind = FixedKind::PulseTrain;
                 winner.position = p;
-                winner.c = c;
-                winner.energy = energy;
+                winner.c = c[p];
+                winner.energy = tailEnergy[length - p];
             }
         }
     }
 
-    for (const PulseCodebook &book : kPulseCodebooks) {
-        int position[kEightPulses];
-        float dp[kEightPulses];
-        float phi[kEightPulses][kEightPulses];
-        for (int j = 0; j < book.count; ++j) {
-            position[j] = book.first + j * book.spacing;
-            dp[j] = d[position[j]];
-        }
-        PulseCorrelations(h, length, book, phi);
-        int8_t signs[kEightPulses] = {};
-        float c = 0.0f;
-        for (int j = 0; j < book.count; ++j) {
-            signs[j] = dp[j] > 0.0f ? 1 : -1;
-            c += signs[j] * dp[j];
-        }
-        float energy = 0.0f;
-        for (int i = 0; i < book.count; ++i) {
-            for (int j = 0; j < book.count; ++j) energy += static_cast<float>(signs[i] * signs[j]) * phi[i][j];
-        }
+    for (int b = 0; b < 2; ++b) {
+        const PulseCodebook &book = kPulseCodebooks[b];
+        const float *dp = start[b].dp;
+        const float(*phi)[kEightPulses] = start[b].phi;
+        int8_t *signs = start[b].signs;
+        float c = start[b].c;
+        float energy = start[b].energy;
         auto take = [&] {
             winner.kind = book.kind;
             winner.c = c;
@@ -468,14 +491,16 @@ GainChoice SearchGainLevels(const float (&gram)[kVectors][kVectors], bool sharpe
         const float ideal = cc > 0.0f ? (ac - gp * bc) / cc : 0.0f;
         const int level = QuantiseCodebookGain(ideal) & 15;
         const int sign = ideal < 0.0f ? 16 : 0;
-        for (int l = level > 0 ? level - 1 : 0; l <= (level < 15 ? level + 1 : 15); ++l) {
+        // The levels below, at and above, held within 0..15: a level met twice
+        // at an end cannot beat itself, so the choice is that of trying each once.
+        const int tried[3] = {level > 0 ? level - 1 : 0, level, level < 15 ? level + 1 : 15};
+        for (int l : tried) {
             const int j = l + sign;
             const float gc = CodebookGainValue(j);
             const float error = aa - 2.0f * gp * ab - 2.0f * gc * ac + gp * gp * bb + 2.0f * gp * gc * bc + gc * gc * cc;
-            if (error < bestError) {
-                bestError = error;
-                best = {i, j};
-            }
+            const bool better = error < bestError;
+            bestError = better ? error : bestError;
+            best = better ? GainChoice{i, j} : best;
         }
     }
     return best;
@@ -484,16 +509,17 @@ GainChoice SearchGainLevels(const float (&gram)[kVectors][kVectors], bool sharpe
 } // namespace
 
 GainChoice SearchGains(const float *t, const float *yv, const float *yc, const float *hp, int lag, int length,
-                       bool sharpened, int pitchIndex, int reach) {
+                       bool sharpened, int pitchIndex, int reach, Simd simd) {
     // With lags of at least 20 in subframes of at most 54 samples the
     // sharpening S(y) = y + beta y[n - lag] + beta^2 y[n - 2 lag] has three
     // terms, so every product the error needs is a polynomial in beta over the
     // products of the shifted copies of t, hp, yv and yc, computed once.
     const int copies = sharpened ? std::min(kCopies, (length - 1) / lag + 1) : 1;
+    // Copy 0 is the vector itself; the later copies are delayed into buffers.
     float shifted[3][kCopies][kMaxSubframeLength];
     const float *source[3] = {hp, yv, yc};
     for (int v = 0; v < 3; ++v) {
-        for (int k = 0; k < copies; ++k) {
+        for (int k = 1; k < copies; ++k) {
             const int delay = std::min(k * lag, length);
             for (int n = 0; n < delay; ++n) shifted[v][k][n] = 0.0f;
             for (int n = delay; n < length; ++n) shifted[v][k][n] = source[v][n - delay];
@@ -501,18 +527,35 @@ GainChoice SearchGains(const float *t, const float *yv, const float *yc, const f
     }
     // gram[x][y] over the vectors t, hp_k, yv_k, yc_k (copies past `copies` stay 0).
     const float *vector[kVectors];
+    bool used[kVectors];
     vector[0] = t;
+    used[0] = true;
     for (int v = 0; v < 3; ++v) {
-        for (int k = 0; k < kCopies; ++k) vector[1 + v * kCopies + k] = shifted[v][k];
-    }
-    float gram[kVectors][kVectors] = {};
-    for (int x = 0; x < kVectors; ++x) {
-        if (x > 0 && (x - 1) % kCopies >= copies) continue;
-        for (int y = x; y < kVectors; ++y) {
-            if (y > 0 && (y - 1) % kCopies >= copies) continue;
-            gram[x][y] = gram[y][x] = dsp::Dot(vector[x], vector[y], length);
+        for (int k = 0; k < kCopies; ++k) {
+            vector[1 + v * kCopies + k] = k == 0 ? source[v] : shifted[v][k];
+            used[1 + v * kCopies + k] = k < copies;
         }
     }
+    // The products needed, listed first and then summed several at a time.
+    constexpr int kMostPairs = kVectors * (kVectors + 1) / 2;
+    const float *left[kMostPairs], *right[kMostPairs];
+    int row[kMostPairs], column[kMostPairs];
+    float gram[kVectors][kVectors] = {};
+    int pairs = 0;
+    for (int x = 0; x < kVectors; ++x) {
+        if (!used[x]) continue;
+        for (int y = x; y < kVectors; ++y) {
+            if (!used[y]) continue;
+            left[pairs] = vector[x];
+            right[pairs] = vector[y];
+            row[pairs] = x;
+            column[pairs] = y;
+            ++pairs;
+        }
+    }
+    float product[kMostPairs];
+    PairDots(left, right, pairs, length, product, simd);
+    for (int p = 0; p < pairs; ++p) gram[row[p]][column[p]] = gram[column[p]][row[p]] = product[p];
     switch (copies) {
     case 3: return SearchGainLevels<3>(gram, sharpened, pitchIndex, reach);
     case 2: return SearchGainLevels<2>(gram, sharpened, pitchIndex, reach);

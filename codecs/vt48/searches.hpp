@@ -16,7 +16,7 @@ int QuantisePitchGain(float gain);
 int QuantiseCodebookGain(float gain);
 
 // y[n] = sum_{i<=n} h[i] x[n-i], n < length: x filtered by the weighted synthesis filter from rest.
-void FilterByResponse(const float *h, const float *x, int length, float *y);
+void FilterByResponse(const float *h, const float *x, int length, float *y, Simd simd = Simd::Sse2);
 // The same to the last bit, faster when x is mostly zeros (a few pulses).
 void FilterSparseByResponse(const float *h, const float *x, int length, float *y);
 
@@ -37,7 +37,7 @@ struct AdaptiveResult {
 // The lag with the best (t.y)^2 / y.y, y the filtered history vector (the lower lag on a tie).
 //   in history [148], target [length], h [length]     out filtered [length] (optional): y of the lag chosen
 AdaptiveResult SearchAdaptive(const float *history, const float *target, const float *h, int length, LagRange range,
-                              float *filtered = nullptr);
+                              float *filtered = nullptr, Simd simd = Simd::Sse2);
 
 enum class FixedKind : uint8_t { PulseTrain, EightPulses, SevenPulses };
 
@@ -87,6 +87,6 @@ struct GainChoice {
 };
 // Only pitch gain indices within `reach` of `pitchIndex` are tried.
 GainChoice SearchGains(const float *t, const float *yv, const float *yc, const float *hp, int lag, int length,
-                       bool sharpened, int pitchIndex, int reach);
+                       bool sharpened, int pitchIndex, int reach, Simd simd = Simd::Sse2);
 
 } // namespace vntr::vt48

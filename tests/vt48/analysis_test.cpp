@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -103,6 +104,36 @@ TEST(OpenLoopPitch, PrefersAThirdOfTheLongLagNearThePreviousOne) {
     const int lag = OpenLoopPitch(x.data(), x.data() + 160, 40, 41, &trace);
     EXPECT_NEAR(lag, 40, 1);
     EXPECT_TRUE(trace.f % 40 <= 1 || trace.f % 40 >= 39) << trace.f;
+}
+
+TEST(OpenLoopPitch, CarriedLowPassGivesTheSameTracesAsTheRawPreviousFrame) {
+    // Frames of voiced speech whose period drifts, with noise, coded one after
+    // the other: the low-passed previous frame handed on from each call stands
+    // for the raw one to the last bit, so every candidate and score is the same.
+    std::mt19937 rng(11);
+    std::normal_distribution<float> noise(0.0f, 300.0f);
+    std::vector<float> signal;
+    for (int period : {30, 31, 33, 36, 40, 45, 51, 58, 66, 75, 85, 96, 110, 125, 140}) {
+        const auto voiced = Voiced(period, 160);
+        for (float v : voiced) signal.push_back(v + noise(rng));
+    }
+    for (int n = 0; n < 220; ++n) signal.push_back(noise(rng) * 10.0f);
+    std::vector<float> carried(160, 0.0f), next(160, -1.0f), zero(160, 0.0f);
+    int previousLag = 69, lagBefore = 69;
+    for (std::size_t at = 0; at + 380 <= signal.size() + 160; at += 160) {
+        const float *previous = at == 0 ? zero.data() : signal.data() + at - 160;
+        const float *current = signal.data() + at;
+        OpenLoopTrace raw{}, low{};
+        const int lag = OpenLoopPitch(previous, current, previousLag, lagBefore, &raw);
+        EXPECT_EQ(OpenLoopPitchLowPassed(carried.data(), current, previousLag, lagBefore, next.data(), &low), lag) << at;
+        EXPECT_EQ(std::memcmp(&raw, &low, sizeof raw), 0) << at;
+        std::vector<float> expected(160);
+        PitchLowPass(current, expected.data());
+        ASSERT_EQ(std::memcmp(next.data(), expected.data(), sizeof(float) * 160), 0) << at;
+        carried = next;
+        lagBefore = previousLag;
+        previousLag = lag;
+    }
 }
 
 TEST(Schur, GivesTheReflectionCoefficientsOfLevinson) {

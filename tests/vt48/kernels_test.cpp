@@ -117,5 +117,108 @@ TEST(Kernels, FirFromRestSumsEachOutputFromItsFirstTap) {
     }
 }
 
+TEST(Kernels, ManyPairDotsAreDotProductsBitForBit) {
+    const auto a = Noise(300, 11);
+    const auto b = Noise(300, 12, 1e-3f);
+    for (Simd simd : KindsThisProcessorRuns()) {
+        for (int count = 0; count <= 11; ++count) {
+            for (int length : {0, 1, 7, 8, 9, 15, 16, 17, 53, 54}) {
+                std::vector<const float *> x, y;
+                for (int j = 0; j < count; ++j) {
+                    // Some pairs are a vector with itself, some reach into the other signal.
+                    x.push_back(a.data() + 13 * j);
+                    y.push_back(j % 3 == 0 ? a.data() + 13 * j : b.data() + 7 * j);
+                }
+                std::vector<float> out(static_cast<std::size_t>(count) + 1, -1.0f);
+                PairDots(x.data(), y.data(), count, length, out.data(), simd);
+                for (int j = 0; j < count; ++j) {
+                    const float expected = dsp::Dot(x[static_cast<std::size_t>(j)], y[static_cast<std::size_t>(j)], length);
+                    ASSERT_EQ(std::bit_cast<uint32_t>(out[static_cast<std::size_t>(j)]), std::bit_cast<uint32_t>(expected))
+                        << "kind " << static_cast<int>(simd) << " count " << count << " length " << length << " pair " << j;
+                }
+                EXPECT_EQ(out[static_cast<std::size_t>(count)], -1.0f) << "wrote past the pairs asked for";
+            }
+        }
+    }
+}
+
+// y[n] = sum_{i<=n} x[i] h[n-i], each output's terms added in the order of i.
+std::vector<float> PlainResponseFilter(const std::vector<float> &h, const std::vector<float> &x, int length) {
+    std::vector<float> y(static_cast<std::size_t>(length), 0.0f);
+    for (int i = 0; i < length; ++i) {
+        for (int n = i; n < length; ++n) y[static_cast<std::size_t>(n)] += x[static_cast<std::size_t>(i)] * h[static_cast<std::size_t>(n - i)];
+    }
+    return y;
+}
+
+TEST(Kernels, FilterPaddedIsTheResponseFilterBitForBit) {
+    for (float scale : {1e-20f, 1.0f, 3e4f, 1e15f}) {
+        const auto h = Noise(64, 13, scale);
+        auto x = Noise(64, 14, 1.0f / scale);
+        // Zeros of both signs (a sparse input) must leave the sums as the plain loop leaves them.
+        for (std::size_t n = 0; n < x.size(); n += 3) x[n] = n % 2 == 0 ? 0.0f : -0.0f;
+        for (Simd simd : KindsThisProcessorRuns()) {
+            // Up to the longest subframe, and past the widest kernel's registers.
+            for (int length = 1; length <= 64; ++length) {
+                std::vector<float> padded(8 + 64 + 8, 0.0f);
+                std::copy(h.begin(), h.begin() + length, padded.begin() + 8);
+                std::vector<float> y(64, -1.0f);
+                FilterPadded(padded.data() + 8, x.data(), length, y.data(), simd);
+                const auto expected = PlainResponseFilter(h, x, length);
+                for (int n = 0; n < length; ++n) {
+                    ASSERT_EQ(std::bit_cast<uint32_t>(y[static_cast<std::size_t>(n)]),
+                              std::bit_cast<uint32_t>(expected[static_cast<std::size_t>(n)]))
+                        << "kind " << static_cast<int>(simd) << " scale " << scale << " length " << length << " n " << n;
+                }
+                for (int n = length; n < 64; ++n) ASSERT_EQ(y[static_cast<std::size_t>(n)], -1.0f) << length << " " << n;
+            }
+        }
+    }
+}
+
+TEST(Kernels, FirFromRestIsTheSameOnEveryKind) {
+    const auto x = Noise(40 + 160, 15);
+    const auto b = Noise(40, 16, 0.1f);
+    for (Simd simd : KindsThisProcessorRuns()) {
+        for (int length : {1, 7, 8, 9, 16, 17, 159, 160}) {
+            std::vector<float> plain(160, -1.0f), chosen(160, -1.0f);
+            FirFromRest<40>(x.data() + 39, b.data(), plain.data(), length);
+            FirFromRest<40>(x.data() + 39, b.data(), chosen.data(), length, simd);
+            for (std::size_t n = 0; n < plain.size(); ++n) {
+                ASSERT_EQ(std::bit_cast<uint32_t>(chosen[n]), std::bit_cast<uint32_t>(plain[n]))
+                    << "kind " << static_cast<int>(simd) << " length " << length << " n " << n;
+            }
+        }
+    }
+}
+
+TEST(Kernels, LastConvolutionIsTheConvolutionsLastOutputsBitForBit) {
+    for (float scale : {1e-18f, 1.0f, 1e12f}) {
+        const auto h = Noise(54, 17, scale);
+        auto x = Noise(54, 18);
+        x[0] = -0.0f; // a negative zero where the lanes' sums start
+        x[1] = 0.0f;
+        for (int length = 10; length <= 54; ++length) {
+            float y[10];
+            LastConvolution<10, 54>(h.data(), x.data(), length, y);
+            for (int i = 0; i < 10; ++i) {
+                const int m = length - 10 + i;
+                float expected = 0.0f;
+                for (int k = 0; k <= m; ++k) expected += h[static_cast<std::size_t>(k)] * x[static_cast<std::size_t>(m - k)];
+                ASSERT_EQ(std::bit_cast<uint32_t>(y[i]), std::bit_cast<uint32_t>(expected))
+                    << "scale " << scale << " length " << length << " output " << i;
+            }
+        }
+        // A count that is not a whole number of lanes.
+        float three[3];
+        LastConvolution<3, 54>(h.data(), x.data(), 5, three);
+        for (int i = 0; i < 3; ++i) {
+            float expected = 0.0f;
+            for (int k = 0; k <= 2 + i; ++k) expected += h[static_cast<std::size_t>(k)] * x[static_cast<std::size_t>(2 + i - k)];
+            ASSERT_EQ(std::bit_cast<uint32_t>(three[i]), std::bit_cast<uint32_t>(expected)) << i;
+        }
+    }
+}
+
 } // namespace
 } // namespace vntr::vt48

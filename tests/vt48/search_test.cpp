@@ -1,6 +1,7 @@
 // The closed-loop searches of one subframe and their gain quantisers.
 #include "excitation.hpp"
 #include "searches.hpp"
+#include "tables.hpp"
 
 #include <vntr/dsp/filters.hpp>
 
@@ -34,6 +35,20 @@ TEST(CodebookGainQuantiser, TakesTheLastLevelReachedAndASignBit) {
     EXPECT_EQ(QuantiseCodebookGain(1e9f), 15);
     EXPECT_EQ(QuantiseCodebookGain(-0.5f), 16);
     EXPECT_EQ(QuantiseCodebookGain(-300.0f), 16 + 9);
+}
+
+TEST(CodebookGainQuantiser, EveryThresholdStartsItsLevelOnBothSides) {
+    for (int k = 1; k < 16; ++k) {
+        const float at = kCodebookGainThreshold[k];
+        const float below = std::nextafter(at, 0.0f);
+        EXPECT_EQ(QuantiseCodebookGain(at), k) << k;
+        EXPECT_EQ(QuantiseCodebookGain(below), k - 1) << k;
+        EXPECT_EQ(QuantiseCodebookGain(-at), 16 + k) << k;
+        EXPECT_EQ(QuantiseCodebookGain(-below), 16 + k - 1) << k;
+    }
+    EXPECT_EQ(QuantiseCodebookGain(-0.0f), 0); // a negative zero is no negative gain
+    EXPECT_EQ(QuantiseCodebookGain(std::nanf("")), 0);
+    EXPECT_EQ(QuantiseCodebookGain(-INFINITY), 31);
 }
 
 TEST(LagRanges, StayWithinTheCodedLags) {
