@@ -240,21 +240,20 @@ FixedResult SearchFixed(const float *t2, const float *h, int length, int lag, bo
         for (int n = 0; n < length; ++n) tailEnergy[n + 1] = tailEnergy[n] + z[n] * z[n];
         float dz[kMaxSubframeLength + kPad] = {};
         std::copy(d, d + length, dz);
-        float c[kMaxSubframeLength], score[kMaxSubframeLength];
+        float c[kMaxSubframeLength], energy[kMaxSubframeLength];
         for (int p = 0; p < length; ++p) c[p] = 0.0f;
         for (int k = 0; k < repeats; ++k) {
             const float *from = dz + k * lag;
             for (int p = 0; p < length; ++p) c[p] += from[p];
         }
-        for (int p = 0; p < length; ++p) score[p] = Score(c[p], tailEnergy[length - p]);
-        for (int p = 0; p < length; ++p) {
-            if (score[p] > best) {
-                best = score[p];
-                winner.kind = FixedKind::PulseTrain;
-                winner.position = p;
-                winner.c = c[p];
-                winner.energy = tailEnergy[length - p];
-            }
+        for (int p = 0; p < length; ++p) energy[p] = tailEnergy[length - p];
+        // The position a scan in order of p keeping each strictly better score ends on.
+        const int p = FirstBestScore<kMaxSubframeLength>(c, energy, length, best, &best);
+        if (p >= 0) {
+            winner.kind = FixedKind::PulseTrain;
+            winner.position = p;
+            winner.c = c[p];
+            winner.energy = energy[p];
         }
     }
 

@@ -1,6 +1,8 @@
 #include <vntr/dsp/lsp.hpp>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 #include <utility>
 
@@ -43,14 +45,25 @@ double Evaluate(const double *c, int degree, double x, double *derivative) {
     return value;
 }
 
-// Ten damped Newton steps from x towards the next root below it.
+// Ten damped Newton steps from x towards the next root below it.  A step is
+// a function of x alone, so once x comes back to a value it had (to the bit)
+// the steps repeat: a step that leaves x as it is, or two that swap between
+// two values, fix what the tenth step ends on, and the steps stop there.
 double NewtonRoot(const double *c, int degree, double x) {
-    for (int it = 0; it < 10; ++it) {
+    constexpr int kSteps = 10;
+    const auto same = [](double u, double v) { return std::bit_cast<uint64_t>(u) == std::bit_cast<uint64_t>(v); };
+    double before = x; // x two steps back (unused before the second step)
+    for (int it = 0; it < kSteps; ++it) {
         double slope;
         const double value = Evaluate(c, degree, x, &slope);
         if (slope == 0.0) break;
         const double d = -value / slope;
+        const double last = x;
         x += d * (1.0 - 3.0 * d);
+        if (same(x, last)) return x;
+        // Steps it+1, it+3, ... end on x, the others on last.
+        if (it > 0 && same(x, before)) return (kSteps - 1 - it) % 2 == 0 ? x : last;
+        before = last;
     }
     return x;
 }

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -266,6 +268,117 @@ TEST(Lsp, FlatModelHasEquallySpacedFrequencies) {
     float lsp[10];
     LpcToLsp(a, 10, lsp);
     for (int k = 0; k < 10; ++k) EXPECT_NEAR(lsp[k], (k + 1) * std::numbers::pi / 11.0, 1e-4);
+}
+
+// LpcToLsp as first written: every root takes all ten Newton steps.
+namespace reference {
+void ChebyshevForm(const double *p, int half, double *c) {
+    double t[kMaxLspOrder / 2 + 1][kMaxLspOrder / 2 + 1] = {};
+    t[0][0] = 1.0;
+    if (half >= 1) t[1][1] = 1.0;
+    for (int k = 2; k <= half; ++k) {
+        for (int m = 0; m <= k; ++m) t[k][m] = (m > 0 ? 2.0 * t[k - 1][m - 1] : 0.0) - t[k - 2][m];
+    }
+    for (int m = 0; m <= half; ++m) c[m] = 0.0;
+    for (int i = 0; i < half; ++i) {
+        for (int m = 0; m <= half; ++m) c[m] += p[i] * t[half - i][m];
+    }
+    c[0] += 0.5 * p[half];
+}
+double NewtonRoot(const double *c, int degree, double x) {
+    for (int it = 0; it < 10; ++it) {
+        double value = c[degree], slope = 0.0;
+        for (int m = degree - 1; m >= 0; --m) {
+            slope = slope * x + value;
+            value = value * x + c[m];
+        }
+        if (slope == 0.0) break;
+        const double d = -value / slope;
+        x += d * (1.0 - 3.0 * d);
+    }
+    return x;
+}
+void Deflate(double *c, int degree, double root) {
+    double carry = c[degree];
+    for (int m = degree - 1; m >= 0; --m) {
+        const double next = c[m] + carry * root;
+        c[m] = carry;
+        carry = next;
+    }
+    c[degree] = 0.0;
+}
+void QuadraticRoots(const double *c, double *high, double *low) {
+    *high = *low = 0.0;
+    if (c[2] == 0.0) return;
+    const double m = -c[1] / (2.0 * c[2]);
+    const double d = m * m - c[0] / c[2];
+    if (d < 0.0) return;
+    const double s = std::sqrt(d);
+    *high = m + s;
+    *low = m - s;
+}
+void LpcToLsp(const float *a, int order, float *lsp) {
+    const int half = order / 2;
+    double p[kMaxLspOrder / 2 + 1], q[kMaxLspOrder / 2 + 1];
+    p[0] = q[0] = 1.0;
+    for (int i = 1; i <= half; ++i) {
+        p[i] = a[i - 1] + a[order - i] - p[i - 1];
+        q[i] = a[i - 1] - a[order - i] + q[i - 1];
+    }
+    double cp[kMaxLspOrder / 2 + 1], cq[kMaxLspOrder / 2 + 1];
+    ChebyshevForm(p, half, cp);
+    ChebyshevForm(q, half, cq);
+    double x[kMaxLspOrder];
+    double start = 1.0;
+    int found = 0;
+    for (int degree = half; degree > 2; --degree) {
+        x[found] = NewtonRoot(cp, degree, start);
+        Deflate(cp, degree, x[found]);
+        start = x[found++];
+        x[found] = NewtonRoot(cq, degree, start);
+        Deflate(cq, degree, x[found]);
+        start = x[found++];
+    }
+    QuadraticRoots(cp, &x[found], &x[found + 2]);
+    QuadraticRoots(cq, &x[found + 1], &x[found + 3]);
+    for (int i = 0; i < order; ++i) lsp[i] = static_cast<float>(std::acos(std::clamp(x[i], -1.0, 1.0)));
+}
+} // namespace reference
+
+// The Newton steps stop early once x repeats; every frequency must be the one
+// all ten steps give, to the bit, whether the steps settle, swap between two
+// values or never settle (models far from stable, huge or tiny coefficients).
+TEST(Lsp, LpcToLspIsTheTenStepResultToTheBit) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> wild(-3.0f, 3.0f);
+    for (int order = 4; order <= kMaxLspOrder; order += 2) {
+        for (int trial = 0; trial < 400; ++trial) {
+            float a[kMaxLspOrder];
+            if (trial % 4 == 3) {
+                for (int i = 0; i < order; ++i) a[i] = wild(rng);
+            } else {
+                auto lsp = RandomLsp(order, rng);
+                // Every other model with two frequencies almost together.
+                if (trial % 2 == 1) lsp[1] = lsp[0] + 1e-4f;
+                LspToLpc(lsp.data(), order, a);
+            }
+            if (trial % 8 == 5) a[order - 1] = -0.0f;
+            if (trial % 16 == 7) {
+                for (int i = 0; i < order; ++i) a[i] *= trial % 32 == 7 ? 1e12f : 1e-12f;
+            }
+            float got[kMaxLspOrder], want[kMaxLspOrder];
+            LpcToLsp(a, order, got);
+            reference::LpcToLsp(a, order, want);
+            for (int i = 0; i < order; ++i) {
+                // A model that diverges ends on a NaN, whose sign bit depends on how the
+                // steps were compiled, not on how many were taken.
+                if (std::isnan(got[i]) && std::isnan(want[i])) continue;
+                ASSERT_EQ(std::bit_cast<uint32_t>(got[i]), std::bit_cast<uint32_t>(want[i]))
+                    << "order " << order << " trial " << trial << " frequency " << i << ": " << got[i] << " vs "
+                    << want[i];
+            }
+        }
+    }
 }
 
 TEST(Filters, AllPoleUndoesFirAndKeepsHistoryAcrossBlocks) {

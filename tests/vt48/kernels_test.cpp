@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -217,6 +219,72 @@ TEST(Kernels, LastConvolutionIsTheConvolutionsLastOutputsBitForBit) {
             for (int k = 0; k <= 2 + i; ++k) expected += h[static_cast<std::size_t>(k)] * x[static_cast<std::size_t>(2 + i - k)];
             ASSERT_EQ(std::bit_cast<uint32_t>(three[i]), std::bit_cast<uint32_t>(expected)) << i;
         }
+    }
+}
+
+// The scan it stands for: in order of p, each strictly better score kept.
+int ScanForBestScore(const float *c, const float *e, int count, float floor, float *score) {
+    int best = -1;
+    for (int p = 0; p < count; ++p) {
+        const float s = e[p] > 0.0f ? c[p] * c[p] / e[p] : 0.0f;
+        if (s > floor) {
+            floor = s;
+            best = p;
+        }
+    }
+    if (best >= 0) *score = floor;
+    return best;
+}
+
+TEST(Kernels, FirstBestScoreIsWhereTheScanEnds) {
+    constexpr int kMost = 54;
+    std::mt19937 rng(21);
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float specials[] = {0.0f, -0.0f, -1.0f, 1e-30f, 1e30f, inf, -inf, nan};
+    for (int trial = 0; trial < 3000; ++trial) {
+        const int count = trial % (kMost + 1);
+        const float scale = trial % 5 == 0 ? 1e-20f : (trial % 5 == 1 ? 1e20f : 1000.0f);
+        const auto noiseC = Noise(kMost, static_cast<uint32_t>(2 * trial), scale);
+        const auto noiseE = Noise(kMost, static_cast<uint32_t>(2 * trial + 1), scale);
+        float c[kMost], e[kMost];
+        for (int p = 0; p < kMost; ++p) {
+            c[p] = noiseC[static_cast<std::size_t>(p)];
+            e[p] = std::fabs(noiseE[static_cast<std::size_t>(p)]);
+        }
+        // Ties: copies of one position's pair elsewhere (the first must win),
+        // and the sign of c, which the score does not see.
+        if (trial % 3 == 0 && count > 1) {
+            const int from = static_cast<int>(rng() % static_cast<unsigned>(count));
+            for (int k = 0; k < 3; ++k) {
+                const int to = static_cast<int>(rng() % static_cast<unsigned>(count));
+                c[to] = k == 1 ? -c[from] : c[from];
+                e[to] = e[from];
+            }
+        }
+        // Energies of zero (both signs) and below, NaNs and infinities.
+        if (trial % 4 != 3) {
+            for (int k = 0; k < 6 && count > 0; ++k) {
+                const int at = static_cast<int>(rng() % static_cast<unsigned>(count));
+                const float v = specials[rng() % 8];
+                if (rng() % 2 == 0) {
+                    c[at] = v;
+                } else {
+                    e[at] = v;
+                }
+            }
+        }
+        // Every score NaN or zero now and then: nothing may beat the floor.
+        if (trial % 97 == 5) {
+            for (int p = 0; p < kMost; ++p) c[p] = p % 2 == 0 ? nan : 0.0f;
+        }
+        const float floors[] = {-6.9f, 0.0f, 1.0f, inf};
+        const float floor = floors[trial % 4];
+        float want = -7.0f, got = -7.0f;
+        const int expected = ScanForBestScore(c, e, count, floor, &want);
+        const int position = FirstBestScore<kMost>(c, e, count, floor, &got);
+        ASSERT_EQ(position, expected) << "trial " << trial << " count " << count;
+        ASSERT_EQ(std::bit_cast<uint32_t>(got), std::bit_cast<uint32_t>(want)) << "trial " << trial;
     }
 }
 
