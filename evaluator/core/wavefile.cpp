@@ -2,6 +2,8 @@
 
 #include "printf.hpp"
 
+#include <vntr/platform/regular_file.hpp>
+
 #include <sys/stat.h>
 
 #include <array>
@@ -340,7 +342,7 @@ bool CopyFile(Frontend &ui, const std::string &source, const std::string &destin
         Error(ui, Printf("Could not write to destination file %s.", destination.c_str()));
         return false;
     }
-    std::FILE *in = std::fopen(source.c_str(), "rbe");
+    std::FILE *in = platform::OpenRegularFileForReading(source);
     // Only a regular file has a size to copy (a folder opens, but reads nothing).
     long size = -1;
     struct stat st{};
