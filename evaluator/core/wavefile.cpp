@@ -1,6 +1,7 @@
 #include "wavefile.hpp"
 
 #include "printf.hpp"
+#include "wave_samples.hpp"
 
 #include <vntr/platform/regular_file.hpp>
 
@@ -146,7 +147,7 @@ bool OpenOriginal(Frontend &ui, const std::string &path, OriginalFile &original)
     const uint16_t blockAlign = Le16(&head[12]);
     if (tag != 1) return refuse(Printf("File %s is not a PCM file.", p));
     if (channels != 1 && channels != 2) return refuse(Printf("File %s is not a mono or stereo file.", p));
-    const unsigned bytesPerSample = blockAlign / channels;
+    const unsigned bytesPerSample = SampleWidth(channels, blockAlign);
     if (bytesPerSample != 1 && bytesPerSample != 2) return refuse("QBL Evaluator requires 8 or 16 bit PCM data.");
     const uint32_t rateFlag = RateFlag(rate);
     if (rateFlag == 0) {
