@@ -1,6 +1,7 @@
 #include "wavefile.hpp"
 
 #include "printf.hpp"
+#include "replacing_file.hpp"
 #include "wave_samples.hpp"
 
 #include <vntr/platform/regular_file.hpp>
@@ -338,8 +339,10 @@ bool CopyFile(Frontend &ui, const std::string &source, const std::string &destin
         ~BusyOff() { ui.SetBusy(false); }
     } busyOff{ui};
 
-    std::FILE *out = std::fopen(destination.c_str(), "wbe");
-    if (out == nullptr) {
+    // The copy replaces the destination only once it is whole: a copy that
+    // fails or is killed leaves the previous file as it was.
+    ReplacingFile out;
+    if (!out.Create(destination)) {
         Error(ui, Printf("Could not write to destination file %s.", destination.c_str()));
         return false;
     }
@@ -354,7 +357,6 @@ bool CopyFile(Frontend &ui, const std::string &source, const std::string &destin
     } catch (const std::bad_alloc &) {
         Error(ui, "Could not allocate memory to rename file.");
         if (in != nullptr) std::fclose(in);
-        std::fclose(out);
         return false;
     }
     bool ok = true;
@@ -364,15 +366,14 @@ bool CopyFile(Frontend &ui, const std::string &source, const std::string &destin
     } else if (std::fread(buffer.data(), 1, buffer.size(), in) != buffer.size()) {
         Error(ui, "Could not read source file.");
         ok = false;
-    } else if (std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size() || std::fflush(out) != 0) {
+    } else if (std::fwrite(buffer.data(), 1, buffer.size(), out.File()) != buffer.size() || !out.Finish()) {
         Error(ui, "Could not write to destination file.");
+        ok = false;
+    } else if (!out.Replace()) {
+        Error(ui, Printf("Could not write to destination file %s.", destination.c_str()));
         ok = false;
     }
     if (in != nullptr) std::fclose(in);
-    if (std::fclose(out) != 0 && ok) {
-        Error(ui, "Could not write to destination file.");
-        ok = false;
-    }
     return ok;
 }
 
