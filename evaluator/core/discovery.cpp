@@ -186,6 +186,14 @@ void Evaluator::SavePreferences() {
         Error(WithHiveDetail("PROBLEM IN REGISTRY : can't save preferences !", Hive::CurrentUser));
         return;
     }
+    // Each change rewrites the hive file and flushes it to disk: a value that
+    // already holds what would be written is left alone, so that a run that
+    // changed no preference writes nothing.
+    auto set = [](RegKey &key, std::string_view name, std::string_view data) {
+        std::string stored;
+        if (key.QueryValue(name, stored) == RegStatus::Ok && stored == data) return RegStatus::Ok;
+        return key.SetValue(name, data);
+    };
     for (std::size_t i = 0; i < slotCount_; ++i) {
         const CodecSlot &slot = slots_[i];
         RegKey prefs;
@@ -194,13 +202,13 @@ void Evaluator::SavePreferences() {
                                  Hive::CurrentUser));
             continue;
         }
-        RegStatus last = prefs.SetValue("Description", slot.Description());
-        last = prefs.SetValue("Selected", slot.selected != 0 ? "YES" : "NO");
+        RegStatus last = set(prefs, "Description", slot.Description());
+        last = set(prefs, "Selected", slot.selected != 0 ? "YES" : "NO");
         if ((slot.info.optionMask & 0x1) != 0) {
-            last = prefs.SetValue("Voice Activity Detection", (slot.encoderOptions & 0x1) != 0 ? "ON" : "OFF");
+            last = set(prefs, "Voice Activity Detection", (slot.encoderOptions & 0x1) != 0 ? "ON" : "OFF");
         }
         if ((slot.info.optionMask & (CODEC_OPT_4800 | CODEC_OPT_6400)) != 0) {
-            last = prefs.SetValue("Selected bitrate", (slot.encoderOptions & CODEC_OPT_4800) != 0 ? "4800" : "6400");
+            last = set(prefs, "Selected bitrate", (slot.encoderOptions & CODEC_OPT_4800) != 0 ? "4800" : "6400");
         }
         if (last != RegStatus::Ok) {
             Error(WithHiveDetail(Printf("PROBLEM IN REGISTRY : can't save preferences for %s !", slot.Name().c_str()),
