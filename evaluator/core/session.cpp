@@ -7,6 +7,10 @@
 #include "printf.hpp"
 #include "replacing_file.hpp"
 
+#include <vntr/platform/paths.hpp>
+#include <vntr/platform/regular_file.hpp>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -118,9 +122,9 @@ bool Evaluator::SaveSession(const std::string &path) {
         return false;
     };
 
-    std::FILE *original = std::fopen(original_.path.c_str(), "rbe");
+    std::FILE *original = platform::OpenRegularFileForReading(original_.path);
     struct stat st{};
-    if (original != nullptr && (fstat(fileno(original), &st) != 0 || !S_ISREG(st.st_mode))) {
+    if (original != nullptr && fstat(fileno(original), &st) != 0) {
         std::fclose(original);
         original = nullptr;
     }
@@ -173,12 +177,9 @@ bool Evaluator::OpenSession(const std::string &path) {
     ClearOriginal();
     state_ = DisplayState::Idle;
 
-    std::FILE *file = std::fopen(path.c_str(), "rbe");
-    struct stat st{};
-    if (file != nullptr && (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode))) {
-        std::fclose(file); // a folder, a device: nothing to read a session from
-        file = nullptr;
-    }
+    // A folder, a device, a named pipe: nothing to read a session from (and
+    // nothing to wait for).
+    std::FILE *file = platform::OpenRegularFileForReading(path);
     if (file == nullptr) {
         Error("Could not open session file.");
         return false;

@@ -2,6 +2,9 @@
 
 #include "printf.hpp"
 #include "replacing_file.hpp"
+#include "wave_samples.hpp"
+
+#include <vntr/platform/regular_file.hpp>
 
 #include <sys/stat.h>
 
@@ -145,7 +148,7 @@ bool OpenOriginal(Frontend &ui, const std::string &path, OriginalFile &original)
     const uint16_t blockAlign = Le16(&head[12]);
     if (tag != 1) return refuse(Printf("File %s is not a PCM file.", p));
     if (channels != 1 && channels != 2) return refuse(Printf("File %s is not a mono or stereo file.", p));
-    const unsigned bytesPerSample = blockAlign / channels;
+    const unsigned bytesPerSample = SampleWidth(channels, blockAlign);
     if (bytesPerSample != 1 && bytesPerSample != 2) return refuse("QBL Evaluator requires 8 or 16 bit PCM data.");
     const uint32_t rateFlag = RateFlag(rate);
     if (rateFlag == 0) {
@@ -343,7 +346,7 @@ bool CopyFile(Frontend &ui, const std::string &source, const std::string &destin
         Error(ui, Printf("Could not write to destination file %s.", destination.c_str()));
         return false;
     }
-    std::FILE *in = std::fopen(source.c_str(), "rbe");
+    std::FILE *in = platform::OpenRegularFileForReading(source);
     // Only a regular file has a size to copy (a folder opens, but reads nothing).
     long size = -1;
     struct stat st{};

@@ -358,6 +358,29 @@ TEST_F(BatchTest, ASecondInstanceOnTheSameTemporaryFolderIsRefused) {
     EXPECT_NE(run.err.find("another vtbench32 is running"), std::string::npos);
 }
 
+TEST_F(BatchTest, AKeyTooDeepIsNamedAndItsHiveKept) {
+    // One key 300 000 levels deep, in the user hive and then in the machine
+    // hive: named with its line, never rewritten.
+    std::string text = "VNTR-REGISTRY-HIVE 1\nkey ";
+    for (int i = 0; i < 300000; ++i) text += i == 0 ? "k" : "\\k";
+    text += "\nend 1 0\n";
+    const std::vector<uint8_t> deep(text.begin(), text.end());
+    const std::string why = ": registry hive is damaged: line 2: key nested deeper than 512 levels\n";
+    const std::string user = getenv("VNTR_USER_HIVE");
+    WriteBytes(user, deep);
+    Outcome run = Vtbench("--batch " + world.File("speech.wav"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "Vantre QBL Evaluator: Error: PROBLEM IN REGISTRY : can't save preferences !\n" + user + why);
+    EXPECT_EQ(ReadBytes(user), deep);
+    const std::string machine = getenv("VNTR_MACHINE_HIVE");
+    WriteBytes(machine, deep);
+    run = Vtbench("--batch " + world.File("speech.wav"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.substr(0, run.err.find("Vantre QBL Evaluator: Error: No codec selected")),
+              "Vantre QBL Evaluator: Error: ERROR IN INITIALIZATION : no codec installed !\n" + machine + why);
+    EXPECT_EQ(ReadBytes(machine), deep);
+}
+
 TEST_F(BatchTest, NothingInstalledIsAFailure) {
     EXPECT_EQ(a.Unregister(), 0);
     EXPECT_EQ(b.Unregister(), 0);
