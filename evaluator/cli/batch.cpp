@@ -277,7 +277,11 @@ bool RunSingleBatch(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOp
     ok = ok && anySelected;
     if (!o.keepDir.empty()) {
         std::vector<std::string> problems;
-        ok = KeepFiles(ui, ev, o.keepDir, problems) && ok;
+        // The original named, and the copy that was run (converted, or out of a session).
+        FileSet originals;
+        if (!o.originals.empty()) originals.Add(o.originals.front());
+        originals.Add(ev.Original().path);
+        ok = KeepFiles(ui, ev, o.keepDir, originals, problems) && ok;
         for (const auto &problem : problems) std::fprintf(stderr, "vtbench32: %s\n", problem.c_str());
     }
     if (!o.sessionOut.empty() && ev.Original().Exists()) ok = ev.SaveSession(o.sessionOut) && ok;

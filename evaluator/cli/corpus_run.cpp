@@ -161,7 +161,7 @@ std::unique_ptr<Worker> MakeWorker(const evaluator::Evaluator &prototype, const 
 }
 
 void RunOriginal(Worker &worker, const Original &original, const CorpusSettings &settings,
-                 const std::vector<uint32_t> &codecMasks, FileResult &result) {
+                 const std::vector<uint32_t> &codecMasks, const FileSet &allOriginals, FileResult &result) {
     evaluator::Evaluator &ev = *worker.ev;
     std::string path = original.path;
     const std::string converted = worker.folder + "/" + kConvertedName;
@@ -201,7 +201,8 @@ void RunOriginal(Worker &worker, const Original &original, const CorpusSettings 
             result.state = FileState::Done;
             if (!settings.keepDir.empty()) {
                 std::vector<std::string> problems;
-                result.keepFailed = !KeepFiles(worker.ui, ev, settings.keepDir + "/" + original.keepFolder, problems);
+                result.keepFailed = !KeepFiles(worker.ui, ev, settings.keepDir + "/" + original.keepFolder,
+                                               allOriginals, problems);
                 for (const auto &problem : problems) result.messages.push_back("vtbench32: " + problem);
             }
         }
@@ -211,14 +212,15 @@ void RunOriginal(Worker &worker, const Original &original, const CorpusSettings 
 
 void WorkerLoop(Worker &worker, const std::vector<Original> &originals, const std::vector<double> &seconds,
                 const std::vector<std::size_t> &dispatch, const CorpusSettings &settings,
-                const std::vector<uint32_t> &codecMasks, std::vector<FileResult> &results, Board &board) {
+                const std::vector<uint32_t> &codecMasks, const FileSet &allOriginals, std::vector<FileResult> &results,
+                Board &board) {
     while (!ConsoleFrontend::InterruptFlag().load()) {
         const std::size_t next = board.next.fetch_add(1);
         if (next >= dispatch.size()) break;
         const std::size_t index = dispatch[next];
         FileResult &result = results[index];
         worker.ui.Begin(&result.messages, seconds[index]);
-        RunOriginal(worker, originals[index], settings, codecMasks, result);
+        RunOriginal(worker, originals[index], settings, codecMasks, allOriginals, result);
         worker.ui.End();
         // An original's codec handles and buffers come and go in many sizes;
         // handing the freed pages back keeps a long corpus from growing the
@@ -272,7 +274,10 @@ CorpusOutcome RunCorpus(const evaluator::Evaluator &prototype, const std::vector
     outcome.files.resize(originals.size());
     std::vector<double> seconds(originals.size());
     double totalSeconds = 0;
+    // No kept copy may replace an original, the one it came from or another.
+    FileSet allOriginals;
     for (std::size_t i = 0; i < originals.size(); ++i) {
+        allOriginals.Add(originals[i].path);
         outcome.files[i].path = originals[i].path;
         outcome.files[i].name = originals[i].name;
         outcome.files[i].keepFolder = originals[i].keepFolder;
@@ -316,7 +321,7 @@ CorpusOutcome RunCorpus(const evaluator::Evaluator &prototype, const std::vector
     for (auto &worker : workers) {
         Worker &w = *worker;
         w.thread = std::thread([&, wp = &w] {
-            WorkerLoop(*wp, originals, seconds, dispatch, settings, codecMasks, outcome.files, board);
+            WorkerLoop(*wp, originals, seconds, dispatch, settings, codecMasks, allOriginals, outcome.files, board);
         });
     }
 

@@ -2,14 +2,25 @@
 
 #include <vntr/platform/paths.hpp>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <utility>
+#include <algorithm>
 
 namespace vntr::cli {
 
+void FileSet::Add(const std::string &path) {
+    struct stat st{};
+    if (stat(path.c_str(), &st) == 0) ids_.insert({st.st_dev, st.st_ino});
+}
+
+bool FileSet::Holds(const std::string &path) const {
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0 && ids_.count({st.st_dev, st.st_ino}) != 0;
+}
+
 bool KeepFiles(evaluator::Frontend &ui, const evaluator::Evaluator &ev, const std::string &dir,
-               std::vector<std::string> &problems) {
+               const FileSet &originals, std::vector<std::string> &problems) {
     if (!platform::MakeDirectories(dir)) {
         problems.push_back("cannot create " + dir);
         return false;
@@ -18,12 +29,18 @@ bool KeepFiles(evaluator::Frontend &ui, const evaluator::Evaluator &ev, const st
     for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
         const auto &slot = ev.Slots()[i];
         if (slot.selected == 0) continue;
-        const std::string name = slot.Name();
-        const std::pair<std::string, std::string> files[] = {{ev.Temp().Coded(name), dir + "/" + name + ".coded.wav"},
-                                                             {ev.Temp().Decoded(name), dir + "/" + name + ".decoded.wav"}};
+        // A codec's name is a registry key's: it stays one name inside `dir`.
+        std::string name = slot.Name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        const std::pair<std::string, std::string> files[] = {
+            {ev.Temp().Coded(slot.Name()), dir + "/" + name + ".coded.wav"},
+            {ev.Temp().Decoded(slot.Name()), dir + "/" + name + ".decoded.wav"}};
         for (const auto &[from, to] : files) {
             if (access(from.c_str(), F_OK) != 0) continue;
-            if (!evaluator::CopyFile(ui, from, to)) {
+            if (originals.Holds(to)) {
+                problems.push_back("will not keep " + to + ": it is an original of this run");
+                ok = false;
+            } else if (!evaluator::CopyFile(ui, from, to)) {
                 problems.push_back("could not keep " + to);
                 ok = false;
             }

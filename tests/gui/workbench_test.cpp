@@ -29,6 +29,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 using namespace vntr::gui;
 using namespace vntr::gui::test;
@@ -123,6 +124,7 @@ private slots:
     void tableFollowsRunsAndSessions();
     void exportsMatchTheBatchReport();
     void exportFailureIsShown();
+    void exportWritesANameThatIsNotUtf8();
     void rowButtonsCarryTheRowsMenu();
     void decodedFilesAreSavedFromTheMenuAndTheView();
     void switchingKeepsThePositionWithoutRestarting();
@@ -314,6 +316,46 @@ void WorkbenchTest::exportFailureIsShown() {
     // A closed chooser exports nothing and says nothing.
     json->click();
     QCOMPARE(b.prompts.messages.size(), 1u);
+}
+
+// A session stores its original's name as bytes; one that is not UTF-8
+// once ended the window in the JSON writer when the table was exported.
+void WorkbenchTest::exportWritesANameThatIsNotUtf8() {
+    Bench b;
+    QVERIFY(b.Open(SpeechWave()));
+    b.w().Command(kCmdProcess);
+    const QString session = b.place.File("s.qbl");
+    b.prompts.files.push_back(session);
+    b.w().Command(kCmdSaveSession);
+    // The stored name (after the 31-byte magic and its length) made Latin-1.
+    QFile file(session);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray bytes = file.readAll();
+    file.close();
+    uint32_t length = 0;
+    std::memcpy(&length, bytes.constData() + 31, 4);
+    const QByteArray name("caf\xe9.wav", 9);
+    const uint32_t newLength = static_cast<uint32_t>(name.size() + 1);
+    bytes.replace(31, static_cast<int>(4 + length),
+                  QByteArray(reinterpret_cast<const char *>(&newLength), 4) + name + QByteArray(1, '\0'));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+    file.close();
+    b.prompts.files.push_back(session);
+    b.w().Command(kCmdLoadSession);
+    QCOMPARE(b.w().Core().State(), DisplayState::Results);
+    b.w().Command(kCmdCompareCodecs);
+    const QString json = b.place.File("table.json");
+    b.prompts.Clear();
+    b.prompts.files.push_back(json);
+    for (QPushButton *button : b.w().Comparison()->findChildren<QPushButton *>()) {
+        if (button->text() == "Export &JSON...") button->click();
+    }
+    QCOMPARE(b.prompts.messages.size(), 0u);
+    const nlohmann::json doc = ReadJson(json);
+    QVERIFY(!doc.is_discarded());
+    QCOMPARE(doc["original"]["name"].get<std::string>(), std::string("caf\xef\xbf\xbd.wav"));
+    QCOMPARE(doc["original"]["nameBytes"].get<std::string>(), std::string("caf%E9.wav"));
 }
 
 void WorkbenchTest::rowButtonsCarryTheRowsMenu() {
