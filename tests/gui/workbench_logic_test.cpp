@@ -17,6 +17,7 @@
 #include "gui/logic/listening_stream.hpp"
 #include "gui/logic/plot_scale.hpp"
 #include "gui/logic/timeline_track.hpp"
+#include "gui/logic/wave_summary.hpp"
 #include "gui/sound/quiet_frontend.hpp"
 
 #include <QAbstractItemModelTester>
@@ -103,6 +104,7 @@ private slots:
     void everyCodecKeepsItsColour();
     void colourCollisionsAreResolvedByName();
     void blindTrialsAreLoggedWithNames();
+    void summaryMatchesTheSignalAtEveryZoom();
     void compareCodecsIsAlwaysOffered();
 };
 
@@ -705,6 +707,69 @@ void WorkbenchLogicTest::blindTrialsAreLoggedWithNames() {
         QCOMPARE(row[7], std::string(log[i].Right() ? "1" : "0"));
     }
     QCOMPARE(AbxCsv({}), std::string("round,trial,original,a,b,x,answer,right\n"));
+}
+
+void WorkbenchLogicTest::summaryMatchesTheSignalAtEveryZoom() {
+    // Noise with a few spikes, of a length that is no multiple of any block.
+    const int64_t n = 3 * WaveSummary::kReadBlock + 12345;
+    std::vector<float> x(static_cast<std::size_t>(n));
+    uint32_t seed = 12345;
+    for (auto &v : x) {
+        seed = seed * 1664525u + 1013904223u;
+        v = static_cast<float>(static_cast<int>(seed >> 16) - 32768) / 4.0f;
+    }
+    x[0] = 32000;
+    x[static_cast<std::size_t>(n / 3)] = -32768;
+    x[static_cast<std::size_t>(n - 1)] = 31000;
+    // Built block by block: no read longer than a block.
+    std::size_t longest = 0;
+    const WaveSummary::Reader memory = MemoryReader(x);
+    const WaveSummary::Reader counting = [&](int64_t from, std::span<float> out) {
+        longest = std::max(longest, out.size());
+        return memory(from, out);
+    };
+    WaveSummary summary;
+    summary.Build(n, counting);
+    QCOMPARE(summary.Length(), n);
+    QCOMPARE(longest, static_cast<std::size_t>(WaveSummary::kReadBlock));
+    QVERIFY(summary.Levels() >= 5);
+    QVERIFY(summary.Bytes() < static_cast<std::size_t>(n) * sizeof(float) / 20);
+    // Every zoom, from the whole signal and more to a few samples a column,
+    // at whole and fractional starts, against the samples themselves.
+    longest = 0;
+    std::size_t reads = 0;
+    const WaveSummary::Reader ends = [&](int64_t from, std::span<float> out) {
+        longest = std::max(longest, out.size());
+        ++reads;
+        return memory(from, out);
+    };
+    for (const int columns : {1, 7, 640, 1000}) {
+        for (double count = 1.5 * n; count >= 2; count /= 2.7) {
+            for (const double first : {0.0, 0.37 * n, n - count / 2, -count / 3, 1234.5}) {
+                const Envelope want = WaveEnvelope(x, first, count, columns);
+                reads = 0;
+                const Envelope got = summary.EnvelopeOf(first, count, columns, ends);
+                QVERIFY2(got.low == want.low && got.high == want.high,
+                         qPrintable(QStringLiteral("columns %1 count %2 first %3").arg(columns).arg(count).arg(first)));
+                QVERIFY(reads <= static_cast<std::size_t>(4 * columns));
+            }
+        }
+    }
+    // Only the ragged ends are read: less than two blocks of level 0 at a time.
+    QVERIFY(longest < static_cast<std::size_t>(2 * WaveSummary::kBase));
+    // Ranges of the edges and outside.
+    QCOMPARE(summary.Range(n - 1, n + 5, memory), std::make_pair(31000.0f, 31000.0f));
+    QCOMPARE(summary.Range(-10, 1, memory), std::make_pair(32000.0f, 32000.0f));
+    QCOMPARE(summary.Range(n, n + 10, memory), std::make_pair(0.0f, 0.0f));
+    QCOMPARE(summary.Range(0, n, memory), std::make_pair(-32768.0f, 32000.0f));
+    // A source that ends early reads as silence beyond its end; an empty one is empty.
+    WaveSummary shortened;
+    shortened.Build(n + 100, memory);
+    QCOMPARE(shortened.Range(n, n + 100, memory), std::make_pair(0.0f, 0.0f));
+    WaveSummary empty;
+    empty.Build(0, memory);
+    QCOMPARE(empty.Levels(), 0);
+    QCOMPARE(empty.EnvelopeOf(0, 100, 4, memory).high, std::vector<float>(4, 0.0f));
 }
 
 void WorkbenchLogicTest::compareCodecsIsAlwaysOffered() {
