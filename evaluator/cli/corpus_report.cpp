@@ -16,15 +16,6 @@ namespace {
 using evaluator::Printf;
 using nlohmann::json;
 
-std::string CsvField(const std::string &text) {
-    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
 
 json MeasureJson(const MeasureSummary &m) {
     if (m.count == 0) return nullptr;
@@ -81,6 +72,16 @@ json CodecSummaryJson(const CodecSummary &c) {
 std::string Number(double value, const char *format, bool present) { return present ? Printf(format, value) : "-"; }
 
 } // namespace
+
+std::string CsvField(const std::string &text) {
+    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
 
 void MeasureSummary::Add(double value, const std::string &file) {
     const bool worse = count == 0 || (higherIsWorse ? value > worst : value < worst);

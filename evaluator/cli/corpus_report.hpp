@@ -69,4 +69,7 @@ bool WriteCorpusJson(const std::string &path, const CorpusOutcome &outcome, cons
 // One row per original and codec (one row for an original that was not run).
 bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std::string &error);
 
+// One CSV field, quoted as RFC 4180 asks when it holds a comma, a quote or a line break.
+std::string CsvField(const std::string &text);
+
 } // namespace vntr::cli

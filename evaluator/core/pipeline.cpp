@@ -199,10 +199,10 @@ bool Evaluator::EncodePass(const std::string &inputPath, const std::string &code
     auto encodeOnce = [&](uint16_t inCount) -> bool {
         uint16_t inBytes = inCount;
         uint16_t outBytes = maxCoded;
-        const uint32_t start = platform::TimeStamp();
+        const uint32_t start = platform::ThreadTimeStamp();
         slot.codingTime -= start;
         const CodecStatus s = calls.encode(handle, 0, pcm.data(), &inBytes, out.data(), &outBytes);
-        const uint32_t stop = platform::TimeStamp();
+        const uint32_t stop = platform::ThreadTimeStamp();
         slot.codingTime += stop;
         slot.codingMicros += static_cast<uint32_t>(stop - start);
         if (s == CODEC_OK && outBytes > maxCoded) {
@@ -332,10 +332,10 @@ bool Evaluator::DecodePass(const std::string &codedPath, const std::string &deco
         const std::size_t given = read + carried;
         uint16_t inBytes = static_cast<uint16_t>(given);
         uint16_t outBytes = frameBytes;
-        const uint32_t start = platform::TimeStamp();
+        const uint32_t start = platform::ThreadTimeStamp();
         slot.decodingTime -= start;
         CodecStatus s = calls.decode(handle, 0, in.data(), &inBytes, pcm.data(), &outBytes);
-        const uint32_t stop = platform::TimeStamp();
+        const uint32_t stop = platform::ThreadTimeStamp();
         slot.decodingTime += stop;
         slot.decodingMicros += static_cast<uint32_t>(stop - start);
         if (s == CODEC_ERR_NEED_DATA) break;
