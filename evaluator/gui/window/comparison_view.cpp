@@ -31,9 +31,11 @@ ComparisonView::ComparisonView(QWidget *parent) : QDialog(parent) {
     plot_ = new RatePlot(model_, this);
     measure_ = new QComboBox(this);
     measure_->setObjectName("measureChoice");
-    for (const auto m : {RatePlot::Measure::Snr, RatePlot::Measure::SegmentalSnr, RatePlot::Measure::Lsd}) {
+    for (const auto m : {RatePlot::Measure::Snr, RatePlot::Measure::SegmentalSnr, RatePlot::Measure::Lsd,
+                         RatePlot::Measure::Visqol}) {
         measure_->addItem(RatePlot::MeasureName(m), static_cast<int>(m));
     }
+    measure_->setCurrentIndex(measure_->findData(static_cast<int>(plot_->CurrentMeasure())));
     csv_ = new QPushButton("Export &CSV...", this);
     json_ = new QPushButton("Export &JSON...", this);
     auto *close = new QPushButton("Close", this);

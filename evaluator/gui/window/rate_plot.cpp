@@ -47,6 +47,8 @@ QString RatePlot::MeasureName(Measure measure) {
         return QStringLiteral("SNR (dB)");
     case Measure::SegmentalSnr:
         return QStringLiteral("Segmental SNR (dB)");
+    case Measure::Visqol:
+        return QStringLiteral("ViSQOL MOS (1 to 5)");
     case Measure::Lsd:
         break;
     }
@@ -59,6 +61,8 @@ std::optional<double> RatePlot::ValueOf(const ComparisonRow &row, Measure measur
         return row.snrDb;
     case Measure::SegmentalSnr:
         return row.segmentalSnrDb;
+    case Measure::Visqol:
+        return row.visqolMos;
     case Measure::Lsd:
         break;
     }

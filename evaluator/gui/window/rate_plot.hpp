@@ -13,7 +13,7 @@ namespace vntr::gui {
 class RatePlot final : public QWidget {
     Q_OBJECT
 public:
-    enum class Measure { Snr, SegmentalSnr, Lsd };
+    enum class Measure { Snr, SegmentalSnr, Lsd, Visqol };
 
     RatePlot(const ComparisonModel &model, QWidget *parent);
 
@@ -38,7 +38,7 @@ protected:
 
 private:
     const ComparisonModel &model_;
-    Measure measure_ = Measure::Snr;
+    Measure measure_ = Measure::Visqol; // the perceptual score ranks codecs as listeners do
 };
 
 } // namespace vntr::gui
