@@ -1,5 +1,6 @@
 #include "cli/conversion.hpp"
 
+#include "core/quality.hpp"
 #include "core/wave_samples.hpp"
 #include "core/wavefile.hpp"
 
@@ -17,12 +18,9 @@ namespace {
 constexpr std::array<int32_t, 9> kRates = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
 constexpr std::size_t kBlockFrames = 4096;
 
-// libsoxr keeps a process-wide cache of transform tables that it fills
-// without a lock of its own; workers resample one at a time.
-std::mutex &ResamplerLock() {
-    static std::mutex lock;
-    return lock;
-}
+// libsoxr's table cache is shared with the core's resampling (the ViSQOL
+// score brings signals to 16 kHz): one lock for both.
+using evaluator::ResamplerLock;
 
 bool Takes(uint32_t mask, int32_t rate) { return (mask & evaluator::RateFlag(rate)) != 0; }
 

@@ -1,5 +1,6 @@
 #include "cli/corpus_report.hpp"
 
+#include "cli/report.hpp"
 #include "cli/report_text.hpp"
 #include "core/printf.hpp"
 #include "core/replacing_file.hpp"
@@ -47,6 +48,7 @@ json CodecResultJson(const CodecResult &c) {
                         {"logSpectralDistanceDb", c.quality.logSpectralDistanceDb},
                         {"delaySamples", c.quality.delaySamples},
                         {"comparedSamples", c.quality.comparedSamples}};
+        AddVisqolJson(j["quality"], c.quality);
     }
     return j;
 }
@@ -65,6 +67,7 @@ json CodecSummaryJson(const CodecSummary &c) {
             {"snrDb", MeasureJson(c.snr)},
             {"segmentalSnrDb", MeasureJson(c.segmentalSnr)},
             {"logSpectralDistanceDb", MeasureJson(c.logSpectralDistance)},
+            {"visqolMos", MeasureJson(c.visqolMos)},
             {"codingRealTimeFactor", c.CodingRealTime()},
             {"decodingRealTimeFactor", c.DecodingRealTime()}};
 }
@@ -122,6 +125,7 @@ std::vector<CodecSummary> Summarise(const std::vector<FileResult> &files, const 
                     c.snr.Add(r.quality.snrDb, file.name);
                     c.segmentalSnr.Add(r.quality.segmentalSnrDb, file.name);
                     c.logSpectralDistance.Add(r.quality.logSpectralDistanceDb, file.name);
+                    if (r.quality.visqolValid) c.visqolMos.Add(r.quality.visqolMos, file.name);
                 }
             }
         }
@@ -157,10 +161,10 @@ void PrintCorpusReport(std::FILE *out, const CorpusOutcome &outcome, const std::
                  outcome.workers == 1 ? "" : "s");
     if (outcome.wallSeconds > 0) std::fprintf(out, " (%.0fx real time)", t.seconds / outcome.wallSeconds);
     std::fprintf(out, "\n\n");
-    std::fprintf(out, "%-10s %5s %9s %10s %14s %14s %14s %8s %8s\n", "Codec", "Files", "Audio s", "Bit rate",
-                 "SNR dB", "SegSNR dB", "LSD dB", "Coding", "Decoding");
-    std::fprintf(out, "%-10s %5s %9s %10s %14s %14s %14s %8s %8s\n", "", "", "", "", "  mean  worst", "  mean  worst",
-                 "  mean  worst", "x RT", "x RT");
+    std::fprintf(out, "%-10s %5s %9s %10s %14s %14s %14s %14s %8s %8s\n", "Codec", "Files", "Audio s", "Bit rate",
+                 "SNR dB", "SegSNR dB", "LSD dB", "ViSQOL MOS", "Coding", "Decoding");
+    std::fprintf(out, "%-10s %5s %9s %10s %14s %14s %14s %14s %8s %8s\n", "", "", "", "", "  mean  worst", "  mean  worst",
+                 "  mean  worst", "  mean  worst", "x RT", "x RT");
     for (const auto &c : codecs) {
         if (c.files == 0) {
             std::fprintf(out, "%-10s %5zu %9s %10s", c.name.c_str(), c.files, "-", "-");
@@ -168,14 +172,17 @@ void PrintCorpusReport(std::FILE *out, const CorpusOutcome &outcome, const std::
             auto pair = [](const MeasureSummary &m) {
                 return Number(m.Mean(), "%6.2f", m.count > 0) + " " + Number(m.worst, "%6.2f", m.count > 0);
             };
-            std::fprintf(out, "%-10s %5zu %9.1f %6.0f bps %14s %14s %14s %8.0f %8.0f", c.name.c_str(), c.files,
+            std::fprintf(out, "%-10s %5zu %9.1f %6.0f bps %14s %14s %14s %14s %8.0f %8.0f", c.name.c_str(), c.files,
                          c.seconds, c.BitRate(), pair(c.snr).c_str(), pair(c.segmentalSnr).c_str(),
-                         pair(c.logSpectralDistance).c_str(), c.CodingRealTime(), c.DecodingRealTime());
+                         pair(c.logSpectralDistance).c_str(), pair(c.visqolMos).c_str(), c.CodingRealTime(),
+                         c.DecodingRealTime());
         }
         std::fprintf(out, "\n");
         if (c.snr.count > 0) {
-            std::fprintf(out, "    worst: SNR %s, SegSNR %s, LSD %s\n", c.snr.worstFile.c_str(),
+            std::fprintf(out, "    worst: SNR %s, SegSNR %s, LSD %s", c.snr.worstFile.c_str(),
                          c.segmentalSnr.worstFile.c_str(), c.logSpectralDistance.worstFile.c_str());
+            if (c.visqolMos.count > 0) std::fprintf(out, ", ViSQOL %s", c.visqolMos.worstFile.c_str());
+            std::fprintf(out, "\n");
         }
         if (c.notRun > 0) {
             std::string reasons;
@@ -303,13 +310,13 @@ bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std
     auto put = [&](const std::string &row) { std::fwrite(row.data(), 1, row.size(), file.File()); };
     try {
         put("file,path,file_outcome,conversion,codec,outcome,reason,sample_rate,downsampled,seconds,"
-            "input_bytes,coded_bytes,bit_rate_bps,snr_db,segmental_snr_db,lsd_db,delay_samples,"
+            "input_bytes,coded_bytes,bit_rate_bps,snr_db,segmental_snr_db,lsd_db,delay_samples,visqol_mos,"
             "coding_x_realtime,decoding_x_realtime\n");
         for (const auto &f : files) {
             const std::string head = CsvField(f.name) + "," + CsvField(f.path) + "," + FileStateName(f.state) + "," +
                                      CsvField(f.conversion) + ",";
             if (f.state != FileState::Done) {
-                put(head + ",," + CsvField(f.messages.empty() ? "" : f.messages.front()) + ",,,,,,,,,,,,\n");
+                put(head + ",," + CsvField(f.messages.empty() ? "" : f.messages.front()) + ",,,,,,,,,,,,,\n");
                 continue;
             }
             for (const auto &c : f.codecs) {
@@ -320,8 +327,9 @@ bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std
                     std::to_string(c.codedBytes) + "," + Printf("%.3f", static_cast<double>(c.bitRate)) + "," +
                     Number(c.quality.snrDb, "%.6f", q) + "," + Number(c.quality.segmentalSnrDb, "%.6f", q) + "," +
                     Number(c.quality.logSpectralDistanceDb, "%.6f", q) + "," +
-                    (q ? std::to_string(c.quality.delaySamples) : "-") + "," + Printf("%.3f", c.CodingRealTime()) +
-                    "," + Printf("%.3f", c.DecodingRealTime()) + "\n");
+                    (q ? std::to_string(c.quality.delaySamples) : "-") + "," +
+                    Number(c.quality.visqolMos, "%.6f", q && c.quality.visqolValid) + "," +
+                    Printf("%.3f", c.CodingRealTime()) + "," + Printf("%.3f", c.DecodingRealTime()) + "\n");
             }
         }
     } catch (const std::exception &e) {

@@ -40,6 +40,7 @@ struct CodecSummary {
     MeasureSummary snr;
     MeasureSummary segmentalSnr;
     MeasureSummary logSpectralDistance{true};
+    MeasureSummary visqolMos; // the worst is the lowest
 
     // Bits over seconds: the bit rate of the corpus as one long recording.
     double BitRate() const { return seconds > 0 ? codedBits / seconds : 0; }

@@ -28,6 +28,12 @@ std::string OutcomeText(const CodecSlot &slot) {
 
 } // namespace
 
+void AddVisqolJson(nlohmann::json &quality, const evaluator::Quality &q) {
+    quality["visqolMos"] = q.visqolValid ? nlohmann::json(q.visqolMos) : nlohmann::json(nullptr);
+    quality["visqolNsim"] = q.visqolValid ? nlohmann::json(q.visqolNsim) : nlohmann::json(nullptr);
+    if (!q.visqolNote.empty()) quality["visqolNote"] = q.visqolNote;
+}
+
 double AudioSeconds(const CodecSlot &slot) {
     const double bytesPerSecond = static_cast<double>(slot.sampleRate) * slot.blockAlign;
     return bytesPerSecond > 0 ? slot.inputBytes / bytesPerSecond : 0.0;
@@ -70,8 +76,8 @@ void PrintReport(std::FILE *out, const evaluator::Evaluator &ev, const std::stri
                      original.durationText.c_str(), original.dataBytes,
                      conversion.empty() ? "" : ("  (" + conversion + ")").c_str());
     }
-    std::fprintf(out, "%-10s %10s %7s %9s %9s %8s %8s %8s %6s\n", "Codec", "Bit rate", "Ratio", "Coding", "Decoding",
-                 "SNR", "SegSNR", "LSD", "Delay");
+    std::fprintf(out, "%-10s %10s %7s %9s %9s %8s %8s %8s %6s %6s\n", "Codec", "Bit rate", "Ratio", "Coding", "Decoding",
+                 "SNR", "SegSNR", "LSD", "Delay", "ViSQOL");
     for (const std::size_t i : ReportOrder(ev)) {
         const CodecSlot &slot = ev.Slots()[i];
         if (!slot.HasResults() || slot.failed) {
@@ -82,16 +88,24 @@ void PrintReport(std::FILE *out, const evaluator::Evaluator &ev, const std::stri
                      evaluator::BitRateText(slot).c_str(), evaluator::RatioText(slot).c_str(),
                      PreciseLoad(slot.codingMicros, slot), PreciseLoad(slot.decodingMicros, slot));
         if (slot.quality.valid) {
-            std::fprintf(out, " %6.2fdB %6.2fdB %6.2fdB %6d\n", slot.quality.snrDb, slot.quality.segmentalSnrDb,
+            std::fprintf(out, " %6.2fdB %6.2fdB %6.2fdB %6d", slot.quality.snrDb, slot.quality.segmentalSnrDb,
                          slot.quality.logSpectralDistanceDb, slot.quality.delaySamples);
+            if (slot.quality.visqolValid) {
+                std::fprintf(out, " %6.2f\n", slot.quality.visqolMos);
+            } else {
+                std::fprintf(out, " %6s\n", "-");
+            }
         } else {
-            std::fprintf(out, " %8s %8s %8s %6s\n", "-", "-", "-", "-");
+            std::fprintf(out, " %8s %8s %8s %6s %6s\n", "-", "-", "-", "-", "-");
         }
         std::fprintf(out, "    %s\n    %s\n    %s\n    %s\n", slot.Description().c_str(),
                      evaluator::ReducedText(slot).c_str(), evaluator::CodingText(slot).c_str(),
                      evaluator::DecodingText(slot).c_str());
         std::fprintf(out, "    speed: coding %.0fx, decoding %.0fx real time\n",
                      RealTimeFactor(slot.codingMicros, slot), RealTimeFactor(slot.decodingMicros, slot));
+        if (slot.quality.valid && !slot.quality.visqolValid && !slot.quality.visqolNote.empty()) {
+            std::fprintf(out, "    ViSQOL: %s\n", slot.quality.visqolNote.c_str());
+        }
     }
 }
 
@@ -147,6 +161,7 @@ nlohmann::json ReportDocument(const evaluator::Evaluator &ev, const std::vector<
                             {"logSpectralDistanceDb", slot.quality.logSpectralDistanceDb},
                             {"delaySamples", slot.quality.delaySamples},
                             {"comparedSamples", slot.quality.comparedSamples}};
+            AddVisqolJson(c["quality"], slot.quality);
         }
         codecs.push_back(std::move(c));
     }

@@ -5,6 +5,7 @@
 #include "pipeline.hpp"
 #include "printf.hpp"
 #include "quality.hpp"
+#include "visqol.hpp"
 
 #include <vntr/platform/clock.hpp>
 
@@ -408,7 +409,14 @@ void Evaluator::ProcessCodec(std::size_t index) {
         bool ok = EncodePass(inputPath, codedPath, slot);
         if (ok && !cancel_) {
             ok = DecodePass(codedPath, decodedPath, slot);
-            if (ok && config_.measureQuality) slot.quality = MeasureQuality(inputPath, decodedPath, compare_);
+            if (ok && config_.measureQuality) {
+                slot.quality = MeasureQuality(inputPath, decodedPath, compare_);
+                const VisqolScore score = MeasureVisqol(inputPath, decodedPath);
+                slot.quality.visqolValid = score.valid;
+                slot.quality.visqolMos = score.mos;
+                slot.quality.visqolNsim = score.nsim;
+                slot.quality.visqolNote = score.message;
+            }
         }
         slot.failed = !ok;
     } else if (slot.formatFlags == 0x12102u) {

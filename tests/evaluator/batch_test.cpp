@@ -49,6 +49,26 @@ TEST_F(BatchTest, PrintsTheComparisonAndWritesJson) {
     EXPECT_TRUE(json["codecs"][0].contains("quality"));
     EXPECT_EQ(json["codecs"][0]["lines"].size(), 3u);
     EXPECT_EQ(json["original"]["sampleRate"], 8000);
+    // The perceptual score beside the waveform measures, in the table and the JSON.
+    EXPECT_NE(run.out.find("Delay ViSQOL\n"), std::string::npos) << run.out;
+    for (const auto &c : json["codecs"]) {
+        const auto &q = c["quality"];
+        ASSERT_TRUE(q["visqolMos"].is_number()) << q.dump();
+        EXPECT_GE(q["visqolMos"].get<double>(), 1.0);
+        EXPECT_LE(q["visqolMos"].get<double>(), 5.0);
+        EXPECT_GT(q["visqolNsim"].get<double>(), 0.0);
+    }
+}
+
+TEST_F(BatchTest, NoQualitySkipsTheScoreWithTheOtherMeasures) {
+    const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --no-quality --json " + world.File("r.json") +
+                                " --csv " + world.File("r.csv"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    for (const auto &c : Json("r.json")["codecs"]) EXPECT_FALSE(c.contains("quality"));
+    const auto csv = ReadBytes(world.File("r.csv"));
+    const std::string text(csv.begin(), csv.end());
+    EXPECT_NE(text.find(",delay_samples,visqol_mos,coding_x_realtime,"), std::string::npos) << text;
+    EXPECT_NE(text.find(",-,-,-,-,-,"), std::string::npos) << text; // the four measures and the delay unmeasured
 }
 
 // A library that names a system library under "Peer Codec" in its machine key

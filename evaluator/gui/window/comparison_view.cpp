@@ -34,6 +34,7 @@ ComparisonView::ComparisonView(QWidget *parent) : QDialog(parent) {
     for (const auto m : RatePlot::Measures()) {
         measure_->addItem(RatePlot::MeasureName(m), static_cast<int>(m));
     }
+    measure_->setCurrentIndex(measure_->findData(static_cast<int>(plot_->CurrentMeasure())));
     csv_ = new QPushButton("Export &CSV...", this);
     json_ = new QPushButton("Export &JSON...", this);
     auto *close = new QPushButton("Close", this);

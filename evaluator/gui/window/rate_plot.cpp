@@ -21,6 +21,7 @@ const MeasureInfo kMeasures[] = {
     {RatePlot::Measure::Snr, "SNR (dB)", true, &ComparisonRow::snrDb},
     {RatePlot::Measure::SegmentalSnr, "Segmental SNR (dB)", true, &ComparisonRow::segmentalSnrDb},
     {RatePlot::Measure::Lsd, "Log-spectral distance (dB)", false, &ComparisonRow::lsdDb},
+    {RatePlot::Measure::Visqol, "ViSQOL MOS (1 to 5)", true, &ComparisonRow::visqolMos},
 };
 
 const MeasureInfo &Info(RatePlot::Measure measure) {

@@ -17,7 +17,7 @@ public:
     // The measures the plot can show, in the order the choice lists them.
     // Another measure is one more name here and one more row of kMeasures
     // (rate_plot.cpp).
-    enum class Measure { Snr, SegmentalSnr, Lsd };
+    enum class Measure { Snr, SegmentalSnr, Lsd, Visqol };
     static const std::vector<Measure> &Measures();
 
     RatePlot(const ComparisonModel &model, QWidget *parent);
@@ -48,7 +48,7 @@ protected:
 
 private:
     const ComparisonModel &model_;
-    Measure measure_ = Measure::Snr;
+    Measure measure_ = Measure::Visqol; // the perceptual score ranks codecs as listeners do
     CodecPalette palette_;
 };
 
