@@ -1,7 +1,6 @@
 #include "gui/logic/level_meter.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
@@ -24,9 +23,7 @@ int MeterLevel(double peak) {
     // Clamp before converting: a NaN or infinite peak has no integer value.
     if (!(peak > 0.0)) return 0;
     if (peak >= 1.0) return kMeterSteps;
-    const double db = 20.0 * std::log10(peak);
-    if (db <= -kMeterRangeDb) return 0;
-    return static_cast<int>((db + kMeterRangeDb) / kMeterRangeDb * kMeterSteps);
+    return static_cast<int>(peak * kMeterSteps);
 }
 
 std::array<MeterCell, kMeterSegments> MeterCells(int level) {

@@ -1,8 +1,6 @@
 // The level meter: the peak of the samples being played or recorded, shown
 // on 40 steps as five segments of eight steps each, filled from the bottom;
-// the top segment uses saturated pictures from its fifth step on.  The steps
-// are decibels below full scale, so that speech at a normal level lights the
-// middle segments and not only the lowest one.
+// the top segment uses saturated pictures from its fifth step on.
 #pragma once
 
 #include <array>
@@ -13,15 +11,12 @@ namespace vntr::gui {
 constexpr int kMeterSteps = 40;
 constexpr int kMeterSegments = 5;
 constexpr int kStepsPerSegment = 8;
-// The meter's range below full scale: 1.2 dB a step, 9.6 dB a segment.
-constexpr double kMeterRangeDb = 48.0;
 
 // Peak of PCM samples on 0..1: 16-bit signed (|s| / 32768) or 8-bit
 // unsigned (|s - 128| / 128), every channel alike.
 double PcmPeak(const unsigned char *pcm, std::size_t bytes, int bytesPerSample);
 
-// A peak on 0..1 as meter steps 0..40 on the decibel scale: 0 at or below
-// -48 dB of full scale, 40 at full scale (out-of-range and NaN peaks clamped).
+// A peak on 0..1 as meter steps 0..40 (out-of-range and NaN peaks clamped).
 int MeterLevel(double peak);
 
 struct MeterCell {
