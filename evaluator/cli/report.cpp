@@ -1,11 +1,12 @@
 #include "cli/report.hpp"
 
+#include "cli/report_text.hpp"
 #include "core/pipeline.hpp"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <fstream>
+#include <exception>
 
 namespace vntr::cli {
 namespace {
@@ -108,8 +109,10 @@ void PrintReport(std::FILE *out, const evaluator::Evaluator &ev, const std::stri
     }
 }
 
-bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const std::vector<std::string> &messages,
-               std::string &error, const std::string &shownName, const std::string &conversion) {
+namespace {
+
+nlohmann::json ReportDocument(const evaluator::Evaluator &ev, const std::vector<std::string> &messages,
+                              const std::string &shownName, const std::string &conversion) {
     using nlohmann::json;
     json doc;
     const auto &original = ev.Original();
@@ -164,17 +167,24 @@ bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const st
     }
     doc["codecs"] = std::move(codecs);
     doc["messages"] = messages;
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file) {
-        error = "cannot create " + path;
+    return doc;
+}
+
+} // namespace
+
+bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const std::vector<std::string> &messages,
+               std::string &error, const std::string &shownName, const std::string &conversion) {
+    std::string text;
+    try {
+        nlohmann::json doc = ReportDocument(ev, messages, shownName, conversion);
+        MarkRawBytes(doc);
+        text = ReportText(doc) + "\n";
+    } catch (const std::exception &e) {
+        // Nothing of the report was written: the file stays as it was.
+        error = "cannot write " + path + ": " + e.what();
         return false;
     }
-    file << doc.dump(2) << '\n';
-    if (!file.flush()) {
-        error = "cannot write " + path;
-        return false;
-    }
-    return true;
+    return WriteReport(path, text, error);
 }
 
 } // namespace vntr::cli
