@@ -64,7 +64,8 @@ TEST_F(BatchTest, NoQualitySkipsTheScoreWithTheOtherMeasures) {
     const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --no-quality --json " + world.File("r.json") +
                                 " --csv " + world.File("r.csv"));
     EXPECT_EQ(run.status, 0) << run.err;
-    for (const auto &c : Json("r.json")["codecs"]) EXPECT_FALSE(c.contains("quality"));
+    const auto json = Json("r.json");
+    for (const auto &c : json["codecs"]) EXPECT_FALSE(c.contains("quality"));
     const auto csv = ReadBytes(world.File("r.csv"));
     const std::string text(csv.begin(), csv.end());
     EXPECT_NE(text.find(",delay_samples,visqol_mos,coding_x_realtime,"), std::string::npos) << text;
