@@ -1,15 +1,19 @@
 #include "cli/conversion.hpp"
 
+#include "core/speech_level.hpp"
 #include "core/wave_samples.hpp"
 #include "core/wavefile.hpp"
 
+#include <sndfile.h>
 #include <soxr.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <span>
 
 namespace vntr::cli {
 namespace {
@@ -17,12 +21,6 @@ namespace {
 constexpr std::array<int32_t, 9> kRates = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
 constexpr std::size_t kBlockFrames = 4096;
 
-// libsoxr keeps a process-wide cache of transform tables that it fills
-// without a lock of its own; workers resample one at a time.
-std::mutex &ResamplerLock() {
-    static std::mutex lock;
-    return lock;
-}
 
 bool Takes(uint32_t mask, int32_t rate) { return (mask & evaluator::RateFlag(rate)) != 0; }
 
@@ -63,6 +61,62 @@ struct Resampler {
 
 } // namespace
 
+std::mutex &ResamplerLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::string OtherEncoding(const std::string &path) {
+    SF_INFO info{};
+    SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) return "";
+    sf_close(file);
+    const int major = info.format & SF_FORMAT_TYPEMASK;
+    const int sub = info.format & SF_FORMAT_SUBMASK;
+    std::string kind;
+    switch (sub) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+        if (major == SF_FORMAT_WAV) return "";
+        kind = sub == SF_FORMAT_PCM_16 ? "16-bit PCM" : "8-bit PCM";
+        break;
+    case SF_FORMAT_PCM_24: kind = "24-bit PCM"; break;
+    case SF_FORMAT_PCM_32: kind = "32-bit PCM"; break;
+    case SF_FORMAT_FLOAT: kind = "32-bit float PCM"; break;
+    case SF_FORMAT_DOUBLE: kind = "64-bit float PCM"; break;
+    case SF_FORMAT_ULAW: kind = "mu-law"; break;
+    case SF_FORMAT_ALAW: kind = "A-law"; break;
+    default: kind = "not 8- or 16-bit PCM"; break;
+    }
+    SF_FORMAT_INFO container{};
+    container.format = major;
+    if (major == SF_FORMAT_WAVEX) kind += " with an extensible header";
+    if (major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX &&
+        sf_command(nullptr, SFC_GET_FORMAT_INFO, &container, sizeof container) == 0 && container.name != nullptr) {
+        kind = std::string(container.name) + ", " + kind;
+    }
+    return kind;
+}
+
+std::string OtherEncodingMessage(const std::string &path, const std::string &encoding) {
+    return "File " + path + " is " + encoding + ": use --resample";
+}
+
+bool PlanLevel(const std::string &path, double targetDb, ConversionPlan &plan) {
+    evaluator::WaveSampleReader reader;
+    if (!reader.Open(path)) return false;
+    evaluator::SpeechLevelMeter meter(reader.SampleRate());
+    std::vector<float> block(kBlockFrames);
+    for (std::size_t got; (got = reader.ReadMono(block)) > 0;) meter.Add(std::span<const float>(block).first(got));
+    const evaluator::SpeechLevel level = meter.Result();
+    plan.level = true;
+    plan.targetDb = targetDb;
+    plan.activeLevelDb = level.active ? level.activeLevelDb : 0.0;
+    plan.gainDb = evaluator::GainToLevel(level, targetDb);
+    return true;
+}
+
 ConversionPlan PlanConversion(int32_t rate, unsigned channels, const std::vector<uint32_t> &codecMasks, bool resample,
                               bool mono) {
     ConversionPlan plan;
@@ -87,6 +141,17 @@ std::string ConversionNote(int32_t fromRate, const ConversionPlan &plan) {
     std::string note;
     if (plan.toRate != 0) note = "resampled from " + std::to_string(fromRate) + " Hz to " + std::to_string(plan.toRate) + " Hz";
     if (plan.toMono) note += std::string(note.empty() ? "" : ", ") + "mixed down to mono";
+    if (plan.level) {
+        note += std::string(note.empty() ? "" : ", ");
+        if (plan.gainDb == 0 && plan.activeLevelDb == 0) {
+            note += "no active speech to level";
+        } else {
+            char text[128];
+            std::snprintf(text, sizeof text, "active speech level %.2f dBov scaled by %+.2f dB to %.2f dBov",
+                          plan.activeLevelDb, plan.gainDb, plan.targetDb);
+            note += text;
+        }
+    }
     return note;
 }
 
@@ -99,7 +164,8 @@ bool ConvertOriginal(const std::string &source, const ConversionPlan &plan, cons
     }
     const unsigned inChannels = reader.Channels();
     const unsigned channels = plan.toMono ? 1 : inChannels;
-    const unsigned bits = plan.toRate != 0 ? 16 : reader.BitsPerSample();
+    const unsigned bits = plan.toRate != 0 || plan.level ? 16 : reader.BitsPerSample();
+    const double gain = plan.level ? std::pow(10.0, plan.gainDb / 20.0) : 1.0;
     const auto rate = static_cast<uint32_t>(plan.toRate != 0 ? plan.toRate : reader.SampleRate());
     evaluator::PcmFormat format;
     format.channels = static_cast<uint16_t>(channels);
@@ -171,7 +237,9 @@ bool ConvertOriginal(const std::string &source, const ConversionPlan &plan, cons
         const std::size_t frames = reader.ReadInterleaved(in);
         for (std::size_t f = 0; f < frames; ++f) {
             if (plan.toMono) {
-                mixed[f] = Clamp16((static_cast<double>(in[2 * f]) + in[2 * f + 1]) / 2.0);
+                mixed[f] = Clamp16(gain * (static_cast<double>(in[2 * f]) + in[2 * f + 1]) / 2.0);
+            } else if (plan.level) {
+                for (unsigned c = 0; c < channels; ++c) mixed[f * channels + c] = Clamp16(gain * in[f * inChannels + c]);
             } else {
                 std::copy_n(&in[f * inChannels], inChannels, &mixed[f * channels]);
             }

@@ -93,6 +93,7 @@ private:
 struct Worker {
     WorkerFrontend ui;
     std::unique_ptr<evaluator::Evaluator> ev;
+    ModePlan modes; // by the worker's own slots
     std::string folder;
     std::thread thread;
 };
@@ -127,8 +128,7 @@ std::unique_ptr<Worker> MakeWorker(const evaluator::Evaluator &prototype, const 
         error = "cannot create the worker folder " + worker->folder;
         return nullptr;
     }
-    evaluator::EvaluatorConfig config;
-    config.systemRoot = prototype.SystemRootPath();
+    evaluator::EvaluatorConfig config = prototype.Config();
     config.tempDir = worker->folder;
     config.measureQuality = settings.measureQuality;
     worker->ev = std::make_unique<evaluator::Evaluator>(worker->ui, config);
@@ -138,6 +138,7 @@ std::unique_ptr<Worker> MakeWorker(const evaluator::Evaluator &prototype, const 
         return nullptr;
     }
     std::vector<bool> selection(worker->ev->SlotCount(), false);
+    worker->modes.modes.assign(worker->ev->SlotCount(), {});
     for (std::size_t p = 0; p < prototype.SlotCount(); ++p) {
         const auto &model = prototype.Slots()[p];
         if (model.selected == 0) continue;
@@ -148,6 +149,9 @@ std::unique_ptr<Worker> MakeWorker(const evaluator::Evaluator &prototype, const 
             slot.encoderOptions = model.encoderOptions;
             slot.decoderOptions = model.decoderOptions;
             selection[i] = true;
+            worker->modes.modes[i] = p < settings.modes.modes.size() && !settings.modes.modes[p].empty()
+                                         ? settings.modes.modes[p]
+                                         : std::vector<uint32_t>{model.encoderOptions};
             found = true;
         }
         if (!found) {
@@ -166,9 +170,14 @@ void RunOriginal(Worker &worker, const Original &original, const CorpusSettings 
     std::string path = original.path;
     const std::string converted = worker.folder + "/" + kConvertedName;
     evaluator::WaveSampleReader probe;
-    if ((settings.resample || settings.mono) && probe.Open(original.path)) {
-        const ConversionPlan plan =
+    if ((settings.resample || settings.mono || settings.level) && probe.Open(original.path)) {
+        ConversionPlan plan =
             PlanConversion(probe.SampleRate(), probe.Channels(), codecMasks, settings.resample, settings.mono);
+        if (settings.level && !PlanLevel(original.path, *settings.level, plan)) {
+            result.messages.push_back("vtbench32: cannot read " + original.path + " to measure its level");
+            result.state = FileState::Refused;
+            return;
+        }
         if (plan.Needed()) {
             std::string error;
             if (!ConvertOriginal(original.path, plan, converted, worker.ui, ConsoleFrontend::InterruptFlag(), error)) {
@@ -185,11 +194,23 @@ void RunOriginal(Worker &worker, const Original &original, const CorpusSettings 
             path = converted;
         }
     }
-    if (!ev.OpenOriginalFile(path)) {
+    const std::string other = result.conversion.empty() ? OtherEncoding(path) : std::string();
+    if (!other.empty()) {
+        result.messages.push_back("vtbench32: " + OtherEncodingMessage(path, other));
+        result.state = FileState::Refused;
+    } else if (!ev.OpenOriginalFile(path)) {
         result.state = FileState::Refused;
     } else {
-        ev.ProcessSelectedCodecs();
-        if (ev.Cancelled()) {
+        // Each pass's files are kept before the next pass of other modes replaces them.
+        std::vector<std::string> problems;
+        auto keep = [&](std::size_t) {
+            if (settings.keepDir.empty()) return;
+            if (!KeepFiles(worker.ui, ev, settings.keepDir + "/" + original.keepFolder, problems)) {
+                result.keepFailed = true;
+            }
+        };
+        std::vector<CodecResult> rows;
+        if (!RunModes(ev, worker.modes, rows, keep)) {
             result.state = FileState::Interrupted;
         } else {
             const auto &o = ev.Original();
@@ -197,14 +218,14 @@ void RunOriginal(Worker &worker, const Original &original, const CorpusSettings 
             result.format = o.formatText;
             result.seconds = o.seconds;
             result.dataBytes = o.dataBytes;
-            result.codecs = CollectCodecResults(ev);
+            result.codecs = std::move(rows);
             result.state = FileState::Done;
-            if (!settings.keepDir.empty()) {
-                std::vector<std::string> problems;
-                result.keepFailed = !KeepFiles(worker.ui, ev, settings.keepDir + "/" + original.keepFolder, problems);
-                for (const auto &problem : problems) result.messages.push_back("vtbench32: " + problem);
+            if (NoCodecTakesTheRate(result.codecs)) {
+                result.untaken = true;
+                result.messages.push_back("vtbench32: " + UntakenRateMessage(o.sampleRate));
             }
         }
+        for (const auto &problem : problems) result.messages.push_back("vtbench32: " + problem);
     }
     unlink(converted.c_str());
 }

@@ -1,5 +1,7 @@
 #include "cli/kept_files.hpp"
 
+#include "cli/modes.hpp"
+
 #include <vntr/platform/paths.hpp>
 
 #include <unistd.h>
@@ -19,8 +21,9 @@ bool KeepFiles(evaluator::Frontend &ui, const evaluator::Evaluator &ev, const st
         const auto &slot = ev.Slots()[i];
         if (slot.selected == 0) continue;
         const std::string name = slot.Name();
-        const std::pair<std::string, std::string> files[] = {{ev.Temp().Coded(name), dir + "/" + name + ".coded.wav"},
-                                                             {ev.Temp().Decoded(name), dir + "/" + name + ".decoded.wav"}};
+        const std::string row = ModeLabel(name, slot.info.optionMask, slot.encoderOptions);
+        const std::pair<std::string, std::string> files[] = {{ev.Temp().Coded(name), dir + "/" + row + ".coded.wav"},
+                                                             {ev.Temp().Decoded(name), dir + "/" + row + ".decoded.wav"}};
         for (const auto &[from, to] : files) {
             if (access(from.c_str(), F_OK) != 0) continue;
             if (!evaluator::CopyFile(ui, from, to)) {

@@ -4,15 +4,17 @@
 
 #include "core/evaluator.hpp"
 
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace vntr::cli {
 
-// Copies "<codec>.coded.wav" and "<codec>.decoded.wav" of every selected
+// Copies "<row>.coded.wav" and "<row>.decoded.wav" of every selected
 // codec whose files exist, whatever became of the others, into `dir` (made
-// when missing).  Each failure is shown through `ui` by the copy and named
-// in `problems`; false when there was one.
+// when missing); <row> is the codec's name and mode ("VT4864v6 4.8k"), the
+// name alone for a codec without options.  Each failure is shown through
+// `ui` by the copy and named in `problems`; false when there was one.
 bool KeepFiles(evaluator::Frontend &ui, const evaluator::Evaluator &ev, const std::string &dir,
                std::vector<std::string> &problems);
 
