@@ -2,8 +2,8 @@
 // library exports: the counter "xRealTime" is seconds of speech coded per
 // second of one core; "allocs_per_frame" must stay 0.  Speech: codec2-examples'
 // kristoff.raw or cq_ref.raw when installed, otherwise a synthetic speech-like
-// signal.  The described encoder (its searches as first written, without the
-// refinements) runs beside the library's for comparison.
+// signal.  The encoder with its waveform refinements (encoder.hpp) runs
+// beside the library's plain searches for comparison.
 #include "alloc_counter.hpp"
 #include "engine.hpp"
 
@@ -113,9 +113,9 @@ void Decode(benchmark::State &state, bool eightBit) {
     Frame::CloseDecoder(dec.handle);
 }
 
-BENCHMARK_CAPTURE(Encode, Pcm16, false, vntr::vt48::kLibraryRefinements);
-BENCHMARK_CAPTURE(Encode, Pcm8, true, vntr::vt48::kLibraryRefinements);
-BENCHMARK_CAPTURE(Encode, Pcm16Described, false, vntr::vt48::kDescribed);
+BENCHMARK_CAPTURE(Encode, Pcm16, false, vntr::vt48::kNoRefinements);
+BENCHMARK_CAPTURE(Encode, Pcm8, true, vntr::vt48::kNoRefinements);
+BENCHMARK_CAPTURE(Encode, Pcm16Refined, false, vntr::vt48::kWaveformRefinements);
 BENCHMARK_CAPTURE(Decode, Pcm16, false);
 BENCHMARK_CAPTURE(Decode, Pcm8, true);
 

@@ -50,5 +50,8 @@ void SmoothAllocation(uint8_t &history, uint8_t &a0, uint8_t &a1, uint8_t &a2);
 void CleanUpAllocation(CleanUp rule, uint8_t (&allocation)[kSubbands]);
 uint8_t QuantiseSample(float sample, float scale, const Quantiser &q);
 float DequantiseSample(uint32_t code, const Quantiser &q);
+// A synthesised sample to 16 bits: rounded half away from zero, saturated, and
+// `clipped` counted up when it had to be (not a number gives 0, counted).
+int16_t RoundToPcm(float x, uint32_t &clipped);
 
 } // namespace vntr::audiocoder

@@ -152,7 +152,8 @@ CodecStatus EncodeFrame(const Config &config, EncoderState &s, const uint8_t *pc
             float peak = 0.0f, e = 0.0f;
             for (int t = 0; t < kPartBlocks; ++t) {
                 const float v = subband[part * kPartBlocks + t][sb];
-                peak = std::fmax(peak, std::fabs(v));
+                const float magnitude = std::fabs(v);
+                if (magnitude > peak) peak = magnitude; // never a NaN here: the input is 16-bit PCM
                 e += v * v;
             }
             p.scaleIndex[part][sb] = static_cast<uint8_t>(ScaleFactorIndex(peak));

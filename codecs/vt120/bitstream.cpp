@@ -48,8 +48,6 @@ FrameFields UnpackFrame(const uint8_t *in) {
     return f;
 }
 
-int FrameType(const uint8_t *in) { return in[0] & 31; }
-
 int ComfortNoiseLevel(const uint8_t *in) {
     dsp::BitReader r(in, kCodedBytes);
     r.Read(kTypeBits + kLspStages * kLspBits);

@@ -11,9 +11,10 @@
 // the pulse before it plus 1 + 4 ((P div 8^j) mod 8), mod 32.  Sign bit j set
 // makes pulse j positive.
 //
-// A type-2 frame would carry the same four LSP indices after its type and a
-// 9-bit noise level behind them; a frame of any other type carries nothing
-// but its type.
+// The type bits give the type of the frame after it (decoder.hpp).  A frame
+// of type 2 would carry the same four LSP indices after its type bits and a
+// 9-bit noise level behind them; a frame of any other type but 3 carries
+// nothing but its type bits.
 #pragma once
 
 #include "constants.hpp"
@@ -23,7 +24,7 @@
 namespace vntr::vt120 {
 
 struct FrameFields {
-    int type;                    // 5 bits; 3 for speech
+    int type;                    // 5 bits: the next frame's type, 3 for speech
     int lsp[kLspStages];         // 6 bits each
     int pitch[kSubframes];       // 14 and 9 bits
     int amplitude[kSubframes];   // 6 bits; the encoder writes 0..31
@@ -37,11 +38,8 @@ void PackFrame(const FrameFields &fields, uint8_t *out);
 // Reads the 12 bytes by the speech layout, whatever the type.
 FrameFields UnpackFrame(const uint8_t *in);
 
-// The first 5 bits.
-int FrameType(const uint8_t *in);
-
-// The noise level of a type-2 frame (its LSP indices sit where a speech
-// frame has them).
+// The noise level of a type-2 frame (its type bits and LSP indices sit where
+// a speech frame has them).
 int ComfortNoiseLevel(const uint8_t *in);
 constexpr int kComfortNoiseLevelBits = 9;
 

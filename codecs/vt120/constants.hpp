@@ -32,9 +32,10 @@ constexpr int kAmplitudeLevels = 32;
 constexpr int kCodedBytes = 12;
 constexpr int kCodedBits = 8 * kCodedBytes;
 
-// Frame types: 3 is speech, the only type the encoder writes; 2 would carry
-// an LSP vector and a noise level (comfort noise).  The decoder's handling of
-// the types other than 3 is described in decoder.hpp.
+// Frame types, each frame's type bits giving the type of the frame after it:
+// 3 is speech, the only type the encoder writes; 2 would carry an LSP vector
+// and a noise level (comfort noise).  The decoder's handling of the types
+// other than 3 is explained in decoder.hpp.
 constexpr int kSpeechFrame = 3;
 constexpr int kComfortNoiseFrame = 2;
 

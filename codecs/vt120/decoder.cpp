@@ -92,7 +92,9 @@ bool Finite(const float *x, int length) {
 
 void DecodeFrame(DecoderState &state, const uint8_t *coded, float *out, bool postFilter) {
     state.fields = UnpackFrame(coded);
-    const int type = state.fields.type;
+    // The frame before said what this one is; this one's type bits speak for the next.
+    const int type = state.carriedType;
+    state.carriedType = state.fields.type;
     if (type == kSpeechFrame) {
         DecodeSpeech(state);
         state.comfortNoise = false;
@@ -108,7 +110,6 @@ void DecodeFrame(DecoderState &state, const uint8_t *coded, float *out, bool pos
         HeldEnvelope(state);
         Conceal(state);
     }
-    state.carriedType = type;
 
     float y[kOrder + kFrameLength];
     std::memcpy(y, state.synthesis, sizeof state.synthesis);

@@ -1,18 +1,20 @@
 // The decoder: the state of one decoder handle and the frame driver that
 // rebuilds the envelope and the excitation, synthesises and post-filters.
 //
-// Frames of other types than speech (3).  The encoder writes nothing else,
-// so only a damaged or foreign stream brings them; they decode to bounded
-// sound that joins up with the speech around it:
-//  - type 2 (an LSP vector and a 9-bit level) gives comfort noise: white
-//    noise through the frame's envelope, at an output RMS of `level` on the
-//    16-bit scale;
-//  - any other type carries no parameters.  After a type-2 frame the comfort
-//    noise goes on with the envelope and level last received; otherwise the
-//    frame is taken for a lost speech frame and concealed: the envelope is
-//    held and the last pitch period repeats, 0.9 times weaker every
-//    sub-frame, silent after 40 sub-frames (160 ms).
-// The type read from each frame is kept as the carried type.
+// Frame types.  The 5 type bits at the start of a frame give the type of the
+// frame after it; the decoder keeps them as the carried type, which is 3 at
+// open.  A frame whose carried type is 3 is speech, read by the full layout
+// of bitstream.hpp.  The encoder writes type 3 only, so other carried types
+// come from a damaged or foreign stream; they decode to bounded sound that
+// joins up with the speech around it:
+//  - 2 (the frame holds an LSP vector and a 9-bit level) gives comfort noise:
+//    white noise through the frame's envelope, at an output RMS of `level`
+//    on the 16-bit scale;
+//  - any other carried type: the frame carries no parameters.  After comfort
+//    noise the noise goes on with the envelope and level last received;
+//    otherwise the frame is taken for a lost speech frame and concealed: the
+//    envelope is held and the last pitch period repeats, 0.9 times weaker
+//    every sub-frame, silent after 40 sub-frames (160 ms).
 #pragma once
 
 #include "bitstream.hpp"
@@ -31,15 +33,15 @@ struct DecoderState {
     Lsp previousLsp;
     float synthesis[kOrder];            // all-pole memory, newest last
     int lags[kSubframes];               // of the current frame (the post-filter's)
-    int carriedType;                    // type of the last frame read; 3 at open
+    int carriedType;                    // the next frame's type: the last frame's type bits (3 at open)
     float lpc[kSubframes][kOrder];      // interpolated, per sub-frame
     float excitation[kFrameLength];
     float speech[kFrameLength];         // synthesised, before the post-filter
     FrameFields fields;
     dsp::PostFilterState post;
     // Frames without speech.
-    bool comfortNoise;                  // since a type-2 frame, until the next speech frame
-    int noiseLevel;                     // of the last type-2 frame
+    bool comfortNoise;                  // since a comfort-noise frame, until the next speech frame
+    int noiseLevel;                     // of the last comfort-noise frame
     int fadedSubframes;                 // concealed sub-frames since the last speech frame
     uint32_t noiseSeed;
     Simd simd;                          // the kernels this processor runs (same results for all)

@@ -36,8 +36,10 @@ LspCode QuantiseLsp(const Lsp &lsp, const Lsp &weights, const float (*codebook)[
 Lsp RebuildLsp(const int indices[kLspStages], const float (*codebook)[kLspStageSize * kOrder] = nullptr);
 
 // Up to two ordering passes, then the minimum gaps 0.06 / 0.08 / 0.1 rad by
-// the rule t/2 + d^2/(2t); a vector still outside 0.03 .. pi - 0.03 (only a
-// damaged stream builds one) is pulled inside.
+// the rule t/2 + d^2/(2t).  That result stands whenever it makes a stable
+// filter, even with its first LSP near 0 (a constant input's); only a vector
+// that makes none (a damaged stream builds one) is pulled inside
+// 0.03 .. pi - 0.03.
 void StabiliseLsp(Lsp &lsp);
 
 // Sub-frame 0 from 0.5 previous + 0.5 current, sub-frame 1 from current.

@@ -14,7 +14,7 @@ namespace vntr::vt48 {
 
 namespace {
 constexpr int kInitialLag = 69;
-constexpr float kWeighting = 0.9f; // the described weighted synthesis filter is 1/A(z/0.9)
+constexpr float kWeighting = 0.9f; // the plain searches' weighted synthesis filter is 1/A(z/0.9)
 constexpr float kRefinedWeightNumerator = 0.9f;
 constexpr float kRefinedWeightDenominator = 0.6f;
 // The joint gain search tries pitch gain levels this far from the adaptive search's.

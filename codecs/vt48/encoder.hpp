@@ -32,18 +32,23 @@ public:
 };
 
 // How the encoder searches.  The bitstream and the decoder are the same for
-// all; the refinements only choose better parameters.
+// all; a refinement only chooses other parameters.  The library codes with
+// none of them: they were chosen for the waveform match, and a perceptual
+// score and listening both prefer the plain searches (the sharpening inside
+// the searches costs most, the input filter a little).  They stay for the
+// tools (vt48_code_file --refinements) and for tuned encoders built as
+// libraries of their own.
 enum EncoderRefinement : uint32_t {
-    kDescribed = 0,
+    kNoRefinements = 0,
     kCarriedWeighting = 1u << 0,   // weighted error filter memory carried across subframes
     kFullFixedSearch = 1u << 1,    // every fixed code, chosen with its quantised gain
     kJointGains = 1u << 2,         // pitch and codebook gain indices chosen together
     kSharpenedSynthesis = 1u << 3, // the decoder's pitch sharpening inside the searches and the synthesis
     kEqualisedInput = 1u << 4,     // an input filter that gives the whole chain linear phase
     kAllRefinements = kCarriedWeighting | kFullFixedSearch | kJointGains | kSharpenedSynthesis | kEqualisedInput,
-    // What the library codes with: the full fixed search buys nothing measurable
-    // once the gains are chosen jointly, and costs a fifth of the encoder's time.
-    kLibraryRefinements = kCarriedWeighting | kJointGains | kSharpenedSynthesis | kEqualisedInput,
+    // The set that matches the waveform best (the full fixed search buys nothing
+    // measurable once the gains are chosen jointly, and costs a fifth of the time).
+    kWaveformRefinements = kCarriedWeighting | kJointGains | kSharpenedSynthesis | kEqualisedInput,
 };
 
 struct EncoderState {
@@ -74,7 +79,7 @@ struct EncoderState {
     FrameParams params;
 };
 
-void InitEncoder(EncoderState &state, bool eightBit, uint32_t refinements = kLibraryRefinements);
+void InitEncoder(EncoderState &state, bool eightBit, uint32_t refinements = kNoRefinements);
 
 // The front end of a frame: input conversion, high-pass, quiet flag,
 // open-loop pitch and the unquantised LSFs (state.lsf).  For the tools that

@@ -5,9 +5,6 @@
 #include <vntr/dsp/lpc.hpp>
 #include <vntr/dsp/lsp.hpp>
 
-#include <cmath>
-
-
 namespace vntr::vt4864v6 {
 
 Lsp InitialLsp() {
@@ -78,21 +75,7 @@ namespace {
 // Minimum distance below LSP i (entry 0 unused): the low, middle and high band.
 constexpr float kMinimumGap[kOrder] = {0.0f, 0.06f, 0.06f, 0.08f, 0.08f, 0.08f, 0.1f, 0.1f, 0.1f, 0.1f};
 
-// The synthesis filter sees an LSP only through its cosine.  The vector makes
-// a stable filter when the cosines fall strictly from below 1 to above -1 (the
-// roots of the two polynomials then interleave on the unit circle).  That
-// holds for every increasing vector strictly inside (0, pi), and also for one
-// whose first LSP has come out a little below 0 (or whose last a little above
-// pi): it folds back to the same filter, and decoders keep it as it is.
-bool MakesAFilter(const Lsp &lsp) {
-    double above = 1.0;
-    for (float w : lsp) {
-        const double x = std::cos(static_cast<double>(w));
-        if (!(x < above)) return false; // also a NaN
-        above = x;
-    }
-    return above > -1.0;
-}
+bool MakesAFilter(const Lsp &lsp) { return dsp::LspMakesFilter(lsp.data(), kOrder); }
 
 } // namespace
 

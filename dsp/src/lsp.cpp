@@ -210,10 +210,20 @@ void OrderAndSpaceLsp(float *lsp, int order, const float *minimumGap) {
     }
 }
 
+bool LspMakesFilter(const float *lsp, int order) {
+    double above = 1.0;
+    for (int i = 0; i < order; ++i) {
+        const double x = std::cos(static_cast<double>(lsp[i]));
+        if (!(x < above)) return false; // also a NaN
+        above = x;
+    }
+    return above > -1.0;
+}
+
 void StabiliseLsp(float *lsp, int order, const float *minimumGap) {
     OrderAndSpaceLsp(lsp, order, minimumGap);
-    if (lsp[0] >= kLowestLsp && lsp[order - 1] <= kHighestLsp) return;
-    // Out of range: lift the bottom, then lower the top, keeping half gaps.
+    if (LspMakesFilter(lsp, order)) return;
+    // No filter: lift the bottom into range, then lower the top, keeping half gaps.
     if (!(lsp[0] >= kLowestLsp)) lsp[0] = kLowestLsp;
     for (int i = 1; i < order; ++i) {
         const float floor = lsp[i - 1] + 0.5f * minimumGap[i];

@@ -1,26 +1,20 @@
 #include "cli/corpus_report.hpp"
 
+#include "cli/report_text.hpp"
 #include "core/printf.hpp"
+#include "core/replacing_file.hpp"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <fstream>
+#include <cerrno>
+#include <exception>
 
 namespace vntr::cli {
 namespace {
 
 using evaluator::Printf;
 using nlohmann::json;
-
-bool Writes(std::ofstream &file, const std::string &path, const std::string &text, std::string &error) {
-    file << text;
-    if (!file.flush()) {
-        error = "cannot write " + path;
-        return false;
-    }
-    return true;
-}
 
 std::string CsvField(const std::string &text) {
     if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
@@ -239,20 +233,24 @@ namespace {
 // writer's memory does not grow with the corpus.
 class JsonStream {
   public:
-    JsonStream(std::ofstream &file) : file_(file) {}
+    explicit JsonStream(std::FILE *file) : file_(file) {}
     // `value` at `depth` levels of nesting, its inner lines indented to match.
-    void Value(const json &value, int depth) {
-        const std::string text = value.dump(2);
+    void Value(json value, int depth) {
+        MarkRawBytes(value);
+        const std::string text = ReportText(value);
         const std::string indent(static_cast<std::size_t>(2 * depth), ' ');
+        std::string out;
+        out.reserve(text.size());
         for (const char c : text) {
-            file_ << c;
-            if (c == '\n') file_ << indent;
+            out += c;
+            if (c == '\n') out += indent;
         }
+        std::fwrite(out.data(), 1, out.size(), file_);
     }
-    void Text(const char *text) { file_ << text; }
+    void Text(const char *text) { std::fputs(text, file_); }
 
   private:
-    std::ofstream &file_;
+    std::FILE *file_;
 };
 
 json FileJson(const FileResult &f) {
@@ -274,74 +272,99 @@ json FileJson(const FileResult &f) {
 
 bool WriteCorpusJson(const std::string &path, const CorpusOutcome &outcome, const std::vector<CodecSummary> &codecs,
                      std::string &error) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file) {
-        error = "cannot create " + path;
+    evaluator::ReplacingFile file;
+    errno = 0;
+    if (!file.Create(path)) {
+        error = "cannot create " + path + SystemReason();
         return false;
     }
-    const CorpusTotals t = Totals(outcome.files);
-    const json corpus = {{"originals", t.originals},
-                         {"run", t.run},
-                         {"refused", t.refused},
-                         {"notFinished", t.interrupted},
-                         {"interrupted", outcome.interrupted},
-                         {"seconds", t.seconds},
-                         {"workers", outcome.workers},
-                         {"wallSeconds", outcome.wallSeconds}};
-    json summaries = json::array();
-    for (const auto &c : codecs) summaries.push_back(CodecSummaryJson(c));
-    // The keys in the order a JSON object keeps them: sorted.
-    JsonStream out(file);
-    out.Text("{\n  \"codecs\": ");
-    out.Value(summaries, 1);
-    out.Text(",\n  \"corpus\": ");
-    out.Value(corpus, 1);
-    out.Text(",\n  \"files\": ");
-    if (outcome.files.empty()) {
-        out.Text("[]");
-    } else {
-        out.Text("[\n");
-        for (std::size_t i = 0; i < outcome.files.size(); ++i) {
-            out.Text("    ");
-            out.Value(FileJson(outcome.files[i]), 2);
-            out.Text(i + 1 < outcome.files.size() ? ",\n" : "\n");
+    try {
+        const CorpusTotals t = Totals(outcome.files);
+        const json corpus = {{"originals", t.originals},
+                             {"run", t.run},
+                             {"refused", t.refused},
+                             {"notFinished", t.interrupted},
+                             {"interrupted", outcome.interrupted},
+                             {"seconds", t.seconds},
+                             {"workers", outcome.workers},
+                             {"wallSeconds", outcome.wallSeconds}};
+        json summaries = json::array();
+        for (const auto &c : codecs) summaries.push_back(CodecSummaryJson(c));
+        // The keys in the order a JSON object keeps them: sorted.
+        JsonStream out(file.File());
+        out.Text("{\n  \"codecs\": ");
+        out.Value(std::move(summaries), 1);
+        out.Text(",\n  \"corpus\": ");
+        out.Value(corpus, 1);
+        out.Text(",\n  \"files\": ");
+        if (outcome.files.empty()) {
+            out.Text("[]");
+        } else {
+            out.Text("[\n");
+            for (std::size_t i = 0; i < outcome.files.size(); ++i) {
+                out.Text("    ");
+                out.Value(FileJson(outcome.files[i]), 2);
+                out.Text(i + 1 < outcome.files.size() ? ",\n" : "\n");
+            }
+            out.Text("  ]");
         }
-        out.Text("  ]");
+        out.Text("\n}\n");
+    } catch (const std::exception &e) {
+        // The unfinished file goes; the previous report stays as it was.
+        error = "cannot write " + path + ": " + e.what();
+        return false;
     }
-    return Writes(file, path, "\n}\n", error);
+    errno = 0;
+    if (!file.Commit()) {
+        error = "cannot write " + path + SystemReason();
+        return false;
+    }
+    return true;
 }
 
 bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std::string &error) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file) {
-        error = "cannot create " + path;
+    evaluator::ReplacingFile file;
+    errno = 0;
+    if (!file.Create(path)) {
+        error = "cannot create " + path + SystemReason();
         return false;
     }
-    file << "file,path,file_outcome,conversion,codec,mode,outcome,reason,sample_rate,downsampled,seconds,"
-                       "input_bytes,coded_bytes,bit_rate_bps,snr_db,segmental_snr_db,lsd_db,delay_samples,"
-                       "declared_latency_samples,coding_x_realtime,decoding_x_realtime\n";
-    for (const auto &f : files) {
-        const std::string head = CsvField(f.name) + "," + CsvField(f.path) + "," + FileStateName(f.state) + "," +
-                                 CsvField(f.conversion) + ",";
-        if (f.state != FileState::Done) {
-            file << head + ",,," + CsvField(f.messages.empty() ? "" : f.messages.front()) + ",,,,,,,,,,,,,\n";
-            continue;
-        }
-        for (const auto &c : f.codecs) {
-            const bool q = c.quality.valid;
-            file << head + CsvField(c.name) + "," + CsvField(c.mode) + "," + c.outcome + "," + CsvField(c.reason) + "," +
-                    std::to_string(c.sampleRate) + "," + (c.downsampled ? "1" : "0") + "," + Printf("%.6f", c.seconds) +
-                    "," + std::to_string(c.inputBytes) + "," + std::to_string(c.codedBytes) + "," +
-                    Printf("%.3f", static_cast<double>(c.bitRate)) + "," + Number(c.quality.snrDb, "%.6f", q) + "," +
-                    Number(c.quality.segmentalSnrDb, "%.6f", q) + "," +
+    // A row at a time, straight to the new file.
+    auto put = [&](const std::string &row) { std::fwrite(row.data(), 1, row.size(), file.File()); };
+    try {
+        put("file,path,file_outcome,conversion,codec,mode,outcome,reason,sample_rate,downsampled,seconds,"
+            "input_bytes,coded_bytes,bit_rate_bps,snr_db,segmental_snr_db,lsd_db,delay_samples,"
+            "declared_latency_samples,coding_x_realtime,decoding_x_realtime\n");
+        for (const auto &f : files) {
+            const std::string head = CsvField(f.name) + "," + CsvField(f.path) + "," + FileStateName(f.state) + "," +
+                                     CsvField(f.conversion) + ",";
+            if (f.state != FileState::Done) {
+                put(head + ",,," + CsvField(f.messages.empty() ? "" : f.messages.front()) + ",,,,,,,,,,,,,\n");
+                continue;
+            }
+            for (const auto &c : f.codecs) {
+                const bool q = c.quality.valid;
+                put(head + CsvField(c.name) + "," + CsvField(c.mode) + "," + c.outcome + "," + CsvField(c.reason) + "," +
+                    std::to_string(c.sampleRate) + "," + (c.downsampled ? "1" : "0") + "," +
+                    Printf("%.6f", c.seconds) + "," + std::to_string(c.inputBytes) + "," +
+                    std::to_string(c.codedBytes) + "," + Printf("%.3f", static_cast<double>(c.bitRate)) + "," +
+                    Number(c.quality.snrDb, "%.6f", q) + "," + Number(c.quality.segmentalSnrDb, "%.6f", q) + "," +
                     Number(c.quality.logSpectralDistanceDb, "%.6f", q) + "," +
                     (q ? std::to_string(c.quality.delaySamples) : "-") + "," +
                     (c.latencySamples >= 0 ? std::to_string(c.latencySamples) : "-") + "," +
-                    Printf("%.3f", c.CodingRealTime()) + "," +
-                    Printf("%.3f", c.DecodingRealTime()) + "\n";
+                    Printf("%.3f", c.CodingRealTime()) + "," + Printf("%.3f", c.DecodingRealTime()) + "\n");
+            }
         }
+    } catch (const std::exception &e) {
+        error = "cannot write " + path + ": " + e.what();
+        return false;
     }
-    return Writes(file, path, "", error);
+    errno = 0;
+    if (!file.Commit()) {
+        error = "cannot write " + path + SystemReason();
+        return false;
+    }
+    return true;
 }
 
 } // namespace vntr::cli

@@ -1,11 +1,12 @@
 #include "cli/report.hpp"
 
+#include "cli/report_text.hpp"
 #include "core/pipeline.hpp"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <fstream>
+#include <exception>
 
 namespace vntr::cli {
 namespace {
@@ -171,17 +172,16 @@ bool WriteRowsJson(const std::string &path, const ReportedOriginal &original, co
     }
     doc["codecs"] = std::move(codecs);
     doc["messages"] = messages;
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file) {
-        error = "cannot create " + path;
+    std::string text;
+    try {
+        MarkRawBytes(doc);
+        text = ReportText(doc) + "\n";
+    } catch (const std::exception &e) {
+        // Nothing of the report was written: the file stays as it was.
+        error = "cannot write " + path + ": " + e.what();
         return false;
     }
-    file << doc.dump(2) << '\n';
-    if (!file.flush()) {
-        error = "cannot write " + path;
-        return false;
-    }
-    return true;
+    return WriteReport(path, text, error);
 }
 
 bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const std::vector<std::string> &messages,

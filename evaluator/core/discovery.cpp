@@ -8,6 +8,8 @@
 #include <vntr/platform/registry.hpp>
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace vntr::evaluator {
 namespace {
@@ -16,6 +18,7 @@ using platform::Hive;
 using platform::RegKey;
 using platform::RegKeyInfo;
 using platform::RegStatus;
+using platform::RegValueWrite;
 
 constexpr const char *kMakerKey = "SOFTWARE\\Vantre";
 constexpr const char *kProductName = "QBL SDK";
@@ -23,6 +26,13 @@ constexpr const char *kProductKey = "SOFTWARE\\Vantre\\QBL SDK";
 constexpr std::size_t kProductSearchBuffer = 144; // names up to 143 characters
 constexpr std::size_t kLibraryNameBuffer = 20;    // names up to 19 characters
 constexpr std::size_t kValueBuffer = 256;
+
+// The hives as this program sees them: each file read once, and again only
+// when it changes on disk, for every evaluator of the process.
+platform::HiveCache &Hives() {
+    static platform::HiveCache hives;
+    return hives;
+}
 
 // A registry message, followed, when the hive file behind it cannot be used,
 // by a line that names the file and says what is wrong in it and where, so
@@ -59,7 +69,7 @@ bool IsFileNameStem(std::string_view name) {
 
 uint16_t Evaluator::DiscoverCodecs() {
     RegKey maker;
-    if (RegKey::Open(Hive::LocalMachine, kMakerKey, maker) != RegStatus::Ok) {
+    if (Hives().Open(Hive::LocalMachine, kMakerKey, maker) != RegStatus::Ok) {
         Error(WithHiveDetail("ERROR IN INITIALIZATION : no codec installed !", Hive::LocalMachine));
         return 0;
     }
@@ -144,7 +154,7 @@ uint16_t Evaluator::DiscoverCodecs() {
 
     selectedCount_ = slotCount_;
     RegKey user;
-    if (config_.readPreferences && RegKey::Open(Hive::CurrentUser, kProductKey, user) == RegStatus::Ok) {
+    if (config_.readPreferences && Hives().Open(Hive::CurrentUser, kProductKey, user) == RegStatus::Ok) {
         for (std::size_t i = 0; i < slotCount_; ++i) {
             CodecSlot &slot = slots_[i];
             RegKey prefs;
@@ -181,31 +191,49 @@ void Evaluator::SavePreferences() {
         for (auto &slot : slots_) slot.selected = 0;
         return;
     }
-    RegKey user;
-    if (RegKey::Create(Hive::CurrentUser, kProductKey, user) != RegStatus::Ok) {
+    // Everything goes in one write of the user hive, and only what differs
+    // from what it holds.
+    RegKey root;
+    if (Hives().Open(Hive::CurrentUser, "", root) != RegStatus::Ok) {
         Error(WithHiveDetail("PROBLEM IN REGISTRY : can't save preferences !", Hive::CurrentUser));
         return;
     }
+    RegKey product;
+    const bool productExists = root.OpenSubKey(kProductKey, product) == RegStatus::Ok;
+    std::vector<RegValueWrite> writes;
+    std::vector<std::string> changed; // the slots with something to write
     for (std::size_t i = 0; i < slotCount_; ++i) {
         const CodecSlot &slot = slots_[i];
-        RegKey prefs;
-        if (user.CreateSubKey(slot.Name(), prefs) != RegStatus::Ok) {
-            Error(WithHiveDetail(Printf("PROBLEM IN REGISTRY : can't save preferences for %s !", slot.Name().c_str()),
-                                 Hive::CurrentUser));
-            continue;
-        }
-        RegStatus last = prefs.SetValue("Description", slot.Description());
-        last = prefs.SetValue("Selected", slot.selected != 0 ? "YES" : "NO");
+        std::vector<std::pair<const char *, std::string>> values;
+        values.emplace_back("Description", slot.Description());
+        values.emplace_back("Selected", slot.selected != 0 ? "YES" : "NO");
         if ((slot.info.optionMask & 0x1) != 0) {
-            last = prefs.SetValue("Voice Activity Detection", (slot.encoderOptions & 0x1) != 0 ? "ON" : "OFF");
+            values.emplace_back("Voice Activity Detection", (slot.encoderOptions & 0x1) != 0 ? "ON" : "OFF");
         }
         if ((slot.info.optionMask & (CODEC_OPT_4800 | CODEC_OPT_6400)) != 0) {
-            last = prefs.SetValue("Selected bitrate", (slot.encoderOptions & CODEC_OPT_4800) != 0 ? "4800" : "6400");
+            values.emplace_back("Selected bitrate", (slot.encoderOptions & CODEC_OPT_4800) != 0 ? "4800" : "6400");
         }
-        if (last != RegStatus::Ok) {
-            Error(WithHiveDetail(Printf("PROBLEM IN REGISTRY : can't save preferences for %s !", slot.Name().c_str()),
-                                 Hive::CurrentUser));
+        RegKey prefs;
+        bool differs = !productExists || product.OpenSubKey(slot.Name(), prefs) != RegStatus::Ok;
+        for (const auto &[name, data] : values) {
+            std::string stored;
+            differs = differs || prefs.QueryValue(name, stored) != RegStatus::Ok || stored != data;
         }
+        if (!differs) continue;
+        changed.push_back(slot.Name());
+        for (auto &[name, data] : values) {
+            writes.push_back(RegValueWrite{std::string(kProductKey) + "\\" + slot.Name(), name, std::move(data)});
+        }
+    }
+    if (writes.empty() || root.SetValues(writes) == RegStatus::Ok) return;
+    // The product key could not be made: nothing of the preferences could be saved.
+    if (!productExists) {
+        Error(WithHiveDetail("PROBLEM IN REGISTRY : can't save preferences !", Hive::CurrentUser));
+        return;
+    }
+    for (const auto &name : changed) {
+        Error(WithHiveDetail(Printf("PROBLEM IN REGISTRY : can't save preferences for %s !", name.c_str()),
+                             Hive::CurrentUser));
     }
 }
 

@@ -5,15 +5,15 @@
 
 #include "evaluator.hpp"
 #include "printf.hpp"
+#include "replacing_file.hpp"
 
 #include <vntr/platform/paths.hpp>
+#include <vntr/platform/regular_file.hpp>
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -87,74 +87,6 @@ private:
     std::FILE *file_;
 };
 
-// A file that takes the place of its destination only once it is complete:
-// it is written as a new file beside the destination (in the same folder, so
-// that the rename is atomic) and renamed over it at the end; until then, and
-// whenever anything fails, the destination is as it was.  The new file gets
-// the permissions of the file it replaces, and a symbolic link keeps
-// pointing where it did.  An existing destination that is no regular file (a
-// pipe, a device) has no contents to keep and is written directly.
-class ReplacingFile {
-public:
-    ReplacingFile() = default;
-    ReplacingFile(const ReplacingFile &) = delete;
-    ReplacingFile &operator=(const ReplacingFile &) = delete;
-    ~ReplacingFile() {
-        if (file_ != nullptr) std::fclose(file_);
-        if (!temp_.empty()) unlink(temp_.c_str());
-    }
-
-    bool Create(const std::string &destination) {
-        struct stat st{};
-        const bool exists = stat(destination.c_str(), &st) == 0;
-        if (exists && !S_ISREG(st.st_mode)) {
-            file_ = std::fopen(destination.c_str(), "wbe");
-            return file_ != nullptr;
-        }
-        target_ = destination;
-        if (exists) {
-            char resolved[PATH_MAX];
-            if (realpath(destination.c_str(), resolved) != nullptr) target_ = resolved;
-        }
-        const std::string stem =
-            platform::DirectoryOf(target_) + "/." + platform::FileNameOf(target_) + "." + std::to_string(getpid());
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const std::string candidate = stem + "." + std::to_string(attempt) + ".tmp";
-            const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0) {
-                if (errno == EEXIST) continue;
-                return false;
-            }
-            temp_ = candidate;
-            if (exists) fchmod(fd, st.st_mode & 07777);
-            file_ = fdopen(fd, "wb");
-            if (file_ == nullptr) close(fd);
-            return file_ != nullptr;
-        }
-        return false;
-    }
-    std::FILE *File() const { return file_; }
-    // Flushes the contents to disk and closes the file.
-    bool Finish() {
-        bool ok = std::fflush(file_) == 0 && (temp_.empty() || fsync(fileno(file_)) == 0);
-        ok = std::fclose(file_) == 0 && ok;
-        file_ = nullptr;
-        return ok;
-    }
-    // Puts the finished file in the destination's place.
-    bool Replace() {
-        if (temp_.empty()) return true;
-        if (rename(temp_.c_str(), target_.c_str()) != 0) return false;
-        temp_.clear();
-        return true;
-    }
-
-private:
-    std::FILE *file_ = nullptr;
-    std::string target_;
-    std::string temp_; // empty when the destination is written directly
-};
-
 struct BusyScope {
     Frontend &ui;
     explicit BusyScope(Frontend &f) : ui(f) { ui.SetBusy(true); }
@@ -190,9 +122,9 @@ bool Evaluator::SaveSession(const std::string &path) {
         return false;
     };
 
-    std::FILE *original = std::fopen(original_.path.c_str(), "rbe");
+    std::FILE *original = platform::OpenRegularFileForReading(original_.path);
     struct stat st{};
-    if (original != nullptr && (fstat(fileno(original), &st) != 0 || !S_ISREG(st.st_mode))) {
+    if (original != nullptr && fstat(fileno(original), &st) != 0) {
         std::fclose(original);
         original = nullptr;
     }
@@ -245,12 +177,9 @@ bool Evaluator::OpenSession(const std::string &path) {
     ClearOriginal();
     state_ = DisplayState::Idle;
 
-    std::FILE *file = std::fopen(path.c_str(), "rbe");
-    struct stat st{};
-    if (file != nullptr && (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode))) {
-        std::fclose(file); // a folder, a device: nothing to read a session from
-        file = nullptr;
-    }
+    // A folder, a device, a named pipe: nothing to read a session from (and
+    // nothing to wait for).
+    std::FILE *file = platform::OpenRegularFileForReading(path);
     if (file == nullptr) {
         Error("Could not open session file.");
         return false;

@@ -17,6 +17,8 @@ int16_t SampleAt(const unsigned char *p, unsigned width) {
 
 } // namespace
 
+unsigned SampleWidth(unsigned channels, unsigned blockAlign) { return channels == 0 ? 0 : blockAlign / channels; }
+
 WaveSampleReader::WaveSampleReader() = default;
 WaveSampleReader::~WaveSampleReader() = default;
 WaveSampleReader::WaveSampleReader(WaveSampleReader &&) noexcept = default;
@@ -31,8 +33,9 @@ bool WaveSampleReader::Open(const std::string &path) {
     if (file->Descend(riff, nullptr, RiffFind::Riff) != RiffResult::Ok) return false;
     RiffChunk fmt;
     fmt.id = FourCC("fmt ");
-    unsigned char head[16] = {};
-    if (file->Descend(fmt, &riff, RiffFind::Chunk) != RiffResult::Ok || fmt.size < 16 ||
+    // Format tag, channels, sample rate, bytes per second, block align.
+    unsigned char head[14] = {};
+    if (file->Descend(fmt, &riff, RiffFind::Chunk) != RiffResult::Ok || fmt.size < sizeof head ||
         file->Read(head, sizeof head) != static_cast<int64_t>(sizeof head)) {
         return false;
     }
@@ -40,8 +43,9 @@ bool WaveSampleReader::Open(const std::string &path) {
     const unsigned tag = head[0] | head[1] << 8;
     const unsigned channels = head[2] | head[3] << 8;
     const auto rate = static_cast<int>(head[4] | head[5] << 8 | head[6] << 16 | static_cast<unsigned>(head[7]) << 24);
-    const unsigned bits = head[14] | head[15] << 8;
-    if (tag != 1 || (channels != 1 && channels != 2) || (bits != 8 && bits != 16) || rate <= 0) return false;
+    const unsigned width = SampleWidth(channels, head[12] | head[13] << 8);
+    const unsigned bits = 8 * width;
+    if (tag != 1 || (channels != 1 && channels != 2) || (width != 1 && width != 2) || rate <= 0) return false;
     RiffChunk data;
     data.id = FourCC("data");
     if (file->Descend(data, &riff, RiffFind::Chunk) != RiffResult::Ok) return false;

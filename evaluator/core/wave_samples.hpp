@@ -12,6 +12,14 @@
 
 namespace vntr::evaluator {
 
+// Bytes per sample of a PCM wave file: its block align divided by its
+// channels, in integer division (a stereo block align of 3 reads as 1).  The
+// one reading of the width shared by the format check, the measures, the
+// conversions and the display; the bits-per-sample field is never read, so a
+// file whose two fields disagree is taken as its block align lays it out.
+// 0 without channels.
+unsigned SampleWidth(unsigned channels, unsigned blockAlign);
+
 class WaveSampleReader {
 public:
     WaveSampleReader();
@@ -19,14 +27,14 @@ public:
     WaveSampleReader(WaveSampleReader &&) noexcept;
     WaveSampleReader &operator=(WaveSampleReader &&) noexcept;
 
-    // Opens a PCM wave of 8 or 16 bits, one or two channels, positioned at its
-    // first sample.  False when the file is not such a wave.  A `data` chunk
+    // Opens a PCM wave of 8 or 16 bits (by SampleWidth), one or two channels,
+    // positioned at its first sample.  False when the file is not such a wave.  A `data` chunk
     // that claims more than the file holds is read as far as it goes.
     bool Open(const std::string &path);
 
     int SampleRate() const { return rate_; }
     unsigned Channels() const { return channels_; }
-    unsigned BitsPerSample() const { return bits_; }
+    unsigned BitsPerSample() const { return bits_; } // 8 × SampleWidth
     // Sample frames (one sample per channel) in the file.
     uint64_t Frames() const { return frames_; }
 

@@ -1,6 +1,10 @@
 #include "wavefile.hpp"
 
 #include "printf.hpp"
+#include "replacing_file.hpp"
+#include "wave_samples.hpp"
+
+#include <vntr/platform/regular_file.hpp>
 
 #include <sys/stat.h>
 
@@ -144,7 +148,7 @@ bool OpenOriginal(Frontend &ui, const std::string &path, OriginalFile &original)
     const uint16_t blockAlign = Le16(&head[12]);
     if (tag != 1) return refuse(Printf("File %s is not a PCM file.", p));
     if (channels != 1 && channels != 2) return refuse(Printf("File %s is not a mono or stereo file.", p));
-    const unsigned bytesPerSample = blockAlign / channels;
+    const unsigned bytesPerSample = SampleWidth(channels, blockAlign);
     if (bytesPerSample != 1 && bytesPerSample != 2) return refuse("QBL Evaluator requires 8 or 16 bit PCM data.");
     const uint32_t rateFlag = RateFlag(rate);
     if (rateFlag == 0) {
@@ -335,12 +339,14 @@ bool CopyFile(Frontend &ui, const std::string &source, const std::string &destin
         ~BusyOff() { ui.SetBusy(false); }
     } busyOff{ui};
 
-    std::FILE *out = std::fopen(destination.c_str(), "wbe");
-    if (out == nullptr) {
+    // The copy replaces the destination only once it is whole: a copy that
+    // fails or is killed leaves the previous file as it was.
+    ReplacingFile out;
+    if (!out.Create(destination)) {
         Error(ui, Printf("Could not write to destination file %s.", destination.c_str()));
         return false;
     }
-    std::FILE *in = std::fopen(source.c_str(), "rbe");
+    std::FILE *in = platform::OpenRegularFileForReading(source);
     // Only a regular file has a size to copy (a folder opens, but reads nothing).
     long size = -1;
     struct stat st{};
@@ -351,7 +357,6 @@ bool CopyFile(Frontend &ui, const std::string &source, const std::string &destin
     } catch (const std::bad_alloc &) {
         Error(ui, "Could not allocate memory to rename file.");
         if (in != nullptr) std::fclose(in);
-        std::fclose(out);
         return false;
     }
     bool ok = true;
@@ -361,15 +366,14 @@ bool CopyFile(Frontend &ui, const std::string &source, const std::string &destin
     } else if (std::fread(buffer.data(), 1, buffer.size(), in) != buffer.size()) {
         Error(ui, "Could not read source file.");
         ok = false;
-    } else if (std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size() || std::fflush(out) != 0) {
+    } else if (std::fwrite(buffer.data(), 1, buffer.size(), out.File()) != buffer.size() || !out.Finish()) {
         Error(ui, "Could not write to destination file.");
+        ok = false;
+    } else if (!out.Replace()) {
+        Error(ui, Printf("Could not write to destination file %s.", destination.c_str()));
         ok = false;
     }
     if (in != nullptr) std::fclose(in);
-    if (std::fclose(out) != 0 && ok) {
-        Error(ui, "Could not write to destination file.");
-        ok = false;
-    }
     return ok;
 }
 

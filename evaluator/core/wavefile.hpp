@@ -82,8 +82,10 @@ bool CloseWave(Frontend &ui, OpenWave &wave);
 // inode, however the paths are spelt (links, "./", "dir/../").
 bool SameFile(const std::string &a, const std::string &b);
 
-// Copies a file whole.  A destination that is the source itself is already
-// what the copy would make: it is left alone and the copy succeeds.
+// Copies a file whole, into a new file that replaces the destination once it
+// is complete (a failed copy leaves the destination as it was).  A
+// destination that is the source itself is already what the copy would
+// make: it is left alone and the copy succeeds.
 bool CopyFile(Frontend &ui, const std::string &source, const std::string &destination);
 
 } // namespace vntr::evaluator

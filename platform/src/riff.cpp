@@ -1,6 +1,9 @@
+#include <vntr/platform/regular_file.hpp>
 #include <vntr/platform/riff.hpp>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstring>
@@ -26,10 +29,18 @@ void WriteLe32(unsigned char *p, uint32_t v) {
 } // namespace
 
 std::unique_ptr<RiffFile> RiffFile::Open(const std::string &path, Mode mode) {
-    std::FILE *file = std::fopen(path.c_str(), mode == Mode::Read ? "rbe" : "w+be");
-    if (file == nullptr) return nullptr;
+    // Only a regular file is opened, and the open never waits (a named pipe
+    // would hold it until a writer came).
+    const int fd = mode == Mode::Read ? OpenRegularFile(path, O_RDONLY)
+                                      : OpenRegularFile(path, O_RDWR | O_CREAT | O_TRUNC, 0666);
+    if (fd < 0) return nullptr;
+    std::FILE *file = fdopen(fd, mode == Mode::Read ? "rb" : "w+b");
+    if (file == nullptr) {
+        close(fd);
+        return nullptr;
+    }
     struct stat st{};
-    if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(fd, &st) != 0) {
         std::fclose(file);
         return nullptr;
     }

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
+#include <vector>
 
 namespace vntr::audiocoder {
 namespace {
@@ -148,6 +150,41 @@ TEST(Quantisers, EdgesOfTheRangeAndRoundTripError) {
             ASSERT_LE(std::fabs(back - x), halfStep) << q.levels << " levels, x = " << x;
         }
     }
+}
+
+} // namespace
+} // namespace vntr::audiocoder
+
+namespace vntr::audiocoder {
+namespace {
+
+// What the decoder did before, with the library's round: the reference for RoundToPcm.
+int16_t RoundWithLibrary(float x, uint32_t &clipped) {
+    float v = std::round(x);
+    if (v > 32767.0f || v < -32768.0f || v != v) {
+        ++clipped;
+        v = v != v ? 0.0f : (v > 0.0f ? 32767.0f : -32768.0f);
+    }
+    return static_cast<int16_t>(v);
+}
+
+TEST(PcmRounding, RoundsHalfAwayFromZeroAndSaturatesLikeTheLibraryRound) {
+    std::vector<float> xs = {0.0f, -0.0f, 0.5f, -0.5f, 1.5f, -1.5f, 2.5f, -2.5f, 32766.5f, -32767.5f, 32767.0f,
+                             -32768.0f, 32767.5f, -32768.5f, 40000.0f, -40000.0f, 1e30f, -1e30f,
+                             std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                             std::numeric_limits<float>::quiet_NaN()};
+    // Every half step and its float neighbours, over the whole range.
+    for (int n = -32770; n <= 32770; ++n) {
+        const float half = static_cast<float>(n) + 0.5f;
+        xs.insert(xs.end(), {half, std::nextafter(half, 0.0f), std::nextafter(half, 1e9f), std::nextafter(half, -1e9f)});
+    }
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> any(-33000.0f, 33000.0f);
+    for (int i = 0; i < 100000; ++i) xs.push_back(any(rng));
+    uint32_t clippedFast = 0, clippedLibrary = 0;
+    for (float x : xs) ASSERT_EQ(RoundToPcm(x, clippedFast), RoundWithLibrary(x, clippedLibrary)) << "x = " << x;
+    EXPECT_EQ(clippedFast, clippedLibrary);
+    EXPECT_GT(clippedFast, 10u);
 }
 
 } // namespace

@@ -126,6 +126,55 @@ TEST_F(BatchTest, KeepReportsACopyThatFailsAndMakesTheOthers) {
     EXPECT_TRUE(fs::exists(world.File("kept/FAKEB.decoded.wav")));
 }
 
+// The files of a folder, by name, hidden ones included.
+std::vector<std::string> Entries(const std::string &folder) {
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// File names are bytes: one that is not UTF-8 once aborted the program in
+// the JSON writer, leaving an empty JSON and no CSV.
+TEST_F(BatchTest, NamesThatAreNotUtf8AreReportedWithTheirBytes) {
+    const std::string name = "caf\xe9.wav";
+    WriteBytes(world.File(name), SpeechLikeWave(8000, 8000));
+    Outcome run = Vtbench("--batch " + world.File(name) + " --codecs FAKEA --json " + world.File("r.json") + " --csv " +
+                          world.File("r.csv") + " --save-session " + world.File("s.qbl"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    auto json = Json("r.json");
+    EXPECT_EQ(json["original"]["name"], "caf\xef\xbf\xbd.wav");
+    EXPECT_EQ(json["original"]["nameBytes"], "caf%E9.wav");
+    EXPECT_EQ(json["original"]["pathBytes"], world.File("caf%E9.wav"));
+    EXPECT_EQ(json["codecs"][0]["outcome"], "ok");
+    const auto csv = ReadBytes(world.File("r.csv"));
+    EXPECT_NE(std::string(csv.begin(), csv.end()).find(name + "," + world.File(name) + ",ok,,FAKEA,ok,"),
+              std::string::npos);
+    // The session stores the name as it is; reopened, it is reported the same way.
+    run = Vtbench("--batch --session " + world.File("s.qbl") + " --json " + world.File("s.json") + " --csv " +
+                  world.File("s.csv"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    json = Json("s.json");
+    EXPECT_EQ(json["original"]["nameBytes"], "caf%E9.wav");
+    EXPECT_TRUE(fs::exists(world.File("s.csv")));
+    // Over a corpus, with a message naming the file.
+    fs::create_directories(world.File("corpus"));
+    WriteBytes(world.File("corpus/" + name), SpeechLikeWave(8000, 8000));
+    WriteBytes(world.File("corpus/\xff.wav"), {'R', 'I', 'F', 'F'});
+    run = Vtbench("--batch " + world.File("corpus") + " --codecs FAKEA --quiet --json " + world.File("c.json") +
+                  " --csv " + world.File("c.csv"));
+    EXPECT_EQ(run.status, 1); // the damaged one
+    json = Json("c.json");
+    ASSERT_EQ(json["files"].size(), 2u);
+    EXPECT_EQ(json["files"][0]["nameBytes"], "caf%E9.wav");
+    EXPECT_EQ(json["files"][1]["nameBytes"], "%FF.wav");
+    EXPECT_EQ(json["files"][1]["messagesBytes"][0], "Vantre QBL Evaluator: Error: File " + world.File("corpus") +
+                                                        "/%FF.wav is not a wave file or is corrupted.");
+    EXPECT_TRUE(fs::exists(world.File("c.csv")));
+    for (const auto &entry : Entries(world.File(""))) EXPECT_NE(entry.front(), '.') << entry;
+}
+
 TEST_F(BatchTest, CodecsThatCannotTakeTheOriginalAreListedOnceWithTheReason) {
     WriteBytes(world.File("wide.wav"), SpeechLikeWave(22050, 22050));
     Outcome run = Vtbench("--batch " + world.File("wide.wav") + " --json " + world.File("r.json"));
@@ -397,6 +446,29 @@ TEST_F(BatchTest, TwoModesGiveTwoRows) {
     // A session stores one mode per codec.
     EXPECT_EQ(Vtbench("--batch " + world.File("speech.wav") + " --option FAKEA=4800,6400 --save-session " +
                       world.File("s.qbl"), "FAKE_OPTION_MASK=0x30000").status, 2);
+}
+
+TEST_F(BatchTest, AKeyTooDeepIsNamedAndItsHiveKept) {
+    // One key 300 000 levels deep, in the user hive and then in the machine
+    // hive: named with its line, never rewritten.
+    std::string text = "VNTR-REGISTRY-HIVE 1\nkey ";
+    for (int i = 0; i < 300000; ++i) text += i == 0 ? "k" : "\\k";
+    text += "\nend 1 0\n";
+    const std::vector<uint8_t> deep(text.begin(), text.end());
+    const std::string why = ": registry hive is damaged: line 2: key nested deeper than 512 levels\n";
+    const std::string user = getenv("VNTR_USER_HIVE");
+    WriteBytes(user, deep);
+    Outcome run = Vtbench("--batch " + world.File("speech.wav"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "Vantre QBL Evaluator: Error: PROBLEM IN REGISTRY : can't save preferences !\n" + user + why);
+    EXPECT_EQ(ReadBytes(user), deep);
+    const std::string machine = getenv("VNTR_MACHINE_HIVE");
+    WriteBytes(machine, deep);
+    run = Vtbench("--batch " + world.File("speech.wav"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.substr(0, run.err.find("Vantre QBL Evaluator: Error: No codec selected")),
+              "Vantre QBL Evaluator: Error: ERROR IN INITIALIZATION : no codec installed !\n" + machine + why);
+    EXPECT_EQ(ReadBytes(machine), deep);
 }
 
 TEST_F(BatchTest, NothingInstalledIsAFailure) {

@@ -3,6 +3,8 @@
 #include "eval_support.hpp"
 
 #include "core/quality.hpp"
+#include "core/wave_samples.hpp"
+#include "core/wavefile.hpp"
 
 #include <cmath>
 #include <random>
@@ -263,6 +265,59 @@ TEST(QualityTest, EightBitAndStereoFilesAreReadOnTheSixteenBitScale) {
     ASSERT_TRUE(ReadWaveSamples(dir / "s.wav", samples, rate));
     EXPECT_EQ(rate, 8000);
     EXPECT_EQ(samples, (std::vector<float>{20 * 256, (-128 + 127) * 128.0f}));
+}
+
+TEST(QualityTest, TheSampleWidthIsTheOneTheFormatCheckGives) {
+    // The bits-per-sample field says 8 but the block align lays out 16-bit
+    // samples: the check takes them as 16 bit, the codecs code 16-bit
+    // samples, and the measures must read the same samples.
+    TempDir dir;
+    const auto x = Voiced(8000, 8000);
+    std::vector<int16_t> pcm(x.begin(), x.end());
+    WaveSpec w;
+    w.data = Pcm16(pcm);
+    WriteBytes(dir / "plain.wav", MakeWave(w));
+    w.bits = 8;
+    WriteBytes(dir / "bits8.wav", MakeWave(w));
+    w.bits = 16;
+    w.fmtSize = 14; // no bits-per-sample field at all
+    WriteBytes(dir / "short_fmt.wav", MakeWave(w));
+    for (const char *name : {"bits8.wav", "short_fmt.wav"}) {
+        SCOPED_TRACE(name);
+        RecordingFrontend ui;
+        OriginalFile original;
+        ASSERT_TRUE(OpenOriginal(ui, dir / name, original));
+        EXPECT_EQ(original.formatFlags & 0x3000u, 0x2000u);
+        std::vector<float> samples;
+        int rate = 0;
+        ASSERT_TRUE(ReadWaveSamples(dir / name, samples, rate));
+        EXPECT_EQ(samples, std::vector<float>(pcm.begin(), pcm.end()));
+        const Quality q = MeasureQuality(dir / "plain.wav", dir / name);
+        ASSERT_TRUE(q.valid);
+        EXPECT_EQ(q.delaySamples, 0);
+        EXPECT_GT(q.snrDb, 100.0);
+        EXPECT_NEAR(q.logSpectralDistanceDb, 0.0, 1e-6);
+    }
+    // And the other way: bits 16 over a block align of 1 are 8-bit samples.
+    w = WaveSpec{};
+    w.blockAlign = 1;
+    w.data = {128 + 1, 128 - 2, 128 + 3, 128};
+    WriteBytes(dir / "align1.wav", MakeWave(w));
+    RecordingFrontend ui;
+    OriginalFile original;
+    ASSERT_TRUE(OpenOriginal(ui, dir / "align1.wav", original));
+    EXPECT_EQ(original.formatFlags & 0x3000u, 0x1000u);
+    std::vector<float> samples;
+    int rate = 0;
+    ASSERT_TRUE(ReadWaveSamples(dir / "align1.wav", samples, rate));
+    EXPECT_EQ(samples, (std::vector<float>{256, -512, 768, 0}));
+    // A width the check refuses is refused by the reader too.
+    w.blockAlign = 3;
+    WriteBytes(dir / "align3.wav", MakeWave(w));
+    EXPECT_FALSE(OpenOriginal(ui, dir / "align3.wav", original));
+    EXPECT_FALSE(ReadWaveSamples(dir / "align3.wav", samples, rate));
+    EXPECT_EQ(SampleWidth(2, 3), 1u); // stereo, block align 3: 8 bit, as the check reads it
+    EXPECT_EQ(SampleWidth(0, 2), 0u);
 }
 
 } // namespace

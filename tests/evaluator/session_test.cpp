@@ -4,9 +4,12 @@
 
 #include "core/session.hpp"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <algorithm>
 #include <csignal>
 #include <random>
 
@@ -389,6 +392,62 @@ TEST_F(SessionTest, SavingReplacesTheFileWithItsPermissionsAndLinks) {
     umask(mask);
     EXPECT_EQ(static_cast<mode_t>(fs::status(world.File("fresh.qbl")).permissions()), 0666 & ~mask);
     EXPECT_EQ(HiddenFiles(world.File("")), std::vector<std::string>{});
+}
+
+// A process number that no process has (the child ran and was reaped).
+pid_t GonePid() {
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);
+    return child;
+}
+
+// A save killed half-way leaves its hidden file; the next save beside it
+// removes that one and other stale ones of the same name, and nothing else.
+TEST_F(SessionTest, TheNextSaveRemovesWhatKilledSavesLeft) {
+    Start();
+    WriteBytes(world.File("speech.wav"), original);
+    ASSERT_TRUE(ev->OpenOriginalFile(world.File("speech.wav")));
+    ev->ProcessSelectedCodecs();
+    const std::vector<uint8_t> before{'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+    WriteBytes(world.File("s.qbl"), before);
+    const pid_t child = fork();
+    if (child == 0) {
+        const rlimit small{1000, 1000};
+        setrlimit(RLIMIT_FSIZE, &small);
+        ev->SaveSession(world.File("s.qbl")); // SIGXFSZ ends it here
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    const std::string killed = ".s.qbl." + std::to_string(child) + ".0.tmp";
+    EXPECT_EQ(HiddenFiles(world.File("")), std::vector<std::string>{killed});
+    EXPECT_EQ(ReadBytes(world.File("s.qbl")), before);
+
+    const std::string gone = std::to_string(GonePid());
+    const std::string mine = std::to_string(getpid());
+    for (const std::string &name : std::vector<std::string>{
+             ".s.qbl." + gone + ".3.tmp", // its writer is gone
+             ".s.qbl.1.0.tmp",            // process 1 started after it was written
+             ".s.qbl." + mine + ".7.tmp", // being written by this process
+             ".t.qbl." + gone + ".0.tmp", // another file's
+             ".s.qbl.x.0.tmp", ".s.qbl." + gone + ".tmp", "s.qbl." + gone + ".0.tmp"}) {
+        WriteBytes(world.File(name), {1});
+    }
+    const timespec epoch[2] = {{0, 0}, {0, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, world.File(".s.qbl.1.0.tmp").c_str(), epoch, 0), 0);
+    fs::create_directory(world.File(".s.qbl." + gone + ".9.tmp")); // not a file
+    ASSERT_TRUE(ev->SaveSession(world.File("s.qbl")));
+    std::vector<std::string> left = HiddenFiles(world.File(""));
+    std::sort(left.begin(), left.end());
+    std::vector<std::string> expected{".s.qbl." + mine + ".7.tmp", ".s.qbl." + gone + ".9.tmp",
+                                      ".s.qbl." + gone + ".tmp", ".s.qbl.x.0.tmp", ".t.qbl." + gone + ".0.tmp"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(left, expected);
+    EXPECT_TRUE(fs::exists(world.File("s.qbl." + gone + ".0.tmp")));
+    EXPECT_EQ(ReadBytes(world.File("s.qbl")),
+              SessionBytes("speech.wav", original, {{2041, "FAKEA"}, {2041, "FAKEB"}, {2041, "VT4864v6"}}));
 }
 
 TEST_F(SessionTest, SaveFailures) {

@@ -4,6 +4,11 @@
 
 #include "core/wavefile.hpp"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <csignal>
 #include <random>
 
 using namespace vntr::evaluator;
@@ -305,6 +310,58 @@ TEST(CopyFileTest, CopiesAndReportsEachFailure) {
                                                     "Could not open file to rename file.",
                                                     "Could not write to destination file.",
                                                     "Could not open file to rename file."}));
+    // A failed copy makes no file.
+    EXPECT_FALSE(fs::exists(dir / "c"));
+    EXPECT_FALSE(fs::exists(dir / "d"));
+}
+
+// The destination is replaced only by a whole copy: a copy killed half-way
+// (the file size limit's signal) or failing leaves the previous file, and a
+// failed one nothing else.
+TEST(CopyFileTest, ACopyCutShortLeavesThePreviousFile) {
+    TempDir dir;
+    RecordingFrontend ui;
+    std::vector<uint8_t> content(100000);
+    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<uint8_t>(i * 7);
+    const std::vector<uint8_t> previous = {'o', 'l', 'd'};
+    WriteBytes(dir / "source", content);
+    WriteBytes(dir / "kept", previous);
+    const pid_t child = fork();
+    if (child == 0) {
+        const rlimit small{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &small);
+        CopyFile(ui, dir / "source", dir / "kept");
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    EXPECT_EQ(ReadBytes(dir / "kept"), previous);
+    const std::string left = ".kept." + std::to_string(child) + ".0.tmp";
+    EXPECT_EQ(fs::file_size(dir / left), 4096u);
+    // The next copy there takes the killed one's file away.
+    EXPECT_TRUE(CopyFile(ui, dir / "source", dir / "kept"));
+    EXPECT_EQ(ReadBytes(dir / "kept"), content);
+    EXPECT_FALSE(fs::exists(dir / left));
+    // Failing without a signal: the same.
+    WriteBytes(dir / "kept", previous);
+    {
+        const sighandler_t old = signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit small = saved;
+        small.rlim_cur = 4096;
+        setrlimit(RLIMIT_FSIZE, &small);
+        EXPECT_FALSE(CopyFile(ui, dir / "source", dir / "kept"));
+        setrlimit(RLIMIT_FSIZE, &saved);
+        signal(SIGXFSZ, old);
+    }
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Could not write to destination file."});
+    EXPECT_EQ(ReadBytes(dir / "kept"), previous);
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(dir.Path())) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"kept", "source"}));
 }
 
 TEST(CopyFileTest, OntoItselfLeavesTheFileAsItIsAndSucceeds) {

@@ -151,4 +151,25 @@ TEST_F(RegistrationTest, VtregsvrRegistersAndUnregisters) {
     EXPECT_NE(out.find("registry hive is damaged"), std::string::npos) << out;
 }
 
+TEST_F(RegistrationTest, VtregsvrNamesAHiveWithAKeyTooDeepAndLeavesIt) {
+    // One key 300 000 levels deep: refused where it stands, in either hive.
+    std::string text = "VNTR-REGISTRY-HIVE 1\nkey ";
+    for (int i = 0; i < 300000; ++i) text += i == 0 ? "k" : "\\k";
+    text += "\nend 1 0\n";
+    const std::vector<uint8_t> deep(text.begin(), text.end());
+    for (const char *hive : {"m.hive", "u.hive"}) {
+        SCOPED_TRACE(hive);
+        fs::remove(dir / "m.hive");
+        fs::remove(dir / "u.hive");
+        WriteBytes(dir / hive, deep);
+        std::string out;
+        EXPECT_EQ(RunTool(FakePath("FAKEB"), &out), 1);
+        EXPECT_NE(out.find("vtregsvr: " + (dir / hive) + ": registry hive is damaged: line 2: key nested deeper "
+                           "than 512 levels\n"),
+                  std::string::npos)
+            << out;
+        EXPECT_EQ(ReadBytes(dir / hive), deep);
+    }
+}
+
 } // namespace

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -133,7 +135,9 @@ TEST_F(RegistryTest, TextFormRoundTripsAwkwardBytes) {
     EXPECT_EQ(data, awkward);
     EXPECT_EQ(key.QueryValue("", data), RegStatus::Ok);
     EXPECT_EQ(data, "default value");
-    EXPECT_EQ(hive::Serialize(root), text);
+    std::string again;
+    ASSERT_TRUE(hive::Serialize(root, again));
+    EXPECT_EQ(again, text);
 }
 
 TEST_F(RegistryTest, DamagedHivesAreRefusedWithTheirLineAndNeverOverwritten) {
@@ -204,6 +208,223 @@ int InChild(Body body) {
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// "key " followed by a path of `depth` names of `nameLength` characters.
+std::string DeepKeyLine(std::size_t depth, std::size_t nameLength = 1) {
+    std::string line = "key ";
+    line.reserve(4 + depth * (nameLength + 1));
+    for (std::size_t i = 0; i < depth; ++i) {
+        if (i != 0) line += '\\';
+        line.append(nameLength, static_cast<char>('a' + i % 26));
+    }
+    return line + '\n';
+}
+
+TEST_F(RegistryTest, KeysDeeperThanTheLimitAreDamageNamedByTheirLine) {
+    // A key hundreds of thousands of levels deep, or merely too deep to write
+    // back within the size limit, is refused where it stands.
+    for (const std::size_t depth : {std::size_t{300000}, std::size_t{12000}, hive::kMaxKeyDepth + 1}) {
+        SCOPED_TRACE(depth);
+        const std::string text = "VNTR-REGISTRY-HIVE 1\nkey A\n" + DeepKeyLine(depth) + "end 2 0\n";
+        WriteFile(text);
+        RegKey key;
+        EXPECT_EQ(RegKey::OpenFile(file, "A", key), RegStatus::Damaged);
+        EXPECT_EQ(RegKey::CreateFile(file, "B", key), RegStatus::Damaged);
+        EXPECT_EQ(DiagnoseHiveFile(file),
+                  file + ": registry hive is damaged: line 3: key nested deeper than 512 levels");
+        EXPECT_EQ(ReadFile(), text);
+    }
+    // The deepest key allowed reads, writes and reads back the same.
+    WriteFile("VNTR-REGISTRY-HIVE 1\n" + DeepKeyLine(hive::kMaxKeyDepth) + "value v=1\nend 1 1\n");
+    RegKey root;
+    ASSERT_EQ(RegKey::OpenFile(file, "", root), RegStatus::Ok);
+    EXPECT_EQ(root.SetValue("top", "x"), RegStatus::Ok);
+    hive::Node parsed;
+    std::string error;
+    ASSERT_EQ(hive::Load(file, parsed, error), RegStatus::Ok) << error;
+    std::string path = DeepKeyLine(hive::kMaxKeyDepth).substr(4);
+    path.pop_back();
+    const hive::Node *deepest = hive::Find(parsed, path);
+    ASSERT_NE(deepest, nullptr);
+    EXPECT_EQ(deepest->values, (std::vector<std::pair<std::string, std::string>>{{"v", "1"}}));
+    // A key below it is never made.
+    RegKey key;
+    EXPECT_EQ(RegKey::CreateFile(file, path + "\\deeper", key), RegStatus::InvalidArgument);
+    EXPECT_EQ(root.SetValues(std::vector<RegValueWrite>{{path + "\\deeper", "v", "1"}}), RegStatus::InvalidArgument);
+    EXPECT_EQ(RegKey::OpenFile(file, path, key), RegStatus::Ok);
+    RegKey deeper;
+    EXPECT_EQ(key.CreateSubKey("deeper", deeper), RegStatus::InvalidArgument);
+}
+
+TEST_F(RegistryTest, TreesOfAnyDepthAreBuiltComparedWrittenAndFreedWithoutRecursion) {
+    // Deep enough to overflow the stack of a recursive walk many times over.
+    constexpr std::size_t kDepth = 300'000;
+    auto chain = [] {
+        hive::Node root;
+        hive::Node *node = &root;
+        for (std::size_t i = 0; i < kDepth; ++i) {
+            auto child = std::make_unique<hive::Node>();
+            child->name = "k";
+            hive::Node *next = child.get();
+            node->children.emplace("k", std::move(child));
+            node = next;
+        }
+        node->values.emplace_back("leaf", "1");
+        return root;
+    };
+    hive::Node a = chain();
+    hive::Node b = chain();
+    EXPECT_TRUE(hive::Equal(a, b));
+    std::string path = "k";
+    for (std::size_t i = 1; i < kDepth; ++i) path += "\\k";
+    hive::Find(b, path)->values[0].second = "2";
+    EXPECT_FALSE(hive::Equal(a, b));
+    // Its text would be terabytes: the writer gives up at the limit.
+    std::string text = "x";
+    EXPECT_FALSE(hive::Serialize(a, text, 1 << 20));
+    EXPECT_TRUE(text.empty());
+    a = hive::Node{}; // freeing by assignment and by destruction
+}
+
+TEST_F(RegistryTest, AHiveTooLargeToReadBackIsNeverWritten) {
+    // 512 levels of 600-character names: one key line is 300 kB, but the
+    // text of all the keys above it is 80 MB, over what the reader takes.
+    RegKey root;
+    ASSERT_EQ(RegKey::CreateFile(file, "Kept", root), RegStatus::Ok);
+    ASSERT_EQ(root.SetValue("v", "1"), RegStatus::Ok);
+    const std::string before = ReadFile();
+    std::string path = DeepKeyLine(hive::kMaxKeyDepth, 600).substr(4);
+    path.pop_back();
+    RegKey key;
+    EXPECT_EQ(RegKey::CreateFile(file, path, key), RegStatus::IoError);
+    EXPECT_EQ(ReadFile(), before);
+    EXPECT_EQ(DiagnoseHiveFile(file), "");
+    // The key that made it, and the tree that held it, are gone.
+    EXPECT_EQ(RegKey::OpenFile(file, path.substr(0, 600), key), RegStatus::NotFound);
+    std::string data;
+    EXPECT_EQ(root.QueryValue("v", data), RegStatus::Ok);
+    EXPECT_EQ(root.SetValue("w", "2"), RegStatus::Ok);
+    EXPECT_EQ(RegKey::OpenFile(file, path.substr(0, 600), key), RegStatus::NotFound);
+}
+
+TEST_F(RegistryTest, KeysOpenedFromOneKeyShareOneReadingOfTheHive) {
+    RegKey product;
+    ASSERT_EQ(RegKey::CreateFile(file, "SOFTWARE\\P", product), RegStatus::Ok);
+    std::vector<RegValueWrite> writes;
+    for (int i = 0; i < 200; ++i) writes.push_back({"K" + std::to_string(i), "Selected", "YES"});
+    ASSERT_EQ(product.SetValues(writes), RegStatus::Ok);
+
+    HiveCache cache;
+    RegKey shared;
+    ASSERT_EQ(cache.OpenFile(file, "SOFTWARE\\P", shared), RegStatus::Ok);
+    auto walk = [&] {
+        int selected = 0;
+        std::string name, data;
+        for (uint32_t i = 0; shared.EnumKey(i, name) == RegStatus::Ok; ++i) {
+            RegKey sub;
+            if (shared.OpenSubKey(name, sub) == RegStatus::Ok && sub.QueryValue("Selected", data) == RegStatus::Ok &&
+                data == "YES") {
+                ++selected;
+            }
+        }
+        return selected;
+    };
+    EXPECT_EQ(walk(), 200);
+    RegKey other;
+    ASSERT_EQ(cache.OpenFile(file, "SOFTWARE", other), RegStatus::Ok);
+    const std::size_t reads = cache.Reads(file);
+    EXPECT_LE(reads, 2u); // a file written less than a second ago is read once more to be sure of it
+    // Once the file is old enough, nothing reads it again until it changes.
+    timespec old[2] = {{time(nullptr) - 10, 0}, {time(nullptr) - 10, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), old, 0), 0);
+    EXPECT_EQ(walk(), 200);
+    EXPECT_EQ(walk(), 200);
+    EXPECT_LE(cache.Reads(file), reads + 1);
+    const std::size_t settled = cache.Reads(file);
+    EXPECT_EQ(walk(), 200);
+    EXPECT_EQ(cache.Reads(file), settled);
+
+    // Another process's change is seen at once.
+    EXPECT_EQ(InChild([&] {
+                  RegKey key;
+                  return RegKey::OpenFile(file, "SOFTWARE\\P\\K7", key) == RegStatus::Ok &&
+                                 key.SetValue("Selected", "NO") == RegStatus::Ok
+                             ? 0
+                             : 1;
+              }),
+              0);
+    EXPECT_EQ(walk(), 199);
+    EXPECT_EQ(cache.Reads(file), settled + 1);
+}
+
+TEST_F(RegistryTest, AFileRewrittenInPlaceWithTheSameSizeIsReadAgain) {
+    // Same inode, same size, and (within a tick of the file system's clock)
+    // the same modification time: only the bytes tell.
+    HiveCache cache;
+    for (const char *data : {"1", "2", "3", "4"}) {
+        WriteFile(std::string("VNTR-REGISTRY-HIVE 1\nkey A\nvalue v=") + data + "\nend 1 1\n");
+        RegKey key;
+        ASSERT_EQ(cache.OpenFile(file, "A", key), RegStatus::Ok);
+        std::string value;
+        EXPECT_EQ(key.QueryValue("v", value), RegStatus::Ok);
+        EXPECT_EQ(value, data);
+    }
+    WriteFile("VNTR-REGISTRY-HIVE 1\nkey A\nvalue v=5\nend 9 9\n");
+    RegKey key;
+    EXPECT_EQ(cache.OpenFile(file, "A", key), RegStatus::Damaged);
+}
+
+TEST_F(RegistryTest, OnlyChangesAreWrittenAndManyValuesInOneWrite) {
+    RegKey key;
+    ASSERT_EQ(RegKey::CreateFile(file, "K", key), RegStatus::Ok);
+    ASSERT_EQ(key.SetValue("Selected", "YES"), RegStatus::Ok);
+    auto inode = [&] {
+        struct stat st{};
+        return stat(file.c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    const ino_t first = inode();
+    // The same data again writes nothing: the file is the one written before.
+    EXPECT_EQ(key.SetValue("Selected", "YES"), RegStatus::Ok);
+    EXPECT_EQ(inode(), first);
+    RegKey again;
+    EXPECT_EQ(RegKey::CreateFile(file, "K", again), RegStatus::Ok);
+    EXPECT_EQ(inode(), first);
+    // A value differing only in case is a change.
+    EXPECT_EQ(key.SetValue("selected", "yes"), RegStatus::Ok);
+    EXPECT_NE(inode(), first);
+    std::string name, data;
+    EXPECT_EQ(key.EnumValue(0, name, data), RegStatus::Ok);
+    EXPECT_EQ(name, "Selected");
+    EXPECT_EQ(data, "yes");
+
+    // Many values under new subkeys: one new file.
+    const ino_t second = inode();
+    const std::vector<RegValueWrite> writes = {
+        {"", "Own", "1"}, {"A", "x", "1"}, {"A", "y", "2"}, {"B\\C", "z", "3"}, {"A", "x", "4"}};
+    EXPECT_EQ(key.SetValues(writes), RegStatus::Ok);
+    const ino_t third = inode();
+    EXPECT_NE(third, second);
+    RegKey sub;
+    ASSERT_EQ(RegKey::OpenFile(file, "K\\A", sub), RegStatus::Ok);
+    EXPECT_EQ(sub.QueryValue("x", data), RegStatus::Ok);
+    EXPECT_EQ(data, "4"); // the last write of a value wins
+    ASSERT_EQ(RegKey::OpenFile(file, "K\\B\\C", sub), RegStatus::Ok);
+    EXPECT_EQ(sub.QueryValue("z", data), RegStatus::Ok);
+    EXPECT_EQ(data, "3");
+    EXPECT_EQ(key.SetValues(writes), RegStatus::Ok);
+    EXPECT_EQ(inode(), third);
+    // A bad path anywhere: nothing is written.
+    EXPECT_EQ(key.SetValues(std::vector<RegValueWrite>{{"D", "v", "1"}, {"E\\\\F", "v", "1"}}),
+              RegStatus::InvalidArgument);
+    EXPECT_EQ(RegKey::OpenFile(file, "K\\D", sub), RegStatus::NotFound);
+    EXPECT_EQ(inode(), third);
+    // Through a deleted key: nothing either.
+    ASSERT_EQ(RegKey::OpenFile(file, "K\\B\\C", sub), RegStatus::Ok);
+    RegKey b;
+    ASSERT_EQ(RegKey::OpenFile(file, "K\\B", b), RegStatus::Ok);
+    ASSERT_EQ(b.DeleteSubKey("C"), RegStatus::Ok);
+    EXPECT_EQ(sub.SetValues(std::vector<RegValueWrite>{{"", "v", "1"}}), RegStatus::KeyDeleted);
 }
 
 TEST_F(RegistryTest, ValuesPersistAcrossProcesses) {

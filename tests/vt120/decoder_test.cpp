@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -44,18 +45,81 @@ void SpeechFrame(uint8_t *out, int lag0, int d1, int entry, int amplitude, std::
     PackFrame(f, out);
 }
 
-TEST(Decoder, OpensWithTypeThreeAndTheUniformLsps) {
-    Decoder d;
-    EXPECT_EQ(d.s->carriedType, kSpeechFrame);
-    EXPECT_NEAR(d.s->previousLsp[0], 0.2856f, 1e-4f);
-    EXPECT_EQ(d.s->post.gain, 1.0f);
+// A frame with its type bits set to `type`.
+void SetType(uint8_t *frame, int type) { frame[0] = static_cast<uint8_t>((frame[0] & ~31) | type); }
+
+double Peak(const float *x, int length) {
+    double peak = 0;
+    for (int n = 0; n < length; ++n) peak = std::max(peak, static_cast<double>(std::fabs(x[n])));
+    return peak;
 }
 
-TEST(Decoder, ZeroBytesCarryTypeZeroAndAFreshDecoderStaysSilent) {
+TEST(Decoder, TheFirstFrameIsSpeechWhateverItsTypeBits) {
+    // The carried type starts at 3: the type bits of the first frame govern the second.
+    std::mt19937 rng(4);
+    uint8_t frame[kCodedBytes];
+    SpeechFrame(frame, 50, 1, 40, 20, rng);
+    for (int type : {0, 1, 2, 31}) {
+        Decoder speech, typed;
+        uint8_t other[kCodedBytes];
+        std::memcpy(other, frame, sizeof other);
+        SetType(other, type);
+        float a[kFrameLength], b[kFrameLength];
+        EXPECT_GT(speech.Frame(frame, a), 0.0);
+        typed.Frame(other, b);
+        EXPECT_EQ(std::memcmp(a, b, sizeof a), 0) << type;
+        EXPECT_EQ(typed.s->carriedType, type);
+    }
+}
+
+TEST(Decoder, AFramesTypeGovernsTheNextFrame) {
+    std::mt19937 rng(9);
+    constexpr int kFrames = 30;
+    constexpr int kMarked = 20;
+    uint8_t stream[kFrames][kCodedBytes];
+    for (auto &frame : stream) {
+        SpeechFrame(frame, 40 + static_cast<int>(rng() % 60), 2, 1 + static_cast<int>(rng() % 127), 22, rng);
+    }
+    float reference[kFrames][kFrameLength];
+    Decoder plain;
+    for (int f = 0; f < kFrames; ++f) plain.Frame(stream[f], reference[f]);
+
+    for (int type : {0, 1, 2, 7, 31}) {
+        uint8_t marked[kFrames][kCodedBytes];
+        std::memcpy(marked, stream, sizeof marked);
+        SetType(marked[kMarked], type);
+        Decoder d;
+        for (int f = 0; f < kFrames; ++f) {
+            float y[kFrameLength];
+            d.Frame(marked[f], y);
+            const bool same = std::memcmp(y, reference[f], sizeof y) == 0;
+            if (f <= kMarked) {
+                // The marked frame itself is still speech.
+                ASSERT_TRUE(same) << "type " << type << " frame " << f;
+            } else if (f == kMarked + 1) {
+                // The frame after it is comfort noise (type 2) or concealed (any other type).
+                EXPECT_FALSE(same) << "type " << type;
+                EXPECT_EQ(d.s->comfortNoise, type == kComfortNoiseFrame) << type;
+                EXPECT_EQ(d.s->fadedSubframes, type == kComfortNoiseFrame ? 0 : kSubframes) << type;
+            } else if (f == kMarked + 2) {
+                // Its own type bits were 3 again: speech resumes.
+                EXPECT_FALSE(d.s->comfortNoise);
+                EXPECT_EQ(d.s->fadedSubframes, 0);
+            }
+        }
+    }
+}
+
+TEST(Decoder, ZeroBytesAreOneSpeechFrameThenFadeToSilence) {
+    // The first frame of zeros is parsed as speech (pulses of the smallest
+    // amplitude); its type 0 makes every later frame a lost one.
     Decoder d;
     const uint8_t zero[kCodedBytes] = {};
-    for (int f = 0; f < 5; ++f) EXPECT_EQ(d.Frame(zero), 0.0);
+    EXPECT_GT(d.Frame(zero), 0.0);
     EXPECT_EQ(d.s->carriedType, 0);
+    for (int f = 1; f <= kFadeSubframes / kSubframes + 1; ++f) d.Frame(zero);
+    for (float x : d.s->excitation) EXPECT_EQ(x, 0.0f);
+    EXPECT_EQ(d.s->fadedSubframes, kFadeSubframes);
 }
 
 TEST(Decoder, LostFramesAfterSpeechFadeOutWithinTheFade) {
@@ -64,31 +128,41 @@ TEST(Decoder, LostFramesAfterSpeechFadeOutWithinTheFade) {
     uint8_t frame[kCodedBytes];
     for (int f = 0; f < 20; ++f) {
         SpeechFrame(frame, 60, 2, 127, 24, rng, true);
+        if (f == 19) SetType(frame, 1); // the next frame is lost
         d.Frame(frame);
     }
-    const uint8_t lost[kCodedBytes] = {0x01}; // type 1: no parameters
     const Lsp held = d.s->previousLsp;
-    double first = 0, late = 0;
-    for (int f = 0; f < kFadeSubframes / 2 + 10; ++f) {
-        const double e = d.Frame(lost);
-        if (f == 0) first = e;
-        if (f == kFadeSubframes / 2 + 9) late = e;
-        EXPECT_EQ(d.s->carriedType, 1);
+    const uint8_t lost[kCodedBytes] = {0x01}; // type 1 again: no parameters
+    double peak = Peak(d.s->excitation, kFrameLength);
+    ASSERT_GT(peak, 0.0);
+    // Every concealed sample is 0.9 times one of the lag's period before it.
+    for (int f = 0; f < kFadeSubframes / kSubframes; ++f) {
+        d.Frame(lost);
+        const double next = Peak(d.s->excitation, kFrameLength);
+        EXPECT_GT(next, 0.0) << f;
+        EXPECT_LE(next, kFadePerSubframe * peak * (1.0 + 1e-6)) << f;
         EXPECT_EQ(d.s->previousLsp, held);
+        peak = next;
     }
-    EXPECT_GT(first, 0.0);
-    EXPECT_LT(late, 1e-4 * first);
+    // Silent after the fade.
+    d.Frame(lost);
     for (float x : d.s->excitation) EXPECT_EQ(x, 0.0f);
-    // Speech resumes at once.
+    // Speech resumes with the frame after one whose type bits are 3.
     SpeechFrame(frame, 60, 2, 127, 24, rng);
+    SetType(frame, 3);
+    float y[kFrameLength];
+    d.Frame(frame, y);
+    EXPECT_EQ(Peak(d.s->excitation, kFrameLength), 0.0); // still concealed
     EXPECT_GT(d.Frame(frame), 0.0);
     EXPECT_EQ(d.s->fadedSubframes, 0);
 }
 
-// A type-2 frame: the four LSP indices, then a 9-bit level.
-void ComfortFrame(uint8_t *out, int level) {
+// A frame that carries comfort noise: the four LSP indices after the type
+// bits, then a 9-bit level; its own type bits govern the frame after it.
+void ComfortFrame(uint8_t *out, int level, int nextType) {
+    std::memset(out, 0, kCodedBytes);
     dsp::BitWriter w(out, kCodedBytes);
-    w.Write(kComfortNoiseFrame, 5);
+    w.Write(static_cast<uint32_t>(nextType), 5);
     for (int s = 0; s < kLspStages; ++s) w.Write(static_cast<uint32_t>(3 * s + 1), 6);
     w.Write(static_cast<uint32_t>(level), 9);
 }
@@ -96,30 +170,46 @@ void ComfortFrame(uint8_t *out, int level) {
 TEST(Decoder, ComfortNoiseHasTheLevelAndGoesOnUntilSpeech) {
     Decoder d;
     uint8_t frame[kCodedBytes];
-    ComfortFrame(frame, 300);
+    ComfortFrame(frame, 300, kComfortNoiseFrame);
+    d.Frame(frame); // parsed as speech: the carried type starts at 3
+    EXPECT_FALSE(d.s->comfortNoise);
     double power = 0;
     int samples = 0;
     for (int f = 0; f < 200; ++f) {
         d.Frame(frame);
+        EXPECT_TRUE(d.s->comfortNoise);
         if (f < 20) continue;
         for (float x : d.s->speech) power += static_cast<double>(x) * x;
         samples += kFrameLength;
     }
     EXPECT_NEAR(std::sqrt(power / samples), 300.0, 60.0);
-    EXPECT_TRUE(d.s->comfortNoise);
-    // No-data frames go on with the noise; a speech frame ends it.
+    // Frames without parameters go on with the noise, the same envelope and level.
+    const Lsp envelope = d.s->previousLsp;
+    ComfortFrame(frame, 300, 7);
+    d.Frame(frame);
     const uint8_t empty[kCodedBytes] = {0x07};
-    for (int f = 0; f < 30; ++f) EXPECT_GT(d.Frame(empty), 0.0);
+    for (int f = 0; f < 30; ++f) {
+        EXPECT_GT(d.Frame(empty), 0.0);
+        EXPECT_TRUE(d.s->comfortNoise);
+        EXPECT_EQ(d.s->fadedSubframes, 0);
+        EXPECT_EQ(d.s->previousLsp, envelope);
+        EXPECT_EQ(d.s->noiseLevel, 300);
+    }
+    // A frame whose type bits are 3 is still noise; the one after it is speech.
+    const uint8_t announce[kCodedBytes] = {0x03};
+    d.Frame(announce);
     EXPECT_TRUE(d.s->comfortNoise);
-    EXPECT_EQ(d.s->fadedSubframes, 0);
     std::mt19937 rng(2);
     SpeechFrame(frame, 40, 1, 5, 10, rng);
     d.Frame(frame);
     EXPECT_FALSE(d.s->comfortNoise);
-    // Level 0 is silence.
-    Decoder quiet;
-    ComfortFrame(frame, 0);
-    for (int f = 0; f < 5; ++f) EXPECT_EQ(quiet.Frame(frame), 0.0);
+    // Level 0 adds no noise.
+    ComfortFrame(frame, 0, kComfortNoiseFrame);
+    d.Frame(frame);
+    for (int f = 0; f < 3; ++f) {
+        d.Frame(frame);
+        for (float x : d.s->excitation) EXPECT_EQ(x, 0.0f);
+    }
 }
 
 TEST(Decoder, AmplitudeFieldsAbove31DecodeAsTheirLowFiveBits) {

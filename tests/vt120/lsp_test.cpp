@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -42,16 +43,93 @@ TEST(Stabilise, GapsBelowTheMinimumFollowTheQuadraticRule) {
     EXPECT_FLOAT_EQ(lsp[9], before[9]);
 }
 
-TEST(Stabilise, AnyStageCombinationRebuildsToAStableOrderedVector) {
+TEST(Stabilise, EveryStageCombinationKeepsItsOrderedAndSpacedVector) {
+    // With the built-in stages every combination orders and spaces into a
+    // vector that makes a filter (all 64^4 do), so the rebuild is exactly
+    // that vector, even where its ends leave 0.03 .. pi - 0.03.
+    const auto stages = LspStages();
     std::mt19937 rng(3);
-    for (int trial = 0; trial < 5000; ++trial) {
+    int outside = 0;
+    for (int trial = 0; trial < 20000; ++trial) {
         int idx[kLspStages];
         for (int &i : idx) i = static_cast<int>(rng() % 256); // beyond 63 wraps
         const Lsp q = RebuildLsp(idx);
-        ASSERT_GE(q[0], dsp::kLowestLsp);
-        ASSERT_LE(q[9], dsp::kHighestLsp);
+        int wrapped[kLspStages];
+        for (int s = 0; s < kLspStages; ++s) wrapped[s] = idx[s] % kLspStageSize;
+        Lsp spaced;
+        dsp::MsvqSum(nullptr, kOrder, stages.data(), kLspStages, wrapped, spaced.data());
+        dsp::OrderAndSpaceLsp(spaced.data(), kOrder, kMinimumLspGap);
+        ASSERT_EQ(q, spaced) << trial;
+        ASSERT_TRUE(dsp::LspMakesFilter(q.data(), kOrder)) << trial;
         for (int k = 1; k < kOrder; ++k) ASSERT_GT(q[k], q[k - 1]) << trial;
+        outside += q[0] < dsp::kLowestLsp || q[9] > dsp::kHighestLsp;
     }
+    EXPECT_GT(outside, 0);
+}
+
+TEST(Stabilise, OnlyAVectorThatMakesNoFilterIsPulledIntoRange) {
+    // A first LSP a little below 0 folds back to the filter of its mirror
+    // image: it makes a filter and stands.
+    Lsp folded = {-0.01f, 0.05f, 0.5f, 0.8f, 1.1f, 1.4f, 1.7f, 2.0f, 2.3f, 2.6f};
+    const Lsp kept = folded;
+    StabiliseLsp(folded);
+    EXPECT_EQ(folded, kept);
+    // Two LSPs below 0 whose mirror images swap order, and a top LSP beyond
+    // pi that folds below the one under it: no filter; both are pulled in.
+    const Lsp low = {-0.2f, -0.1f, 0.5f, 0.8f, 1.1f, 1.4f, 1.7f, 2.0f, 2.3f, 2.6f};
+    const Lsp high = {0.3f, 0.6f, 0.9f, 1.2f, 1.5f, 1.8f, 2.1f, 2.4f, 3.0f, 3.4f};
+    for (Lsp lsp : {low, high}) {
+        Lsp spaced = lsp;
+        dsp::OrderAndSpaceLsp(spaced.data(), kOrder, kMinimumLspGap);
+        ASSERT_FALSE(dsp::LspMakesFilter(spaced.data(), kOrder));
+        StabiliseLsp(lsp);
+        EXPECT_TRUE(dsp::LspMakesFilter(lsp.data(), kOrder));
+        EXPECT_GE(lsp[0], dsp::kLowestLsp);
+        EXPECT_LE(lsp[9], dsp::kHighestLsp);
+        for (int k = 1; k < kOrder; ++k) EXPECT_GE(lsp[k] - lsp[k - 1], 0.5f * kMinimumLspGap[k] - 1e-6f);
+    }
+    Lsp lsp = low;
+    StabiliseLsp(lsp);
+    EXPECT_FLOAT_EQ(lsp[0], dsp::kLowestLsp);
+    EXPECT_FLOAT_EQ(lsp[1], dsp::kLowestLsp + 0.03f);
+    EXPECT_FLOAT_EQ(lsp[2], 0.5f); // the rest already lay inside
+    lsp = high;
+    StabiliseLsp(lsp);
+    EXPECT_FLOAT_EQ(lsp[9], dsp::kHighestLsp);
+    EXPECT_FLOAT_EQ(lsp[8], std::min(3.0f, dsp::kHighestLsp - 0.05f));
+    EXPECT_FLOAT_EQ(lsp[7], 2.4f);
+}
+
+TEST(Stabilise, ADamagedVectorOfAnotherCodebookRebuildsToAFilter) {
+    // A codebook of the training tools can hold anything: a stage-1 vector
+    // reaching past pi, the other stages adding nothing.
+    static float book[kLspStages][kLspStageSize * kOrder] = {};
+    const float wild[kOrder] = {0.3f, 0.6f, 0.9f, 1.2f, 1.5f, 1.8f, 2.1f, 2.4f, 3.0f, 3.4f};
+    std::memcpy(book[0], wild, sizeof wild);
+    const int idx[kLspStages] = {0, 0, 0, 0};
+    const Lsp q = RebuildLsp(idx, book);
+    EXPECT_TRUE(dsp::LspMakesFilter(q.data(), kOrder));
+    EXPECT_LE(q[9], dsp::kHighestLsp);
+    EXPECT_FLOAT_EQ(q[0], 0.3f);
+}
+
+TEST(Stabilise, MakesAFilterTellsFoldedFromBroken) {
+    Lsp lsp = InitialLsp();
+    EXPECT_TRUE(dsp::LspMakesFilter(lsp.data(), kOrder));
+    lsp[0] = -0.1f; // folds to 0.1, still below lsp[1]
+    EXPECT_TRUE(dsp::LspMakesFilter(lsp.data(), kOrder));
+    lsp[0] = -0.6f; // folds above lsp[1] = 0.571
+    EXPECT_FALSE(dsp::LspMakesFilter(lsp.data(), kOrder));
+    lsp = InitialLsp();
+    lsp[4] = lsp[5]; // equal neighbours
+    EXPECT_FALSE(dsp::LspMakesFilter(lsp.data(), kOrder));
+    lsp = InitialLsp();
+    lsp[9] = 3.2f; // folds to 3.08, still above lsp[8] = 2.57
+    EXPECT_TRUE(dsp::LspMakesFilter(lsp.data(), kOrder));
+    lsp[9] = 4.0f; // folds to 2.28, below lsp[8]
+    EXPECT_FALSE(dsp::LspMakesFilter(lsp.data(), kOrder));
+    lsp[9] = std::nanf("");
+    EXPECT_FALSE(dsp::LspMakesFilter(lsp.data(), kOrder));
 }
 
 TEST(Quantiser, TheEncodersVectorIsTheDecodersRebuild) {

@@ -22,6 +22,37 @@ int SignalSet::Find(const std::string &name) const {
     return -1;
 }
 
+bool SignalStack::IsShown(int trace) const {
+    return std::find(shown_.begin(), shown_.end(), trace) != shown_.end();
+}
+
+void SignalStack::Replace(SignalSet set, const std::vector<int> &shown) {
+    set_ = std::move(set);
+    shown_.clear();
+    const int traces = static_cast<int>(set_.decoded.size());
+    for (const int t : shown) {
+        if (t >= 0 && t < traces) shown_.push_back(t);
+    }
+    std::sort(shown_.begin(), shown_.end());
+    shown_.erase(std::unique(shown_.begin(), shown_.end()), shown_.end());
+    ++generation_;
+}
+
+void SignalStack::Clear() {
+    Replace(SignalSet{}, {});
+}
+
+bool SignalStack::SetShown(int trace, bool shown) {
+    if (trace < 0 || trace >= static_cast<int>(set_.decoded.size())) return false;
+    const bool was = IsShown(trace);
+    if (shown && !was) {
+        shown_.insert(std::upper_bound(shown_.begin(), shown_.end(), trace), trace);
+    } else if (!shown && was) {
+        shown_.erase(std::find(shown_.begin(), shown_.end(), trace));
+    }
+    return true;
+}
+
 bool LoadDecoded(const DecodedSource &source, int originalRate, std::map<std::string, std::vector<float>> &inputs,
                  DecodedTrace &trace) {
     trace = DecodedTrace{};

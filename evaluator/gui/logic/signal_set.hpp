@@ -8,6 +8,7 @@
 #include "gui/logic/listening_stream.hpp"
 #include "gui/logic/signal_analysis.hpp"
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -55,6 +56,33 @@ struct SignalSet {
     int64_t Length() const { return static_cast<int64_t>(original.samples.size()); }
     // Index of a decoded trace by codec name, -1 when absent.
     int Find(const std::string &name) const;
+};
+
+// The one owner of what the signal view shows: the signal set and which of
+// its decoded traces are stacked under the original.  They are replaced
+// together, so that a list of stacked traces never names the traces of
+// another set; whatever draws them reads both from here when it draws and
+// keeps no index of its own.
+class SignalStack {
+public:
+    const SignalSet &Set() const { return set_; }
+    // Indices into Set().decoded in trace order (the order from the top); always valid.
+    const std::vector<int> &Shown() const { return shown_; }
+    bool IsShown(int trace) const;
+    // Counts the sets held: a new number for every Replace and Clear.
+    uint64_t Generation() const { return generation_; }
+
+    // A new set with the traces to stack (indices into it; those out of
+    // range are dropped).
+    void Replace(SignalSet set, const std::vector<int> &shown);
+    void Clear();
+    // Stacks or unstacks one trace; false when there is no such trace.
+    bool SetShown(int trace, bool shown);
+
+private:
+    SignalSet set_;
+    std::vector<int> shown_;
+    uint64_t generation_ = 0;
 };
 
 // Reads one codec's files into a trace; false when one cannot be read or

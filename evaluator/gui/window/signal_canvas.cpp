@@ -85,7 +85,7 @@ double TotalUnits(const std::vector<std::pair<SignalCanvas::PaneKind, int>> &sta
 
 } // namespace
 
-SignalCanvas::SignalCanvas(QWidget *parent) : QWidget(parent) {
+SignalCanvas::SignalCanvas(const SignalStack &stack, QWidget *parent) : QWidget(parent), stack_(stack) {
     setMinimumWidth(640);
     setFocusPolicy(Qt::StrongFocus);
 }
@@ -98,11 +98,12 @@ QColor SignalCanvas::TraceColour(int trace) {
     return kColours[static_cast<std::size_t>(trace) % std::size(kColours)];
 }
 
-void SignalCanvas::SetSignals(const SignalSet *set, std::vector<int> shown) {
-    const bool newLength =
-        set_ == nullptr || set == nullptr || std::abs(Length() - (set->Empty() ? 0 : set->original.Seconds())) > 1e-9;
-    set_ = set;
-    shown_ = std::move(shown);
+void SignalCanvas::SignalsChanged() {
+    const bool newSet = generation_ != stack_.Generation();
+    generation_ = stack_.Generation();
+    const double length = Set().original.Seconds();
+    const bool newLength = newSet && std::abs(length - setLength_) > 1e-9;
+    if (newSet) setLength_ = length;
     updateGeometry();
     if (newLength) {
         ShowAll();
@@ -129,17 +130,15 @@ void SignalCanvas::SetCurves(bool on) {
 }
 
 QSize SignalCanvas::minimumSizeHint() const {
-    const auto stack = Stack(shown_, difference_, curves_);
+    const auto stack = Stack(Shown(), difference_, curves_);
     const int height =
         static_cast<int>(TotalUnits(stack) * kMinUnit) + kGap * static_cast<int>(stack.size()) + kAxisHeight + 8;
     return {640, height};
 }
 
 double SignalCanvas::Length() const {
-    double length = 0.001;
-    if (set_ == nullptr) return length;
-    length = std::max(length, set_->original.Seconds());
-    for (const int t : shown_) length = std::max(length, set_->decoded[static_cast<std::size_t>(t)].decoded.Seconds());
+    double length = std::max(0.001, Set().original.Seconds());
+    for (const int t : Shown()) length = std::max(length, Set().decoded[static_cast<std::size_t>(t)].decoded.Seconds());
     return length;
 }
 
@@ -191,7 +190,7 @@ double SignalCanvas::SecondsAt(double x) const {
 std::vector<SignalCanvas::Pane> SignalCanvas::Panes() const {
     std::vector<Pane> panes;
     if (!HasSignals()) return panes;
-    const auto stack = Stack(shown_, difference_, curves_);
+    const auto stack = Stack(Shown(), difference_, curves_);
     const QRect plot = Plot();
     const int gaps = kGap * static_cast<int>(stack.size() - 1);
     const double unit = std::max<double>(kMinUnit, (plot.height() - gaps) / TotalUnits(stack));
@@ -205,28 +204,28 @@ std::vector<SignalCanvas::Pane> SignalCanvas::Panes() const {
 }
 
 const Signal &SignalCanvas::SignalOf(const Pane &pane) const {
-    if (pane.trace < 0) return set_->original;
-    const DecodedTrace &t = set_->decoded[static_cast<std::size_t>(pane.trace)];
+    if (pane.trace < 0) return Set().original;
+    const DecodedTrace &t = Set().decoded[static_cast<std::size_t>(pane.trace)];
     return pane.kind == PaneKind::Difference ? t.difference : t.decoded;
 }
 
 double SignalCanvas::OffsetSeconds(const Pane &pane) const {
     if (pane.trace < 0 || pane.kind == PaneKind::Difference || !aligned_) return 0;
-    const DecodedTrace &t = set_->decoded[static_cast<std::size_t>(pane.trace)];
+    const DecodedTrace &t = Set().decoded[static_cast<std::size_t>(pane.trace)];
     return t.decoded.sampleRate > 0 ? static_cast<double>(t.delaySamples) / t.decoded.sampleRate : 0;
 }
 
 double SignalCanvas::TopHz() const {
-    int rate = set_->original.sampleRate;
-    for (const int t : shown_) rate = std::max(rate, set_->decoded[static_cast<std::size_t>(t)].decoded.sampleRate);
+    int rate = Set().original.sampleRate;
+    for (const int t : Shown()) rate = std::max(rate, Set().decoded[static_cast<std::size_t>(t)].decoded.sampleRate);
     return rate / 2.0;
 }
 
 double SignalCanvas::FloorDb() const {
     // One colour scale for every spectrogram: from the loudest of them down.
-    double peak = set_->original.spectrum.peakDb;
-    for (const int t : shown_)
-        peak = std::max<double>(peak, set_->decoded[static_cast<std::size_t>(t)].decoded.spectrum.peakDb);
+    double peak = Set().original.spectrum.peakDb;
+    for (const int t : Shown())
+        peak = std::max<double>(peak, Set().decoded[static_cast<std::size_t>(t)].decoded.spectrum.peakDb);
     return std::ceil(peak / 10.0) * 10.0 - kDbRange;
 }
 
@@ -372,8 +371,8 @@ void SignalCanvas::DrawCurves(QPainter &p, const Pane &pane) const {
     std::vector<double> ticks = {-10, 0, 10, 20, 30};
     if (!snr) {
         std::vector<double> values = {0.0};
-        for (const int t : shown_) {
-            const auto &curve = set_->decoded[static_cast<std::size_t>(t)].frames.lsd;
+        for (const int t : Shown()) {
+            const auto &curve = Set().decoded[static_cast<std::size_t>(t)].frames.lsd;
             for (std::size_t i = 0; i < curve.Size(); ++i) {
                 if (curve.active[i] != 0) values.push_back(curve.db[i]);
             }
@@ -402,8 +401,8 @@ void SignalCanvas::DrawCurves(QPainter &p, const Pane &pane) const {
     p.setClipRect(r);
     p.setRenderHint(QPainter::Antialiasing);
     int legendX = r.left() + 6;
-    for (const int t : shown_) {
-        const DecodedTrace &trace = set_->decoded[static_cast<std::size_t>(t)];
+    for (const int t : Shown()) {
+        const DecodedTrace &trace = Set().decoded[static_cast<std::size_t>(t)];
         const evaluator::FrameCurve &curve = snr ? trace.frames.snr : trace.frames.lsd;
         const QColor colour = TraceColour(t);
         // Active frames only: inactive ones break the line.
@@ -490,7 +489,7 @@ void SignalCanvas::paintEvent(QPaintEvent *) {
     const std::vector<Pane> panes = Panes();
     for (const Pane &pane : panes) {
         const Signal &s =
-            pane.kind == PaneKind::SnrCurve || pane.kind == PaneKind::LsdCurve ? set_->original : SignalOf(pane);
+            pane.kind == PaneKind::SnrCurve || pane.kind == PaneKind::LsdCurve ? Set().original : SignalOf(pane);
         switch (pane.kind) {
         case PaneKind::Wave:
         case PaneKind::Difference:

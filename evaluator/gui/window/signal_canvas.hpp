@@ -27,15 +27,17 @@ public:
         QRect rect;
     };
 
-    explicit SignalCanvas(QWidget *parent);
+    // Draws what `stack` holds, read afresh at every drawing; the stack's
+    // owner outlives the canvas.
+    SignalCanvas(const SignalStack &stack, QWidget *parent);
 
-    // The signals drawn (the view keeps them); `shown` lists the decoded
-    // traces stacked under the original, in order.
-    void SetSignals(const SignalSet *set, std::vector<int> shown);
+    // The stack changed (a new set, or other traces stacked): a new set of
+    // another length is shown whole, else the time range stays.
+    void SignalsChanged();
     void SetAligned(bool aligned);
     void SetDifference(bool on);
     void SetCurves(bool on);
-    bool HasSignals() const { return set_ != nullptr && !set_->Empty(); }
+    bool HasSignals() const { return !stack_.Set().Empty(); }
 
     std::pair<double, double> Range() const { return {t0_, t1_}; }
     void SetRange(double t0, double t1);
@@ -86,8 +88,12 @@ private:
     void DrawLabel(QPainter &p, const Pane &pane) const;
     void DrawAxis(QPainter &p, const QRect &plot) const;
 
-    const SignalSet *set_ = nullptr;
-    std::vector<int> shown_;
+    const SignalSet &Set() const { return stack_.Set(); }
+    const std::vector<int> &Shown() const { return stack_.Shown(); }
+
+    const SignalStack &stack_;
+    uint64_t generation_ = 0; // of the set the time range was made for
+    double setLength_ = -1;   // that set's original, in seconds
     bool aligned_ = true;
     bool difference_ = true;
     bool curves_ = true;

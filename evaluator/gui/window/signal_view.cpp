@@ -46,7 +46,7 @@ SignalView::SignalView(QWidget *parent)
     resize(900, 720);
     heading_ = new QLabel(this);
     heading_->setObjectName("signalHeading");
-    canvas_ = new SignalCanvas(this);
+    canvas_ = new SignalCanvas(stack_, this);
     canvas_->setObjectName("signalCanvas");
     scroll_ = new QScrollArea(this);
     scroll_->setWidget(canvas_);
@@ -74,6 +74,9 @@ SignalView::SignalView(QWidget *parent)
 
 SignalView::~SignalView() {
     player_->Stop();
+    // The canvas reads the stack: it goes first.
+    delete scroll_;
+    canvas_ = nullptr;
 }
 
 void SignalView::BuildControls() {
@@ -185,7 +188,7 @@ void SignalView::BuildControls() {
     connect(save_, &QPushButton::clicked, this, [this] {
         if (listening_ > 0 && !round_.Running()) {
             emit SaveDecodedRequested(
-                QString::fromStdString(set_.decoded[static_cast<std::size_t>(listening_ - 1)].name));
+                QString::fromStdString(Set().decoded[static_cast<std::size_t>(listening_ - 1)].name));
         }
     });
     connect(align_, &QCheckBox::toggled, canvas_, &SignalCanvas::SetAligned);
@@ -202,41 +205,44 @@ void SignalView::SetOutput(SoundOutput *output, std::function<bool()> mayPlay) {
 }
 
 void SignalView::SetSignals(SignalSet set, const QString &heading) {
-    // Keep what was shown and listened to, by name.
-    std::vector<std::string> wasShown;
-    for (std::size_t i = 0; i < shown_.size() && i < set_.decoded.size(); ++i) {
-        if (shown_[i]) wasShown.push_back(set_.decoded[i].name);
-    }
-    const std::string wasListening = listening_ > 0 && listening_ <= static_cast<int>(set_.decoded.size())
-                                         ? set_.decoded[static_cast<std::size_t>(listening_ - 1)].name
-                                         : std::string();
+    // What was shown and listened to is kept by name (through notes in between).
+    const std::vector<std::string> wasShown = keptShown_;
+    const std::string wasListening = keptListening_;
     AbandonBlindRound();
     player_->Stop();
-    set_ = std::move(set);
-    note_.clear();
-    heading_->setText(heading);
-    shown_.assign(set_.decoded.size(), false);
-    bool kept = false;
+    std::vector<int> shown;
     for (const auto &name : wasShown) {
-        if (const int i = set_.Find(name); i >= 0) shown_[static_cast<std::size_t>(i)] = kept = true;
+        if (const int i = set.Find(name); i >= 0) shown.push_back(i);
     }
     // A first run: the lowest rates are stacked; the others are a click away.
-    for (std::size_t i = 0; !kept && i < shown_.size() && i < kFirstShown; ++i) shown_[i] = true;
-    const int listened = set_.Find(wasListening);
+    if (shown.empty()) {
+        for (std::size_t i = 0; i < set.decoded.size() && i < kFirstShown; ++i) shown.push_back(static_cast<int>(i));
+    }
+    const int listened = set.Find(wasListening);
+    stack_.Replace(std::move(set), shown);
     listening_ = listened >= 0 ? listened + 1 : 0;
-    if (selection_ && selection_->first >= set_.original.Seconds()) selection_.reset();
-    cursor_ = std::min(cursor_, set_.original.Seconds());
+    KeepChoices();
+    note_.clear();
+    heading_->setText(heading);
+    if (selection_ && selection_->first >= Set().original.Seconds()) selection_.reset();
+    cursor_ = std::min(cursor_, Set().original.Seconds());
     RebuildChoices();
     RebuildTracks();
     UpdateCanvas();
     UpdateControls();
 }
 
+void SignalView::KeepChoices() {
+    keptShown_.clear();
+    for (const int t : stack_.Shown()) keptShown_.push_back(Set().decoded[static_cast<std::size_t>(t)].name);
+    keptListening_ =
+        listening_ > 0 ? Set().decoded[static_cast<std::size_t>(listening_ - 1)].name : std::string();
+}
+
 void SignalView::ShowNote(const QString &note) {
     AbandonBlindRound();
     player_->Stop();
-    set_ = SignalSet{};
-    shown_.clear();
+    stack_.Clear();
     listening_ = 0;
     selection_.reset();
     cursor_ = 0;
@@ -249,7 +255,7 @@ void SignalView::ShowNote(const QString &note) {
 }
 
 void SignalView::Focus(const std::string &codec) {
-    const int i = set_.Find(codec);
+    const int i = Set().Find(codec);
     if (i < 0) return;
     SetShown(i, true);
     if (!round_.Running()) Listen(i + 1);
@@ -259,17 +265,9 @@ std::pair<double, double> SignalView::VisibleRange() const {
     return canvas_->Range();
 }
 
-std::vector<int> SignalView::Shown() const {
-    std::vector<int> shown;
-    for (std::size_t i = 0; i < shown_.size(); ++i) {
-        if (shown_[i]) shown.push_back(static_cast<int>(i));
-    }
-    return shown;
-}
-
 void SignalView::SetShown(int trace, bool shown) {
-    if (trace < 0 || trace >= static_cast<int>(shown_.size())) return;
-    shown_[static_cast<std::size_t>(trace)] = shown;
+    if (!stack_.SetShown(trace, shown)) return;
+    KeepChoices();
     if (trace < static_cast<int>(showBoxes_.size())) {
         const QSignalBlocker block(showBoxes_[static_cast<std::size_t>(trace)]);
         showBoxes_[static_cast<std::size_t>(trace)]->setChecked(shown);
@@ -279,15 +277,15 @@ void SignalView::SetShown(int trace, bool shown) {
 }
 
 int SignalView::TrackOfKey(int digit) const {
-    if (digit == 0) return set_.Empty() ? -1 : 0;
-    const std::vector<int> shown = Shown();
+    if (digit == 0) return Set().Empty() ? -1 : 0;
+    const std::vector<int> &shown = Shown();
     return digit >= 1 && digit <= static_cast<int>(shown.size()) ? shown[static_cast<std::size_t>(digit - 1)] + 1 : -1;
 }
 
 void SignalView::UpdateKeyLabels() {
     for (std::size_t track = 0; track < listenButtons_.size(); ++track) {
         const QString name =
-            track == 0 ? QString::fromStdString(set_.original.label) : QString::fromStdString(set_.decoded[track - 1].name);
+            track == 0 ? QString::fromStdString(Set().original.label) : QString::fromStdString(Set().decoded[track - 1].name);
         QString key;
         for (int digit = 0; digit <= 9 && key.isEmpty(); ++digit) {
             if (TrackOfKey(digit) == static_cast<int>(track)) key = QStringLiteral(" [%1]").arg(digit);
@@ -314,7 +312,7 @@ void SignalView::RebuildChoices() {
     const QString b = blindB_->currentText();
     blindA_->clear();
     blindB_->clear();
-    if (set_.Empty()) return;
+    if (Set().Empty()) return;
     auto addListen = [&](int track, const QString &name) {
         auto *button = Quiet(new QPushButton(name, this));
         button->setCheckable(true);
@@ -327,13 +325,13 @@ void SignalView::RebuildChoices() {
         blindA_->addItem(name, track);
         blindB_->addItem(name, track);
     };
-    addListen(0, QString::fromStdString(set_.original.label));
-    for (std::size_t i = 0; i < set_.decoded.size(); ++i) {
-        const QString name = QString::fromStdString(set_.decoded[i].name);
+    addListen(0, QString::fromStdString(Set().original.label));
+    for (std::size_t i = 0; i < Set().decoded.size(); ++i) {
+        const QString name = QString::fromStdString(Set().decoded[i].name);
         addListen(static_cast<int>(i) + 1, name);
         auto *box = Quiet(new QCheckBox(name, this));
         box->setObjectName(QStringLiteral("show%1").arg(name));
-        box->setChecked(shown_[i]);
+        box->setChecked(stack_.IsShown(static_cast<int>(i)));
         QPalette palette = box->palette();
         palette.setColor(QPalette::WindowText, SignalCanvas::TraceColour(static_cast<int>(i)));
         box->setPalette(palette);
@@ -352,27 +350,27 @@ void SignalView::RebuildChoices() {
 }
 
 void SignalView::RebuildTracks() {
-    if (set_.Empty()) {
+    if (Set().Empty()) {
         player_->SetTracks(8000, {}, 0);
         return;
     }
-    player_->SetTracks(set_.Rate(), ListeningTracks(set_, levelMatch_), set_.Length());
+    player_->SetTracks(Set().Rate(), ListeningTracks(Set(), levelMatch_), Set().Length());
     player_->Select(round_.Running() ? BlindTrack(blindChoice_) : listening_);
 }
 
 void SignalView::UpdateCanvas() {
-    canvas_->SetSignals(set_.Empty() ? nullptr : &set_, Shown());
+    canvas_->SignalsChanged();
     canvas_->SetSelection(selection_);
     canvas_->SetCursor(cursor_);
 }
 
 void SignalView::UpdateControls() {
-    const bool any = !set_.Empty();
+    const bool any = !Set().Empty();
     const bool blind = round_.Running();
     play_->setEnabled(any);
     play_->setText(player_->Playing() ? "&Stop" : "&Play");
     loop_->setEnabled(any);
-    levels_->setEnabled(any && !set_.decoded.empty());
+    levels_->setEnabled(any && !Set().decoded.empty());
     save_->setEnabled(any && listening_ > 0 && !blind);
     for (QPushButton *b : listenButtons_) b->setEnabled(!blind);
     if (!blind && listening_ < static_cast<int>(listenButtons_.size())) {
@@ -394,21 +392,22 @@ void SignalView::UpdateControls() {
 }
 
 void SignalView::Listen(int track) {
-    if (round_.Running() || track < 0 || track > static_cast<int>(set_.decoded.size())) return;
+    if (round_.Running() || track < 0 || track > static_cast<int>(Set().decoded.size())) return;
     listening_ = track;
+    KeepChoices();
     player_->Select(track);
     UpdateControls();
 }
 
 bool SignalView::Play() {
-    if (set_.Empty()) return false;
-    const double rate = set_.Rate();
+    if (Set().Empty()) return false;
+    const double rate = Set().Rate();
     int64_t from = static_cast<int64_t>(cursor_ * rate);
     int64_t to = 0;
     if (selection_) {
         from = static_cast<int64_t>(selection_->first * rate);
         to = std::max<int64_t>(static_cast<int64_t>(selection_->second * rate), from + 1);
-    } else if (!loop_->isChecked() && from >= set_.Length()) {
+    } else if (!loop_->isChecked() && from >= Set().Length()) {
         from = 0; // at the end: play from the start again
     }
     const bool started = player_->Play(from, to, loop_->isChecked());
@@ -425,7 +424,7 @@ void SignalView::RestartAtPosition() {
     // A change of loop or level starts again where the sound is: within a
     // region from the region's start when looping stops mattering.
     const int64_t at = player_->Position();
-    if (!selection_) cursor_ = static_cast<double>(at) / std::max(1, set_.Rate());
+    if (!selection_) cursor_ = static_cast<double>(at) / std::max(1, Set().Rate());
     Play();
 }
 
@@ -447,13 +446,13 @@ void SignalView::SetLevelMatch(bool on) {
     const int64_t at = player_->Position();
     RebuildTracks();
     if (wasPlaying) {
-        if (!selection_) cursor_ = static_cast<double>(at) / std::max(1, set_.Rate());
+        if (!selection_) cursor_ = static_cast<double>(at) / std::max(1, Set().Rate());
         Play();
     }
 }
 
 void SignalView::SetCursor(double seconds) {
-    cursor_ = std::clamp(seconds, 0.0, set_.original.Seconds());
+    cursor_ = std::clamp(seconds, 0.0, Set().original.Seconds());
     canvas_->SetCursor(cursor_);
 }
 
@@ -465,8 +464,8 @@ void SignalView::SetSelection(std::optional<std::pair<double, double>> region) {
 }
 
 void SignalView::OnPosition(qint64 sample) {
-    if (!player_->Playing() || set_.Empty()) return;
-    canvas_->SetPlayhead(static_cast<double>(sample) / set_.Rate());
+    if (!player_->Playing() || Set().Empty()) return;
+    canvas_->SetPlayhead(static_cast<double>(sample) / Set().Rate());
 }
 
 int SignalView::BlindTrack(char which) const {
@@ -481,8 +480,8 @@ int SignalView::BlindTrack(char which) const {
 }
 
 bool SignalView::StartBlindRound(int a, int b, int trials, uint32_t seed) {
-    const int tracks = static_cast<int>(set_.decoded.size()) + 1;
-    if (set_.Empty() || a == b || a < 0 || b < 0 || a >= tracks || b >= tracks) return false;
+    const int tracks = static_cast<int>(Set().decoded.size()) + 1;
+    if (Set().Empty() || a == b || a < 0 || b < 0 || a >= tracks || b >= tracks) return false;
     round_.Start(a, b, trials, seed);
     blindChoice_ = 'A';
     player_->Select(BlindTrack('A'));

@@ -54,13 +54,13 @@ public:
     void Focus(const std::string &codec);
 
     const QString &Note() const { return note_; }
-    bool HasSignals() const { return !set_.Empty(); }
-    const SignalSet &Signals() const { return set_; }
+    bool HasSignals() const { return !stack_.Set().Empty(); }
+    const SignalSet &Signals() const { return stack_.Set(); }
     std::pair<double, double> VisibleRange() const;
     SignalCanvas *Canvas() const { return canvas_; }
 
     // The decoded traces stacked under the original (indices into Signals().decoded).
-    std::vector<int> Shown() const;
+    std::vector<int> Shown() const { return stack_.Shown(); }
     void SetShown(int trace, bool shown);
     void SetDifference(bool on);
     void SetCurves(bool on);
@@ -104,6 +104,8 @@ protected:
 private:
     void BuildControls();
     void RebuildChoices();
+    // Remembers the stacked traces and the one listened to by name.
+    void KeepChoices();
     void UpdateKeyLabels();
     void RebuildTracks();
     void UpdateCanvas();
@@ -113,8 +115,12 @@ private:
     void StartRoundFromControls();
     void RestartAtPosition();
 
-    SignalSet set_;
-    std::vector<bool> shown_;
+    const SignalSet &Set() const { return stack_.Set(); }
+
+    // The one owner of the signals; the canvas reads them from here.
+    SignalStack stack_;
+    std::vector<std::string> keptShown_;
+    std::string keptListening_;
     QString note_;
     int listening_ = 0;
     char blindChoice_ = 'A';

@@ -1,11 +1,12 @@
 // Runs a speech file through VT48 (encoder and decoder, through the same
 // codec frame the library exports) and writes the decoded result.
-//   vt48_code_file INPUT OUTPUT.wav [--width 16|8] [--coded FILE] [--described | --refinements MASK]
+//   vt48_code_file INPUT OUTPUT.wav [--width 16|8] [--coded FILE] [--refinements MASK]
 //                  [--reference FILE.wav]
 // With --width 8 the input goes in as 8-bit unsigned samples (the high byte
 // plus 128) and the output comes back the same way, widened to 16 bits.
-// --described codes with the encoder's searches exactly as first described
-// (the library's refinements off), --refinements with any set of them.
+// The library codes with the plain searches; --refinements codes with any
+// set of the encoder's refinements (a bit mask, see encoder.hpp; 29 is the
+// waveform set).
 // --reference writes the input through the encoder's input filter and the
 // decoder's output filter alone, the ceiling of waveform measures.
 #include "analysis.hpp"
@@ -29,14 +30,12 @@ int main(int argc, char **argv) {
     int width = 16;
     std::string codedPath;
     std::string referencePath;
-    bool described = false;
     int refinements = -1;
     std::vector<float> weighting;
     app.add_option("input", input, "8 kHz speech (.wav or raw 16-bit)")->required();
     app.add_option("output", output, "decoded .wav")->required();
     app.add_option("--width", width, "sample width at the interface, 16 or 8")->check(CLI::IsMember({8, 16}));
     app.add_option("--coded", codedPath, "also write the coded frames here");
-    app.add_flag("--described", described, "the encoder's searches as first described, no refinements");
     app.add_option("--refinements", refinements, "bit mask of the encoder refinements to use (see encoder.hpp)");
     app.add_option("--weighting", weighting, "g1 g2 of the refined error weighting A(z/g1)/A(z/g2)")->expected(2);
     app.add_option("--reference", referencePath, "write the input through the input and output filters here");
@@ -51,9 +50,9 @@ int main(int argc, char **argv) {
         if (Frame::OpenEncoder(format, 0, &enc) != CODEC_OK || Frame::OpenDecoder(format, 0, &dec) != CODEC_OK) {
             throw std::runtime_error("cannot open the codec");
         }
-        if (described || refinements >= 0) {
+        if (refinements >= 0) {
             auto *block = static_cast<vntr::frame::HandleBlock<vntr::vt48::Engine::EncoderState, 1> *>(enc.handle);
-            block->state.coder.refinements = described ? 0u : static_cast<uint32_t>(refinements);
+            block->state.coder.refinements = static_cast<uint32_t>(refinements);
         }
         if (weighting.size() == 2) {
             auto *block = static_cast<vntr::frame::HandleBlock<vntr::vt48::Engine::EncoderState, 1> *>(enc.handle);

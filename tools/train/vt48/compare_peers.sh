@@ -11,8 +11,8 @@
 # (perceptual measures align levels the same way).
 #
 # Rows: vt48 (16-bit samples at the interface), vt48_8bit (8-bit samples),
-# vt48_described (the encoder exactly as first described, without the
-# refinements of encoder.cpp; same decoder and bitstream), Speex narrowband
+# vt48_refined (the encoder with its waveform refinements of encoder.hpp,
+# --refinements 29; same decoder and bitstream), Speex narrowband
 # quality 1 (3.95 kbit/s), Codec2 3200.  Decoded files stay in OUT_DIR for
 # listening and spectrograms.
 set -euo pipefail
@@ -22,7 +22,7 @@ build=$1; out=$2; shift 2
 mkdir -p "$out"
 code=$build/tools/train/vt48/vt48_code_file
 measure=$build/tools/train/common/vntr_measure_speech
-codecs="vt48 vt48_8bit vt48_described speex_3950 codec2_3200"
+codecs="vt48 vt48_8bit vt48_refined speex_3950 codec2_3200"
 declare -A sum_snr sum_seg sum_lsd
 for c in $codecs; do sum_snr[$c]=0; sum_seg[$c]=0; sum_lsd[$c]=0; done
 n=0
@@ -33,7 +33,7 @@ for f in "$@"; do
   if [[ $f == *.wav ]]; then cp "$f" "$wav"; else sox -t raw -r 8000 -e signed -b 16 -c 1 "$f" "$wav"; fi
   "$code" "$wav" "$out/${name}_vt48.wav" >/dev/null
   "$code" "$wav" "$out/${name}_vt48_8bit.wav" --width 8 >/dev/null
-  "$code" "$wav" "$out/${name}_vt48_described.wav" --described >/dev/null
+  "$code" "$wav" "$out/${name}_vt48_refined.wav" --refinements 29 >/dev/null
   speexenc -n --quality 1 "$wav" "$out/$name.spx" 2>/dev/null
   speexdec "$out/$name.spx" "$out/${name}_speex_3950.wav" 2>/dev/null
   sox "$wav" -t raw "$out/$name.raw"

@@ -48,7 +48,8 @@ std::vector<Frame> GatherFrames(const std::vector<std::string> &files) {
     for (const std::string &file : files) {
         const auto speech = vntr::train::ReadSpeech(file);
         if (speech.sampleRate != 8000) continue;
-        InitEncoder(*state, false);
+        // Behind the equalising input filter, as the stored tables were trained.
+        InitEncoder(*state, false, kEqualisedInput);
         for (std::size_t f = 0; f + kFrameLength <= speech.samples.size(); f += kFrameLength) {
             uint8_t pcm[2 * kFrameLength];
             for (int n = 0; n < kFrameLength; ++n) {

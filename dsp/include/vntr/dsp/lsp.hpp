@@ -40,22 +40,35 @@ void LspWeights(const float *lsp, int order, double exponent, float *w);
 // coder's LSP memory starts.
 void UniformLsp(int order, float *lsp);
 
+// Whether an LSP vector makes a stable synthesis filter.  The filter sees an
+// LSP only through its cosine: the vector makes one when the cosines fall
+// strictly from below 1 to above -1 (the roots of the two polynomials then
+// interleave on the unit circle).  That holds for every increasing vector
+// strictly inside (0, pi), and also for one whose first LSP has come out a
+// little below 0 (or whose last a little above pi): it folds back to the
+// same filter.  A NaN makes none.
+//   in  lsp [order]
+bool LspMakesFilter(const float *lsp, int order);
+
 // Puts a rebuilt LSP vector in order and keeps its neighbours apart, the same
 // on both sides of a link:
 //  - up to two bubble passes, stopping after a pass that swapped nothing;
 //  - for i = 1..order-1 in turn, a gap d = lsp[i] - lsp[i-1] narrower than
 //    t = minimumGap[i] becomes t/2 + d^2/(2t) (continuous at d = t, never
-//    below t/2);
-//  - a vector that still leaves kLowestLsp .. kHighestLsp after that (only a
-//    damaged stream produces one) is pulled back inside with half the gaps
-//    kept, so that the synthesis filter is always stable and well damped.
+//    below t/2).
+// That result stands whenever it makes a stable filter (LspMakesFilter),
+// however close to 0 or pi its ends lie: a constant input, for one, puts the
+// first LSP near 0.015 rad.  Only a vector that makes none (a damaged stream
+// builds one) is pulled inside kLowestLsp .. kHighestLsp with half the gaps
+// kept, so that every stream gives a stable, well damped filter.
 //   in/out lsp [order]     in minimumGap [order] (entry 0 unused)
 constexpr float kLowestLsp = 0.03f;
 constexpr float kHighestLsp = static_cast<float>(std::numbers::pi) - 0.03f;
 void StabiliseLsp(float *lsp, int order, const float *minimumGap);
 
-// The first two steps of StabiliseLsp alone (ordering and spacing, no range):
-// for a coder that deals with vectors that make no filter in its own way.
+// The first two steps of StabiliseLsp alone (ordering and spacing, no
+// safeguard): for a coder that deals with vectors that make no filter in its
+// own way.
 void OrderAndSpaceLsp(float *lsp, int order, const float *minimumGap);
 
 // LPC sets of `subframes` sub-frames of a frame: sub-frame j < n-1 from the

@@ -4,23 +4,36 @@
 // Key paths use backslashes between key names ("SOFTWARE\Vantre\QBL SDK");
 // key and value names compare without regard to case and keep the case they
 // were created with.  Subkeys enumerate in name order, values in the order
-// they were first set.
+// they were first set.  A key lies at most 512 names below its hive's root.
 //
-// Every change is a locked read-modify-write of the hive file: the writer
-// takes an exclusive lock, reads the file afresh, applies its change, writes
-// a new file beside it, flushes it to disk and renames it over the old one.
-// Two writers never lose each other's changes and a writer that dies half-way
-// leaves the previous file intact.  A hive file that cannot be parsed is never
+// A hive file is read and parsed once and kept in memory for the key that
+// opened it and every key opened from that one (and, through a HiveCache, for
+// every key a program opens); it is read again only when the file changed on
+// disk.  Every change is a locked read-modify-write of the hive file: the
+// writer takes an exclusive lock, brings its tree up to date with the file,
+// applies its change and, only when that altered something, writes a new file
+// beside it, flushes it to disk and renames it over the old one.  Two writers
+// never lose each other's changes and a writer that dies half-way leaves the
+// previous file intact.  A hive file that cannot be parsed is never
 // overwritten: every operation on it reports `Damaged`, and DiagnoseHive()
-// says what is wrong and where.
+// says what is wrong and where.  A hive whose text would be too large to be
+// read back is never written.
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace vntr::platform {
+
+namespace hive {
+class Store;
+}
 
 enum class Hive : uint8_t { LocalMachine, CurrentUser };
 
@@ -52,20 +65,31 @@ struct RegKeyInfo {
 // The file that holds a hive (see paths.hpp for how it is chosen).
 std::optional<std::string> HiveFile(Hive hive);
 
-// An open key: names a hive file and a path in it.  Every operation reads the
-// file afresh, so a key sees what other processes wrote since it was opened.
+// One value to write with RegKey::SetValues: `subKey` below the key (empty:
+// the key itself), created when missing.
+struct RegValueWrite {
+    std::string subKey;
+    std::string name;
+    std::string data;
+};
+
+// An open key: a hive and a path in it.  Every operation sees the hive file
+// as it is now, so a key sees what other processes wrote since it was opened.
 class RegKey {
 public:
     RegKey() = default;
 
-    // Opens an existing key (the empty path is the hive's root).
+    // Opens an existing key (the empty path is the hive's root), reading the
+    // hive file for this key and the keys opened from it.
     static RegStatus Open(Hive hive, std::string_view path, RegKey &out);
-    // Opens a key, creating it and any missing parents.
+    // Opens a key, creating it and any missing parents (deeper than 512
+    // names: InvalidArgument).
     static RegStatus Create(Hive hive, std::string_view path, RegKey &out);
     // The same on a hive file named directly (tests, tools).
     static RegStatus OpenFile(const std::string &hiveFile, std::string_view path, RegKey &out);
     static RegStatus CreateFile(const std::string &hiveFile, std::string_view path, RegKey &out);
 
+    // Keys below this one share its hive in memory.
     RegStatus OpenSubKey(std::string_view subPath, RegKey &out) const;
     RegStatus CreateSubKey(std::string_view subPath, RegKey &out) const;
 
@@ -76,7 +100,12 @@ public:
     RegStatus EnumValue(uint32_t index, std::string &name, std::string &data) const;
     // Reads a value; data that does not fit `bufferBytes` with its zero gives MoreData.
     RegStatus QueryValue(std::string_view name, std::string &data, std::size_t bufferBytes = SIZE_MAX) const;
+    // Sets a value; the hive file is written only when the data differs.
     RegStatus SetValue(std::string_view name, std::string_view data);
+    // Sets all these values, creating their subkeys, in one locked, atomic
+    // write of the hive file, or none when every value already holds its
+    // data.  InvalidArgument (and nothing written) for a bad subkey path.
+    RegStatus SetValues(std::span<const RegValueWrite> writes);
     RegStatus DeleteValue(std::string_view name);
     RegStatus QueryInfo(RegKeyInfo &info) const;
     // Deletes the subkey `subPath` below this key, which must have no subkeys itself.
@@ -84,13 +113,43 @@ public:
 
     RegStatus Close();
     bool IsOpen() const { return open_; }
-    const std::string &File() const { return file_; }
+    const std::string &File() const;
     const std::string &Path() const { return path_; }
 
 private:
-    std::string file_;
+    friend class HiveCache;
+    static RegStatus OpenIn(std::shared_ptr<hive::Store> store, std::string path, RegKey &out);
+    static RegStatus CreateIn(std::shared_ptr<hive::Store> store, std::string path, RegKey &out);
+
+    std::shared_ptr<hive::Store> store_;
     std::string path_;
     bool open_ = false;
+};
+
+// Shares each hive file among all the keys opened through it, so that a
+// program reads each hive once (and again only when its file changes on
+// disk) however many keys it opens.  A program keeps one for its whole run;
+// thread-safe.
+class HiveCache {
+public:
+    HiveCache();
+    ~HiveCache();
+    HiveCache(const HiveCache &) = delete;
+    HiveCache &operator=(const HiveCache &) = delete;
+
+    RegStatus Open(Hive hive, std::string_view path, RegKey &out);
+    RegStatus Create(Hive hive, std::string_view path, RegKey &out);
+    RegStatus OpenFile(const std::string &hiveFile, std::string_view path, RegKey &out);
+    RegStatus CreateFile(const std::string &hiveFile, std::string_view path, RegKey &out);
+
+    // Times the hive file was read and parsed through this cache.
+    std::size_t Reads(const std::string &hiveFile);
+
+private:
+    std::shared_ptr<hive::Store> StoreOf(const std::string &hiveFile);
+
+    std::mutex mutex_;
+    std::map<std::string, std::shared_ptr<hive::Store>> stores_;
 };
 
 // Deletes a key with no subkeys (its values go with it).

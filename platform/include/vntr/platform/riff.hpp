@@ -48,7 +48,9 @@ class RiffFile {
 public:
     enum class Mode { Read, Create };
 
-    // Opens for buffered reading, or creates (truncates) for writing.  Nothing on failure.
+    // Opens a regular file for buffered reading, or creates (truncates) one for
+    // writing.  Nothing on failure, and at once for a named pipe, a device or a
+    // folder (never waits for the other end of a pipe).
     static std::unique_ptr<RiffFile> Open(const std::string &path, Mode mode);
     ~RiffFile();
     RiffFile(const RiffFile &) = delete;
