@@ -1,5 +1,6 @@
 #include "cli/batch.hpp"
 
+#include "cli/codec_rates.hpp"
 #include "cli/console_frontend.hpp"
 #include "cli/conversion.hpp"
 #include "cli/corpus_files.hpp"
@@ -202,20 +203,68 @@ bool RunCorpusBatch(evaluator::Evaluator &ev, const BatchOptions &o, const ModeP
     return ok;
 }
 
+// One original with --resample: each codec at its own rate.
+bool RunSingleAtCodecRates(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOptions &o,
+                           const ModePlan &plan) {
+    const std::string &path = o.originals.front();
+    RatesRun run;
+    std::vector<std::string> problems;
+    std::string error;
+    const bool ran = RunAtCodecRates(ev, ui, path, plan, o.mono, o.level, o.keepDir, problems, run, error);
+    for (const auto &problem : problems) std::fprintf(stderr, "vtbench32: %s\n", problem.c_str());
+    if (!ran) {
+        std::fprintf(stderr, "vtbench32: %s\n", run.cancelled ? "processing cancelled" : error.c_str());
+        return false;
+    }
+    ReportedOriginal original;
+    original.exists = true;
+    original.name = platform::FileNameOf(path);
+    original.path = path;
+    original.sampleRate = run.source.rate;
+    original.seconds = run.source.rate > 0 ? static_cast<double>(run.source.frames) / run.source.rate : 0;
+    original.formatText = run.source.FormatText();
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%4.2f sec", original.seconds);
+    original.durationText = duration;
+    original.conversion = run.note;
+    PrintRows(stdout, original, run.rows);
+    std::fflush(stdout);
+    bool ok = problems.empty() && !run.rows.empty();
+    for (const auto &row : run.rows) ok = ok && row.outcome != "failed";
+    if (!o.jsonPath.empty() && !WriteRowsJson(o.jsonPath, original, run.rows, ui.Messages(), error)) {
+        std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
+        ok = false;
+    }
+    if (!o.csvPath.empty()) {
+        FileResult file;
+        file.path = path;
+        file.name = original.name;
+        file.state = FileState::Done;
+        file.conversion = run.note;
+        file.messages = ui.Messages();
+        file.codecs = run.rows;
+        if (!WriteCsv(o.csvPath, {file}, error)) {
+            std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
+            ok = false;
+        }
+    }
+    return ok;
+}
+
 // One original (or a session): the comparison as the window shows it.
 bool RunSingleBatch(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOptions &o, const ModePlan &plan) {
+    if (o.resample && o.sessionIn.empty()) return RunSingleAtCodecRates(ev, ui, o, plan);
     std::string originalPath = o.originals.empty() ? std::string() : o.originals.front();
     const std::string converted = ev.Temp().dir + "~t_conv.wav";
     std::string conversion;
-    if (o.sessionIn.empty() && (o.resample || o.mono || o.level)) {
+    if (o.sessionIn.empty() && (o.mono || o.level)) {
         evaluator::WaveSampleReader probe;
         std::vector<uint32_t> masks;
         for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
             if (ev.Slots()[i].selected != 0) masks.push_back(ev.Slots()[i].info.formatMask);
         }
         if (probe.Open(originalPath)) {
-            ConversionPlan conversionPlan =
-                PlanConversion(probe.SampleRate(), probe.Channels(), masks, o.resample, o.mono);
+            ConversionPlan conversionPlan = PlanConversion(probe.SampleRate(), probe.Channels(), masks, false, o.mono);
             if (o.level && !PlanLevel(originalPath, *o.level, conversionPlan)) {
                 std::fprintf(stderr, "vtbench32: cannot read %s to measure its level\n", originalPath.c_str());
                 return false;
@@ -372,7 +421,7 @@ int RunBatch(int argc, char **argv) {
     app.add_option("-j,--jobs", o.jobs, "originals run at once (default: the number of cores)")
         ->check(CLI::Range(1, 256));
     app.add_flag("--resample", o.resample,
-                 "convert an original at a rate no selected codec takes to the nearest rate one takes");
+                 "read originals in any format libsndfile reads and feed each codec a copy at its own rate");
     app.add_flag("--mono", o.mono, "mix stereo originals down to mono");
     app.add_option("--level", o.level,
                    "scale each original to this active speech level in dBov (ITU-T P.56 method B), e.g. -26")

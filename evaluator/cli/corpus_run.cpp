@@ -1,5 +1,6 @@
 #include "cli/corpus_run.hpp"
 
+#include "cli/codec_rates.hpp"
 #include "cli/console_frontend.hpp"
 #include "cli/conversion.hpp"
 #include "cli/kept_files.hpp"
@@ -164,15 +165,47 @@ std::unique_ptr<Worker> MakeWorker(const evaluator::Evaluator &prototype, const 
     return worker;
 }
 
+// --resample: each codec at its own rate, from copies made for this original.
+void RunOriginalAtCodecRates(Worker &worker, const Original &original, const CorpusSettings &settings,
+                             FileResult &result) {
+    RatesRun run;
+    std::vector<std::string> problems;
+    std::string error;
+    const std::string keepDir = settings.keepDir.empty() ? "" : settings.keepDir + "/" + original.keepFolder;
+    const bool ran = RunAtCodecRates(*worker.ev, worker.ui, original.path, worker.modes, settings.mono, settings.level,
+                                     keepDir, problems, run, error);
+    for (const auto &problem : problems) result.messages.push_back("vtbench32: " + problem);
+    result.keepFailed = !problems.empty();
+    if (!ran) {
+        if (run.cancelled || ConsoleFrontend::InterruptFlag().load()) {
+            result.state = FileState::Interrupted;
+        } else {
+            result.messages.push_back("vtbench32: " + error);
+            result.state = FileState::Refused;
+        }
+        return;
+    }
+    result.sampleRate = run.source.rate;
+    result.format = run.source.FormatText();
+    result.seconds = run.source.rate > 0 ? static_cast<double>(run.source.frames) / run.source.rate : 0;
+    result.dataBytes = 0;
+    result.conversion = run.note;
+    result.codecs = std::move(run.rows);
+    result.state = FileState::Done;
+}
+
 void RunOriginal(Worker &worker, const Original &original, const CorpusSettings &settings,
                  const std::vector<uint32_t> &codecMasks, FileResult &result) {
+    if (settings.resample) {
+        RunOriginalAtCodecRates(worker, original, settings, result);
+        return;
+    }
     evaluator::Evaluator &ev = *worker.ev;
     std::string path = original.path;
     const std::string converted = worker.folder + "/" + kConvertedName;
     evaluator::WaveSampleReader probe;
-    if ((settings.resample || settings.mono || settings.level) && probe.Open(original.path)) {
-        ConversionPlan plan =
-            PlanConversion(probe.SampleRate(), probe.Channels(), codecMasks, settings.resample, settings.mono);
+    if ((settings.mono || settings.level) && probe.Open(original.path)) {
+        ConversionPlan plan = PlanConversion(probe.SampleRate(), probe.Channels(), codecMasks, false, settings.mono);
         if (settings.level && !PlanLevel(original.path, *settings.level, plan)) {
             result.messages.push_back("vtbench32: cannot read " + original.path + " to measure its level");
             result.state = FileState::Refused;

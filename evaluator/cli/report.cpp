@@ -68,8 +68,9 @@ ReportedOriginal ReportedOriginalOf(const evaluator::Evaluator &ev, const std::s
 
 void PrintRows(std::FILE *out, const ReportedOriginal &original, const std::vector<CodecResult> &rows) {
     if (original.exists) {
-        std::fprintf(out, "Original: %s  %s  %s  %u bytes%s\n\n", original.name.c_str(), original.formatText.c_str(),
-                     original.durationText.c_str(), original.dataBytes,
+        const std::string bytes = original.dataBytes > 0 ? "  " + std::to_string(original.dataBytes) + " bytes" : "";
+        std::fprintf(out, "Original: %s  %s  %s%s%s\n\n", original.name.c_str(), original.formatText.c_str(),
+                     original.durationText.c_str(), bytes.c_str(),
                      original.conversion.empty() ? "" : ("  (" + original.conversion + ")").c_str());
     }
     std::size_t width = 10;

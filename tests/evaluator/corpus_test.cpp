@@ -256,11 +256,19 @@ TEST_F(CorpusTest, EachOriginalGetsItsOwnOutcome) {
     // Resampled on request, once, to the nearest rate a codec takes.
     run = Vtbench(corpus + " --resample --json " + world.File("resampled.json"));
     doc = ReadJson(world.File("resampled.json"));
-    EXPECT_EQ(FileNamed(doc, "wide.wav")["conversion"], "resampled from 16000 Hz to 11025 Hz");
-    EXPECT_EQ(FileNamed(doc, "wide.wav")["sampleRate"], 11025);
-    EXPECT_EQ(Codec(FileNamed(doc, "wide.wav")["codecs"], "VT250f11")["outcome"], "ok");
-    EXPECT_EQ(Codec(doc["codecs"], "VT250f11")["files"], 2);
-    EXPECT_FALSE(FileNamed(doc, "narrow.wav").contains("conversion"));
+    EXPECT_EQ(FileNamed(doc, "wide.wav")["conversion"],
+              "read as 16-bit PCM; each codec at its own rate (8000 Hz, 11025 Hz and 22050 Hz)");
+    EXPECT_EQ(FileNamed(doc, "wide.wav")["sampleRate"], 16000);
+    EXPECT_EQ(Codec(FileNamed(doc, "wide.wav")["codecs"], "VT250f11")["sampleRate"], 11025);
+    EXPECT_EQ(Codec(FileNamed(doc, "wide.wav")["codecs"], "VT4864v6")["sampleRate"], 8000);
+    EXPECT_EQ(Codec(FileNamed(doc, "wide.wav")["codecs"], "VT500f22")["sampleRate"], 22050);
+    // Every original is read through libsndfile, and each codec runs at its
+    // own rate: the 11 kHz coder on the 8 kHz originals too (8-bit included).
+    EXPECT_EQ(FileNamed(doc, "narrow.wav")["conversion"],
+              "read as 16-bit PCM; each codec at its own rate (8000 Hz, 11025 Hz and 22050 Hz)");
+    EXPECT_FALSE(Codec(FileNamed(doc, "narrow.wav")["codecs"], "VT180")["downsampled"].get<bool>());
+    EXPECT_EQ(Codec(FileNamed(doc, "eight.wav")["codecs"], "VT180")["outcome"], "ok");
+    EXPECT_GE(Codec(doc["codecs"], "VT250f11")["files"].get<int>(), 4);
     ExpectNoTemporaryFiles();
 }
 
@@ -298,6 +306,30 @@ TEST_F(CorpusTest, EveryOriginalOfACodecIsAlignedAtTheSameLag) {
         }
     }
     EXPECT_GE(first.size(), 3u);
+}
+
+// With --resample a codec is fed a copy at its own rate made straight from
+// the original, so its figures do not depend on which other codecs run: a
+// 16 kHz original gives VT48 the same input with or without an 11 kHz codec.
+TEST_F(CorpusTest, UnderResampleACodecsFiguresDoNotDependOnTheOthers) {
+    const std::string dir = Folder("wide");
+    WriteBytes(dir + "/speech16.wav", SpeechAt("kristoff", 16000));
+    auto run = [&](const std::string &codecs, const std::string &json) {
+        const Outcome out = RunVtbench(world, "--batch --codecs " + codecs + " --resample " + dir + "/speech16.wav --json " +
+                                                  world.File(json),
+                                       "VNTR_WINDIR=" + root);
+        EXPECT_EQ(out.status, 0) << out.err;
+        return ReadJson(world.File(json));
+    };
+    const auto alone = run("VT4864v6", "alone.json");
+    const auto beside = run("VT4864v6,VT250f11", "beside.json");
+    const auto &a = Codec(alone["codecs"], "VT4864v6");
+    const auto &b = Codec(beside["codecs"], "VT4864v6");
+    EXPECT_EQ(a["sampleRate"], 8000);
+    EXPECT_FALSE(b["downsampled"].get<bool>());
+    for (const char *key : {"inputBytes", "codedBytes", "sampleRate"}) EXPECT_EQ(a[key], b[key]) << key;
+    EXPECT_EQ(a["quality"], b["quality"]);
+    EXPECT_EQ(Codec(beside["codecs"], "VT250f11")["sampleRate"], 11025);
 }
 
 TEST_F(CorpusTest, CsvAndJsonAgreeWithTheTable) {
