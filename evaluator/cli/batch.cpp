@@ -259,12 +259,8 @@ bool RunSingleBatch(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOp
     std::string conversion;
     if (o.sessionIn.empty() && (o.mono || o.level)) {
         evaluator::WaveSampleReader probe;
-        std::vector<uint32_t> masks;
-        for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
-            if (ev.Slots()[i].selected != 0) masks.push_back(ev.Slots()[i].info.formatMask);
-        }
         if (probe.Open(originalPath)) {
-            ConversionPlan conversionPlan = PlanConversion(probe.SampleRate(), probe.Channels(), masks, false, o.mono);
+            ConversionPlan conversionPlan = PlanConversion(probe.Channels(), o.mono);
             if (o.level && !PlanLevel(originalPath, *o.level, conversionPlan)) {
                 std::fprintf(stderr, "vtbench32: cannot read %s to measure its level\n", originalPath.c_str());
                 return false;
@@ -277,7 +273,7 @@ bool RunSingleBatch(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOp
                     std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
                     return false;
                 }
-                conversion = ConversionNote(probe.SampleRate(), conversionPlan);
+                conversion = ConversionNote(conversionPlan);
                 originalPath = converted;
             }
         }

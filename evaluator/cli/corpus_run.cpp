@@ -195,7 +195,7 @@ void RunOriginalAtCodecRates(Worker &worker, const Original &original, const Cor
 }
 
 void RunOriginal(Worker &worker, const Original &original, const CorpusSettings &settings,
-                 const std::vector<uint32_t> &codecMasks, FileResult &result) {
+                 FileResult &result) {
     if (settings.resample) {
         RunOriginalAtCodecRates(worker, original, settings, result);
         return;
@@ -205,7 +205,7 @@ void RunOriginal(Worker &worker, const Original &original, const CorpusSettings 
     const std::string converted = worker.folder + "/" + kConvertedName;
     evaluator::WaveSampleReader probe;
     if ((settings.mono || settings.level) && probe.Open(original.path)) {
-        ConversionPlan plan = PlanConversion(probe.SampleRate(), probe.Channels(), codecMasks, false, settings.mono);
+        ConversionPlan plan = PlanConversion(probe.Channels(), settings.mono);
         if (settings.level && !PlanLevel(original.path, *settings.level, plan)) {
             result.messages.push_back("vtbench32: cannot read " + original.path + " to measure its level");
             result.state = FileState::Refused;
@@ -223,7 +223,7 @@ void RunOriginal(Worker &worker, const Original &original, const CorpusSettings 
                 }
                 return;
             }
-            result.conversion = ConversionNote(probe.SampleRate(), plan);
+            result.conversion = ConversionNote(plan);
             path = converted;
         }
     }
@@ -265,14 +265,14 @@ void RunOriginal(Worker &worker, const Original &original, const CorpusSettings 
 
 void WorkerLoop(Worker &worker, const std::vector<Original> &originals, const std::vector<double> &seconds,
                 const std::vector<std::size_t> &dispatch, const CorpusSettings &settings,
-                const std::vector<uint32_t> &codecMasks, std::vector<FileResult> &results, Board &board) {
+                std::vector<FileResult> &results, Board &board) {
     while (!ConsoleFrontend::InterruptFlag().load()) {
         const std::size_t next = board.next.fetch_add(1);
         if (next >= dispatch.size()) break;
         const std::size_t index = dispatch[next];
         FileResult &result = results[index];
         worker.ui.Begin(&result.messages, seconds[index]);
-        RunOriginal(worker, originals[index], settings, codecMasks, result);
+        RunOriginal(worker, originals[index], settings, result);
         worker.ui.End();
         // An original's codec handles and buffers come and go in many sizes;
         // handing the freed pages back keeps a long corpus from growing the
@@ -333,10 +333,6 @@ CorpusOutcome RunCorpus(const evaluator::Evaluator &prototype, const std::vector
         seconds[i] = WaveSeconds(originals[i].path);
         totalSeconds += seconds[i];
     }
-    std::vector<uint32_t> codecMasks;
-    for (std::size_t i = 0; i < prototype.SlotCount(); ++i) {
-        if (prototype.Slots()[i].selected != 0) codecMasks.push_back(prototype.Slots()[i].info.formatMask);
-    }
 
     const uint64_t start = platform::MonotonicMs();
     DeleteWorkerFolders(prototype.Temp().dir);
@@ -370,7 +366,7 @@ CorpusOutcome RunCorpus(const evaluator::Evaluator &prototype, const std::vector
     for (auto &worker : workers) {
         Worker &w = *worker;
         w.thread = std::thread([&, wp = &w] {
-            WorkerLoop(*wp, originals, seconds, dispatch, settings, codecMasks, outcome.files, board);
+            WorkerLoop(*wp, originals, seconds, dispatch, settings, outcome.files, board);
         });
     }
 
