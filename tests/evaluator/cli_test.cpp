@@ -4,6 +4,7 @@
 
 #include "cli/codec_rates.hpp"
 #include "cli/conversion.hpp"
+#include "cli/modes.hpp"
 #include "cli/corpus_files.hpp"
 #include "cli/corpus_report.hpp"
 #include "cli/progress_line.hpp"
@@ -61,6 +62,32 @@ TEST(CorpusFilesTest, ArgumentsKeepTheirOrderAndEachFileIsTakenOnce) {
     EXPECT_EQ(list.originals[1].keepFolder, "x");
     EXPECT_EQ(list.originals[2].keepFolder, "x~2");
     EXPECT_EQ(list.problems, std::vector<std::string>{"no wave files in folder " + (dir / "empty")});
+}
+
+TEST(ModesTest, ModesAreNamedInWordsAndParsedOnePerComma) {
+    const uint32_t rates = CODEC_OPT_4800 | CODEC_OPT_6400;
+    EXPECT_EQ(ModeLabel("VT4864v6", rates, CODEC_OPT_4800), "VT4864v6 4.8k");
+    EXPECT_EQ(ModeLabel("VT4864v6", rates, CODEC_OPT_6400), "VT4864v6 6.4k");
+    EXPECT_EQ(ModeLabel("VT4864v6", rates, 0), "VT4864v6 4.8k-6.4k");
+    EXPECT_EQ(ModeWords(rates | 0x1, CODEC_OPT_4800 | 0x1), "4.8k VAD");
+    EXPECT_EQ(ModeWords(0x1, 0), "no VAD");
+    EXPECT_EQ(ModeLabel("GSM-FR", 0, 0), "GSM-FR");
+
+    std::vector<uint32_t> modes;
+    std::string error;
+    ASSERT_TRUE(ParseModes("4800,6400", rates, 0, modes, error)) << error;
+    EXPECT_EQ(modes, (std::vector<uint32_t>{CODEC_OPT_4800, CODEC_OPT_6400}));
+    // Voice activity on and off, each on top of what the codec had (--vad).
+    ASSERT_TRUE(ParseModes("vad,novad", 0x1 | rates, CODEC_OPT_6400 | 0x1, modes, error)) << error;
+    EXPECT_EQ(modes, (std::vector<uint32_t>{CODEC_OPT_6400 | 0x1, CODEC_OPT_6400}));
+    ASSERT_TRUE(ParseModes("4800+vad,4800+vad,default", 0x1 | rates, 0, modes, error)) << error;
+    EXPECT_EQ(modes, (std::vector<uint32_t>{CODEC_OPT_4800 | 0x1, 0})); // the same mode once
+    EXPECT_FALSE(ParseModes("4800,vad", rates, 0, modes, error));
+    EXPECT_EQ(error, "the codec does not offer option 'vad'");
+    EXPECT_FALSE(ParseModes(",", rates, 0, modes, error));
+    EXPECT_EQ(error, "no option given");
+    EXPECT_FALSE(ParseModes("9600", rates, 0, modes, error));
+    EXPECT_NE(error.find("unknown option '9600'"), std::string::npos);
 }
 
 TEST(ConversionTest, EachCodecIsFedItsOwnRateOrTheNearestItTakes) {
