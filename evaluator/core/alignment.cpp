@@ -126,9 +126,9 @@ int FindAlignment(std::span<const float> reference, std::span<const float> decod
     const std::vector<float> er = Envelope(reference, sampleRate);
     const std::vector<float> ed = Envelope(decoded, sampleRate);
     const int coarse = FindDelay(er, ed, maxLag);
-    // The waveform decides within two milliseconds of the envelope's lag
-    // when it follows the input there.
-    const int reach = std::max(1, sampleRate / 500);
+    // The waveform decides within five milliseconds of the envelope's lag
+    // (the envelopes' peak is that broad) when it follows the input there.
+    const int reach = std::max(1, sampleRate / 200);
     int best = coarse;
     double bestValue = 0.5;
     for (int lag = std::max(0, coarse - reach); lag <= std::min(maxLag, coarse + reach); ++lag) {

@@ -24,7 +24,7 @@ namespace vntr::evaluator {
 std::vector<float> CalibrationSignal(int sampleRate);
 
 // The lag (0..maxLag) of `decoded` behind `reference` found on their
-// envelopes, then refined on the waveform within two milliseconds where the
+// envelopes, then refined on the waveform within five milliseconds where the
 // waveforms' normalised correlation there exceeds one half.
 int FindAlignment(std::span<const float> reference, std::span<const float> decoded, int sampleRate, int maxLag);
 
