@@ -22,8 +22,10 @@ build="$root/build"
 original=
 while [ $# -gt 0 ]; do
   case "$1" in
-    --rounds) rounds=$2; shift 2 ;;
-    --build) build=$2; shift 2 ;;
+    --rounds|--build)
+      [ $# -ge 2 ] || { echo "compare-ffmpeg.sh: $1 needs a value" >&2; exit 2; }
+      if [ "$1" = --rounds ]; then rounds=$2; else build=$2; fi
+      shift 2 ;;
     -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "compare-ffmpeg.sh: unknown option $1" >&2; exit 2 ;;
     *) original=$1; shift ;;

@@ -210,7 +210,10 @@ bool RunSingleAtCodecRates(evaluator::Evaluator &ev, ConsoleFrontend &ui, const 
     RatesRun run;
     std::vector<std::string> problems;
     std::string error;
-    const bool ran = RunAtCodecRates(ev, ui, path, plan, o.mono, o.level, o.keepDir, problems, run, error);
+    FileSet originals;
+    originals.Add(path);
+    const bool ran =
+        RunAtCodecRates(ev, ui, path, plan, o.mono, o.level, o.keepDir, originals, problems, run, error);
     for (const auto &problem : problems) std::fprintf(stderr, "vtbench32: %s\n", problem.c_str());
     if (!ran) {
         std::fprintf(stderr, "vtbench32: %s\n", run.cancelled ? "processing cancelled" : error.c_str());
@@ -295,8 +298,14 @@ bool RunSingleBatch(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOp
     std::vector<CodecResult> rows;
     std::vector<std::string> problems;
     // Each pass's files are kept before the next pass of other modes replaces them.
+    // No kept copy replaces the original named, nor the copy that was run
+    // (converted, or out of a session).
+    FileSet originals;
+    if (!o.originals.empty()) originals.Add(o.originals.front());
     auto keep = [&](std::size_t) {
-        if (!o.keepDir.empty()) keepOk = KeepFiles(ui, ev, o.keepDir, problems) && keepOk;
+        if (o.keepDir.empty()) return;
+        originals.Add(ev.Original().path);
+        keepOk = KeepFiles(ui, ev, o.keepDir, originals, problems) && keepOk;
     };
     if (!o.sessionIn.empty()) {
         ok = ev.OpenSession(o.sessionIn);

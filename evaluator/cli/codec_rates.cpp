@@ -3,6 +3,7 @@
 #include "cli/console_frontend.hpp"
 #include "cli/conversion.hpp"
 #include "cli/kept_files.hpp"
+#include "core/quality.hpp"
 #include "core/speech_level.hpp"
 #include "core/wavefile.hpp"
 
@@ -154,7 +155,7 @@ bool WriteCopy(const std::string &source, const CopySpec &spec, const std::strin
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
         soxr_error_t failure = nullptr;
-        const std::lock_guard<std::mutex> hold(ResamplerLock());
+        const std::lock_guard<std::mutex> hold(evaluator::ResamplerLock());
         resampler = soxr_create(sf.samplerate, spec.rate, static_cast<unsigned>(channels), &failure, &io, &quality, nullptr);
         if (resampler == nullptr) {
             error = std::string("cannot resample: ") + soxr_strerror(failure);
@@ -166,7 +167,7 @@ bool WriteCopy(const std::string &source, const CopySpec &spec, const std::strin
         soxr_t &r;
         ~ResamplerGuard() {
             if (r != nullptr) {
-                const std::lock_guard<std::mutex> hold(ResamplerLock());
+                const std::lock_guard<std::mutex> hold(evaluator::ResamplerLock());
                 soxr_delete(r);
             }
         }
@@ -198,7 +199,7 @@ bool WriteCopy(const std::string &source, const CopySpec &spec, const std::strin
             std::size_t made = 0;
             soxr_error_t failure;
             {
-                const std::lock_guard<std::mutex> hold(ResamplerLock());
+                const std::lock_guard<std::mutex> hold(evaluator::ResamplerLock());
                 failure = soxr_process(resampler, last ? nullptr : frames, last ? 0 : count, &used, out.data(), room, &made);
             }
             if (failure != nullptr) {
@@ -260,7 +261,8 @@ bool WriteCopy(const std::string &source, const CopySpec &spec, const std::strin
 
 bool RunAtCodecRates(evaluator::Evaluator &ev, evaluator::Frontend &ui, const std::string &source,
                      const ModePlan &plan, bool mono, std::optional<double> level, const std::string &keepDir,
-                     std::vector<std::string> &problems, RatesRun &run, std::string &error) {
+                     const FileSet &originals, std::vector<std::string> &problems, RatesRun &run,
+                     std::string &error) {
     if (!ProbeSource(source, run.source, error)) return false;
     CopySpec spec;
     spec.mono = mono && run.source.channels >= 2;
@@ -302,7 +304,7 @@ bool RunAtCodecRates(evaluator::Evaluator &ev, evaluator::Frontend &ui, const st
         }
         std::vector<CodecResult> rows;
         auto keep = [&](std::size_t) {
-            if (!keepDir.empty()) KeepFiles(ui, ev, keepDir, problems);
+            if (!keepDir.empty()) KeepFiles(ui, ev, keepDir, originals, problems);
         };
         if (!RunModes(ev, group, rows, keep)) {
             run.cancelled = true;
@@ -311,7 +313,11 @@ bool RunAtCodecRates(evaluator::Evaluator &ev, evaluator::Frontend &ui, const st
         for (auto &row : rows) run.rows.push_back(std::move(row));
         if (!keepDir.empty()) {
             const std::string kept = keepDir + "/reference " + std::to_string(rate) + " Hz.wav";
-            if (!evaluator::CopyFile(ui, copy, kept)) problems.push_back("could not keep " + kept);
+            if (originals.Holds(kept)) {
+                problems.push_back("will not keep " + kept + ": it is an original of this run");
+            } else if (!evaluator::CopyFile(ui, copy, kept)) {
+                problems.push_back("could not keep " + kept);
+            }
         }
     }
     OrderRows(run.rows);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "cli/file_result.hpp"
+#include "cli/kept_files.hpp"
 #include "cli/modes.hpp"
 #include "core/evaluator.hpp"
 
@@ -67,10 +68,12 @@ struct RatesRun {
 
 // Runs the codecs of `plan` over `source`, each at its own rate, the copies
 // made in `tempDir`; with `keepDir`, the copies are kept there as
-// "reference <rate> Hz.wav" beside the codecs' files.  False with the
-// reason in `error` when the original cannot be read or a copy made.
+// "reference <rate> Hz.wav" beside the codecs' files, none of them over one
+// of `originals` (what cannot be kept is named in `problems`).  False with
+// the reason in `error` when the original cannot be read or a copy made.
 bool RunAtCodecRates(evaluator::Evaluator &ev, evaluator::Frontend &ui, const std::string &source,
                      const ModePlan &plan, bool mono, std::optional<double> level, const std::string &keepDir,
-                     std::vector<std::string> &problems, RatesRun &run, std::string &error);
+                     const FileSet &originals, std::vector<std::string> &problems, RatesRun &run,
+                     std::string &error);
 
 } // namespace vntr::cli

@@ -45,11 +45,6 @@ private:
 
 } // namespace
 
-std::mutex &ResamplerLock() {
-    static std::mutex lock;
-    return lock;
-}
-
 std::string OtherEncoding(const std::string &path) {
     SF_INFO info{};
     SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);

@@ -7,16 +7,10 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
 namespace vntr::cli {
-
-// libsoxr keeps a process-wide cache of transform tables that it fills
-// without a lock of its own; every resampler of the program is made, run and
-// deleted under this lock.
-std::mutex &ResamplerLock();
 
 struct ConversionPlan {
     bool toMono = false; // the channels are mixed down

@@ -1,5 +1,6 @@
 #include "cli/corpus_report.hpp"
 
+#include "cli/report.hpp"
 #include "cli/report_text.hpp"
 #include "core/printf.hpp"
 #include "core/replacing_file.hpp"
@@ -16,15 +17,6 @@ namespace {
 using evaluator::Printf;
 using nlohmann::json;
 
-std::string CsvField(const std::string &text) {
-    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
 
 json MeasureJson(const MeasureSummary &m) {
     if (m.count == 0) return nullptr;
@@ -60,6 +52,7 @@ json CodecResultJson(const CodecResult &c) {
                         {"delaySamples", c.quality.delaySamples},
                         {"alignment", c.alignedOnce ? "codec" : "file"},
                         {"comparedSamples", c.quality.comparedSamples}};
+        AddVisqolJson(j["quality"], c.quality);
     }
     return j;
 }
@@ -82,6 +75,7 @@ json CodecSummaryJson(const CodecSummary &c) {
             {"snrDb", MeasureJson(c.snr)},
             {"segmentalSnrDb", MeasureJson(c.segmentalSnr)},
             {"logSpectralDistanceDb", MeasureJson(c.logSpectralDistance)},
+            {"visqolMos", MeasureJson(c.visqolMos)},
             {"codingRealTimeFactor", c.CodingRealTime()},
             {"decodingRealTimeFactor", c.DecodingRealTime()},
             {"alignedDelaySamples", delays},
@@ -91,6 +85,16 @@ json CodecSummaryJson(const CodecSummary &c) {
 std::string Number(double value, const char *format, bool present) { return present ? Printf(format, value) : "-"; }
 
 } // namespace
+
+std::string CsvField(const std::string &text) {
+    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
 
 void MeasureSummary::Add(double value, const std::string &file) {
     const bool worse = count == 0 || (higherIsWorse ? value > worst : value < worst);
@@ -140,6 +144,7 @@ std::vector<CodecSummary> Summarise(const std::vector<FileResult> &files, const 
                     c.snr.Add(r.quality.snrDb, file.name);
                     c.segmentalSnr.Add(r.quality.segmentalSnrDb, file.name);
                     c.logSpectralDistance.Add(r.quality.logSpectralDistanceDb, file.name);
+                    if (r.quality.visqolValid) c.visqolMos.Add(r.quality.visqolMos, file.name);
                 }
             }
         }
@@ -178,9 +183,9 @@ void PrintCorpusReport(std::FILE *out, const CorpusOutcome &outcome, const std::
     std::size_t width = 10;
     for (const auto &c : codecs) width = std::max(width, c.label.size());
     const int w = static_cast<int>(width);
-    std::fprintf(out, "%-*s %5s %9s %10s %14s %14s %14s %8s %8s\n", w, "Codec", "Files", "Audio s", "Bit rate",
-                 "SNR dB", "SegSNR dB", "LSD dB", "Coding", "Decoding");
-    std::fprintf(out, "%-*s %5s %9s %10s %14s %14s %14s %8s %8s\n", w, "", "", "", "", "  mean  worst",
+    std::fprintf(out, "%-*s %5s %9s %10s %14s %14s %14s %14s %8s %8s\n", w, "Codec", "Files", "Audio s", "Bit rate",
+                 "SNR dB", "SegSNR dB", "LSD dB", "ViSQOL MOS", "Coding", "Decoding");
+    std::fprintf(out, "%-*s %5s %9s %10s %14s %14s %14s %14s %8s %8s\n", w, "", "", "", "", "  mean  worst", "  mean  worst",
                  "  mean  worst", "  mean  worst", "x RT", "x RT");
     for (const auto &c : codecs) {
         if (c.files == 0) {
@@ -189,14 +194,17 @@ void PrintCorpusReport(std::FILE *out, const CorpusOutcome &outcome, const std::
             auto pair = [](const MeasureSummary &m) {
                 return Number(m.Mean(), "%6.2f", m.count > 0) + " " + Number(m.worst, "%6.2f", m.count > 0);
             };
-            std::fprintf(out, "%-*s %5zu %9.1f %6.0f bps %14s %14s %14s %8.0f %8.0f", w, c.label.c_str(), c.files,
+            std::fprintf(out, "%-*s %5zu %9.1f %6.0f bps %14s %14s %14s %14s %8.0f %8.0f", w, c.label.c_str(), c.files,
                          c.seconds, c.BitRate(), pair(c.snr).c_str(), pair(c.segmentalSnr).c_str(),
-                         pair(c.logSpectralDistance).c_str(), c.CodingRealTime(), c.DecodingRealTime());
+                         pair(c.logSpectralDistance).c_str(), pair(c.visqolMos).c_str(), c.CodingRealTime(),
+                         c.DecodingRealTime());
         }
         std::fprintf(out, "\n");
         if (c.snr.count > 0) {
-            std::fprintf(out, "    worst: SNR %s, SegSNR %s, LSD %s\n", c.snr.worstFile.c_str(),
+            std::fprintf(out, "    worst: SNR %s, SegSNR %s, LSD %s", c.snr.worstFile.c_str(),
                          c.segmentalSnr.worstFile.c_str(), c.logSpectralDistance.worstFile.c_str());
+            if (c.visqolMos.count > 0) std::fprintf(out, ", ViSQOL %s", c.visqolMos.worstFile.c_str());
+            std::fprintf(out, "\n");
             auto ms = [&](int32_t samples) { return c.sampleRate > 0 ? 1000.0 * samples / c.sampleRate : 0.0; };
             std::string aligned;
             for (const auto &[delay, n] : c.delays) {
@@ -333,13 +341,13 @@ bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std
     auto put = [&](const std::string &row) { std::fwrite(row.data(), 1, row.size(), file.File()); };
     try {
         put("file,path,file_outcome,conversion,codec,mode,outcome,reason,sample_rate,downsampled,seconds,"
-            "input_bytes,coded_bytes,bit_rate_bps,snr_db,segmental_snr_db,lsd_db,delay_samples,"
+            "input_bytes,coded_bytes,bit_rate_bps,snr_db,segmental_snr_db,lsd_db,delay_samples,visqol_mos,"
             "declared_latency_samples,coding_x_realtime,decoding_x_realtime\n");
         for (const auto &f : files) {
             const std::string head = CsvField(f.name) + "," + CsvField(f.path) + "," + FileStateName(f.state) + "," +
                                      CsvField(f.conversion) + ",";
             if (f.state != FileState::Done) {
-                put(head + ",,," + CsvField(f.messages.empty() ? "" : f.messages.front()) + ",,,,,,,,,,,,,\n");
+                put(head + ",,," + CsvField(f.messages.empty() ? "" : f.messages.front()) + ",,,,,,,,,,,,,,\n");
                 continue;
             }
             for (const auto &c : f.codecs) {
@@ -351,6 +359,7 @@ bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std
                     Number(c.quality.snrDb, "%.6f", q) + "," + Number(c.quality.segmentalSnrDb, "%.6f", q) + "," +
                     Number(c.quality.logSpectralDistanceDb, "%.6f", q) + "," +
                     (q ? std::to_string(c.quality.delaySamples) : "-") + "," +
+                    Number(c.quality.visqolMos, "%.6f", q && c.quality.visqolValid) + "," +
                     (c.latencySamples >= 0 ? std::to_string(c.latencySamples) : "-") + "," +
                     Printf("%.3f", c.CodingRealTime()) + "," + Printf("%.3f", c.DecodingRealTime()) + "\n");
             }

@@ -45,6 +45,7 @@ struct CodecSummary {
     std::map<int32_t, std::size_t> delays; // the lags the originals were compared at, and how many at each
     int32_t latencySamples = -1;           // declared algorithmic latency
     int32_t sampleRate = 0;                // of the last original it ran on
+    MeasureSummary visqolMos; // the worst is the lowest
 
     // Bits over seconds: the bit rate of the corpus as one long recording.
     double BitRate() const { return seconds > 0 ? codedBits / seconds : 0; }
@@ -73,5 +74,8 @@ bool WriteCorpusJson(const std::string &path, const CorpusOutcome &outcome, cons
                      std::string &error);
 // One row per original and codec (one row for an original that was not run).
 bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std::string &error);
+
+// One CSV field, quoted as RFC 4180 asks when it holds a comma, a quote or a line break.
+std::string CsvField(const std::string &text);
 
 } // namespace vntr::cli

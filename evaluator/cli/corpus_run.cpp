@@ -167,13 +167,13 @@ std::unique_ptr<Worker> MakeWorker(const evaluator::Evaluator &prototype, const 
 
 // --resample: each codec at its own rate, from copies made for this original.
 void RunOriginalAtCodecRates(Worker &worker, const Original &original, const CorpusSettings &settings,
-                             FileResult &result) {
+                             const FileSet &allOriginals, FileResult &result) {
     RatesRun run;
     std::vector<std::string> problems;
     std::string error;
     const std::string keepDir = settings.keepDir.empty() ? "" : settings.keepDir + "/" + original.keepFolder;
     const bool ran = RunAtCodecRates(*worker.ev, worker.ui, original.path, worker.modes, settings.mono, settings.level,
-                                     keepDir, problems, run, error);
+                                     keepDir, allOriginals, problems, run, error);
     for (const auto &problem : problems) result.messages.push_back("vtbench32: " + problem);
     result.keepFailed = !problems.empty();
     if (!ran) {
@@ -195,9 +195,9 @@ void RunOriginalAtCodecRates(Worker &worker, const Original &original, const Cor
 }
 
 void RunOriginal(Worker &worker, const Original &original, const CorpusSettings &settings,
-                 FileResult &result) {
+                 const FileSet &allOriginals, FileResult &result) {
     if (settings.resample) {
-        RunOriginalAtCodecRates(worker, original, settings, result);
+        RunOriginalAtCodecRates(worker, original, settings, allOriginals, result);
         return;
     }
     evaluator::Evaluator &ev = *worker.ev;
@@ -238,7 +238,7 @@ void RunOriginal(Worker &worker, const Original &original, const CorpusSettings 
         std::vector<std::string> problems;
         auto keep = [&](std::size_t) {
             if (settings.keepDir.empty()) return;
-            if (!KeepFiles(worker.ui, ev, settings.keepDir + "/" + original.keepFolder, problems)) {
+            if (!KeepFiles(worker.ui, ev, settings.keepDir + "/" + original.keepFolder, allOriginals, problems)) {
                 result.keepFailed = true;
             }
         };
@@ -265,14 +265,14 @@ void RunOriginal(Worker &worker, const Original &original, const CorpusSettings 
 
 void WorkerLoop(Worker &worker, const std::vector<Original> &originals, const std::vector<double> &seconds,
                 const std::vector<std::size_t> &dispatch, const CorpusSettings &settings,
-                std::vector<FileResult> &results, Board &board) {
+                const FileSet &allOriginals, std::vector<FileResult> &results, Board &board) {
     while (!ConsoleFrontend::InterruptFlag().load()) {
         const std::size_t next = board.next.fetch_add(1);
         if (next >= dispatch.size()) break;
         const std::size_t index = dispatch[next];
         FileResult &result = results[index];
         worker.ui.Begin(&result.messages, seconds[index]);
-        RunOriginal(worker, originals[index], settings, result);
+        RunOriginal(worker, originals[index], settings, allOriginals, result);
         worker.ui.End();
         // An original's codec handles and buffers come and go in many sizes;
         // handing the freed pages back keeps a long corpus from growing the
@@ -326,7 +326,10 @@ CorpusOutcome RunCorpus(const evaluator::Evaluator &prototype, const std::vector
     outcome.files.resize(originals.size());
     std::vector<double> seconds(originals.size());
     double totalSeconds = 0;
+    // No kept copy may replace an original, the one it came from or another.
+    FileSet allOriginals;
     for (std::size_t i = 0; i < originals.size(); ++i) {
+        allOriginals.Add(originals[i].path);
         outcome.files[i].path = originals[i].path;
         outcome.files[i].name = originals[i].name;
         outcome.files[i].keepFolder = originals[i].keepFolder;
@@ -366,7 +369,7 @@ CorpusOutcome RunCorpus(const evaluator::Evaluator &prototype, const std::vector
     for (auto &worker : workers) {
         Worker &w = *worker;
         w.thread = std::thread([&, wp = &w] {
-            WorkerLoop(*wp, originals, seconds, dispatch, settings, outcome.files, board);
+            WorkerLoop(*wp, originals, seconds, dispatch, settings, allOriginals, outcome.files, board);
         });
     }
 

@@ -4,14 +4,25 @@
 
 #include <vntr/platform/paths.hpp>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <utility>
+#include <algorithm>
 
 namespace vntr::cli {
 
+void FileSet::Add(const std::string &path) {
+    struct stat st{};
+    if (stat(path.c_str(), &st) == 0) ids_.insert({st.st_dev, st.st_ino});
+}
+
+bool FileSet::Holds(const std::string &path) const {
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0 && ids_.count({st.st_dev, st.st_ino}) != 0;
+}
+
 bool KeepFiles(evaluator::Frontend &ui, const evaluator::Evaluator &ev, const std::string &dir,
-               std::vector<std::string> &problems) {
+               const FileSet &originals, std::vector<std::string> &problems) {
     if (!platform::MakeDirectories(dir)) {
         problems.push_back("cannot create " + dir);
         return false;
@@ -21,12 +32,16 @@ bool KeepFiles(evaluator::Frontend &ui, const evaluator::Evaluator &ev, const st
         const auto &slot = ev.Slots()[i];
         if (slot.selected == 0) continue;
         const std::string name = slot.Name();
-        const std::string row = ModeLabel(name, slot.info.optionMask, slot.encoderOptions);
+        std::string row = ModeLabel(name, slot.info.optionMask, slot.encoderOptions);
+        std::replace(row.begin(), row.end(), '/', '_');
         const std::pair<std::string, std::string> files[] = {{ev.Temp().Coded(name), dir + "/" + row + ".coded.wav"},
                                                              {ev.Temp().Decoded(name), dir + "/" + row + ".decoded.wav"}};
         for (const auto &[from, to] : files) {
             if (access(from.c_str(), F_OK) != 0) continue;
-            if (!evaluator::CopyFile(ui, from, to)) {
+            if (originals.Holds(to)) {
+                problems.push_back("will not keep " + to + ": it is an original of this run");
+                ok = false;
+            } else if (!evaluator::CopyFile(ui, from, to)) {
                 problems.push_back("could not keep " + to);
                 ok = false;
             }

@@ -15,6 +15,12 @@ using evaluator::CodecSlot;
 
 } // namespace
 
+void AddVisqolJson(nlohmann::json &quality, const evaluator::Quality &q) {
+    quality["visqolMos"] = q.visqolValid ? nlohmann::json(q.visqolMos) : nlohmann::json(nullptr);
+    quality["visqolNsim"] = q.visqolValid ? nlohmann::json(q.visqolNsim) : nlohmann::json(nullptr);
+    if (!q.visqolNote.empty()) quality["visqolNote"] = q.visqolNote;
+}
+
 double AudioSeconds(const CodecSlot &slot) {
     const double bytesPerSecond = static_cast<double>(slot.sampleRate) * slot.blockAlign;
     return bytesPerSecond > 0 ? slot.inputBytes / bytesPerSecond : 0.0;
@@ -76,8 +82,8 @@ void PrintRows(std::FILE *out, const ReportedOriginal &original, const std::vect
     std::size_t width = 10;
     for (const auto &r : rows) width = std::max(width, r.label.size());
     const int w = static_cast<int>(width);
-    std::fprintf(out, "%-*s %10s %7s %9s %9s %8s %8s %8s %7s %7s\n", w, "Codec", "Bit rate", "Ratio", "Coding",
-                 "Decoding", "SNR", "SegSNR", "LSD", "Aligned", "Latency");
+    std::fprintf(out, "%-*s %10s %7s %9s %9s %8s %8s %8s %7s %7s %6s\n", w, "Codec", "Bit rate", "Ratio", "Coding",
+                 "Decoding", "SNR", "SegSNR", "LSD", "Aligned", "Latency", "ViSQOL");
     for (const auto &r : rows) {
         if (!r.Ok()) {
             std::fprintf(out, "%-*s %s%s\n", w, r.label.c_str(), r.outcome.c_str(),
@@ -89,15 +95,23 @@ void PrintRows(std::FILE *out, const ReportedOriginal &original, const std::vect
                      r.ratioText.c_str(), load(r.codingMicros), load(r.decodingMicros));
         const std::string latency = r.latencySamples >= 0 ? std::to_string(r.latencySamples) : "-";
         if (r.quality.valid) {
-            std::fprintf(out, " %6.2fdB %6.2fdB %6.2fdB %7d %7s\n", r.quality.snrDb, r.quality.segmentalSnrDb,
+            std::fprintf(out, " %6.2fdB %6.2fdB %6.2fdB %7d %7s", r.quality.snrDb, r.quality.segmentalSnrDb,
                          r.quality.logSpectralDistanceDb, r.quality.delaySamples, latency.c_str());
+            if (r.quality.visqolValid) {
+                std::fprintf(out, " %6.2f\n", r.quality.visqolMos);
+            } else {
+                std::fprintf(out, " %6s\n", "-");
+            }
         } else {
-            std::fprintf(out, " %8s %8s %8s %7s %7s\n", "-", "-", "-", "-", latency.c_str());
+            std::fprintf(out, " %8s %8s %8s %7s %7s %6s\n", "-", "-", "-", "-", latency.c_str(), "-");
         }
         std::fprintf(out, "    %s\n", r.description.c_str());
         for (const auto &line : r.lines) std::fprintf(out, "    %s\n", line.c_str());
         std::fprintf(out, "    speed: coding %.0fx, decoding %.0fx real time\n", r.CodingRealTime(),
                      r.DecodingRealTime());
+        if (r.quality.valid && !r.quality.visqolValid && !r.quality.visqolNote.empty()) {
+            std::fprintf(out, "    ViSQOL: %s\n", r.quality.visqolNote.c_str());
+        }
     }
     bool anyMeasured = false;
     for (const auto &r : rows) anyMeasured = anyMeasured || (r.Ok() && r.quality.valid);
@@ -168,6 +182,7 @@ bool WriteRowsJson(const std::string &path, const ReportedOriginal &original, co
                             {"delaySamples", r.quality.delaySamples},
                             {"alignment", r.alignedOnce ? "codec" : "file"},
                             {"comparedSamples", r.quality.comparedSamples}};
+            AddVisqolJson(c["quality"], r.quality);
         }
         codecs.push_back(std::move(c));
     }

@@ -5,6 +5,8 @@
 #include "cli/file_result.hpp"
 #include "core/evaluator.hpp"
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,6 +17,10 @@ namespace vntr::cli {
 double AudioSeconds(const evaluator::CodecSlot &slot);
 // "ok", "not run", "failed" or "no result".
 const char *Outcome(const evaluator::CodecSlot &slot);
+
+// The ViSQOL fields of a measured row's `quality` object: `visqolMos`,
+// `visqolNsim` (null when it could not score) and `visqolNote` (why not).
+void AddVisqolJson(nlohmann::json &quality, const evaluator::Quality &q);
 
 // Speed of a pass in multiples of real time (0 when too fast to time).
 double RealTimeFactor(uint64_t micros, const evaluator::CodecSlot &slot);

@@ -22,7 +22,7 @@ enum class DisplayState { Idle = 0, Results = 1, Processing = 2, Recording = 3 }
 struct EvaluatorConfig {
     std::string systemRoot;    // empty: the platform's system root
     std::string tempDir;       // empty: the per-user temporary folder
-    bool measureQuality = true; // SNR, segmental SNR and spectral distance after each decode
+    bool measureQuality = true; // SNR, segmental SNR, spectral distance and ViSQOL after each decode
     // The user's per-codec preferences (selection, voice activity, rate):
     // read at start-up, written back at shutdown.  A batch run reads them
     // only when asked to and never writes them.

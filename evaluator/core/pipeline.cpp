@@ -5,6 +5,7 @@
 #include "pipeline.hpp"
 #include "printf.hpp"
 #include "quality.hpp"
+#include "visqol.hpp"
 
 #include <vntr/platform/clock.hpp>
 
@@ -206,10 +207,10 @@ bool Evaluator::EncodePass(const std::string &inputPath, const std::string &code
     auto encodeOnce = [&](uint16_t inCount) -> bool {
         uint16_t inBytes = inCount;
         uint16_t outBytes = maxCoded;
-        const uint32_t start = platform::TimeStamp();
+        const uint32_t start = platform::ThreadTimeStamp();
         slot.codingTime -= start;
         const CodecStatus s = calls.encode(handle, 0, pcm.data(), &inBytes, out.data(), &outBytes);
-        const uint32_t stop = platform::TimeStamp();
+        const uint32_t stop = platform::ThreadTimeStamp();
         slot.codingTime += stop;
         slot.codingMicros += static_cast<uint32_t>(stop - start);
         if (s == CODEC_OK && outBytes > maxCoded) {
@@ -339,10 +340,10 @@ bool Evaluator::DecodePass(const std::string &codedPath, const std::string &deco
         const std::size_t given = read + carried;
         uint16_t inBytes = static_cast<uint16_t>(given);
         uint16_t outBytes = frameBytes;
-        const uint32_t start = platform::TimeStamp();
+        const uint32_t start = platform::ThreadTimeStamp();
         slot.decodingTime -= start;
         CodecStatus s = calls.decode(handle, 0, in.data(), &inBytes, pcm.data(), &outBytes);
-        const uint32_t stop = platform::TimeStamp();
+        const uint32_t stop = platform::ThreadTimeStamp();
         slot.decodingTime += stop;
         slot.decodingMicros += static_cast<uint32_t>(stop - start);
         if (s == CODEC_ERR_NEED_DATA) break;
@@ -424,6 +425,13 @@ void Evaluator::ProcessCodec(std::size_t index) {
                     slot.alignedOnce = true;
                 }
                 slot.quality = MeasureQuality(inputPath, decodedPath, options, compare_);
+                // ViSQOL scores the same aligned pair: at the codec's one
+                // alignment when there is one, by its own otherwise.
+                const VisqolScore score = MeasureVisqol(inputPath, decodedPath, options.delay);
+                slot.quality.visqolValid = score.valid;
+                slot.quality.visqolMos = score.mos;
+                slot.quality.visqolNsim = score.nsim;
+                slot.quality.visqolNote = score.message;
             }
         }
         slot.failed = !ok;

@@ -33,6 +33,9 @@ namespace vntr::evaluator {
 // threads at once: every FFTW plan of the process is made and destroyed
 // under this one lock.
 std::mutex &FftwPlannerLock();
+// libsoxr fills a process-wide cache of transform tables without a lock of
+// its own: every resampler of the process is made and deleted under this one.
+std::mutex &ResamplerLock();
 
 // Objective quality of a decoded file against the input it was coded from.
 struct Quality {
@@ -43,6 +46,11 @@ struct Quality {
     double segmentalSnrDb = 0;  // mean of per-frame SNRs (20 ms frames, clamped to -10..35 dB)
     double logSpectralDistanceDb = 0;
     double gain = 1;            // least-squares gain of the aligned decoded signal against the input
+    // ViSQOL v3 speech mode (visqol.hpp), when it could score the pair.
+    bool visqolValid = false;
+    double visqolMos = 0;       // MOS-LQO, 1..5
+    double visqolNsim = 0;      // mean NSIM
+    std::string visqolNote;     // why there is no score
 };
 
 // How to compare.  The evaluator uses the defaults; the measuring tool can

@@ -54,6 +54,27 @@ TEST_F(BatchTest, PrintsTheComparisonAndWritesJson) {
     EXPECT_TRUE(json["codecs"][0].contains("quality"));
     EXPECT_EQ(json["codecs"][0]["lines"].size(), 3u);
     EXPECT_EQ(json["original"]["sampleRate"], 8000);
+    // The perceptual score beside the waveform measures, in the table and the JSON.
+    EXPECT_NE(run.out.find("Latency ViSQOL\n"), std::string::npos) << run.out;
+    for (const auto &c : json["codecs"]) {
+        const auto &q = c["quality"];
+        ASSERT_TRUE(q["visqolMos"].is_number()) << q.dump();
+        EXPECT_GE(q["visqolMos"].get<double>(), 1.0);
+        EXPECT_LE(q["visqolMos"].get<double>(), 5.0);
+        EXPECT_GT(q["visqolNsim"].get<double>(), 0.0);
+    }
+}
+
+TEST_F(BatchTest, NoQualitySkipsTheScoreWithTheOtherMeasures) {
+    const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --no-quality --json " + world.File("r.json") +
+                                " --csv " + world.File("r.csv"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto json = Json("r.json");
+    for (const auto &c : json["codecs"]) EXPECT_FALSE(c.contains("quality"));
+    const auto csv = ReadBytes(world.File("r.csv"));
+    const std::string text(csv.begin(), csv.end());
+    EXPECT_NE(text.find(",delay_samples,visqol_mos,declared_latency_samples,coding_x_realtime,"), std::string::npos) << text;
+    EXPECT_NE(text.find(",-,-,-,-,-,"), std::string::npos) << text; // the four measures and the delay unmeasured
 }
 
 // A library that names a system library under "Peer Codec" in its machine key
@@ -135,6 +156,64 @@ std::vector<std::string> Entries(const std::string &folder) {
     return names;
 }
 
+// An original inside the keep folder, named as a kept file would be: the
+// copy is refused and the original stays, alone or in a corpus.
+TEST_F(BatchTest, KeepNeverReplacesAnOriginalOfTheRun) {
+    const auto original = ReadBytes(world.File("speech.wav"));
+    fs::create_directories(world.File("kept"));
+    WriteBytes(world.File("kept/FAKEA.decoded.wav"), original);
+    Outcome run = Vtbench("--batch " + world.File("kept/FAKEA.decoded.wav") + " --codecs FAKEA --keep " +
+                          world.File("kept"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("vtbench32: will not keep " + world.File("kept") +
+                           "/FAKEA.decoded.wav: it is an original of this run\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(ReadBytes(world.File("kept/FAKEA.decoded.wav")), original);
+    EXPECT_TRUE(fs::exists(world.File("kept/FAKEA.coded.wav")));
+    // Through a symbolic link to the original the same.
+    fs::create_symlink(world.File("speech.wav"), world.File("kept/FAKEB.coded.wav"));
+    run = Vtbench("--batch " + world.File("speech.wav") + " --codecs FAKEB --keep " + world.File("kept"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("will not keep " + world.File("kept") + "/FAKEB.coded.wav"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadBytes(world.File("speech.wav")), original);
+    // In a corpus, a.wav's files go to corpus/a/, where another original is.
+    fs::create_directories(world.File("corpus/a"));
+    WriteBytes(world.File("corpus/a.wav"), original);
+    WriteBytes(world.File("corpus/a/FAKEA.decoded.wav"), original);
+    run = Vtbench("--batch " + world.File("corpus") + " --codecs FAKEA -j 1 --quiet --keep " + world.File("corpus"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("a.wav: vtbench32: will not keep " + world.File("corpus") + "/a/FAKEA.decoded.wav"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(ReadBytes(world.File("corpus/a/FAKEA.decoded.wav")), original);
+    EXPECT_TRUE(fs::exists(world.File("corpus/a/FAKEA.coded.wav")));
+}
+
+// Originals whose names once sent kept files beside the keep folder
+// ("...wav" kept into "DIR/.."), into it ("..wav", ".wav") or into folders
+// of their own: each gets one folder of its own inside.
+TEST_F(BatchTest, KeptFilesStayInsideTheKeepFolderWhateverTheOriginalsAreCalled) {
+    fs::create_directories(world.File("corpus/sub"));
+    fs::create_directories(world.File("out"));
+    int n = 0;
+    for (const char *name : {"...wav", "..wav", ".wav", "sub/x.wav", "sub_x.wav"}) {
+        WriteBytes(world.File("corpus/" + std::string(name)), SpeechLikeWave(8000, 800 * ++n));
+    }
+    const Outcome run = Vtbench("--batch " + world.File("corpus") + " --codecs FAKEA -j 2 --quiet --keep " +
+                                world.File("out/kept"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Entries(world.File("out")), std::vector<std::string>{"kept"});
+    EXPECT_EQ(Entries(world.File("out/kept")), (std::vector<std::string>{"_", "_.", "_..", "sub_x", "sub_x~2"}));
+    for (const auto &folder : Entries(world.File("out/kept"))) {
+        EXPECT_EQ(Entries(world.File("out/kept/" + folder)),
+                  (std::vector<std::string>{"FAKEA.coded.wav", "FAKEA.decoded.wav"}))
+            << folder;
+    }
+    // Each folder holds its own original's files: "...wav" was the first and shortest.
+    EXPECT_EQ(ReadBytes(world.File("out/kept/_../FAKEA.decoded.wav")).size(), 46u + 1600u);
+}
+
 // File names are bytes: one that is not UTF-8 once aborted the program in
 // the JSON writer, leaving an empty JSON and no CSV.
 TEST_F(BatchTest, NamesThatAreNotUtf8AreReportedWithTheirBytes) {
@@ -174,6 +253,30 @@ TEST_F(BatchTest, NamesThatAreNotUtf8AreReportedWithTheirBytes) {
                                                         "/%FF.wav is not a wave file or is corrupted.");
     EXPECT_TRUE(fs::exists(world.File("c.csv")));
     for (const auto &entry : Entries(world.File(""))) EXPECT_NE(entry.front(), '.') << entry;
+}
+
+// Linked folders are searched, a loop ends, and what cannot be read is
+// named and makes the exit status say so while the others run.
+TEST_F(BatchTest, CorpusFollowsLinkedFoldersAndNamesWhatItCannotRead) {
+    fs::create_directories(world.File("corpus"));
+    fs::create_directories(world.File("outside"));
+    WriteBytes(world.File("corpus/a.wav"), SpeechLikeWave(8000, 8000));
+    WriteBytes(world.File("outside/b.wav"), SpeechLikeWave(8000, 4000));
+    fs::create_directory_symlink(world.File("outside"), world.File("corpus/linked"));
+    fs::create_directory_symlink(world.File("corpus"), world.File("outside/back"));
+    Outcome run = Vtbench("--batch " + world.File("corpus") + " --codecs FAKEA --quiet --csv " + world.File("r.csv"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("Corpus: 2 originals, 2 run, 0 refused"), std::string::npos) << run.out;
+    auto csv = ReadBytes(world.File("r.csv"));
+    EXPECT_NE(std::string(csv.begin(), csv.end()).find("linked/b.wav,"), std::string::npos);
+    fs::create_symlink("knot.wav", world.File("corpus/knot.wav"));
+    run = Vtbench("--batch " + world.File("corpus") + " --codecs FAKEA --quiet");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("vtbench32: cannot read " + world.File("corpus") +
+                           "/knot.wav: Too many levels of symbolic links\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.out.find("Corpus: 2 originals, 2 run, 0 refused"), std::string::npos) << run.out;
 }
 
 TEST_F(BatchTest, CodecsThatCannotTakeTheOriginalAreListedOnceWithTheReason) {

@@ -14,12 +14,14 @@
 #include <nlohmann/json.hpp>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cmath>
 #include <csignal>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
 
 using namespace vntr::cli;
@@ -44,7 +46,7 @@ TEST(CorpusFilesTest, FoldersAreSearchedRecursivelyInSortedOrder) {
     // The link leads to b.wav, already taken.
     EXPECT_EQ(Names(list), (std::vector<std::string>{"A.WAV", "b.wav", "sub/c.wav", "sub/deeper/d.Wav"}));
     EXPECT_EQ(list.originals[2].path, dir / "corpus/sub/c.wav");
-    EXPECT_EQ(list.originals[3].keepFolder, "sub/deeper/d");
+    EXPECT_EQ(list.originals[3].keepFolder, "sub_deeper_d");
     EXPECT_TRUE(list.problems.empty());
 }
 
@@ -62,6 +64,85 @@ TEST(CorpusFilesTest, ArgumentsKeepTheirOrderAndEachFileIsTakenOnce) {
     EXPECT_EQ(list.originals[1].keepFolder, "x");
     EXPECT_EQ(list.originals[2].keepFolder, "x~2");
     EXPECT_EQ(list.problems, std::vector<std::string>{"no wave files in folder " + (dir / "empty")});
+}
+
+// Names that once put kept files beside --keep DIR (".." from "...wav"),
+// straight into it ("." and "") or into folders of their own making.
+TEST(CorpusFilesTest, KeepFoldersAreOneEntryInsideTheKeepFolderAndUnique) {
+    TempDir dir;
+    fs::create_directories(dir / "corpus/a");
+    fs::create_directories(dir / "corpus/b");
+    fs::create_directories(dir / "other");
+    const std::string longName(250, 'n'); // with ".wav", near the longest name a file may have
+    for (const std::string name : {"...wav", "..wav", ".wav", "a/x.wav", "a_x.wav", "b/x.wav", "x~2.wav"}) {
+        WriteBytes(dir / ("corpus/" + name), {1});
+    }
+    WriteBytes(dir / ("other/" + longName + ".wav"), {2});
+    WriteBytes(dir / "other/x.wav", {3});
+    const OriginalList list = CollectOriginals({dir / "corpus", dir / "other"});
+    std::vector<std::string> folders;
+    for (const auto &o : list.originals) folders.push_back(o.keepFolder);
+    EXPECT_EQ(folders, (std::vector<std::string>{"_..", "_.", "_", "a_x", "a_x~2", "b_x", "x~2",
+                                                 std::string(200, 'n'), "x"}));
+    // Two originals called x.wav in different folders named on the command line.
+    const OriginalList twice = CollectOriginals({dir / "corpus/a/x.wav", dir / "corpus/b/x.wav", dir / "other/x.wav"});
+    ASSERT_EQ(twice.originals.size(), 3u);
+    EXPECT_EQ(twice.originals[0].keepFolder, "x");
+    EXPECT_EQ(twice.originals[1].keepFolder, "x~2");
+    EXPECT_EQ(twice.originals[2].keepFolder, "x~3");
+    EXPECT_EQ(KeepFolderName("a/../../b.wav"), "a_.._.._b");
+    // A cut never splits a character: 199 bytes, then a two-byte one at 199..200.
+    EXPECT_EQ(KeepFolderName(std::string(199, 'n') + "\xc3\xa9tail.wav"), std::string(199, 'n'));
+}
+
+// Runs `body` as an unprivileged user when the tests run as root, for whom
+// no folder is unreadable; its exit status is the test's verdict.
+void AsUnprivilegedUser(const std::function<bool()> &body) {
+    if (geteuid() != 0) {
+        EXPECT_TRUE(body());
+        return;
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const bool dropped = setgid(65534) == 0 && setuid(65534) == 0;
+        _exit(dropped && body() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(CorpusFilesTest, LinkedFoldersAreFollowedOnceAndUnreadableFoldersNamed) {
+    TempDir dir;
+    fs::permissions(dir.Path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    fs::create_directories(dir / "corpus/real/deeper");
+    fs::create_directories(dir / "corpus/locked");
+    fs::create_directories(dir / "outside");
+    WriteBytes(dir / "corpus/real/a.wav", {1});
+    WriteBytes(dir / "corpus/real/deeper/b.wav", {2});
+    WriteBytes(dir / "corpus/locked/hidden.wav", {3});
+    WriteBytes(dir / "outside/c.wav", {4});
+    fs::create_directory_symlink(dir / "outside", dir / "corpus/linked");
+    fs::create_directory_symlink("..", dir / "corpus/real/deeper/up"); // a loop back to real
+    fs::create_symlink("knot.wav", dir / "corpus/knot.wav");         // a link to itself
+    fs::permissions(dir / "corpus/locked", fs::perms::none);
+    const std::string corpus = dir / "corpus";
+    AsUnprivilegedUser([&] {
+        const OriginalList list = CollectOriginals({corpus});
+        const bool names = Names(list) == std::vector<std::string>{"linked/c.wav", "real/a.wav", "real/deeper/b.wav"};
+        const std::set<std::string> problems(list.problems.begin(), list.problems.end());
+        const bool named = problems == std::set<std::string>{
+                                           "cannot read " + corpus + "/knot.wav: Too many levels of symbolic links",
+                                           "cannot read folder " + corpus + "/locked: Permission denied"};
+        if (!names || !named) {
+            for (const auto &n : Names(list)) std::fprintf(stderr, "original %s\n", n.c_str());
+            for (const auto &p : list.problems) std::fprintf(stderr, "problem %s\n", p.c_str());
+        }
+        return names && named;
+    });
+    fs::permissions(dir / "corpus/locked", fs::perms::owner_all);
 }
 
 TEST(ModesTest, ModesAreNamedInWordsAndParsedOnePerComma) {

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <map>
 
+#include <sys/stat.h>
+
 using namespace vntr::evaluator;
 using namespace vntr::test;
 using vntr::platform::Hive;
@@ -341,6 +343,32 @@ TEST_F(DiscoveryTest, SavedPreferencesFollowTheOptionMask) {
     EXPECT_EQ(Discover(), 2);
     EXPECT_EQ(ev->Slots()[0].encoderOptions, 0x20001u);
     EXPECT_EQ(ev->Slots()[1].selected, 0);
+}
+
+TEST_F(DiscoveryTest, PreferencesThatDidNotChangeAreNotWrittenAgain) {
+    a.control->infoOptionMask = 0x30001;
+    ASSERT_EQ(a.Register(), 0);
+    ASSERT_EQ(b.Register(), 0);
+    EXPECT_EQ(Discover(), 2);
+    ev->SavePreferences(); // the first save writes what registration did not
+    const std::string hive = getenv("VNTR_USER_HIVE");
+    struct stat before {};
+    ASSERT_EQ(stat(hive.c_str(), &before), 0);
+    // Every change replaces the hive file by a new one: the same file means no write.
+    EXPECT_EQ(Discover(), 2);
+    ev->SavePreferences();
+    struct stat after {};
+    ASSERT_EQ(stat(hive.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_TRUE(ui.messages.empty());
+    // One changed preference is still written, the others kept.
+    ev->Slots()[1].selected = 0;
+    ev->SavePreferences();
+    ASSERT_EQ(stat(hive.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino);
+    EXPECT_EQ(UserValue("FAKEB", "Selected"), "NO");
+    EXPECT_EQ(UserValue("FAKEA", "Selected"), "YES");
+    EXPECT_EQ(UserValue("FAKEA", "Voice Activity Detection"), "OFF");
 }
 
 TEST_F(DiscoveryTest, DamagedUserHiveIsNamedAfterTheMessageAndKept) {

@@ -5,6 +5,8 @@
 
 #include "core/pipeline.hpp"
 
+#include <vntr/platform/clock.hpp>
+
 #include <numeric>
 
 using namespace vntr::evaluator;
@@ -89,6 +91,20 @@ TEST_F(PipelineTest, CodedFileHasItsFormatFactAndDataChunks) {
         at += 2 + frame;
     }
     EXPECT_EQ(at - 66, slot.codedBytes);
+}
+
+TEST_F(PipelineTest, CallsAreTimedByTheThreadsProcessorTime) {
+    // A codec that waits 3 ms in every frame does almost no work: the time
+    // its calls count is the processor's, not the clock on the wall.
+    a.control->frameDelayUs = 3000;
+    Start({"FAKEA"}, 160 * 10);
+    const uint32_t wallBefore = vntr::platform::TimeStamp();
+    ev->ProcessSelectedCodecs();
+    const uint32_t wall = vntr::platform::TimeStamp() - wallBefore;
+    const CodecSlot &slot = Slot("FAKEA");
+    ASSERT_EQ(a.control->encodeCalls, 10);
+    ASSERT_GE(wall, 30000u);
+    EXPECT_LT(slot.codingMicros, 10000u);
 }
 
 TEST_F(PipelineTest, TrailingPartialFrameIsDroppedAndProgressSaysDone) {

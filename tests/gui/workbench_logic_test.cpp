@@ -3,24 +3,30 @@
 // stream's regions, loops and switches, and level-matched tracks.
 #include "gui_test_support.hpp"
 
+#include "../support/csv.hpp"
+
 #include "core/evaluator.hpp"
 #include "core/frame_quality.hpp"
 #include "core/quality.hpp"
 #include "gui/commands.hpp"
 #include "gui/logic/abx_round.hpp"
+#include "gui/logic/codec_colours.hpp"
 #include "gui/logic/command_rules.hpp"
 #include "gui/logic/comparison_table.hpp"
 #include "gui/logic/file_choices.hpp"
 #include "gui/logic/listening_stream.hpp"
 #include "gui/logic/plot_scale.hpp"
 #include "gui/logic/timeline_track.hpp"
+#include "gui/logic/wave_summary.hpp"
 #include "gui/sound/quiet_frontend.hpp"
 
 #include <QAbstractItemModelTester>
 #include <QTest>
 
+#include <array>
 #include <cmath>
 #include <numeric>
+#include <set>
 
 using namespace vntr::gui;
 using namespace vntr::gui::test;
@@ -94,6 +100,11 @@ private slots:
     void decodedAtMinus6dBPlaysAtTheOriginalsLevel();
     void tracksAtAnotherRateFollowTheOriginal();
     void fileChoicesOfTheWorkbench();
+    void paletteColoursAreDistinct();
+    void everyCodecKeepsItsColour();
+    void colourCollisionsAreResolvedByName();
+    void blindTrialsAreLoggedWithNames();
+    void summaryMatchesTheSignalAtEveryZoom();
     void compareCodecsIsAlwaysOffered();
 };
 
@@ -548,7 +559,8 @@ void WorkbenchLogicTest::fileChoicesOfTheWorkbench() {
         const char *suffix;
     } kChoices[] = {{FilePurpose::SaveDecoded, "Save decoded file as...", "Wave files (*.wav)", "wav"},
                     {FilePurpose::ExportCsv, "Export comparison as CSV...", "CSV tables (*.csv)", "csv"},
-                    {FilePurpose::ExportJson, "Export comparison as JSON...", "JSON files (*.json)", "json"}};
+                    {FilePurpose::ExportJson, "Export comparison as JSON...", "JSON files (*.json)", "json"},
+                    {FilePurpose::ExportTrials, "Export blind trials as CSV...", "CSV tables (*.csv)", "csv"}};
     for (const auto &c : kChoices) {
         const FileChoice &choice = ChoiceFor(c.purpose);
         QCOMPARE(QString(choice.title), QString(c.title));
@@ -558,6 +570,206 @@ void WorkbenchLogicTest::fileChoicesOfTheWorkbench() {
     }
     // The window's own choices are untouched.
     QCOMPARE(QString(ChoiceFor(FilePurpose::SaveSession).title), QString("Save session as..."));
+}
+
+namespace {
+
+// CIE L*a*b* of an sRGB colour (D65), for the distances between colours.
+std::array<double, 3> Lab(uint32_t rgb) {
+    auto linear = [](int c) {
+        const double v = c / 255.0;
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    const double r = linear(static_cast<int>(rgb >> 16 & 0xFF));
+    const double g = linear(static_cast<int>(rgb >> 8 & 0xFF));
+    const double b = linear(static_cast<int>(rgb & 0xFF));
+    const double x = (0.4124 * r + 0.3576 * g + 0.1805 * b) / 0.95047;
+    const double y = 0.2126 * r + 0.7152 * g + 0.0722 * b;
+    const double z = (0.0193 * r + 0.1192 * g + 0.9505 * b) / 1.08883;
+    auto f = [](double t) { return t > 0.008856 ? std::cbrt(t) : 7.787 * t + 16.0 / 116; };
+    return {116 * f(y) - 16, 500 * (f(x) - f(y)), 200 * (f(y) - f(z))};
+}
+
+double Distance(uint32_t a, uint32_t b) {
+    const auto p = Lab(a);
+    const auto q = Lab(b);
+    return std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]);
+}
+
+// Every library of the suite and the peers.
+const std::vector<std::string> kInstalled = {"VT4864v6", "VT120",   "VT48",     "VT15",     "VT180",    "VT250f11",
+                                             "VT500f22", "Opus 6k", "Opus 8k",  "Opus 12k", "Speex 6k", "Speex 8k",
+                                             "Speex 11k", "C2 3200", "C2 1600", "C2 1300",  "GSM-FR"};
+
+} // namespace
+
+void WorkbenchLogicTest::paletteColoursAreDistinct() {
+    QVERIFY(CodecPalette::kColours >= 20);
+    for (std::size_t i = 0; i < CodecPalette::kColours; ++i) {
+        const uint32_t c = CodecPalette::kRgb[i];
+        // Far from each other, from the original's blue, and dark enough to read on white.
+        QVERIFY2(Distance(c, CodecPalette::kOriginalRgb) >= 30, qPrintable(QString::number(c, 16)));
+        QVERIFY2(Lab(c)[0] <= 70, qPrintable(QString::number(c, 16)));
+        for (std::size_t j = i + 1; j < CodecPalette::kColours; ++j) {
+            QVERIFY2(Distance(c, CodecPalette::kRgb[j]) >= 30,
+                     qPrintable(QString::number(c, 16) + " " + QString::number(CodecPalette::kRgb[j], 16)));
+        }
+    }
+}
+
+void WorkbenchLogicTest::everyCodecKeepsItsColour() {
+    const CodecPalette palette(kInstalled);
+    std::set<uint32_t> used;
+    for (const auto &name : kInstalled) used.insert(palette.Rgb(name));
+    QCOMPARE(used.size(), kInstalled.size()); // one colour each
+    QVERIFY(palette.Rgb("C2 1300") != palette.Rgb("Opus 8k"));
+    // Another run or session lists them in another order, or selects a few:
+    // the colours depend on the names installed only.
+    std::vector<std::string> reversed(kInstalled.rbegin(), kInstalled.rend());
+    const CodecPalette again(reversed);
+    for (const auto &name : kInstalled) QCOMPARE(again.Rgb(name), palette.Rgb(name));
+    // Twenty codecs, the most the evaluator holds: still all distinct.
+    std::vector<std::string> twenty = kInstalled;
+    for (const char *extra : {"Extra 1", "Extra 2", "Extra 3"}) twenty.emplace_back(extra);
+    const CodecPalette full(twenty);
+    used.clear();
+    for (const auto &name : twenty) used.insert(full.Rgb(name));
+    QCOMPARE(used.size(), twenty.size());
+    // A codec not installed takes a colour none of them has.
+    const CodecPalette some(kInstalled);
+    used.clear();
+    for (const auto &name : kInstalled) used.insert(some.Rgb(name));
+    QVERIFY(!used.count(some.Rgb("Not installed")));
+    QCOMPARE(some.Rgb("Not installed"), some.Rgb("Not installed"));
+}
+
+void WorkbenchLogicTest::colourCollisionsAreResolvedByName() {
+    // Two names that prefer the same place: the first in name order keeps
+    // it, the other takes the next free place, whatever the order given.
+    std::string first;
+    std::string second;
+    for (int i = 0; i < 1000 && second.empty(); ++i) {
+        for (int j = i + 1; j < 1000; ++j) {
+            const std::string a = "codec" + std::to_string(i);
+            const std::string b = "codec" + std::to_string(j);
+            if (CodecPalette::PreferredPlace(a) == CodecPalette::PreferredPlace(b)) {
+                first = std::min(a, b);
+                second = std::max(a, b);
+                break;
+            }
+        }
+    }
+    QVERIFY(!second.empty());
+    const std::size_t place = CodecPalette::PreferredPlace(first);
+    for (const auto &names : {std::vector<std::string>{first, second}, std::vector<std::string>{second, first}}) {
+        const CodecPalette palette(names);
+        QCOMPARE(palette.Place(first), place);
+        QCOMPARE(palette.Place(second), (place + 1) % CodecPalette::kColours);
+    }
+    // The preferred place is a fixed function of the bytes of the name.
+    QCOMPARE(CodecPalette::PreferredPlace(""), std::size_t(2166136261u % CodecPalette::kColours));
+    QCOMPARE(CodecPalette::PreferredPlace("VT48"), CodecPalette::PreferredPlace(std::string("VT48")));
+}
+
+void WorkbenchLogicTest::blindTrialsAreLoggedWithNames() {
+    const std::vector<std::string> names = {"Original", "VT180", "Opus 8k", "Odd, \"quoted\""};
+    AbxRound round;
+    round.Start(1, 3, 4, 7);
+    std::vector<AbxTrial> log;
+    std::vector<int> xs;
+    for (int trial = 0; round.Running(); ++trial) {
+        xs.push_back(round.X());
+        round.Answer(trial % 2 == 0); // A, B, A, B
+        log.push_back(round.Logged(round.Answered() - 1, 2, "speech.wav", names));
+    }
+    QCOMPARE(log.size(), 4u);
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        QCOMPARE(log[i].round, 2);
+        QCOMPARE(log[i].trial, static_cast<int>(i) + 1);
+        QCOMPARE(log[i].original, std::string("speech.wav"));
+        QCOMPARE(log[i].a, std::string("VT180"));
+        QCOMPARE(log[i].b, names[3]);
+        QCOMPARE(log[i].x, names[static_cast<std::size_t>(xs[i])]);
+        QCOMPARE(log[i].answer, i % 2 == 0 ? std::string("VT180") : names[3]);
+        QCOMPARE(log[i].Right(), (xs[i] == 1) == (i % 2 == 0));
+    }
+    // Trials out of range are empty records.
+    QCOMPARE(round.Logged(4, 2, "speech.wav", names).trial, 0);
+    const std::vector<std::vector<std::string>> table = vntr::test::ParseCsv(AbxCsv(log));
+    QCOMPARE(table.size(), 5u);
+    QCOMPARE(table[0], (std::vector<std::string>{"round", "trial", "original", "a", "b", "x", "answer", "right"}));
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        const auto &row = table[i + 1];
+        QCOMPARE(row.size(), 8u);
+        QCOMPARE(row[1], std::to_string(i + 1));
+        QCOMPARE(row[4], names[3]); // the comma and the quotes survive
+        QCOMPARE(row[5], log[i].x);
+        QCOMPARE(row[7], std::string(log[i].Right() ? "1" : "0"));
+    }
+    QCOMPARE(AbxCsv({}), std::string("round,trial,original,a,b,x,answer,right\n"));
+}
+
+void WorkbenchLogicTest::summaryMatchesTheSignalAtEveryZoom() {
+    // Noise with a few spikes, of a length that is no multiple of any block.
+    const int64_t n = 3 * WaveSummary::kReadBlock + 12345;
+    std::vector<float> x(static_cast<std::size_t>(n));
+    uint32_t seed = 12345;
+    for (auto &v : x) {
+        seed = seed * 1664525u + 1013904223u;
+        v = static_cast<float>(static_cast<int>(seed >> 16) - 32768) / 4.0f;
+    }
+    x[0] = 32000;
+    x[static_cast<std::size_t>(n / 3)] = -32768;
+    x[static_cast<std::size_t>(n - 1)] = 31000;
+    // Built block by block: no read longer than a block.
+    std::size_t longest = 0;
+    const WaveSummary::Reader memory = MemoryReader(x);
+    const WaveSummary::Reader counting = [&](int64_t from, std::span<float> out) {
+        longest = std::max(longest, out.size());
+        return memory(from, out);
+    };
+    WaveSummary summary;
+    summary.Build(n, counting);
+    QCOMPARE(summary.Length(), n);
+    QCOMPARE(longest, static_cast<std::size_t>(WaveSummary::kReadBlock));
+    QVERIFY(summary.Levels() >= 5);
+    QVERIFY(summary.Bytes() < static_cast<std::size_t>(n) * sizeof(float) / 20);
+    // Every zoom, from the whole signal and more to a few samples a column,
+    // at whole and fractional starts, against the samples themselves.
+    longest = 0;
+    std::size_t reads = 0;
+    const WaveSummary::Reader ends = [&](int64_t from, std::span<float> out) {
+        longest = std::max(longest, out.size());
+        ++reads;
+        return memory(from, out);
+    };
+    for (const int columns : {1, 7, 640, 1000}) {
+        for (double count = 1.5 * n; count >= 2; count /= 2.7) {
+            for (const double first : {0.0, 0.37 * n, n - count / 2, -count / 3, 1234.5}) {
+                const Envelope want = WaveEnvelope(x, first, count, columns);
+                reads = 0;
+                const Envelope got = summary.EnvelopeOf(first, count, columns, ends);
+                QVERIFY2(got.low == want.low && got.high == want.high,
+                         qPrintable(QStringLiteral("columns %1 count %2 first %3").arg(columns).arg(count).arg(first)));
+                QVERIFY(reads <= static_cast<std::size_t>(4 * columns));
+            }
+        }
+    }
+    // Only the ragged ends are read: less than two blocks of level 0 at a time.
+    QVERIFY(longest < static_cast<std::size_t>(2 * WaveSummary::kBase));
+    // Ranges of the edges and outside.
+    QCOMPARE(summary.Range(n - 1, n + 5, memory), std::make_pair(31000.0f, 31000.0f));
+    QCOMPARE(summary.Range(-10, 1, memory), std::make_pair(32000.0f, 32000.0f));
+    QCOMPARE(summary.Range(n, n + 10, memory), std::make_pair(0.0f, 0.0f));
+    QCOMPARE(summary.Range(0, n, memory), std::make_pair(-32768.0f, 32000.0f));
+    // A source that ends early reads as silence beyond its end; an empty one is empty.
+    WaveSummary shortened;
+    shortened.Build(n + 100, memory);
+    QCOMPARE(shortened.Range(n, n + 100, memory), std::make_pair(0.0f, 0.0f));
+    WaveSummary empty;
+    empty.Build(0, memory);
+    QCOMPARE(empty.Levels(), 0);
+    QCOMPARE(empty.EnvelopeOf(0, 100, 4, memory).high, std::vector<float>(4, 0.0f));
 }
 
 void WorkbenchLogicTest::compareCodecsIsAlwaysOffered() {

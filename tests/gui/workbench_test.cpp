@@ -20,7 +20,10 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
+#include <QDir>
+#include <QHeaderView>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
@@ -29,6 +32,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <set>
 
 using namespace vntr::gui;
 using namespace vntr::gui::test;
@@ -123,6 +128,7 @@ private slots:
     void tableFollowsRunsAndSessions();
     void exportsMatchTheBatchReport();
     void exportFailureIsShown();
+    void exportWritesANameThatIsNotUtf8();
     void rowButtonsCarryTheRowsMenu();
     void decodedFilesAreSavedFromTheMenuAndTheView();
     void switchingKeepsThePositionWithoutRestarting();
@@ -133,6 +139,7 @@ private slots:
     void processingStopsListening();
     void blindRoundHidesXAndKeepsTheScore();
     void screenshots();
+    void fifteenCodecs();
 };
 
 void WorkbenchTest::compareCodecsOpensFromTheMenuAndTheOriginalsBar() {
@@ -314,6 +321,46 @@ void WorkbenchTest::exportFailureIsShown() {
     // A closed chooser exports nothing and says nothing.
     json->click();
     QCOMPARE(b.prompts.messages.size(), 1u);
+}
+
+// A session stores its original's name as bytes; one that is not UTF-8
+// once ended the window in the JSON writer when the table was exported.
+void WorkbenchTest::exportWritesANameThatIsNotUtf8() {
+    Bench b;
+    QVERIFY(b.Open(SpeechWave()));
+    b.w().Command(kCmdProcess);
+    const QString session = b.place.File("s.qbl");
+    b.prompts.files.push_back(session);
+    b.w().Command(kCmdSaveSession);
+    // The stored name (after the 31-byte magic and its length) made Latin-1.
+    QFile file(session);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray bytes = file.readAll();
+    file.close();
+    uint32_t length = 0;
+    std::memcpy(&length, bytes.constData() + 31, 4);
+    const QByteArray name("caf\xe9.wav", 9);
+    const uint32_t newLength = static_cast<uint32_t>(name.size() + 1);
+    bytes.replace(31, static_cast<int>(4 + length),
+                  QByteArray(reinterpret_cast<const char *>(&newLength), 4) + name + QByteArray(1, '\0'));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+    file.close();
+    b.prompts.files.push_back(session);
+    b.w().Command(kCmdLoadSession);
+    QCOMPARE(b.w().Core().State(), DisplayState::Results);
+    b.w().Command(kCmdCompareCodecs);
+    const QString json = b.place.File("table.json");
+    b.prompts.Clear();
+    b.prompts.files.push_back(json);
+    for (QPushButton *button : b.w().Comparison()->findChildren<QPushButton *>()) {
+        if (button->text() == "Export &JSON...") button->click();
+    }
+    QCOMPARE(b.prompts.messages.size(), 0u);
+    const nlohmann::json doc = ReadJson(json);
+    QVERIFY(!doc.is_discarded());
+    QCOMPARE(doc["original"]["name"].get<std::string>(), std::string("caf\xef\xbf\xbd.wav"));
+    QCOMPARE(doc["original"]["nameBytes"].get<std::string>(), std::string("caf%E9.wav"));
 }
 
 void WorkbenchTest::rowButtonsCarryTheRowsMenu() {
@@ -602,7 +649,11 @@ void WorkbenchTest::blindRoundHidesXAndKeepsTheScore() {
     QVERIFY(!l.view->findChild<QPushButton *>("listen0")->isEnabled());
     QVERIFY(!l.view->findChild<QPushButton *>("listenSave")->isEnabled());
     QCOMPARE(l.view->findChild<QLabel *>("blindScore")->text(), QString("Trial 1 of 5"));
-    QVERIFY(l.view->Play());
+    // A click on X plays X.
+    QVERIFY(!l.view->Playing());
+    l.view->findChild<QPushButton *>("blindX")->click();
+    QVERIFY(l.view->Playing());
+    QCOMPARE(l.view->Player().Selected(), l.view->Round().X());
     const std::vector<int16_t> tracks[2] = {l.Track(0), l.Track(b)};
     l.b.sound.Pull(200);
     int64_t at = 200;
@@ -628,6 +679,37 @@ void WorkbenchTest::blindRoundHidesXAndKeepsTheScore() {
     // After the round the view listens to what it did before.
     QCOMPARE(l.view->Player().Selected(), b);
     QVERIFY(l.view->findChild<QPushButton *>("listen0")->isEnabled());
+    // Every trial is listed and kept, and exported with the signals' names.
+    auto *list = l.view->findChild<QListWidget *>("blindTrials");
+    QCOMPARE(list->count(), 5);
+    QVERIFY(list->item(4)->text().startsWith("Round 1, trial 5: X was "));
+    QCOMPARE(l.view->Trials().size(), 5u);
+    const QString csv = l.b.place.File("trials.csv");
+    l.b.prompts.files.push_back(csv);
+    l.view->findChild<QPushButton *>("blindExport")->click();
+    QCOMPARE(l.b.prompts.fileRequests.back(), FilePurpose::ExportTrials);
+    const auto table = ReadCsv(csv);
+    QCOMPARE(table.size(), 6u);
+    int right = 0;
+    for (std::size_t r = 1; r < table.size(); ++r) {
+        QCOMPARE(table[r][0], std::string("1"));
+        QCOMPARE(table[r][2], std::string("mmt1.wav"));
+        QCOMPARE(table[r][3], std::string("Original"));
+        QCOMPARE(table[r][4], std::string("VT180"));
+        QVERIFY(table[r][5] == "Original" || table[r][5] == "VT180");
+        right += table[r][7] == "1" ? 1 : 0;
+    }
+    QCOMPARE(right, 3);
+    // A second round adds to the log; a folder that is not there is said so.
+    QVERIFY(l.view->StartBlindRound(0, b, 1, 99));
+    l.view->BlindAnswer(true);
+    QCOMPARE(l.view->Trials().size(), 6u);
+    QCOMPARE(l.view->Trials().back().round, 2);
+    l.b.prompts.Clear();
+    l.b.prompts.files.push_back(l.b.place.File("none/trials.csv"));
+    l.view->findChild<QPushButton *>("blindExport")->click();
+    QCOMPARE(l.b.prompts.messages.size(), 1u);
+    QCOMPARE(l.b.prompts.messages[0].text, "Could not write to destination file " + l.b.place.File("none/trials.csv") + ".");
 }
 
 void WorkbenchTest::screenshots() {
@@ -679,13 +761,78 @@ void WorkbenchTest::screenshots() {
     const QImage table = compare->grab().toImage();
     QVERIFY(table.save(dir + "/workbench-comparison.png"));
     qInfo("screenshot: %s", qPrintable(dir + "/workbench-comparison.png"));
-    // Every codec with results is a blue point where the plot says.
+    // Every codec with results is a point in its own colour where the plot says.
     const auto points = compare->Plot()->Points();
     QCOMPARE(static_cast<int>(points.size()), WithResults(b));
     for (const auto &point : points) {
         const QPoint at = compare->Plot()->mapTo(compare, point.at.toPoint());
         const QColor c = table.pixelColor(at);
-        QVERIFY2(c.blue() > 200 && c.red() < 120, point.name.c_str());
+        // Its own colour, or that of a point drawn over it.
+        bool match = false;
+        for (const auto &other : points) {
+            const QPointF d = other.at - point.at;
+            match = match || (std::hypot(d.x(), d.y()) <= 5 &&
+                              std::abs(c.red() - other.colour.red()) + std::abs(c.green() - other.colour.green()) +
+                                      std::abs(c.blue() - other.colour.blue()) < 40);
+        }
+        QVERIFY2(match, qPrintable(QString::fromStdString(point.name) + " " + c.name() + " " + point.colour.name()));
+    }
+}
+
+void WorkbenchTest::fifteenCodecs() {
+    const QString dir = QString(VNTR_TEST_OUTPUT_DIR) + "/screenshots";
+    QVERIFY(QDir().mkpath(dir));
+    Bench b;
+    QVERIFY(b.Open(SpeechWave()));
+    b.w().Command(kCmdProcess);
+    // The comparison window at the size it opens with: every column whole.
+    b.w().Command(kCmdCompareCodecs);
+    ComparisonView *compare = b.w().Comparison();
+    QVERIFY(QTest::qWaitForWindowExposed(compare));
+    QApplication::processEvents();
+    QTableView *table = compare->Table();
+    const int viewport = table->viewport()->width();
+    for (int c = 0; c < ComparisonModel::ColumnCount; ++c) {
+        const int right = table->horizontalHeader()->sectionViewportPosition(c) + table->horizontalHeader()->sectionSize(c);
+        QVERIFY2(right <= viewport, qPrintable(QStringLiteral("column %1 ends at %2 of %3").arg(c).arg(right).arg(viewport)));
+    }
+    QVERIFY(compare->Plot()->width() >= compare->Plot()->minimumSizeHint().width());
+    QVERIFY(compare->grab().save(dir + "/comparison-opening.png"));
+    qInfo("screenshot: %s (%dx%d)", qPrintable(dir + "/comparison-opening.png"), compare->width(), compare->height());
+    // The signal view with fifteen codecs stacked.
+    b.w().Command(kCmdSignalView);
+    SignalView *view = b.w().Signals();
+    const int traces = static_cast<int>(view->Signals().decoded.size());
+    QVERIFY2(traces >= 15, qPrintable(QString::number(traces)));
+    for (int t = 0; t < 15; ++t) view->SetShown(t, true);
+    view->resize(1200, 900);
+    QVERIFY(QTest::qWaitForWindowExposed(view));
+    QApplication::processEvents();
+    SignalCanvas *canvas = view->Canvas();
+    // Nothing squeezed: the canvas is taller than the view and scrolls.
+    QVERIFY(canvas->height() > view->height());
+    std::set<QRgb> colours;
+    for (const auto &pane : canvas->Panes()) {
+        QVERIFY(pane.rect.height() >= SignalCanvas::MinimumHeight(pane.kind));
+        if (pane.kind == SignalCanvas::PaneKind::Wave && pane.trace >= 0) {
+            colours.insert(SignalCanvas::TraceColour(view->Signals(), pane.trace).rgb());
+        }
+    }
+    QCOMPARE(static_cast<int>(colours.size()), 15);
+    QVERIFY(!colours.count(SignalCanvas::TraceColour(view->Signals(), -1).rgb()));
+    QVERIFY(view->grab().save(dir + "/signal-view-15-codecs.png"));
+    const QImage whole = canvas->grab().toImage();
+    QVERIFY(whole.save(dir + "/signal-view-15-codecs-whole.png"));
+    qInfo("screenshot: %s (%dx%d)", qPrintable(dir + "/signal-view-15-codecs-whole.png"), whole.width(), whole.height());
+    // Each waveform is drawn in its codec's colour somewhere in its pane.
+    for (const auto &pane : canvas->Panes()) {
+        if (pane.kind != SignalCanvas::PaneKind::Wave) continue;
+        const QColor want = SignalCanvas::TraceColour(view->Signals(), pane.trace);
+        bool seen = false;
+        for (int x = pane.rect.left(); x <= pane.rect.right() && !seen; x += 2) {
+            seen = whole.pixelColor(x, pane.rect.center().y()) == want;
+        }
+        QVERIFY2(seen, qPrintable(QString::number(pane.trace)));
     }
 }
 

@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 using namespace vntr::platform;
 namespace fs = std::filesystem;
@@ -170,6 +171,51 @@ TEST_F(RegistryTest, DamagedHivesAreRefusedWithTheirLineAndNeverOverwritten) {
     }
     WriteFile("VNTR-REGISTRY-HIVE 1\nend 0 0\n");
     EXPECT_EQ(DiagnoseHiveFile(file), "");
+}
+
+TEST_F(RegistryTest, RandomDamageIsRefusedByLineOrReadsBackTheSame) {
+    // The bounded counterpart of the hive fuzz target: bytes changed, cut or
+    // repeated in a hive's text either fail with the line they spoil, or
+    // parse into a tree that is written, parsed again and found equal.
+    RegKey key;
+    ASSERT_EQ(RegKey::CreateFile(file, "SOFTWARE\\Vantre\\QBL SDK\\VT48", key), RegStatus::Ok);
+    ASSERT_EQ(key.SetValues(std::vector<RegValueWrite>{{"", "Description", "Veltrane(TM)48 Vocoder"},
+                                                       {"", "Odd=%", std::string("\x01\xff\n", 3)},
+                                                       {"Sub\\Opus 8k", "Peer Codec", "libopus"}}),
+              RegStatus::Ok);
+    const std::string valid = ReadFile();
+    std::mt19937 random(24);
+    const char kAlphabet[] = "key value end=%\\\n0123456789ABCDEFabcdef \x7f\x80";
+    int parsed = 0;
+    for (int round = 0; round < 20000; ++round) {
+        std::string text = valid;
+        const int edits = 1 + static_cast<int>(random() % 4);
+        for (int e = 0; e < edits && !text.empty(); ++e) {
+            const std::size_t at = random() % text.size();
+            switch (random() % 4) {
+            case 0: text[at] = kAlphabet[random() % (sizeof kAlphabet - 1)]; break;
+            case 1: text.erase(at, 1 + random() % 8); break;
+            case 2: text.insert(at, text.substr(random() % text.size(), 1 + random() % 40)); break;
+            default: text.resize(at); break;
+            }
+        }
+        hive::Node first;
+        std::string error;
+        if (!hive::Parse(text, first, error)) {
+            ASSERT_EQ(error.rfind("line ", 0), 0u) << error;
+            continue;
+        }
+        ++parsed;
+        std::string written;
+        ASSERT_TRUE(hive::Serialize(first, written));
+        hive::Node second;
+        ASSERT_TRUE(hive::Parse(written, second, error)) << error << "\n" << written;
+        ASSERT_TRUE(hive::Equal(first, second)) << text;
+        std::string again;
+        ASSERT_TRUE(hive::Serialize(second, again));
+        ASSERT_EQ(again, written);
+    }
+    EXPECT_GT(parsed, 0);
 }
 
 TEST_F(RegistryTest, UnreadableHiveIsAnIoError) {

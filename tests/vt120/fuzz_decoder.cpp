@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 using Frame = vntr::frame::Frame<vntr::vt120::Engine>;
@@ -24,7 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         if (offered > left) offered = static_cast<uint16_t>(left);
         int16_t pcm[64];
         uint16_t outBytes = sizeof pcm;
-        const CodecStatus s = Frame::Decode(dec.handle, 0, data + pos, &offered, pcm, &outBytes);
+        // Each offer sits in a heap buffer of exactly its size, so that a read
+        // past what was offered is seen.
+        auto offer = std::make_unique<uint8_t[]>(offered);
+        std::memcpy(offer.get(), data + pos, offered);
+        const CodecStatus s = Frame::Decode(dec.handle, 0, offer.get(), &offered, pcm, &outBytes);
         if (s != CODEC_OK) break;
         if (offered != 12 || outBytes != 128) __builtin_trap();
         pos += offered;
@@ -36,7 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     vntr::vt120::InitDecoder(*state);
     for (std::size_t at = 0; at + 12 <= size; at += 12) {
         float out[64];
-        vntr::vt120::DecodeFrame(*state, data + at, out);
+        auto frame = std::make_unique<uint8_t[]>(12);
+        std::memcpy(frame.get(), data + at, 12);
+        vntr::vt120::DecodeFrame(*state, frame.get(), out);
         for (float y : out) {
             if (!std::isfinite(y)) __builtin_trap();
         }

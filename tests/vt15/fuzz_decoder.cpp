@@ -1,12 +1,15 @@
 // libFuzzer entry (build with -DVNTR_FUZZ=ON and clang, run
 // tests/vt15/vt15_fuzz_decoder -max_total_time=600): feeds arbitrary bytes to a
 // VT15 decoder the way a caller does (offers of up to 8 bytes, unconsumed
-// bytes carried over), with the offer sizes taken from the input as well.
+// bytes carried over), with the offer sizes taken from the input as well;
+// each offer is copied into a heap buffer of exactly its size.
 #include "engine.hpp"
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 
 using Codec = vntr::frame::Frame<vntr::vt15::Engine>;
 
@@ -26,7 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         int16_t pcm[vntr::vt15::kFrameLength];
         uint16_t outBytes = sizeof pcm;
         const uint16_t before = offered;
-        const CodecStatus s = Codec::Decode(dec.handle, 0, data + pos, &offered, pcm, &outBytes);
+        // Each offer sits in a heap buffer of exactly its size, so that a read
+        // past what was offered is seen.
+        auto offer = std::make_unique<uint8_t[]>(offered);
+        std::memcpy(offer.get(), data + pos, offered);
+        const CodecStatus s = Codec::Decode(dec.handle, 0, offer.get(), &offered, pcm, &outBytes);
         if (s == CODEC_ERR_NEED_DATA) {
             if (before == left) break;
             continue;

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 
 using Frame = vntr::frame::Frame<vntr::vt4864v6::Engine>;
 
@@ -22,9 +24,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
         uint16_t offered = static_cast<uint16_t>(left < 24 ? left : 24);
         int16_t pcm[240];
         uint16_t outBytes = sizeof pcm;
-        const CodecStatus s = Frame::Decode(dec.handle, 0, data + pos, &offered, pcm, &outBytes);
+        // Each offer sits in a heap buffer of exactly its size, so that a read
+        // past what was offered is seen.
+        const uint16_t before = offered;
+        auto offer = std::make_unique<uint8_t[]>(before);
+        std::memcpy(offer.get(), data + pos, before);
+        const CodecStatus s = Frame::Decode(dec.handle, 0, offer.get(), &offered, pcm, &outBytes);
         if (s != CODEC_OK) break;
-        if (offered == 0 || offered > left) __builtin_trap();
+        if (offered == 0 || offered > before) __builtin_trap();
         pos += offered;
     }
     Frame::CloseDecoder(dec.handle);

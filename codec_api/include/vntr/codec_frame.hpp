@@ -38,7 +38,6 @@ template <class Sample>
 struct EncodeCall {
     CodecFormat &format;       // the format filled at open (an engine whose coded size varies per frame
                                // may update maxCodedBytes)
-    uint32_t formatWord;       // the format word given at open
     uint32_t flags;            // per-call option flags (already checked)
     const Sample *in;          // one frame, or unused on the end-of-stream call
     uint16_t *inBytes;         // frameBytes (samples for float engines), or CODEC_END_OF_STREAM
@@ -51,7 +50,6 @@ struct EncodeCall {
 template <class Sample>
 struct DecodeCall {
     const CodecFormat &format;
-    uint32_t formatWord;
     uint32_t flags;
     const uint8_t *in;
     uint16_t *inBytes; // in: the offer after the frame's clamp; out: bytes consumed
@@ -125,11 +123,11 @@ inline void FloatsToPcm16(const float *x, std::size_t count, uint8_t *out) {
 
 // The handle block: a magic word naming the library and direction, the
 // embedded CodecFormat whose handle field points back at the block (the
-// self-tag), the format word given at open, and the engine's state.
+// self-tag), and the engine's state (which keeps what it needs of the format
+// word given at open).
 template <class State, std::size_t ScratchSamples>
 struct HandleBlock {
     uint32_t magic;
-    uint32_t formatWord;
     CodecFormat format;
     State state;
     // Per-call conversion buffer of the float engines, kept in the block so
@@ -175,7 +173,6 @@ class Frame {
         }
         block->magic = MagicOf(directionMagic);
         block->format.handle = block;
-        block->formatWord = format;
         std::memcpy(out, &block->format, sizeof(CodecFormat));
         return CODEC_OK;
     }
@@ -264,14 +261,12 @@ public:
                 }
             }
             const CodecStatus status = E::EncodeFrame(
-                block->state, EncodeCall<float>{fmt, block->formatWord, flags, block->scratch.data(), inBytes, out,
-                                                outBytes, capacity});
+                block->state, EncodeCall<float>{fmt, flags, block->scratch.data(), inBytes, out, outBytes, capacity});
             if (frame) *inBytes = static_cast<uint16_t>(*inBytes * 2);
             return status;
         } else {
-            return E::EncodeFrame(block->state,
-                                  EncodeCall<uint8_t>{fmt, block->formatWord, flags, static_cast<const uint8_t *>(in),
-                                                      inBytes, out, outBytes, capacity});
+            return E::EncodeFrame(block->state, EncodeCall<uint8_t>{fmt, flags, static_cast<const uint8_t *>(in),
+                                                                    inBytes, out, outBytes, capacity});
         }
     }
 
@@ -300,8 +295,7 @@ public:
         if constexpr (E::kFloatSamples) {
             *outBytes = static_cast<uint16_t>(*outBytes / 2);
             const CodecStatus status = E::DecodeFrame(
-                block->state, DecodeCall<float>{fmt, block->formatWord, flags, in, inBytes, offered,
-                                                block->scratch.data(), outBytes});
+                block->state, DecodeCall<float>{fmt, flags, in, inBytes, offered, block->scratch.data(), outBytes});
             if (status != CODEC_OK) {
                 *outBytes = static_cast<uint16_t>(*outBytes * 2);
                 return status;
@@ -310,8 +304,8 @@ public:
             *outBytes = static_cast<uint16_t>(*outBytes * 2);
             return status;
         } else {
-            return E::DecodeFrame(block->state, DecodeCall<uint8_t>{fmt, block->formatWord, flags, in, inBytes,
-                                                                    offered, static_cast<uint8_t *>(out), outBytes});
+            return E::DecodeFrame(block->state, DecodeCall<uint8_t>{fmt, flags, in, inBytes, offered,
+                                                                    static_cast<uint8_t *>(out), outBytes});
         }
     }
 

@@ -1,5 +1,7 @@
 #include "gui/logic/abx_round.hpp"
 
+#include "cli/corpus_report.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -39,6 +41,36 @@ bool AbxRound::Answer(bool xIsA) {
     answers_.push_back(xIsA);
     if (answers_.size() == xIsA_.size()) running_ = false;
     return true;
+}
+
+AbxTrial AbxRound::Logged(int index, int round, const std::string &original,
+                          const std::vector<std::string> &names) const {
+    AbxTrial t;
+    if (index < 0 || index >= Answered()) return t;
+    const auto name = [&](int signal) {
+        return signal >= 0 && signal < static_cast<int>(names.size()) ? names[static_cast<std::size_t>(signal)]
+                                                                      : std::to_string(signal);
+    };
+    const auto i = static_cast<std::size_t>(index);
+    t.round = round;
+    t.trial = index + 1;
+    t.original = original;
+    t.a = name(a_);
+    t.b = name(b_);
+    t.x = name(xIsA_[i] ? a_ : b_);
+    t.answer = name(answers_[i] ? a_ : b_);
+    return t;
+}
+
+std::string AbxCsv(const std::vector<AbxTrial> &trials) {
+    using cli::CsvField;
+    std::string text = "round,trial,original,a,b,x,answer,right\n";
+    for (const AbxTrial &t : trials) {
+        text += std::to_string(t.round) + "," + std::to_string(t.trial) + "," + CsvField(t.original) + "," +
+                CsvField(t.a) + "," + CsvField(t.b) + "," + CsvField(t.x) + "," + CsvField(t.answer) + "," +
+                (t.Right() ? "1" : "0") + "\n";
+    }
+    return text;
 }
 
 std::vector<bool> AbxRound::History() const {

@@ -10,6 +10,22 @@
 
 namespace vntr::gui {
 
+// One answered trial, with the names of the signals, as the log keeps it.
+struct AbxTrial {
+    int round = 0; // counted from 1 over the rounds logged
+    int trial = 0; // counted from 1 within the round
+    std::string original;
+    std::string a;
+    std::string b;
+    std::string x;      // the name X stood for
+    std::string answer; // the name the listener said X was
+    bool Right() const { return x == answer; }
+};
+
+// The log as CSV: a header line, then one line per trial (RFC 4180 quoting):
+// round,trial,original,a,b,x,answer,right
+std::string AbxCsv(const std::vector<AbxTrial> &trials);
+
 class AbxRound {
 public:
     // Starts a round of `trials` (at least 1) between the signals `a` and
@@ -30,6 +46,9 @@ public:
     // The listener's answer for the trial under way; false when no round is
     // running.  The next trial starts, or the round ends after the last.
     bool Answer(bool xIsA);
+    // Answered trial `index` (0-based) as the log keeps it; `names` are the
+    // signals' names by the numbers A() and B() use.
+    AbxTrial Logged(int index, int round, const std::string &original, const std::vector<std::string> &names) const;
     // Whether each answered trial was right, in order.
     std::vector<bool> History() const;
 

@@ -68,6 +68,7 @@ std::vector<ComparisonRow> ComparisonRows(const evaluator::Evaluator &ev) {
                 row.snrDb = slot.quality.snrDb;
                 row.segmentalSnrDb = slot.quality.segmentalSnrDb;
                 row.lsdDb = slot.quality.logSpectralDistanceDb;
+                if (slot.quality.visqolValid) row.visqolMos = slot.quality.visqolMos;
                 row.delaySamples = slot.quality.delaySamples;
             }
         }
@@ -110,6 +111,8 @@ QVariant ComparisonModel::data(const QModelIndex &index, int role) const {
             return r.segmentalSnrDb;
         case Lsd:
             return r.lsdDb;
+        case Visqol:
+            return r.visqolMos;
         case Delay:
             return r.DelayMs();
         default:
@@ -163,7 +166,7 @@ QVariant ComparisonModel::headerData(int section, Qt::Orientation orientation, i
     }
     static const char *const kTitles[] = {
         "Codec",    "Mode",          "Bit rate (bit/s)", "Ratio",     "Coding (\u00d7RT)", "Decoding (\u00d7RT)",
-        "SNR (dB)", "Seg. SNR (dB)", "LSD (dB)",         "Delay (ms)"};
+        "SNR (dB)", "Seg. SNR (dB)", "LSD (dB)",         "ViSQOL (MOS)", "Delay (ms)"};
     static const char *const kTips[] = {
         "The codec's short name",
         "Options it ran with",
@@ -174,6 +177,7 @@ QVariant ComparisonModel::headerData(int section, Qt::Orientation orientation, i
         "Signal-to-noise ratio of the whole decoded file",
         "Mean SNR of the active 20 ms segments",
         "Log-spectral distance over the active frames (lower is closer)",
+        "ViSQOL v3 speech mode: predicted listening-test score, 1 (bad) to 5 (excellent), at 16 kHz",
         "How far the decoded file lags the original"};
     if (role == Qt::DisplayRole) return QString::fromUtf8(kTitles[section]);
     if (role == Qt::ToolTipRole) return QString::fromUtf8(kTips[section]);

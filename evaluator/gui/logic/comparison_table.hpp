@@ -29,6 +29,7 @@ struct ComparisonRow {
     std::optional<double> snrDb;
     std::optional<double> segmentalSnrDb;
     std::optional<double> lsdDb;
+    std::optional<double> visqolMos; // ViSQOL MOS-LQO, when it could score the pair
     std::optional<int> delaySamples;
 
     std::optional<double> DelayMs() const;
@@ -47,7 +48,9 @@ std::vector<ComparisonRow> ComparisonRows(const evaluator::Evaluator &ev);
 class ComparisonModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { Codec, Mode, BitRate, Ratio, CodingSpeed, DecodingSpeed, Snr, SegmentalSnr, Lsd, Delay, ColumnCount };
+    enum Column {
+        Codec, Mode, BitRate, Ratio, CodingSpeed, DecodingSpeed, Snr, SegmentalSnr, Lsd, Visqol, Delay, ColumnCount
+    };
     // The value a column sorts by: a number, the name, or nothing (invalid)
     // when the codec lacks it.
     static constexpr int SortRole = Qt::UserRole;

@@ -17,7 +17,10 @@ const FileChoice &WorkbenchChoice(FilePurpose purpose) {
     static const FileChoice kSaveDecoded{"Save decoded file as...", kWave.c_str(), "wav", false, false, true};
     static const FileChoice kExportCsv{"Export comparison as CSV...", kCsv.c_str(), "csv", false, false, true};
     static const FileChoice kExportJson{"Export comparison as JSON...", kJson.c_str(), "json", false, false, true};
+    static const FileChoice kExportTrials{"Export blind trials as CSV...", kCsv.c_str(), "csv", false, false, true};
     switch (purpose) {
+    case FilePurpose::ExportTrials:
+        return kExportTrials;
     case FilePurpose::ExportCsv:
         return kExportCsv;
     case FilePurpose::ExportJson:
@@ -31,7 +34,7 @@ const FileChoice &WorkbenchChoice(FilePurpose purpose) {
 
 const FileChoice &ChoiceFor(FilePurpose purpose) {
     if (purpose == FilePurpose::SaveDecoded || purpose == FilePurpose::ExportCsv ||
-        purpose == FilePurpose::ExportJson) {
+        purpose == FilePurpose::ExportJson || purpose == FilePurpose::ExportTrials) {
         return WorkbenchChoice(purpose);
     }
 

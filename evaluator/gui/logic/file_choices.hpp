@@ -15,6 +15,7 @@ enum class FilePurpose {
     SaveDecoded,
     ExportCsv,
     ExportJson,
+    ExportTrials, // the blind A/B/X trials, as CSV
 };
 
 struct FileChoice {

@@ -4,6 +4,7 @@
 #include "gui/logic/timeline_track.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 namespace vntr::gui {
 
@@ -12,6 +13,7 @@ bool LoadSignal(const std::string &path, const std::string &label, Signal &signa
     signal.label = label;
     if (!evaluator::ReadWaveSamples(path, signal.samples, signal.sampleRate) || signal.samples.empty()) return false;
     signal.spectrum = ComputeSpectrogram(signal.samples, signal.sampleRate);
+    for (const float v : signal.samples) signal.peak = std::max(signal.peak, std::abs(v));
     return true;
 }
 
@@ -80,6 +82,7 @@ bool LoadDecoded(const DecodedSource &source, int originalRate, std::map<std::st
     trace.difference.samples.resize(overlap);
     for (std::size_t i = 0; i < overlap; ++i) {
         trace.difference.samples[i] = input[i] - trace.decoded.samples[i + static_cast<std::size_t>(delay)];
+        trace.difference.peak = std::max(trace.difference.peak, std::abs(trace.difference.samples[i]));
     }
     return true;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "core/frame_quality.hpp"
+#include "gui/logic/codec_colours.hpp"
 #include "gui/logic/listening_stream.hpp"
 #include "gui/logic/signal_analysis.hpp"
 
@@ -19,6 +20,7 @@ struct Signal {
     std::string label;
     std::vector<float> samples; // mono, 16-bit scale
     int sampleRate = 0;
+    float peak = 0; // the largest |sample|
     Spectrogram spectrum;
 
     double Seconds() const { return sampleRate > 0 ? static_cast<double>(samples.size()) / sampleRate : 0.0; }
@@ -48,7 +50,9 @@ struct DecodedTrace {
 
 struct SignalSet {
     Signal original;
+    std::string originalName; // the file's name as the window shows it
     std::vector<DecodedTrace> decoded;
+    CodecPalette palette; // the colour of every codec installed
 
     bool Empty() const { return original.samples.empty(); }
     // The time line of A/B listening: the original's.

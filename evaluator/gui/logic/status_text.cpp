@@ -20,8 +20,11 @@ StatusLines ResultsStatus() {
 
 std::string QualityText(const evaluator::Quality &q) {
     if (!q.valid) return "Quality : not measured";
-    return Printf("SNR %.1f dB, segmental SNR %.1f dB, log-spectral distance %.2f dB", q.snrDb, q.segmentalSnrDb,
-                  q.logSpectralDistanceDb);
+    const std::string measures = Printf("SNR %.1f dB, segmental SNR %.1f dB, log-spectral distance %.2f dB", q.snrDb,
+                                        q.segmentalSnrDb, q.logSpectralDistanceDb);
+    if (q.visqolValid) return measures + Printf(", ViSQOL MOS %.2f", q.visqolMos);
+    if (!q.visqolNote.empty()) return measures + ", ViSQOL: " + q.visqolNote;
+    return measures;
 }
 
 StatusLines DetailStatus(const evaluator::CodecSlot &slot) {

@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -14,7 +15,6 @@ namespace vntr::gui {
 ComparisonView::ComparisonView(QWidget *parent) : QDialog(parent) {
     setWindowTitle("Compare codecs");
     setObjectName("comparisonView");
-    resize(1180, 480);
     sorted_.setSourceModel(&model_);
     heading_ = new QLabel(this);
     heading_->setObjectName("comparisonHeading");
@@ -31,9 +31,10 @@ ComparisonView::ComparisonView(QWidget *parent) : QDialog(parent) {
     plot_ = new RatePlot(model_, this);
     measure_ = new QComboBox(this);
     measure_->setObjectName("measureChoice");
-    for (const auto m : {RatePlot::Measure::Snr, RatePlot::Measure::SegmentalSnr, RatePlot::Measure::Lsd}) {
+    for (const auto m : RatePlot::Measures()) {
         measure_->addItem(RatePlot::MeasureName(m), static_cast<int>(m));
     }
+    measure_->setCurrentIndex(measure_->findData(static_cast<int>(plot_->CurrentMeasure())));
     csv_ = new QPushButton("Export &CSV...", this);
     json_ = new QPushButton("Export &JSON...", this);
     auto *close = new QPushButton("Close", this);
@@ -48,11 +49,12 @@ ComparisonView::ComparisonView(QWidget *parent) : QDialog(parent) {
     plotLayout->addLayout(choice);
     plotLayout->addWidget(plot_, 1);
     auto *split = new QSplitter(Qt::Horizontal, this);
+    split_ = split;
     split->addWidget(table_);
     split->addWidget(plotSide);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
-    split->setSizes({760, 420});
+    split->setChildrenCollapsible(false);
 
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(csv_);
@@ -73,6 +75,28 @@ ComparisonView::ComparisonView(QWidget *parent) : QDialog(parent) {
         emit CodecChosen(sorted_.index(index.row(), ComparisonModel::Codec).data().toString());
     });
     SetRows({}, "No run yet.");
+    FitToColumns();
+}
+
+int ComparisonView::TableWidth() const {
+    table_->resizeColumnsToContents();
+    int width = 2 * table_->frameWidth() + table_->horizontalHeader()->length();
+    width += table_->verticalScrollBar()->sizeHint().width();
+    return width;
+}
+
+void ComparisonView::FitToColumns() {
+    // The table as wide as its columns, the plot beside it at its own width.
+    const int table = TableWidth();
+    const int plot = plot_->sizeHint().width();
+    const int margins = layout()->contentsMargins().left() + layout()->contentsMargins().right();
+    const int width = table + split_->handleWidth() + plot + margins;
+    resize(width, std::max(height(), 480));
+    split_->setSizes({table, std::max(plot, width - margins - split_->handleWidth() - table)});
+}
+
+void ComparisonView::SetPalette(CodecPalette palette) {
+    plot_->SetPalette(std::move(palette));
 }
 
 void ComparisonView::SetRows(std::vector<ComparisonRow> rows, const QString &heading) {
@@ -82,6 +106,10 @@ void ComparisonView::SetRows(std::vector<ComparisonRow> rows, const QString &hea
     json_->setEnabled(any);
     if (rows == model_.Rows()) return;
     model_.SetRows(std::move(rows));
+    if (any && !fitted_) {
+        fitted_ = true;
+        FitToColumns();
+    }
 }
 
 } // namespace vntr::gui

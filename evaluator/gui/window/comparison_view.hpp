@@ -11,6 +11,7 @@
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QSplitter;
 class QTableView;
 
 namespace vntr::gui {
@@ -22,6 +23,10 @@ public:
 
     // The rows of the last run (nothing changes when they are the same).
     void SetRows(std::vector<ComparisonRow> rows, const QString &heading);
+    // Every codec's colour in the plot.
+    void SetPalette(CodecPalette palette);
+    // The width the table needs to show every column whole.
+    int TableWidth() const;
 
     ComparisonModel &Model() { return model_; }
     ComparisonSortModel &Sorted() { return sorted_; }
@@ -43,6 +48,9 @@ private:
     QComboBox *measure_;
     QPushButton *csv_;
     QPushButton *json_;
+    QSplitter *split_;
+    bool fitted_ = false; // sized to the columns of the first rows
+    void FitToColumns();
 };
 
 } // namespace vntr::gui

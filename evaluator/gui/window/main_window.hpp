@@ -131,6 +131,9 @@ private:
     void ShowComparison();
     void UpdateComparison();
     void ExportComparison(bool json);
+    void ExportTrials();
+    // Every installed codec's colour.
+    CodecPalette Palette() const;
     void SaveDecodedCommand(int row);
     void OpenRowMenu(int row, const QPoint &global);
     bool SignalViewMayPlay();

@@ -10,6 +10,27 @@
 namespace vntr::gui {
 namespace {
 
+struct MeasureInfo {
+    RatePlot::Measure measure;
+    const char *name;
+    bool higherIsBetter;
+    std::optional<double> ComparisonRow::*value;
+};
+
+const MeasureInfo kMeasures[] = {
+    {RatePlot::Measure::Snr, "SNR (dB)", true, &ComparisonRow::snrDb},
+    {RatePlot::Measure::SegmentalSnr, "Segmental SNR (dB)", true, &ComparisonRow::segmentalSnrDb},
+    {RatePlot::Measure::Lsd, "Log-spectral distance (dB)", false, &ComparisonRow::lsdDb},
+    {RatePlot::Measure::Visqol, "ViSQOL MOS (1 to 5)", true, &ComparisonRow::visqolMos},
+};
+
+const MeasureInfo &Info(RatePlot::Measure measure) {
+    for (const MeasureInfo &m : kMeasures) {
+        if (m.measure == measure) return m;
+    }
+    return kMeasures[0];
+}
+
 struct Axes {
     PlotAxis x;
     PlotAxis y;
@@ -24,8 +45,6 @@ Axes Fit(const std::vector<ComparisonRow> &rows, RatePlot::Measure measure) {
         rates.push_back(*r.bitRate);
         values.push_back(*v);
     }
-    // The distance axis starts at no distance.
-    if (measure == RatePlot::Measure::Lsd) values.push_back(0.0);
     return {PlotAxis::Fit(rates, true), PlotAxis::Fit(values, false)};
 }
 
@@ -41,28 +60,35 @@ void RatePlot::SetMeasure(Measure measure) {
     update();
 }
 
+const std::vector<RatePlot::Measure> &RatePlot::Measures() {
+    static const std::vector<Measure> kAll = [] {
+        std::vector<Measure> all;
+        for (const MeasureInfo &m : kMeasures) all.push_back(m.measure);
+        return all;
+    }();
+    return kAll;
+}
+
+void RatePlot::SetPalette(CodecPalette palette) {
+    palette_ = std::move(palette);
+    update();
+}
+
 QString RatePlot::MeasureName(Measure measure) {
-    switch (measure) {
-    case Measure::Snr:
-        return QStringLiteral("SNR (dB)");
-    case Measure::SegmentalSnr:
-        return QStringLiteral("Segmental SNR (dB)");
-    case Measure::Lsd:
-        break;
-    }
-    return QStringLiteral("Log-spectral distance (dB, lower is closer)");
+    return QString::fromUtf8(Info(measure).name);
+}
+
+bool RatePlot::HigherIsBetter(Measure measure) {
+    return Info(measure).higherIsBetter;
+}
+
+QString RatePlot::AxisTitle(Measure measure) {
+    return MeasureName(measure) +
+           (HigherIsBetter(measure) ? QStringLiteral(", \u2191 higher is better") : QStringLiteral(", \u2193 lower is better"));
 }
 
 std::optional<double> RatePlot::ValueOf(const ComparisonRow &row, Measure measure) {
-    switch (measure) {
-    case Measure::Snr:
-        return row.snrDb;
-    case Measure::SegmentalSnr:
-        return row.segmentalSnrDb;
-    case Measure::Lsd:
-        break;
-    }
-    return row.lsdDb;
+    return row.*(Info(measure).value);
 }
 
 QRect RatePlot::Area() const {
@@ -79,7 +105,10 @@ std::vector<RatePlot::Point> RatePlot::Points() const {
         if (!r.bitRate || !v || *r.bitRate <= 0) continue;
         const double x = area.left() + axes.x.Fraction(*r.bitRate) * area.width();
         const double y = area.bottom() - axes.y.Fraction(*v) * area.height();
-        points.push_back({r.name, QPointF(x, y)});
+        const uint32_t rgb = palette_.Rgb(r.name);
+        points.push_back({r.name, QPointF(x, y),
+                          QColor(static_cast<int>(rgb >> 16 & 0xFF), static_cast<int>(rgb >> 8 & 0xFF),
+                                 static_cast<int>(rgb & 0xFF))});
     }
     return points;
 }
@@ -115,7 +144,7 @@ void RatePlot::paintEvent(QPaintEvent *) {
     p.drawText(QRect(area.left(), area.bottom() + metrics.height() + 6, area.width(), metrics.height()),
                Qt::AlignHCenter, QStringLiteral("Bit rate (bit/s, logarithmic)"));
     p.drawText(QRect(area.left(), 2, area.width(), metrics.height() + 6), Qt::AlignLeft | Qt::AlignVCenter,
-               MeasureName(measure_));
+               AxisTitle(measure_));
     const std::vector<Point> points = Points();
     if (points.empty()) {
         p.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, QStringLiteral("No codec has results to plot yet."));
@@ -170,12 +199,12 @@ void RatePlot::paintEvent(QPaintEvent *) {
                                std::clamp<double>(at.y(), box.top(), box.bottom())));
     }
     for (const Point &point : points) {
-        p.setPen(QPen(QColor(0x00, 0x00, 0xC0), 1.5));
-        p.setBrush(QColor(0x40, 0x70, 0xFF));
+        p.setPen(QPen(point.colour.darker(140), 1.5));
+        p.setBrush(point.colour);
         p.drawEllipse(point.at, 4.5, 4.5);
     }
-    p.setPen(Qt::black);
     for (std::size_t i = 0; i < points.size(); ++i) {
+        p.setPen(points[i].colour.darker(130));
         p.drawText(placed[i].first, Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(points[i].name));
     }
 }

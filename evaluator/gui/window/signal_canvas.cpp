@@ -16,13 +16,17 @@ namespace vntr::gui {
 namespace {
 
 constexpr double kDbRange = 80.0;
-constexpr int kLabelWidth = 96;
+constexpr int kLabelWidth = 132;
 constexpr int kScaleWidth = 62;
 constexpr int kAxisHeight = 22;
 constexpr int kGap = 6;
-constexpr int kMinUnit = 30; // pixels of the smallest pane unit
-const QColor kOriginalColour(0x10, 0x20, 0x90);
+constexpr int kMinUnit = 60;     // pixels of a pane unit at the least
+constexpr int kCurvePadding = 9; // above and below a curve's values, for the end ticks' text
 const QColor kPlayhead(0xE0, 0x10, 0x10);
+
+QColor Rgb(uint32_t rgb) {
+    return QColor(static_cast<int>(rgb >> 16 & 0xFF), static_cast<int>(rgb >> 8 & 0xFF), static_cast<int>(rgb & 0xFF));
+}
 
 // Heights of the panes in units.
 double Units(SignalCanvas::PaneKind kind) {
@@ -34,7 +38,7 @@ double Units(SignalCanvas::PaneKind kind) {
     case SignalCanvas::PaneKind::Spectrum:
         return 1.8;
     default:
-        return 1.4;
+        return 2.6;
     }
 }
 
@@ -90,12 +94,43 @@ SignalCanvas::SignalCanvas(const SignalStack &stack, QWidget *parent) : QWidget(
     setFocusPolicy(Qt::StrongFocus);
 }
 
-QColor SignalCanvas::TraceColour(int trace) {
-    static const QColor kColours[] = {QColor(0x00, 0x70, 0x20), QColor(0xB0, 0x30, 0x00), QColor(0x60, 0x00, 0xA0),
-                                      QColor(0x00, 0x80, 0x80), QColor(0xC0, 0x70, 0x00), QColor(0x50, 0x50, 0x50),
-                                      QColor(0x00, 0x60, 0xC0), QColor(0xA0, 0x00, 0x60)};
-    if (trace < 0) return kOriginalColour;
-    return kColours[static_cast<std::size_t>(trace) % std::size(kColours)];
+QColor SignalCanvas::TraceColour(const SignalSet &set, int trace) {
+    if (trace < 0 || trace >= static_cast<int>(set.decoded.size())) return Rgb(CodecPalette::kOriginalRgb);
+    return Rgb(set.palette.Rgb(set.decoded[static_cast<std::size_t>(trace)].name));
+}
+
+int SignalCanvas::MinimumHeight(PaneKind kind) {
+    return static_cast<int>(Units(kind) * kMinUnit);
+}
+
+double SignalCanvas::WaveRange() const {
+    double peak = Set().original.peak;
+    for (const int t : Shown()) {
+        const DecodedTrace &trace = Set().decoded[static_cast<std::size_t>(t)];
+        peak = std::max<double>({peak, trace.decoded.peak, difference_ ? trace.difference.peak : 0.0f});
+    }
+    double range = 1.0;
+    while (range > 1.0 / 64 && peak / 32768.0 <= range / 2) range /= 2;
+    return range;
+}
+
+int SignalCanvas::LegendHeight(int width) const {
+    const QFontMetrics metrics = fontMetrics();
+    int rows = 1;
+    int x = 0;
+    for (const int t : Shown()) {
+        const int w = metrics.horizontalAdvance(QString::fromStdString(Set().decoded[static_cast<std::size_t>(t)].name)) + 26;
+        if (x > 0 && x + w > width) {
+            ++rows;
+            x = 0;
+        }
+        x += w;
+    }
+    return rows * (metrics.height() + 2) + 4;
+}
+
+QRect SignalCanvas::CurveArea(const Pane &pane) const {
+    return pane.rect.adjusted(0, LegendHeight(pane.rect.width()) + kCurvePadding, 0, -kCurvePadding);
 }
 
 void SignalCanvas::SignalsChanged() {
@@ -131,9 +166,9 @@ void SignalCanvas::SetCurves(bool on) {
 
 QSize SignalCanvas::minimumSizeHint() const {
     const auto stack = Stack(Shown(), difference_, curves_);
-    const int height =
-        static_cast<int>(TotalUnits(stack) * kMinUnit) + kGap * static_cast<int>(stack.size()) + kAxisHeight + 8;
-    return {640, height};
+    int height = kGap * static_cast<int>(stack.size()) + kAxisHeight + 8;
+    for (const auto &[kind, trace] : stack) height += MinimumHeight(kind);
+    return {640 + kLabelWidth, height};
 }
 
 double SignalCanvas::Length() const {
@@ -196,7 +231,7 @@ std::vector<SignalCanvas::Pane> SignalCanvas::Panes() const {
     const double unit = std::max<double>(kMinUnit, (plot.height() - gaps) / TotalUnits(stack));
     double y = plot.top();
     for (const auto &[kind, trace] : stack) {
-        const int h = static_cast<int>(Units(kind) * unit);
+        const int h = std::max(MinimumHeight(kind), static_cast<int>(Units(kind) * unit));
         panes.push_back({kind, trace, QRect(plot.left(), static_cast<int>(y), plot.width(), h)});
         y += h + kGap;
     }
@@ -296,11 +331,14 @@ void SignalCanvas::DrawWave(QPainter &p, const QRect &pane, const Signal &s, dou
     if (s.samples.empty() || s.sampleRate <= 0) return;
     const double first = (t0_ + offset) * s.sampleRate;
     const Envelope e = WaveEnvelope(s.samples, first, (t1_ - t0_) * s.sampleRate, pane.width());
-    const double half = pane.height() / 2.0;
+    const double half = pane.height() / 2.0 / WaveRange();
     p.setPen(colour);
     for (int x = 0; x < pane.width(); ++x) {
-        const int top = static_cast<int>(pane.center().y() - e.high[static_cast<std::size_t>(x)] / 32768.0 * half);
-        const int bottom = static_cast<int>(pane.center().y() - e.low[static_cast<std::size_t>(x)] / 32768.0 * half);
+        const double centre = pane.top() + pane.height() / 2.0;
+        const int top = static_cast<int>(std::clamp(centre - e.high[static_cast<std::size_t>(x)] / 32768.0 * half,
+                                                    double(pane.top()), double(pane.bottom())));
+        const int bottom = static_cast<int>(std::clamp(centre - e.low[static_cast<std::size_t>(x)] / 32768.0 * half,
+                                                       double(pane.top()), double(pane.bottom())));
         p.drawLine(pane.left() + x, top, pane.left() + x, bottom);
     }
 }
@@ -326,6 +364,26 @@ void SignalCanvas::DrawSpectrum(QPainter &p, const QRect &pane, const Signal &s,
         }
     }
     p.drawImage(pane.topLeft(), image);
+}
+
+void SignalCanvas::DrawWaveScale(QPainter &p, const QRect &pane) const {
+    // Full-scale fractions at the edges and the middle.
+    const double range = WaveRange();
+    const QString edge = range >= 1 ? QStringLiteral("1") : QStringLiteral("1/%1").arg(std::lround(1 / range));
+    p.setPen(Qt::black);
+    const struct {
+        int y;
+        QString text;
+        int align;
+    } ticks[] = {{pane.top(), edge + " FS", Qt::AlignTop},
+                 {pane.top() + pane.height() / 2, QStringLiteral("0"), Qt::AlignVCenter},
+                 {pane.bottom(), "-" + edge, Qt::AlignBottom}};
+    for (const auto &tick : ticks) {
+        p.drawLine(pane.left() - 5, tick.y, pane.left() - 1, tick.y);
+        p.drawText(QRect(pane.left() - 60, tick.y - (tick.align == Qt::AlignTop ? 0 : tick.align == Qt::AlignBottom ? 15 : 8),
+                         52, 16),
+                   Qt::AlignRight | tick.align, tick.text);
+    }
 }
 
 void SignalCanvas::DrawFrequencyTicks(QPainter &p, const QRect &pane) const {
@@ -363,48 +421,62 @@ void SignalCanvas::DrawColourScale(QPainter &p, const QRect &pane) const {
 }
 
 void SignalCanvas::DrawCurves(QPainter &p, const Pane &pane) const {
-    const QRect r = pane.rect;
-    p.fillRect(r, Qt::white);
+    p.fillRect(pane.rect, Qt::white);
+    const QRect r = CurveArea(pane);
     const bool snr = pane.kind == PaneKind::SnrCurve;
-    double low = evaluator::measure::kMinSegmentSnrDb;
-    double high = evaluator::measure::kMaxSegmentSnrDb;
-    std::vector<double> ticks = {-10, 0, 10, 20, 30};
-    if (!snr) {
-        std::vector<double> values = {0.0};
-        for (const int t : Shown()) {
-            const auto &curve = Set().decoded[static_cast<std::size_t>(t)].frames.lsd;
-            for (std::size_t i = 0; i < curve.Size(); ++i) {
-                if (curve.active[i] != 0) values.push_back(curve.db[i]);
-            }
-        }
-        const PlotAxis axis = PlotAxis::Fit(values, false);
-        low = 0;
-        high = axis.High();
-        ticks = axis.Ticks();
-    }
-    auto yOf = [&](double v) { return r.bottom() - (v - low) / (high - low) * r.height(); };
-    p.setPen(QColor(0xE0, 0xE0, 0xE0));
-    for (const double t : ticks) {
-        if (t < low || t > high) continue;
-        const int y = static_cast<int>(yOf(t));
-        p.drawLine(r.left(), y, r.right(), y);
-    }
-    p.setPen(Qt::black);
-    for (const double t : ticks) {
-        if (t < low || t > high) continue;
-        const int y = static_cast<int>(yOf(t));
-        p.drawLine(r.left() - 5, y, r.left() - 1, y);
-        p.drawText(QRect(r.left() - kLabelWidth, y - 8, kLabelWidth - 8, 16), Qt::AlignRight | Qt::AlignVCenter,
-                   QString::number(t));
-    }
-    p.save();
-    p.setClipRect(r);
-    p.setRenderHint(QPainter::Antialiasing);
-    int legendX = r.left() + 6;
+    // The axis fits the active frames of the traces shown.
+    std::vector<double> values;
     for (const int t : Shown()) {
         const DecodedTrace &trace = Set().decoded[static_cast<std::size_t>(t)];
         const evaluator::FrameCurve &curve = snr ? trace.frames.snr : trace.frames.lsd;
-        const QColor colour = TraceColour(t);
+        for (std::size_t i = 0; i < curve.Size(); ++i) {
+            if (curve.active[i] != 0) values.push_back(curve.db[i]);
+        }
+    }
+    const PlotAxis axis = PlotAxis::Fit(values, false);
+    const double low = axis.Low();
+    const double high = axis.High();
+    auto yOf = [&](double v) { return r.bottom() - (v - low) / (high - low) * r.height(); };
+    p.setPen(QColor(0xE0, 0xE0, 0xE0));
+    for (const double t : axis.Ticks()) {
+        const int y = static_cast<int>(std::lround(yOf(t)));
+        p.drawLine(r.left(), y, r.right(), y);
+    }
+    p.setPen(Qt::black);
+    for (const double t : axis.Ticks()) {
+        const int y = static_cast<int>(std::lround(yOf(t)));
+        p.drawLine(r.left() - 5, y, r.left() - 1, y);
+        p.drawText(QRect(r.left() - 40, y - 8, 34, 16), Qt::AlignRight | Qt::AlignVCenter,
+                   QString::fromStdString(PlotAxis::TickText(t, false)));
+    }
+    // The legend above the values, each name in its trace's colour.
+    const QFontMetrics metrics = p.fontMetrics();
+    int legendX = pane.rect.left() + 6;
+    int legendY = pane.rect.top() + 2;
+    for (const int t : Shown()) {
+        const QString name = QString::fromStdString(Set().decoded[static_cast<std::size_t>(t)].name);
+        const int w = metrics.horizontalAdvance(name) + 26;
+        if (legendX > pane.rect.left() + 6 && legendX + w > pane.rect.right()) {
+            legendX = pane.rect.left() + 6;
+            legendY += metrics.height() + 2;
+        }
+        const QColor colour = TraceColour(Set(), t);
+        const int mid = legendY + metrics.height() / 2;
+        p.setPen(QPen(colour, 2));
+        p.drawLine(legendX, mid, legendX + 14, mid);
+        p.setPen(colour);
+        p.drawText(QRect(legendX + 18, legendY, w - 18, metrics.height()), Qt::AlignLeft | Qt::AlignVCenter, name);
+        legendX += w;
+    }
+    p.setPen(QColor(0xC0, 0xC0, 0xC0));
+    p.drawLine(pane.rect.left(), r.top() - kCurvePadding, pane.rect.right(), r.top() - kCurvePadding);
+    p.save();
+    p.setClipRect(pane.rect.adjusted(0, r.top() - kCurvePadding - pane.rect.top(), 0, 0));
+    p.setRenderHint(QPainter::Antialiasing);
+    for (const int t : Shown()) {
+        const DecodedTrace &trace = Set().decoded[static_cast<std::size_t>(t)];
+        const evaluator::FrameCurve &curve = snr ? trace.frames.snr : trace.frames.lsd;
+        const QColor colour = TraceColour(Set(), t);
         // Active frames only: inactive ones break the line.
         QPainterPath path;
         bool open = false;
@@ -429,10 +501,6 @@ void SignalCanvas::DrawCurves(QPainter &p, const Pane &pane) const {
         p.setPen(QPen(colour, 1, Qt::DashLine));
         const double mean = curve.ActiveMean();
         p.drawLine(QPointF(r.left(), yOf(mean)), QPointF(r.right(), yOf(mean)));
-        p.setPen(colour);
-        const QString name = QString::fromStdString(trace.name);
-        p.drawText(QPoint(legendX, r.top() + 13), name);
-        legendX += p.fontMetrics().horizontalAdvance(name) + 12;
     }
     p.restore();
 }
@@ -443,25 +511,26 @@ void SignalCanvas::DrawLabel(QPainter &p, const Pane &pane) const {
     switch (pane.kind) {
     case PaneKind::Wave:
         text = QString::fromStdString(SignalOf(pane).label);
-        colour = TraceColour(pane.trace);
+        colour = TraceColour(Set(), pane.trace);
         break;
     case PaneKind::Difference:
         text = QStringLiteral("difference");
-        colour = TraceColour(pane.trace);
+        colour = TraceColour(Set(), pane.trace);
         break;
     case PaneKind::SnrCurve:
-        text = QStringLiteral("SNR dB");
+        text = QStringLiteral("SNR dB\n\u2191 higher is better");
         break;
     case PaneKind::LsdCurve:
-        text = QStringLiteral("LSD dB");
+        text = QStringLiteral("LSD dB\n\u2193 lower is better");
         break;
     case PaneKind::Spectrum:
         return;
     }
     p.setPen(colour);
     const bool curve = pane.kind == PaneKind::SnrCurve || pane.kind == PaneKind::LsdCurve;
-    const QRect box(0, pane.rect.top(), kLabelWidth - (curve ? 36 : 8), pane.rect.height());
-    p.drawText(box, Qt::AlignRight | Qt::AlignVCenter | Qt::TextWordWrap, text);
+    // Left of the pane's scale: the waveforms' 60 pixels, the curves' 40.
+    const QRect box(4, pane.rect.top(), kLabelWidth - (curve ? 46 : 66), pane.rect.height());
+    p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, text);
 }
 
 void SignalCanvas::DrawAxis(QPainter &p, const QRect &plot) const {
@@ -493,7 +562,8 @@ void SignalCanvas::paintEvent(QPaintEvent *) {
         switch (pane.kind) {
         case PaneKind::Wave:
         case PaneKind::Difference:
-            DrawWave(p, pane.rect, s, OffsetSeconds(pane), TraceColour(pane.trace));
+            DrawWave(p, pane.rect, s, OffsetSeconds(pane), TraceColour(Set(), pane.trace));
+            DrawWaveScale(p, pane.rect);
             break;
         case PaneKind::Spectrum:
             DrawSpectrum(p, pane.rect, s, OffsetSeconds(pane));
@@ -516,7 +586,17 @@ void SignalCanvas::paintEvent(QPaintEvent *) {
         const int a = std::max(XOf(selection_->first), Plot().left());
         const int b = std::min(XOf(selection_->second), Plot().right());
         if (b >= a) {
-            p.fillRect(QRect(a, top, b - a + 1, bottom - top + 1), QColor(0x30, 0x90, 0xFF, 0x50));
+            // Shaded over waveforms and curves; over a spectrogram only a band
+            // along its top and bottom edges, so that what lies under it shows.
+            for (const Pane &pane : panes) {
+                const QRect span(a, pane.rect.top(), b - a + 1, pane.rect.height());
+                if (pane.kind == PaneKind::Spectrum) {
+                    p.fillRect(QRect(a, pane.rect.top(), b - a + 1, 4), QColor(0x30, 0x90, 0xFF, 0xC0));
+                    p.fillRect(QRect(a, pane.rect.bottom() - 3, b - a + 1, 4), QColor(0x30, 0x90, 0xFF, 0xC0));
+                } else {
+                    p.fillRect(span, QColor(0x30, 0x90, 0xFF, 0x40));
+                }
+            }
             p.setPen(QColor(0x10, 0x50, 0xC0));
             p.drawLine(a, top, a, bottom);
             p.drawLine(b, top, b, bottom);

@@ -55,8 +55,16 @@ public:
     QRect Plot() const;
     int XOf(double seconds) const;
     double SecondsAt(double x) const;
-    // The colour of a decoded trace's curves and waveform.
-    static QColor TraceColour(int trace);
+    // The colour of a trace's waveform and curves (-1: the original): each
+    // codec's own, from the set's palette.
+    static QColor TraceColour(const SignalSet &set, int trace);
+    // The waveforms' vertical scale: the part of full scale from the middle
+    // of a pane to its edge (1, 1/2, 1/4 ... fitted to the loudest trace shown).
+    double WaveRange() const;
+    // Where a curve pane's values are drawn, below its legend.
+    QRect CurveArea(const Pane &pane) const;
+    // Heights below which no pane is squeezed: the view scrolls instead.
+    static int MinimumHeight(PaneKind kind);
 
     QSize minimumSizeHint() const override;
 
@@ -86,6 +94,8 @@ private:
     void DrawColourScale(QPainter &p, const QRect &pane) const;
     void DrawCurves(QPainter &p, const Pane &pane) const;
     void DrawLabel(QPainter &p, const Pane &pane) const;
+    void DrawWaveScale(QPainter &p, const QRect &pane) const;
+    int LegendHeight(int width) const;
     void DrawAxis(QPainter &p, const QRect &plot) const;
 
     const SignalSet &Set() const { return stack_.Set(); }

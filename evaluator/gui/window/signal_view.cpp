@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScrollArea>
@@ -158,6 +159,17 @@ void SignalView::BuildControls() {
     score_ = new QLabel(this);
     score_->setObjectName("blindScore");
     blind->addWidget(score_, 1);
+    trialList_ = new QListWidget(this);
+    trialList_->setObjectName("blindTrials");
+    trialList_->setFocusPolicy(Qt::NoFocus);
+    trialList_->setMaximumHeight(5 * trialList_->fontMetrics().height() + 8);
+    trialList_->setToolTip("The trials answered, the last at the bottom");
+    exportTrials_ = Quiet(new QPushButton("E&xport trials...", this));
+    exportTrials_->setObjectName("blindExport");
+    exportTrials_->setToolTip("Save every trial answered, with the signals' names, as a CSV table");
+    auto *trialsRow = new QHBoxLayout;
+    trialsRow->addWidget(trialList_, 1);
+    trialsRow->addWidget(exportTrials_, 0, Qt::AlignTop);
 
     auto *hint = new QLabel("Drag: select a region.  Click: play from there.  Shift+drag: move.  Wheel: zoom.  "
                             "Double click: show all.  Keys: Space play/stop, L loop, 0 original, 1-9 stacked results, "
@@ -171,6 +183,7 @@ void SignalView::BuildControls() {
     layout->addLayout(showRow_);
     layout->addLayout(drawing);
     layout->addLayout(blind);
+    layout->addLayout(trialsRow);
     layout->addWidget(scroll_, 1);
     layout->addWidget(hint);
 
@@ -198,6 +211,7 @@ void SignalView::BuildControls() {
     connect(xIsA_, &QPushButton::clicked, this, [this] { BlindAnswer(true); });
     connect(xIsB_, &QPushButton::clicked, this, [this] { BlindAnswer(false); });
     connect(giveUp_, &QPushButton::clicked, this, &SignalView::AbandonBlindRound);
+    connect(exportTrials_, &QPushButton::clicked, this, [this] { emit ExportTrialsRequested(); });
 }
 
 void SignalView::SetOutput(SoundOutput *output, std::function<bool()> mayPlay) {
@@ -333,7 +347,7 @@ void SignalView::RebuildChoices() {
         box->setObjectName(QStringLiteral("show%1").arg(name));
         box->setChecked(stack_.IsShown(static_cast<int>(i)));
         QPalette palette = box->palette();
-        palette.setColor(QPalette::WindowText, SignalCanvas::TraceColour(static_cast<int>(i)));
+        palette.setColor(QPalette::WindowText, SignalCanvas::TraceColour(Set(), static_cast<int>(i)));
         box->setPalette(palette);
         showRow_->addWidget(box);
         showBoxes_.push_back(box);
@@ -389,6 +403,7 @@ void SignalView::UpdateControls() {
     xIsB_->setEnabled(blind);
     giveUp_->setEnabled(blind);
     score_->setText(RoundText());
+    exportTrials_->setEnabled(!answered_.empty());
 }
 
 void SignalView::Listen(int track) {
@@ -483,6 +498,10 @@ bool SignalView::StartBlindRound(int a, int b, int trials, uint32_t seed) {
     const int tracks = static_cast<int>(Set().decoded.size()) + 1;
     if (Set().Empty() || a == b || a < 0 || b < 0 || a >= tracks || b >= tracks) return false;
     round_.Start(a, b, trials, seed);
+    ++rounds_;
+    roundNames_.clear();
+    roundNames_.push_back(Set().original.label);
+    for (const DecodedTrace &t : Set().decoded) roundNames_.push_back(t.name);
     blindChoice_ = 'A';
     player_->Select(BlindTrack('A'));
     UpdateControls();
@@ -498,11 +517,20 @@ void SignalView::BlindListen(char which) {
     if (!round_.Running()) return;
     blindChoice_ = which;
     player_->Select(BlindTrack(which));
+    if (!player_->Playing()) Play();
     UpdateControls();
 }
 
 void SignalView::BlindAnswer(bool xIsA) {
     if (!round_.Answer(xIsA)) return;
+    const AbxTrial t = round_.Logged(round_.Answered() - 1, rounds_, Set().originalName, roundNames_);
+    answered_.push_back(t);
+    trialList_->addItem(QStringLiteral("Round %1, trial %2: X was %3, answered %4 \u2014 %5")
+                            .arg(t.round)
+                            .arg(t.trial)
+                            .arg(QString::fromStdString(t.x), QString::fromStdString(t.answer),
+                                 t.Right() ? QStringLiteral("right") : QStringLiteral("wrong")));
+    trialList_->scrollToBottom();
     // The next trial draws X again; whoever listens to X hears the new one.
     if (round_.Running()) {
         player_->Select(BlindTrack(blindChoice_));

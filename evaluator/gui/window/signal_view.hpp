@@ -27,6 +27,7 @@ class QCheckBox;
 class QComboBox;
 class QHBoxLayout;
 class QLabel;
+class QListWidget;
 class QPushButton;
 class QScrollArea;
 class QSpinBox;
@@ -86,16 +87,21 @@ public:
     // ---- Blind A/B/X -----------------------------------------------------------
     // A round of `trials` between tracks a and b (as Listen numbers them).
     bool StartBlindRound(int a, int b, int trials, uint32_t seed);
-    // 'A', 'B' or 'X': what to hear of the round.
+    // 'A', 'B' or 'X': what to hear of the round; it plays from the cursor
+    // (or the region) when nothing plays yet.
     void BlindListen(char which);
     void BlindAnswer(bool xIsA);
     void AbandonBlindRound();
     const AbxRound &Round() const { return round_; }
     QString RoundText() const;
+    // Every trial answered since the window opened, with the signals' names.
+    const std::vector<AbxTrial> &Trials() const { return answered_; }
 
 signals:
     // "Save decoded file as...": the window asks for the name and saves.
     void SaveDecodedRequested(const QString &codec);
+    // "Export trials...": the window asks for the name and writes Trials() as CSV.
+    void ExportTrialsRequested();
 
 protected:
     void hideEvent(QHideEvent *event) override;
@@ -130,6 +136,9 @@ private:
     ListeningPlayer *player_;
     AbxRound round_;
     uint32_t roundSeed_;
+    int rounds_ = 0;
+    std::vector<std::string> roundNames_; // the names of the tracks of the round under way
+    std::vector<AbxTrial> answered_;
 
     QLabel *heading_;
     SignalCanvas *canvas_;
@@ -155,6 +164,8 @@ private:
     QPushButton *xIsB_;
     QPushButton *giveUp_;
     QLabel *score_;
+    QListWidget *trialList_;
+    QPushButton *exportTrials_;
 };
 
 } // namespace vntr::gui

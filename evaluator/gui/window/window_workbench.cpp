@@ -16,6 +16,7 @@
 
 #include <QMenu>
 
+#include <fstream>
 #include <tuple>
 
 namespace vntr::gui {
@@ -56,6 +57,7 @@ void MainWindow::SetUpSignalView() {
     connect(signalView_, &SignalView::SaveDecodedRequested, this, [this](const QString &codec) {
         if (const int row = RowOfCodec(codec); row >= 0) SaveDecodedCommand(row);
     });
+    connect(signalView_, &SignalView::ExportTrialsRequested, this, &MainWindow::ExportTrials);
 }
 
 bool MainWindow::SignalViewMayPlay() {
@@ -107,6 +109,8 @@ void MainWindow::UpdateSignalView() {
             signalView_->ShowNote("Open or record an original to see it here.");
         } else {
             SignalSet set;
+            set.originalName = core_->OriginalDisplayName();
+            set.palette = Palette();
             const std::string label = unsavedRecording_ ? "Original [Untitled]" : "Original";
             if (!LoadSignal(original.path, label, set.original)) {
                 signalView_->ShowNote("The original cannot be read.");
@@ -152,6 +156,7 @@ void MainWindow::UpdateSignalView() {
 void MainWindow::ShowComparison() {
     if (!comparisonView_) {
         comparisonView_ = new ComparisonView(this);
+        comparisonView_->SetPalette(Palette());
         connect(comparisonView_, &ComparisonView::ExportRequested, this, &MainWindow::ExportComparison);
         connect(comparisonView_, &ComparisonView::CodecChosen, this, [this](const QString &codec) {
             const int row = RowOfCodec(codec);
@@ -206,6 +211,25 @@ void MainWindow::ExportComparison(bool json) {
         Error(
             QString::fromStdString(evaluator::Printf("Could not write to destination file %s.", destination.c_str())));
     }
+}
+
+void MainWindow::ExportTrials() {
+    if (!signalView_ || signalView_->Trials().empty()) return;
+    const auto path = prompts_->ChooseFile(signalView_, FilePurpose::ExportTrials);
+    if (!path) return;
+    const std::string destination = path->toStdString();
+    std::ofstream file(destination, std::ios::binary);
+    file << AbxCsv(signalView_->Trials());
+    if (!file.flush()) {
+        Error(
+            QString::fromStdString(evaluator::Printf("Could not write to destination file %s.", destination.c_str())));
+    }
+}
+
+CodecPalette MainWindow::Palette() const {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < core_->SlotCount(); ++i) names.push_back(core_->Slots()[i].Name());
+    return CodecPalette(std::move(names));
 }
 
 void MainWindow::SaveDecodedCommand(int row) {

@@ -1,11 +1,9 @@
 // libFuzzer target: any bytes as a session file, opened by an evaluator with
 // no codecs (the reader, the original's checks and the codec search run).
 #include "core/evaluator.hpp"
-
-#include <unistd.h>
+#include "fuzz_folder.hpp"
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 namespace {
@@ -24,9 +22,8 @@ public:
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static const std::string dir = "/tmp/vntr-session-fuzz-" + std::to_string(getpid());
-    static const bool made = std::filesystem::create_directories(dir) || true;
-    (void)made;
+    static const vntr::test::FuzzFolder folder("vntr-session-fuzz");
+    const std::string &dir = folder.Path();
     const std::string path = dir + "/s.qbl";
     std::FILE *f = std::fopen(path.c_str(), "wb");
     std::fwrite(data, 1, size, f);

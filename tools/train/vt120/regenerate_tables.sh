@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Regenerates every generated table of VT120 from the training speech that
-# corpus/get-training-speech prepares:
+# tools/train/get-training-speech prepares:
 #   1. the post-filter's 16-tap fractional-delay filters (designed, no corpus);
 #   2. the pitch-predictor codebook (VT4864v6's with entry 127 as quoted; a
 #      closed-loop retraining did not measurably help, see codecs/vt120/README.md);

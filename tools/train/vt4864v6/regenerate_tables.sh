@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Regenerates every generated table of VT4864v6, in dependency order, from the
-# training speech that corpus/get-training-speech prepares:
+# training speech that tools/train/get-training-speech prepares:
 #   1. the post-filter's fractional-delay filters (designed, no corpus);
 #   2. the LSP split codebooks (the encoder's front end only);
 #   3. the pitch-predictor codebook, trained in closed loop on the encoder's own
