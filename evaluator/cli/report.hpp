@@ -2,6 +2,7 @@
 // the same as JSON.
 #pragma once
 
+#include "cli/file_result.hpp"
 #include "core/evaluator.hpp"
 
 #include <nlohmann/json_fwd.hpp>
@@ -27,6 +28,29 @@ double RealTimeFactor(uint64_t micros, const evaluator::CodecSlot &slot);
 // Slots to report: every selected slot, those with a display row first in
 // row order, then the others in slot order.
 std::vector<std::size_t> ReportOrder(const evaluator::Evaluator &ev);
+
+// The original of a single-original report, as it was run.
+struct ReportedOriginal {
+    bool exists = false;
+    std::string name; // as shown
+    std::string path;
+    bool fromSession = false;
+    uint32_t dataBytes = 0;
+    uint32_t formatFlags = 0;
+    int32_t sampleRate = 0;
+    double seconds = 0;
+    std::string formatText;
+    std::string durationText;
+    std::string conversion; // "resampled from 16000 Hz to 11025 Hz", empty when run as it is
+};
+// The current original of `ev`; `shownName` and `conversion` as below.
+ReportedOriginal ReportedOriginalOf(const evaluator::Evaluator &ev, const std::string &shownName = "",
+                                    const std::string &conversion = "");
+
+// The table and the JSON of one original from its rows (in report order).
+void PrintRows(std::FILE *out, const ReportedOriginal &original, const std::vector<CodecResult> &rows);
+bool WriteRowsJson(const std::string &path, const ReportedOriginal &original, const std::vector<CodecResult> &rows,
+                   const std::vector<std::string> &messages, std::string &error);
 
 // `shownName` replaces the original's name (empty: its own), and a
 // `conversion` note ("resampled from 16000 Hz to 11025 Hz") follows it, for

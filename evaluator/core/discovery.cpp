@@ -154,7 +154,7 @@ uint16_t Evaluator::DiscoverCodecs() {
 
     selectedCount_ = slotCount_;
     RegKey user;
-    if (Hives().Open(Hive::CurrentUser, kProductKey, user) == RegStatus::Ok) {
+    if (config_.readPreferences && Hives().Open(Hive::CurrentUser, kProductKey, user) == RegStatus::Ok) {
         for (std::size_t i = 0; i < slotCount_; ++i) {
             CodecSlot &slot = slots_[i];
             RegKey prefs;

@@ -40,7 +40,7 @@ bool Evaluator::Startup() {
 
 void Evaluator::Shutdown() {
     temp_.DeleteAll();
-    SavePreferences();
+    if (config_.savePreferences) SavePreferences();
     UnloadCodecs();
 }
 

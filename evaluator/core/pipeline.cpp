@@ -9,6 +9,10 @@
 
 #include <vntr/platform/clock.hpp>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -120,6 +124,9 @@ bool Evaluator::EncodePass(const std::string &inputPath, const std::string &code
         return false;
     }
     const CodecHandle handle = slot.format.handle;
+    slot.latencySamples = slot.blockAlign != 0
+                              ? static_cast<int32_t>(slot.format.delaySamples + slot.format.frameBytes / slot.blockAlign)
+                              : -1;
     // After a failure in the middle of the pass the engine is closed too, so
     // that no state block is left behind.
     auto closeEngineQuietly = [&] { calls.close(handle); };
@@ -407,11 +414,20 @@ void Evaluator::ProcessCodec(std::size_t index) {
 
     if (slot.interfaceKind == InterfaceKind::Standard) {
         bool ok = EncodePass(inputPath, codedPath, slot);
-        if (ok && !cancel_) {
+        if (ok && config_.skipShortOriginals && slot.encodedInputBytes == 0 && slot.inputBytes < slot.format.frameBytes) {
+            slot.notRunReason = "shorter than one frame";
+        } else if (ok && !cancel_) {
             ok = DecodePass(codedPath, decodedPath, slot);
             if (ok && config_.measureQuality) {
-                slot.quality = MeasureQuality(inputPath, decodedPath, compare_);
-                const VisqolScore score = MeasureVisqol(inputPath, decodedPath);
+                CompareOptions options;
+                if (const auto delay = AlignmentFor(slot)) {
+                    options.delay = *delay;
+                    slot.alignedOnce = true;
+                }
+                slot.quality = MeasureQuality(inputPath, decodedPath, options, compare_);
+                // ViSQOL scores the same aligned pair: at the codec's one
+                // alignment when there is one, by its own otherwise.
+                const VisqolScore score = MeasureVisqol(inputPath, decodedPath, options.delay);
                 slot.quality.visqolValid = score.valid;
                 slot.quality.visqolMos = score.mos;
                 slot.quality.visqolNsim = score.nsim;
@@ -427,6 +443,75 @@ void Evaluator::ProcessCodec(std::size_t index) {
     }
     ShowProgressNow();
     currentSlot_ = -1;
+}
+
+std::string Evaluator::AlignmentKey(const CodecSlot &slot) {
+    return Printf("%s|%08x|%08x", slot.Name().c_str(), slot.encoderOptions, slot.formatFlags);
+}
+
+std::optional<int> Evaluator::AlignmentFor(CodecSlot &slot) {
+    if (!config_.alignments || slot.sampleRate <= 0 || slot.blockAlign == 0) return std::nullopt;
+    const std::string key = AlignmentKey(slot);
+    if (const auto known = config_.alignments->Find(key)) return known;
+
+    // The calibration signal in the codec's processing format.
+    const bool stereo = (slot.formatFlags & CODEC_FMT_STEREO) != 0;
+    const bool eightBit = (slot.formatFlags & CODEC_FMT_8BIT) != 0;
+    const std::vector<float> signal = CalibrationSignal(slot.sampleRate);
+    const std::string calibration = temp_.dir + "~t_cal.wav";
+    const std::string coded = temp_.Coded("~t_cal");
+    const std::string decoded = temp_.Decoded("~t_cal");
+    PcmFormat format;
+    format.channels = stereo ? 2 : 1;
+    format.bitsPerSample = eightBit ? 8 : 16;
+    format.blockAlign = slot.blockAlign;
+    format.samplesPerSec = static_cast<uint32_t>(slot.sampleRate);
+    format.avgBytesPerSec = format.samplesPerSec * format.blockAlign;
+    bool written = false;
+    if (auto wave = CreateWaveForWriting(ui_, calibration, format)) {
+        std::vector<unsigned char> bytes;
+        for (const float v : signal) {
+            const long s = std::lround(v);
+            for (int c = 0; c < format.channels; ++c) {
+                if (eightBit) {
+                    bytes.push_back(static_cast<unsigned char>(std::clamp<long>(std::lround(v / 256.0) + 128, 0, 255)));
+                } else {
+                    bytes.push_back(static_cast<unsigned char>(s & 0xFF));
+                    bytes.push_back(static_cast<unsigned char>((s >> 8) & 0xFF));
+                }
+            }
+        }
+        written = wave->WriteData(bytes.data(), bytes.size()) == bytes.size();
+        written = CloseWave(ui_, *wave) && written;
+    }
+
+    // The codec codes it once, on a slot that borrows the library, so that
+    // the slot keeps the figures of its own run.
+    std::optional<int> delay;
+    if (written) {
+        CodecSlot probe;
+        probe.info = slot.info;
+        probe.name = slot.name;
+        probe.encoderOptions = slot.encoderOptions;
+        probe.decoderOptions = slot.decoderOptions;
+        probe.formatFlags = slot.formatFlags;
+        probe.sampleRate = slot.sampleRate;
+        probe.blockAlign = slot.blockAlign;
+        probe.interfaceKind = slot.interfaceKind;
+        probe.library = std::move(slot.library);
+        const bool ran = EncodePass(calibration, coded, probe) && DecodePass(coded, decoded, probe);
+        slot.library = std::move(probe.library);
+        std::vector<float> reference;
+        std::vector<float> output;
+        int rate = 0;
+        if (ran && ReadWaveSamples(calibration, reference, rate) && ReadWaveSamples(decoded, output, rate)) {
+            delay = config_.alignments->Store(key, FindAlignment(reference, output, slot.sampleRate, slot.sampleRate / 4));
+        }
+    }
+    unlink(calibration.c_str());
+    unlink(coded.c_str());
+    unlink(decoded.c_str());
+    return delay;
 }
 
 void Evaluator::OrderResults() {

@@ -418,6 +418,11 @@ Quality MeasureQuality(const std::string &referencePath, const std::string &deco
 }
 
 Quality MeasureQuality(const std::string &referencePath, const std::string &decodedPath, CompareWorkspace &workspace) {
+    return MeasureQuality(referencePath, decodedPath, CompareOptions{}, workspace);
+}
+
+Quality MeasureQuality(const std::string &referencePath, const std::string &decodedPath, const CompareOptions &options,
+                       CompareWorkspace &workspace) {
     WaveSampleReader reference;
     WaveSampleReader decoded;
     if (!reference.Open(referencePath) || !decoded.Open(decodedPath) ||
@@ -426,7 +431,7 @@ Quality MeasureQuality(const std::string &referencePath, const std::string &deco
     }
     WaveSource x(reference);
     WaveSource y(decoded);
-    return CompareSources(x, y, reference.SampleRate(), {}, workspace);
+    return CompareSources(x, y, reference.SampleRate(), options, workspace);
 }
 
 } // namespace vntr::evaluator

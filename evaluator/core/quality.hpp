@@ -164,5 +164,7 @@ Quality CompareSignals(std::span<const float> reference, std::span<const float> 
 // or their rates differ.
 Quality MeasureQuality(const std::string &referencePath, const std::string &decodedPath);
 Quality MeasureQuality(const std::string &referencePath, const std::string &decodedPath, CompareWorkspace &workspace);
+Quality MeasureQuality(const std::string &referencePath, const std::string &decodedPath, const CompareOptions &options,
+                       CompareWorkspace &workspace);
 
 } // namespace vntr::evaluator
