@@ -49,7 +49,8 @@ void PrintUsage(std::FILE *out) {
     std::fprintf(out,
                  "usage: vtbench32 --batch [ORIGINAL.wav | FOLDER ...] [--codecs A,B,...] [--saved-selection]\n"
                  "                 [--option CODEC=4800|6400|vad|novad[+...][,MODE...]] [--vad] [-j N] [--resample] [--mono] [--json FILE] [--csv FILE] [--keep DIR]\n"
-                 "                 [--progress | --quiet] [--no-quality] [--session FILE | --save-session FILE]\n"
+                 "                 [--progress | --quiet] [--no-quality | --no-visqol] [--scorer 'COMMAND {ref} {deg}']\n"
+                 "                 [--session FILE | --save-session FILE]\n"
                  "Runs every codec (or those named) over the original (default: %s) and prints the\n"
                  "comparison sorted by bit rate; over several originals or folders (searched for *.wav),\n"
                  "one table per codec over the whole corpus.  vtbench32 --batch --help tells more.\n",
@@ -84,6 +85,8 @@ struct BatchOptions {
     bool progress = false;
     bool quiet = false;
     bool noQuality = false;
+    bool noVisqol = false;
+    std::string scorer;
 };
 
 bool IsFolder(const std::string &path) {
@@ -438,7 +441,13 @@ int RunBatch(int argc, char **argv) {
     app.add_option("--csv", o.csvPath, "write one row per original and codec as CSV");
     auto *progressFlag = app.add_flag("--progress", o.progress, "show progress even when stderr is not a terminal");
     app.add_flag("--quiet", o.quiet, "no progress")->excludes(progressFlag);
-    app.add_flag("--no-quality", o.noQuality, "skip the objective quality measures");
+    auto *noQualityFlag = app.add_flag("--no-quality", o.noQuality, "skip the objective quality measures");
+    app.add_flag("--no-visqol", o.noVisqol, "skip the ViSQOL score (SNR, segmental SNR and LSD are still measured)")
+        ->excludes(noQualityFlag);
+    app.add_option("--scorer", o.scorer,
+                   "run this installed tool on each original/decoded pair, e.g. 'pesq +8000 {ref} {deg}': "
+                   "its last printed number is one more column")
+        ->excludes(noQualityFlag);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
@@ -458,6 +467,15 @@ int RunBatch(int argc, char **argv) {
 
     evaluator::EvaluatorConfig config;
     config.measureQuality = !o.noQuality;
+    config.measureVisqol = !o.noVisqol;
+    if (!o.scorer.empty()) {
+        std::string error;
+        config.scorer = evaluator::ExternalScorer::Parse(o.scorer, error);
+        if (!config.scorer) {
+            std::fprintf(stderr, "vtbench32: --scorer: %s\n", error.c_str());
+            return 2;
+        }
+    }
     // The window's choices are its own: a batch run starts from every codec
     // in its default mode unless asked, and never writes them.
     config.readPreferences = o.savedSelection;
@@ -487,6 +505,12 @@ int RunBatch(int argc, char **argv) {
     if (status == 0) {
         const bool ok = corpus ? RunCorpusBatch(ev, o, plan, showProgress) : RunSingleBatch(ev, ui, o, plan);
         status = ok ? 0 : 1;
+        // A tool that failed is named once for the run; the run stands.
+        if (config.scorer) {
+            if (const std::string summary = config.scorer->Summary(); !summary.empty()) {
+                std::fprintf(stderr, "vtbench32: %s\n", summary.c_str());
+            }
+        }
     }
     ev.Shutdown();
     return status;

@@ -7,10 +7,16 @@
 #include "core/speech_level.hpp"
 #include "core/wavefile.hpp"
 
+#include <vntr/platform/regular_file.hpp>
+
 #include <sndfile.h>
 #include <soxr.h>
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <algorithm>
 #include <array>
@@ -30,9 +36,16 @@ struct SndFileCloser {
 };
 using SndFile = std::unique_ptr<SNDFILE, SndFileCloser>;
 
+// Opens an original for libsndfile, never waiting on a named pipe or a
+// device: only a regular file is handed to it.
 SndFile OpenSource(const std::string &path, SF_INFO &info, std::string &error) {
     info = SF_INFO{};
-    SndFile file(sf_open(path.c_str(), SFM_READ, &info));
+    const int fd = platform::OpenRegularFile(path, O_RDONLY);
+    if (fd < 0) {
+        error = "cannot read " + path + ": " + (errno == EINVAL ? "not a regular file" : std::strerror(errno));
+        return nullptr;
+    }
+    SndFile file(sf_open_fd(fd, SFM_READ, &info, SF_TRUE));
     if (!file) error = "cannot read " + path + ": " + sf_strerror(nullptr);
     return file;
 }

@@ -4,6 +4,9 @@
 #include "core/wave_samples.hpp"
 #include "core/wavefile.hpp"
 
+#include <vntr/platform/regular_file.hpp>
+
+#include <fcntl.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -47,7 +50,11 @@ private:
 
 std::string OtherEncoding(const std::string &path) {
     SF_INFO info{};
-    SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
+    // Only a regular file is looked at (a named pipe would keep the open
+    // waiting); what is not one is refused by the wave check that follows.
+    const int fd = platform::OpenRegularFile(path, O_RDONLY);
+    if (fd < 0) return "";
+    SNDFILE *file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
     if (file == nullptr) return "";
     sf_close(file);
     const int major = info.format & SF_FORMAT_TYPEMASK;

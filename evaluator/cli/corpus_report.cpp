@@ -53,6 +53,7 @@ json CodecResultJson(const CodecResult &c) {
                         {"alignment", c.alignedOnce ? "codec" : "file"},
                         {"comparedSamples", c.quality.comparedSamples}};
         AddVisqolJson(j["quality"], c.quality);
+        AddScorerJson(j["quality"], c.quality);
     }
     return j;
 }
@@ -62,8 +63,8 @@ json CodecSummaryJson(const CodecSummary &c) {
     for (const auto &[delay, n] : c.delays) delays.push_back(delay);
     json reasons = json::object();
     for (const auto &[reason, n] : c.notRunReasons) reasons[reason] = n;
-    return {{"name", c.name},
-            {"mode", c.mode},
+    json j = {{"name", c.name},
+              {"mode", c.mode},
             {"label", c.label},
             {"description", c.description},
             {"files", c.files},
@@ -80,6 +81,8 @@ json CodecSummaryJson(const CodecSummary &c) {
             {"decodingRealTimeFactor", c.DecodingRealTime()},
             {"alignedDelaySamples", delays},
             {"declaredLatencySamples", c.latencySamples >= 0 ? json(c.latencySamples) : json(nullptr)}};
+    if (!c.scorerName.empty()) j[c.scorerName] = MeasureJson(c.scorer);
+    return j;
 }
 
 std::string Number(double value, const char *format, bool present) { return present ? Printf(format, value) : "-"; }
@@ -145,6 +148,8 @@ std::vector<CodecSummary> Summarise(const std::vector<FileResult> &files, const 
                     c.segmentalSnr.Add(r.quality.segmentalSnrDb, file.name);
                     c.logSpectralDistance.Add(r.quality.logSpectralDistanceDb, file.name);
                     if (r.quality.visqolValid) c.visqolMos.Add(r.quality.visqolMos, file.name);
+                    if (!r.quality.scorerName.empty()) c.scorerName = r.quality.scorerName;
+                    if (r.quality.scorerValid) c.scorer.Add(r.quality.scorerValue, file.name);
                 }
             }
         }
@@ -183,10 +188,19 @@ void PrintCorpusReport(std::FILE *out, const CorpusOutcome &outcome, const std::
     std::size_t width = 10;
     for (const auto &c : codecs) width = std::max(width, c.label.size());
     const int w = static_cast<int>(width);
-    std::fprintf(out, "%-*s %5s %9s %10s %14s %14s %14s %14s %8s %8s\n", w, "Codec", "Files", "Audio s", "Bit rate",
+    // The external scorer's mean and worst (lowest), named after the tool, when one ran.
+    std::string scorer;
+    for (const auto &c : codecs) {
+        if (scorer.empty()) scorer = c.scorerName;
+    }
+    const int sw = static_cast<int>(std::max<std::size_t>(14, scorer.size()));
+    std::fprintf(out, "%-*s %5s %9s %10s %14s %14s %14s %14s %8s %8s", w, "Codec", "Files", "Audio s", "Bit rate",
                  "SNR dB", "SegSNR dB", "LSD dB", "ViSQOL MOS", "Coding", "Decoding");
-    std::fprintf(out, "%-*s %5s %9s %10s %14s %14s %14s %14s %8s %8s\n", w, "", "", "", "", "  mean  worst", "  mean  worst",
-                 "  mean  worst", "  mean  worst", "x RT", "x RT");
+    if (!scorer.empty()) std::fprintf(out, " %*s", sw, scorer.c_str());
+    std::fprintf(out, "\n%-*s %5s %9s %10s %14s %14s %14s %14s %8s %8s", w, "", "", "", "", "  mean  worst",
+                 "  mean  worst", "  mean  worst", "  mean  worst", "x RT", "x RT");
+    if (!scorer.empty()) std::fprintf(out, " %*s", sw, "  mean  worst");
+    std::fprintf(out, "\n");
     for (const auto &c : codecs) {
         if (c.files == 0) {
             std::fprintf(out, "%-*s %5zu %9s %10s", w, c.label.c_str(), c.files, "-", "-");
@@ -198,12 +212,14 @@ void PrintCorpusReport(std::FILE *out, const CorpusOutcome &outcome, const std::
                          c.seconds, c.BitRate(), pair(c.snr).c_str(), pair(c.segmentalSnr).c_str(),
                          pair(c.logSpectralDistance).c_str(), pair(c.visqolMos).c_str(), c.CodingRealTime(),
                          c.DecodingRealTime());
+            if (!scorer.empty()) std::fprintf(out, " %*s", sw, pair(c.scorer).c_str());
         }
         std::fprintf(out, "\n");
         if (c.snr.count > 0) {
             std::fprintf(out, "    worst: SNR %s, SegSNR %s, LSD %s", c.snr.worstFile.c_str(),
                          c.segmentalSnr.worstFile.c_str(), c.logSpectralDistance.worstFile.c_str());
             if (c.visqolMos.count > 0) std::fprintf(out, ", ViSQOL %s", c.visqolMos.worstFile.c_str());
+            if (c.scorer.count > 0) std::fprintf(out, ", %s %s", c.scorerName.c_str(), c.scorer.worstFile.c_str());
             std::fprintf(out, "\n");
             auto ms = [&](int32_t samples) { return c.sampleRate > 0 ? 1000.0 * samples / c.sampleRate : 0.0; };
             std::string aligned;
@@ -339,15 +355,22 @@ bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std
     }
     // A row at a time, straight to the new file.
     auto put = [&](const std::string &row) { std::fwrite(row.data(), 1, row.size(), file.File()); };
+    // The external scorer's column, named after the tool, last, when one ran.
+    std::string scorer;
+    for (const auto &f : files) {
+        if (scorer.empty()) scorer = ScorerName(f.codecs);
+    }
+    const std::string scorerEnd = scorer.empty() ? "\n" : ",\n";
     try {
         put("file,path,file_outcome,conversion,codec,mode,outcome,reason,sample_rate,downsampled,seconds,"
             "input_bytes,coded_bytes,bit_rate_bps,snr_db,segmental_snr_db,lsd_db,delay_samples,visqol_mos,"
-            "declared_latency_samples,coding_x_realtime,decoding_x_realtime\n");
+            "declared_latency_samples,coding_x_realtime,decoding_x_realtime" +
+            (scorer.empty() ? std::string() : "," + CsvField(scorer)) + "\n");
         for (const auto &f : files) {
             const std::string head = CsvField(f.name) + "," + CsvField(f.path) + "," + FileStateName(f.state) + "," +
                                      CsvField(f.conversion) + ",";
             if (f.state != FileState::Done) {
-                put(head + ",,," + CsvField(f.messages.empty() ? "" : f.messages.front()) + ",,,,,,,,,,,,,,\n");
+                put(head + ",,," + CsvField(f.messages.empty() ? "" : f.messages.front()) + ",,,,,,,,,,,,,," + scorerEnd);
                 continue;
             }
             for (const auto &c : f.codecs) {
@@ -361,7 +384,8 @@ bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std
                     (q ? std::to_string(c.quality.delaySamples) : "-") + "," +
                     Number(c.quality.visqolMos, "%.6f", q && c.quality.visqolValid) + "," +
                     (c.latencySamples >= 0 ? std::to_string(c.latencySamples) : "-") + "," +
-                    Printf("%.3f", c.CodingRealTime()) + "," + Printf("%.3f", c.DecodingRealTime()) + "\n");
+                    Printf("%.3f", c.CodingRealTime()) + "," + Printf("%.3f", c.DecodingRealTime()) +
+                    (scorer.empty() ? "\n" : "," + Number(c.quality.scorerValue, "%.6f", c.quality.scorerValid) + "\n"));
             }
         }
     } catch (const std::exception &e) {

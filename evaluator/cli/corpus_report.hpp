@@ -46,6 +46,8 @@ struct CodecSummary {
     int32_t latencySamples = -1;           // declared algorithmic latency
     int32_t sampleRate = 0;                // of the last original it ran on
     MeasureSummary visqolMos; // the worst is the lowest
+    std::string scorerName;   // the external scorer's, empty when none ran
+    MeasureSummary scorer;    // its scores; the worst is the lowest (a tool's score is taken as a MOS)
 
     // Bits over seconds: the bit rate of the corpus as one long recording.
     double BitRate() const { return seconds > 0 ? codedBits / seconds : 0; }

@@ -21,6 +21,19 @@ void AddVisqolJson(nlohmann::json &quality, const evaluator::Quality &q) {
     if (!q.visqolNote.empty()) quality["visqolNote"] = q.visqolNote;
 }
 
+void AddScorerJson(nlohmann::json &quality, const evaluator::Quality &q) {
+    if (q.scorerName.empty()) return;
+    quality[q.scorerName] = q.scorerValid ? nlohmann::json(q.scorerValue) : nlohmann::json(nullptr);
+    if (!q.scorerNote.empty()) quality[q.scorerName + "Note"] = q.scorerNote;
+}
+
+std::string ScorerName(const std::vector<CodecResult> &rows) {
+    for (const auto &r : rows) {
+        if (!r.quality.scorerName.empty()) return r.quality.scorerName;
+    }
+    return "";
+}
+
 double AudioSeconds(const CodecSlot &slot) {
     const double bytesPerSecond = static_cast<double>(slot.sampleRate) * slot.blockAlign;
     return bytesPerSecond > 0 ? slot.inputBytes / bytesPerSecond : 0.0;
@@ -82,8 +95,13 @@ void PrintRows(std::FILE *out, const ReportedOriginal &original, const std::vect
     std::size_t width = 10;
     for (const auto &r : rows) width = std::max(width, r.label.size());
     const int w = static_cast<int>(width);
-    std::fprintf(out, "%-*s %10s %7s %9s %9s %8s %8s %8s %7s %7s %6s\n", w, "Codec", "Bit rate", "Ratio", "Coding",
+    // The external scorer's column, named after the tool, when one ran.
+    const std::string scorer = ScorerName(rows);
+    const int sw = static_cast<int>(std::max<std::size_t>(6, scorer.size()));
+    std::fprintf(out, "%-*s %10s %7s %9s %9s %8s %8s %8s %7s %7s %6s", w, "Codec", "Bit rate", "Ratio", "Coding",
                  "Decoding", "SNR", "SegSNR", "LSD", "Aligned", "Latency", "ViSQOL");
+    if (!scorer.empty()) std::fprintf(out, " %*s", sw, scorer.c_str());
+    std::fprintf(out, "\n");
     for (const auto &r : rows) {
         if (!r.Ok()) {
             std::fprintf(out, "%-*s %s%s\n", w, r.label.c_str(), r.outcome.c_str(),
@@ -98,12 +116,21 @@ void PrintRows(std::FILE *out, const ReportedOriginal &original, const std::vect
             std::fprintf(out, " %6.2fdB %6.2fdB %6.2fdB %7d %7s", r.quality.snrDb, r.quality.segmentalSnrDb,
                          r.quality.logSpectralDistanceDb, r.quality.delaySamples, latency.c_str());
             if (r.quality.visqolValid) {
-                std::fprintf(out, " %6.2f\n", r.quality.visqolMos);
+                std::fprintf(out, " %6.2f", r.quality.visqolMos);
             } else {
-                std::fprintf(out, " %6s\n", "-");
+                std::fprintf(out, " %6s", "-");
             }
         } else {
-            std::fprintf(out, " %8s %8s %8s %7s %7s %6s\n", "-", "-", "-", "-", latency.c_str(), "-");
+            std::fprintf(out, " %8s %8s %8s %7s %7s %6s", "-", "-", "-", "-", latency.c_str(), "-");
+        }
+        if (!scorer.empty()) {
+            if (r.quality.scorerValid) {
+                std::fprintf(out, " %*.3f\n", sw, r.quality.scorerValue);
+            } else {
+                std::fprintf(out, " %*s\n", sw, "-");
+            }
+        } else {
+            std::fprintf(out, "\n");
         }
         std::fprintf(out, "    %s\n", r.description.c_str());
         for (const auto &line : r.lines) std::fprintf(out, "    %s\n", line.c_str());
@@ -183,6 +210,7 @@ bool WriteRowsJson(const std::string &path, const ReportedOriginal &original, co
                             {"alignment", r.alignedOnce ? "codec" : "file"},
                             {"comparedSamples", r.quality.comparedSamples}};
             AddVisqolJson(c["quality"], r.quality);
+            AddScorerJson(c["quality"], r.quality);
         }
         codecs.push_back(std::move(c));
     }

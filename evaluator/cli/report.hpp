@@ -21,6 +21,11 @@ const char *Outcome(const evaluator::CodecSlot &slot);
 // The ViSQOL fields of a measured row's `quality` object: `visqolMos`,
 // `visqolNsim` (null when it could not score) and `visqolNote` (why not).
 void AddVisqolJson(nlohmann::json &quality, const evaluator::Quality &q);
+// The external scorer's field, named after the tool ("pesq": its score, or
+// null), and "<tool>Note" (why there is none); nothing without a scorer.
+void AddScorerJson(nlohmann::json &quality, const evaluator::Quality &q);
+// The external scorer's name in the rows, empty when none was run.
+std::string ScorerName(const std::vector<CodecResult> &rows);
 
 // Speed of a pass in multiples of real time (0 when too fast to time).
 double RealTimeFactor(uint64_t micros, const evaluator::CodecSlot &slot);

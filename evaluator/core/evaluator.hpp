@@ -5,6 +5,7 @@
 
 #include "alignment.hpp"
 #include "codec_slot.hpp"
+#include "external_scorer.hpp"
 #include "frontend.hpp"
 #include "temp_files.hpp"
 #include "wavefile.hpp"
@@ -23,6 +24,11 @@ struct EvaluatorConfig {
     std::string systemRoot;    // empty: the platform's system root
     std::string tempDir;       // empty: the per-user temporary folder
     bool measureQuality = true; // SNR, segmental SNR, spectral distance and ViSQOL after each decode
+    bool measureVisqol = true;  // with measureQuality: the ViSQOL score too (it takes most of the time)
+    // A user's own quality tool run on each pair after the other measures
+    // (shared by the workers of a run, which count its failures together).
+    // The window keeps its command among the preferences.
+    std::shared_ptr<ExternalScorer> scorer;
     // The user's per-codec preferences (selection, voice activity, rate):
     // read at start-up, written back at shutdown.  A batch run reads them
     // only when asked to and never writes them.
@@ -56,6 +62,10 @@ public:
     // ---- Discovery and preferences -------------------------------------------
     uint16_t DiscoverCodecs();
     void SavePreferences();
+    // The external scorer's command ("" for none); false with the reason in
+    // `error`, the scorer unchanged, for a command that cannot be used.
+    const std::string &ScorerCommand() const { return scorerCommand_; }
+    bool SetScorerCommand(const std::string &command, std::string &error);
     void UnloadCodecs();
 
     // ---- The original ---------------------------------------------------------
@@ -87,6 +97,8 @@ public:
     // calibration signal once.  Nothing without a table or when the
     // calibration run fails.
     std::optional<int> AlignmentFor(CodecSlot &slot);
+    // Runs the external scorer on the pair and puts its score in the slot's quality.
+    void ScoreExternally(const std::string &inputPath, const std::string &decodedPath, CodecSlot &slot);
     // The table's key for a slot: name, options and processing format.
     static std::string AlignmentKey(const CodecSlot &slot);
     bool EncodePass(const std::string &inputPath, const std::string &codedPath, CodecSlot &slot);
@@ -136,6 +148,7 @@ private:
 
     Frontend &ui_;
     EvaluatorConfig config_;
+    std::string scorerCommand_;
     TempFiles temp_;
     SlotTable slots_;
     uint16_t slotCount_ = 0;

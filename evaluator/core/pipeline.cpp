@@ -6,6 +6,7 @@
 #include "printf.hpp"
 #include "quality.hpp"
 #include "visqol.hpp"
+#include "wave_samples.hpp"
 
 #include <vntr/platform/clock.hpp>
 
@@ -52,6 +53,41 @@ bool Allocate(std::vector<unsigned char> &buffer, std::size_t bytes) {
         buffer.clear();
         return false;
     }
+}
+
+// `path` as a scoring tool expects a file: 16-bit mono PCM in a name ending
+// in ".wav".  The file itself when it is one, a link to it at `copy` when
+// only its name differs, else a converted copy at `copy`; empty when it
+// cannot be read or written.
+std::string ScorableWave(Frontend &ui, const std::string &path, const std::string &copy) {
+    WaveSampleReader reader;
+    if (!reader.Open(path)) return "";
+    const bool plain = reader.BitsPerSample() == 16 && reader.Channels() == 1;
+    if (plain && path.size() >= 4 && path.compare(path.size() - 4, 4, ".wav") == 0) return path;
+    unlink(copy.c_str());
+    if (plain && link(path.c_str(), copy.c_str()) == 0) return copy;
+    PcmFormat format;
+    format.channels = 1;
+    format.bitsPerSample = 16;
+    format.blockAlign = 2;
+    format.samplesPerSec = static_cast<uint32_t>(reader.SampleRate());
+    format.avgBytesPerSec = format.samplesPerSec * 2;
+    auto wave = CreateWaveForWriting(ui, copy, format);
+    if (!wave) return "";
+    std::vector<float> block(4096);
+    std::vector<unsigned char> bytes;
+    bool ok = true;
+    while (const std::size_t n = reader.ReadMono(block)) {
+        bytes.clear();
+        for (std::size_t i = 0; i < n; ++i) {
+            const long s = std::clamp<long>(std::lround(block[i]), -32768, 32767);
+            bytes.push_back(static_cast<unsigned char>(s & 0xFF));
+            bytes.push_back(static_cast<unsigned char>((s >> 8) & 0xFF));
+        }
+        ok = ok && wave->WriteData(bytes.data(), bytes.size()) == bytes.size();
+    }
+    ok = CloseWave(ui, *wave) && ok;
+    return ok ? copy : "";
 }
 
 } // namespace
@@ -427,11 +463,14 @@ void Evaluator::ProcessCodec(std::size_t index) {
                 slot.quality = MeasureQuality(inputPath, decodedPath, options, compare_);
                 // ViSQOL scores the same aligned pair: at the codec's one
                 // alignment when there is one, by its own otherwise.
-                const VisqolScore score = MeasureVisqol(inputPath, decodedPath, options.delay);
-                slot.quality.visqolValid = score.valid;
-                slot.quality.visqolMos = score.mos;
-                slot.quality.visqolNsim = score.nsim;
-                slot.quality.visqolNote = score.message;
+                if (config_.measureVisqol) {
+                    const VisqolScore score = MeasureVisqol(inputPath, decodedPath, options.delay);
+                    slot.quality.visqolValid = score.valid;
+                    slot.quality.visqolMos = score.mos;
+                    slot.quality.visqolNsim = score.nsim;
+                    slot.quality.visqolNote = score.message;
+                }
+                if (config_.scorer) ScoreExternally(inputPath, decodedPath, slot);
             }
         }
         slot.failed = !ok;
@@ -443,6 +482,27 @@ void Evaluator::ProcessCodec(std::size_t index) {
     }
     ShowProgressNow();
     currentSlot_ = -1;
+}
+
+void Evaluator::ScoreExternally(const std::string &inputPath, const std::string &decodedPath, CodecSlot &slot) {
+    // The tool gets the pair as the codec saw it: its own input and its
+    // output, unaligned (such tools align for themselves).
+    const std::string referenceCopy = temp_.dir + "~t_sref.wav";
+    const std::string decodedCopy = temp_.dir + "~t_sdeg.wav";
+    const std::string reference = ScorableWave(ui_, inputPath, referenceCopy);
+    const std::string decoded = ScorableWave(ui_, decodedPath, decodedCopy);
+    ExternalScore score;
+    if (reference.empty() || decoded.empty()) {
+        score.note = "cannot write the files to score";
+    } else {
+        score = config_.scorer->Score(reference, decoded);
+    }
+    unlink(referenceCopy.c_str());
+    unlink(decodedCopy.c_str());
+    slot.quality.scorerName = config_.scorer->Name();
+    slot.quality.scorerValid = score.valid;
+    slot.quality.scorerValue = score.value;
+    slot.quality.scorerNote = score.note;
 }
 
 std::string Evaluator::AlignmentKey(const CodecSlot &slot) {

@@ -51,6 +51,12 @@ struct Quality {
     double visqolMos = 0;       // MOS-LQO, 1..5
     double visqolNsim = 0;      // mean NSIM
     std::string visqolNote;     // why there is no score
+    // The external scorer's (external_scorer.hpp) when one was run: its
+    // name, and its score or why there is none.
+    std::string scorerName;
+    bool scorerValid = false;
+    double scorerValue = 0;
+    std::string scorerNote;
 };
 
 // How to compare.  The evaluator uses the defaults; the measuring tool can

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <cstdio>
 #include <cmath>
 #include <chrono>
@@ -659,6 +660,104 @@ TEST_F(BatchTest, DamagedHivesAreNamedWithTheLineToMend) {
     EXPECT_EQ(run.err.substr(0, run.err.find("Vantre QBL Evaluator: Error: No codec selected")),
               "Vantre QBL Evaluator: Error: ERROR IN INITIALIZATION : no codec installed !\n" + machine +
                   ": registry hive is damaged: " + machineLine + ": last line is cut short\n");
+}
+
+// --scorer: a tool of the user's, here a script, run on each pair.
+class ScorerTest : public BatchTest {
+protected:
+    std::string Tool(const std::string &name, const std::string &body) {
+        const std::string path = world.File(name);
+        std::ofstream(path) << "#!/bin/sh\n" << body;
+        fs::permissions(path, fs::perms::owner_all);
+        return path;
+    }
+};
+
+TEST_F(ScorerTest, TheToolsLastNumberIsOneMoreColumnNamedAfterIt) {
+    // It is given two 16-bit mono wave files, and says so by its score.
+    const std::string tool = Tool("my-mos", "for f in \"$1\" \"$2\"; do\n"
+                                            "  case \"$f\" in *.wav) ;; *) exit 3 ;; esac\n"
+                                            "  [ \"$(od -An -tu2 -j22 -N2 \"$f\" | tr -d ' ')\" = 1 ] || exit 4\n"
+                                            "  [ \"$(od -An -tu2 -j34 -N2 \"$f\" | tr -d ' ')\" = 16 ] || exit 5\n"
+                                            "done\n"
+                                            "echo 'P.862 Prediction (Raw MOS, MOS-LQO):  = 3.100   3.750'\n");
+    const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --scorer '" + tool + " {ref} {deg}' --json " +
+                                world.File("r.json") + " --csv " + world.File("r.csv"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find("Latency ViSQOL my-mos\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(" 3.750\n"), std::string::npos) << run.out;
+    const auto json = Json("r.json");
+    ASSERT_EQ(json["codecs"].size(), 2u);
+    for (const auto &c : json["codecs"]) {
+        EXPECT_EQ(c["quality"]["my-mos"], 3.75) << c.dump();
+        EXPECT_FALSE(c["quality"].contains("my-mosNote"));
+    }
+    const auto csv = ReadBytes(world.File("r.csv"));
+    const std::string text(csv.begin(), csv.end());
+    EXPECT_NE(text.find(",decoding_x_realtime,my-mos\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(",3.750000\n"), std::string::npos) << text;
+}
+
+TEST_F(ScorerTest, AFailingMissingOrSilentToolIsNamedOncePerRunWhichGoesOn) {
+    const struct {
+        std::string command;
+        std::string reason;
+    } kTools[] = {
+        {Tool("failing", "echo 4.5\necho 'no licence found' >&2\nexit 1\n") + " {ref} {deg}",
+         world.File("failing") + " exited with status 1: no licence found"},
+        {world.File("nowhere/pesq") + " {ref} {deg}",
+         "cannot run " + world.File("nowhere/pesq") + ": No such file or directory"},
+        {Tool("silent", "echo 'MOS: n/a'\n") + " {ref} {deg}", world.File("silent") + " printed no number"},
+    };
+    for (const auto &tool : kTools) {
+        const std::string name = fs::path(tool.command.substr(0, tool.command.find(' '))).filename();
+        const Outcome run =
+            Vtbench("--batch " + world.File("speech.wav") + " --scorer '" + tool.command + "' --json " + world.File("r.json"));
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "vtbench32: the scorer " + name + " gave no score for 2 of 2 pairs: " + tool.reason + "\n");
+        const auto json = Json("r.json");
+        for (const auto &c : json["codecs"]) {
+            EXPECT_TRUE(c["quality"][name].is_null()) << c.dump();
+            EXPECT_EQ(c["quality"][name + "Note"], tool.reason);
+            EXPECT_TRUE(c["quality"]["visqolMos"].is_number()); // the other measures stand
+        }
+    }
+    // A corpus on two workers: still one message, counting every pair.
+    fs::create_directories(world.File("corpus"));
+    for (const char *name : {"a.wav", "b.wav", "c.wav"}) {
+        WriteBytes(world.File(std::string("corpus/") + name), SpeechLikeWave(8000, 8000));
+    }
+    const Outcome corpus = Vtbench("--batch " + world.File("corpus") + " -j 2 --quiet --scorer '" + kTools[0].command +
+                                   "' --csv " + world.File("c.csv"));
+    EXPECT_EQ(corpus.status, 0) << corpus.err;
+    EXPECT_EQ(corpus.err, "vtbench32: the scorer failing gave no score for 6 of 6 pairs: " + kTools[0].reason + "\n");
+    EXPECT_NE(corpus.out.find("failing"), std::string::npos) << corpus.out; // its column, empty
+    const auto csv = ReadBytes(world.File("c.csv"));
+    EXPECT_NE(std::string(csv.begin(), csv.end()).find(",decoding_x_realtime,failing\n"), std::string::npos);
+}
+
+TEST_F(ScorerTest, ACommandWithoutBothFilesIsABadCommandLine) {
+    Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --scorer 'pesq {ref}'");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err,
+              "vtbench32: --scorer: the scorer command must name the reference as {ref} and the decoded file as {deg}\n");
+    run = Vtbench("--batch " + world.File("speech.wav") + " --scorer \"pesq '{ref} {deg}\"");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "vtbench32: --scorer: unterminated quote in the scorer command\n");
+    run = Vtbench("--batch " + world.File("speech.wav") + " --no-quality --scorer 'pesq {ref} {deg}'");
+    EXPECT_EQ(run.status, 2) << run.err;
+}
+
+// --no-visqol: the waveform measures without the perceptual score.
+TEST_F(BatchTest, NoVisqolKeepsTheOtherMeasures) {
+    const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --no-visqol --json " + world.File("r.json"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto json = Json("r.json");
+    for (const auto &c : json["codecs"]) {
+        EXPECT_TRUE(c["quality"]["snrDb"].is_number()) << c.dump();
+        EXPECT_TRUE(c["quality"]["visqolMos"].is_null()) << c.dump();
+    }
 }
 
 } // namespace
