@@ -95,10 +95,10 @@ namespace pulses {
 
 void SearchSets(const Tables &tables, int *bestCode) {
     const auto &[d0, d1, d2, d3, self2, self3, self0, self1, phi01, phi02, phi03, phi12, phi13, cross23, minCross,
-                 maxD3] = tables;
+                 maxD3, floorScore] = tables;
     const __m128 two = _mm_set1_ps(2.0f);
     const __m128 vMaxD3 = _mm_set1_ps(maxD3);
-    float bestC2 = 0.0f;
+    float bestC2 = floorScore;
     float bestE = 1.0f;
     for (int k0 = 0; k0 < kTrack; ++k0) {
         for (int m1 = 0; m1 < kTrack; ++m1) {
@@ -176,7 +176,7 @@ void SearchSets(const Tables &tables, int *bestCode) {
 
 } // namespace pulses
 
-PulseChoice SearchPulses(const float *target, const float *h, Simd simd) {
+bool SearchPulsesAbove(const float *target, const float *h, float floor, Simd simd, PulseChoice &choice, bool seeded) {
     float d[kLength];
     dsp::BackwardFilter(target, h, kLength, d);
     float sign[kLength];
@@ -210,7 +210,8 @@ PulseChoice SearchPulses(const float *target, const float *h, Simd simd) {
     // over (index 0..15); the cross terms of pulses 2 and 3 by (t2, m3) and
     // doubled (an exact scaling).
     pulses::Tables tables;
-    auto &[d0, d1, d2, d3, self2, self3, self0, self1, phi01, phi02, phi03, phi12, phi13, cross23, minCross, maxD3] =
+    auto &[d0, d1, d2, d3, self2, self3, self0, self1, phi01, phi02, phi03, phi12, phi13, cross23, minCross, maxD3,
+           floorScore] =
         tables;
     float signs[kPulses][2 * kTrack]; // by track and place
     for (int t = 0; t < kTrack; ++t) {
@@ -239,12 +240,42 @@ PulseChoice SearchPulses(const float *target, const float *h, Simd simd) {
     maxD3 = d3[0];
     for (int t = 1; t < kTrack; ++t) maxD3 = d3[t] > maxD3 ? d3[t] : maxD3;
 
-    int bestCode[kPulses] = {0, 0, 0, 0};
+    // The seed: each pulse at its track's largest |d|.  When it clears the
+    // floor, its score becomes the floor, so that the walk passes over
+    // every row that cannot beat it, and it stands when nothing does.
+    int seedCode[kPulses] = {-1, -1, -1, -1};
+    if (seeded) {
+        const float *dj[kPulses] = {d0, d1, d2, d3};
+        int t[kPulses];
+        for (int j = 0; j < kPulses; ++j) {
+            t[j] = 0;
+            for (int u = 1; u < kTrack; ++u) t[j] = dj[j][u] > dj[j][t[j]] ? u : t[j];
+        }
+        const int m3 = (t[3] - t[2]) & (kTrack - 1);
+        const float c = ((d0[t[0]] + d1[t[1]]) + d2[t[2]]) + d3[t[3]];
+        const float e1 = (self0[t[0]] + self1[t[1]]) + 2.0f * phi01[t[0]][t[1]];
+        const float b3 = self3[t[3]] + 2.0f * (phi03[t[0]][t[3]] + phi13[t[1]][t[3]]);
+        const float e = ((e1 + self2[t[2]]) + 2.0f * (phi02[t[0]][t[2]] + phi12[t[1]][t[2]])) + (b3 + cross23[t[2]][m3]);
+        if (e > 0.0f && c * c / e > floor) {
+            floor = c * c / e;
+            seedCode[0] = t[0];
+            seedCode[1] = (t[1] - t[0]) & (kTrack - 1);
+            seedCode[2] = (t[2] - t[1]) & (kTrack - 1);
+            seedCode[3] = m3;
+        }
+    }
+    floorScore = floor;
+
+    // A floor above 0 leaves the codes at -1 when no set clears it.
+    const int none = floor > 0.0f ? -1 : 0;
+    int bestCode[kPulses] = {none, none, none, none};
     if (simd == Simd::Avx2) pulses::avx2::SearchSets(tables, bestCode);
     else pulses::SearchSets(tables, bestCode);
-
-
-    PulseChoice choice{};
+    if (bestCode[0] < 0) {
+        if (seedCode[0] < 0) return false;
+        for (int j = 0; j < kPulses; ++j) bestCode[j] = seedCode[j];
+    }
+    choice = PulseChoice{};
     for (int j = 0; j < kPulses; ++j) choice.positionWord |= bestCode[j] << (3 * j);
     int place = bestCode[0];
     for (int j = 0; j < kPulses; ++j) {
@@ -254,6 +285,12 @@ PulseChoice SearchPulses(const float *target, const float *h, Simd simd) {
         choice.sign[j] = sign[at];
         if (sign[at] > 0.0f) choice.signs |= 1 << j;
     }
+    return true;
+}
+
+PulseChoice SearchPulses(const float *target, const float *h, Simd simd) {
+    PulseChoice choice{};
+    SearchPulsesAbove(target, h, 0.0f, simd, choice, false);
     return choice;
 }
 

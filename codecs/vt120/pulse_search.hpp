@@ -23,6 +23,19 @@ struct PulseChoice {
 // Every kind of `simd` takes the same set.
 PulseChoice SearchPulses(const float *target, const float *h, Simd simd = Simd::Sse2);
 
+// The same search taking only a set whose (sum |d|)^2 / energy exceeds
+// `floor` (> 0): the drop in squared error its best unquantised amplitude
+// would bring.  False, and `choice` untouched, when no set does; otherwise
+// the set SearchPulses takes.  The tuned encoder passes what a candidate
+// must gain to beat the best candidate so far, so that most rows of a
+// losing candidate are passed over.  `seeded` first scores the set of each
+// track's largest |d| and, when it clears the floor, raises the floor to its
+// score: the walk then passes over every row that cannot beat that set, and
+// the set stands when none does (the same score as SearchPulses' set, though
+// on a tie perhaps another set).
+bool SearchPulsesAbove(const float *target, const float *h, float floor, Simd simd, PulseChoice &choice,
+                       bool seeded = false);
+
 // The filtered unit pulses of a choice: z = h * c.
 //   out z [kSubframeLength]
 void FilterPulses(const PulseChoice &choice, const float *h, float *z);

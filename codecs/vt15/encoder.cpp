@@ -16,14 +16,23 @@ void Unvoice(FrameRecord &r) {
 
 int PackCurrent(EncoderState &state, uint8_t *out) {
     FrameFields fields;
-    QuantiseFrame(*state.codebook, state.previous, state.current, fields, &state.trace);
+    QuantiseFrame(*state.codebook, state.previous, state.current, fields, &state.trace, state.tuning.lsfFinalists);
     return PackFrame(state.remainder, fields, out);
 }
 
 } // namespace
 
-void InitEncoder(EncoderState &state) {
-    std::memset(&state, 0, sizeof state);
+EncoderTuning TunedEncoder() {
+    EncoderTuning t;
+    t.lagWindowHz = 60.0f;
+    t.noiseCorrection = 1e-4f;
+    t.lsfFinalists = 16;
+    return t;
+}
+
+void InitEncoder(EncoderState &state, const EncoderTuning &tuning) {
+    state = EncoderState{};
+    state.tuning = tuning;
     state.codebook = &DefaultLsfCodebook();
     InitRecord(state.previous);
     InitRecord(state.current);
@@ -58,7 +67,14 @@ void AnalyseNewestFrame(EncoderState &state) {
 
     SpectralAnalysis spectrum;
     AnalyseSpectrum(h.speech, state.window, spectrum);
-    std::copy(spectrum.lsf, spectrum.lsf + kOrder, next.lsf);
+    if (state.tuning.DescribedAnalysis()) {
+        std::copy(spectrum.lsf, spectrum.lsf + kOrder, next.lsf);
+    } else {
+        SpectralAnalysis tuned;
+        AnalyseSpectrum(h.speech, state.window, state.tuning.lagWindowHz, state.tuning.noiseCorrection,
+                        state.tuning.bandwidthExpansion, tuned);
+        std::copy(tuned.lsf, tuned.lsf + kOrder, next.lsf);
+    }
 
     const VadFeatures features = VadMeasure(state.vad, spectrum.windowed, spectrum.autocorrelation, spectrum.lsf);
     bool active = VadDecide(state.vad, features);

@@ -1,0 +1,34 @@
+// How hard the VT15 encoder works on the spectral envelope.  The defaults are
+// the described encoder's; every setting writes frames of the same format,
+// classes and bit rate rules, so the tuned encoder differs in its choices only.
+#pragma once
+
+#include "analysis.hpp"
+
+namespace vntr::vt15 {
+
+struct EncoderTuning {
+    // The envelope the LSF quantiser codes (the voice-activity detector and
+    // the peakiness measure keep the described analysis): a Gaussian lag
+    // window of this width in Hz on the autocorrelation (0: none), a white
+    // noise correction of r[0] by 1 + noiseCorrection, and the bandwidth
+    // expansion of the LPC set.
+    float lagWindowHz = 0.0f;
+    float noiseCorrection = 0.0f;
+    float bandwidthExpansion = kBandwidthExpansion;
+    // Of the LSF search's finalists, how many are compared by the
+    // log-spectral distance of their envelopes to the analysed one (1: the
+    // search's own choice by weighted LSF distance).  The frame's class is
+    // decided on the search's errors either way.
+    int lsfFinalists = 1;
+
+    bool DescribedAnalysis() const {
+        return lagWindowHz == 0.0f && noiseCorrection == 0.0f && bandwidthExpansion == kBandwidthExpansion;
+    }
+};
+
+// The tuned encoder's settings (chosen by perceptual score and log-spectral
+// distance on held-out speech).
+EncoderTuning TunedEncoder();
+
+} // namespace vntr::vt15
