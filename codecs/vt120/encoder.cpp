@@ -20,6 +20,7 @@ EncoderTuning TunedEncoder() {
     t.lagReach = 2;
     t.allLagSteps = true;
     t.pitchFinalists = 4;
+    t.pitchMargin = 0.3f;
     return t;
 }
 
@@ -253,6 +254,7 @@ void CodeSubframe(EncoderState &state, int k, EncoderObserver *observer) {
                                          tuning.pitchFinalists, pairs);
         float bestError = 3e38f;
         for (int i = 0; i < count; ++i) {
+            if (i > 0 && pairs[0].score - pairs[i].score > tuning.pitchMargin * pairs[0].score) break;
             float v[kSubframeLength];
             AdaptiveVector(state.history, pairs[i].lag, pairs[i].entry, v, codebook, state.simd);
             float predicted[kSubframeLength];

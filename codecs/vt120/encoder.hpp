@@ -72,10 +72,14 @@ struct EncoderTuning {
     // (lag, entry) pairs of the pitch search carried on to the pulse and
     // amplitude searches, the pair leaving the least weighted error kept.
     int pitchFinalists = 1;
+    // A pair after the first is carried on only when its score (half the
+    // drop in error its prediction brings) is within this fraction of the
+    // best pair's.
+    float pitchMargin = 1.0f;
 
     bool Described() const {
         return lspKeep == kLspCandidates && lspFinalists == 1 && lagReach == 1 && !allLagSteps &&
-               pitchFinalists == 1;
+               pitchFinalists == 1 && pitchMargin == 1.0f;
     }
 };
 constexpr int kMaxPitchFinalists = 8;

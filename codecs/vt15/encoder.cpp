@@ -16,7 +16,7 @@ void Unvoice(FrameRecord &r) {
 
 int PackCurrent(EncoderState &state, uint8_t *out) {
     FrameFields fields;
-    QuantiseFrame(*state.codebook, state.previous, state.current, fields, &state.trace, state.tuning.lsfFinalists);
+    QuantiseFrame(*state.codebook, state.previous, state.current, fields, &state.trace, state.tuning);
     return PackFrame(state.remainder, fields, out);
 }
 

@@ -13,9 +13,6 @@
 namespace vntr::vt15 {
 namespace {
 
-constexpr float kClass1Fallback = 4.0f; // difference error beyond 4 times the absolute: class 0
-constexpr float kClass3Fallback = 5.0f;
-constexpr float kClass5Margin = 4.0f;
 
 struct LsfChoice {
     int indices[kLsfStages];
@@ -160,7 +157,7 @@ float WeightedDistance(const float *a, const float *b, const float *w) {
 }
 
 void QuantiseFrame(const LsfCodebook &codebook, const FrameRecord &prev, FrameRecord &cur, FrameFields &fields,
-                   QuantiserTrace *trace, int lsfFinalists) {
+                   QuantiserTrace *trace, const EncoderTuning &tuning) {
     // 1-4.
     QuantiseVoicing(cur);
     const bool voiced = IsVoiced(cur);
@@ -185,7 +182,7 @@ void QuantiseFrame(const LsfCodebook &codebook, const FrameRecord &prev, FrameRe
     if (candidate == kClassVoicedContinued || candidate == kClassUnvoicedContinued) {
         const LsfChoice difference = SearchLsf(codebook, candidate, cur.lsf, weights, prev.quantisedLsf);
         differenceError = difference.error;
-        const float limit = candidate == kClassVoicedContinued ? kClass1Fallback : kClass3Fallback;
+        const float limit = candidate == kClassVoicedContinued ? tuning.class1Fallback : tuning.class3Fallback;
         if (difference.error > limit * absolute.error) {
             frameClass = absoluteClass;
         } else {
@@ -193,12 +190,12 @@ void QuantiseFrame(const LsfCodebook &codebook, const FrameRecord &prev, FrameRe
         }
     } else if (candidate == kClassRepeat) {
         differenceError = WeightedDistance(cur.lsf, prev.quantisedLsf, weights);
-        if (kClass5Margin * absolute.error < differenceError) frameClass = kClassLowLevel;
+        if (tuning.class5Margin * absolute.error < differenceError) frameClass = kClassLowLevel;
     }
 
     // The tuned encoder's choice among the chosen class's finalists.
-    if (lsfFinalists > 1 && kLsfLayouts[frameClass].stageCount > 0) {
-        chosen = NearestEnvelope(codebook, frameClass, cur.lsf, weights, prev.quantisedLsf, lsfFinalists);
+    if (tuning.lsfFinalists > 1 && kLsfLayouts[frameClass].stageCount > 0) {
+        chosen = NearestEnvelope(codebook, frameClass, cur.lsf, weights, prev.quantisedLsf, tuning.lsfFinalists);
     }
 
     // 7. Fields and difference codes.

@@ -21,6 +21,14 @@ struct EncoderTuning {
     // search's own choice by weighted LSF distance).  The frame's class is
     // decided on the search's errors either way.
     int lsfFinalists = 1;
+    // The class decision's LSF fall-backs: a continuation frame (class 1 or
+    // 3) is sent whole when its difference search leaves more than this many
+    // times the error of the whole search; an inactive frame repeats the
+    // previous spectrum only while repeating costs less than class5Margin
+    // times the error of coding it.  Lower values spend more bits.
+    float class1Fallback = 4.0f;
+    float class3Fallback = 5.0f;
+    float class5Margin = 4.0f;
 
     bool DescribedAnalysis() const {
         return lagWindowHz == 0.0f && noiseCorrection == 0.0f && bandwidthExpansion == kBandwidthExpansion;

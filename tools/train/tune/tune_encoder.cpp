@@ -141,6 +141,7 @@ void Set(const std::string &assignment, vntr::vt120::EncoderTuning &t) {
     else if (name == "lagReach") t.lagReach = static_cast<int>(value);
     else if (name == "allLagSteps") t.allLagSteps = value != 0;
     else if (name == "pitchFinalists") t.pitchFinalists = static_cast<int>(value);
+    else if (name == "pitchMargin") t.pitchMargin = static_cast<float>(value);
     else throw std::runtime_error("VT120 has no setting " + name);
     if (t.lspKeep < 1 || t.lspKeep > 16 || t.lspFinalists < 1 || t.lagReach < 1 ||
         t.lagReach > vntr::vt120::kMaxLagReach || t.pitchFinalists < 1 ||
@@ -158,6 +159,9 @@ void Set(const std::string &assignment, vntr::vt15::EncoderTuning &t) {
     else if (name == "noiseCorrection") t.noiseCorrection = static_cast<float>(value);
     else if (name == "bandwidthExpansion") t.bandwidthExpansion = static_cast<float>(value);
     else if (name == "lsfFinalists") t.lsfFinalists = static_cast<int>(value);
+    else if (name == "class1Fallback") t.class1Fallback = static_cast<float>(value);
+    else if (name == "class3Fallback") t.class3Fallback = static_cast<float>(value);
+    else if (name == "class5Margin") t.class5Margin = static_cast<float>(value);
     else throw std::runtime_error("VT15 has no setting " + name);
     if (t.lsfFinalists < 1 || t.lsfFinalists > 16) throw std::runtime_error("setting out of range: " + assignment);
 }
