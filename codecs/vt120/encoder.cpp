@@ -13,6 +13,8 @@
 
 #include <cstring>
 
+#include <emmintrin.h>
+
 namespace vntr::vt120 {
 
 EncoderTuning TunedEncoder() {
@@ -21,6 +23,7 @@ EncoderTuning TunedEncoder() {
     t.allLagSteps = true;
     t.pitchFinalists = 4;
     t.pitchMargin = 0.3f;
+    t.pulseSeedReach = 1.5f;
     return t;
 }
 
@@ -157,18 +160,28 @@ int BestPitchPairs(const float *history, const float *h, const float *target, in
         for (int c = 0; c < kPitchCandidates; ++c) {
             const int lag = first + c;
             if (lag < group || lag > hi) continue;
-            float scores[dsp::kPredictorEntries];
+            alignas(16) float scores[dsp::kPredictorEntries];
             dsp::PredictorScores(stats[c], codebook, scores);
-            for (int e = 0; e < dsp::kPredictorEntries; ++e) {
-                const float score = scores[e];
-                if (count == keep && !(score > pairs[keep - 1].score)) continue;
-                int at = count < keep ? count : keep - 1;
-                while (at > 0 && pairs[at - 1].score < score) {
-                    pairs[at] = pairs[at - 1];
-                    --at;
+            for (int e0 = 0; e0 < dsp::kPredictorEntries; e0 += 4) {
+                // Four entries at a time against the last kept score: once
+                // the list is full, most blocks hold nothing that enters it.
+                unsigned open = 0xfu;
+                if (count == keep) {
+                    const __m128 last = _mm_set1_ps(pairs[keep - 1].score);
+                    open = static_cast<unsigned>(_mm_movemask_ps(_mm_cmpgt_ps(_mm_load_ps(scores + e0), last)));
                 }
-                pairs[at] = PitchPair{lag, e, score};
-                if (count < keep) ++count;
+                for (; open != 0; open &= open - 1) {
+                    const int e = e0 + __builtin_ctz(open);
+                    const float score = scores[e];
+                    if (count == keep && !(score > pairs[keep - 1].score)) continue;
+                    int at = count < keep ? count : keep - 1;
+                    while (at > 0 && pairs[at - 1].score < score) {
+                        pairs[at] = pairs[at - 1];
+                        --at;
+                    }
+                    pairs[at] = PitchPair{lag, e, score};
+                    if (count < keep) ++count;
+                }
             }
         }
     }
@@ -267,7 +280,8 @@ void CodeSubframe(EncoderState &state, int k, EncoderObserver *observer) {
             // quantised amplitude takes no more.
             PulseChoice p{};
             const float floor = i == 0 ? 0.0f : dsp::Dot(x2, x2, kSubframeLength) - bestError;
-            if (!SearchPulsesAbove(x2, h, floor > 0.0f ? floor : 0.0f, state.simd, p, true)) {
+            const float reach = i == 0 || tuning.pulseSeedReach <= 0.0f ? 3e38f : tuning.pulseSeedReach;
+            if (!SearchPulsesAbove(x2, h, floor > 0.0f ? floor : 0.0f, state.simd, p, reach)) {
                 if (floor > 0.0f) continue;
                 p = SearchPulses(x2, h, state.simd); // nothing scores above 0: the first set
             }

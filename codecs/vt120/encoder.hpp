@@ -76,10 +76,14 @@ struct EncoderTuning {
     // drop in error its prediction brings) is within this fraction of the
     // best pair's.
     float pitchMargin = 1.0f;
+    // A later pair's pulse search gives up when the set of each track's
+    // largest correlation falls short of what the pair must gain by more
+    // than this factor (SearchPulsesAbove); 0: always searched in full.
+    float pulseSeedReach = 0.0f;
 
     bool Described() const {
         return lspKeep == kLspCandidates && lspFinalists == 1 && lagReach == 1 && !allLagSteps &&
-               pitchFinalists == 1 && pitchMargin == 1.0f;
+               pitchFinalists == 1 && pitchMargin == 1.0f && pulseSeedReach == 0.0f;
     }
 };
 constexpr int kMaxPitchFinalists = 8;

@@ -176,7 +176,8 @@ void SearchSets(const Tables &tables, int *bestCode) {
 
 } // namespace pulses
 
-bool SearchPulsesAbove(const float *target, const float *h, float floor, Simd simd, PulseChoice &choice, bool seeded) {
+bool SearchPulsesAbove(const float *target, const float *h, float floor, Simd simd, PulseChoice &choice,
+                       float seedReach) {
     float d[kLength];
     dsp::BackwardFilter(target, h, kLength, d);
     float sign[kLength];
@@ -185,6 +186,36 @@ bool SearchPulsesAbove(const float *target, const float *h, float floor, Simd si
         d[n] *= sign[n];
     }
     const RunningSums sums(h);
+
+    // The seed: each pulse at its track's largest |d|, scored before any
+    // table is built (its terms summed as the walk sums a set's).  When it
+    // clears the floor, its score becomes the floor, so that the walk passes
+    // over every row that cannot beat it, and it stands when nothing does.
+    int seedCode[kPulses] = {-1, -1, -1, -1};
+    if (seedReach > 0.0f) {
+        int p[kPulses];
+        for (int j = 0; j < kPulses; ++j) {
+            p[j] = j;
+            for (int at = j + kPulses; at < kLength; at += kPulses) p[j] = d[at] > d[p[j]] ? at : p[j];
+        }
+        const auto phi = [&](int a, int b) { return sums.r[SumAt(p[a], p[b])] * (sign[p[a]] * sign[p[b]]); };
+        const float c = ((d[p[0]] + d[p[1]]) + d[p[2]]) + d[p[3]];
+        const float e1 = (phi(0, 0) + phi(1, 1)) + 2.0f * phi(0, 1);
+        const float b3 = phi(3, 3) + 2.0f * (phi(0, 3) + phi(1, 3));
+        const float e = ((e1 + phi(2, 2)) + 2.0f * (phi(0, 2) + phi(1, 2))) + (b3 + 2.0f * phi(2, 3));
+        // A seed that falls short of the floor by more than the reach gives
+        // the walk up: the best set seldom scores that far above it.
+        if (e > 0.0f && (c * c / e) * seedReach <= floor) return false;
+        if (e > 0.0f && c * c / e > floor) {
+            floor = c * c / e;
+            int previous = 0;
+            for (int j = 0; j < kPulses; ++j) {
+                const int place = p[j] / kPulses;
+                seedCode[j] = j == 0 ? place : (place - previous) & (kTrack - 1);
+                previous = place;
+            }
+        }
+    }
 
     // The sets go in the order of their codes k0, m1, m2, m3: pulse 0 at
     // 4 k0, pulse j at (previous + 1 + 4 m_j) mod 32, which is place
@@ -240,30 +271,6 @@ bool SearchPulsesAbove(const float *target, const float *h, float floor, Simd si
     maxD3 = d3[0];
     for (int t = 1; t < kTrack; ++t) maxD3 = d3[t] > maxD3 ? d3[t] : maxD3;
 
-    // The seed: each pulse at its track's largest |d|.  When it clears the
-    // floor, its score becomes the floor, so that the walk passes over
-    // every row that cannot beat it, and it stands when nothing does.
-    int seedCode[kPulses] = {-1, -1, -1, -1};
-    if (seeded) {
-        const float *dj[kPulses] = {d0, d1, d2, d3};
-        int t[kPulses];
-        for (int j = 0; j < kPulses; ++j) {
-            t[j] = 0;
-            for (int u = 1; u < kTrack; ++u) t[j] = dj[j][u] > dj[j][t[j]] ? u : t[j];
-        }
-        const int m3 = (t[3] - t[2]) & (kTrack - 1);
-        const float c = ((d0[t[0]] + d1[t[1]]) + d2[t[2]]) + d3[t[3]];
-        const float e1 = (self0[t[0]] + self1[t[1]]) + 2.0f * phi01[t[0]][t[1]];
-        const float b3 = self3[t[3]] + 2.0f * (phi03[t[0]][t[3]] + phi13[t[1]][t[3]]);
-        const float e = ((e1 + self2[t[2]]) + 2.0f * (phi02[t[0]][t[2]] + phi12[t[1]][t[2]])) + (b3 + cross23[t[2]][m3]);
-        if (e > 0.0f && c * c / e > floor) {
-            floor = c * c / e;
-            seedCode[0] = t[0];
-            seedCode[1] = (t[1] - t[0]) & (kTrack - 1);
-            seedCode[2] = (t[2] - t[1]) & (kTrack - 1);
-            seedCode[3] = m3;
-        }
-    }
     floorScore = floor;
 
     // A floor above 0 leaves the codes at -1 when no set clears it.
@@ -290,7 +297,7 @@ bool SearchPulsesAbove(const float *target, const float *h, float floor, Simd si
 
 PulseChoice SearchPulses(const float *target, const float *h, Simd simd) {
     PulseChoice choice{};
-    SearchPulsesAbove(target, h, 0.0f, simd, choice, false);
+    SearchPulsesAbove(target, h, 0.0f, simd, choice, 0.0f);
     return choice;
 }
 

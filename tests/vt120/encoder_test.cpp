@@ -317,21 +317,21 @@ TEST(PulseSearch, AboveAFloorTakesTheBestSetOnlyWhenItClearsTheFloor) {
         const double best = PulseScore(t, h, full.position, full.sign);
         for (Simd simd : kinds) {
             PulseChoice seeded{};
-            ASSERT_TRUE(SearchPulsesAbove(t, h, 0.0f, simd, seeded, true));
+            ASSERT_TRUE(SearchPulsesAbove(t, h, 0.0f, simd, seeded, 3e38f));
             EXPECT_NEAR(PulseScore(t, h, seeded.position, seeded.sign), best, 1e-4 * best) << trial;
             int pos[kPulses];
             PulsePositions(seeded.positionWord, pos);
             for (int j = 0; j < kPulses; ++j) EXPECT_EQ(pos[j], seeded.position[j]);
 
             PulseChoice below{};
-            ASSERT_TRUE(SearchPulsesAbove(t, h, static_cast<float>(best * 0.999), simd, below, false));
+            ASSERT_TRUE(SearchPulsesAbove(t, h, static_cast<float>(best * 0.999), simd, below, 0.0f));
             EXPECT_EQ(below.positionWord, full.positionWord) << trial;
             EXPECT_EQ(below.signs, full.signs) << trial;
 
             PulseChoice untouched{};
             untouched.positionWord = 1234;
-            EXPECT_FALSE(SearchPulsesAbove(t, h, static_cast<float>(best * 1.001), simd, untouched, false));
-            EXPECT_FALSE(SearchPulsesAbove(t, h, static_cast<float>(best * 1.001), simd, untouched, true));
+            EXPECT_FALSE(SearchPulsesAbove(t, h, static_cast<float>(best * 1.001), simd, untouched, 0.0f));
+            EXPECT_FALSE(SearchPulsesAbove(t, h, static_cast<float>(best * 1.001), simd, untouched, 3e38f));
             EXPECT_EQ(untouched.positionWord, 1234);
         }
     }

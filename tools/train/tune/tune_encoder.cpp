@@ -142,6 +142,7 @@ void Set(const std::string &assignment, vntr::vt120::EncoderTuning &t) {
     else if (name == "allLagSteps") t.allLagSteps = value != 0;
     else if (name == "pitchFinalists") t.pitchFinalists = static_cast<int>(value);
     else if (name == "pitchMargin") t.pitchMargin = static_cast<float>(value);
+    else if (name == "pulseSeedReach") t.pulseSeedReach = static_cast<float>(value);
     else throw std::runtime_error("VT120 has no setting " + name);
     if (t.lspKeep < 1 || t.lspKeep > 16 || t.lspFinalists < 1 || t.lagReach < 1 ||
         t.lagReach > vntr::vt120::kMaxLagReach || t.pitchFinalists < 1 ||
