@@ -131,14 +131,6 @@ struct Cascade {
     }
 };
 
-// y = h * x over the sub-frame, each y(n) summed from +0 over i = 0..n in
-// turn; added one tap at a time over the whole signal, which keeps that
-// order and runs in vector lanes.
-void Convolve(const float *h, const float *x, float *y) {
-    for (int n = 0; n < kSubframeLength; ++n) y[n] = 0.0f;
-    for (int i = 0; i < kSubframeLength; ++i) dsp::Axpy(h[i], x, y + i, kSubframeLength - i);
-}
-
 // A (lag, entry) pair of the pitch search and its score (half the drop in
 // squared error its prediction brings).
 struct PitchPair {
@@ -248,7 +240,7 @@ void CodeSubframe(EncoderState &state, int k, EncoderObserver *observer) {
 
         // Pulses on what the pitch prediction leaves.
         float predicted[kSubframeLength];
-        Convolve(h, x, predicted);
+        ConvolveSubframe(h, x, predicted);
         float x2[kSubframeLength];
         for (int n = 0; n < kSubframeLength; ++n) x2[n] = target[n] - predicted[n];
         pulses = SearchPulses(x2, h, state.simd);
@@ -271,7 +263,7 @@ void CodeSubframe(EncoderState &state, int k, EncoderObserver *observer) {
             float v[kSubframeLength];
             AdaptiveVector(state.history, pairs[i].lag, pairs[i].entry, v, codebook, state.simd);
             float predicted[kSubframeLength];
-            Convolve(h, v, predicted);
+            ConvolveSubframe(h, v, predicted);
             float x2[kSubframeLength];
             for (int n = 0; n < kSubframeLength; ++n) x2[n] = target[n] - predicted[n];
             // A later pair need only be searched for sets that could leave

@@ -102,6 +102,7 @@ void AnalyseNewestFrame(EncoderState &state) {
     next.pitch = pv.pitch;
     next.pitchStrength = pv.strength;
     std::copy(pv.voicing, pv.voicing + kBands, next.voicing);
+    for (float &v : next.voicing) v += state.tuning.voicingBias;
 
     next.jitter = next.voicing[0] < 0.5f ? 0.25f : 0.0f;
     const float peakiness = ResidualPeakiness(h.speech, spectrum.lpc);

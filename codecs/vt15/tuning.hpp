@@ -26,6 +26,10 @@ struct EncoderTuning {
     // times the error of the whole search; an inactive frame repeats the
     // previous spectrum only while repeating costs less than class5Margin
     // times the error of coding it.  Lower values spend more bits.
+    // Added to every band's voicing strength as analysed, before the
+    // peakiness rule, the smoothing and the class decision read it
+    // (positive: more bands and frames voiced).
+    float voicingBias = 0.0f;
     float class1Fallback = 4.0f;
     float class3Fallback = 5.0f;
     float class5Margin = 4.0f;

@@ -160,6 +160,7 @@ void Set(const std::string &assignment, vntr::vt15::EncoderTuning &t) {
     else if (name == "noiseCorrection") t.noiseCorrection = static_cast<float>(value);
     else if (name == "bandwidthExpansion") t.bandwidthExpansion = static_cast<float>(value);
     else if (name == "lsfFinalists") t.lsfFinalists = static_cast<int>(value);
+    else if (name == "voicingBias") t.voicingBias = static_cast<float>(value);
     else if (name == "class1Fallback") t.class1Fallback = static_cast<float>(value);
     else if (name == "class3Fallback") t.class3Fallback = static_cast<float>(value);
     else if (name == "class5Margin") t.class5Margin = static_cast<float>(value);
