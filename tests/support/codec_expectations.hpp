@@ -50,6 +50,10 @@ inline const std::vector<LibraryExpectation> &AllLibraryExpectations() {
         {"VT48", "vltr48", 0x13102, 0, 0x50005, {0, 1, 1, 1}, "Veltrane(TM) 48 Vocoder (4.8 kbps, 8 kHz)", false, true,
          {{0x12102, 0, 2020, 320, 12, 12.0f, 4800, 4800, 0, 0},
           {0x11102, 0, 2020, 160, 12, 12.0f, 4800, 4800, 0, 0}}},
+        // The tuned libraries (codecs/tuned/): the described library's constants, their own names and ids.
+        {"VT48 HQ", "vltr48hq", 0x13102, 0, 0x50005, {0, 1, 1, 1},
+         "VT48 HQ tuned encoder; streams compatible with VT48 (4.8 kbps, 8 kHz)", false, true,
+         {{0x12102, 0, 2220, 320, 12, 12.0f, 4800, 4800, 0, 0}, {0x11102, 0, 2220, 160, 12, 12.0f, 4800, 4800, 0, 0}}},
         {"VT250f11", "vltr250f11", 0x22102, 0, 0x5000F, {1, 1, 1, 1},
          "Veltrane(TM) 250f11 Audio Coder (25 kbps, 11 kHz)", true, false,
          {{0x22102, 0, 2039, 2304, 755, 21.0f, 26000, 57800, 962, 0}}},
