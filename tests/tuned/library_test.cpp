@@ -17,6 +17,9 @@ constexpr uint32_t kSpeech16 = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT 
 // Each tuned library in each of its modes (a variable-rate mode once per rate).
 const TunedPair kPairs[] = {
     {"VT48 HQ", "VT48", kSpeech16, 0, 0},
+    {"VT4864 HQ", "VT4864v6", kSpeech16, CODEC_OPT_6400, 0},
+    {"VT4864 HQ", "VT4864v6", kSpeech16, CODEC_OPT_4800, 0},
+    {"VT4864 HQ", "VT4864v6", kSpeech16, 0, CODEC_OPT_4800}, // the variable mode, each frame at 4.8 kbit/s
 };
 
 // The quality guard's margins per tuned library: ViSQOL (MOS) and LSD (dB).
@@ -27,6 +30,7 @@ struct Margin {
 };
 const Margin kMargins[] = {
     {"VT48 HQ", 0.01, 0.02},
+    {"VT4864 HQ", 0.01, 0.02},
 };
 
 bool Built(const std::string &name) {
