@@ -9,19 +9,36 @@
 
 namespace vntr::vt4864v6 {
 
-int ScoreLeaves(const LeafBlock &block, const float *c5, float e5, float s5, TreeBest &best) {
+int ScoreLeaves(const LeafBlock *const *children, const NodeView &node, TreeBest &best) {
     int chosen = -1;
-    for (int l = 0; l < kLeaves; ++l) {
-        const float e = (e5 + block.q[l]) + 2.0f * (c5[block.i6[l >> 2]] + c5[block.i7[l]]);
-        const float s = s5 + block.a[l];
-        if (e > 0.0f && s * s * best.e > best.s2 * e) {
-            best.s = s;
-            best.s2 = s * s;
-            best.e = e;
-            chosen = l;
+    for (int i = 0; i < kChildren; ++i) {
+        const LeafBlock &block = *children[i];
+        const float c4 = node.c3[block.p5] + node.r4[block.p5];
+        const float base = node.e4 + 2.0f * c4;
+        for (int l = 0; l < kLeaves; ++l) {
+            const int at = 4 * block.p6[l] + (l & 3);
+            const float e = (base + block.q[l]) + 2.0f * (node.pairs3[at] + node.pairs4[at]);
+            const float s = node.s4 + block.a[l];
+            if (e > 0.0f && s * s * best.e > best.s2 * e) {
+                best.s = s;
+                best.s2 = s * s;
+                best.e = e;
+                chosen = kLeaves * i + l;
+            }
         }
     }
     return chosen;
+}
+
+void StepPairs(const float *w, const uint8_t *steps, int length, float *v) {
+    const int end = (length + 7) / 8 * 8;
+    for (int x = 0; x < end; ++x) {
+        for (int k = 0; k < 4; ++k) v[4 * x + k] = w[x] + w[x + steps[k]];
+    }
+}
+
+void AddRow(const float *in, const float *row, float *out, int count) {
+    for (int n = 0; n < count; ++n) out[n] = in[n] + row[n];
 }
 
 void PulseCorrelations(const float *h, const float *sign, int length, float *r) {
@@ -33,75 +50,109 @@ void PulseCorrelations(const float *h, const float *sign, int length, float *r) 
         for (int a = length - 1 - m; a >= 0; --a) {
             for (const int last = length - 1 - a - m; n <= last; ++n) sum += h[n] * h[n + m];
             const float value = sum * sign[a] * sign[a + m];
-            r[a * kMaxSubframeLength + a + m] = value;
-            r[(a + m) * kMaxSubframeLength + a] = value;
+            r[a * kWrapped + a + m] = value;
+            r[(a + m) * kWrapped + a] = value;
         }
     }
+    for (int a = 0; a < length; ++a) {
+        float *row = r + a * kWrapped;
+        for (int x = length; x < kWrapped; ++x) row[x] = row[x - length];
+    }
 }
+
+namespace {
+
+// The kernels of one processor.
+struct Kernels {
+    int (*scoreLeaves)(const LeafBlock *const *, const NodeView &, TreeBest &);
+    void (*stepPairs)(const float *, const uint8_t *, int, float *);
+    void (*addRow)(const float *, const float *, float *, int);
+};
+
+Kernels KernelsFor(TreeSimd simd) {
+    if (simd == TreeSimd::Avx2) return {avx2::ScoreLeaves, avx2::StepPairs, avx2::AddRow};
+    return {ScoreLeaves, StepPairs, AddRow};
+}
+
+// Scratch of one sub-frame's search (kept off the handle: the described
+// encoder of the same engine does not need it).
+struct TreeScratch {
+    alignas(32) float r[kMaxSubframeLength * kWrapped];
+    alignas(32) float pairs[kMaxSubframeLength][kStepPairs]; // step pairs of each row
+    alignas(32) float cross[3][kWrapped];
+    alignas(32) float crossPairs[kStepPairs];
+    LeafBlock blocks[kMaxSubframeLength];
+};
+
+} // namespace
 
 PulseChoice SearchPulsesExhaustive(const float *target, const float *h, const RateMode &mode, TreeSimd simd,
                                    float *c, float *f) {
     const int length = mode.subframeLength;
     const int grid = mode.grid;
+    const Kernels kernels = KernelsFor(simd);
+    const uint8_t *steps7 = mode.steps[5].data();
+    // The longest reach of a step pair: the last block of eight plus the longest step.
+    const int reach = (length + 7) / 8 * 8 + mode.steps[5][3];
 
     // Each pulse takes the sign of the backward-filtered target at its sample.
     float dd[kMaxSubframeLength];
     dsp::BackwardFilter(target, h, length, dd);
     float sign[kMaxSubframeLength] = {};
-    float a[kMaxSubframeLength];
+    float a[kMaxSubframeLength] = {};
     for (int n = 0; n < length; ++n) {
         sign[n] = dd[n] < 0.0f ? -1.0f : 1.0f;
         a[n] = dd[n] * sign[n];
     }
-    alignas(32) float r[kMaxSubframeLength * kMaxSubframeLength];
+    TreeScratch scratch;
+    float *r = scratch.r;
     PulseCorrelations(h, sign, length, r);
+    auto row = [r](int p) { return r + p * kWrapped; };
+    for (int p = 0; p < length; ++p) kernels.stepPairs(row(p), steps7, length, scratch.pairs[p]);
     auto next = [length](int from, int step) {
         const int q = from + step;
         return q >= length ? q - length : q;
     };
-    auto row = [&r](int p) { return r + p * kMaxSubframeLength; };
 
-    // The leaf block under each position pulse 5 can take (every sample: the
-    // same for all paths through it).
-    LeafBlock blocks[kMaxSubframeLength];
-    for (int p = 0; p < length; ++p) {
-        LeafBlock &b = blocks[p];
+    // The leaf block under each position pulse 5 can take.
+    for (int p5 = 0; p5 < length; ++p5) {
+        LeafBlock &b = scratch.blocks[p5];
+        b.p5 = p5;
+        const float *r5 = row(p5);
         for (int j = 0; j < 4; ++j) {
-            const int p6 = next(p, mode.steps[4][static_cast<std::size_t>(j)]);
-            b.i6[j] = p6;
+            const int p6 = next(p5, mode.steps[4][static_cast<std::size_t>(j)]);
+            const float *r6 = row(p6);
             for (int k = 0; k < 4; ++k) {
                 const int l = 4 * j + k;
                 const int p7 = next(p6, mode.steps[5][static_cast<std::size_t>(k)]);
-                b.i7[l] = p7;
-                b.q[l] = (row(p6)[p6] + row(p7)[p7]) + 2.0f * row(p6)[p7];
-                b.a[l] = a[p6] + a[p7];
+                b.p6[l] = p6;
+                b.q[l] = ((r5[p5] + r6[p6]) + row(p7)[p7]) + 2.0f * ((r5[p6] + r5[p7]) + r6[p7]);
+                b.a[l] = (a[p5] + a[p6]) + a[p7];
             }
         }
     }
 
-    // Depth-first over pulses 1..5; cross[i] is C after pulse i+1.
-    alignas(32) float cross[5][kMaxSubframeLength];
-    float e[5];
-    float s[5];
-    int p[5];
-    int choice[kPulses];
+    // Depth-first over pulses 1..3, then every node of pulse 4 to the kernel.
+    float e[3];
+    float s[3];
+    int p[4];
+    int choice[4];
     int best[kPulses] = {};
     TreeBest top;
     bool scored = false;
     auto place = [&](int level, int position) {
         const float *rp = row(position);
-        float *out = cross[level];
         p[level] = position;
         if (level == 0) {
             e[0] = rp[position];
             s[0] = a[position];
-            for (int n = 0; n < length; ++n) out[n] = rp[n];
+            for (int n = 0; n < reach; ++n) scratch.cross[0][n] = rp[n];
             return;
         }
-        const float *in = cross[level - 1];
+        const float *in = scratch.cross[level - 1];
         e[level] = (e[level - 1] + rp[position]) + 2.0f * in[position];
         s[level] = s[level - 1] + a[position];
-        for (int n = 0; n < length; ++n) out[n] = in[n] + rp[n];
+        kernels.addRow(in, rp, scratch.cross[level], reach);
     };
     for (int j = 0; j < grid; ++j) {
         choice[0] = j;
@@ -112,19 +163,25 @@ PulseChoice SearchPulsesExhaustive(const float *target, const float *h, const Ra
             for (int i3 = 0; i3 < 4; ++i3) {
                 choice[2] = i3;
                 place(2, next(p[1], mode.steps[1][static_cast<std::size_t>(i3)]));
+                const float *c3 = scratch.cross[2];
+                kernels.stepPairs(c3, steps7, length, scratch.crossPairs);
                 for (int i4 = 0; i4 < 4; ++i4) {
                     choice[3] = i4;
-                    place(3, next(p[2], mode.steps[2][static_cast<std::size_t>(i4)]));
-                    for (int i5 = 0; i5 < 4; ++i5) {
-                        choice[4] = i5;
-                        place(4, next(p[3], mode.steps[3][static_cast<std::size_t>(i5)]));
-                        const int leaf = ScoreLeaves(blocks[p[4]], cross[4], e[4], s[4], top, simd);
-                        if (leaf >= 0) {
-                            scored = true;
-                            for (int k = 0; k < 5; ++k) best[k] = choice[k];
-                            best[5] = leaf >> 2;
-                            best[6] = leaf & 3;
-                        }
+                    const int p4 = next(p[2], mode.steps[2][static_cast<std::size_t>(i4)]);
+                    const float *r4 = row(p4);
+                    const NodeView node{c3, r4, scratch.crossPairs, scratch.pairs[p4],
+                                        (e[2] + r4[p4]) + 2.0f * c3[p4], s[2] + a[p4]};
+                    const LeafBlock *children[kChildren];
+                    for (int i5 = 0; i5 < kChildren; ++i5) {
+                        children[i5] = &scratch.blocks[next(p4, mode.steps[3][static_cast<std::size_t>(i5)])];
+                    }
+                    const int leaf = kernels.scoreLeaves(children, node, top);
+                    if (leaf >= 0) {
+                        scored = true;
+                        for (int k = 0; k < 4; ++k) best[k] = choice[k];
+                        best[4] = leaf / kLeaves;
+                        best[5] = (leaf % kLeaves) >> 2;
+                        best[6] = leaf & 3;
                     }
                 }
             }

@@ -1,11 +1,10 @@
-// The leaf kernel of the exhaustive pulse search for processors with AVX2:
-// eight leaves a register, each lane computing exactly what the plain kernel
-// computes for its leaf (the same operations in the same order, no fused
-// multiply-add), so the energies and correlations are the plain kernel's to
-// the last bit.  The comparison with the best path is made for all sixteen
-// leaves against the best before the block; only a block where some leaf
-// beats it (rare once the walk is under way) is settled leaf by leaf in
-// order, as the plain kernel does.
+// The kernels of the exhaustive pulse search for processors with AVX2: eight
+// values a register, each lane computing exactly what the plain kernel
+// computes (the same operations in the same order, no fused multiply-add), so
+// every energy and correlation is the plain kernel's to the last bit.  The
+// leaves of a call are compared with the best path before the call; only a
+// call where some leaf beats it (rare once the walk is under way) is settled
+// leaf by leaf in order, as the plain kernel does.
 #include "pulse_tree.hpp"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -24,40 +23,46 @@ TreeSimd DetectTreeSimd() {
 
 namespace avx2 {
 
-VT4864_AVX2 int ScoreLeaves(const LeafBlock &block, const float *c5, float e5, float s5, TreeBest &best) {
-    alignas(32) float e[kLeaves];
-    alignas(32) float s[kLeaves];
-    const __m256 ve5 = _mm256_set1_ps(e5);
-    const __m256 vs5 = _mm256_set1_ps(s5);
+VT4864_AVX2 int ScoreLeaves(const LeafBlock *const *children, const NodeView &node, TreeBest &best) {
+    alignas(32) float e[kChildren * kLeaves];
+    alignas(32) float s[kChildren * kLeaves];
+    const __m256 vs4 = _mm256_set1_ps(node.s4);
     const __m256 two = _mm256_set1_ps(2.0f);
     const __m256 zero = _mm256_setzero_ps();
     const __m256 bestE = _mm256_set1_ps(best.e);
     const __m256 bestS2 = _mm256_set1_ps(best.s2);
-    // Pulse 6's cross value of each lane: leaves 0..7 take choices 0, 0, 0, 0, 1, 1, 1, 1.
-    const __m128 c6 = _mm_set_ps(c5[block.i6[3]], c5[block.i6[2]], c5[block.i6[1]], c5[block.i6[0]]);
-    int better = 0;
-    for (int half = 0; half < 2; ++half) {
-        const int at = 8 * half;
-        const __m128 pair = half == 0 ? _mm_unpacklo_ps(c6, c6) : _mm_unpackhi_ps(c6, c6); // j j j' j'
-        const __m256 c6v = _mm256_set_m128(_mm_unpackhi_ps(pair, pair), _mm_unpacklo_ps(pair, pair));
-        const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(block.i7 + at));
-        const __m256 c7v = _mm256_i32gather_ps(c5, index, 4);
-        const __m256 q = _mm256_loadu_ps(block.q + at);
-        const __m256 a = _mm256_loadu_ps(block.a + at);
-        const __m256 ev = _mm256_add_ps(_mm256_add_ps(ve5, q), _mm256_mul_ps(two, _mm256_add_ps(c6v, c7v)));
-        const __m256 sv = _mm256_add_ps(vs5, a);
-        const __m256 score = _mm256_mul_ps(_mm256_mul_ps(sv, sv), bestE);
-        const __m256 bar = _mm256_mul_ps(bestS2, ev);
-        const __m256 wins = _mm256_and_ps(_mm256_cmp_ps(ev, zero, _CMP_GT_OQ), _mm256_cmp_ps(score, bar, _CMP_GT_OQ));
-        better |= _mm256_movemask_ps(wins) << at;
-        _mm256_store_ps(e + at, ev);
-        _mm256_store_ps(s + at, sv);
+    uint64_t better = 0;
+    for (int i = 0; i < kChildren; ++i) {
+        const LeafBlock &block = *children[i];
+        const float c4 = node.c3[block.p5] + node.r4[block.p5];
+        const __m256 base = _mm256_set1_ps(node.e4 + 2.0f * c4);
+        for (int half = 0; half < 2; ++half) {
+            const int at = 8 * half;
+            // Pulse-6 choices 2 half and 2 half + 1, four leaves (the pulse-7 steps) each.
+            const int first = 4 * block.p6[at];
+            const int second = 4 * block.p6[at + 4];
+            const __m256 c = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_load_ps(node.pairs3 + first)),
+                                                  _mm_load_ps(node.pairs3 + second), 1);
+            const __m256 r = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_load_ps(node.pairs4 + first)),
+                                                  _mm_load_ps(node.pairs4 + second), 1);
+            const __m256 q = _mm256_loadu_ps(block.q + at);
+            const __m256 a = _mm256_loadu_ps(block.a + at);
+            const __m256 ev = _mm256_add_ps(_mm256_add_ps(base, q), _mm256_mul_ps(two, _mm256_add_ps(c, r)));
+            const __m256 sv = _mm256_add_ps(vs4, a);
+            const __m256 score = _mm256_mul_ps(_mm256_mul_ps(sv, sv), bestE);
+            const __m256 bar = _mm256_mul_ps(bestS2, ev);
+            const __m256 wins =
+                _mm256_and_ps(_mm256_cmp_ps(ev, zero, _CMP_GT_OQ), _mm256_cmp_ps(score, bar, _CMP_GT_OQ));
+            better |= static_cast<uint64_t>(static_cast<unsigned>(_mm256_movemask_ps(wins))) << (kLeaves * i + at);
+            _mm256_store_ps(e + kLeaves * i + at, ev);
+            _mm256_store_ps(s + kLeaves * i + at, sv);
+        }
     }
     if (better == 0) return -1;
-    // A leaf that beats the best before the block: settle the block in order
+    // A leaf that beats the best before the call: settle the leaves in order
     // from the first such leaf (those before it beat nothing).
     int chosen = -1;
-    for (int l = __builtin_ctz(static_cast<unsigned>(better)); l < kLeaves; ++l) {
+    for (int l = __builtin_ctzll(better); l < kChildren * kLeaves; ++l) {
         if (e[l] > 0.0f && s[l] * s[l] * best.e > best.s2 * e[l]) {
             best.s = s[l];
             best.s2 = s[l] * s[l];
@@ -68,6 +73,38 @@ VT4864_AVX2 int ScoreLeaves(const LeafBlock &block, const float *c5, float e5, f
     return chosen;
 }
 
+VT4864_AVX2 void StepPairs(const float *w, const uint8_t *steps, int length, float *v) {
+    // Eight positions at a time, the four rows w(x) + w(x + step) turned into side-by-side fours.
+    for (int x = 0; x < length; x += 8) {
+        const __m256 c = _mm256_loadu_ps(w + x);
+        const __m256 v0 = _mm256_add_ps(c, _mm256_loadu_ps(w + x + steps[0]));
+        const __m256 v1 = _mm256_add_ps(c, _mm256_loadu_ps(w + x + steps[1]));
+        const __m256 v2 = _mm256_add_ps(c, _mm256_loadu_ps(w + x + steps[2]));
+        const __m256 v3 = _mm256_add_ps(c, _mm256_loadu_ps(w + x + steps[3]));
+        const __m256 t0 = _mm256_unpacklo_ps(v0, v1);
+        const __m256 t1 = _mm256_unpackhi_ps(v0, v1);
+        const __m256 t2 = _mm256_unpacklo_ps(v2, v3);
+        const __m256 t3 = _mm256_unpackhi_ps(v2, v3);
+        const __m256 u0 = _mm256_shuffle_ps(t0, t2, 0x44); // x, x + 4
+        const __m256 u1 = _mm256_shuffle_ps(t0, t2, 0xEE); // x + 1, x + 5
+        const __m256 u2 = _mm256_shuffle_ps(t1, t3, 0x44); // x + 2, x + 6
+        const __m256 u3 = _mm256_shuffle_ps(t1, t3, 0xEE); // x + 3, x + 7
+        float *out = v + 4 * x;
+        _mm256_storeu_ps(out, _mm256_permute2f128_ps(u0, u1, 0x20));
+        _mm256_storeu_ps(out + 8, _mm256_permute2f128_ps(u2, u3, 0x20));
+        _mm256_storeu_ps(out + 16, _mm256_permute2f128_ps(u0, u1, 0x31));
+        _mm256_storeu_ps(out + 24, _mm256_permute2f128_ps(u2, u3, 0x31));
+    }
+}
+
+VT4864_AVX2 void AddRow(const float *in, const float *row, float *out, int count) {
+    int n = 0;
+    for (; n + 8 <= count; n += 8) {
+        _mm256_storeu_ps(out + n, _mm256_add_ps(_mm256_loadu_ps(in + n), _mm256_loadu_ps(row + n)));
+    }
+    for (; n < count; ++n) out[n] = in[n] + row[n];
+}
+
 } // namespace avx2
 
 #else
@@ -75,9 +112,13 @@ VT4864_AVX2 int ScoreLeaves(const LeafBlock &block, const float *c5, float e5, f
 TreeSimd DetectTreeSimd() { return TreeSimd::Plain; }
 
 namespace avx2 {
-int ScoreLeaves(const LeafBlock &block, const float *c5, float e5, float s5, TreeBest &best) {
-    return vntr::vt4864v6::ScoreLeaves(block, c5, e5, s5, best);
+int ScoreLeaves(const LeafBlock *const *children, const NodeView &node, TreeBest &best) {
+    return vntr::vt4864v6::ScoreLeaves(children, node, best);
 }
+void StepPairs(const float *w, const uint8_t *steps, int length, float *v) {
+    vntr::vt4864v6::StepPairs(w, steps, length, v);
+}
+void AddRow(const float *in, const float *row, float *out, int count) { vntr::vt4864v6::AddRow(in, row, out, count); }
 } // namespace avx2
 
 #endif

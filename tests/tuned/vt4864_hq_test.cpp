@@ -118,39 +118,69 @@ TEST(Vt4864Hq, ExhaustivePulseSearchFindsTheBestPathOfTheTree) {
     }
 }
 
-TEST(Vt4864Hq, VectorisedLeafKernelChoosesAsThePlainOne) {
+TEST(Vt4864Hq, VectorisedKernelsGiveThePlainKernelsResults) {
     if (vt4864v6::DetectTreeSimd() != vt4864v6::TreeSimd::Avx2) GTEST_SKIP() << "no AVX2 here";
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
-    std::uniform_int_distribution<int> position(0, 79);
-    int replaced = 0;
+    int replaced = 0, late = 0;
     for (int trial = 0; trial < 20000; ++trial) {
-        vt4864v6::LeafBlock block{};
-        float c5[vt4864v6::kMaxSubframeLength];
-        for (float &v : c5) v = 50.0f * u(rng);
-        for (int j = 0; j < 4; ++j) block.i6[j] = position(rng);
-        for (int l = 0; l < vt4864v6::kLeaves; ++l) {
-            block.i7[l] = position(rng);
-            block.q[l] = 200.0f * std::fabs(u(rng)) + (trial % 7 == 0 ? -400.0f : 0.0f); // some energies <= 0
-            block.a[l] = 30.0f * std::fabs(u(rng));
+        const RateMode &mode = trial % 2 == 0 ? kRate6400 : kRate4800;
+        const int length = mode.subframeLength;
+        std::uniform_int_distribution<int> position(0, length - 1);
+        // Wrapped cross vector and row, their step pairs by both kernels.
+        alignas(32) float c3[vt4864v6::kWrapped], r4[vt4864v6::kWrapped];
+        for (int n = 0; n < length; ++n) {
+            c3[n] = 50.0f * u(rng);
+            r4[n] = 30.0f * u(rng);
         }
-        const float e5 = 300.0f + 100.0f * u(rng);
-        const float s5 = 40.0f * std::fabs(u(rng));
-        // A best that the block beats now and then, several times over in some.
+        for (int n = length; n < vt4864v6::kWrapped; ++n) {
+            c3[n] = c3[n - length];
+            r4[n] = r4[n - length];
+        }
+        alignas(32) float pairs3[vt4864v6::kStepPairs], pairs4[vt4864v6::kStepPairs], wide[vt4864v6::kStepPairs];
+        vt4864v6::StepPairs(c3, mode.steps[5].data(), length, pairs3);
+        vt4864v6::StepPairs(r4, mode.steps[5].data(), length, pairs4);
+        vt4864v6::avx2::StepPairs(r4, mode.steps[5].data(), length, wide);
+        ASSERT_EQ(std::memcmp(pairs4, wide, sizeof(float) * 4 * static_cast<std::size_t>((length + 7) / 8 * 8)), 0);
+        float sum[vt4864v6::kWrapped], wideSum[vt4864v6::kWrapped];
+        vt4864v6::AddRow(c3, r4, sum, 122 + trial % 30);
+        vt4864v6::avx2::AddRow(c3, r4, wideSum, 122 + trial % 30);
+        ASSERT_EQ(std::memcmp(sum, wideSum, sizeof(float) * static_cast<std::size_t>(122 + trial % 30)), 0);
+
+        vt4864v6::LeafBlock blocks[vt4864v6::kChildren]{};
+        const vt4864v6::LeafBlock *children[vt4864v6::kChildren];
+        for (int i = 0; i < vt4864v6::kChildren; ++i) {
+            vt4864v6::LeafBlock &block = blocks[i];
+            block.p5 = position(rng);
+            for (int j = 0; j < 4; ++j) {
+                const int p6 = position(rng);
+                for (int k = 0; k < 4; ++k) {
+                    const int l = 4 * j + k;
+                    block.p6[l] = p6;
+                    block.q[l] = 300.0f * std::fabs(u(rng)) + (trial % 7 == 0 ? -600.0f : 0.0f); // some energies <= 0
+                    block.a[l] = 40.0f * std::fabs(u(rng));
+                }
+            }
+            children[i] = &block;
+        }
+        const vt4864v6::NodeView node{c3, r4, pairs3, pairs4, 300.0f + 100.0f * u(rng), 30.0f * std::fabs(u(rng))};
+        // A best that the leaves beat now and then, several times over in some.
         vt4864v6::TreeBest start;
         start.s = 60.0f + 20.0f * u(rng);
         start.s2 = start.s * start.s;
         start.e = 500.0f + 400.0f * std::fabs(u(rng));
-        vt4864v6::TreeBest plain = start, wide = start;
-        const int a = vt4864v6::ScoreLeaves(block, c5, e5, s5, plain);
-        const int b = vt4864v6::avx2::ScoreLeaves(block, c5, e5, s5, wide);
+        vt4864v6::TreeBest plain = start, vector = start;
+        const int a = vt4864v6::ScoreLeaves(children, node, plain);
+        const int b = vt4864v6::avx2::ScoreLeaves(children, node, vector);
         ASSERT_EQ(a, b) << "trial " << trial;
-        ASSERT_EQ(std::memcmp(&plain, &wide, sizeof plain), 0) << "trial " << trial;
+        ASSERT_EQ(std::memcmp(&plain, &vector, sizeof plain), 0) << "trial " << trial;
         replaced += a >= 0;
+        late += a >= vt4864v6::kLeaves; // a leaf of a later child
     }
-    // Both outcomes were exercised.
+    // Both outcomes were exercised, and winners beyond the first child.
     EXPECT_GT(replaced, 1000);
     EXPECT_LT(replaced, 19000);
+    EXPECT_GT(late, 500);
 }
 
 } // namespace
