@@ -6,6 +6,7 @@
 #include <vntr/dsp/pulses.hpp>
 
 #include <cmath>
+#include <cstring>
 
 namespace vntr::vt4864v6 {
 
@@ -56,7 +57,8 @@ void PulseCorrelations(const float *h, const float *sign, int length, float *r) 
     }
     for (int a = 0; a < length; ++a) {
         float *row = r + a * kWrapped;
-        for (int x = length; x < kWrapped; ++x) row[x] = row[x - length];
+        std::memcpy(row + length, row, sizeof(float) * static_cast<std::size_t>(length));
+        std::memcpy(row + 2 * length, row, sizeof(float) * static_cast<std::size_t>(kWrapped - 2 * length));
     }
 }
 

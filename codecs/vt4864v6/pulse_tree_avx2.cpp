@@ -24,8 +24,6 @@ TreeSimd DetectTreeSimd() {
 namespace avx2 {
 
 VT4864_AVX2 int ScoreLeaves(const LeafBlock *const *children, const NodeView &node, TreeBest &best) {
-    alignas(32) float e[kChildren * kLeaves];
-    alignas(32) float s[kChildren * kLeaves];
     const __m256 vs4 = _mm256_set1_ps(node.s4);
     const __m256 two = _mm256_set1_ps(2.0f);
     const __m256 zero = _mm256_setzero_ps();
@@ -54,20 +52,28 @@ VT4864_AVX2 int ScoreLeaves(const LeafBlock *const *children, const NodeView &no
             const __m256 wins =
                 _mm256_and_ps(_mm256_cmp_ps(ev, zero, _CMP_GT_OQ), _mm256_cmp_ps(score, bar, _CMP_GT_OQ));
             better |= static_cast<uint64_t>(static_cast<unsigned>(_mm256_movemask_ps(wins))) << (kLeaves * i + at);
-            _mm256_store_ps(e + kLeaves * i + at, ev);
-            _mm256_store_ps(s + kLeaves * i + at, sv);
         }
     }
     if (better == 0) return -1;
     // A leaf that beats the best before the call: settle the leaves in order
-    // from the first such leaf (those before it beat nothing).
+    // from the first such leaf (those before it beat nothing), computed again
+    // as the plain kernel computes them, operation for operation.
+    const int first = __builtin_ctzll(better);
     int chosen = -1;
-    for (int l = __builtin_ctzll(better); l < kChildren * kLeaves; ++l) {
-        if (e[l] > 0.0f && s[l] * s[l] * best.e > best.s2 * e[l]) {
-            best.s = s[l];
-            best.s2 = s[l] * s[l];
-            best.e = e[l];
-            chosen = l;
+    for (int i = first / kLeaves; i < kChildren; ++i) {
+        const LeafBlock &block = *children[i];
+        const float c4 = node.c3[block.p5] + node.r4[block.p5];
+        const float base = node.e4 + 2.0f * c4;
+        for (int l = i == first / kLeaves ? first % kLeaves : 0; l < kLeaves; ++l) {
+            const int at = 4 * block.p6[l] + (l & 3);
+            const float e = (base + block.q[l]) + 2.0f * (node.pairs3[at] + node.pairs4[at]);
+            const float s = node.s4 + block.a[l];
+            if (e > 0.0f && s * s * best.e > best.s2 * e) {
+                best.s = s;
+                best.s2 = s * s;
+                best.e = e;
+                chosen = kLeaves * i + l;
+            }
         }
     }
     return chosen;
