@@ -1,5 +1,5 @@
 // VT48 HQ: VT48's streams written by an encoder that targets the weighted
-// error A(z/0.94)/A(z/0.6) (x - s) with the filters' memories carried from
+// error A(z/0.96)/A(z/0.5) (x - s) with the filters' memories carried from
 // subframe to subframe, instead of the residual through 1/A(z/0.9) from rest
 // (codecs/vt48/encoder.hpp, kCarriedWeighting), and the described decoder.
 #pragma once
@@ -18,8 +18,8 @@ struct Vt48Hq {
     VNTR_TUNED_LIBRARY("VT48 HQ", "VT48 HQ tuned encoder; streams compatible with VT48 (4.8 kbps, 8 kHz)", "VT48");
 
     // The error weighting A(z/g1)/A(z/g2) of the carried memory.
-    static constexpr float kWeightNumerator = 0.94f;
-    static constexpr float kWeightDenominator = 0.6f;
+    static constexpr float kWeightNumerator = 0.96f;
+    static constexpr float kWeightDenominator = 0.5f;
 
     static void Tune(Described::EncoderState &state, uint32_t /*options*/) {
         state.coder.refinements = kRefinements;
