@@ -29,21 +29,25 @@ TEST(Vt4864Hq, EncoderAndDecoderStayInStepAtBothRatesAndAcrossSwitches) {
     const auto more = test::RecordingSamples("kristoff", 240 * 100);
     speech.insert(speech.end(), more.begin(), more.end());
     if (speech.empty()) GTEST_SKIP() << "codec2-examples not installed";
-    for (const uint32_t options : {0u, CODEC_OPT_4800, CODEC_OPT_6400}) {
+    // The library's searches, and with them the closed-loop lag the engine also offers.
+    for (const uint32_t options : {0u, CODEC_OPT_4800, CODEC_OPT_6400, CODEC_OPT_4800 | 0x80000000u}) {
         SCOPED_TRACE(options);
+        const bool closedLoopLag = (options & 0x80000000u) != 0;
+        const uint32_t open = options & ~0x80000000u;
         auto enc = std::make_unique<Engine::EncoderState>();
         CodecFormat format{};
-        ASSERT_EQ(Engine::SelectMode(k16, options, format), CODEC_OK);
-        EXPECT_EQ(format.codecId, options == 0 ? 2226 : options == CODEC_OPT_4800 ? 2227 : 2228);
-        ASSERT_EQ(Engine::InitEncoder(*enc, format, k16, options), CODEC_OK);
+        ASSERT_EQ(Engine::SelectMode(k16, open, format), CODEC_OK);
+        EXPECT_EQ(format.codecId, open == 0 ? 2226 : open == CODEC_OPT_4800 ? 2227 : 2228);
+        ASSERT_EQ(Engine::InitEncoder(*enc, format, k16, open), CODEC_OK);
         ASSERT_EQ(enc->coder.searches, Vt4864Hq::kSearches);
+        if (closedLoopLag) enc->coder.searches |= vt4864v6::kClosedLoopLag;
         auto dec = std::make_unique<vt4864v6::DecoderState>();
         vt4864v6::InitDecoder(*dec);
         for (std::size_t f = 0; f + 240 <= speech.size(); f += 240) {
             // The variable mode switches rate every third frame.
-            const RateMode &rate = options == CODEC_OPT_4800                           ? kRate4800
-                                   : options == 0 && (f / 240) % 3 == 2 ? kRate4800
-                                                                         : kRate6400;
+            const RateMode &rate = open == CODEC_OPT_4800                           ? kRate4800
+                                   : open == 0 && (f / 240) % 3 == 2 ? kRate4800
+                                                                      : kRate6400;
             uint8_t coded[vt4864v6::kMaxCodedBytes];
             vt4864v6::EncodeFrame(enc->coder, &speech[f], rate, coded);
             int16_t pcm[240];
