@@ -43,20 +43,29 @@ void AddRow(const float *in, const float *row, float *out, int count) {
 }
 
 void PulseCorrelations(const float *h, const float *sign, int length, float *r) {
-    // R(a, a + m) sums h(n) h(n + m) over n = 0 .. L-1-a-m: going down from the
-    // last a, each sum takes one more term, so one running sum serves each m.
-    for (int m = 0; m < length; ++m) {
+    // phi(a, x) = sum_n h(n - a) h(n - x) over the sub-frame.  Row 0 is the
+    // autocorrelation of h; row a + 1 is row a moved on by one, less the last
+    // term of each sum: phi(a + 1, x + 1) = phi(a, x) - h(L-1-a) h(L-1-x), and
+    // phi(a + 1, 0) = phi(0, a + 1).
+    float reversed[kMaxSubframeLength];
+    for (int n = 0; n < length; ++n) reversed[n] = h[length - 1 - n];
+    for (int x = 0; x < length; ++x) {
         float sum = 0.0f;
-        int n = 0;
-        for (int a = length - 1 - m; a >= 0; --a) {
-            for (const int last = length - 1 - a - m; n <= last; ++n) sum += h[n] * h[n + m];
-            const float value = sum * sign[a] * sign[a + m];
-            r[a * kWrapped + a + m] = value;
-            r[(a + m) * kWrapped + a] = value;
-        }
+        for (int n = x; n < length; ++n) sum += h[n] * h[n - x];
+        r[x] = sum;
     }
+    for (int a = 0; a + 1 < length; ++a) {
+        const float *previous = r + a * kWrapped;
+        float *row = r + (a + 1) * kWrapped;
+        const float last = reversed[a];
+        row[0] = r[a + 1];
+        for (int x = 0; x + 1 < length; ++x) row[x + 1] = previous[x] - last * reversed[x];
+    }
+    // The signs, and each row repeated for the reads past its end.
     for (int a = 0; a < length; ++a) {
         float *row = r + a * kWrapped;
+        const float sa = sign[a];
+        for (int x = 0; x < length; ++x) row[x] = row[x] * sa * sign[x];
         std::memcpy(row + length, row, sizeof(float) * static_cast<std::size_t>(length));
         std::memcpy(row + 2 * length, row, sizeof(float) * static_cast<std::size_t>(kWrapped - 2 * length));
     }
