@@ -12,7 +12,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <vector>
 
 namespace {
@@ -101,30 +100,8 @@ void Decode(benchmark::State &state) {
         benchmark::Counter(kFrameSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
-// The engine's encoder alone with the described (0) and the tuned (1) settings.
-void EncodeSettings(benchmark::State &state) {
-    const auto &pcm = Speech();
-    auto coder = std::make_unique<vntr::vt120::EncoderState>();
-    vntr::vt120::InitEncoder(*coder, state.range(0) ? vntr::vt120::TunedEncoder() : vntr::vt120::EncoderTuning{});
-    std::size_t f = 0;
-    uint8_t out[12];
-    float in[kSamples];
-    const uint64_t allocsBefore = vntr::bench::AllocationCount();
-    for (auto _ : state) {
-        for (int n = 0; n < kSamples; ++n) in[n] = pcm[f + static_cast<std::size_t>(n)];
-        vntr::vt120::EncodeFrame(*coder, in, out);
-        benchmark::DoNotOptimize(out);
-        f = f + 2 * kSamples <= pcm.size() ? f + kSamples : 0;
-    }
-    const double allocs = static_cast<double>(vntr::bench::AllocationCount() - allocsBefore);
-    state.counters["allocs_per_frame"] = allocs / static_cast<double>(state.iterations());
-    state.counters["xRealTime"] =
-        benchmark::Counter(kFrameSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-}
-
 BENCHMARK(Encode);
 BENCHMARK(Decode);
-BENCHMARK(EncodeSettings)->Arg(0)->Arg(1);
 
 } // namespace
 

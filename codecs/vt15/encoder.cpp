@@ -22,14 +22,6 @@ int PackCurrent(EncoderState &state, uint8_t *out) {
 
 } // namespace
 
-EncoderTuning TunedEncoder() {
-    EncoderTuning t;
-    t.lagWindowHz = 60.0f;
-    t.noiseCorrection = 1e-4f;
-    t.lsfFinalists = 16;
-    return t;
-}
-
 void InitEncoder(EncoderState &state, const EncoderTuning &tuning) {
     state = EncoderState{};
     state.tuning = tuning;

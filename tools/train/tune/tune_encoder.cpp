@@ -4,7 +4,8 @@
 // MOS-LQO, log-spectral distance, SNR, with the delay found by correlation).
 // Prints per file and the means, and on how many files the setting raised
 // the ViSQOL score and lowered the log-spectral distance both.
-//   vntr_tune_encoder vt120|vt15 [--set NAME=VALUE]... [--tuned] [-j N] FILE...
+//   vntr_tune_encoder vt120|vt15 [--set NAME=VALUE]... [--tuned] -j N FILE...
+// (-j ends the list of settings).
 #include "speech_io.hpp"
 
 #include "core/quality.hpp"
@@ -179,13 +180,14 @@ int main(int argc, char **argv) {
     int jobs = 1;
     app.add_option("codec", codec, "vt120 or vt15")->required()->check(CLI::IsMember({"vt120", "vt15"}));
     app.add_option("--set", sets, "NAME=VALUE, on top of the described settings (or the tuned ones with --tuned)");
-    app.add_flag("--tuned", tuned, "start from the tuned encoder's settings");
+    app.add_flag("--tuned", tuned, "start from the tuned encoder's settings (VT120)");
     app.add_option("-j", jobs, "files measured at once")->check(CLI::Range(1, 16));
     app.add_option("files", files, "8 kHz speech (.wav or raw 16-bit)")->required();
     CLI11_PARSE(app, argc, argv);
     try {
         vntr::vt120::EncoderTuning t120 = tuned ? vntr::vt120::TunedEncoder() : vntr::vt120::EncoderTuning{};
-        vntr::vt15::EncoderTuning t15 = tuned ? vntr::vt15::TunedEncoder() : vntr::vt15::EncoderTuning{};
+        vntr::vt15::EncoderTuning t15{}; // VT15 has no tuned settings yet
+        if (tuned && codec == "vt15") throw std::runtime_error("VT15 has no tuned settings: give them with --set");
         for (const auto &s : sets) {
             if (codec == "vt120") Set(s, t120);
             else Set(s, t15);
