@@ -9,6 +9,8 @@
 
 #include <cstring>
 
+#include <unistd.h>
+
 namespace vntr::test {
 namespace {
 
@@ -121,7 +123,10 @@ TEST_P(TunedLibrary, ScoresAtLeastTheDescribedEncoderOnThePinnedRecording) {
 TEST_P(TunedLibrary, RegistersUnderItsNameAndNamesTheDescribedLibrary) {
     const TunedPair &p = GetParam();
     const CodecBinding lib(CodecLibraryPath(p.tuned));
-    const std::string dir = ::testing::TempDir() + "tuned_registration_" + TestNameOf(p.tuned);
+    // A folder of this test's own: the cases of the table may run at once.
+    const std::string dir = ::testing::TempDir() + "tuned_registration_" +
+                            TestNameOf(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+                            std::to_string(::getpid());
     std::filesystem::create_directories(dir);
     ::setenv("VNTR_MACHINE_HIVE", (dir + "/machine.hive").c_str(), 1);
     ::setenv("VNTR_USER_HIVE", (dir + "/user.hive").c_str(), 1);
