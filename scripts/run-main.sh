@@ -16,10 +16,10 @@ trap 'rm -rf "$work"' EXIT
 sox -t raw -r 8000 -e signed -b 16 -c 1 /usr/share/codec2/raw/kristoff.raw -e unsigned -b 8 "$work/kristoff_8bit.wav"
 echo
 "$bench" --batch "$work/kristoff_8bit.wav" 2>&1 || true
-# The vocoders on a recording that no table was trained on.
+# The vocoders and their tuned encoders on a recording that no table was trained on.
 echo
 sox -t raw -r 8000 -e signed -b 16 -c 1 /usr/share/codec2/raw/hts1a.raw "$work/hts1a.wav"
-"$bench" --batch "$work/hts1a.wav" --codecs VT15,VT48,VT4864v6,VT120
+"$bench" --batch "$work/hts1a.wav" --codecs "VT15,VT48,VT48 HQ,VT4864v6,VT120,VT120 HQ"
 for rate in 11025 22050; do
   sox -t raw -r 8000 -e signed -b 16 -c 1 /usr/share/codec2/raw/kristoff.raw -r "$rate" "$work/kristoff_$rate.wav"
   echo

@@ -55,6 +55,44 @@ public:
     virtual void OnSubframe(const SubframeTrace &trace) = 0;
 };
 
+// How hard the encoder searches the fixed format.  The defaults are the
+// described encoder's; every setting writes frames of the same format that
+// the one decoder reads, so the tuned encoder differs in its choices only.
+struct EncoderTuning {
+    // LSP: candidates the four-stage search keeps (1..16), and how many of
+    // its finalists are compared by the weighted synthesis filters'
+    // responses, both sub-frames' (1: the search's own choice by distance).
+    int lspKeep = kLspCandidates;
+    int lspFinalists = 1;
+    // Sub-frame 0 tries the lags within lagReach of the open-loop lag;
+    // allLagSteps lets sub-frame 1 try all four lags its 2-bit code reaches
+    // (lag0 - 2 .. lag0 + 1) instead of lag0 - 1 .. lag0 + 1.
+    int lagReach = 1;
+    bool allLagSteps = false;
+    // (lag, entry) pairs of the pitch search carried on to the pulse and
+    // amplitude searches, the pair leaving the least weighted error kept.
+    int pitchFinalists = 1;
+    // A pair after the first is carried on only when its score (half the
+    // drop in error its prediction brings) is within this fraction of the
+    // best pair's.
+    float pitchMargin = 1.0f;
+    // A later pair's pulse search gives up when the set of each track's
+    // largest correlation falls short of what the pair must gain by more
+    // than this factor (SearchPulsesAbove); 0: always searched in full.
+    float pulseSeedReach = 0.0f;
+
+    bool Described() const {
+        return lspKeep == kLspCandidates && lspFinalists == 1 && lagReach == 1 && !allLagSteps &&
+               pitchFinalists == 1 && pitchMargin == 1.0f && pulseSeedReach == 0.0f;
+    }
+};
+constexpr int kMaxPitchFinalists = 8;
+constexpr int kMaxLagReach = 16;
+
+// The tuned encoder's settings (chosen by perceptual score and log-spectral
+// distance on held-out speech).
+EncoderTuning TunedEncoder();
+
 struct EncoderState {
     float speech[kSpeechHistory];            // pre-filtered, newest last
     PreFilterState pre;
@@ -67,6 +105,7 @@ struct EncoderState {
     float weightedSynthesis[kShapingHistory]; // cascade: W(z) output, newest last
     const dsp::PredictorCodebook *predictor; // null: the built-in codebook
     Simd simd;                               // the kernels this processor runs (same results for all)
+    EncoderTuning tuning;
 
     // This frame.
     float buffer[kSpeechBuffer];             // speech history, then the new samples, pre-filtered
@@ -82,7 +121,7 @@ struct EncoderState {
     FrameFields fields;
 };
 
-void InitEncoder(EncoderState &state);
+void InitEncoder(EncoderState &state, const EncoderTuning &tuning = {});
 
 // The front end of a frame: appends and pre-filters the 64 samples, runs
 // both LPC analyses and converts the second set to LSPs (state.lsp), for the

@@ -25,6 +25,13 @@ float AmplitudeOf(int amplitudeField);
 //   in/out x [kSubframeLength]
 void AddPulses(float *x, int positionWord, int signs, float amplitude);
 
+// y = h * x over the sub-frame, each y(n) summed from +0 over i = 0..n in
+// turn (h(i) x(n - i)).  Every output is built in its own lane, tap by tap
+// over a zero-padded copy of x: the taps beyond n add products of zero,
+// which leave a sum as it was, so the result is the plain sum's to the bit.
+//   in h [kSubframeLength], x [kSubframeLength]     out y [kSubframeLength]
+void ConvolveSubframe(const float *h, const float *x, float *y);
+
 // Shifts the history left by one sub-frame and appends x.
 void PushExcitation(float *history, const float *x);
 

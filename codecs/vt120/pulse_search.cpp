@@ -95,10 +95,10 @@ namespace pulses {
 
 void SearchSets(const Tables &tables, int *bestCode) {
     const auto &[d0, d1, d2, d3, self2, self3, self0, self1, phi01, phi02, phi03, phi12, phi13, cross23, minCross,
-                 maxD3] = tables;
+                 maxD3, floorScore] = tables;
     const __m128 two = _mm_set1_ps(2.0f);
     const __m128 vMaxD3 = _mm_set1_ps(maxD3);
-    float bestC2 = 0.0f;
+    float bestC2 = floorScore;
     float bestE = 1.0f;
     for (int k0 = 0; k0 < kTrack; ++k0) {
         for (int m1 = 0; m1 < kTrack; ++m1) {
@@ -176,7 +176,8 @@ void SearchSets(const Tables &tables, int *bestCode) {
 
 } // namespace pulses
 
-PulseChoice SearchPulses(const float *target, const float *h, Simd simd) {
+bool SearchPulsesAbove(const float *target, const float *h, float floor, Simd simd, PulseChoice &choice,
+                       float seedReach) {
     float d[kLength];
     dsp::BackwardFilter(target, h, kLength, d);
     float sign[kLength];
@@ -185,6 +186,36 @@ PulseChoice SearchPulses(const float *target, const float *h, Simd simd) {
         d[n] *= sign[n];
     }
     const RunningSums sums(h);
+
+    // The seed: each pulse at its track's largest |d|, scored before any
+    // table is built (its terms summed as the walk sums a set's).  When it
+    // clears the floor, its score becomes the floor, so that the walk passes
+    // over every row that cannot beat it, and it stands when nothing does.
+    int seedCode[kPulses] = {-1, -1, -1, -1};
+    if (seedReach > 0.0f) {
+        int p[kPulses];
+        for (int j = 0; j < kPulses; ++j) {
+            p[j] = j;
+            for (int at = j + kPulses; at < kLength; at += kPulses) p[j] = d[at] > d[p[j]] ? at : p[j];
+        }
+        const auto phi = [&](int a, int b) { return sums.r[SumAt(p[a], p[b])] * (sign[p[a]] * sign[p[b]]); };
+        const float c = ((d[p[0]] + d[p[1]]) + d[p[2]]) + d[p[3]];
+        const float e1 = (phi(0, 0) + phi(1, 1)) + 2.0f * phi(0, 1);
+        const float b3 = phi(3, 3) + 2.0f * (phi(0, 3) + phi(1, 3));
+        const float e = ((e1 + phi(2, 2)) + 2.0f * (phi(0, 2) + phi(1, 2))) + (b3 + 2.0f * phi(2, 3));
+        // A seed that falls short of the floor by more than the reach gives
+        // the walk up: the best set seldom scores that far above it.
+        if (e > 0.0f && (c * c / e) * seedReach <= floor) return false;
+        if (e > 0.0f && c * c / e > floor) {
+            floor = c * c / e;
+            int previous = 0;
+            for (int j = 0; j < kPulses; ++j) {
+                const int place = p[j] / kPulses;
+                seedCode[j] = j == 0 ? place : (place - previous) & (kTrack - 1);
+                previous = place;
+            }
+        }
+    }
 
     // The sets go in the order of their codes k0, m1, m2, m3: pulse 0 at
     // 4 k0, pulse j at (previous + 1 + 4 m_j) mod 32, which is place
@@ -210,7 +241,8 @@ PulseChoice SearchPulses(const float *target, const float *h, Simd simd) {
     // over (index 0..15); the cross terms of pulses 2 and 3 by (t2, m3) and
     // doubled (an exact scaling).
     pulses::Tables tables;
-    auto &[d0, d1, d2, d3, self2, self3, self0, self1, phi01, phi02, phi03, phi12, phi13, cross23, minCross, maxD3] =
+    auto &[d0, d1, d2, d3, self2, self3, self0, self1, phi01, phi02, phi03, phi12, phi13, cross23, minCross, maxD3,
+           floorScore] =
         tables;
     float signs[kPulses][2 * kTrack]; // by track and place
     for (int t = 0; t < kTrack; ++t) {
@@ -239,12 +271,18 @@ PulseChoice SearchPulses(const float *target, const float *h, Simd simd) {
     maxD3 = d3[0];
     for (int t = 1; t < kTrack; ++t) maxD3 = d3[t] > maxD3 ? d3[t] : maxD3;
 
-    int bestCode[kPulses] = {0, 0, 0, 0};
+    floorScore = floor;
+
+    // A floor above 0 leaves the codes at -1 when no set clears it.
+    const int none = floor > 0.0f ? -1 : 0;
+    int bestCode[kPulses] = {none, none, none, none};
     if (simd == Simd::Avx2) pulses::avx2::SearchSets(tables, bestCode);
     else pulses::SearchSets(tables, bestCode);
-
-
-    PulseChoice choice{};
+    if (bestCode[0] < 0) {
+        if (seedCode[0] < 0) return false;
+        for (int j = 0; j < kPulses; ++j) bestCode[j] = seedCode[j];
+    }
+    choice = PulseChoice{};
     for (int j = 0; j < kPulses; ++j) choice.positionWord |= bestCode[j] << (3 * j);
     int place = bestCode[0];
     for (int j = 0; j < kPulses; ++j) {
@@ -254,6 +292,12 @@ PulseChoice SearchPulses(const float *target, const float *h, Simd simd) {
         choice.sign[j] = sign[at];
         if (sign[at] > 0.0f) choice.signs |= 1 << j;
     }
+    return true;
+}
+
+PulseChoice SearchPulses(const float *target, const float *h, Simd simd) {
+    PulseChoice choice{};
+    SearchPulsesAbove(target, h, 0.0f, simd, choice, 0.0f);
     return choice;
 }
 

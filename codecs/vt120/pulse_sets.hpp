@@ -28,9 +28,11 @@ struct Tables {
     alignas(32) float cross23[kTrack][kTrack]; // 2 Phi(4 t2 + 2, 4 ((t2 + m3) mod 8) + 3)
     alignas(32) float minCross[2 * kTrack];    // the least of each cross23 row
     float maxD3;                               // the largest d3
+    float floor;                               // only a set with c^2 / e above this is taken (0: any)
 };
 
-// The codes k0, m1, m2, m3 of the set the search takes.
+// The codes k0, m1, m2, m3 of the set the search takes; bestCode is left as
+// it was when no set scores above the floor.
 void SearchSets(const Tables &t, int *bestCode);
 
 namespace avx2 {

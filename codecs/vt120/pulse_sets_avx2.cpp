@@ -41,10 +41,10 @@ VT120_AVX2 inline void Row(const Tables &tables, const float *c2, const float *e
 
 VT120_AVX2 void SearchSets(const Tables &tables, int *bestCode) {
     const auto &[d0, d1, d2, d3, self2, self3, self0, self1, phi01, phi02, phi03, phi12, phi13, cross23, minCross,
-                 maxD3] = tables;
+                 maxD3, floorScore] = tables;
     const __m256 two = _mm256_set1_ps(2.0f);
     const __m256 vMaxD3 = _mm256_set1_ps(maxD3);
-    float bestC2 = 0.0f;
+    float bestC2 = floorScore;
     float bestE = 1.0f;
     for (int k0 = 0; k0 < kTrack; ++k0) {
         for (int m1 = 0; m1 < kTrack; ++m1) {

@@ -107,6 +107,24 @@ void AnalyseSpectrum(const float *speech, const float *window, SpectralAnalysis 
     OrderAndSpaceLsf(out.lsf);
 }
 
+void AnalyseSpectrum(const float *speech, const float *window, float lagWindowHz, float noiseCorrection,
+                     float expansion, SpectralAnalysis &out) {
+    const float *start = speech + kAnalysisCentre - kLpcWindow / 2;
+    for (int n = 0; n < kLpcWindow; ++n) out.windowed[n] = start[n] * window[n];
+    dsp::Autocorrelation(out.windowed, kLpcWindow, kOrder, out.autocorrelation);
+    float r[kOrder + 1];
+    r[0] = out.autocorrelation[0] * (1.0f + noiseCorrection);
+    for (int k = 1; k <= kOrder; ++k) {
+        const double x = 2.0 * std::numbers::pi * lagWindowHz * k / 8000.0;
+        r[k] = out.autocorrelation[k] * static_cast<float>(std::exp(-0.5 * x * x));
+    }
+    float a[kOrder];
+    dsp::Levinson(r, kOrder, a);
+    dsp::BandwidthExpand(a, kOrder, expansion, out.lpc);
+    dsp::LpcToLsp(out.lpc, kOrder, out.lsf);
+    OrderAndSpaceLsf(out.lsf);
+}
+
 float MeasureGain(const float *speech, int centre, float pitch) {
     int length = 119;
     if (pitch > 0.0f) {

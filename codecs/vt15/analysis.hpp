@@ -69,6 +69,12 @@ void HammingWindow(float *window);
 // Levinson-Durbin, bandwidth expansion by 0.994^k and LSF.
 void AnalyseSpectrum(const float *speech, const float *window, SpectralAnalysis &out);
 
+// The same analysis with a Gaussian lag window of `lagWindowHz` (0: none) and
+// r[0] raised by 1 + noiseCorrection before Levinson-Durbin, and the LPC set
+// expanded by `expansion` (the tuned encoder's envelope).
+void AnalyseSpectrum(const float *speech, const float *window, float lagWindowHz, float noiseCorrection,
+                     float expansion, SpectralAnalysis &out);
+
 // 10 log10(0.01 + mean square) of the signal over a window centred at
 // `centre`: the smallest multiple of the pitch not shorter than 120 samples
 // (halved when longer than 320), or 119 samples when pitch is 0; at least 0 dB.

@@ -16,14 +16,15 @@ void Unvoice(FrameRecord &r) {
 
 int PackCurrent(EncoderState &state, uint8_t *out) {
     FrameFields fields;
-    QuantiseFrame(*state.codebook, state.previous, state.current, fields, &state.trace);
+    QuantiseFrame(*state.codebook, state.previous, state.current, fields, &state.trace, state.tuning);
     return PackFrame(state.remainder, fields, out);
 }
 
 } // namespace
 
-void InitEncoder(EncoderState &state) {
-    std::memset(&state, 0, sizeof state);
+void InitEncoder(EncoderState &state, const EncoderTuning &tuning) {
+    state = EncoderState{};
+    state.tuning = tuning;
     state.codebook = &DefaultLsfCodebook();
     InitRecord(state.previous);
     InitRecord(state.current);
@@ -58,7 +59,14 @@ void AnalyseNewestFrame(EncoderState &state) {
 
     SpectralAnalysis spectrum;
     AnalyseSpectrum(h.speech, state.window, spectrum);
-    std::copy(spectrum.lsf, spectrum.lsf + kOrder, next.lsf);
+    if (state.tuning.DescribedAnalysis()) {
+        std::copy(spectrum.lsf, spectrum.lsf + kOrder, next.lsf);
+    } else {
+        SpectralAnalysis tuned;
+        AnalyseSpectrum(h.speech, state.window, state.tuning.lagWindowHz, state.tuning.noiseCorrection,
+                        state.tuning.bandwidthExpansion, tuned);
+        std::copy(tuned.lsf, tuned.lsf + kOrder, next.lsf);
+    }
 
     const VadFeatures features = VadMeasure(state.vad, spectrum.windowed, spectrum.autocorrelation, spectrum.lsf);
     bool active = VadDecide(state.vad, features);
@@ -86,6 +94,7 @@ void AnalyseNewestFrame(EncoderState &state) {
     next.pitch = pv.pitch;
     next.pitchStrength = pv.strength;
     std::copy(pv.voicing, pv.voicing + kBands, next.voicing);
+    for (float &v : next.voicing) v += state.tuning.voicingBias;
 
     next.jitter = next.voicing[0] < 0.5f ? 0.25f : 0.0f;
     const float peakiness = ResidualPeakiness(h.speech, spectrum.lpc);

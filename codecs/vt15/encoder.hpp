@@ -10,6 +10,7 @@
 #include "pitch_analysis.hpp"
 #include "quantiser.hpp"
 #include "record.hpp"
+#include "tuning.hpp"
 #include "vad.hpp"
 
 #include <cstdint>
@@ -32,9 +33,10 @@ struct EncoderState {
     bool analysedFrame;  // false until the first frame has been analysed
     BitRemainder remainder;
     QuantiserTrace trace; // of the frame packed last
+    EncoderTuning tuning;
 };
 
-void InitEncoder(EncoderState &state);
+void InitEncoder(EncoderState &state, const EncoderTuning &tuning = {});
 
 // Codes one frame of input; writes the whole bytes completed (0..6).
 //   in pcm [kFrameLength] (16-bit scale)     out [kMaxCodedBytes]; returns the bytes written

@@ -8,13 +8,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <numbers>
 
 namespace vntr::vt15 {
 namespace {
 
-constexpr float kClass1Fallback = 4.0f; // difference error beyond 4 times the absolute: class 0
-constexpr float kClass3Fallback = 5.0f;
-constexpr float kClass5Margin = 4.0f;
 
 struct LsfChoice {
     int indices[kLsfStages];
@@ -34,6 +32,58 @@ LsfChoice SearchLsf(const LsfCodebook &codebook, int frameClass, const float *ta
     LsfChoice choice{};
     for (int s = 0; s < layout.stageCount; ++s) choice.indices[s] = found.indices[s];
     choice.error = found.error;
+    return choice;
+}
+
+// The log envelope 10 log10 1/|A(e^jw)|^2 of an LSF vector at the bins'
+// frequencies (w = pi (b + 1/2) / kEnvelopeBins).
+void LogEnvelope(const float *lsf, float *out) {
+    float a[kOrder];
+    dsp::LspToLpc(lsf, kOrder, a);
+    for (int b = 0; b < kEnvelopeBins; ++b) {
+        const double w = std::numbers::pi * (b + 0.5) / kEnvelopeBins;
+        double re = 1.0;
+        double im = 0.0;
+        for (int k = 0; k < kOrder; ++k) {
+            re += a[k] * std::cos(w * (k + 1));
+            im -= a[k] * std::sin(w * (k + 1));
+        }
+        out[b] = static_cast<float>(-10.0 * std::log10(re * re + im * im + 1e-12));
+    }
+}
+
+// Of the search's finalists, the one whose rebuilt vector (ordered and
+// spaced, as the decoder rebuilds it) has the envelope nearest the target's.
+LsfChoice NearestEnvelope(const LsfCodebook &codebook, int frameClass, const float *target, const float *weights,
+                          const float *previous, int finalists) {
+    const LsfLayout &layout = kLsfLayouts[frameClass];
+    dsp::MsvqStage stages[kLsfStages] = {};
+    for (int s = 0; s < layout.stageCount; ++s) {
+        const int stage = layout.firstStage + s;
+        stages[s] = dsp::MsvqStage{codebook.stage[stage], kLsfStageSizes[stage]};
+    }
+    const float *base = layout.difference ? previous : nullptr;
+    dsp::MsvqChoice found[dsp::kMsvqMaxKeep];
+    const int count = dsp::MsvqFinalists(target, weights, base, kOrder, stages, layout.stageCount, kLsfSearchKeep, found);
+    const int compared = count < finalists ? count : finalists;
+    float reference[kEnvelopeBins];
+    LogEnvelope(target, reference);
+    LsfChoice choice{};
+    float best = 3e38f;
+    for (int i = 0; i < compared; ++i) {
+        float lsf[kOrder];
+        dsp::MsvqSum(base, kOrder, stages, layout.stageCount, found[i].indices, lsf);
+        OrderAndSpaceLsf(lsf);
+        float envelope[kEnvelopeBins];
+        LogEnvelope(lsf, envelope);
+        float distance = 0.0f;
+        for (int b = 0; b < kEnvelopeBins; ++b) distance += (envelope[b] - reference[b]) * (envelope[b] - reference[b]);
+        if (i == 0 || distance < best) {
+            best = distance;
+            for (int s = 0; s < layout.stageCount; ++s) choice.indices[s] = found[i].indices[s];
+            choice.error = found[i].error;
+        }
+    }
     return choice;
 }
 
@@ -90,6 +140,16 @@ int CandidateClass(const FrameRecord &prev, const FrameRecord &cur) {
     return continues ? kClassVoicedContinued : kClassVoiced;
 }
 
+float EnvelopeDistance(const float *lsfA, const float *lsfB) {
+    float a[kEnvelopeBins];
+    float b[kEnvelopeBins];
+    LogEnvelope(lsfA, a);
+    LogEnvelope(lsfB, b);
+    float sum = 0.0f;
+    for (int k = 0; k < kEnvelopeBins; ++k) sum += (a[k] - b[k]) * (a[k] - b[k]);
+    return sum / kEnvelopeBins;
+}
+
 float WeightedDistance(const float *a, const float *b, const float *w) {
     float e = 0.0f;
     for (int k = 0; k < kOrder; ++k) e += w[k] * (a[k] - b[k]) * (a[k] - b[k]);
@@ -97,7 +157,7 @@ float WeightedDistance(const float *a, const float *b, const float *w) {
 }
 
 void QuantiseFrame(const LsfCodebook &codebook, const FrameRecord &prev, FrameRecord &cur, FrameFields &fields,
-                   QuantiserTrace *trace) {
+                   QuantiserTrace *trace, const EncoderTuning &tuning) {
     // 1-4.
     QuantiseVoicing(cur);
     const bool voiced = IsVoiced(cur);
@@ -122,7 +182,7 @@ void QuantiseFrame(const LsfCodebook &codebook, const FrameRecord &prev, FrameRe
     if (candidate == kClassVoicedContinued || candidate == kClassUnvoicedContinued) {
         const LsfChoice difference = SearchLsf(codebook, candidate, cur.lsf, weights, prev.quantisedLsf);
         differenceError = difference.error;
-        const float limit = candidate == kClassVoicedContinued ? kClass1Fallback : kClass3Fallback;
+        const float limit = candidate == kClassVoicedContinued ? tuning.class1Fallback : tuning.class3Fallback;
         if (difference.error > limit * absolute.error) {
             frameClass = absoluteClass;
         } else {
@@ -130,7 +190,12 @@ void QuantiseFrame(const LsfCodebook &codebook, const FrameRecord &prev, FrameRe
         }
     } else if (candidate == kClassRepeat) {
         differenceError = WeightedDistance(cur.lsf, prev.quantisedLsf, weights);
-        if (kClass5Margin * absolute.error < differenceError) frameClass = kClassLowLevel;
+        if (tuning.class5Margin * absolute.error < differenceError) frameClass = kClassLowLevel;
+    }
+
+    // The tuned encoder's choice among the chosen class's finalists.
+    if (tuning.lsfFinalists > 1 && kLsfLayouts[frameClass].stageCount > 0) {
+        chosen = NearestEnvelope(codebook, frameClass, cur.lsf, weights, prev.quantisedLsf, tuning.lsfFinalists);
     }
 
     // 7. Fields and difference codes.

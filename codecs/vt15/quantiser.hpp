@@ -4,6 +4,7 @@
 
 #include "lsf_codebook.hpp"
 #include "record.hpp"
+#include "tuning.hpp"
 
 namespace vntr::vt15 {
 
@@ -33,7 +34,15 @@ int CandidateClass(const FrameRecord &prev, const FrameRecord &cur);
 // Quantises `cur` after `prev` (already quantised): voicing pattern, pitch,
 // jitter and gain indices, class, LSF stages and difference codes; fills
 // `fields` and leaves in `cur` exactly what the decoder will rebuild.
+// tuning.lsfFinalists > 1: the chosen class's LSF indices are the one of that many
+// finalists of its search whose envelope lies nearest the analysed one in
+// log-spectral distance (the class is still decided on the search's errors).
 void QuantiseFrame(const LsfCodebook &codebook, const FrameRecord &prev, FrameRecord &cur, FrameFields &fields,
-                   QuantiserTrace *trace);
+                   QuantiserTrace *trace, const EncoderTuning &tuning = {});
+
+// The mean square difference, in dB^2, of the two envelopes 1/|A(e^jw)|^2 of
+// two LSF vectors over kEnvelopeBins frequencies spread over 0..pi.
+constexpr int kEnvelopeBins = 64;
+float EnvelopeDistance(const float *lsfA, const float *lsfB);
 
 } // namespace vntr::vt15

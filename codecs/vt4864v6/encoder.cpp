@@ -11,9 +11,11 @@
 
 namespace vntr::vt4864v6 {
 
-void InitEncoder(EncoderState &state, bool variableRate, const RateMode &initial) {
+void InitEncoder(EncoderState &state, bool variableRate, const RateMode &initial, uint32_t searches) {
     state = EncoderState{};
     state.variableRate = variableRate;
+    state.searches = searches;
+    state.simd = DetectTreeSimd();
     state.rateCode = initial.rateCode;
     state.previousLsp = InitialLsp();
 }
@@ -112,21 +114,47 @@ void CodeSubframe(EncoderState &state, int k, const RateMode &mode, int *lags, E
     // Pitch lag.
     const LagPlan plan = PlanLag(state, mode, k);
     int lag;
+    int lowest = kMinLag + 1;
+    int highest = kMaxLag - 1;
     if (plan.differential) {
         lag = DifferentialLagSearch(state.past, target, length, lags[plan.reference]);
+        const int centre = DifferentialCentre(lags[plan.reference]);
+        lowest = centre - 7;
+        highest = centre + 6;
     } else {
         lag = state.openLoopLag[k];
-        if (lag < kMinLag + 1) lag = kMinLag + 1;
-        if (lag > kMaxLag - 1) lag = kMaxLag - 1;
+        if (lag < lowest) lag = lowest;
+        if (lag > highest) lag = highest;
+    }
+
+    // 5-tap predictor: at the lag chosen, or at the best of it and its two
+    // neighbours by the predictor's own score.
+    float v[kMaxSubframeLength + 4];
+    float views[kPredictorTaps][kMaxSubframeLength];
+    BuildExtendedVector(state.past, lag, length, v);
+    PredictorStatistics stats = FilterPredictorViews(v, h, target, length, views);
+    int entry = SearchPredictor(stats, codebook);
+    if ((state.searches & kClosedLoopLag) != 0) {
+        float bestScore = PredictorScore(stats, codebook, entry);
+        const int chosen = lag;
+        for (const int candidate : {chosen - 1, chosen + 1}) {
+            if (candidate < lowest || candidate > highest) continue;
+            float cv[kMaxSubframeLength + 4];
+            float cviews[kPredictorTaps][kMaxSubframeLength];
+            BuildExtendedVector(state.past, candidate, length, cv);
+            const PredictorStatistics cstats = FilterPredictorViews(cv, h, target, length, cviews);
+            const int centry = SearchPredictor(cstats, codebook);
+            const float score = PredictorScore(cstats, codebook, centry);
+            if (score > bestScore) {
+                bestScore = score;
+                lag = candidate;
+                stats = cstats;
+                entry = centry;
+                std::memcpy(views, cviews, sizeof views);
+            }
+        }
     }
     lags[k] = lag;
-
-    // 5-tap predictor.
-    float v[kMaxSubframeLength + 4];
-    BuildExtendedVector(state.past, lag, length, v);
-    float views[kPredictorTaps][kMaxSubframeLength];
-    const PredictorStatistics stats = FilterPredictorViews(v, h, target, length, views);
-    const int entry = SearchPredictor(stats, codebook);
     float *e = state.excitation + k * length;
     BuildPitchExcitation(state.past, lag, entry, length, e, codebook);
 
@@ -140,7 +168,9 @@ void CodeSubframe(EncoderState &state, int k, const RateMode &mode, int *lags, E
     }
     float c[kMaxSubframeLength];
     float f[kMaxSubframeLength];
-    const PulseChoice pulses = SearchPulses(pulseTarget, h, mode, state.budgets, c, f);
+    const PulseChoice pulses = (state.searches & kExhaustivePulses) != 0
+                                   ? SearchPulsesExhaustive(pulseTarget, h, mode, state.simd, c, f)
+                                   : SearchPulses(pulseTarget, h, mode, state.budgets, c, f);
     const int gainIndex = QuantisePulseGain(pulseTarget, f, length);
     AddPulses(e, pulses.signs, pulses.positions, gainIndex, mode);
     LimitExcitation(e, length);

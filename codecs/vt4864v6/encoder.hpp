@@ -6,6 +6,7 @@
 #include "lsp_quant.hpp"
 #include "pitch_search.hpp"
 #include "pulse_search.hpp"
+#include "pulse_tree.hpp"
 #include "rate_mode.hpp"
 #include "tables.hpp"
 
@@ -37,8 +38,20 @@ public:
     virtual void OnSubframe(const SubframeTrace &trace) = 0;
 };
 
+// How the encoder searches.  The bit stream and the decoder are the same for
+// all; a search only chooses other parameters.  The library searches as
+// described (none of these); the tuned library VT4864 HQ
+// (codecs/tuned/vt4864_hq.hpp) takes them.
+enum EncoderSearch : uint32_t {
+    kDescribedSearches = 0,
+    kExhaustivePulses = 1u << 0, // every path of the pulse tree, exact correlations, each pulse signed by its sample
+    kClosedLoopLag = 1u << 1,    // lags within +-1 of the open-loop or differential choice, by the predictor's score
+};
+
 struct EncoderState {
     bool variableRate;
+    uint32_t searches;         // EncoderSearch flags
+    TreeSimd simd;             // the pulse tree's kernel on this processor (same choices for all)
     uint8_t rateCode;          // row of the last coded frame
     const PredictorCodebook *predictor; // null: the built-in codebook
 
@@ -66,7 +79,8 @@ struct EncoderState {
     uint8_t packed[kMaxCodedBytes];
 };
 
-void InitEncoder(EncoderState &state, bool variableRate, const RateMode &initial);
+void InitEncoder(EncoderState &state, bool variableRate, const RateMode &initial,
+                 uint32_t searches = kDescribedSearches);
 
 // The front end of a frame, for the tools that train on what the encoder
 // sees: fills the speech buffer through the input filter, then analyses every

@@ -93,7 +93,8 @@ struct WideBlocks {
 template <class Blocks>
 [[gnu::always_inline]] inline MsvqChoice Search(const float *target, const float *weights, const float *base,
                                                 int dim, const MsvqStage *stages, int stageCount, int keep,
-                                                float *quantised) {
+                                                float *quantised, MsvqChoice *finalists = nullptr,
+                                                int *finalistCount = nullptr) {
     // Running sums of the kept candidates, and the path of stage indices that
     // led to each, double-buffered across stages.
     float sums[2][kMsvqMaxKeep][kMsvqMaxDim];
@@ -175,6 +176,13 @@ template <class Blocks>
     if (quantised) {
         for (int k = 0; k < dim; ++k) quantised[k] = sums[cur][0][k];
     }
+    if (finalists) {
+        for (int r = 0; r < kept; ++r) {
+            for (int s = 0; s < stageCount; ++s) finalists[r].indices[s] = paths[cur][r][s];
+            finalists[r].error = list[r].error;
+        }
+        *finalistCount = kept;
+    }
     return choice;
 }
 
@@ -187,6 +195,12 @@ MsvqChoice SearchNarrow(const float *target, const float *weights, const float *
 [[gnu::target("avx2"), gnu::flatten]] MsvqChoice SearchWide(const float *target, const float *weights, const float *base, int dim,
                                               const MsvqStage *stages, int stageCount, int keep, float *quantised) {
     return Search<WideBlocks>(target, weights, base, dim, stages, stageCount, keep, quantised);
+}
+
+[[gnu::target("avx2"), gnu::flatten]] void SearchWideAll(const float *target, const float *weights, const float *base,
+                                                        int dim, const MsvqStage *stages, int stageCount, int keep,
+                                                        MsvqChoice *finalists, int *count) {
+    Search<WideBlocks>(target, weights, base, dim, stages, stageCount, keep, nullptr, finalists, count);
 }
 
 } // namespace
@@ -204,6 +218,17 @@ MsvqChoice MsvqSearchOn(MsvqPath path, const float *target, const float *weights
 MsvqChoice MsvqSearch(const float *target, const float *weights, const float *base, int dim,
                       const MsvqStage *stages, int stageCount, int keep, float *quantised) {
     return MsvqSearchOn(MsvqPath::Wide, target, weights, base, dim, stages, stageCount, keep, quantised);
+}
+
+int MsvqFinalists(const float *target, const float *weights, const float *base, int dim, const MsvqStage *stages,
+                  int stageCount, int keep, MsvqChoice *finalists) {
+    int count = 0;
+    if (MsvqWidePathAvailable()) {
+        SearchWideAll(target, weights, base, dim, stages, stageCount, keep, finalists, &count);
+    } else {
+        Search<NarrowBlocks>(target, weights, base, dim, stages, stageCount, keep, nullptr, finalists, &count);
+    }
+    return count;
 }
 
 void MsvqSum(const float *base, int dim, const MsvqStage *stages, int stageCount, const int *indices, float *out) {

@@ -95,8 +95,13 @@ uint16_t Evaluator::DiscoverCodecs() {
 
     for (auto &slot : slots_) slot.Reset();
     slotCount_ = 0;
-    // One library: false once every slot is filled.
+    // The libraries registered beyond the last slot, named once the walk ends.
+    std::vector<std::string> leftOut;
     auto addLibrary = [&](const std::string &name) {
+        if (slotCount_ == kMaxSlots) {
+            leftOut.push_back(name);
+            return true;
+        }
         RegKey key;
         if (product.OpenSubKey(name, key) != RegStatus::Ok) {
             Error(WithHiveDetail(Printf("ERROR IN INITIALIZATION : problem with the registry key : %s", name.c_str()),
@@ -139,13 +144,21 @@ uint16_t Evaluator::DiscoverCodecs() {
         }
         slot.selected = 1;
         ++slotCount_;
-        return slotCount_ < kMaxSlots;
+        return true;
     };
     RegKeyInfo productInfo;
     WalkSubKeys([&](uint32_t index, std::string &name) { return product.EnumKey(index, name, kLibraryNameBuffer); },
                 product.QueryInfo(productInfo) == RegStatus::Ok ? productInfo.subKeys : 0, addLibrary);
     product.Close();
     maker.Close();
+    if (!leftOut.empty()) {
+        std::string names;
+        for (const auto &name : leftOut) names += (names.empty() ? "" : ", ") + name;
+        ui_.ShowMessage(kQuestionTitle, MessageIcon::Warning,
+                        Printf("More than %zu codec libraries are registered: left out %s. Unregister others "
+                               "(vtregsvr -u <library>) to use these.",
+                               kMaxSlots, names.c_str()));
+    }
 
     if (slotCount_ == 0) {
         for (auto &slot : slots_) slot.selected = 0;

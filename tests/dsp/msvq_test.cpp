@@ -55,6 +55,58 @@ float BestPossible(const Books &b, const float *x, const float *w, const float *
     return best;
 }
 
+// The finalists are the survivors of the last stage, best first: the first is
+// the search's choice; each error is that of its own sum (with a base, the
+// difference search's); with every path kept on a 4 x 4 book they are the 16
+// best sums of all.
+TEST(MsvqFinalists, AreTheSurvivorsBestFirstWithTheSearchsChoiceFirst) {
+    const Books b(4, {4, 4}, 11, 1.0f);
+    std::mt19937 rng(5);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    for (int t = 0; t < 100; ++t) {
+        float x[4], w[4], base[4];
+        for (int k = 0; k < 4; ++k) {
+            x[k] = g(rng);
+            w[k] = 0.5f + std::fabs(g(rng));
+            base[k] = 0.3f * g(rng);
+        }
+        const float *bases[2] = {nullptr, base};
+        for (const float *bs : bases) {
+            for (int keep : {1, 5, 16}) {
+                MsvqChoice finalists[kMsvqMaxKeep];
+                const int n = MsvqFinalists(x, w, bs, 4, b.stages.data(), 2, keep, finalists);
+                ASSERT_EQ(n, keep);
+                const MsvqChoice best = MsvqSearch(x, w, bs, 4, b.stages.data(), 2, keep, nullptr);
+                EXPECT_EQ(finalists[0].indices[0], best.indices[0]);
+                EXPECT_EQ(finalists[0].indices[1], best.indices[1]);
+                EXPECT_EQ(finalists[0].error, best.error);
+                for (int r = 0; r < n; ++r) {
+                    float q[4];
+                    MsvqSum(bs, 4, b.stages.data(), 2, finalists[r].indices, q);
+                    EXPECT_NEAR(finalists[r].error, WeightedError(x, w, q, 4), 1e-5f);
+                    if (r > 0) {
+                        EXPECT_LE(finalists[r - 1].error, finalists[r].error);
+                    }
+                }
+                if (keep == 16) {
+                    // Every pair once: the sorted errors of all 16 sums.
+                    std::vector<float> all;
+                    for (int i = 0; i < 4; ++i) {
+                        for (int j = 0; j < 4; ++j) {
+                            const int idx[2] = {i, j};
+                            float q[4];
+                            MsvqSum(bs, 4, b.stages.data(), 2, idx, q);
+                            all.push_back(WeightedError(x, w, q, 4));
+                        }
+                    }
+                    std::sort(all.begin(), all.end());
+                    for (int r = 0; r < n; ++r) EXPECT_NEAR(finalists[r].error, all[static_cast<std::size_t>(r)], 1e-5f);
+                }
+            }
+        }
+    }
+}
+
 TEST(MsvqSearch, KeepingEveryPathFindsTheExhaustiveOptimumAndOneKeptPathIsGreedy) {
     const Books b(4, {4, 4, 4}, 7, 1.0f);
     std::mt19937 rng(3);

@@ -123,7 +123,7 @@ protected:
         if (SpeechRecording().empty()) GTEST_SKIP() << "codec2-examples not installed";
         root = fs::path(VNTR_TEST_CODEC_DIR).parent_path().parent_path();
         ScopedEnv windir("VNTR_WINDIR", root);
-        for (const auto &name : libs) {
+        for (const auto &name : RegisteredCodecLibraries()) {
             void *lib = dlopen(CodecLibraryPath(name).c_str(), RTLD_NOW | RTLD_LOCAL);
             ASSERT_NE(lib, nullptr) << dlerror();
             ASSERT_EQ(reinterpret_cast<CodecRegisterFn>(dlsym(lib, "DllRegisterServer"))(), 0) << name;

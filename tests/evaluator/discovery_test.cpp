@@ -184,6 +184,29 @@ TEST_F(DiscoveryTest, AtMostTwentySlotsAreFilled) {
     ev = std::make_unique<Evaluator>(ui, config);
     EXPECT_EQ(ev->DiscoverCodecs(), 20);
     EXPECT_EQ(ev->Slots()[19].Name(), "FK29");
+    // The two beyond the table are named, once, as a warning.
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].title, "Vantre QBL Evaluator");
+    EXPECT_EQ(ui.messages[0].text, "More than 20 codec libraries are registered: left out FK30, FK31. Unregister "
+                                   "others (vtregsvr -u <library>) to use these.");
+}
+
+TEST_F(DiscoveryTest, LibrariesThatFailToLoadDoNotCountAgainstTheTwentySlots) {
+    // A key whose library is missing takes no slot: exactly 20 loadable ones
+    // after it fill the table and nothing is left out.
+    const std::string root = world.File("root");
+    fs::create_directories(root + "/VNTR/QBL");
+    AddMachineKey("FK09");
+    for (int i = 0; i < 20; ++i) {
+        const std::string name = "FK" + std::to_string(10 + i);
+        fs::create_symlink(FakePath("FAKEA"), root + "/VNTR/QBL/" + name + ".so");
+        AddMachineKey(name);
+    }
+    EvaluatorConfig config = world.Config();
+    config.systemRoot = root;
+    ev = std::make_unique<Evaluator>(ui, config);
+    EXPECT_EQ(ev->DiscoverCodecs(), 20);
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"ERROR IN INITIALIZATION : Failed to load library FK09"});
 }
 
 TEST_F(DiscoveryTest, NamesThatAreNoFileNameStemAreRefusedLikeMissingLibraries) {

@@ -201,7 +201,7 @@ TEST_F(PipelineTest, FixedRateDecoderIsOfferedExactlyMaxCodedBytes) {
 }
 
 TEST_F(PipelineTest, FlushCallOnlyForCodecsThatHoldSamplesBack) {
-    for (const int16_t id : {2034, 2038, 2039, 2040, 2041, 2020, 2026}) {
+    for (const int16_t id : {2034, 2234, 2038, 2039, 2040, 2041, 2020, 2026, 2220, 2241}) {
         SCOPED_TRACE(id);
         a.control->codecId = id;
         a.control->flushCalls = 0;
@@ -211,7 +211,7 @@ TEST_F(PipelineTest, FlushCallOnlyForCodecsThatHoldSamplesBack) {
             Start({"FAKEA"}, 160 * 4);
         }
         ev->ProcessSelectedCodecs();
-        const bool flushes = id == 2034 || id == 2038 || id == 2039 || id == 2040;
+        const bool flushes = id == 2034 || id == 2234 || id == 2038 || id == 2039 || id == 2040;
         EXPECT_EQ(a.control->flushCalls, flushes ? 1 : 0);
         EXPECT_EQ(a.control->encodeCalls, flushes ? 5 : 4);
         // The flushed bytes are written and counted.

@@ -5,6 +5,8 @@
 #include "core/pipeline.hpp"
 #include "test_paths.hpp"
 
+#include <vntr/codec_binding.hpp>
+
 using namespace vntr::evaluator;
 using namespace vntr::test;
 
@@ -26,7 +28,7 @@ protected:
         // The libraries' own registration, into this test's hives.
         const std::string root = fs::path(VNTR_TEST_CODEC_DIR).parent_path().parent_path();
         ScopedEnv windir("VNTR_WINDIR", root);
-        for (const auto &name : libs) {
+        for (const auto &name : RegisteredCodecLibraries()) {
             void *lib = dlopen(CodecLibraryPath(name).c_str(), RTLD_NOW | RTLD_LOCAL);
             ASSERT_NE(lib, nullptr) << dlerror();
             ASSERT_EQ(reinterpret_cast<CodecRegisterFn>(dlsym(lib, "DllRegisterServer"))(), 0) << name;
@@ -181,3 +183,38 @@ TEST_F(RealCodecTest, EightBitOriginalRunsVt48AndTheOthersRefuseIt) {
 }
 
 } // namespace
+
+// The build registers at most the evaluator's 20 libraries; every built one
+// registered as well fills the table in registry order, and those beyond it
+// are named in one warning.
+TEST_F(RealCodecTest, TheBuildRegistersWhatFitsAndDiscoveryNamesWhatIsLeftOut) {
+    const auto registered = RegisteredCodecLibraries();
+    const auto built = BuiltCodecLibraries();
+    EXPECT_LE(registered.size(), kMaxSlots);
+    {
+        Evaluator ev(ui, config);
+        ASSERT_TRUE(ev.Startup());
+        EXPECT_EQ(ev.SlotCount(), registered.size());
+        EXPECT_TRUE(ui.messages.empty()) << ui.messages[0].text;
+    }
+    ScopedEnv windir("VNTR_WINDIR", config.systemRoot);
+    for (const auto &name : built) ASSERT_EQ(vntr::CodecBinding(CodecLibraryPath(name)).registerServer(), 0) << name;
+    Evaluator ev(ui, config);
+    ASSERT_TRUE(ev.Startup());
+    ASSERT_EQ(ev.SlotCount(), std::min(built.size(), kMaxSlots));
+    std::vector<std::string> missing;
+    for (const auto &name : built) {
+        bool found = false;
+        for (std::size_t i = 0; i < ev.SlotCount(); ++i) found = found || ev.Slots()[i].Name() == name;
+        if (!found) missing.push_back(name);
+    }
+    if (built.size() <= kMaxSlots) {
+        EXPECT_TRUE(missing.empty());
+        EXPECT_TRUE(ui.messages.empty()) << ui.messages[0].text;
+        return;
+    }
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].title, "Vantre QBL Evaluator");
+    for (const auto &name : missing) EXPECT_NE(ui.messages[0].text.find(name), std::string::npos) << name;
+    EXPECT_EQ(ui.messages[0].text.rfind("More than 20 codec libraries are registered: left out ", 0), 0u);
+}

@@ -93,9 +93,12 @@ void WindowTest::startUpShowsTheEmptyWindow() {
     QCOMPARE(w.windowTitle(), QString("Vantre Quibell Evaluator V5.00"));
     QVERIFY(!w.windowIcon().isNull());
     QCOMPARE(b.prompts.messages.size(), 0u);
-    // Every staged codec library, at least the three audio coders, each with a row.
+    // Every codec library the build registers (at most 20; the staged ones
+    // beyond are for vtregsvr), at least the three audio coders, each with a row.
     const int n = b.Codecs();
-    QCOMPARE(n, static_cast<int>(QDir(QString(VNTR_TEST_STAGE_ROOT) + "/VNTR/QBL").entryList({"*.so"}).size()));
+    QCOMPARE(n, VNTR_TEST_REGISTERED_CODEC_COUNT);
+    QVERIFY(n <= static_cast<int>(QDir(QString(VNTR_TEST_STAGE_ROOT) + "/VNTR/QBL").entryList({"*.so"}).size()));
+    QVERIFY(n <= 20);
     QVERIFY(n >= 3);
     QCOMPARE(w.Rows(), n);
     // Not resizable, and sized by the rule.

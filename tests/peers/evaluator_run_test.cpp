@@ -22,10 +22,14 @@ using platform::RegStatus;
 class PeersInTheEvaluator : public ::testing::Test {
 protected:
     void SetUp() override {
-        peers = BuiltAmong(AllPeerNames());
+        // The peers the build registers (one is built for vtregsvr only).
+        const auto registered = RegisteredCodecLibraries();
+        for (const auto &name : BuiltAmong(AllPeerNames())) {
+            if (std::find(registered.begin(), registered.end(), name) != registered.end()) peers.push_back(name);
+        }
         if (peers.empty()) GTEST_SKIP() << "no peer built";
         if (SpeechRecording().empty()) GTEST_SKIP() << "codec2-examples not installed";
-        for (const auto &name : BuiltCodecLibraries())
+        for (const auto &name : registered)
             ASSERT_EQ(CodecBinding(CodecLibraryPath(name)).registerServer(), 0);
         config = world.Config();
         config.systemRoot = root;
@@ -100,7 +104,7 @@ TEST_F(PeersInTheEvaluator, UnregisteringOnePeerLeavesTheOthers) {
     std::vector<std::string> names;
     for (std::size_t i = 0; i < ev.SlotCount(); ++i) names.push_back(ev.Slots()[i].Name());
     EXPECT_EQ(std::count(names.begin(), names.end(), gone), 0);
-    EXPECT_EQ(names.size(), BuiltCodecLibraries().size() - 1);
+    EXPECT_EQ(names.size(), RegisteredCodecLibraries().size() - 1);
     RegKey key;
     EXPECT_NE(RegKey::Open(Hive::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\" + gone, key), RegStatus::Ok);
 }

@@ -15,7 +15,7 @@
 namespace vntr::test {
 
 inline bool NeedsFlush(int16_t codecId) {
-    return codecId == 2034 || codecId == 2038 || codecId == 2039 || codecId == 2040;
+    return codecId == 2034 || codecId == 2234 || codecId == 2038 || codecId == 2039 || codecId == 2040;
 }
 
 struct EncodedStream {

@@ -10,13 +10,22 @@
 namespace vntr::test {
 
 // The codec libraries this build made, by short name.
-inline std::vector<std::string> BuiltCodecLibraries() {
+inline std::vector<std::string> CodecNameList(const char *list) {
     std::vector<std::string> names;
-    std::stringstream list(VNTR_TEST_CODEC_NAMES);
-    for (std::string name; std::getline(list, name, ';');)
+    std::stringstream in(list);
+    for (std::string name; std::getline(in, name, ';');)
         if (!name.empty()) names.push_back(name);
     return names;
 }
+inline std::vector<std::string> BuiltCodecLibraries() { return CodecNameList(VNTR_TEST_CODEC_NAMES); }
+
+#ifdef VNTR_TEST_REGISTERED_CODEC_NAMES
+// Those the build registers, at most the evaluator's 20 (the others are built
+// for vtregsvr).
+inline std::vector<std::string> RegisteredCodecLibraries() {
+    return CodecNameList(VNTR_TEST_REGISTERED_CODEC_NAMES);
+}
+#endif
 
 // A library's name as a test name: letters, digits and underscores only
 // ("Opus 8k" -> "Opus_8k").

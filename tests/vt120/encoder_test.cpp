@@ -299,6 +299,44 @@ TEST(PulseSearch, TheAvx2WalkTakesTheSse2WalksSet) {
     }
 }
 
+// The tuned encoder's search above a floor: with the seed it takes a set of
+// the full search's score; a floor at that score or above finds nothing
+// (without the seed) or keeps the seed only when the seed clears it; a floor
+// just below finds that set again.  Both walks agree on every floor.
+TEST(PulseSearch, AboveAFloorTakesTheBestSetOnlyWhenItClearsTheFloor) {
+    std::mt19937 rng(91);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    const Simd kinds[2] = {Simd::Sse2, DetectSimd()};
+    for (int trial = 0; trial < 60; ++trial) {
+        float h[kSubframeLength], t[kSubframeLength];
+        for (int n = 0; n < kSubframeLength; ++n) {
+            h[n] = std::pow(0.85f, static_cast<float>(n)) * (1.0f + 0.5f * g(rng));
+            t[n] = 100.0f * g(rng);
+        }
+        const PulseChoice full = SearchPulses(t, h);
+        const double best = PulseScore(t, h, full.position, full.sign);
+        for (Simd simd : kinds) {
+            PulseChoice seeded{};
+            ASSERT_TRUE(SearchPulsesAbove(t, h, 0.0f, simd, seeded, 3e38f));
+            EXPECT_NEAR(PulseScore(t, h, seeded.position, seeded.sign), best, 1e-4 * best) << trial;
+            int pos[kPulses];
+            PulsePositions(seeded.positionWord, pos);
+            for (int j = 0; j < kPulses; ++j) EXPECT_EQ(pos[j], seeded.position[j]);
+
+            PulseChoice below{};
+            ASSERT_TRUE(SearchPulsesAbove(t, h, static_cast<float>(best * 0.999), simd, below, 0.0f));
+            EXPECT_EQ(below.positionWord, full.positionWord) << trial;
+            EXPECT_EQ(below.signs, full.signs) << trial;
+
+            PulseChoice untouched{};
+            untouched.positionWord = 1234;
+            EXPECT_FALSE(SearchPulsesAbove(t, h, static_cast<float>(best * 1.001), simd, untouched, 0.0f));
+            EXPECT_FALSE(SearchPulsesAbove(t, h, static_cast<float>(best * 1.001), simd, untouched, 3e38f));
+            EXPECT_EQ(untouched.positionWord, 1234);
+        }
+    }
+}
+
 TEST(PulseSearch, ZeroTargetKeepsTheFirstSet) {
     float h[kSubframeLength] = {1.0f, 0.3f};
     const float t[kSubframeLength] = {};

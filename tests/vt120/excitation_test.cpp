@@ -3,6 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
+#include <cmath>
+
+#include <random>
+
+#include <bit>
+
 #include <vector>
 
 namespace vntr::vt120 {
@@ -85,6 +93,29 @@ TEST(Amplitude, TheSixthBitIsIgnored) {
     EXPECT_EQ(AmplitudeOf(31), 13500.0f);
     for (int i = 0; i < 32; ++i) EXPECT_EQ(AmplitudeOf(32 + i), AmplitudeOf(i));
     for (int i = 1; i < 32; ++i) EXPECT_GT(AmplitudeOf(i), AmplitudeOf(i - 1));
+}
+
+// The lane-wise convolution gives the plain sum over i = 0..n from +0, to
+// the bit, for responses and signals of every scale and sign.
+TEST(Convolution, IsThePlainSumInTapOrderToTheBit) {
+    std::mt19937 rng(5);
+    std::normal_distribution<float> g(0.0f, 1.0f);
+    for (float scale : {1.0f, 1e-20f, 1e20f}) {
+        for (int trial = 0; trial < 50; ++trial) {
+            float h[kSubframeLength], x[kSubframeLength];
+            for (int n = 0; n < kSubframeLength; ++n) {
+                h[n] = g(rng) * std::pow(0.9f, static_cast<float>(n));
+                x[n] = trial % 7 == 0 && n % 3 ? 0.0f : scale * g(rng);
+            }
+            float y[kSubframeLength];
+            ConvolveSubframe(h, x, y);
+            for (int n = 0; n < kSubframeLength; ++n) {
+                float plain = 0.0f;
+                for (int i = 0; i <= n; ++i) plain += h[i] * x[n - i];
+                EXPECT_EQ(std::bit_cast<uint32_t>(y[n]), std::bit_cast<uint32_t>(plain)) << n << " " << trial;
+            }
+        }
+    }
 }
 
 TEST(History, ShiftsBySubframe) {

@@ -74,6 +74,71 @@ TEST(Stream, EncoderAndDecoderStayInStep) {
     }
 }
 
+// The tuned encoder keeps the decoder's state frame by frame as the described
+// one does, searches wider (sub-frame 1 over all four lags its code reaches)
+// and writes other frames than the described encoder.
+TEST(Stream, TheTunedEncoderAndTheDecoderStayInStep) {
+    const auto speech = Speech();
+    auto enc = std::make_unique<EncoderState>();
+    auto described = std::make_unique<EncoderState>();
+    auto dec = std::make_unique<DecoderState>();
+    InitEncoder(*enc, TunedEncoder());
+    InitEncoder(*described);
+    InitDecoder(*dec);
+    ASSERT_FALSE(enc->tuning.Described());
+    float pcm[kFrameLength];
+    int differing = 0;
+    int stepsDown2 = 0;
+    int frames = 0;
+    for (std::size_t f = 0; f + kFrameLength <= speech.size() && f < 64 * 1500; f += kFrameLength) {
+        for (int n = 0; n < kFrameLength; ++n) pcm[n] = speech[f + static_cast<std::size_t>(n)];
+        uint8_t coded[kCodedBytes];
+        uint8_t reference[kCodedBytes];
+        EncodeFrame(*enc, pcm, coded);
+        EncodeFrame(*described, pcm, reference);
+        differing += std::memcmp(coded, reference, kCodedBytes) != 0;
+        float out[kFrameLength];
+        DecodeFrame(*dec, coded, out);
+        const auto frame = f / kFrameLength;
+        ++frames;
+        ASSERT_EQ(0, std::memcmp(enc->excitation, dec->excitation, sizeof enc->excitation)) << frame;
+        ASSERT_EQ(0, std::memcmp(enc->history, dec->history, sizeof enc->history)) << frame;
+        ASSERT_EQ(0, std::memcmp(enc->synthesis, dec->synthesis, sizeof enc->synthesis)) << frame;
+        ASSERT_EQ(0, std::memcmp(enc->quantisedLpc, dec->lpc, sizeof enc->quantisedLpc)) << frame;
+        ASSERT_EQ(enc->previousLsp, dec->previousLsp) << frame;
+        ASSERT_EQ(enc->lags[0], dec->lags[0]);
+        ASSERT_EQ(enc->lags[1], dec->lags[1]);
+        ASSERT_GE(enc->lags[0], kMinLag);
+        ASSERT_LE(enc->lags[0], kMaxLag);
+        ASSERT_EQ(enc->fields.amplitude[0] >> 5, 0);
+        ASSERT_EQ(enc->fields.amplitude[1] >> 5, 0);
+        stepsDown2 += enc->lags[0] > kMinLag + 1 && enc->lags[0] < kMaxLag && enc->lags[1] == enc->lags[0] - 2;
+    }
+    EXPECT_GT(differing, frames / 4);
+    EXPECT_GT(stepsDown2, 0);
+}
+
+// The tuned encoder's kernels (the pitch statistics, the pulse walks with
+// their floor and seed) give the same frames whichever kind runs them.
+TEST(Stream, TheTunedEncoderWritesTheSameFramesWithEveryKernel) {
+    if (DetectSimd() != Simd::Avx2) GTEST_SKIP() << "no AVX2 on this processor";
+    const auto speech = Speech();
+    auto wide = std::make_unique<EncoderState>();
+    auto narrow = std::make_unique<EncoderState>();
+    InitEncoder(*wide, TunedEncoder());
+    InitEncoder(*narrow, TunedEncoder());
+    narrow->simd = Simd::Sse2;
+    float pcm[kFrameLength];
+    for (std::size_t f = 0; f + kFrameLength <= speech.size() && f < 64 * 1000; f += kFrameLength) {
+        for (int n = 0; n < kFrameLength; ++n) pcm[n] = speech[f + static_cast<std::size_t>(n)];
+        uint8_t a[kCodedBytes];
+        uint8_t b[kCodedBytes];
+        EncodeFrame(*wide, pcm, a);
+        EncodeFrame(*narrow, pcm, b);
+        ASSERT_EQ(0, std::memcmp(a, b, kCodedBytes)) << "frame " << f / kFrameLength;
+    }
+}
+
 // A constant input: the pre-filter lets about 1 % of it through, and the
 // envelope of what is left puts the first LSP close to 0 rad in nearly every
 // frame.  Those vectors make stable filters, so both sides keep what the

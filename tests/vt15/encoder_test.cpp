@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <numbers>
 #include <random>
@@ -247,6 +248,56 @@ TEST(Quantiser, AnInactiveFrameRepeatsUntilItsSpectrumMoves) {
     std::copy(vowel, vowel + kOrder, moved.lsf);
     f = QuantiseAndCheck(quietPrev, moved);
     EXPECT_EQ(f.frameClass, kClassLowLevel);
+}
+
+// The tuned encoder's repeat margin: a larger one repeats a moved spectrum too.
+TEST(Quantiser, TheRepeatMarginDecidesHowFarASpectrumMayMoveBeforeItIsSent) {
+    FrameRecord quietPrev = Quantised(kClassRepeat, 28, 3);
+    const float vowel[kOrder] = {0.25f, 0.42f, 0.9f, 1.2f, 1.6f, 1.95f, 2.25f, 2.5f, 2.75f, 2.95f};
+    FrameRecord moved = Record(false, false, 50.0f, Gain2FromIndex(3));
+    std::copy(vowel, vowel + kOrder, moved.lsf);
+    EncoderTuning lenient;
+    lenient.class5Margin = 1e9f;
+    FrameFields f;
+    FrameRecord c = moved;
+    QuantiseFrame(DefaultLsfCodebook(), quietPrev, c, f, nullptr, lenient);
+    EXPECT_EQ(f.frameClass, kClassRepeat);
+    c = moved;
+    QuantiseFrame(DefaultLsfCodebook(), quietPrev, c, f, nullptr, EncoderTuning{});
+    EXPECT_EQ(f.frameClass, kClassLowLevel);
+}
+
+// With finalists compared by envelope, the class stays the search's and the
+// rebuilt envelope lies no farther from the target's than the search's own
+// choice; one finalist is the described choice.
+TEST(Quantiser, EnvelopeFinalistsKeepTheClassAndComeNoFartherFromTheEnvelope) {
+    std::mt19937 rng(15);
+    std::uniform_real_distribution<float> u(-0.08f, 0.08f);
+    const float vowel[kOrder] = {0.25f, 0.42f, 0.9f, 1.2f, 1.6f, 1.95f, 2.25f, 2.5f, 2.75f, 2.95f};
+    int moved = 0;
+    for (int trial = 0; trial < 50; ++trial) {
+        FrameRecord prev = Quantised(kClassUnvoiced, 30, 20);
+        FrameRecord cur = Record(true, false, 50.0f, Gain2FromIndex(20));
+        for (int k = 0; k < kOrder; ++k) cur.lsf[k] = vowel[k] + u(rng);
+        OrderAndSpaceLsf(cur.lsf);
+        EncoderTuning one;
+        EncoderTuning many;
+        many.lsfFinalists = 16;
+        FrameRecord a = cur;
+        FrameRecord b = cur;
+        FrameFields fa, fb;
+        QuantiseFrame(DefaultLsfCodebook(), prev, a, fa, nullptr, one);
+        QuantiseFrame(DefaultLsfCodebook(), prev, b, fb, nullptr, many);
+        FrameRecord d = cur;
+        FrameFields fd;
+        QuantiseFrame(DefaultLsfCodebook(), prev, d, fd, nullptr);
+        for (int i = 0; i < kFieldCount; ++i) EXPECT_EQ(fa.value[i], fd.value[i]);
+        EXPECT_EQ(fa.frameClass, fb.frameClass);
+        EXPECT_LE(EnvelopeDistance(cur.lsf, b.quantisedLsf), EnvelopeDistance(cur.lsf, a.quantisedLsf) * 1.0001f);
+        moved += std::memcmp(a.quantisedLsf, b.quantisedLsf, sizeof a.quantisedLsf) != 0;
+    }
+    EXPECT_GT(moved, 0);
+    EXPECT_EQ(EnvelopeDistance(vowel, vowel), 0.0f);
 }
 
 TEST(Quantiser, VoicingPatternOneIsSentAsZero) {

@@ -26,7 +26,7 @@ struct Result {
     int delay = 0;
 };
 
-bool NeedsFlush(int16_t id) { return id == 2034 || id == 2038 || id == 2039 || id == 2040; }
+bool NeedsFlush(int16_t id) { return id == 2034 || id == 2234 || id == 2038 || id == 2039 || id == 2040; }
 
 uint32_t RateFlag(int rate) {
     switch (rate) {

@@ -140,7 +140,7 @@ std::string Status(const CodecBinding &lib, CodecStatus st) {
 }
 
 bool FlushByCodecId(int16_t id) {
-    return id == 2034 || id == 2038 || id == 2039 || id == 2040;
+    return id == 2034 || id == 2234 || id == 2038 || id == 2039 || id == 2040;
 }
 
 // --- JSON of the stored vectors ---

@@ -63,6 +63,13 @@ struct MsvqChoice {
 MsvqChoice MsvqSearch(const float *target, const float *weights, const float *base, int dim,
                       const MsvqStage *stages, int stageCount, int keep, float *quantised);
 
+// The same search, handing out every candidate that survived the last stage
+// (up to `keep`), best first: finalists[0] is MsvqSearch's choice.  Returns
+// their number.
+//   out finalists [keep]
+int MsvqFinalists(const float *target, const float *weights, const float *base, int dim, const MsvqStage *stages,
+                  int stageCount, int keep, MsvqChoice *finalists);
+
 // The search runs eight lanes wide where the processor has AVX2 and four
 // wide elsewhere; both give the same choice and error to the bit.  The tests
 // pick a path; a path the processor lacks falls back to the narrow one.

@@ -1,0 +1,46 @@
+// How hard the VT15 encoder works on the spectral envelope.  The defaults are
+// the described encoder's; every setting writes frames of the same format,
+// classes and bit rate rules, so the tuned encoder differs in its choices only.
+#pragma once
+
+#include "analysis.hpp"
+
+namespace vntr::vt15 {
+
+struct EncoderTuning {
+    // The envelope the LSF quantiser codes (the voice-activity detector and
+    // the peakiness measure keep the described analysis): a Gaussian lag
+    // window of this width in Hz on the autocorrelation (0: none), a white
+    // noise correction of r[0] by 1 + noiseCorrection, and the bandwidth
+    // expansion of the LPC set.
+    float lagWindowHz = 0.0f;
+    float noiseCorrection = 0.0f;
+    float bandwidthExpansion = kBandwidthExpansion;
+    // Of the LSF search's finalists, how many are compared by the
+    // log-spectral distance of their envelopes to the analysed one (1: the
+    // search's own choice by weighted LSF distance).  The frame's class is
+    // decided on the search's errors either way.
+    int lsfFinalists = 1;
+    // The class decision's LSF fall-backs: a continuation frame (class 1 or
+    // 3) is sent whole when its difference search leaves more than this many
+    // times the error of the whole search; an inactive frame repeats the
+    // previous spectrum only while repeating costs less than class5Margin
+    // times the error of coding it.  Lower values spend more bits.
+    // Added to every band's voicing strength as analysed, before the
+    // peakiness rule, the smoothing and the class decision read it
+    // (positive: more bands and frames voiced).
+    float voicingBias = 0.0f;
+    float class1Fallback = 4.0f;
+    float class3Fallback = 5.0f;
+    float class5Margin = 4.0f;
+
+    bool DescribedAnalysis() const {
+        return lagWindowHz == 0.0f && noiseCorrection == 0.0f && bandwidthExpansion == kBandwidthExpansion;
+    }
+};
+
+// No setting here has yet raised the ViSQOL score and lowered the
+// log-spectral distance together on most held-out recordings
+// (tools/train/tune measures them), so there is no tuned VT15 library.
+
+} // namespace vntr::vt15
