@@ -90,6 +90,20 @@ private:
     std::size_t at_ = 0;
 };
 
+class WaveSampleReader;
+
+// The mono samples of an open wave file (WaveSampleReader::ReadMono).
+class WaveSource final : public SampleSource {
+public:
+    explicit WaveSource(WaveSampleReader &reader) : reader_(reader) {}
+    std::size_t Size() const override;
+    std::size_t Read(std::span<float> out) override;
+    bool Seek(std::size_t sample) override;
+
+private:
+    WaveSampleReader &reader_;
+};
+
 // Reads a PCM wave file as mono samples on the 16-bit scale (8-bit samples
 // are centred and scaled, stereo channels averaged).  False when the file is
 // not a readable PCM wave.
