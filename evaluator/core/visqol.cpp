@@ -108,9 +108,11 @@ VisqolScore ScoreStretch(std::span<const float> reference, std::span<const float
     if (static_cast<double>(ref.size()) / kVisqolRate < ShortestScoredSeconds()) return TooShort();
 
     VisqolScore score;
-    // The decoded signal aligned to the reference (unless the caller did) and
-    // levelled to it.
-    if (alignGlobally) score.lagSeconds = static_cast<double>(AlignGlobally(ref, dec)) / kVisqolRate;
+    // The decoded signal aligned to the reference and levelled to it.
+    if (alignGlobally) {
+        const long lag = AlignGlobally(ref, dec);
+        score.lagSeconds = static_cast<double>(lag) / kVisqolRate;
+    }
     if (dec.empty()) return Refusal("the decoded signal is too short to score");
     const double refLevel = SoundPressureLevel(ref);
     const double decLevel = SoundPressureLevel(dec);
@@ -171,16 +173,18 @@ std::size_t ReadStretch(SampleSource &source, std::size_t start, std::size_t end
 // stretch has shown how late the decoded signal is, the later decoded
 // stretches are read that much later, so that a coder's delay loses nothing
 // at the seams.
-VisqolScore ScoreSources(SampleSource &reference, SampleSource &decoded, int sampleRate, int knownDelay,
-                         double stretchSeconds) {
+// With a known delay the decoded stretches are read that much later from
+// the start and no stretch searches its own alignment.
+VisqolScore ScoreSources(SampleSource &reference, SampleSource &decoded, int sampleRate, double stretchSeconds,
+                         int knownDelay) {
     const std::size_t total = reference.Size();
     if (sampleRate <= 0 || total == 0 || decoded.Size() == 0) return Refusal("nothing to score");
     const auto longest = static_cast<std::size_t>(std::max(1.0, stretchSeconds * sampleRate));
     const std::size_t count = (total + longest - 1) / longest;
     const std::size_t length = (total + count - 1) / count;
-    // How late the decoded signal is: known, or found on the first stretch scored.
-    const bool alignGlobally = knownDelay < 0;
-    long shift = alignGlobally ? 0 : knownDelay;
+    const bool known = knownDelay >= 0;
+    long shift = known ? knownDelay : 0; // how late the decoded signal is, from the first stretch scored
+    const double knownLag = known ? -static_cast<double>(knownDelay) / sampleRate : 0.0;
 
     std::vector<float> ref;
     std::vector<float> dec;
@@ -198,8 +202,8 @@ VisqolScore ScoreSources(SampleSource &reference, SampleSource &decoded, int sam
         ReadStretch(reference, start, end, ref);
         ReadStretch(decoded, moved(start), decodedEnd, dec);
         std::vector<std::vector<double>> stretchMeans;
-        VisqolScore part = ScoreStretch(ref, dec, sampleRate, alignGlobally, stretchMeans);
-        if (!alignGlobally) part.lagSeconds = -static_cast<double>(knownDelay) / sampleRate;
+        VisqolScore part = ScoreStretch(ref, dec, sampleRate, !known, stretchMeans);
+        if (known) part.lagSeconds = knownLag;
         if (count == 1) {
             if (part.valid && !part.patches.empty()) Conclude(part, stretchMeans);
             return part;
@@ -220,7 +224,7 @@ VisqolScore ScoreSources(SampleSource &reference, SampleSource &decoded, int sam
         const double offset = static_cast<double>(start) / sampleRate;
         if (!anyScored) {
             whole.lagSeconds = part.lagSeconds;
-            if (alignGlobally) shift = std::lround(-part.lagSeconds * sampleRate);
+            if (!known) shift = std::lround(-part.lagSeconds * sampleRate);
         }
         anyScored = true;
         bandMeans.insert(bandMeans.end(), stretchMeans.begin(), stretchMeans.end());
@@ -241,10 +245,10 @@ VisqolScore ScoreSources(SampleSource &reference, SampleSource &decoded, int sam
 } // namespace
 
 VisqolScore ScoreVisqol(std::span<const float> reference, std::span<const float> decoded, int sampleRate,
-                        int knownDelay, double stretchSeconds) {
+                        double stretchSeconds, int knownDelay) {
     SpanSource x(reference);
     SpanSource y(decoded);
-    return ScoreSources(x, y, sampleRate, knownDelay, stretchSeconds);
+    return ScoreSources(x, y, sampleRate, stretchSeconds, knownDelay);
 }
 
 VisqolScore MeasureVisqol(const std::string &referencePath, const std::string &decodedPath, int knownDelay) {
@@ -255,7 +259,7 @@ VisqolScore MeasureVisqol(const std::string &referencePath, const std::string &d
     if (reference.SampleRate() != decoded.SampleRate()) return Refusal("the two files have different sample rates");
     WaveSource x(reference);
     WaveSource y(decoded);
-    return ScoreSources(x, y, reference.SampleRate(), knownDelay, kVisqolStretchSeconds);
+    return ScoreSources(x, y, reference.SampleRate(), kVisqolStretchSeconds, knownDelay);
 }
 
 } // namespace vntr::evaluator

@@ -57,14 +57,14 @@ constexpr double kVisqolStretchSeconds = 60.0;
 // Scores `decoded` against `reference`, both at `sampleRate` on the 16-bit
 // scale (as SampleSource gives them).  Signals at another rate than 16 kHz
 // are resampled first.  With `knownDelay` >= 0 the decoded signal is taken
-// to lag the reference by that many samples (at `sampleRate`): they are
-// dropped and no global alignment is searched, so that the score compares
-// the pair the other measures compared.
+// to lag the reference by that many samples (at `sampleRate`): it is read
+// that much later and no global alignment is searched, so that the score
+// compares the pair the other measures compared.
 VisqolScore ScoreVisqol(std::span<const float> reference, std::span<const float> decoded, int sampleRate,
-                        int knownDelay = -1, double stretchSeconds = kVisqolStretchSeconds);
+                        double stretchSeconds = kVisqolStretchSeconds, int knownDelay = -1);
 
 // Scores two wave files (mono or mixed down, any one rate for both), read a
-// stretch at a time.
+// stretch at a time; `knownDelay` as above.
 VisqolScore MeasureVisqol(const std::string &referencePath, const std::string &decodedPath, int knownDelay = -1);
 
 // A signal at `sampleRate` on the 16-bit scale brought to 16 kHz (libsoxr,

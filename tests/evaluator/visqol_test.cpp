@@ -168,15 +168,20 @@ TEST_F(VisqolSpeech, AKnownDelayIsUsedAsGiven) {
     std::vector<float> late(301, 0.0f);
     late.insert(late.end(), noisy.begin(), noisy.end());
     const VisqolScore searched = ScoreVisqol(speech, late, 8000);
-    const VisqolScore given = ScoreVisqol(speech, late, 8000, 301);
+    const VisqolScore given = ScoreVisqol(speech, late, 8000, kVisqolStretchSeconds, 301);
     ASSERT_TRUE(given.valid) << given.message;
     EXPECT_NEAR(given.mos, searched.mos, 0.02);
     EXPECT_EQ(given.lagSeconds, -301.0 / 8000.0);
-    const VisqolScore unmoved = ScoreVisqol(speech, late, 8000, 0);
+    const VisqolScore unmoved = ScoreVisqol(speech, late, 8000, kVisqolStretchSeconds, 0);
     ASSERT_TRUE(unmoved.valid) << unmoved.message;
     EXPECT_EQ(unmoved.lagSeconds, 0.0);
+    // In stretches, every stretch is read at that delay.
+    const VisqolScore stretched = ScoreVisqol(speech, late, 8000, 4.0, 301);
+    ASSERT_TRUE(stretched.valid) << stretched.message;
+    EXPECT_EQ(stretched.lagSeconds, -301.0 / 8000.0);
+    EXPECT_NEAR(stretched.mos, ScoreVisqol(speech, late, 8000, 4.0).mos, 0.02);
     // More than the decoded signal holds leaves nothing to score.
-    EXPECT_FALSE(ScoreVisqol(speech, late, 8000, static_cast<int>(late.size())).valid);
+    EXPECT_FALSE(ScoreVisqol(speech, late, 8000, kVisqolStretchSeconds, static_cast<int>(late.size())).valid);
 }
 
 TEST_F(VisqolSpeech, AnOriginalShorterThanOnePatchIsNotScored) {
@@ -220,16 +225,12 @@ TEST_F(VisqolSpeech, ALongOriginalScoredInStretchesScoresLikeAWholeOne) {
     std::vector<float> late(150, 0.0f); // a coder's delay, across every seam
     late.insert(late.end(), noisy.begin(), noisy.end());
 
-    const VisqolScore whole = ScoreVisqol(longer, late, 8000, -1, 60.0);
-    const VisqolScore parts = ScoreVisqol(longer, late, 8000, -1, 4.0);
+    const VisqolScore whole = ScoreVisqol(longer, late, 8000, 60.0);
+    const VisqolScore parts = ScoreVisqol(longer, late, 8000, 4.0);
     ASSERT_TRUE(whole.valid) << whole.message;
     ASSERT_TRUE(parts.valid) << parts.message;
     EXPECT_NEAR(parts.mos, whole.mos, 0.05);
     EXPECT_NEAR(parts.lagSeconds, -150.0 / 8000.0, 1.5 / 16000.0);
-    const VisqolScore known = ScoreVisqol(longer, late, 8000, 150, 4.0);
-    ASSERT_TRUE(known.valid) << known.message;
-    EXPECT_NEAR(known.mos, parts.mos, 0.02);
-    EXPECT_EQ(known.lagSeconds, -150.0 / 8000.0);
 
     // The curve runs over the whole original, in order, and averages to the
     // figure.
@@ -245,7 +246,7 @@ TEST_F(VisqolSpeech, ALongOriginalScoredInStretchesScoresLikeAWholeOne) {
     EXPECT_NEAR(sum / static_cast<double>(parts.patches.size()), parts.nsim, 1e-12);
 
     // Identical long signals still get the top score.
-    const VisqolScore same = ScoreVisqol(longer, longer, 8000, -1, 4.0);
+    const VisqolScore same = ScoreVisqol(longer, longer, 8000, 4.0);
     ASSERT_TRUE(same.valid) << same.message;
     EXPECT_NEAR(same.mos, 5.0, 1e-6);
 }
@@ -254,13 +255,13 @@ TEST_F(VisqolSpeech, AStretchOfSilenceIsPassedOverAndASilentDecodingIsNamed) {
     std::vector<float> withPause(speech);
     withPause.insert(withPause.end(), 3 * 8000, 0.0f); // a silent stretch of its own
     withPause.insert(withPause.end(), speech.begin(), speech.end());
-    const VisqolScore s = ScoreVisqol(withPause, withPause, 8000, -1, 3.0);
+    const VisqolScore s = ScoreVisqol(withPause, withPause, 8000, 3.0);
     ASSERT_TRUE(s.valid) << s.message;
     EXPECT_NEAR(s.mos, 5.0, 1e-6);
 
     std::vector<float> goneQuiet(withPause);
     std::fill(goneQuiet.begin() + 6 * 8000, goneQuiet.end(), 0.0f);
-    const VisqolScore quiet = ScoreVisqol(withPause, goneQuiet, 8000, -1, 3.0);
+    const VisqolScore quiet = ScoreVisqol(withPause, goneQuiet, 8000, 3.0);
     ASSERT_TRUE(quiet.valid);
     EXPECT_EQ(quiet.mos, 1.0);
     EXPECT_NE(quiet.message.find("silent from 6 s"), std::string::npos) << quiet.message;
