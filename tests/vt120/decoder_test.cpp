@@ -32,10 +32,10 @@ struct Decoder {
 
 // A speech frame: a mid-band envelope, a lag, strong pulses and a predictor entry.
 void SpeechFrame(uint8_t *out, int lag0, int d1, int entry, int amplitude, std::mt19937 &rng,
-                 bool quotedEnvelope = false) {
+                 bool stageZeroEnvelope = false) {
     FrameFields f{};
     f.type = kSpeechFrame;
-    for (int &i : f.lsp) i = quotedEnvelope ? 0 : static_cast<int>(rng() % 64);
+    for (int &i : f.lsp) i = stageZeroEnvelope ? 0 : static_cast<int>(rng() % 64);
     f.pitch[0] = (lag0 - kMinLag) * 128 + entry;
     f.pitch[1] = d1 * 128 + entry;
     for (int k = 0; k < kSubframes; ++k) {
