@@ -51,6 +51,12 @@ struct Quality {
     double visqolMos = 0;       // MOS-LQO, 1..5
     double visqolNsim = 0;      // mean NSIM
     std::string visqolNote;     // why there is no score
+    // The external scorer's (external_scorer.hpp) when one was run: its
+    // name, and its score or why there is none.
+    std::string scorerName;
+    bool scorerValid = false;
+    double scorerValue = 0;
+    std::string scorerNote;
 };
 
 // How to compare.  The evaluator uses the defaults; the measuring tool can
@@ -82,6 +88,20 @@ public:
 private:
     std::span<const float> samples_;
     std::size_t at_ = 0;
+};
+
+class WaveSampleReader;
+
+// The mono samples of an open wave file (WaveSampleReader::ReadMono).
+class WaveSource final : public SampleSource {
+public:
+    explicit WaveSource(WaveSampleReader &reader) : reader_(reader) {}
+    std::size_t Size() const override;
+    std::size_t Read(std::span<float> out) override;
+    bool Seek(std::size_t sample) override;
+
+private:
+    WaveSampleReader &reader_;
 };
 
 // Reads a PCM wave file as mono samples on the 16-bit scale (8-bit samples
@@ -150,5 +170,7 @@ Quality CompareSignals(std::span<const float> reference, std::span<const float> 
 // or their rates differ.
 Quality MeasureQuality(const std::string &referencePath, const std::string &decodedPath);
 Quality MeasureQuality(const std::string &referencePath, const std::string &decodedPath, CompareWorkspace &workspace);
+Quality MeasureQuality(const std::string &referencePath, const std::string &decodedPath, const CompareOptions &options,
+                       CompareWorkspace &workspace);
 
 } // namespace vntr::evaluator
