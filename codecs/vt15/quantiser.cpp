@@ -170,7 +170,7 @@ void QuantiseFrame(const LsfCodebook &codebook, const FrameRecord &prev, FrameRe
     cur.jitterIndex = voiced && cur.jitter >= 0.125f ? 1 : 0;
     QuantiseGains(prev, cur);
 
-    // 5, 6. The class, and the LSF with the fall-backs of the difference classes.
+    // The class, and the LSF with the fall-backs of the difference classes.
     const int candidate = CandidateClass(prev, cur);
     float weights[kOrder];
     dsp::LspWeights(cur.lsf, kOrder, kLsfWeightExponent, weights);
@@ -198,7 +198,7 @@ void QuantiseFrame(const LsfCodebook &codebook, const FrameRecord &prev, FrameRe
         chosen = NearestEnvelope(codebook, frameClass, cur.lsf, weights, prev.quantisedLsf, tuning.lsfFinalists);
     }
 
-    // 7. Fields and difference codes.
+    // Fields and difference codes.
     fields = FrameFields{};
     fields.frameClass = frameClass;
     uint16_t *f = fields.value;

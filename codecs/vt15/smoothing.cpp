@@ -25,20 +25,21 @@ void Unvoice(FrameRecord &r) {
 } // namespace
 
 void SmoothRecords(const FrameRecord &prev, FrameRecord &cur, FrameRecord &next) {
-    // 1.
+    // The next frame's band voicing made yes-or-no; a voiced frame without a
+    // voiced upper band and with a low gain (under 37 dB) becomes unvoiced.
     for (float &v : next.voicing) v = v > kVoicedStrength ? 1.0f : 0.0f;
     if (IsVoiced(next) && VoicedUpperBands(next) == 0 && next.gain[1] < 37.0f) Unvoice(next);
 
     const bool prevVoiced = IsVoiced(prev);
     const bool nextVoiced = IsVoiced(next);
 
-    // 2. A lone quiet voiced frame without much upper-band voicing.
+    // A lone quiet voiced frame without much upper-band voicing.
     if (!prevVoiced && !nextVoiced && IsVoiced(cur) && cur.jitter == 0.0f) {
         const int upper = VoicedUpperBands(cur);
         if ((cur.gain[1] < 43.5f && upper < 2) || (cur.gain[1] < 37.0f && upper < 3)) Unvoice(cur);
     }
 
-    // 3. A lone unvoiced frame inside a voiced run.
+    // A lone unvoiced frame inside a voiced run.
     if (prevVoiced && nextVoiced && !IsVoiced(cur)) {
         cur.voicing[0] = 1.0f;
         if (!cur.active && prev.active && next.active) {
@@ -47,7 +48,7 @@ void SmoothRecords(const FrameRecord &prev, FrameRecord &cur, FrameRecord &next)
         }
     }
 
-    // 4. Inside a voiced run.
+    // Inside a voiced run.
     const bool curVoiced = IsVoiced(cur);
     if (prevVoiced && curVoiced && nextVoiced) {
         for (int b = 1; b <= 2; ++b) {
@@ -65,7 +66,7 @@ void SmoothRecords(const FrameRecord &prev, FrameRecord &cur, FrameRecord &next)
         }
     }
 
-    // 5. At the edges of a voiced run.
+    // At the edges of a voiced run.
     if (!prevVoiced && curVoiced && nextVoiced) {
         if (Within(next.pitch, prev.averagePitch, 1.4f, 0.7142857f) &&
             (cur.pitch > 1.25f * next.pitch || cur.pitch < 0.8f * next.pitch)) {

@@ -89,7 +89,7 @@ float SpectralTilt(const float *lsf) {
 void SynthesiseFrame(SynthesisState &state, FrameParameters cur, float *out) {
     FrameParameters &prev = state.previous;
 
-    // 1. Noise level and attenuation of gains near it.
+    // Noise level and attenuation of gains near it.
     if (state.firstFrame) {
         state.noiseLevel = cur.gain[1];
         state.firstFrame = false;
@@ -98,10 +98,10 @@ void SynthesiseFrame(SynthesisState &state, FrameParameters cur, float *out) {
     }
     const float noise = state.noiseLevel;
 
-    // 2. Spectral tilt.
+    // Spectral tilt.
     const float tilt = SpectralTilt(cur.lsf);
 
-    // 3. Octave jumps.
+    // Octave jumps.
     const OctaveChoice octave = ChooseOctave(prev.pitch, cur.pitch, prev.gain[1], cur.gain[0]);
     const OctaveMode mode = octave.mode;
     const float rp = octave.previousPeriod;
@@ -109,7 +109,7 @@ void SynthesiseFrame(SynthesisState &state, FrameParameters cur, float *out) {
     // The current frame keeps the doubled period, and halves it again at the end.
     if (mode == OctaveMode::CurrentDoubled) cur.pitch = cp;
 
-    // 4. Shaping filters from the band voicing.
+    // Shaping filters from the band voicing.
     float pulseFilter[kShapingTaps] = {};
     float noiseFilter[kShapingTaps] = {};
     for (int b = 0; b < kBands; ++b) {
@@ -117,7 +117,7 @@ void SynthesiseFrame(SynthesisState &state, FrameParameters cur, float *out) {
         for (int k = 0; k < kShapingTaps; ++k) into[k] += kBandFilters[b][k];
     }
 
-    // 5. Pitch periods.
+    // Pitch periods.
     const float gainStep = cur.gain[1] - prev.gain[1];
     while (state.position < kFrameLength) {
         const int b = state.position;
@@ -237,7 +237,7 @@ void SynthesiseFrame(SynthesisState &state, FrameParameters cur, float *out) {
         state.position = b + length;
     }
 
-    // 6. The current frame becomes the previous one.
+    // The current frame becomes the previous one.
     if (mode == OctaveMode::CurrentDoubled) cur.pitch *= 0.5f;
     std::memcpy(state.previousPulseFilter, pulseFilter, sizeof pulseFilter);
     std::memcpy(state.previousNoiseFilter, noiseFilter, sizeof noiseFilter);

@@ -89,7 +89,7 @@ bool VadDecide(VadState &s, const VadFeatures &f) {
     const uint32_t m = n % 4;
     const float ef = f.fullEnergy;
 
-    // 1. The energy minimum over the last 64 frames, in blocks of four.
+    // The energy minimum over the last 64 frames, in blocks of four.
     if (n < 65) {
         if (ef < s.minimum) {
             s.minimum = ef;
@@ -116,7 +116,8 @@ bool VadDecide(VadState &s, const VadFeatures &f) {
     float sd = 0.0f;
     for (int i = 0; i < kOrder; ++i) sd += (f.lsf[i] - s.meanLsf[i]) * (f.lsf[i] - s.meanLsf[i]);
 
-    // 2. Learning.
+    // Learning: the first frames that are not silent make the mean energy,
+    // zero-crossing rate and LSFs of the background.
     bool active = false;
     if (n <= kLearningFrames) {
         if (ef >= kSilenceEnergy) {
@@ -126,12 +127,12 @@ bool VadDecide(VadState &s, const VadFeatures &f) {
             for (int i = 0; i < kOrder; ++i) s.meanLsf[i] += f.lsf[i] / kLearningFrames;
         }
     }
-    // 3.
+    // Until the learning ends, a frame is active when it is not silent.
     if (n < kLearningFrames) {
         s.previousEnergy = ef;
         return active;
     }
-    // 4. The background levels from the learned mean.
+    // The background levels from the learned mean.
     if (n == kLearningFrames) {
         const float e = s.meanEnergy;
         float drop = 15.0f;
@@ -142,19 +143,20 @@ bool VadDecide(VadState &s, const VadFeatures &f) {
         s.meanBackgroundLowEnergy = e - drop - 2.0f;
     }
 
-    // 5. The decision.
+    // The decision: not silent, and apart from the background by any of the
+    // spectral, energy, low-band energy or zero-crossing conditions.
     const float dSE = s.meanBackgroundEnergy - ef;
     const float dSLE = s.meanBackgroundLowEnergy - f.lowEnergy;
     const float dSZC = s.meanZeroCrossing - f.zeroCrossing;
     active = ef >= kSilenceEnergy && AnyActivityCondition(sd, dSE, dSLE, dSZC);
 
-    // 6. A louder frame right after an active one stays active.
+    // A louder frame right after an active one stays active.
     bool vFlag = false;
     if (s.previousDecision && !active && dSE + 2.0f < 0.0f && ef > kSilenceEnergy) {
         active = true;
         vFlag = true;
     }
-    // 7. Up to three extension frames after two active ones, at a steady level.
+    // Up to three extension frames after two active ones, at a steady level.
     if (s.extensionAllowed) {
         if (s.previousDecision && s.decisionBefore && !active && std::fabs(s.previousEnergy - ef) <= 3.0f) {
             ++s.extensionCount;
@@ -168,17 +170,19 @@ bool VadDecide(VadState &s, const VadFeatures &f) {
     } else {
         s.extensionAllowed = true;
     }
-    // 8. After a silence an onset must rise by more than 3 dB.
+    // After a silence an onset must rise by more than 3 dB.
     if (!active) {
         ++s.silentCount;
     } else {
         if (s.silentCount > 5 && ef - s.previousEnergy <= 3.0f) active = false;
         s.silentCount = 0;
     }
-    // 9.
+    // After the first 64 frames, a frame near the background level whose
+    // reflection coefficient k2 is low (no marked spectral shape) is
+    // background, unless the two rules above kept it active.
     if (ef < s.meanBackgroundEnergy + 3.0f && n > 64 && !vFlag && f.k2 < 0.6f) active = false;
 
-    // 10. Background averages follow background-like frames.
+    // Background averages follow background-like frames.
     if (ef < s.meanBackgroundEnergy + 3.0f && f.k2 < 0.75f && sd < kBackgroundDistance) {
         const int c = ++s.updateCount;
         float alpha, beta, gamma;
@@ -193,12 +197,12 @@ bool VadDecide(VadState &s, const VadFeatures &f) {
         s.meanZeroCrossing = beta * s.meanZeroCrossing + (1.0f - beta) * f.zeroCrossing;
         for (int i = 0; i < kOrder; ++i) s.meanLsf[i] = gamma * s.meanLsf[i] + (1.0f - gamma) * f.lsf[i];
     }
-    // 11. The background level never sinks below the tracked minimum.
+    // The background level never sinks below the tracked minimum.
     if (n > 64 && s.meanBackgroundEnergy < s.minimum && sd < kBackgroundDistance) {
         s.meanBackgroundEnergy = s.minimum;
         s.updateCount = 0;
     }
-    // 12.
+    // This frame's energy and decision become the history of the next.
     s.previousEnergy = ef;
     s.decisionBefore = s.previousDecision;
     s.previousDecision = active;

@@ -12,12 +12,28 @@
 
 namespace vntr::vt48 {
 
+namespace {
+
+// The input filter: a first-order DC blocker, 0.5 (1 - z^-1) / (1 - 0.94 z^-1),
+// 3 dB down at about 80 Hz from its gain of 0.52 (-5.8 dB) above 1 kHz, plus
+// a small constant: a silent input's output settles at 0.001 / 0.06, not 0.
+constexpr float kHighPassGain = 0.5f;
+constexpr float kHighPassPole = 0.94f;
+constexpr float kHighPassOffset = 0.001f;
+
+// A frame is quiet when the mean magnitude of its 220 analysis samples lies
+// below this (16-bit scale, about -53 dB below full scale): the fixed-codebook
+// search then leaves the pulse train out.
+constexpr float kQuietMeanMagnitude = 69.0f;
+
+} // namespace
+
 void HighPass(HighPassState &state, float *x, int length) {
     float previousIn = state.input;
     float previousOut = state.output;
     for (int n = 0; n < length; ++n) {
         const float in = x[n];
-        const float out = 0.5f * (in - previousIn) + 0.94f * previousOut + 0.001f;
+        const float out = kHighPassGain * (in - previousIn) + kHighPassPole * previousOut + kHighPassOffset;
         previousIn = in;
         previousOut = out;
         x[n] = out;
@@ -30,7 +46,7 @@ bool IsQuiet(const float *speech) {
     constexpr int kSpan = 220;
     float sum = 0.0f;
     for (int n = 0; n < kSpan; ++n) sum += std::fabs(speech[n]);
-    return sum / kSpan < 69.0f;
+    return sum / kSpan < kQuietMeanMagnitude;
 }
 
 namespace {

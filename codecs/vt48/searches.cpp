@@ -14,6 +14,11 @@
 
 namespace vntr::vt48 {
 
+namespace {
+// The starting best of the fixed-codebook search (any negative value serves).
+constexpr float kBelowAnyScore = -6.9f;
+} // namespace
+
 int QuantisePitchGain(float gain) {
     if (gain <= kPitchGainThreshold[0]) return 0;
     int index = 0;
@@ -214,7 +219,9 @@ FixedResult SearchFixed(const float *t2, const float *h, int length, int lag, bo
         start[1].energy = e1;
     }
 
-    float best = -6.9f;
+    // Below any score (c^2 / E is never negative), so that the first
+    // candidate tried always becomes the winner.
+    float best = kBelowAnyScore;
     Winner winner;
 
     if (!quiet) {

@@ -454,11 +454,21 @@ namespace {
 
 float TiltOf(float r0, float r1) { return (r0 != 0.0f && std::fabs(r1) <= r0) ? -r1 / r0 : 0.0f; }
 
+// The formant post-filter A(z/0.55) / A(z/0.7): the residual filter's
+// bandwidth expansion widens the zeros more than the synthesis filter's
+// widens the poles, so the formants stand out from the valleys between them.
+constexpr float kResidualExpansion = 0.55f;
+constexpr float kFormantExpansion = 0.7f;
+
+void FormantShapeOf(const float *lpc, PostFilterShape &shape) {
+    BandwidthExpand(lpc, kPostOrder, kResidualExpansion, shape.num);
+    BandwidthExpand(lpc, kPostOrder, kFormantExpansion, shape.den);
+}
+
 } // namespace
 
 void PostFilterShapeOf(const float *lpc, const PostFilterConfig &config, PostFilterShape &shape) {
-    BandwidthExpand(lpc, kPostOrder, 0.55f, shape.num);
-    BandwidthExpand(lpc, kPostOrder, 0.7f, shape.den);
+    FormantShapeOf(lpc, shape);
     const int responseLength = config.tiltResponseLength;
     float h[kPostMaxTiltResponse];
     FormantImpulseResponse(shape.num, shape.den, h, responseLength);
@@ -477,10 +487,8 @@ void PostFilterShapeOf(const float *lpc, const PostFilterConfig &config, PostFil
 void PostFilterShapePair(const float *lpc0, const float *lpc1, const PostFilterConfig &config, PostFilterShape &shape0,
                          PostFilterShape &shape1) {
 #if defined(__SSE2__)
-    BandwidthExpand(lpc0, kPostOrder, 0.55f, shape0.num);
-    BandwidthExpand(lpc0, kPostOrder, 0.7f, shape0.den);
-    BandwidthExpand(lpc1, kPostOrder, 0.55f, shape1.num);
-    BandwidthExpand(lpc1, kPostOrder, 0.7f, shape1.den);
+    FormantShapeOf(lpc0, shape0);
+    FormantShapeOf(lpc1, shape1);
     // The two impulse responses in the low lanes, each lane with its own set:
     // AllPoleFilter's products and differences in its order, from rest.
     const int length = config.tiltResponseLength;

@@ -128,7 +128,7 @@ bool Evaluator::ConfirmCancel() {
 }
 
 bool Evaluator::EncodePass(const std::string &inputPath, const std::string &codedPath, CodecSlot &slot) {
-    // 1. The input.
+    // The input.
     auto input = OpenWaveForReading(ui_, inputPath);
     if (!input) {
         CodecError(slot, " : Cannot open original file !");
@@ -139,7 +139,7 @@ bool Evaluator::EncodePass(const std::string &inputPath, const std::string &code
         if (input->file && !CloseWave(ui_, *input)) CodecError(slot, " : Cannot close original file !");
     };
 
-    // 2. The entry points.
+    // The library's encoder entry points.
     EncoderCalls calls;
     if (slot.library) {
         calls.open = slot.library->Bind<CodecOpenFn>(CODEC_ORD_OPEN_ENCODER);
@@ -153,7 +153,7 @@ bool Evaluator::EncodePass(const std::string &inputPath, const std::string &code
         return false;
     }
 
-    // 3. The encoder.
+    // The encoder.
     if (const CodecStatus s = calls.open(slot.formatFlags, slot.encoderOptions, &slot.format); s != CODEC_OK) {
         CodecError(slot, " : Cannot initialize encoding engine. " + StatusText(calls.errorString, s));
         closeInput();
@@ -167,7 +167,7 @@ bool Evaluator::EncodePass(const std::string &inputPath, const std::string &code
     // that no state block is left behind.
     auto closeEngineQuietly = [&] { calls.close(handle); };
 
-    // 4. The coded file: RIFF WAVE with `fmt `, `fact` and an open `data` chunk.
+    // The coded file: RIFF WAVE with `fmt `, `fact` and an open `data` chunk.
     OpenWave coded;
     coded.file = platform::RiffFile::Open(codedPath, platform::RiffFile::Mode::Create);
     bool created = coded.file != nullptr;
@@ -220,7 +220,7 @@ bool Evaluator::EncodePass(const std::string &inputPath, const std::string &code
         return false;
     };
 
-    // 5. Buffers sized from the format.
+    // Buffers sized from the format.
     const uint16_t frameBytes = slot.format.frameBytes;
     const uint16_t maxCoded = slot.format.maxCodedBytes;
     std::vector<unsigned char> pcm;
@@ -235,7 +235,8 @@ bool Evaluator::EncodePass(const std::string &inputPath, const std::string &code
         return failMidway();
     }
 
-    // 6, 7. The frames.
+    // The frames: each whole frame of the input is one call, timed on the
+    // thread's clock, and its bytes go straight to the coded file.
     slot.codedBytes = 0;
     slot.encodedInputBytes = 0;
     slot.codingTime = 0;
@@ -271,13 +272,14 @@ bool Evaluator::EncodePass(const std::string &inputPath, const std::string &code
         Pump();
     }
 
-    // 8. The flush call of the encoders that hold samples back.
+    // The flush call of the encoders that hold samples back.
     if (NeedsFlush(slot.format.codecId)) {
         std::memset(pcm.data(), 0, pcm.size());
         if (!encodeOnce(CODEC_END_OF_STREAM)) return failMidway();
     }
 
-    // 9. Close, count, close the engine.
+    // Both files closed, the rate and load computed from what was coded, then
+    // the engine closed.
     closeInput();
     closeCoded();
     ComputeCodingStats(slot);
@@ -288,7 +290,7 @@ bool Evaluator::EncodePass(const std::string &inputPath, const std::string &code
 }
 
 bool Evaluator::DecodePass(const std::string &codedPath, const std::string &decodedPath, CodecSlot &slot) {
-    // 1. The decoded file's format.
+    // The decoded file's format: the PCM the codec's format word names.
     PcmFormat pcmFormat;
     const uint32_t f = slot.formatFlags;
     pcmFormat.channels = (f & CODEC_FMT_MONO) != 0 ? 1 : (f & CODEC_FMT_STEREO) != 0 ? 2 : 0;
@@ -297,7 +299,7 @@ bool Evaluator::DecodePass(const std::string &codedPath, const std::string &deco
     pcmFormat.avgBytesPerSec = static_cast<uint32_t>(slot.blockAlign) * static_cast<uint32_t>(slot.sampleRate);
     pcmFormat.blockAlign = slot.blockAlign;
 
-    // 2, 3. The coded input and the decoded output.
+    // The coded input and the decoded output.
     auto coded = OpenWaveForReading(ui_, codedPath);
     if (!coded) {
         CodecError(slot, " : Cannot open encoded file !");
@@ -322,7 +324,7 @@ bool Evaluator::DecodePass(const std::string &codedPath, const std::string &deco
         }
     };
 
-    // 4. The entry points.
+    // The library's decoder entry points.
     DecoderCalls calls;
     if (slot.library) {
         calls.open = slot.library->Bind<CodecOpenFn>(CODEC_ORD_OPEN_DECODER);
@@ -336,7 +338,7 @@ bool Evaluator::DecodePass(const std::string &codedPath, const std::string &deco
         return false;
     }
 
-    // 5. The decoder.
+    // The decoder.
     if (const CodecStatus s = calls.open(slot.formatFlags, slot.decoderOptions, &slot.format); s != CODEC_OK) {
         CodecError(slot, " : Cannot initialize decoding engine. " + StatusText(calls.errorString, s));
         closeBoth();
@@ -344,7 +346,7 @@ bool Evaluator::DecodePass(const std::string &codedPath, const std::string &deco
     }
     const CodecHandle handle = slot.format.handle;
 
-    // 6. Buffers.
+    // Buffers: a frame of PCM, and the coded bytes each call is offered.
     const uint16_t frameBytes = slot.format.frameBytes;
     const uint16_t capacity = DecoderReadSize(slot.format);
     std::vector<unsigned char> pcm;
@@ -356,7 +358,7 @@ bool Evaluator::DecodePass(const std::string &codedPath, const std::string &deco
         return false;
     }
 
-    // 7, 8. The frames: unconsumed bytes are carried to the front of the
+    // The frames: unconsumed bytes are carried to the front of the
     // buffer, and the next read tops it up to the full read size again.
     slot.decodingTime = 0;
     slot.decodingMicros = 0;
@@ -416,7 +418,8 @@ bool Evaluator::DecodePass(const std::string &codedPath, const std::string &deco
         Pump();
     }
 
-    // 9, 10.
+    // The decoding load, then the engine and both files closed; an engine
+    // that fails to close is reported only when no earlier error was.
     ComputeDecodingStats(slot);
     if (const CodecStatus s = calls.close(handle); s != CODEC_OK && ok) {
         CodecError(slot, " : Cannot close decoding engine. " + StatusText(calls.errorString, s));

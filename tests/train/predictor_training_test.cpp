@@ -73,7 +73,7 @@ TEST(PredictorLloyd, TheRangeHoldsAGainOfThreeBack) {
     EXPECT_GT(book.taps[1][2], 1.0); // as far towards 3 as the range lets it
 }
 
-TEST(FractionalDelay, RowsMirrorAndReproduceTheirPrintedValues) {
+TEST(FractionalDelay, RowsMirrorAndReproduceTheFormatsRoundedValues) {
     for (int taps : {4, 16}) {
         for (int p = 1; p <= 7; ++p) {
             const auto a = DesignFractionalDelayRow(taps, p);
@@ -83,9 +83,9 @@ TEST(FractionalDelay, RowsMirrorAndReproduceTheirPrintedValues) {
     }
     EXPECT_TRUE(ReproducesPublished({{4, 4, {-0.04557, 0.55085, 0.55085, -0.04557}}}));
     EXPECT_FALSE(ReproducesPublished({{4, 4, {-0.04557, 0.55086, 0.55085, -0.04557}}}));
-    EXPECT_TRUE(MatchesPrinted(0.630992836, 0.63099));
-    EXPECT_TRUE(MatchesPrinted(0.630992836, 0.631)); // at three decimals
-    EXPECT_FALSE(MatchesPrinted(0.630992836, 0.63098));
+    EXPECT_TRUE(MatchesToItsDecimals(0.630992836, 0.63099));
+    EXPECT_TRUE(MatchesToItsDecimals(0.630992836, 0.631)); // at three decimals
+    EXPECT_FALSE(MatchesToItsDecimals(0.630992836, 0.63098));
 }
 
 } // namespace

@@ -30,8 +30,8 @@ TEST(GrowCodebook, FindsSeparatedClustersAndKeepsFixedEntries) {
     const std::vector<std::vector<float>> centres = {{0, 0}, {10, 0}, {0, 10}, {10, 10}, {5, 20}, {20, 5}, {-8, 3}};
     const WeightedSet set = Clusters(centres, 200, 0.1f, 1);
     std::mt19937 rng(2);
-    const FixedEntry quoted{0, 0, {100.0f, 100.0f}};
-    const Codebook book = GrowCodebook(set, 8, {quoted}, 15, rng);
+    const FixedEntry fixed{0, 0, {100.0f, 100.0f}};
+    const Codebook book = GrowCodebook(set, 8, {fixed}, 15, rng);
     EXPECT_EQ(book.At(0)[0], 100.0f); // fixed, though no point is near it
     EXPECT_EQ(book.At(0)[1], 100.0f);
     for (const auto &c : centres) {

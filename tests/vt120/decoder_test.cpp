@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <vector>
 
 namespace vntr::vt120 {
 namespace {
@@ -31,10 +32,10 @@ struct Decoder {
 
 // A speech frame: a mid-band envelope, a lag, strong pulses and a predictor entry.
 void SpeechFrame(uint8_t *out, int lag0, int d1, int entry, int amplitude, std::mt19937 &rng,
-                 bool quotedEnvelope = false) {
+                 bool stageZeroEnvelope = false) {
     FrameFields f{};
     f.type = kSpeechFrame;
-    for (int &i : f.lsp) i = quotedEnvelope ? 0 : static_cast<int>(rng() % 64);
+    for (int &i : f.lsp) i = stageZeroEnvelope ? 0 : static_cast<int>(rng() % 64);
     f.pitch[0] = (lag0 - kMinLag) * 128 + entry;
     f.pitch[1] = d1 * 128 + entry;
     for (int k = 0; k < kSubframes; ++k) {
@@ -122,7 +123,17 @@ TEST(Decoder, ZeroBytesAreOneSpeechFrameThenFadeToSilence) {
     EXPECT_EQ(d.s->fadedSubframes, kFadeSubframes);
 }
 
-TEST(Decoder, LostFramesAfterSpeechFadeOutWithinTheFade) {
+double Rms(const float *x, int length) {
+    double e = 0;
+    for (int n = 0; n < length; ++n) e += static_cast<double>(x[n]) * x[n];
+    return std::sqrt(e / length);
+}
+
+// Lost frames after speech repeat the last pitch period 0.9 times weaker
+// every 4 ms sub-frame and are silent after 160 ms.  The figures are written
+// out here rather than read from the decoder's constants, so that a fade
+// changed or removed there fails.
+TEST(Decoder, LostFramesAfterSpeechFadeToSilenceIn160Ms) {
     Decoder d;
     std::mt19937 rng(1);
     uint8_t frame[kCodedBytes];
@@ -133,20 +144,35 @@ TEST(Decoder, LostFramesAfterSpeechFadeOutWithinTheFade) {
     }
     const Lsp held = d.s->previousLsp;
     const uint8_t lost[kCodedBytes] = {0x01}; // type 1 again: no parameters
+    constexpr int kLostFramesUntilSilence = 20; // 160 ms of 8 ms frames
     double peak = Peak(d.s->excitation, kFrameLength);
     ASSERT_GT(peak, 0.0);
-    // Every concealed sample is 0.9 times one of the lag's period before it.
-    for (int f = 0; f < kFadeSubframes / kSubframes; ++f) {
-        d.Frame(lost);
+    std::vector<double> levels; // output RMS of each lost frame
+    for (int f = 0; f < kLostFramesUntilSilence; ++f) {
+        float y[kFrameLength];
+        d.Frame(lost, y);
+        levels.push_back(Rms(y, kFrameLength));
+        // Two sub-frames, each 0.9 times the period before it: at most 0.9
+        // of the frame before (0.81 where the lag spans the frame).
         const double next = Peak(d.s->excitation, kFrameLength);
         EXPECT_GT(next, 0.0) << f;
-        EXPECT_LE(next, kFadePerSubframe * peak * (1.0 + 1e-6)) << f;
+        EXPECT_LE(next, 0.9 * peak * (1.0 + 1e-6)) << f;
         EXPECT_EQ(d.s->previousLsp, held);
         peak = next;
     }
-    // Silent after the fade.
-    d.Frame(lost);
-    for (float x : d.s->excitation) EXPECT_EQ(x, 0.0f);
+    // The output follows more slowly, as the held envelope rings (about 0.89
+    // per frame on this one): more than 8 dB down after 80 ms, 15 dB by the end.
+    EXPECT_LT(levels[10], levels[0] * std::pow(10.0, -8.0 / 20.0));
+    EXPECT_LT(levels[kLostFramesUntilSilence - 1], levels[0] * std::pow(10.0, -15.0 / 20.0));
+    // Silent after 160 ms, and the output dies away with the filters' ringing.
+    for (int f = 0; f < 5; ++f) {
+        float y[kFrameLength];
+        d.Frame(lost, y);
+        for (float x : d.s->excitation) EXPECT_EQ(x, 0.0f);
+        if (f == 4) {
+            EXPECT_LT(Rms(y, kFrameLength), levels[0] * 1e-3);
+        }
+    }
     // Speech resumes with the frame after one whose type bits are 3.
     SpeechFrame(frame, 60, 2, 127, 24, rng);
     SetType(frame, 3);

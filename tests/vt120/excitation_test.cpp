@@ -59,7 +59,7 @@ TEST(AdaptiveVector, LongestDecodedLagReadsTheOldestSample) {
     EXPECT_EQ(v[31], 1000.0f + static_cast<float>(kMaxDecodedLag - 33));
 }
 
-TEST(AdaptiveVector, EntryZeroIsSilentAndEntry127IsTheQuotedOne) {
+TEST(AdaptiveVector, EntryZeroIsSilentAndEntry127IsTheOneTheFormatFixes) {
     const auto history = CountingHistory();
     float v[kSubframeLength];
     AdaptiveVector(history.data(), 40, 0, v);

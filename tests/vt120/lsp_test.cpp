@@ -15,10 +15,10 @@
 namespace vntr::vt120 {
 namespace {
 
-TEST(LspTables, StageOneStartsWithTheQuotedVector) {
-    const float quoted[kOrder] = {0.33591f, 0.51147f, 0.74262f, 0.94818f, 1.17043f,
+TEST(LspTables, StageOneStartsWithTheVectorTheFormatFixes) {
+    const float fixed[kOrder] = {0.33591f, 0.51147f, 0.74262f, 0.94818f, 1.17043f,
                                   1.58521f, 1.91449f, 2.17929f, 2.5382f,  2.79112f};
-    for (int k = 0; k < kOrder; ++k) EXPECT_FLOAT_EQ(kLspCodebook[0][k], quoted[k]);
+    for (int k = 0; k < kOrder; ++k) EXPECT_FLOAT_EQ(kLspCodebook[0][k], fixed[k]);
 }
 
 TEST(Stabilise, TwoPassesAtMostThenTheGapRule) {

@@ -15,7 +15,7 @@
 namespace vntr::vt120 {
 namespace {
 
-TEST(InterpolationTables, AsPrintedAndMirrored) {
+TEST(InterpolationTables, MatchTheFormatsRoundedRowsAndMirror) {
     const float row4[16] = {-0.00377f, 0.00771f, -0.01646f, 0.03185f, -0.05727f, 0.10129f, -0.19576f, 0.63099f,
                             0.63099f,  -0.19576f, 0.10129f, -0.05727f, 0.03185f, -0.01646f, 0.00771f, -0.00377f};
     for (int j = 0; j < 16; ++j) EXPECT_NEAR(kInterp16[3][j], row4[j], 5e-6f) << j;

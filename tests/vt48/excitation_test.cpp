@@ -2,9 +2,11 @@
 // repeat, the three fixed codebooks with their signs, the gains, and the
 // decoder's pitch sharpening.
 #include "excitation.hpp"
+#include "searches.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <numeric>
 #include <vector>
 
@@ -82,14 +84,38 @@ TEST(FixedContribution, SevenAndEightPulseSignsFollowTheCodeBits) {
     for (int j = 0; j < 8; ++j) EXPECT_EQ(f[eight[j]], j == 0 ? 2.0f : -2.0f);
 }
 
-TEST(Gains, IndicesMapToTheTables) {
-    EXPECT_FLOAT_EQ(PitchGainValue(0), -0.993f);
-    EXPECT_FLOAT_EQ(PitchGainValue(6), 0.191f);
-    EXPECT_FLOAT_EQ(PitchGainValue(15), 1.55f);
-    EXPECT_FLOAT_EQ(CodebookGainValue(0), 1.0f);
-    EXPECT_FLOAT_EQ(CodebookGainValue(15), 1330.0f);
-    EXPECT_FLOAT_EQ(CodebookGainValue(16), -1.0f);
-    EXPECT_FLOAT_EQ(CodebookGainValue(31), -1330.0f);
+// The encoder's quantisers and the decoder's tables are two lists of the
+// same levels: every level, coded, must come back as itself, the levels rise
+// with the index, the thresholds lie between neighbouring levels, and the
+// codebook gain's upper 16 indices are the lower 16 negated.
+TEST(Gains, EveryLevelCodesToItsOwnIndexAndTheLevelsRise) {
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(QuantisePitchGain(PitchGainValue(i)), i) << i;
+        if (i > 0) {
+            EXPECT_GT(PitchGainValue(i), PitchGainValue(i - 1)) << i;
+            // Just either side of the decision between i - 1 and i.
+            const float mid = 0.5f * (PitchGainValue(i - 1) + PitchGainValue(i));
+            EXPECT_EQ(QuantisePitchGain(std::nextafter(PitchGainValue(i - 1), mid)), i - 1) << i;
+            EXPECT_EQ(QuantisePitchGain(std::nextafter(PitchGainValue(i), mid)), i) << i;
+        }
+    }
+    EXPECT_EQ(QuantisePitchGain(-5.0f), 0);
+    EXPECT_EQ(QuantisePitchGain(5.0f), 15);
+    for (int i = 0; i < 32; ++i) {
+        EXPECT_EQ(QuantiseCodebookGain(CodebookGainValue(i)), i) << i;
+        const int magnitude = i & 15;
+        EXPECT_EQ(CodebookGainValue(i), (i < 16 ? 1.0f : -1.0f) * CodebookGainValue(magnitude)) << i;
+        if (magnitude > 0) {
+            EXPECT_GT(CodebookGainValue(magnitude), CodebookGainValue(magnitude - 1)) << i;
+            const float mid = 0.5f * (CodebookGainValue(magnitude - 1) + CodebookGainValue(magnitude));
+            const float sign = i < 16 ? 1.0f : -1.0f;
+            EXPECT_EQ(QuantiseCodebookGain(sign * std::nextafter(CodebookGainValue(magnitude - 1), mid)), i - 1) << i;
+            EXPECT_EQ(QuantiseCodebookGain(sign * std::nextafter(CodebookGainValue(magnitude), mid)), i) << i;
+        }
+    }
+    EXPECT_GT(CodebookGainValue(0), 0.0f);
+    EXPECT_EQ(QuantiseCodebookGain(1e6f), 15);
+    EXPECT_EQ(QuantiseCodebookGain(-1e6f), 31);
 }
 
 TEST(Excitation, IsTheScaledAdaptiveVectorPlusPulsesAndEntersTheHistory) {

@@ -49,7 +49,7 @@ TEST(PitchExcitation, TapsWeighTheLagAndItsNeighbours) {
     EXPECT_NEAR(e[0], expected, 1e-3);
 }
 
-TEST(PredictorCodebook, PublishedEntriesSitAtTheirIndices) {
+TEST(PredictorCodebook, EntriesTheFormatFixesSitAtTheirIndices) {
     const double entry1[5] = {0.190264, 0.031242, 0.084111, -0.219572, -0.301381};
     const double entry2[5] = {0.131206, -0.217990, 0.422116, 0.737703, -0.074948};
     const double entry127[5] = {0.112244, -0.104028, 0.069623, 1.032230, 0.043769};

@@ -77,7 +77,7 @@ TEST(LspWeights, CloseLspPairGetsMoreWeight) {
     EXPECT_GT(peaked[4], 1.5f * flat[4]);
 }
 
-TEST(LspCodebook, PublishedFirstVectorsSitAtIndexZero) {
+TEST(LspCodebook, FirstVectorsTheFormatFixesSitAtIndexZero) {
     const float first[10] = {0.104308f, 0.049739f, -0.064519f, -0.069825f, -0.061812f,
                              0.203854f, -0.026463f, 0.157317f, 0.063104f, -0.218951f};
     for (int s = 0; s < kLspSplits; ++s) {

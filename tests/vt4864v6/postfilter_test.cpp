@@ -25,7 +25,7 @@ TEST(OutputSample, ClipsAtTheEdgesAndTruncatesTowardZero) {
     EXPECT_EQ(OutputSample(-INFINITY), -32768);
 }
 
-TEST(InterpolationTables, PublishedRowsAtTheirPrintedPrecision) {
+TEST(InterpolationTables, FixedRowsToTheirDecimals) {
     const float four1[4] = {-0.005772f, 0.087669f, 0.965882f, -0.048753f};
     const float four4[4] = {-0.045567f, 0.550847f, 0.550847f, -0.045567f};
     for (int j = 0; j < 4; ++j) {

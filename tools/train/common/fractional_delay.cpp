@@ -19,7 +19,7 @@ std::vector<double> DesignFractionalDelayRow(int taps, int phase) {
     return row;
 }
 
-bool MatchesPrinted(double designed, double published) {
+bool MatchesToItsDecimals(double designed, double published) {
     char text[32];
     std::snprintf(text, sizeof text, "%.10g", published);
     const std::string s(text);
@@ -32,7 +32,7 @@ bool ReproducesPublished(const std::vector<PublishedRow> &rows) {
     for (const PublishedRow &p : rows) {
         const auto row = DesignFractionalDelayRow(p.taps, p.phase);
         for (std::size_t j = 0; j < p.values.size(); ++j) {
-            if (!MatchesPrinted(row[j], p.values[j])) {
+            if (!MatchesToItsDecimals(row[j], p.values[j])) {
                 std::fprintf(stderr, "%d-tap phase %d tap %zu: designed %.9f, published %g\n", p.taps, p.phase, j,
                              row[j], p.values[j]);
                 return false;

@@ -12,12 +12,12 @@ namespace vntr::train {
 
 std::vector<double> DesignFractionalDelayRow(int taps, int phase);
 
-// True when `designed` rounds to `published` at the number of decimals the
-// published value is printed with.
-bool MatchesPrinted(double designed, double published);
+// True when `designed` rounds to `published` at the number of decimals
+// `published` is written with (0.631 is matched at three, 0.63099 at five).
+bool MatchesToItsDecimals(double designed, double published);
 
-// A row that the coded format prints (some of its taps, at their printed
-// precision), which the design must reproduce.
+// A row whose values the coded format fixes (some of its taps, rounded to a
+// few decimals), which the design must reproduce.
 struct PublishedRow {
     int taps;
     int phase;

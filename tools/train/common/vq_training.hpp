@@ -41,7 +41,8 @@ struct Codebook {
     void Fix(int i, const float *v);
 };
 
-// A vector quoted by the coded format, placed at (stage, index) and kept there.
+// A vector the coded format fixes, placed at (stage, index) and kept there
+// however the training moves the others.
 struct FixedEntry {
     int stage;
     int index;

@@ -2,9 +2,9 @@
 // and writes them as the generated table codebooks/postfilter_interp16.inc:
 // Hamming-windowed sinc rows (see tools/train/common/fractional_delay.hpp),
 // which make row p and row 8 - p mirror images.  The design must reproduce
-// the rows the coded format prints at their printed precision - every row of
-// the 4-tap table (which the decoder keeps as printed) and row 4 of the
-// 16-tap table - or nothing is written.
+// the rows the coded format fixes, to the decimals it gives them with - every
+// row of the 4-tap table (which the decoder keeps at those rounded values) and
+// row 4 of the 16-tap table - or nothing is written.
 #include "fractional_delay.hpp"
 
 #include <CLI/CLI.hpp>
@@ -41,6 +41,6 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "cannot write the table under %s\n", outDir.c_str());
         return 1;
     }
-    std::printf("published rows reproduced; table written to %s\n", outDir.c_str());
+    std::printf("the format's fixed rows reproduced; table written to %s\n", outDir.c_str());
     return 0;
 }

@@ -2,7 +2,7 @@
 # Regenerates every generated table of VT120 from the training speech that
 # tools/train/get-training-speech prepares:
 #   1. the post-filter's 16-tap fractional-delay filters (designed, no corpus);
-#   2. the pitch-predictor codebook (VT4864v6's with entry 127 as quoted; a
+#   2. the pitch-predictor codebook (VT4864v6's with entry 127 fixed by the format; a
 #      closed-loop retraining did not measurably help, see codecs/vt120/README.md);
 #   3. the four-stage LSP quantiser (the encoder's front end only), with its
 #      spectral distortion on the held-out codec2-examples recordings.

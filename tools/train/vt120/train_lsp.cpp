@@ -30,7 +30,7 @@ namespace vt = vntr::train;
 
 namespace {
 
-constexpr float kQuotedFirst[kOrder] = {0.33591f, 0.51147f, 0.74262f, 0.94818f, 1.17043f,
+constexpr float kFixedFirst[kOrder] = {0.33591f, 0.51147f, 0.74262f, 0.94818f, 1.17043f,
                                         1.58521f, 1.91449f, 2.17929f, 2.5382f,  2.79112f};
 
 struct StageTable {
@@ -86,7 +86,7 @@ int main(int argc, char **argv) {
         for (std::size_t i = 0; i < data.lsp.size(); ++i) {
             set.Add(data.lsp[i].data(), data.weights[i].data(), nullptr, 0, kLspStages);
         }
-        const std::vector<vt::FixedEntry> fixed = {{0, 0, std::vector<float>(kQuotedFirst, kQuotedFirst + kOrder)}};
+        const std::vector<vt::FixedEntry> fixed = {{0, 0, std::vector<float>(kFixedFirst, kFixedFirst + kOrder)}};
         vt::Msvq q = vt::TrainMsvqStageByStage(set, std::vector<int>(kLspStages, kLspStageSize), fixed, options);
         auto table = std::make_unique<StageTable>();
         ToTable(q, *table);

@@ -33,7 +33,7 @@ using namespace vntr::vt15::train;
 
 namespace {
 
-const float kQuotedFirst[kOrder] = {0.2288f, 0.3489f, 0.69f, 0.9744f, 1.2162f, 1.5512f, 1.8974f, 2.1632f, 2.5134f, 2.7703f};
+const float kFixedFirst[kOrder] = {0.2288f, 0.3489f, 0.69f, 0.9744f, 1.2162f, 1.5512f, 1.8974f, 2.1632f, 2.5134f, 2.7703f};
 
 enum class Mode { Coded, Candidate, Both };
 
@@ -105,7 +105,7 @@ vntr::train::Msvq FromCodebook(const LsfCodebook &codebook) {
         std::copy(codebook.stage[s], codebook.stage[s] + kLsfStageSizes[s] * kOrder, book.vectors.begin());
         q.stages.push_back(std::move(book));
     }
-    q.stages[0].Fix(0, kQuotedFirst);
+    q.stages[0].Fix(0, kFixedFirst);
     return q;
 }
 
@@ -174,7 +174,7 @@ int main(int argc, char **argv) {
             const auto set = BuildSet(frames, first);
             std::fprintf(stderr, "open loop: %zu training vectors\n", set.size());
             const std::vector<int> sizes(kLsfStageSizes, kLsfStageSizes + kLsfStages);
-            q = vntr::train::TrainMsvqStageByStage(set, sizes, {{0, 0, {kQuotedFirst, kQuotedFirst + kOrder}}}, msvq);
+            q = vntr::train::TrainMsvqStageByStage(set, sizes, {{0, 0, {kFixedFirst, kFixedFirst + kOrder}}}, msvq);
             vntr::train::RefineMsvq(set, q, msvq, passes);
         }
         if (!reportOnly) {

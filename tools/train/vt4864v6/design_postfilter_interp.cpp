@@ -2,9 +2,9 @@
 // writes them as the generated tables codebooks/postfilter_interp4.inc and
 // codebooks/postfilter_interp16.inc: Hamming-windowed sinc rows (see
 // tools/train/common/fractional_delay.hpp).  The tool refuses to write tables
-// whose published rows (phases 1, 4 and 7 of the 4-tap filter, phases 1 and 7
-// of the 16-tap filter) differ from the values the decoder's format fixes, at
-// their printed precision.
+// whose fixed rows (phases 1, 4 and 7 of the 4-tap filter, phases 1 and 7
+// of the 16-tap filter) differ from the values the decoder's format fixes, to
+// the decimals it gives them with.
 #include "fractional_delay.hpp"
 
 #include <CLI/CLI.hpp>
@@ -40,6 +40,6 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "cannot write the tables under %s\n", outDir.c_str());
         return 1;
     }
-    std::printf("published rows reproduced; tables written to %s\n", outDir.c_str());
+    std::printf("the format's fixed rows reproduced; tables written to %s\n", outDir.c_str());
     return 0;
 }

@@ -29,7 +29,7 @@ using vntr::vt4864v6::train::LspSequence;
 
 namespace {
 
-const float kQuotedFirst[3][4] = {
+const float kFixedFirst[3][4] = {
     {0.104308f, 0.049739f, -0.064519f, 0.0f},
     {-0.069825f, -0.061812f, 0.203854f, 0.0f},
     {-0.026463f, 0.157317f, 0.063104f, -0.218951f},
@@ -113,7 +113,7 @@ double KMeans(const SplitSet &set, int dim, std::vector<float> &book, int count,
 std::vector<float> GrowCodebook(const SplitSet &set, int split, int iterations, std::mt19937 &rng) {
     const int dim = Dim(split);
     std::vector<float> book(static_cast<std::size_t>(kLspCodebookSize * dim), 0.0f);
-    for (int i = 0; i < dim; ++i) book[static_cast<std::size_t>(i)] = kQuotedFirst[split][i];
+    for (int i = 0; i < dim; ++i) book[static_cast<std::size_t>(i)] = kFixedFirst[split][i];
     // Entry 1 starts at the weighted mean of the set.
     {
         const std::size_t n = set.size(dim);

@@ -8,7 +8,7 @@
 // encodes the corpus at both rates with the current codebook (targets, lags
 // and past excitation all follow from it), gathers the statistics (c, R) of
 // every sub-frame, then moves the entries to the centroids of their cells.
-// Centroids are held inside the gain range of the format's published entries
+// Centroids are held inside the gain range of the entries the format fixes
 // (--unconstrained lifts that; --min-members and --ridge condition the cells).
 // The first codebook is grown by splitting on statistics gathered with a
 // seed codebook.  Entry 0 (all zeros) and the entries 1, 2 and 127 that the
@@ -33,7 +33,7 @@ using namespace vntr::vt4864v6;
 namespace {
 
 constexpr int kFixed[] = {0, 1, 2, 127};
-constexpr double kQuoted[3][5] = {
+constexpr double kFixedTaps[3][5] = {
     {0.190264, 0.031242, 0.084111, -0.219572, -0.301381},
     {0.131206, -0.217990, 0.422116, 0.737703, -0.074948},
     {0.112244, -0.104028, 0.069623, 1.032230, 0.043769},
@@ -41,7 +41,7 @@ constexpr double kQuoted[3][5] = {
 
 using vntr::train::PredictorObservation;
 
-// The rules of the centroids: the gain range of the published entries, cells
+// The rules of the centroids: the gain range of the fixed entries, cells
 // of at least --min-members sub-frames, entries 0, 1, 2 and 127 fixed.
 vntr::train::PredictorTrainingRules gRules{{std::begin(kFixed), std::end(kFixed)}};
 
@@ -90,9 +90,9 @@ vntr::train::PredictorLloydResult Lloyd(const std::vector<PredictorObservation> 
 void PlaceFixed(PredictorCodebook &book) {
     for (int j = 0; j < 5; ++j) {
         book.taps[0][j] = 0.0;
-        book.taps[1][j] = kQuoted[0][j];
-        book.taps[2][j] = kQuoted[1][j];
-        book.taps[127][j] = kQuoted[2][j];
+        book.taps[1][j] = kFixedTaps[0][j];
+        book.taps[2][j] = kFixedTaps[1][j];
+        book.taps[127][j] = kFixedTaps[2][j];
     }
 }
 
