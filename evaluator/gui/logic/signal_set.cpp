@@ -87,6 +87,23 @@ bool LoadDecoded(const DecodedSource &source, int originalRate, std::map<std::st
     return true;
 }
 
+bool LoadSignalSet(const std::string &originalPath, const std::string &label, const std::vector<DecodedSource> &sources,
+                   SignalSet &set, std::vector<std::string> &unreadable) {
+    set.decoded.clear();
+    unreadable.clear();
+    if (!LoadSignal(originalPath, label, set.original)) return false;
+    std::map<std::string, std::vector<float>> inputs;
+    for (const DecodedSource &source : sources) {
+        DecodedTrace trace;
+        if (LoadDecoded(source, set.original.sampleRate, inputs, trace)) {
+            set.decoded.push_back(std::move(trace));
+        } else {
+            unreadable.push_back(source.name);
+        }
+    }
+    return true;
+}
+
 std::vector<ListeningStream::Track> ListeningTracks(const SignalSet &set, bool levelMatched) {
     std::vector<ListeningStream::Track> tracks;
     if (set.Empty()) return tracks;

@@ -94,6 +94,12 @@ private:
 bool LoadDecoded(const DecodedSource &source, int originalRate, std::map<std::string, std::vector<float>> &inputs,
                  DecodedTrace &trace);
 
+// Reads the original and every codec's files into `set` (its palette and
+// name are left as they are); false when the original cannot be read.  The
+// codecs whose files cannot be read are left out and named in `unreadable`.
+bool LoadSignalSet(const std::string &originalPath, const std::string &label, const std::vector<DecodedSource> &sources,
+                   SignalSet &set, std::vector<std::string> &unreadable);
+
 // The tracks of A/B listening on the original's time line: the original
 // first, then each decoded trace aligned, at the original's rate and, with
 // `levelMatched`, at the input's level.
