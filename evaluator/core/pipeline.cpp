@@ -416,6 +416,7 @@ void Evaluator::ProcessCodec(std::size_t index) {
                 slot.quality.visqolMos = score.mos;
                 slot.quality.visqolNsim = score.nsim;
                 slot.quality.visqolNote = score.message;
+                slot.quality.visqolPatches = score.patches;
             }
         }
         slot.failed = !ok;
