@@ -121,6 +121,7 @@ void MainWindow::UpdateSignalView() {
                 source.decodedPath = core_->Temp().Decoded(source.name);
                 source.inputPath = slot->downsampled != 0 ? core_->Temp().Downsampled() : original.path;
                 source.delaySamples = slot->quality.valid ? slot->quality.delaySamples : 0;
+                source.quality = slot->quality;
                 sources.push_back(std::move(source));
             }
             std::vector<std::string> unreadableNames;
