@@ -961,6 +961,21 @@ void WorkbenchTest::fifteenCodecs() {
     const QImage whole = canvas->grab().toImage();
     QVERIFY(whole.save(dir + "/signal-view-15-codecs-whole.png"));
     qInfo("screenshot: %s (%dx%d)", qPrintable(dir + "/signal-view-15-codecs-whole.png"), whole.width(), whole.height());
+    // The curves at the bottom, on their own, and each with a curve in it.
+    int curvesTop = whole.height();
+    for (const auto &pane : canvas->Panes()) {
+        if (!SignalCanvas::IsCurve(pane.kind)) continue;
+        curvesTop = std::min(curvesTop, pane.rect.top());
+        const QRect area = canvas->CurveArea(pane);
+        std::set<QRgb> drawn;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); x += 3) drawn.insert(whole.pixel(x, y));
+        }
+        int codecs = 0;
+        for (int t = 0; t < 15; ++t) codecs += drawn.count(SignalCanvas::TraceColour(view->Signals(), t).rgb()) > 0;
+        QVERIFY2(codecs >= 12, qPrintable(QStringLiteral("pane %1: %2 codecs").arg(static_cast<int>(pane.kind)).arg(codecs)));
+    }
+    QVERIFY(whole.copy(0, curvesTop - 8, whole.width(), whole.height() - curvesTop + 8).save(dir + "/signal-view-15-codecs-curves.png"));
     // Each waveform is drawn in its codec's colour somewhere in its pane.
     for (const auto &pane : canvas->Panes()) {
         if (pane.kind != SignalCanvas::PaneKind::Wave) continue;

@@ -584,16 +584,19 @@ void SignalCanvas::DrawCurves(QPainter &p, const Pane &pane) const {
         double mean = 0;
         bool dense = false;
         if (kind == PaneKind::VisqolCurve) {
-            // Each patch a level stretch over the input's time it covers.
+            // Each patch a level stretch over the input's time it covers,
+            // the line broken where the score skipped a stretch (a pause).
             if (!trace.visqolValid) continue;
             const auto &patches = trace.visqol;
             const auto pointAt = [&](std::size_t i) {
-                const auto &patch = patches[i / 2];
-                return CurvePoint{i % 2 == 0 ? patch.referenceStart : patch.referenceEnd, patch.similarity, true};
+                const auto &patch = patches[i / 3];
+                if (i % 3 == 0) return CurvePoint{patch.referenceStart, patch.similarity, true};
+                const bool joined = i / 3 + 1 < patches.size() && patches[i / 3 + 1].referenceStart <= patch.referenceEnd + 1e-3;
+                return CurvePoint{patch.referenceEnd, patch.similarity, i % 3 == 1 || joined};
             };
             const double patchSeconds = patches.empty() ? 1.0 : patches.front().referenceEnd - patches.front().referenceStart;
             dense = span / std::max(patchSeconds, 1e-3) > r.width() / 2.0;
-            path = CurvePath(2 * patches.size(), pointAt, t0_, t1_, patchSeconds, r, axis, dense);
+            path = CurvePath(3 * patches.size(), pointAt, t0_, t1_, patchSeconds, r, axis, dense);
             mean = trace.visqolNsim;
         } else {
             const evaluator::FrameCurve &curve = kind == PaneKind::SnrCurve ? trace.frames.snr : trace.frames.lsd;
