@@ -472,6 +472,7 @@ void Evaluator::ProcessCodec(std::size_t index) {
                     slot.quality.visqolMos = score.mos;
                     slot.quality.visqolNsim = score.nsim;
                     slot.quality.visqolNote = score.message;
+                    slot.quality.visqolPatches = score.patches;
                 }
                 if (config_.scorer) ScoreExternally(inputPath, decodedPath, slot);
             }

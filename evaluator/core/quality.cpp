@@ -357,7 +357,20 @@ Quality CompareSources(SampleSource &reference, SampleSource &decoded, int sampl
     double noise = 0;
     double segmentSignal = 0;
     double segmentNoise = 0;
+    double segmentDecoded = 0;
+    double activeSignal = 0;
+    double activeDecoded = 0;
     std::size_t inSegment = 0;
+    FrameQuality &frames = q.frames;
+    frames.snr.frameSeconds = frames.snr.stepSeconds = static_cast<double>(segment) / sampleRate;
+    frames.snr.firstCentreSeconds = frames.snr.frameSeconds / 2;
+    frames.lsd.frameSeconds = static_cast<double>(frame) / sampleRate;
+    frames.lsd.stepSeconds = static_cast<double>(hop) / sampleRate;
+    frames.lsd.firstCentreSeconds = frames.lsd.frameSeconds / 2;
+    frames.snr.db.reserve(overlap / segment);
+    frames.snr.active.reserve(overlap / segment);
+    frames.lsd.db.reserve(overlap / hop);
+    frames.lsd.active.reserve(overlap / hop);
     double segSum = 0;
     std::size_t active = 0;
     double lsdSum = 0;
@@ -372,27 +385,45 @@ Quality CompareSources(SampleSource &reference, SampleSource &decoded, int sampl
             noise += ee;
             segmentSignal += xx;
             segmentNoise += ee;
+            segmentDecoded += static_cast<double>(yNow[i]) * yNow[i];
             if (++inSegment == segment) {
-                if (segmentSignal > activity && segmentSignal != 0) {
-                    const double snr = segmentNoise > 0 ? 10.0 * std::log10(segmentSignal / segmentNoise) : kMaxSegmentSnr;
-                    segSum += std::clamp(snr, kMinSegmentSnr, kMaxSegmentSnr);
+                const bool isActive = segmentSignal > activity && segmentSignal != 0;
+                const double snr = std::clamp(
+                    segmentNoise > 0 ? 10.0 * std::log10(segmentSignal / segmentNoise) : kMaxSegmentSnr,
+                    kMinSegmentSnr, kMaxSegmentSnr);
+                if (isActive) {
+                    segSum += snr;
                     ++active;
+                    activeSignal += segmentSignal;
+                    activeDecoded += segmentDecoded;
                 }
+                frames.snr.db.push_back(static_cast<float>(snr));
+                frames.snr.active.push_back(isActive ? 1 : 0);
                 segmentSignal = 0;
                 segmentNoise = 0;
+                segmentDecoded = 0;
                 inSegment = 0;
             }
         }
         if (n < hop) break;
-        if (hops > 0 && Energy(x) > frameActivity) {
-            lsdSum += spectra.Distance(x, y);
-            ++lsdFrames;
+        if (hops > 0) {
+            const bool isActive = Energy(x) > frameActivity;
+            double distance = 0;
+            if (isActive) {
+                distance = spectra.Distance(x, y);
+                lsdSum += distance;
+                ++lsdFrames;
+            }
+            frames.lsd.db.push_back(static_cast<float>(distance));
+            frames.lsd.active.push_back(isActive ? 1 : 0);
         }
         std::copy(xNow.begin(), xNow.end(), x.begin());
         std::copy(yNow.begin(), yNow.end(), y.begin());
     }
 
     q.valid = true;
+    frames.valid = true;
+    q.levelGain = activeSignal > 0 && activeDecoded > 0 ? std::sqrt(activeSignal / activeDecoded) : 1.0;
     q.delaySamples = delay;
     q.comparedSamples = static_cast<uint32_t>(overlap);
     q.snrDb = noise > 0 ? 10.0 * std::log10(std::max(signal, 1e-9) / noise) : kMaxSegmentSnr * 4;

@@ -20,6 +20,9 @@
 // of the same sums taken over whole-signal copies.
 #pragma once
 
+#include "frame_quality.hpp"
+#include "visqol.hpp"
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -46,6 +49,12 @@ struct Quality {
     double segmentalSnrDb = 0;  // mean of per-frame SNRs (20 ms frames, clamped to -10..35 dB)
     double logSpectralDistanceDb = 0;
     double gain = 1;            // least-squares gain of the aligned decoded signal against the input
+    // The factor that brings the aligned decoded signal to the input's energy
+    // over the input's active segments (as LevelMatchGain); 1 when either is silent.
+    double levelGain = 1;
+    // The same measures frame by frame (as MeasureFrames), for pictures over
+    // time; the spectral distance of an inactive frame is not computed (0).
+    FrameQuality frames;
     // ViSQOL v3 speech mode (visqol.hpp), when it could score the pair.
     bool visqolValid = false;
     double visqolMos = 0;       // MOS-LQO, 1..5
@@ -57,6 +66,7 @@ struct Quality {
     bool scorerValid = false;
     double scorerValue = 0;
     std::string scorerNote;
+    std::vector<VisqolPatch> visqolPatches; // the score's patches, for a curve over time
 };
 
 // How to compare.  The evaluator uses the defaults; the measuring tool can

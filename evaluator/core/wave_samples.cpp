@@ -76,6 +76,11 @@ std::size_t WaveSampleReader::ReadMono(std::span<float> out) {
     const std::size_t frames = ReadBytes(out.size());
     const unsigned width = bits_ / 8;
     const std::size_t frameBytes = width * channels_;
+    if (channels_ == 1 && width == 2) {
+        // The common case, without the mixing.
+        for (std::size_t f = 0; f < frames; ++f) out[f] = SampleAt(&bytes_[2 * f], 2);
+        return frames;
+    }
     for (std::size_t f = 0; f < frames; ++f) {
         double sum = 0;
         for (unsigned c = 0; c < channels_; ++c) sum += SampleAt(&bytes_[f * frameBytes + c * width], width);

@@ -144,4 +144,34 @@ TEST(FrameQualityTest, LevelMatchingLooksAtActiveSpeechOnly) {
     EXPECT_EQ(LevelMatchGain(x, y, 8000, static_cast<int>(y.size())), 1.0);
 }
 
+// The comparison streamed block by block gives the same curves and gain as
+// the whole-signal ones (the window draws the streamed ones): every active
+// frame's value, the activity decisions, the frame times.
+TEST(FrameQualityTest, StreamedComparisonGivesTheSameCurvesAndGain) {
+    const auto x = Speech();
+    for (const std::size_t delay : {0u, 61u}) {
+        auto y = Degraded(x, delay, 400.0f, 11);
+        for (std::size_t i = 0; i < 3000; ++i) y[delay + i] *= 0.3f; // a quieter start
+        const Quality q = CompareSignals(x, y, 8000);
+        ASSERT_TRUE(q.valid);
+        const FrameQuality whole = MeasureFrames(x, y, 8000, q.delaySamples);
+        ASSERT_TRUE(q.frames.valid);
+        for (const auto &[streamed, direct] : {std::pair(&q.frames.snr, &whole.snr), std::pair(&q.frames.lsd, &whole.lsd)}) {
+            ASSERT_EQ(streamed->Size(), direct->Size());
+            EXPECT_EQ(streamed->active, direct->active);
+            EXPECT_DOUBLE_EQ(streamed->stepSeconds, direct->stepSeconds);
+            EXPECT_DOUBLE_EQ(streamed->firstCentreSeconds, direct->firstCentreSeconds);
+            for (std::size_t i = 0; i < streamed->Size(); ++i) {
+                if (direct->active[i] != 0) EXPECT_NEAR(streamed->db[i], direct->db[i], 1e-3) << i;
+            }
+        }
+        EXPECT_NEAR(q.frames.snr.ActiveMean(), q.segmentalSnrDb, 1e-4);
+        EXPECT_NEAR(q.frames.lsd.ActiveMean(), q.logSpectralDistanceDb, 1e-4);
+        EXPECT_NEAR(q.levelGain, LevelMatchGain(x, y, 8000, q.delaySamples), 1e-9);
+    }
+    // Silence on either side: the gain stays 1.
+    const std::vector<float> silent(x.size(), 0.0f);
+    EXPECT_EQ(CompareSignals(x, silent, 8000).levelGain, 1.0);
+}
+
 } // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/frontend.hpp"
+#include "gui/logic/listening_stream.hpp"
 #include "gui/sound/sound_devices.hpp"
 #include "gui/window/prompts.hpp"
 
@@ -24,6 +25,13 @@
 #include <vector>
 
 namespace vntr::gui::test {
+
+// The first `length` samples of a listening track.
+inline std::vector<int16_t> WholeTrack(const ListeningStream::Track &track, int64_t length) {
+    std::vector<int16_t> out(static_cast<std::size_t>(length));
+    track->Read(0, out);
+    return out;
+}
 
 // Answers in place of the user and remembers what was asked.
 class ScriptedPrompts final : public Prompts {

@@ -224,9 +224,9 @@ namespace {
 // Three seconds of a ramp of tones, at 8 kHz.
 ListeningStream::Track ThreeSeconds() {
     const QByteArray pcm = Tone(8000, 3.0, 300, 0.3);
-    auto track = std::make_shared<std::vector<int16_t>>(static_cast<std::size_t>(pcm.size() / 2));
-    std::memcpy(track->data(), pcm.constData(), static_cast<std::size_t>(pcm.size()));
-    return track;
+    std::vector<int16_t> track(static_cast<std::size_t>(pcm.size() / 2));
+    std::memcpy(track.data(), pcm.constData(), static_cast<std::size_t>(pcm.size()));
+    return MemoryTrack(std::move(track));
 }
 
 } // namespace

@@ -93,7 +93,7 @@ void CheckConsistent(const SignalView &view) {
 void CheckOriginalAlone(Open &o, const QString &path) {
     QCOMPARE(o.b.w().Core().State(), DisplayState::Idle);
     QVERIFY(o.view->HasSignals());
-    QCOMPARE(static_cast<int64_t>(o.view->Signals().original.samples.size()), SamplesOf(path));
+    QCOMPARE(static_cast<int64_t>(o.view->Signals().original.length), SamplesOf(path));
     QVERIFY(o.view->Signals().decoded.empty());
     QVERIFY(o.view->Shown().empty());
     CheckConsistent(*o.view);
@@ -159,7 +159,7 @@ void ViewLifetimeTest::sessionLoadedAfterARun() {
         o.b.prompts.files.push_back(session);
         o.b.w().Command(kCmdLoadSession);
         QCOMPARE(o.b.w().Core().State(), DisplayState::Results);
-        QCOMPARE(static_cast<int64_t>(o.view->Signals().original.samples.size()),
+        QCOMPARE(static_cast<int64_t>(o.view->Signals().original.length),
                  SamplesOf("/usr/share/codec2/wav/hts1a.wav"));
         QCOMPARE(o.view->Signals().decoded.size(), kCodecs.size());
         CheckConsistent(*o.view);

@@ -16,12 +16,17 @@
 #include "gui/logic/file_choices.hpp"
 #include "gui/logic/listening_stream.hpp"
 #include "gui/logic/plot_scale.hpp"
+#include "gui/logic/signal_set.hpp"
 #include "gui/logic/timeline_track.hpp"
 #include "gui/logic/wave_summary.hpp"
 #include "gui/sound/quiet_frontend.hpp"
+#include "gui/window/signal_canvas.hpp"
 
 #include <QAbstractItemModelTester>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <random>
 
 #include <array>
 #include <cmath>
@@ -66,11 +71,37 @@ double Rms(std::span<const int16_t> x) {
     return std::sqrt(e / std::max<std::size_t>(x.size(), 1));
 }
 
+QByteArray Pcm16(const std::vector<float> &x) {
+    QByteArray pcm(static_cast<qsizetype>(x.size() * 2), '\0');
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const auto v = static_cast<uint16_t>(static_cast<int16_t>(x[i]));
+        pcm[static_cast<qsizetype>(2 * i)] = static_cast<char>(v & 0xFF);
+        pcm[static_cast<qsizetype>(2 * i + 1)] = static_cast<char>(v >> 8);
+    }
+    return pcm;
+}
+
+// The speech, and a "decoded" copy `delay` samples late, quieter, with noise.
+std::vector<float> DecodedCopy(const std::vector<float> &x, int delay) {
+    std::mt19937 random(3);
+    std::normal_distribution<float> noise(0.0f, 200.0f);
+    std::vector<float> y(static_cast<std::size_t>(delay), 0.0f);
+    for (const float v : x) y.push_back(std::round(std::clamp(0.5f * v + noise(random), -32768.0f, 32767.0f)));
+    return y;
+}
+
+// The energy of each stretch of `hop` samples.
+std::vector<double> HopEnergies(const std::vector<float> &x, int hop) {
+    std::vector<double> e((x.size() + static_cast<std::size_t>(hop) - 1) / static_cast<std::size_t>(hop), 0.0);
+    for (std::size_t i = 0; i < x.size(); ++i) e[i / static_cast<std::size_t>(hop)] += static_cast<double>(x[i]) * x[i];
+    return e;
+}
+
 // A track whose every sample tells its position: 1000 + index.
 ListeningStream::Track Ramp(int64_t n, int offset) {
-    auto t = std::make_shared<std::vector<int16_t>>(static_cast<std::size_t>(n));
-    std::iota(t->begin(), t->end(), static_cast<int16_t>(offset));
-    return t;
+    std::vector<int16_t> t(static_cast<std::size_t>(n));
+    std::iota(t.begin(), t.end(), static_cast<int16_t>(offset));
+    return MemoryTrack(std::move(t));
 }
 
 std::vector<int16_t> ReadStream(ListeningStream &s, std::size_t n) {
@@ -105,6 +136,10 @@ private slots:
     void colourCollisionsAreResolvedByName();
     void blindTrialsAreLoggedWithNames();
     void summaryMatchesTheSignalAtEveryZoom();
+    void signalsReadFromTheirFilesMatchTheSamples();
+    void spectrogramFramesAreThoseOfTheWholeSpectrogram();
+    void fileTracksPlayAsTimelineTracks();
+    void curveAxesFitTheirValues();
     void compareCodecsIsAlwaysOffered();
 };
 
@@ -506,8 +541,8 @@ void WorkbenchLogicTest::decodedAtMinus6dBPlaysAtTheOriginalsLevel() {
     const double gain = vntr::evaluator::LevelMatchGain(original, decoded, rate, quality.delaySamples);
     QVERIFY(std::abs(20 * std::log10(gain) - 6.02) < 0.05);
     const auto length = static_cast<int64_t>(original.size());
-    auto a = std::make_shared<std::vector<int16_t>>(TimelineTrack(original, 8000, 0, 1.0, 8000, length));
-    auto b = std::make_shared<std::vector<int16_t>>(TimelineTrack(decoded, 8000, 40, gain, 8000, length));
+    auto a = MemoryTrack(TimelineTrack(original, 8000, 0, 1.0, 8000, length));
+    auto b = MemoryTrack(TimelineTrack(decoded, 8000, 40, gain, 8000, length));
     // What the sound card gets: the same level, sample for sample within rounding.
     ListeningStream s;
     s.SetTracks(8000, {a, b}, length);
@@ -770,6 +805,152 @@ void WorkbenchLogicTest::summaryMatchesTheSignalAtEveryZoom() {
     empty.Build(0, memory);
     QCOMPARE(empty.Levels(), 0);
     QCOMPARE(empty.EnvelopeOf(0, 100, 4, memory).high, std::vector<float>(4, 0.0f));
+}
+
+void WorkbenchLogicTest::signalsReadFromTheirFilesMatchTheSamples() {
+    // The view holds no sample: a signal read from its file, and a
+    // difference read from two, draw what the samples in memory would.
+    const std::vector<float> x = SpeechSamples();
+    QVERIFY(x.size() > 30000);
+    const int delay = 37;
+    const std::vector<float> y = DecodedCopy(x, delay);
+    QTemporaryDir dir;
+    const QString decodedPath = dir.filePath("decoded.wav");
+    QVERIFY(WriteWave(decodedPath, 8000, 1, 16, Pcm16(y)));
+    Signal original;
+    QVERIFY(LoadSignal(SpeechWave().toStdString(), "Original", original));
+    QCOMPARE(original.length, static_cast<int64_t>(x.size()));
+    QVERIFY(!original.Summarised());
+    DecodedSource source{"Test", decodedPath.toStdString(), SpeechWave().toStdString(), delay, {}};
+    DecodedTrace trace;
+    QVERIFY(LoadDecoded(source, 8000, trace));
+    std::vector<float> difference(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) difference[i] = x[i] - y[i + delay];
+    QCOMPARE(trace.difference.length, static_cast<int64_t>(x.size()));
+    const struct {
+        const Signal &signal;
+        const std::vector<float> &samples;
+    } cases[] = {{original, x}, {trace.decoded, y}, {trace.difference, difference}};
+    for (const auto &c : cases) {
+        const auto n = static_cast<double>(c.samples.size());
+        for (const double count : {1.2 * n, n / 3, 5000.0, 333.3, 40.0}) {
+            for (const double first : {0.0, n / 2, n - count / 3, 99.5}) {
+                const Envelope want = WaveEnvelope(c.samples, first, count, 700);
+                const Envelope got = c.signal.Summary().EnvelopeOf(first, count, 700, c.signal.read);
+                QVERIFY2(got.low == want.low && got.high == want.high,
+                         qPrintable(QStringLiteral("%1 count %2 first %3").arg(c.signal.label.c_str()).arg(count).arg(first)));
+            }
+        }
+        float peak = 0;
+        for (const float v : c.samples) peak = std::max(peak, std::abs(v));
+        QCOMPARE(c.signal.Peak(), peak);
+        QVERIFY(c.signal.Summary().Bytes() < c.samples.size() * sizeof(float) / 20);
+    }
+    // Without the run's measures, the trace measures its files: the curves
+    // and the gain of the whole-signal measures.
+    const vntr::evaluator::FrameQuality frames = vntr::evaluator::MeasureFrames(x, y, 8000, delay);
+    QCOMPARE(trace.frames.snr.Size(), frames.snr.Size());
+    QCOMPARE(trace.frames.lsd.Size(), frames.lsd.Size());
+    QVERIFY(std::abs(trace.frames.lsd.ActiveMean() - frames.lsd.ActiveMean()) < 1e-4);
+    QVERIFY(std::abs(trace.gain - vntr::evaluator::LevelMatchGain(x, y, 8000, delay)) < 1e-9);
+    // Files that cannot be read, or rates that differ, give no trace.
+    DecodedSource missing = source;
+    missing.decodedPath = dir.filePath("none.wav").toStdString();
+    QVERIFY(!LoadDecoded(missing, 8000, trace));
+    const QString other = dir.filePath("other.wav");
+    QVERIFY(WriteWave(other, 11025, 1, 16, Pcm16(y)));
+    DecodedSource otherRate = source;
+    otherRate.decodedPath = other.toStdString();
+    QVERIFY(!LoadDecoded(otherRate, 8000, trace));
+}
+
+void WorkbenchLogicTest::spectrogramFramesAreThoseOfTheWholeSpectrogram() {
+    // Frames made one at a time are the frames of the whole spectrogram,
+    // and its loudest bin found from the hop energies is the whole one's.
+    std::vector<float> tone(11025);
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = static_cast<float>(std::round(12000 * std::sin(0.21 * static_cast<double>(i)) * (i > 6000 ? 1.0 : 0.1)));
+    const struct {
+        std::vector<float> x;
+        int rate;
+    } cases[] = {{SpeechSamples(), 8000}, {tone, 11025}, {std::vector<float>(5, 300.0f), 8000},
+                 {std::vector<float>(4000, 0.0f), 8000}, {std::vector<float>(1000, -32768.0f), 16000}};
+    for (const auto &c : cases) {
+        const Spectrogram whole = ComputeSpectrogram(c.x, c.rate, 0);
+        SpectrogramFrames frames(c.rate, static_cast<int64_t>(c.x.size()));
+        const Spectrogram &layout = frames.Layout();
+        QCOMPARE(layout.columns, whole.columns);
+        QCOMPARE(layout.bins, whole.bins);
+        QCOMPARE(layout.hop, whole.hop);
+        const SampleReader read = MemoryReader(c.x);
+        std::vector<float> db(static_cast<std::size_t>(layout.bins));
+        for (int col = 0; col < layout.columns; col += std::max(1, layout.columns / 17)) {
+            frames.Frame(col, read, db);
+            for (int b = 0; b < layout.bins; ++b) QCOMPARE(db[static_cast<std::size_t>(b)], whole.At(col, b));
+        }
+        frames.Frame(layout.columns - 1, read, db);
+        QCOMPARE(db.back(), whole.At(layout.columns - 1, layout.bins - 1));
+        const double peak = SpectrumPeakDb(c.rate, static_cast<int64_t>(c.x.size()), HopEnergies(c.x, layout.hop), read);
+        QVERIFY2(std::abs(peak - whole.peakDb) < 1e-4, qPrintable(QStringLiteral("%1 %2").arg(peak).arg(whole.peakDb)));
+    }
+    // Through a signal read from its file.
+    Signal speech;
+    QVERIFY(LoadSignal(SpeechWave().toStdString(), "Original", speech));
+    QVERIFY(std::abs(speech.SpectrumPeakDb() - ComputeSpectrogram(SpeechSamples(), 8000, 0).peakDb) < 1e-4);
+}
+
+void WorkbenchLogicTest::fileTracksPlayAsTimelineTracks() {
+    // A track read from its file as it plays is the track made whole.
+    const std::vector<float> x = SpeechSamples();
+    std::vector<float> y = DecodedCopy(x, 25);
+    y[3000] = 32767; // clipped once multiplied
+    QTemporaryDir dir;
+    const QString path = dir.filePath("decoded.wav");
+    QVERIFY(WriteWave(path, 8000, 1, 16, Pcm16(y)));
+    const auto length = static_cast<int64_t>(x.size()) + 500; // beyond the file: silence
+    const std::vector<int16_t> want = TimelineTrack(y, 8000, 25, 2.0, 8000, length);
+    const ListeningStream::Track track = FileTrack(path.toStdString(), 25, 2.0);
+    QVERIFY(WholeTrack(track, length) == want);
+    QCOMPARE(want[2975], int16_t{32767});
+    // In pieces, out of order, as loops and switches read it.
+    for (const int64_t from : {int64_t{17000}, int64_t{3}, length - 700, int64_t{9000}}) {
+        std::vector<int16_t> piece(1000);
+        track->Read(from, piece);
+        for (std::size_t i = 0; i < piece.size(); ++i) {
+            const int64_t at = from + static_cast<int64_t>(i);
+            QCOMPARE(piece[i], at < length ? want[static_cast<std::size_t>(at)] : int16_t{0});
+        }
+    }
+    // At another rate: resampled whole when first read, as TimelineTrack does.
+    const ListeningStream::Track resampled = ResampledTrack(path.toStdString(), 25, 1.0, 11025, 11025);
+    QVERIFY(WholeTrack(resampled, 11025) == TimelineTrack(y, 8000, 25, 1.0, 11025, 11025));
+    // A file that cannot be read plays silence.
+    QVERIFY(WholeTrack(FileTrack(dir.filePath("none.wav").toStdString(), 0, 1.0), 100) == std::vector<int16_t>(100, 0));
+}
+
+void WorkbenchLogicTest::curveAxesFitTheirValues() {
+    // LSD between 3 and 7 dB with a few frames far worse: the axis spans the
+    // values, not 0 to the worst frame.
+    std::vector<double> lsd;
+    for (int i = 0; i < 1000; ++i) lsd.push_back(3.0 + 4.0 * i / 999.0);
+    for (int i = 0; i < 5; ++i) lsd.push_back(19.0);
+    const PlotAxis a = SignalCanvas::CurveAxis(SignalCanvas::PaneKind::LsdCurve, lsd);
+    QVERIFY2(a.Low() >= 2 && a.Low() <= 3 && a.High() >= 7 && a.High() <= 8,
+             qPrintable(QStringLiteral("%1 %2").arg(a.Low()).arg(a.High())));
+    // Never below 0, however close to it the values are; at least 2 dB wide.
+    const PlotAxis near0 = SignalCanvas::CurveAxis(SignalCanvas::PaneKind::LsdCurve, {0.1, 0.2, 0.3});
+    QCOMPARE(near0.Low(), 0.0);
+    QVERIFY(near0.High() >= 2);
+    // SNR within its clamps; the patch similarity within 0..1, at least 0.1 wide.
+    const PlotAxis snr = SignalCanvas::CurveAxis(SignalCanvas::PaneKind::SnrCurve, {-10, -10, 35, 35});
+    QVERIFY(snr.Low() >= -10 && snr.High() <= 35);
+    const PlotAxis nsim = SignalCanvas::CurveAxis(SignalCanvas::PaneKind::VisqolCurve, {0.97, 0.97, 0.99});
+    QVERIFY(nsim.High() <= 1.0 && nsim.High() >= 0.99 && nsim.High() - nsim.Low() >= 0.1 - 1e-9);
+    QVERIFY(nsim.Low() <= 0.97);
+    // No value: a default span from the floor.
+    const PlotAxis none = SignalCanvas::CurveAxis(SignalCanvas::PaneKind::LsdCurve, {});
+    QCOMPARE(none.Low(), 0.0);
+    QVERIFY(none.High() > 0);
 }
 
 void WorkbenchLogicTest::compareCodecsIsAlwaysOffered() {

@@ -7,6 +7,7 @@
 
 #include "../support/csv.hpp"
 #include "core/quality.hpp"
+#include "gui/logic/comparison_table.hpp"
 #include "gui/logic/timeline_track.hpp"
 #include "gui/sound/quiet_frontend.hpp"
 #include "gui/window/comparison_view.hpp"
@@ -26,6 +27,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QTableView>
@@ -115,7 +117,7 @@ struct Listening {
         return view != nullptr && trace >= 0;
     }
     std::vector<int16_t> Track(int t) const {
-        return *ListeningTracks(view->Signals(), true)[static_cast<std::size_t>(t)];
+        return WholeTrack(ListeningTracks(view->Signals(), true)[static_cast<std::size_t>(t)], view->Signals().Length());
     }
 };
 
@@ -140,6 +142,7 @@ private slots:
     void blindRoundHidesXAndKeepsTheScore();
     void screenshots();
     void fifteenCodecs();
+    void picturesAreTheDirectDrawings();
 };
 
 void WorkbenchTest::compareCodecsOpensFromTheMenuAndTheOriginalsBar() {
@@ -574,15 +577,17 @@ void WorkbenchTest::levelsAreMatchedOverActiveSpeech() {
     std::vector<float> original;
     int rate = 0;
     QVERIFY(vntr::evaluator::ReadWaveSamples(SpeechWave().toStdString(), original, rate));
-    const auto tracks = ListeningTracks(set, true);
-    const auto raw = ListeningTracks(set, false);
+    std::vector<std::vector<int16_t>> tracks;
+    std::vector<std::vector<int16_t>> raw;
+    for (const auto &t : ListeningTracks(set, true)) tracks.push_back(WholeTrack(t, set.Length()));
+    for (const auto &t : ListeningTracks(set, false)) raw.push_back(WholeTrack(t, set.Length()));
     for (std::size_t t = 0; t < set.decoded.size(); ++t) {
         const DecodedTrace &trace = set.decoded[t];
-        std::vector<float> matched(tracks[t + 1]->begin(), tracks[t + 1]->end());
+        std::vector<float> matched(tracks[t + 1].begin(), tracks[t + 1].end());
         const double gain = vntr::evaluator::LevelMatchGain(original, matched, rate, 0);
         QVERIFY2(std::abs(20 * std::log10(gain)) < 0.1, trace.name.c_str());
         // Without the match: the codec's own level.
-        QVERIFY(std::abs(RmsDb(*tracks[t + 1]) - RmsDb(*raw[t + 1]) - 20 * std::log10(trace.gain)) < 0.1);
+        QVERIFY(std::abs(RmsDb(tracks[t + 1]) - RmsDb(raw[t + 1]) - 20 * std::log10(trace.gain)) < 0.1);
     }
     // The check box plays them as decoded.
     l.view->Listen(l.trace + 1);
@@ -590,7 +595,7 @@ void WorkbenchTest::levelsAreMatchedOverActiveSpeech() {
     l.view->SetLevelMatch(false);
     QVERIFY(l.view->Playing()); // goes on
     const auto heard = Samples16(l.b.sound.Pull(8000));
-    QVERIFY(std::equal(heard.begin(), heard.end(), raw[static_cast<std::size_t>(l.trace) + 1]->begin()));
+    QVERIFY(std::equal(heard.begin(), heard.end(), raw[static_cast<std::size_t>(l.trace) + 1].begin()));
 }
 
 void WorkbenchTest::oneSoundAtATime() {
@@ -741,10 +746,10 @@ void WorkbenchTest::screenshots() {
     int curves = 0;
     int differences = 0;
     for (const auto &pane : canvas->Panes()) {
-        curves += pane.kind == SignalCanvas::PaneKind::SnrCurve || pane.kind == SignalCanvas::PaneKind::LsdCurve;
+        curves += SignalCanvas::IsCurve(pane.kind);
         differences += pane.kind == SignalCanvas::PaneKind::Difference;
     }
-    QCOMPARE(curves, 2);
+    QCOMPARE(curves, 3);
     QCOMPARE(differences, 2);
     // The playhead is drawn red at 1.45 s.
     const QPoint head = canvas->mapTo(view, QPoint(canvas->XOf(1.45), canvas->Panes().front().rect.center().y()));
@@ -777,6 +782,138 @@ void WorkbenchTest::screenshots() {
         }
         QVERIFY2(match, qPrintable(QString::fromStdString(point.name) + " " + c.name() + " " + point.colour.name()));
     }
+}
+
+void WorkbenchTest::picturesAreTheDirectDrawings() {
+    // The canvas draws waveforms from summaries and spectrograms from the
+    // frames it shows, read from the files; the picture is the one drawn
+    // from the samples and the whole spectrograms in memory, at the whole
+    // signal and zoomed in.
+    Listening l;
+    QVERIFY(l.Start());
+    SignalView *view = l.view;
+    const SignalSet &set = view->Signals();
+    // Two codecs at the original's rate, with their differences.
+    for (const int t : view->Shown()) view->SetShown(t, false);
+    for (const char *name : {"VT180", "VT48"}) view->SetShown(set.Find(name), true);
+    view->SetSelection(std::nullopt);
+    view->SetCursor(set.original.Seconds()); // the cursor line beyond the panes
+    view->resize(1000, 900);
+    QVERIFY(QTest::qWaitForWindowExposed(view));
+    SignalCanvas *canvas = view->Canvas();
+    std::vector<float> original;
+    int rate = 0;
+    QVERIFY(vntr::evaluator::ReadWaveSamples(set.original.path, original, rate));
+    // The samples of each pane, read whole.
+    auto samplesOf = [&](const SignalCanvas::Pane &pane, double &offset) {
+        offset = 0;
+        if (pane.trace < 0) return original;
+        const DecodedTrace &trace = set.decoded[static_cast<std::size_t>(pane.trace)];
+        std::vector<float> decoded;
+        int decodedRate = 0;
+        vntr::evaluator::ReadWaveSamples(trace.decoded.path, decoded, decodedRate);
+        if (pane.kind != SignalCanvas::PaneKind::Difference) {
+            offset = static_cast<double>(trace.delaySamples) / decodedRate;
+            return decoded;
+        }
+        std::vector<float> difference;
+        for (std::size_t i = 0; i < original.size() && i + trace.delaySamples < decoded.size(); ++i)
+            difference.push_back(original[i] - decoded[i + trace.delaySamples]);
+        return difference;
+    };
+    double peakDb = ComputeSpectrogram(original, rate).peakDb;
+    for (const int t : view->Shown()) {
+        std::vector<float> decoded;
+        int decodedRate = 0;
+        QVERIFY(vntr::evaluator::ReadWaveSamples(set.decoded[static_cast<std::size_t>(t)].decoded.path, decoded, decodedRate));
+        QCOMPARE(decodedRate, rate);
+        peakDb = std::max<double>(peakDb, ComputeSpectrogram(decoded, decodedRate).peakDb);
+    }
+    const double floorDb = std::ceil(peakDb / 10.0) * 10.0 - 80.0;
+    QVERIFY(std::abs(canvas->FloorDb() - floorDb) < 1e-9);
+    for (const auto &[t0, t1] : {std::make_pair(-1.0, -1.0), std::make_pair(1.05, 1.35)}) {
+        if (t0 < 0) {
+            canvas->ShowAll();
+        } else {
+            canvas->SetRange(t0, t1);
+        }
+        const auto [from, to] = canvas->Range();
+        QApplication::processEvents();
+        const QImage drawn = canvas->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        int compared = 0;
+        for (const auto &pane : canvas->Panes()) {
+            if (SignalCanvas::IsCurve(pane.kind)) continue;
+            double offset = 0;
+            const std::vector<float> x = samplesOf(pane, offset);
+            QImage direct(drawn.size(), QImage::Format_RGB32);
+            direct.fill(Qt::black);
+            if (pane.kind == SignalCanvas::PaneKind::Spectrum) {
+                const Spectrogram whole = ComputeSpectrogram(x, rate);
+                QImage image(pane.rect.size(), QImage::Format_RGB32);
+                image.fill(QColor(0x30, 0x30, 0x30));
+                for (int px = 0; px < image.width(); ++px) {
+                    const double at = from + (px + 0.5) / image.width() * (to - from) + offset;
+                    if (at < 0 || at > static_cast<double>(x.size()) / rate) continue;
+                    const int column = whole.ColumnAt(at);
+                    SignalCanvas::PaintSpectrumColumn(
+                        image, px,
+                        std::span<const float>(whole.db).subspan(static_cast<std::size_t>(column) * whole.bins, whole.bins),
+                        rate / 2.0, rate / 2.0, floorDb);
+                }
+                QPainter(&direct).drawImage(pane.rect.topLeft(), image);
+            } else {
+                QPainter p(&direct);
+                const Envelope e = WaveEnvelope(x, (from + offset) * rate, (to - from) * rate, pane.rect.width());
+                SignalCanvas::PaintWave(p, pane.rect, e, canvas->WaveRange(), SignalCanvas::TraceColour(set, pane.trace));
+            }
+            // Inside the pane's frame.
+            const QRect inside = pane.rect.adjusted(1, 1, -2, -2);
+            for (int y = inside.top(); y <= inside.bottom(); ++y) {
+                for (int x0 = inside.left(); x0 <= inside.right(); ++x0) {
+                    if (drawn.pixel(x0, y) != direct.pixel(x0, y)) {
+                        QFAIL(qPrintable(QStringLiteral("pane %1 of trace %2 differs at %3,%4 (range %5..%6)")
+                                             .arg(static_cast<int>(pane.kind))
+                                             .arg(pane.trace)
+                                             .arg(x0)
+                                             .arg(y)
+                                             .arg(from)
+                                             .arg(to)));
+                    }
+                }
+            }
+            ++compared;
+        }
+        QCOMPARE(compared, 2 + 2 * 3);
+    }
+    // Every ViSQOL curve averages to the table's figure (the mean NSIM of
+    // the score, from which its MOS comes).
+    const auto rows = ComparisonRows(l.b.w().Core());
+    int scored = 0;
+    for (const DecodedTrace &trace : set.decoded) {
+        const auto &core = l.b.w().Core();
+        std::size_t slot = 0;
+        while (slot < core.SlotCount() && core.Slots()[slot].Name() != trace.name) ++slot;
+        QVERIFY(slot < core.SlotCount());
+        const auto &quality = core.Slots()[slot].quality;
+        QCOMPARE(trace.visqolValid, quality.visqolValid);
+        if (!trace.visqolValid) continue;
+        QVERIFY(!trace.visqol.empty());
+        double sum = 0;
+        for (const auto &patch : trace.visqol) {
+            sum += patch.similarity;
+            QVERIFY(patch.referenceStart >= 0 && patch.referenceEnd > patch.referenceStart);
+            QVERIFY(patch.referenceEnd <= set.original.Seconds() + 1e-6);
+        }
+        QVERIFY2(std::abs(sum / static_cast<double>(trace.visqol.size()) - quality.visqolNsim) < 1e-9, trace.name.c_str());
+        for (const auto &r : rows) {
+            if (r.name == trace.name) QVERIFY(r.visqolMos && std::abs(*r.visqolMos - quality.visqolMos) < 1e-9);
+        }
+        ++scored;
+    }
+    QVERIFY(scored >= 2);
+    int visqolPanes = 0;
+    for (const auto &pane : canvas->Panes()) visqolPanes += pane.kind == SignalCanvas::PaneKind::VisqolCurve;
+    QCOMPARE(visqolPanes, 1);
 }
 
 void WorkbenchTest::fifteenCodecs() {
@@ -824,6 +961,21 @@ void WorkbenchTest::fifteenCodecs() {
     const QImage whole = canvas->grab().toImage();
     QVERIFY(whole.save(dir + "/signal-view-15-codecs-whole.png"));
     qInfo("screenshot: %s (%dx%d)", qPrintable(dir + "/signal-view-15-codecs-whole.png"), whole.width(), whole.height());
+    // The curves at the bottom, on their own, and each with a curve in it.
+    int curvesTop = whole.height();
+    for (const auto &pane : canvas->Panes()) {
+        if (!SignalCanvas::IsCurve(pane.kind)) continue;
+        curvesTop = std::min(curvesTop, pane.rect.top());
+        const QRect area = canvas->CurveArea(pane);
+        std::set<QRgb> drawn;
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); x += 3) drawn.insert(whole.pixel(x, y));
+        }
+        int codecs = 0;
+        for (int t = 0; t < 15; ++t) codecs += drawn.count(SignalCanvas::TraceColour(view->Signals(), t).rgb()) > 0;
+        QVERIFY2(codecs >= 12, qPrintable(QStringLiteral("pane %1: %2 codecs").arg(static_cast<int>(pane.kind)).arg(codecs)));
+    }
+    QVERIFY(whole.copy(0, curvesTop - 8, whole.width(), whole.height() - curvesTop + 8).save(dir + "/signal-view-15-codecs-curves.png"));
     // Each waveform is drawn in its codec's colour somewhere in its pane.
     for (const auto &pane : canvas->Panes()) {
         if (pane.kind != SignalCanvas::PaneKind::Wave) continue;

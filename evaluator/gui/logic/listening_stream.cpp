@@ -29,28 +29,41 @@ void ListeningStream::Select(int track) {
     selected_ = track;
 }
 
-int16_t ListeningStream::SampleOf(int track, int64_t at) const {
-    if (track < 0 || track >= TrackCount() || !tracks_[static_cast<std::size_t>(track)]) return 0;
-    const auto &pcm = *tracks_[static_cast<std::size_t>(track)];
-    return at >= 0 && at < static_cast<int64_t>(pcm.size()) ? pcm[static_cast<std::size_t>(at)] : 0;
+void ListeningStream::ReadTrack(int track, int64_t at, std::span<int16_t> out) {
+    if (track < 0 || track >= TrackCount() || !tracks_[static_cast<std::size_t>(track)]) {
+        std::fill(out.begin(), out.end(), int16_t{0});
+        return;
+    }
+    tracks_[static_cast<std::size_t>(track)]->Read(at, out);
 }
 
 void ListeningStream::Read(int16_t *out, std::size_t count) {
     const int64_t span = to_ - from_;
     const int fadeLength = std::max(1, rate_ * kCrossFadeMs / 1000);
-    for (std::size_t i = 0; i < count; ++i, ++handed_) {
+    std::size_t i = 0;
+    while (i < count) {
         if (span <= 0 || (!loop_ && handed_ >= span)) {
-            out[i] = 0;
-            continue;
+            std::fill(out + i, out + count, int16_t{0});
+            handed_ += static_cast<int64_t>(count - i);
+            return;
         }
-        const int64_t at = from_ + (loop_ ? handed_ % span : handed_);
-        int16_t v = SampleOf(selected_, at);
+        // Up to the region's end (where a loop wraps) at a time.
+        const int64_t offset = loop_ ? handed_ % span : handed_;
+        const int64_t at = from_ + offset;
+        const auto run = static_cast<std::size_t>(std::min<int64_t>(static_cast<int64_t>(count - i), span - offset));
+        ReadTrack(selected_, at, std::span<int16_t>(out + i, run));
         if (fadeLeft_ > 0) {
-            const double w = static_cast<double>(fadeLeft_) / (fadeLength + 1);
-            v = static_cast<int16_t>(std::lround(w * SampleOf(fadingFrom_, at) + (1 - w) * v));
-            --fadeLeft_;
+            const std::size_t faded = std::min(run, static_cast<std::size_t>(fadeLeft_));
+            fadeBuffer_.resize(faded);
+            ReadTrack(fadingFrom_, at, fadeBuffer_);
+            for (std::size_t k = 0; k < faded; ++k) {
+                const double w = static_cast<double>(fadeLeft_) / (fadeLength + 1);
+                out[i + k] = static_cast<int16_t>(std::lround(w * fadeBuffer_[k] + (1 - w) * out[i + k]));
+                --fadeLeft_;
+            }
         }
-        out[i] = v;
+        i += run;
+        handed_ += static_cast<int64_t>(run);
     }
 }
 
@@ -64,6 +77,28 @@ int64_t ListeningStream::PositionAfter(int64_t played) const {
 
 bool ListeningStream::FinishedAfter(int64_t played) const {
     return !loop_ && played >= to_ - from_;
+}
+
+namespace {
+
+class MemorySource final : public TrackSource {
+public:
+    explicit MemorySource(std::vector<int16_t> samples) : samples_(std::move(samples)) {}
+    void Read(int64_t from, std::span<int16_t> out) override {
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            const int64_t at = from + static_cast<int64_t>(i);
+            out[i] = at >= 0 && at < static_cast<int64_t>(samples_.size()) ? samples_[static_cast<std::size_t>(at)] : 0;
+        }
+    }
+
+private:
+    std::vector<int16_t> samples_;
+};
+
+} // namespace
+
+ListeningStream::Track MemoryTrack(std::vector<int16_t> samples) {
+    return std::make_shared<MemorySource>(std::move(samples));
 }
 
 } // namespace vntr::gui

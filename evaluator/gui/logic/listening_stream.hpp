@@ -8,13 +8,22 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace vntr::gui {
 
+// One track of the time line: its samples read where the stream plays.
+class TrackSource {
+public:
+    virtual ~TrackSource() = default;
+    // Samples [from, from + out.size()) of the time line; silence past the track's end.
+    virtual void Read(int64_t from, std::span<int16_t> out) = 0;
+};
+
 class ListeningStream {
 public:
-    using Track = std::shared_ptr<const std::vector<int16_t>>;
+    using Track = std::shared_ptr<TrackSource>;
     // Samples over which a switch fades from one track to the other (4 ms at 8 kHz).
     static constexpr int kCrossFadeMs = 4;
 
@@ -48,7 +57,7 @@ public:
     bool FinishedAfter(int64_t played) const;
 
 private:
-    int16_t SampleOf(int track, int64_t at) const;
+    void ReadTrack(int track, int64_t at, std::span<int16_t> out);
 
     int rate_ = 8000;
     std::vector<Track> tracks_;
@@ -60,6 +69,10 @@ private:
     int fadingFrom_ = -1; // the track faded out after a switch
     int fadeLeft_ = 0;
     int64_t handed_ = 0;
+    std::vector<int16_t> fadeBuffer_;
 };
+
+// A track held in memory.
+ListeningStream::Track MemoryTrack(std::vector<int16_t> samples);
 
 } // namespace vntr::gui

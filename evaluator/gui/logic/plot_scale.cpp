@@ -61,6 +61,31 @@ PlotAxis PlotAxis::Fit(std::span<const double> values, bool logarithmic) {
     return {std::floor(low / step) * step, std::ceil(high / step) * step, false};
 }
 
+PlotAxis PlotAxis::FitMiddle(std::vector<double> values, double share, double floor, double ceiling,
+                             double minimumSpan) {
+    std::erase_if(values, [](double v) { return !std::isfinite(v); });
+    if (values.empty()) return {floor, std::min(ceiling, floor + std::max(minimumSpan, 1e-9)), false};
+    const double cut = std::clamp((1.0 - share) / 2.0, 0.0, 0.5);
+    // The value of rank q (0: the lowest, 1: the highest).
+    const auto at = [&](double q) {
+        const auto rank = static_cast<std::ptrdiff_t>(std::lround(q * static_cast<double>(values.size() - 1)));
+        std::nth_element(values.begin(), values.begin() + rank, values.end());
+        return values[static_cast<std::size_t>(rank)];
+    };
+    double low = std::max(at(cut), floor);
+    double high = std::min(at(1.0 - cut), ceiling);
+    if (high - low < minimumSpan) {
+        // Widened around the middle, kept within the bounds.
+        const double middle = (low + high) / 2;
+        low = std::max(floor, middle - minimumSpan / 2);
+        high = std::min(ceiling, low + minimumSpan);
+        low = std::max(floor, high - minimumSpan);
+    }
+    const double step = LinearStep(high - low);
+    return {std::max(floor, std::floor(low / step + 1e-9) * step), std::min(ceiling, std::ceil(high / step - 1e-9) * step),
+            false};
+}
+
 double PlotAxis::Fraction(double value) const {
     if (log_) {
         if (value <= 0) return -HUGE_VAL;

@@ -14,6 +14,11 @@ public:
     // Fits the axis around the values (ignoring those a log axis cannot
     // show); with no value, a default range.
     static PlotAxis Fit(std::span<const double> values, bool logarithmic);
+    // A linear axis around the middle `share` of the values (0.98: all but
+    // the lowest and highest 1 %, which a curve then draws at the edge),
+    // within [floor, ceiling] and at least `minimumSpan` wide.
+    static PlotAxis FitMiddle(std::vector<double> values, double share, double floor, double ceiling,
+                              double minimumSpan);
 
     double Low() const { return low_; }
     double High() const { return high_; }

@@ -5,15 +5,109 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace vntr::gui {
+
+bool WaveFileSamples::Open(const std::string &path) {
+    blockStart_ = -1;
+    position_ = 0;
+    return reader_.Open(path);
+}
+
+std::size_t WaveFileSamples::Read(int64_t from, std::span<float> out) {
+    if (from < 0 || from >= Length() || out.empty()) return 0;
+    const auto n = static_cast<std::size_t>(std::min<int64_t>(static_cast<int64_t>(out.size()), Length() - from));
+    auto seek = [&](int64_t at) {
+        if (position_ == at) return true;
+        if (!reader_.Seek(static_cast<uint64_t>(at))) return false;
+        position_ = at;
+        return true;
+    };
+    if (static_cast<int64_t>(n) >= kBlock) {
+        // Long reads go straight to the file.
+        if (!seek(from)) return 0;
+        const std::size_t got = reader_.ReadMono(out.first(n));
+        position_ += static_cast<int64_t>(got);
+        return got;
+    }
+    // Short ones (the ragged ends of a picture's columns, one frame of a
+    // spectrogram) through the block held.
+    std::size_t done = 0;
+    while (done < n) {
+        const int64_t at = from + static_cast<int64_t>(done);
+        const int64_t start = at / kBlock * kBlock;
+        if (start != blockStart_) {
+            blockStart_ = -1;
+            if (!seek(start)) break;
+            block_.resize(static_cast<std::size_t>(kBlock));
+            block_.resize(reader_.ReadMono(block_));
+            position_ += static_cast<int64_t>(block_.size());
+            blockStart_ = start;
+        }
+        const int64_t inBlock = at - start;
+        if (inBlock >= static_cast<int64_t>(block_.size())) break; // the file ended early
+        const std::size_t take = std::min(n - done, block_.size() - static_cast<std::size_t>(inBlock));
+        std::copy_n(block_.begin() + inBlock, take, out.begin() + static_cast<std::ptrdiff_t>(done));
+        done += take;
+    }
+    return done;
+}
+
+const WaveSummary &Signal::Summary() const {
+    Lazy &lazy = *lazy_;
+    if (lazy.built) return lazy.summary;
+    lazy.built = true;
+    if (length <= 0 || !read) return lazy.summary;
+    // One pass over the signal: the summary, and the energy of each hop of
+    // the spectrogram for its loudest bin.
+    const int hop = spectrum ? SpectrogramFrames(sampleRate, 1).Layout().hop : 0;
+    lazy.hopEnergy.assign(hop > 0 ? static_cast<std::size_t>((length + hop - 1) / hop) : 0, 0.0);
+    const WaveSummary::Reader tap = [this, &lazy, hop](int64_t from, std::span<float> out) {
+        const std::size_t got = read(from, out);
+        for (std::size_t i = 0; hop > 0 && i < got;) {
+            // The rest of the hop that sample i falls in.
+            const int64_t at = from + static_cast<int64_t>(i);
+            const auto h = static_cast<std::size_t>(at / hop);
+            const std::size_t end = std::min(got, i + static_cast<std::size_t>((static_cast<int64_t>(h) + 1) * hop - at));
+            double energy = 0;
+            for (std::size_t k = i; k < end; ++k) energy += static_cast<double>(out[k]) * out[k];
+            if (h < lazy.hopEnergy.size()) lazy.hopEnergy[h] += energy;
+            i = end;
+        }
+        return got;
+    };
+    lazy.summary.Build(length, tap);
+    const auto [low, high] = lazy.summary.Range(0, length, read);
+    lazy.peak = std::max(std::abs(low), std::abs(high));
+    return lazy.summary;
+}
+
+float Signal::Peak() const {
+    Summary();
+    return lazy_->peak;
+}
+
+double Signal::SpectrumPeakDb() const {
+    Summary();
+    Lazy &lazy = *lazy_;
+    if (!lazy.peakDbKnown) {
+        lazy.peakDbKnown = true;
+        if (length > 0 && read) lazy.peakDb = gui::SpectrumPeakDb(sampleRate, length, lazy.hopEnergy, read);
+        lazy.hopEnergy = {};
+    }
+    return lazy.peakDb;
+}
 
 bool LoadSignal(const std::string &path, const std::string &label, Signal &signal) {
     signal = Signal{};
     signal.label = label;
-    if (!evaluator::ReadWaveSamples(path, signal.samples, signal.sampleRate) || signal.samples.empty()) return false;
-    signal.spectrum = ComputeSpectrogram(signal.samples, signal.sampleRate);
-    for (const float v : signal.samples) signal.peak = std::max(signal.peak, std::abs(v));
+    auto file = std::make_shared<WaveFileSamples>();
+    if (!file->Open(path) || file->Length() == 0) return false;
+    signal.path = path;
+    signal.sampleRate = file->Rate();
+    signal.length = file->Length();
+    signal.read = [file](int64_t from, std::span<float> out) { return file->Read(from, out); };
     return true;
 }
 
@@ -55,34 +149,60 @@ bool SignalStack::SetShown(int trace, bool shown) {
     return true;
 }
 
-bool LoadDecoded(const DecodedSource &source, int originalRate, std::map<std::string, std::vector<float>> &inputs,
-                 DecodedTrace &trace) {
+bool LoadDecoded(const DecodedSource &source, int originalRate, DecodedTrace &trace) {
     trace = DecodedTrace{};
     trace.name = source.name;
     if (!LoadSignal(source.decodedPath, source.name, trace.decoded)) return false;
-    auto known = inputs.find(source.inputPath);
-    if (known == inputs.end()) {
-        std::vector<float> samples;
-        int rate = 0;
-        if (!evaluator::ReadWaveSamples(source.inputPath, samples, rate) || rate != trace.decoded.sampleRate) {
-            return false;
-        }
-        known = inputs.emplace(source.inputPath, std::move(samples)).first;
+    auto input = std::make_shared<WaveFileSamples>();
+    auto decoded = std::make_shared<WaveFileSamples>();
+    if (!input->Open(source.inputPath) || !decoded->Open(source.decodedPath) ||
+        input->Rate() != trace.decoded.sampleRate) {
+        return false;
     }
-    const std::vector<float> &input = known->second;
     const int rate = trace.decoded.sampleRate;
-    const int delay = std::clamp(source.delaySamples, 0, static_cast<int>(trace.decoded.samples.size()));
+    const int delay = static_cast<int>(std::clamp<int64_t>(source.delaySamples, 0, trace.decoded.length));
     trace.delaySamples = delay;
     trace.ownRate = rate != originalRate;
-    trace.frames = evaluator::MeasureFrames(input, trace.decoded.samples, rate, delay);
-    trace.gain = evaluator::LevelMatchGain(input, trace.decoded.samples, rate, delay);
+    evaluator::Quality quality = source.quality;
+    if (!quality.valid) {
+        // Not measured by the run: measured here, from the files.
+        evaluator::CompareWorkspace workspace;
+        evaluator::CompareOptions options;
+        options.delay = delay;
+        quality = evaluator::MeasureQuality(source.inputPath, source.decodedPath, options, workspace);
+    }
+    trace.frames = quality.frames;
+    trace.gain = quality.valid ? quality.levelGain : 1.0;
+    trace.visqolValid = quality.visqolValid;
+    trace.visqolNsim = quality.visqolNsim;
+    trace.visqol = quality.visqolPatches;
     trace.difference.label = "Difference";
+    trace.difference.spectrum = false;
     trace.difference.sampleRate = rate;
-    const std::size_t overlap = std::min(input.size(), trace.decoded.samples.size() - static_cast<std::size_t>(delay));
-    trace.difference.samples.resize(overlap);
-    for (std::size_t i = 0; i < overlap; ++i) {
-        trace.difference.samples[i] = input[i] - trace.decoded.samples[i + static_cast<std::size_t>(delay)];
-        trace.difference.peak = std::max(trace.difference.peak, std::abs(trace.difference.samples[i]));
+    trace.difference.length = std::max<int64_t>(0, std::min(input->Length(), decoded->Length() - delay));
+    auto buffer = std::make_shared<std::vector<float>>();
+    trace.difference.read = [input, decoded, delay, buffer](int64_t from, std::span<float> out) {
+        const std::size_t n = input->Read(from, out);
+        buffer->resize(n);
+        const std::size_t m = decoded->Read(from + delay, *buffer);
+        for (std::size_t i = 0; i < m; ++i) out[i] -= (*buffer)[i];
+        return std::min(n, m);
+    };
+    return true;
+}
+
+bool LoadSignalSet(const std::string &originalPath, const std::string &label, const std::vector<DecodedSource> &sources,
+                   SignalSet &set, std::vector<std::string> &unreadable) {
+    set.decoded.clear();
+    unreadable.clear();
+    if (!LoadSignal(originalPath, label, set.original)) return false;
+    for (const DecodedSource &source : sources) {
+        DecodedTrace trace;
+        if (LoadDecoded(source, set.original.sampleRate, trace)) {
+            set.decoded.push_back(std::move(trace));
+        } else {
+            unreadable.push_back(source.name);
+        }
     }
     return true;
 }
@@ -90,12 +210,12 @@ bool LoadDecoded(const DecodedSource &source, int originalRate, std::map<std::st
 std::vector<ListeningStream::Track> ListeningTracks(const SignalSet &set, bool levelMatched) {
     std::vector<ListeningStream::Track> tracks;
     if (set.Empty()) return tracks;
-    tracks.push_back(std::make_shared<const std::vector<int16_t>>(
-        TimelineTrack(set.original.samples, set.Rate(), 0, 1.0, set.Rate(), set.Length())));
+    tracks.push_back(FileTrack(set.original.path, 0, 1.0));
     for (const DecodedTrace &t : set.decoded) {
-        tracks.push_back(std::make_shared<const std::vector<int16_t>>(
-            TimelineTrack(t.decoded.samples, t.decoded.sampleRate, t.delaySamples, levelMatched ? t.gain : 1.0,
-                          set.Rate(), set.Length())));
+        const double gain = levelMatched ? t.gain : 1.0;
+        tracks.push_back(t.decoded.sampleRate == set.Rate()
+                             ? FileTrack(t.decoded.path, t.delaySamples, gain)
+                             : ResampledTrack(t.decoded.path, t.delaySamples, gain, set.Rate(), set.Length()));
     }
     return tracks;
 }

@@ -5,37 +5,84 @@
 #pragma once
 
 #include "core/frame_quality.hpp"
+#include "core/quality.hpp"
+#include "core/visqol.hpp"
+#include "core/wave_samples.hpp"
 #include "gui/logic/codec_colours.hpp"
 #include "gui/logic/listening_stream.hpp"
 #include "gui/logic/signal_analysis.hpp"
+#include "gui/logic/wave_summary.hpp"
 
 #include <cstdint>
-#include <map>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace vntr::gui {
 
-struct Signal {
-    std::string label;
-    std::vector<float> samples; // mono, 16-bit scale
-    int sampleRate = 0;
-    float peak = 0; // the largest |sample|
-    Spectrogram spectrum;
+// The samples of a wave file (mono, 16-bit scale) read at any position, a
+// block at a time: nothing of the file is held but the block last read.
+class WaveFileSamples {
+public:
+    static constexpr int64_t kBlock = 4096;
+    bool Open(const std::string &path);
+    int Rate() const { return reader_.SampleRate(); }
+    int64_t Length() const { return static_cast<int64_t>(reader_.Frames()); }
+    // Samples [from, from + out.size()); how many there were (fewer at the end).
+    std::size_t Read(int64_t from, std::span<float> out);
 
-    double Seconds() const { return sampleRate > 0 ? static_cast<double>(samples.size()) / sampleRate : 0.0; }
+private:
+    evaluator::WaveSampleReader reader_;
+    int64_t position_ = 0;      // of the reader
+    int64_t blockStart_ = -1;   // of the block held
+    std::vector<float> block_;
 };
 
-// Reads a wave file for the view (with its spectrogram); false when it
-// cannot be read or holds no sample.
+// A signal the view draws: where its samples come from (a file, or the
+// difference of two), never the samples themselves.  What the pictures need
+// of the whole signal (the waveform summary, the largest sample, the loudest
+// bin of its spectrogram) is read once, when first asked for; copies share it.
+class Signal {
+public:
+    std::string label;
+    std::string path; // the file, when it is one
+    int sampleRate = 0;
+    int64_t length = 0; // samples
+    WaveSummary::Reader read;
+    bool spectrum = true; // drawn as a spectrogram too (a difference is not)
+
+    double Seconds() const { return sampleRate > 0 ? static_cast<double>(length) / sampleRate : 0.0; }
+    const WaveSummary &Summary() const;
+    float Peak() const; // the largest |sample|
+    // The loudest bin of any frame of its spectrogram (SpectrogramFrames), in dB.
+    double SpectrumPeakDb() const;
+    // Whether the summary has been read (the signal was drawn or asked for).
+    bool Summarised() const { return lazy_->built; }
+
+private:
+    struct Lazy {
+        bool built = false;
+        bool peakDbKnown = false;
+        WaveSummary summary;
+        float peak = 0;
+        double peakDb = -200;
+        std::vector<double> hopEnergy; // per spectrogram hop, until the peak is known
+    };
+    std::shared_ptr<Lazy> lazy_ = std::make_shared<Lazy>();
+};
+
+// A signal over one wave file; false when it cannot be read or holds no sample.
 bool LoadSignal(const std::string &path, const std::string &label, Signal &signal);
 
-// Where a codec's files are.
+// Where a codec's files are, and what the run measured of them.
 struct DecodedSource {
     std::string name;
     std::string decodedPath;
     std::string inputPath; // the original, or the 8 kHz copy it was fed
     int delaySamples = 0;  // the decoded file lags its input by this much
+    // The run's measures; when not valid, they are measured from the files.
+    evaluator::Quality quality;
 };
 
 struct DecodedTrace {
@@ -43,6 +90,10 @@ struct DecodedTrace {
     Signal decoded;    // at the codec's rate, as decoded
     Signal difference; // input minus aligned decoded, on the input's time line
     evaluator::FrameQuality frames;
+    // The ViSQOL patches (reference times on the input's time line), when scored.
+    bool visqolValid = false;
+    double visqolNsim = 0;
+    std::vector<evaluator::VisqolPatch> visqol;
     int delaySamples = 0;
     double gain = 1.0;    // brings it to the input's level over active speech
     bool ownRate = false; // it ran on a copy at another rate than the original's
@@ -54,10 +105,10 @@ struct SignalSet {
     std::vector<DecodedTrace> decoded;
     CodecPalette palette; // the colour of every codec installed
 
-    bool Empty() const { return original.samples.empty(); }
+    bool Empty() const { return original.length == 0; }
     // The time line of A/B listening: the original's.
     int Rate() const { return original.sampleRate; }
-    int64_t Length() const { return static_cast<int64_t>(original.samples.size()); }
+    int64_t Length() const { return original.length; }
     // Index of a decoded trace by codec name, -1 when absent.
     int Find(const std::string &name) const;
 };
@@ -89,14 +140,19 @@ private:
     uint64_t generation_ = 0;
 };
 
-// Reads one codec's files into a trace; false when one cannot be read or
-// their rates differ.  Inputs read once are kept in `inputs` by path.
-bool LoadDecoded(const DecodedSource &source, int originalRate, std::map<std::string, std::vector<float>> &inputs,
-                 DecodedTrace &trace);
+// One codec's files as a trace; false when one cannot be read or their
+// rates differ.  Nothing is read whole.
+bool LoadDecoded(const DecodedSource &source, int originalRate, DecodedTrace &trace);
+
+// Reads the original and every codec's files into `set` (its palette and
+// name are left as they are); false when the original cannot be read.  The
+// codecs whose files cannot be read are left out and named in `unreadable`.
+bool LoadSignalSet(const std::string &originalPath, const std::string &label, const std::vector<DecodedSource> &sources,
+                   SignalSet &set, std::vector<std::string> &unreadable);
 
 // The tracks of A/B listening on the original's time line: the original
 // first, then each decoded trace aligned, at the original's rate and, with
-// `levelMatched`, at the input's level.
+// `levelMatched`, at the input's level.  Each reads its file as it plays.
 std::vector<ListeningStream::Track> ListeningTracks(const SignalSet &set, bool levelMatched);
 
 } // namespace vntr::gui

@@ -27,7 +27,7 @@ public:
 
     // Fills `out` with the samples from `from` on; returns how many it gave
     // (fewer only at the end of the signal).
-    using Reader = std::function<std::size_t(int64_t from, std::span<float> out)>;
+    using Reader = SampleReader;
 
     // Reads the `length` samples of a signal in blocks of kReadBlock.
     void Build(int64_t length, const Reader &read);

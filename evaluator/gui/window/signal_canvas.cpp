@@ -77,6 +77,7 @@ std::vector<std::pair<SignalCanvas::PaneKind, int>> Stack(const std::vector<int>
     if (curves && !shown.empty()) {
         stack.emplace_back(K::SnrCurve, -1);
         stack.emplace_back(K::LsdCurve, -1);
+        stack.emplace_back(K::VisqolCurve, -1);
     }
     return stack;
 }
@@ -104,10 +105,10 @@ int SignalCanvas::MinimumHeight(PaneKind kind) {
 }
 
 double SignalCanvas::WaveRange() const {
-    double peak = Set().original.peak;
+    double peak = Set().original.Peak();
     for (const int t : Shown()) {
         const DecodedTrace &trace = Set().decoded[static_cast<std::size_t>(t)];
-        peak = std::max<double>({peak, trace.decoded.peak, difference_ ? trace.difference.peak : 0.0f});
+        peak = std::max<double>({peak, trace.decoded.Peak(), difference_ ? trace.difference.Peak() : 0.0f});
     }
     double range = 1.0;
     while (range > 1.0 / 64 && peak / 32768.0 <= range / 2) range /= 2;
@@ -139,6 +140,7 @@ void SignalCanvas::SignalsChanged() {
     const double length = Set().original.Seconds();
     const bool newLength = newSet && std::abs(length - setLength_) > 1e-9;
     if (newSet) setLength_ = length;
+    spectra_.clear();
     updateGeometry();
     if (newLength) {
         ShowAll();
@@ -258,9 +260,9 @@ double SignalCanvas::TopHz() const {
 
 double SignalCanvas::FloorDb() const {
     // One colour scale for every spectrogram: from the loudest of them down.
-    double peak = Set().original.spectrum.peakDb;
+    double peak = Set().original.SpectrumPeakDb();
     for (const int t : Shown())
-        peak = std::max<double>(peak, Set().decoded[static_cast<std::size_t>(t)].decoded.spectrum.peakDb);
+        peak = std::max(peak, Set().decoded[static_cast<std::size_t>(t)].decoded.SpectrumPeakDb());
     return std::ceil(peak / 10.0) * 10.0 - kDbRange;
 }
 
@@ -323,15 +325,12 @@ void SignalCanvas::mouseDoubleClickEvent(QMouseEvent *) {
     ShowAll();
 }
 
-void SignalCanvas::DrawWave(QPainter &p, const QRect &pane, const Signal &s, double offset,
-                            const QColor &colour) const {
+void SignalCanvas::PaintWave(QPainter &p, const QRect &pane, const Envelope &e, double range, const QColor &colour) {
     p.fillRect(pane, Qt::white);
     p.setPen(QColor(0xD0, 0xD0, 0xD0));
     p.drawLine(pane.left(), pane.center().y(), pane.right(), pane.center().y());
-    if (s.samples.empty() || s.sampleRate <= 0) return;
-    const double first = (t0_ + offset) * s.sampleRate;
-    const Envelope e = WaveEnvelope(s.samples, first, (t1_ - t0_) * s.sampleRate, pane.width());
-    const double half = pane.height() / 2.0 / WaveRange();
+    if (e.low.size() < static_cast<std::size_t>(pane.width())) return;
+    const double half = pane.height() / 2.0 / range;
     p.setPen(colour);
     for (int x = 0; x < pane.width(); ++x) {
         const double centre = pane.top() + pane.height() / 2.0;
@@ -343,27 +342,58 @@ void SignalCanvas::DrawWave(QPainter &p, const QRect &pane, const Signal &s, dou
     }
 }
 
-void SignalCanvas::DrawSpectrum(QPainter &p, const QRect &pane, const Signal &s, double offset) const {
-    QImage image(pane.size(), QImage::Format_RGB32);
-    image.fill(QColor(0x30, 0x30, 0x30));
-    const Spectrogram &sp = s.spectrum;
+void SignalCanvas::PaintSpectrumColumn(QImage &image, int x, std::span<const float> db, double nyquist, double topHz,
+                                       double floorDb) {
+    const int bins = static_cast<int>(db.size());
+    if (bins < 2) return;
+    for (int y = 0; y < image.height(); ++y) {
+        const double hz = (1.0 - (y + 0.5) / image.height()) * topHz;
+        if (hz > nyquist) continue;
+        const int bin = std::clamp(static_cast<int>(hz / nyquist * (bins - 1) + 0.5), 0, bins - 1);
+        image.setPixel(x, y, Heat((db[static_cast<std::size_t>(bin)] - floorDb) / kDbRange));
+    }
+}
+
+void SignalCanvas::DrawWave(QPainter &p, const QRect &pane, const Signal &s, double offset,
+                            const QColor &colour) const {
+    Envelope e;
+    if (s.length > 0 && s.sampleRate > 0) {
+        const double first = (t0_ + offset) * s.sampleRate;
+        e = s.Summary().EnvelopeOf(first, (t1_ - t0_) * s.sampleRate, pane.width(), s.read);
+    }
+    PaintWave(p, pane, e, WaveRange(), colour);
+}
+
+void SignalCanvas::DrawSpectrum(QPainter &p, const Pane &pane, const Signal &s, double offset) const {
     const double topHz = TopHz();
     const double floorDb = FloorDb();
-    if (sp.columns > 0 && sp.bins > 1) {
-        const double nyquist = sp.sampleRate / 2.0;
-        for (int x = 0; x < image.width(); ++x) {
-            const double t = t0_ + (x + 0.5) / image.width() * (t1_ - t0_) + offset;
-            if (t < 0 || t > s.Seconds()) continue;
-            const int column = sp.ColumnAt(t);
-            for (int y = 0; y < image.height(); ++y) {
-                const double hz = (1.0 - (y + 0.5) / image.height()) * topHz;
-                if (hz > nyquist) continue;
-                const int bin = std::clamp(static_cast<int>(hz / nyquist * (sp.bins - 1) + 0.5), 0, sp.bins - 1);
-                image.setPixel(x, y, Heat((sp.At(column, bin) - floorDb) / kDbRange));
+    // Drawn again only when what it shows changes (not for a playhead).
+    SpectrumPicture &cached = spectra_[{pane.trace, static_cast<int>(pane.kind)}];
+    const std::tuple key(t0_, t1_, offset, pane.rect.width(), pane.rect.height(), topHz, floorDb);
+    if (cached.key != key || cached.image.isNull()) {
+        cached.key = key;
+        QImage image(pane.rect.size(), QImage::Format_RGB32);
+        image.fill(QColor(0x30, 0x30, 0x30));
+        if (s.length > 0 && s.sampleRate > 0) {
+            // Only the frames the columns show, each once.
+            SpectrogramFrames frames(s.sampleRate, s.length);
+            const Spectrogram &layout = frames.Layout();
+            std::vector<float> db(static_cast<std::size_t>(layout.bins));
+            int computed = -1;
+            for (int x = 0; x < image.width(); ++x) {
+                const double t = t0_ + (x + 0.5) / image.width() * (t1_ - t0_) + offset;
+                if (t < 0 || t > s.Seconds()) continue;
+                const int column = layout.ColumnAt(t);
+                if (column != computed) {
+                    frames.Frame(column, s.read, db);
+                    computed = column;
+                }
+                PaintSpectrumColumn(image, x, db, layout.sampleRate / 2.0, topHz, floorDb);
             }
         }
+        cached.image = std::move(image);
     }
-    p.drawImage(pane.topLeft(), image);
+    p.drawImage(pane.rect.topLeft(), cached.image);
 }
 
 void SignalCanvas::DrawWaveScale(QPainter &p, const QRect &pane) const {
@@ -371,19 +401,18 @@ void SignalCanvas::DrawWaveScale(QPainter &p, const QRect &pane) const {
     const double range = WaveRange();
     const QString edge = range >= 1 ? QStringLiteral("1") : QStringLiteral("1/%1").arg(std::lround(1 / range));
     p.setPen(Qt::black);
-    const struct {
-        int y;
-        QString text;
-        int align;
-    } ticks[] = {{pane.top(), edge + " FS", Qt::AlignTop},
-                 {pane.top() + pane.height() / 2, QStringLiteral("0"), Qt::AlignVCenter},
-                 {pane.bottom(), "-" + edge, Qt::AlignBottom}};
-    for (const auto &tick : ticks) {
-        p.drawLine(pane.left() - 5, tick.y, pane.left() - 1, tick.y);
-        p.drawText(QRect(pane.left() - 60, tick.y - (tick.align == Qt::AlignTop ? 0 : tick.align == Qt::AlignBottom ? 15 : 8),
-                         52, 16),
-                   Qt::AlignRight | tick.align, tick.text);
+    for (const int y : {pane.top(), pane.top() + pane.height() / 2, pane.bottom()}) p.drawLine(pane.left() - 5, y, pane.left() - 1, y);
+    const int line = p.fontMetrics().height();
+    if (pane.height() < 3 * line + 4) {
+        // Too low for three lines of text: one, at the middle, says both edges.
+        p.drawText(QRect(pane.left() - 60, pane.top(), 52, pane.height()), Qt::AlignRight | Qt::AlignVCenter,
+                   QStringLiteral("\u00B1") + edge + " FS");
+        return;
     }
+    p.drawText(QRect(pane.left() - 60, pane.top(), 52, line), Qt::AlignRight | Qt::AlignTop, edge + " FS");
+    p.drawText(QRect(pane.left() - 60, pane.top() + pane.height() / 2 - line / 2, 52, line),
+               Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("0"));
+    p.drawText(QRect(pane.left() - 60, pane.bottom() - line + 1, 52, line), Qt::AlignRight | Qt::AlignBottom, "-" + edge);
 }
 
 void SignalCanvas::DrawFrequencyTicks(QPainter &p, const QRect &pane) const {
@@ -420,23 +449,97 @@ void SignalCanvas::DrawColourScale(QPainter &p, const QRect &pane) const {
                QStringLiteral("dB"));
 }
 
+namespace {
+
+// One point of a curve over time; inactive ones break the line.
+struct CurvePoint {
+    double seconds;
+    double value;
+    bool active;
+};
+
+// The path of a curve's points (in time order) over [t0, t1] in `r`, values
+// held within the axis.  Where points are denser than the pixel columns,
+// each column's lowest and highest value stand for its points, so that the
+// path has at most two points per column whatever the length shown.
+template <class PointAt>
+QPainterPath CurvePath(std::size_t count, PointAt pointAt, double t0, double t1, double margin, const QRectF &r,
+                       const PlotAxis &axis, bool dense) {
+    QPainterPath path;
+    const auto yOf = [&](double v) {
+        return r.bottom() - (std::clamp(v, axis.Low(), axis.High()) - axis.Low()) / (axis.High() - axis.Low()) * r.height();
+    };
+    const auto xOf = [&](double t) { return r.left() + (t - t0) / (t1 - t0) * r.width(); };
+    bool open = false;
+    bool pending = false;
+    int column = 0;
+    double low = 0;
+    double high = 0;
+    const auto add = [&](QPointF point) {
+        if (open) {
+            path.lineTo(point);
+        } else {
+            path.moveTo(point);
+            open = true;
+        }
+    };
+    const auto flush = [&] {
+        if (!pending) return;
+        add(QPointF(column + 0.5, yOf(low)));
+        if (high != low) add(QPointF(column + 0.5, yOf(high)));
+        pending = false;
+    };
+    for (std::size_t i = 0; i < count; ++i) {
+        const CurvePoint point = pointAt(i);
+        if (!point.active || point.seconds < t0 - margin || point.seconds > t1 + margin) {
+            flush();
+            open = false;
+            continue;
+        }
+        const double x = xOf(point.seconds);
+        if (!dense) {
+            add(QPointF(x, yOf(point.value)));
+            continue;
+        }
+        const int c = static_cast<int>(std::floor(x));
+        if (pending && c == column) {
+            low = std::min(low, point.value);
+            high = std::max(high, point.value);
+            continue;
+        }
+        flush();
+        pending = true;
+        column = c;
+        low = high = point.value;
+    }
+    flush();
+    return path;
+}
+
+} // namespace
+
 void SignalCanvas::DrawCurves(QPainter &p, const Pane &pane) const {
     p.fillRect(pane.rect, Qt::white);
     const QRect r = CurveArea(pane);
-    const bool snr = pane.kind == PaneKind::SnrCurve;
-    // The axis fits the active frames of the traces shown.
+    const PaneKind kind = pane.kind;
+    // The axis fits the middle of the values of the traces shown (active
+    // frames; every ViSQOL patch), never beyond what the measure can be.
     std::vector<double> values;
     for (const int t : Shown()) {
         const DecodedTrace &trace = Set().decoded[static_cast<std::size_t>(t)];
-        const evaluator::FrameCurve &curve = snr ? trace.frames.snr : trace.frames.lsd;
+        if (kind == PaneKind::VisqolCurve) {
+            for (const auto &patch : trace.visqol) values.push_back(patch.similarity);
+            continue;
+        }
+        const evaluator::FrameCurve &curve = kind == PaneKind::SnrCurve ? trace.frames.snr : trace.frames.lsd;
         for (std::size_t i = 0; i < curve.Size(); ++i) {
             if (curve.active[i] != 0) values.push_back(curve.db[i]);
         }
     }
-    const PlotAxis axis = PlotAxis::Fit(values, false);
+    const PlotAxis axis = CurveAxis(kind, std::move(values));
     const double low = axis.Low();
     const double high = axis.High();
-    auto yOf = [&](double v) { return r.bottom() - (v - low) / (high - low) * r.height(); };
+    auto yOf = [&](double v) { return r.bottom() - (std::clamp(v, low, high) - low) / (high - low) * r.height(); };
     p.setPen(QColor(0xE0, 0xE0, 0xE0));
     for (const double t : axis.Ticks()) {
         const int y = static_cast<int>(std::lround(yOf(t)));
@@ -473,36 +576,63 @@ void SignalCanvas::DrawCurves(QPainter &p, const Pane &pane) const {
     p.save();
     p.setClipRect(pane.rect.adjusted(0, r.top() - kCurvePadding - pane.rect.top(), 0, 0));
     p.setRenderHint(QPainter::Antialiasing);
+    const double span = t1_ - t0_;
     for (const int t : Shown()) {
         const DecodedTrace &trace = Set().decoded[static_cast<std::size_t>(t)];
-        const evaluator::FrameCurve &curve = snr ? trace.frames.snr : trace.frames.lsd;
         const QColor colour = TraceColour(Set(), t);
-        // Active frames only: inactive ones break the line.
         QPainterPath path;
-        bool open = false;
-        for (std::size_t i = 0; i < curve.Size(); ++i) {
-            const double centre = curve.CentreSeconds(i);
-            if (curve.active[i] == 0 || centre < t0_ - curve.stepSeconds || centre > t1_ + curve.stepSeconds) {
-                open = false;
-                continue;
-            }
-            const QPointF point(r.left() + (centre - t0_) / (t1_ - t0_) * r.width(), yOf(curve.db[i]));
-            if (open) {
-                path.lineTo(point);
-            } else {
-                path.moveTo(point);
-                open = true;
-            }
+        double mean = 0;
+        bool dense = false;
+        if (kind == PaneKind::VisqolCurve) {
+            // Each patch a level stretch over the input's time it covers,
+            // the line broken where the score skipped a stretch (a pause).
+            if (!trace.visqolValid) continue;
+            const auto &patches = trace.visqol;
+            const auto pointAt = [&](std::size_t i) {
+                const auto &patch = patches[i / 3];
+                if (i % 3 == 0) return CurvePoint{patch.referenceStart, patch.similarity, true};
+                const bool joined = i / 3 + 1 < patches.size() && patches[i / 3 + 1].referenceStart <= patch.referenceEnd + 1e-3;
+                return CurvePoint{patch.referenceEnd, patch.similarity, i % 3 == 1 || joined};
+            };
+            const double patchSeconds = patches.empty() ? 1.0 : patches.front().referenceEnd - patches.front().referenceStart;
+            dense = span / std::max(patchSeconds, 1e-3) > r.width() / 2.0;
+            path = CurvePath(3 * patches.size(), pointAt, t0_, t1_, patchSeconds, r, axis, dense);
+            mean = trace.visqolNsim;
+        } else {
+            const evaluator::FrameCurve &curve = kind == PaneKind::SnrCurve ? trace.frames.snr : trace.frames.lsd;
+            const auto pointAt = [&](std::size_t i) {
+                return CurvePoint{curve.CentreSeconds(i), curve.db[i], curve.active[i] != 0};
+            };
+            dense = curve.stepSeconds > 0 && span / curve.stepSeconds > r.width();
+            path = CurvePath(curve.Size(), pointAt, t0_, t1_, curve.stepSeconds, r, axis, dense);
+            mean = curve.ActiveMean();
         }
-        p.setPen(QPen(colour, 1.5));
+        // A dense curve (a column's range per pixel) with a thin pen and no
+        // smoothing: the stroker would spend seconds on its turns.
+        p.setRenderHint(QPainter::Antialiasing, !dense);
+        p.setPen(dense ? QPen(colour, 0) : QPen(colour, 1.5));
         p.setBrush(Qt::NoBrush);
         p.drawPath(path);
+        p.setRenderHint(QPainter::Antialiasing);
         // The whole-file figure, dashed.
         p.setPen(QPen(colour, 1, Qt::DashLine));
-        const double mean = curve.ActiveMean();
         p.drawLine(QPointF(r.left(), yOf(mean)), QPointF(r.right(), yOf(mean)));
     }
     p.restore();
+}
+
+PlotAxis SignalCanvas::CurveAxis(PaneKind kind, std::vector<double> values) {
+    switch (kind) {
+    case PaneKind::SnrCurve:
+        // Segment SNRs are clamped to -10..35 dB.
+        return PlotAxis::FitMiddle(std::move(values), 0.98, -10, 35, 5);
+    case PaneKind::LsdCurve:
+        // No distance is below 0; the few worst frames go to the top edge.
+        return PlotAxis::FitMiddle(std::move(values), 0.98, 0, 1e9, 2);
+    default:
+        // Similarity 0 (nothing alike) to 1 (the same).
+        return PlotAxis::FitMiddle(std::move(values), 1.0, 0, 1, 0.1);
+    }
 }
 
 void SignalCanvas::DrawLabel(QPainter &p, const Pane &pane) const {
@@ -523,11 +653,14 @@ void SignalCanvas::DrawLabel(QPainter &p, const Pane &pane) const {
     case PaneKind::LsdCurve:
         text = QStringLiteral("LSD dB\n\u2193 lower is better");
         break;
+    case PaneKind::VisqolCurve:
+        text = QStringLiteral("ViSQOL similarity per patch (NSIM)\n\u2191 higher is better");
+        break;
     case PaneKind::Spectrum:
         return;
     }
     p.setPen(colour);
-    const bool curve = pane.kind == PaneKind::SnrCurve || pane.kind == PaneKind::LsdCurve;
+    const bool curve = IsCurve(pane.kind);
     // Left of the pane's scale: the waveforms' 60 pixels, the curves' 40.
     const QRect box(4, pane.rect.top(), kLabelWidth - (curve ? 46 : 66), pane.rect.height());
     p.drawText(box, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, text);
@@ -557,8 +690,7 @@ void SignalCanvas::paintEvent(QPaintEvent *) {
     if (!HasSignals()) return;
     const std::vector<Pane> panes = Panes();
     for (const Pane &pane : panes) {
-        const Signal &s =
-            pane.kind == PaneKind::SnrCurve || pane.kind == PaneKind::LsdCurve ? Set().original : SignalOf(pane);
+        const Signal &s = IsCurve(pane.kind) ? Set().original : SignalOf(pane);
         switch (pane.kind) {
         case PaneKind::Wave:
         case PaneKind::Difference:
@@ -566,12 +698,13 @@ void SignalCanvas::paintEvent(QPaintEvent *) {
             DrawWaveScale(p, pane.rect);
             break;
         case PaneKind::Spectrum:
-            DrawSpectrum(p, pane.rect, s, OffsetSeconds(pane));
+            DrawSpectrum(p, pane, s, OffsetSeconds(pane));
             DrawFrequencyTicks(p, pane.rect);
             DrawColourScale(p, pane.rect);
             break;
         case PaneKind::SnrCurve:
         case PaneKind::LsdCurve:
+        case PaneKind::VisqolCurve:
             DrawCurves(p, pane);
             break;
         }

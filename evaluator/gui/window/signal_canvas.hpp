@@ -1,17 +1,26 @@
 // The pictures of the signal view on one time axis: the original's
 // waveform and spectrogram, and under it, for each codec shown, its decoded
 // waveform, the difference from its input and its spectrogram, then the
-// SNR and log-spectral distance of every shown codec frame by frame.  The
-// spectrograms share one dB colour scale.  A playhead follows the sound, a
+// SNR and log-spectral distance of every shown codec frame by frame and its
+// ViSQOL similarity patch by patch (all as the run measured them).  The
+// spectrograms share one dB colour scale.  Waveforms are drawn from each
+// signal's summary and spectrograms from the frames their pixel columns
+// show, both read from the files, so that a long run costs no more memory
+// than a short one.  A playhead follows the sound, a
 // dragged region is shaded.  The wheel zooms around the pointer, a drag
 // with Shift (or the middle button) moves, a double click shows all.
 #pragma once
 
+#include "gui/logic/plot_scale.hpp"
 #include "gui/logic/signal_set.hpp"
 
+#include <QImage>
 #include <QWidget>
 
+#include <map>
 #include <optional>
+#include <span>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -20,7 +29,10 @@ namespace vntr::gui {
 class SignalCanvas final : public QWidget {
     Q_OBJECT
 public:
-    enum class PaneKind { Wave, Difference, Spectrum, SnrCurve, LsdCurve };
+    enum class PaneKind { Wave, Difference, Spectrum, SnrCurve, LsdCurve, VisqolCurve };
+    static bool IsCurve(PaneKind kind) {
+        return kind == PaneKind::SnrCurve || kind == PaneKind::LsdCurve || kind == PaneKind::VisqolCurve;
+    }
     struct Pane {
         PaneKind kind;
         int trace; // -1 for the original, else the decoded trace
@@ -68,6 +80,17 @@ public:
 
     QSize minimumSizeHint() const override;
 
+    // The painters of a waveform pane (an envelope per pixel column, `range`
+    // as WaveRange) and of one pixel column of a spectrogram (one frame in
+    // dB, bins from 0 Hz to `nyquist`, the pane showing up to `topHz`).
+    static void PaintWave(QPainter &p, const QRect &pane, const Envelope &e, double range, const QColor &colour);
+    static void PaintSpectrumColumn(QImage &image, int x, std::span<const float> db, double nyquist, double topHz,
+                                    double floorDb);
+    // The value axis of a curve pane fitted to `values` (the values of the traces shown).
+    static PlotAxis CurveAxis(PaneKind kind, std::vector<double> values);
+    // The spectrograms' colour scale: its lowest dB (its top is 80 dB above).
+    double FloorDb() const;
+
 signals:
     // A click without a drag: no region any more, play from here.
     void CursorMoved(double seconds);
@@ -85,11 +108,10 @@ protected:
 private:
     double Length() const;
     double TopHz() const;
-    double FloorDb() const;
     const Signal &SignalOf(const Pane &pane) const;
     double OffsetSeconds(const Pane &pane) const;
     void DrawWave(QPainter &p, const QRect &pane, const Signal &s, double offset, const QColor &colour) const;
-    void DrawSpectrum(QPainter &p, const QRect &pane, const Signal &s, double offset) const;
+    void DrawSpectrum(QPainter &p, const Pane &pane, const Signal &s, double offset) const;
     void DrawFrequencyTicks(QPainter &p, const QRect &pane) const;
     void DrawColourScale(QPainter &p, const QRect &pane) const;
     void DrawCurves(QPainter &p, const Pane &pane) const;
@@ -102,6 +124,12 @@ private:
     const std::vector<int> &Shown() const { return stack_.Shown(); }
 
     const SignalStack &stack_;
+    // Each spectrogram pane's picture and what it was drawn for.
+    struct SpectrumPicture {
+        std::tuple<double, double, double, int, int, double, double> key;
+        QImage image;
+    };
+    mutable std::map<std::pair<int, int>, SpectrumPicture> spectra_;
     uint64_t generation_ = 0; // of the set the time range was made for
     double setLength_ = -1;   // that set's original, in seconds
     bool aligned_ = true;

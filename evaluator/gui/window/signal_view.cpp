@@ -114,7 +114,7 @@ void SignalView::BuildControls() {
     difference_ = Quiet(new QCheckBox("Difference", this));
     difference_->setChecked(true);
     difference_->setToolTip("Under each decoded signal: its input minus the aligned decoded signal");
-    curves_ = Quiet(new QCheckBox("SNR and LSD over time", this));
+    curves_ = Quiet(new QCheckBox("SNR, LSD and ViSQOL over time", this));
     curves_->setChecked(true);
     auto *drawing = new QHBoxLayout;
     drawing->addWidget(align_);

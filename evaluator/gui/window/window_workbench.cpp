@@ -112,12 +112,7 @@ void MainWindow::UpdateSignalView() {
             set.originalName = core_->OriginalDisplayName();
             set.palette = Palette();
             const std::string label = unsavedRecording_ ? "Original [Untitled]" : "Original";
-            if (!LoadSignal(original.path, label, set.original)) {
-                signalView_->ShowNote("The original cannot be read.");
-                return;
-            }
-            std::map<std::string, std::vector<float>> inputs;
-            QStringList unreadable;
+            std::vector<DecodedSource> sources;
             for (int row = 0; row < Rows() && state == DisplayState::Results; ++row) {
                 const evaluator::CodecSlot *slot = SlotAtRow(row);
                 if (slot == nullptr || !slot->HasResults() || slot->failed) continue;
@@ -126,13 +121,16 @@ void MainWindow::UpdateSignalView() {
                 source.decodedPath = core_->Temp().Decoded(source.name);
                 source.inputPath = slot->downsampled != 0 ? core_->Temp().Downsampled() : original.path;
                 source.delaySamples = slot->quality.valid ? slot->quality.delaySamples : 0;
-                DecodedTrace trace;
-                if (LoadDecoded(source, set.original.sampleRate, inputs, trace)) {
-                    set.decoded.push_back(std::move(trace));
-                } else {
-                    unreadable << QString::fromStdString(source.name);
-                }
+                source.quality = slot->quality;
+                sources.push_back(std::move(source));
             }
+            std::vector<std::string> unreadableNames;
+            if (!LoadSignalSet(original.path, label, sources, set, unreadableNames)) {
+                signalView_->ShowNote("The original cannot be read.");
+                return;
+            }
+            QStringList unreadable;
+            for (const auto &name : unreadableNames) unreadable << QString::fromStdString(name);
             QString heading =
                 set.decoded.empty()
                     ? QStringLiteral("The original alone: run the codecs (Process!) to compare them with it.")
