@@ -71,19 +71,21 @@ TEST_P(TunedLibrary, DescribesItselfAsTheDescribedLibraryUnderItsOwnName) {
     EXPECT_EQ(t.optionMask, d.optionMask);
     EXPECT_EQ(t.version, d.version);
     EXPECT_EQ(0, std::memcmp(t.capabilityFlags, d.capabilityFlags, sizeof t.capabilityFlags));
-    // Both directions: the described mode with the codec id 200 on.
+    // Both directions: the described mode with the codec id 200 on.  The
+    // record is packed, so its fields are compared as values (+), never
+    // bound to references.
     for (const uint32_t direction : {0u, 1u}) {
         CodecFormat ft{}, fd{};
         ASSERT_EQ(tuned.getCodecData(direction, p.format, p.options, &ft), CODEC_OK);
         ASSERT_EQ(described.getCodecData(direction, p.format, p.options, &fd), CODEC_OK);
-        EXPECT_EQ(ft.codecId, fd.codecId + 200);
-        EXPECT_EQ(ft.frameBytes, fd.frameBytes);
-        EXPECT_EQ(ft.maxCodedBytes, fd.maxCodedBytes);
-        EXPECT_EQ(ft.minCodedBytes, fd.minCodedBytes);
-        EXPECT_EQ(ft.bitRate, fd.bitRate);
-        EXPECT_EQ(ft.peakBitRate, fd.peakBitRate);
-        EXPECT_EQ(ft.delaySamples, fd.delaySamples);
-        EXPECT_EQ(ft.optionMask, fd.optionMask);
+        EXPECT_EQ(+ft.codecId, +fd.codecId + 200);
+        EXPECT_EQ(+ft.frameBytes, +fd.frameBytes);
+        EXPECT_EQ(+ft.maxCodedBytes, +fd.maxCodedBytes);
+        EXPECT_EQ(+ft.minCodedBytes, +fd.minCodedBytes);
+        EXPECT_EQ(+ft.bitRate, +fd.bitRate);
+        EXPECT_EQ(+ft.peakBitRate, +fd.peakBitRate);
+        EXPECT_EQ(+ft.delaySamples, +fd.delaySamples);
+        EXPECT_EQ(+ft.optionMask, +fd.optionMask);
     }
     // A handle of one library is refused by the other.
     CodecFormat f{};
