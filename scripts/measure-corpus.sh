@@ -12,7 +12,12 @@
 #     number of originals;
 #  3. peak memory for one 339 s original against the original's own size.
 #
-#   scripts/measure-corpus.sh [BUILD_DIR] [REPEATS]      (defaults: build, 3)
+#   scripts/measure-corpus.sh [BUILD_DIR] [REPEATS] [VTBENCH32 OPTIONS...]   (defaults: build, 3)
+#
+# Options after the first two go to every run: --no-visqol (the measures
+# without the ViSQOL score) or --no-quality (none) to compare the throughput
+# with and without the score.  With THROUGHPUT_ONLY=1 the memory parts (2 and
+# 3) are left out.
 #
 # The corpus: ten recordings at 8000 Hz (VT4864v6, VT180 and the other
 # 8 kHz coders), and the same at 11025 Hz (VT250f11, the 8 kHz coders on the
@@ -22,6 +27,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 repeats=${2:-3}
+extra=("${@:3}")
 bench="$build/stage/bin/vtbench32"
 [[ -x $bench ]] || { echo "no $bench: build first (scripts/build.sh $build)" >&2; exit 1; }
 work=$(mktemp -d)
@@ -45,7 +51,7 @@ sox -V1 -t raw -r 8000 -e signed -b 16 -c 1 "$work/long.raw" "$work/long/long.wa
 
 # run ARGS... -> "wall_seconds max_rss_kb cpu_seconds audio_seconds"
 run() {
-  /usr/bin/time -f "%e %M %U %S" -o "$work/time.txt" "$bench" --batch --quiet --json "$work/r.json" "$@" >/dev/null 2>"$work/err.txt" ||
+  /usr/bin/time -f "%e %M %U %S" -o "$work/time.txt" "$bench" --batch --quiet --json "$work/r.json" "${extra[@]}" "$@" >/dev/null 2>"$work/err.txt" ||
     { cat "$work/err.txt" >&2; exit 1; }
   local audio
   audio=$(python3 -c 'import json,sys; d = json.load(open(sys.argv[1])); print(d["corpus"]["seconds"] if "corpus" in d else d["original"]["seconds"])' "$work/r.json")
@@ -54,7 +60,7 @@ run() {
   echo "$wall $rss $(echo "$user + $sys" | bc -l) $audio"
 }
 
-echo "cores available: $(nproc); load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "cores available: $(nproc); load average before: $(cut -d' ' -f1-3 /proc/loadavg); options: ${extra[*]:-(none)}"
 echo
 echo "Throughput, $(ls "$work/corpus" | wc -l) originals (best of $repeats):"
 declare -A best bestcpu
@@ -72,6 +78,10 @@ for jobs in 1 2; do
     "$(echo "$audio / ${bestcpu[$jobs]}" | bc -l)" "$rss"
 done
 printf "  speed-up from the second worker: %.2fx\n" "$(echo "${best[1]} / ${best[2]}" | bc -l)"
+if [[ ${THROUGHPUT_ONLY:-0} == 1 ]]; then
+  echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+  exit 0
+fi
 echo
 echo "Memory against the number of originals (-j 1):"
 read -r _ rss30 _ _ < <(run "$work/corpus" -j 1)

@@ -1,5 +1,6 @@
 #include "cli/batch.hpp"
 
+#include "cli/codec_rates.hpp"
 #include "cli/console_frontend.hpp"
 #include "cli/conversion.hpp"
 #include "cli/corpus_files.hpp"
@@ -7,6 +8,7 @@
 #include "cli/corpus_run.hpp"
 #include "cli/file_result.hpp"
 #include "cli/kept_files.hpp"
+#include "cli/modes.hpp"
 #include "cli/report.hpp"
 #include "core/evaluator.hpp"
 #include "core/instance.hpp"
@@ -19,8 +21,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #ifndef VNTR_DEFAULT_ORIGINAL
@@ -30,22 +36,6 @@
 namespace vntr::cli {
 namespace {
 
-struct Preferences {
-    int32_t selected;
-    uint32_t encoderOptions;
-    uint32_t decoderOptions;
-};
-
-std::vector<std::string> Split(const std::string &text, char separator) {
-    std::vector<std::string> parts;
-    std::stringstream stream(text);
-    std::string part;
-    while (std::getline(stream, part, separator)) {
-        if (!part.empty()) parts.push_back(part);
-    }
-    return parts;
-}
-
 int FindSlot(const evaluator::Evaluator &ev, const std::string &name) {
     for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
         if (ev.Slots()[i].Name() == name) return static_cast<int>(i);
@@ -53,45 +43,15 @@ int FindSlot(const evaluator::Evaluator &ev, const std::string &name) {
     return -1;
 }
 
-// "4800", "6400", "vad", "novad", "default", joined with '+'.
-bool ParseOptionWord(const std::string &text, uint32_t offered, uint32_t &word, std::string &error) {
-    for (const auto &token : Split(text, '+')) {
-        uint32_t bit = 0;
-        if (token == "4800") {
-            bit = CODEC_OPT_4800;
-            word &= ~CODEC_OPT_6400;
-        } else if (token == "6400") {
-            bit = CODEC_OPT_6400;
-            word &= ~CODEC_OPT_4800;
-        } else if (token == "vad") {
-            bit = 0x1;
-        } else if (token == "novad") {
-            word &= ~0x1u;
-            continue;
-        } else if (token == "default") {
-            word = 0;
-            continue;
-        } else {
-            error = "unknown option '" + token + "' (use 4800, 6400, vad, novad or default)";
-            return false;
-        }
-        if ((offered & bit) == 0) {
-            error = "the codec does not offer option '" + token + "'";
-            return false;
-        }
-        word |= bit;
-    }
-    return true;
-}
-
 } // namespace
 
 void PrintUsage(std::FILE *out) {
     std::fprintf(out,
-                 "usage: vtbench32 --batch [ORIGINAL.wav | FOLDER ...] [--codecs A,B,...] [--option CODEC=4800|6400|vad[+...]]\n"
-                 "                 [--vad] [-j N] [--resample] [--mono] [--json FILE] [--csv FILE] [--keep DIR]\n"
-                 "                 [--progress | --quiet] [--no-quality] [--session FILE | --save-session FILE]\n"
-                 "Runs every selected codec over the original (default: %s) and prints the\n"
+                 "usage: vtbench32 --batch [ORIGINAL.wav | FOLDER ...] [--codecs A,B,...] [--saved-selection]\n"
+                 "                 [--option CODEC=4800|6400|vad|novad[+...][,MODE...]] [--vad] [-j N] [--resample] [--mono] [--json FILE] [--csv FILE] [--keep DIR]\n"
+                 "                 [--progress | --quiet] [--no-quality | --no-visqol] [--scorer 'COMMAND {ref} {deg}']\n"
+                 "                 [--session FILE | --save-session FILE]\n"
+                 "Runs every codec (or those named) over the original (default: %s) and prints the\n"
                  "comparison sorted by bit rate; over several originals or folders (searched for *.wav),\n"
                  "one table per codec over the whole corpus.  vtbench32 --batch --help tells more.\n",
                  VNTR_DEFAULT_ORIGINAL);
@@ -110,6 +70,7 @@ namespace {
 struct BatchOptions {
     std::vector<std::string> originals;
     std::string codecList;
+    bool savedSelection = false;
     std::vector<std::string> optionArgs;
     bool vad = false;
     std::string sessionIn;
@@ -120,9 +81,12 @@ struct BatchOptions {
     int jobs = 0;
     bool resample = false;
     bool mono = false;
+    std::optional<double> level; // dBov
     bool progress = false;
     bool quiet = false;
     bool noQuality = false;
+    bool noVisqol = false;
+    std::string scorer;
 };
 
 bool IsFolder(const std::string &path) {
@@ -130,12 +94,22 @@ bool IsFolder(const std::string &path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Sets the selection and the options of the command line; 0, or the exit
-// status of a bad command line (said on stderr).
-int ApplyCodecChoices(evaluator::Evaluator &ev, const BatchOptions &o) {
+std::vector<std::string> SplitList(const std::string &text) {
+    std::vector<std::string> parts;
+    std::stringstream stream(text);
+    std::string part;
+    while (std::getline(stream, part, ',')) {
+        if (!part.empty()) parts.push_back(part);
+    }
+    return parts;
+}
+
+// Sets the selection and the modes of the command line into `plan`; 0, or
+// the exit status of a bad command line (said on stderr).
+int ApplyCodecChoices(evaluator::Evaluator &ev, const BatchOptions &o, ModePlan &plan) {
     if (!o.codecList.empty()) {
         std::vector<bool> selection(ev.SlotCount(), false);
-        for (const auto &name : Split(o.codecList, ',')) {
+        for (const auto &name : SplitList(o.codecList)) {
             const int index = FindSlot(ev, name);
             if (index < 0) {
                 std::fprintf(stderr, "vtbench32: no codec named %s is installed\n", name.c_str());
@@ -150,6 +124,7 @@ int ApplyCodecChoices(evaluator::Evaluator &ev, const BatchOptions &o) {
         if ((slot.info.optionMask & 0x1) != 0) slot.encoderOptions |= 0x1;
         slot.decoderOptions = slot.encoderOptions;
     }
+    plan = CurrentModes(ev);
     for (const auto &arg : o.optionArgs) {
         const auto equals = arg.find('=');
         const int index = equals == std::string::npos ? -1 : FindSlot(ev, arg.substr(0, equals));
@@ -160,25 +135,32 @@ int ApplyCodecChoices(evaluator::Evaluator &ev, const BatchOptions &o) {
         }
         auto &slot = ev.Slots()[static_cast<std::size_t>(index)];
         std::string error;
-        if (!ParseOptionWord(arg.substr(equals + 1), slot.info.optionMask, slot.encoderOptions, error)) {
+        std::vector<uint32_t> modes;
+        if (!ParseModes(arg.substr(equals + 1), slot.info.optionMask, slot.encoderOptions, modes, error)) {
             std::fprintf(stderr, "vtbench32: --option %s: %s\n", arg.c_str(), error.c_str());
             return 2;
         }
+        slot.encoderOptions = modes.front();
         slot.decoderOptions = slot.encoderOptions;
+        if (slot.selected != 0) plan.modes[static_cast<std::size_t>(index)] = modes;
     }
     return 0;
 }
 
-// Many originals: the corpus run and its report.
-bool RunCorpusBatch(evaluator::Evaluator &ev, const BatchOptions &o, bool showProgress) {
-    bool anySelected = false;
-    std::vector<std::string> codecOrder;
-    for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
-        if (ev.Slots()[i].selected == 0) continue;
-        anySelected = true;
-        codecOrder.push_back(ev.Slots()[i].Name());
+// The rows of the corpus table in slot order: every mode of every selected codec.
+std::vector<std::string> RowLabels(const evaluator::Evaluator &ev, const ModePlan &plan) {
+    std::vector<std::string> labels;
+    for (std::size_t i = 0; i < ev.SlotCount() && i < plan.modes.size(); ++i) {
+        const auto &slot = ev.Slots()[i];
+        for (const uint32_t word : plan.modes[i]) labels.push_back(ModeLabel(slot.Name(), slot.info.optionMask, word));
     }
-    if (!anySelected) {
+    return labels;
+}
+
+// Many originals: the corpus run and its report.
+bool RunCorpusBatch(evaluator::Evaluator &ev, const BatchOptions &o, const ModePlan &plan, bool showProgress) {
+    const std::vector<std::string> codecOrder = RowLabels(ev, plan);
+    if (codecOrder.empty()) {
         ev.ProcessSelectedCodecs(); // says that no codec is selected
         return false;
     }
@@ -193,8 +175,10 @@ bool RunCorpusBatch(evaluator::Evaluator &ev, const BatchOptions &o, bool showPr
     settings.measureQuality = !o.noQuality;
     settings.resample = o.resample;
     settings.mono = o.mono;
+    settings.level = o.level;
     settings.keepDir = o.keepDir;
     settings.showProgress = showProgress;
+    settings.modes = plan;
     const CorpusOutcome outcome = RunCorpus(ev, list.originals, settings, stderr);
     if (outcome.setupFailed) return false;
     const auto codecs = Summarise(outcome.files, codecOrder);
@@ -204,7 +188,7 @@ bool RunCorpusBatch(evaluator::Evaluator &ev, const BatchOptions &o, bool showPr
     bool ok = list.problems.empty() && !outcome.interrupted;
     std::size_t finished = 0;
     for (const auto &f : outcome.files) {
-        ok = ok && f.state == FileState::Done && !f.AnyCodecFailed() && !f.keepFailed;
+        ok = ok && f.state == FileState::Done && !f.AnyCodecFailed() && !f.keepFailed && !f.untaken;
         if (f.state == FileState::Done || f.state == FileState::Refused) ++finished;
     }
     if (outcome.interrupted) {
@@ -222,27 +206,80 @@ bool RunCorpusBatch(evaluator::Evaluator &ev, const BatchOptions &o, bool showPr
     return ok;
 }
 
+// One original with --resample: each codec at its own rate.
+bool RunSingleAtCodecRates(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOptions &o,
+                           const ModePlan &plan) {
+    const std::string &path = o.originals.front();
+    RatesRun run;
+    std::vector<std::string> problems;
+    std::string error;
+    FileSet originals;
+    originals.Add(path);
+    const bool ran =
+        RunAtCodecRates(ev, ui, path, plan, o.mono, o.level, o.keepDir, originals, problems, run, error);
+    for (const auto &problem : problems) std::fprintf(stderr, "vtbench32: %s\n", problem.c_str());
+    if (!ran) {
+        std::fprintf(stderr, "vtbench32: %s\n", run.cancelled ? "processing cancelled" : error.c_str());
+        return false;
+    }
+    ReportedOriginal original;
+    original.exists = true;
+    original.name = platform::FileNameOf(path);
+    original.path = path;
+    original.sampleRate = run.source.rate;
+    original.seconds = run.source.rate > 0 ? static_cast<double>(run.source.frames) / run.source.rate : 0;
+    original.formatText = run.source.FormatText();
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%4.2f sec", original.seconds);
+    original.durationText = duration;
+    original.conversion = run.note;
+    PrintRows(stdout, original, run.rows);
+    std::fflush(stdout);
+    bool ok = problems.empty() && !run.rows.empty();
+    for (const auto &row : run.rows) ok = ok && row.outcome != "failed";
+    if (!o.jsonPath.empty() && !WriteRowsJson(o.jsonPath, original, run.rows, ui.Messages(), error)) {
+        std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
+        ok = false;
+    }
+    if (!o.csvPath.empty()) {
+        FileResult file;
+        file.path = path;
+        file.name = original.name;
+        file.state = FileState::Done;
+        file.conversion = run.note;
+        file.messages = ui.Messages();
+        file.codecs = run.rows;
+        if (!WriteCsv(o.csvPath, {file}, error)) {
+            std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
+            ok = false;
+        }
+    }
+    return ok;
+}
+
 // One original (or a session): the comparison as the window shows it.
-bool RunSingleBatch(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOptions &o) {
+bool RunSingleBatch(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOptions &o, const ModePlan &plan) {
+    if (o.resample && o.sessionIn.empty()) return RunSingleAtCodecRates(ev, ui, o, plan);
     std::string originalPath = o.originals.empty() ? std::string() : o.originals.front();
     const std::string converted = ev.Temp().dir + "~t_conv.wav";
     std::string conversion;
-    if (o.sessionIn.empty() && (o.resample || o.mono)) {
+    if (o.sessionIn.empty() && (o.mono || o.level)) {
         evaluator::WaveSampleReader probe;
-        std::vector<uint32_t> masks;
-        for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
-            if (ev.Slots()[i].selected != 0) masks.push_back(ev.Slots()[i].info.formatMask);
-        }
         if (probe.Open(originalPath)) {
-            const ConversionPlan plan = PlanConversion(probe.SampleRate(), probe.Channels(), masks, o.resample, o.mono);
-            if (plan.Needed()) {
+            ConversionPlan conversionPlan = PlanConversion(probe.Channels(), o.mono);
+            if (o.level && !PlanLevel(originalPath, *o.level, conversionPlan)) {
+                std::fprintf(stderr, "vtbench32: cannot read %s to measure its level\n", originalPath.c_str());
+                return false;
+            }
+            if (conversionPlan.Needed()) {
                 std::string error;
-                if (!ConvertOriginal(originalPath, plan, converted, ui, ConsoleFrontend::InterruptFlag(), error)) {
+                if (!ConvertOriginal(originalPath, conversionPlan, converted, ui, ConsoleFrontend::InterruptFlag(),
+                                     error)) {
                     unlink(converted.c_str());
                     std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
                     return false;
                 }
-                conversion = ConversionNote(probe.SampleRate(), plan);
+                conversion = ConversionNote(conversionPlan);
                 originalPath = converted;
             }
         }
@@ -252,11 +289,35 @@ bool RunSingleBatch(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOp
         ~RemoveCopy() { unlink(path.c_str()); }
     } removeCopy{converted};
 
+    if (o.sessionIn.empty() && conversion.empty()) {
+        if (const std::string other = OtherEncoding(originalPath); !other.empty()) {
+            std::fprintf(stderr, "vtbench32: %s\n", OtherEncodingMessage(originalPath, other).c_str());
+            return false;
+        }
+    }
+
     bool ok = true;
+    bool keepOk = true;
+    std::vector<CodecResult> rows;
+    std::vector<std::string> problems;
+    // Each pass's files are kept before the next pass of other modes replaces them.
+    // No kept copy replaces the original named, nor the copy that was run
+    // (converted, or out of a session).
+    FileSet originals;
+    if (!o.originals.empty()) originals.Add(o.originals.front());
+    auto keep = [&](std::size_t) {
+        if (o.keepDir.empty()) return;
+        originals.Add(ev.Original().path);
+        keepOk = KeepFiles(ui, ev, o.keepDir, originals, problems) && keepOk;
+    };
     if (!o.sessionIn.empty()) {
         ok = ev.OpenSession(o.sessionIn);
+        if (!ev.Cancelled()) {
+            rows = CollectCodecResults(ev);
+            keep(0);
+        }
     } else if (ev.OpenOriginalFile(originalPath)) {
-        ev.ProcessSelectedCodecs();
+        RunModes(ev, plan, rows, keep);
     } else {
         ok = false;
     }
@@ -265,34 +326,31 @@ bool RunSingleBatch(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOp
         return false;
     }
     const std::string shownName = conversion.empty() ? ev.OriginalDisplayName() : platform::FileNameOf(o.originals.front());
-    if (ev.Original().Exists()) PrintReport(stdout, ev, shownName, conversion);
+    const ReportedOriginal original = ReportedOriginalOf(ev, shownName, conversion);
+    if (original.exists) PrintRows(stdout, original, rows);
     std::fflush(stdout);
 
     bool anySelected = false;
-    for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
-        ok = ok && !ev.Slots()[i].failed;
-        anySelected = anySelected || ev.Slots()[i].selected != 0;
+    for (std::size_t i = 0; i < ev.SlotCount(); ++i) anySelected = anySelected || ev.Slots()[i].selected != 0;
+    for (const auto &row : rows) ok = ok && row.outcome != "failed";
+    if (original.exists && NoCodecTakesTheRate(rows)) {
+        std::fprintf(stderr, "vtbench32: %s: %s\n", original.name.c_str(),
+                     UntakenRateMessage(original.sampleRate).c_str());
+        ok = false;
     }
     // Nothing compared is not a success.
-    ok = ok && anySelected;
-    if (!o.keepDir.empty()) {
-        std::vector<std::string> problems;
-        // The original named, and the copy that was run (converted, or out of a session).
-        FileSet originals;
-        if (!o.originals.empty()) originals.Add(o.originals.front());
-        originals.Add(ev.Original().path);
-        ok = KeepFiles(ui, ev, o.keepDir, originals, problems) && ok;
-        for (const auto &problem : problems) std::fprintf(stderr, "vtbench32: %s\n", problem.c_str());
-    }
+    ok = ok && anySelected && keepOk;
+    for (const auto &problem : problems) std::fprintf(stderr, "vtbench32: %s\n", problem.c_str());
     if (!o.sessionOut.empty() && ev.Original().Exists()) ok = ev.SaveSession(o.sessionOut) && ok;
     std::string error;
-    if (!o.jsonPath.empty() && !WriteJson(o.jsonPath, ev, ui.Messages(), error, shownName, conversion)) {
+    if (!o.jsonPath.empty() && !WriteRowsJson(o.jsonPath, original, rows, ui.Messages(), error)) {
         std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
         ok = false;
     }
     if (!o.csvPath.empty()) {
-        const FileResult file = OriginalResult(ev, o.sessionIn.empty() ? o.originals.front() : ev.Original().path,
-                                               shownName, conversion, ui.Messages());
+        FileResult file = OriginalResult(ev, o.sessionIn.empty() ? o.originals.front() : ev.Original().path, shownName,
+                                         conversion, ui.Messages());
+        if (file.state == FileState::Done) file.codecs = rows;
         if (!WriteCsv(o.csvPath, {file}, error)) {
             std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
             ok = false;
@@ -300,6 +358,56 @@ bool RunSingleBatch(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOp
     }
     return ok;
 }
+
+namespace fs = std::filesystem;
+
+// The temporary folder of one batch run, "~batch-XXXXXX" inside the
+// per-user temporary folder, locked while the run lasts: runs never share
+// their temporary files with each other or with the window, so they need
+// no single-instance rule.  The folders of runs that were killed (their lock
+// is free) are deleted by the next run.
+class BatchFolder {
+public:
+    static std::unique_ptr<BatchFolder> Make() {
+        const auto base = platform::UserTempDirectory();
+        if (!base) return nullptr;
+        std::error_code ec;
+        for (fs::directory_iterator it(*base, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            if (name.rfind(kPrefix, 0) != 0 || !it->is_directory(ec)) continue;
+            // A run that has just made its folder may not hold its lock yet.
+            const fs::path lockFile = it->path() / "vtbench32.lock";
+            std::error_code timeError;
+            const auto made = fs::last_write_time(lockFile, timeError);
+            if (timeError || fs::file_time_type::clock::now() - made < std::chrono::seconds(10)) continue;
+            if (const auto stale = evaluator::InstanceLock::Acquire(it->path().string())) {
+                std::error_code ignored;
+                fs::remove_all(it->path(), ignored);
+            }
+        }
+        std::string pattern = *base + kPrefix + "XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) return nullptr;
+        auto lock = evaluator::InstanceLock::Acquire(pattern);
+        if (!lock) {
+            fs::remove_all(pattern, ec);
+            return nullptr;
+        }
+        return std::unique_ptr<BatchFolder>(new BatchFolder(pattern + "/", std::move(lock)));
+    }
+    ~BatchFolder() {
+        lock_.reset();
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    const std::string &Path() const { return path_; }
+
+private:
+    static constexpr const char *kPrefix = "~batch-";
+    BatchFolder(std::string path, std::unique_ptr<evaluator::InstanceLock> lock)
+        : path_(std::move(path)), lock_(std::move(lock)) {}
+    std::string path_;
+    std::unique_ptr<evaluator::InstanceLock> lock_;
+};
 
 } // namespace
 
@@ -311,14 +419,21 @@ int RunBatch(int argc, char **argv) {
     app.add_option("originals", o.originals,
                    "original PCM wave files, and folders searched for *.wav (several: a corpus run)")
         ->check(CLI::ExistingPath);
-    app.add_option("--codecs", o.codecList, "comma-separated codecs to run (default: the user's selection)");
-    app.add_option("--option", o.optionArgs, "options of one codec, e.g. VT4864v6=4800 or VT15=vad (repeatable)");
+    app.add_option("--codecs", o.codecList, "comma-separated codecs to run (default: every codec installed)");
+    app.add_flag("--saved-selection", o.savedSelection,
+                 "start from the codecs and modes last chosen in the window instead of every codec in its default mode");
+    app.add_option("--option", o.optionArgs,
+                   "modes of one codec, e.g. VT4864v6=4800, VT4864v6=4800,6400 (a row for each) or VT15=vad+4800 "
+                   "(repeatable)");
     app.add_flag("--vad", o.vad, "voice activity detection for every codec that offers it");
     app.add_option("-j,--jobs", o.jobs, "originals run at once (default: the number of cores)")
         ->check(CLI::Range(1, 256));
     app.add_flag("--resample", o.resample,
-                 "convert an original at a rate no selected codec takes to the nearest rate one takes");
+                 "read originals in any format libsndfile reads and feed each codec a copy at its own rate");
     app.add_flag("--mono", o.mono, "mix stereo originals down to mono");
+    app.add_option("--level", o.level,
+                   "scale each original to this active speech level in dBov (ITU-T P.56 method B), e.g. -26")
+        ->check(CLI::Range(-80.0, 0.0));
     app.add_option("--session", o.sessionIn, "open a session file and rerun it")->check(CLI::ExistingFile);
     app.add_option("--save-session", o.sessionOut, "save the comparison of one original as a session file");
     app.add_option("--keep", o.keepDir, "copy the coded and decoded files into this folder");
@@ -326,19 +441,25 @@ int RunBatch(int argc, char **argv) {
     app.add_option("--csv", o.csvPath, "write one row per original and codec as CSV");
     auto *progressFlag = app.add_flag("--progress", o.progress, "show progress even when stderr is not a terminal");
     app.add_flag("--quiet", o.quiet, "no progress")->excludes(progressFlag);
-    app.add_flag("--no-quality", o.noQuality, "skip the objective quality measures");
+    auto *noQualityFlag = app.add_flag("--no-quality", o.noQuality, "skip the objective quality measures");
+    app.add_flag("--no-visqol", o.noVisqol, "skip the ViSQOL score (SNR, segmental SNR and LSD are still measured)")
+        ->excludes(noQualityFlag);
+    app.add_option("--scorer", o.scorer,
+                   "run this installed tool on each original/decoded pair, e.g. 'pesq +8000 {ref} {deg}': "
+                   "its last printed number is one more column")
+        ->excludes(noQualityFlag);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
         return app.exit(e) == 0 ? 0 : 2;
     }
     const bool corpus = o.originals.size() > 1 || (o.originals.size() == 1 && IsFolder(o.originals.front()));
-    if (!o.sessionIn.empty() && (!o.originals.empty() || !o.codecList.empty() || o.resample || o.mono)) {
+    if (!o.sessionIn.empty() && (!o.originals.empty() || !o.codecList.empty() || o.resample || o.mono || o.level)) {
         std::fprintf(stderr, "vtbench32: --session brings its own original and codecs\n");
         return 2;
     }
-    if (!o.sessionOut.empty() && (corpus || o.resample || o.mono)) {
-        std::fprintf(stderr, "vtbench32: --save-session stores one original as it is (no corpus, --resample or --mono)\n");
+    if (!o.sessionOut.empty() && (corpus || o.resample || o.mono || o.level)) {
+        std::fprintf(stderr, "vtbench32: --save-session stores one original as it is (no corpus, --resample, --mono or --level)\n");
         return 2;
     }
     if (o.sessionIn.empty() && o.originals.empty()) o.originals.push_back(VNTR_DEFAULT_ORIGINAL);
@@ -346,45 +467,53 @@ int RunBatch(int argc, char **argv) {
 
     evaluator::EvaluatorConfig config;
     config.measureQuality = !o.noQuality;
-    const auto tempDir = platform::UserTempDirectory();
-    if (!tempDir) {
-        std::fprintf(stderr, "vtbench32: cannot create the temporary folder\n");
+    config.measureVisqol = !o.noVisqol;
+    if (!o.scorer.empty()) {
+        std::string error;
+        config.scorer = evaluator::ExternalScorer::Parse(o.scorer, error);
+        if (!config.scorer) {
+            std::fprintf(stderr, "vtbench32: --scorer: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    // The window's choices are its own: a batch run starts from every codec
+    // in its default mode unless asked, and never writes them.
+    config.readPreferences = o.savedSelection;
+    config.savePreferences = false;
+    config.skipShortOriginals = true;
+    // Every codec mode is compared at one lag for the whole run, whichever
+    // worker finds it.
+    if (!o.noQuality) config.alignments = std::make_shared<evaluator::AlignmentTable>();
+    const auto folder = BatchFolder::Make();
+    if (!folder) {
+        std::fprintf(stderr, "vtbench32: cannot create a temporary folder for the run\n");
         return 1;
     }
-    config.tempDir = *tempDir;
-    const auto lock = evaluator::InstanceLock::Acquire(config.tempDir);
-    if (!lock) {
-        std::fprintf(stderr, "vtbench32: another vtbench32 is running with the temporary folder %s\n",
-                     config.tempDir.c_str());
-        return 3;
-    }
+    config.tempDir = folder->Path();
 
     // A corpus run draws its own bar; one original shows the codec's progress lines.
     ConsoleFrontend ui(stderr, showProgress && !corpus);
     ConsoleFrontend::CatchInterrupt();
     evaluator::Evaluator ev(ui, config);
     if (!ev.Startup()) return 1;
-
-    // Choices made on the command line are for this run: the user's own
-    // preferences are put back before they are written at exit.
-    std::vector<Preferences> saved;
-    for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
-        const auto &slot = ev.Slots()[i];
-        saved.push_back({slot.selected, slot.encoderOptions, slot.decoderOptions});
+    ModePlan plan;
+    int status = ApplyCodecChoices(ev, o, plan);
+    if (status == 0 && plan.Several() && (!o.sessionOut.empty())) {
+        std::fprintf(stderr, "vtbench32: --save-session stores one mode per codec\n");
+        status = 2;
     }
-    auto finish = [&](int status) {
-        for (std::size_t i = 0; i < saved.size(); ++i) {
-            auto &slot = ev.Slots()[i];
-            slot.selected = saved[i].selected;
-            slot.encoderOptions = saved[i].encoderOptions;
-            slot.decoderOptions = saved[i].decoderOptions;
+    if (status == 0) {
+        const bool ok = corpus ? RunCorpusBatch(ev, o, plan, showProgress) : RunSingleBatch(ev, ui, o, plan);
+        status = ok ? 0 : 1;
+        // A tool that failed is named once for the run; the run stands.
+        if (config.scorer) {
+            if (const std::string summary = config.scorer->Summary(); !summary.empty()) {
+                std::fprintf(stderr, "vtbench32: %s\n", summary.c_str());
+            }
         }
-        ev.Shutdown();
-        return status;
-    };
-    if (const int status = ApplyCodecChoices(ev, o); status != 0) return finish(status);
-    const bool ok = corpus ? RunCorpusBatch(ev, o, showProgress) : RunSingleBatch(ev, ui, o);
-    return finish(ok ? 0 : 1);
+    }
+    ev.Shutdown();
+    return status;
 }
 
 } // namespace vntr::cli

@@ -7,9 +7,9 @@ namespace vntr::cli {
 
 // True when the command line asks for the batch front end.
 bool WantsBatch(int argc, char **argv);
-// Runs it; the exit status is 0 when every codec ran, 1 when one failed or
-// the original or session could not be used, 2 for a bad command line, 3 when
-// another instance is running.
+// Runs it in a temporary folder of its own, beside any other run and the
+// window; the exit status is 0 when every codec ran, 1 when one failed or
+// the original or session could not be used, 2 for a bad command line.
 int RunBatch(int argc, char **argv);
 void PrintUsage(std::FILE *out);
 

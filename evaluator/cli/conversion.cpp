@@ -1,28 +1,25 @@
 #include "cli/conversion.hpp"
 
-#include "core/quality.hpp"
+#include "core/speech_level.hpp"
 #include "core/wave_samples.hpp"
 #include "core/wavefile.hpp"
 
-#include <soxr.h>
+#include <vntr/platform/regular_file.hpp>
+
+#include <fcntl.h>
+#include <sndfile.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <span>
 
 namespace vntr::cli {
 namespace {
 
-constexpr std::array<int32_t, 9> kRates = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
 constexpr std::size_t kBlockFrames = 4096;
-
-// libsoxr's table cache is shared with the core's resampling (the ViSQOL
-// score brings signals to 16 kHz): one lock for both.
-using evaluator::ResamplerLock;
-
-bool Takes(uint32_t mask, int32_t rate) { return (mask & evaluator::RateFlag(rate)) != 0; }
 
 int16_t Clamp16(double v) { return static_cast<int16_t>(std::clamp<long>(std::lround(v), -32768, 32767)); }
 
@@ -49,42 +46,83 @@ private:
     std::vector<unsigned char> bytes_;
 };
 
-struct Resampler {
-    soxr_t handle = nullptr;
-    ~Resampler() {
-        if (handle != nullptr) {
-            const std::lock_guard<std::mutex> hold(ResamplerLock());
-            soxr_delete(handle);
-        }
-    }
-};
-
 } // namespace
 
-ConversionPlan PlanConversion(int32_t rate, unsigned channels, const std::vector<uint32_t> &codecMasks, bool resample,
-                              bool mono) {
+std::string OtherEncoding(const std::string &path) {
+    SF_INFO info{};
+    // Only a regular file is looked at (a named pipe would keep the open
+    // waiting); what is not one is refused by the wave check that follows.
+    const int fd = platform::OpenRegularFile(path, O_RDONLY);
+    if (fd < 0) return "";
+    SNDFILE *file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
+    if (file == nullptr) return "";
+    sf_close(file);
+    const int major = info.format & SF_FORMAT_TYPEMASK;
+    const int sub = info.format & SF_FORMAT_SUBMASK;
+    std::string kind;
+    switch (sub) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+        if (major == SF_FORMAT_WAV) return "";
+        kind = sub == SF_FORMAT_PCM_16 ? "16-bit PCM" : "8-bit PCM";
+        break;
+    case SF_FORMAT_PCM_24: kind = "24-bit PCM"; break;
+    case SF_FORMAT_PCM_32: kind = "32-bit PCM"; break;
+    case SF_FORMAT_FLOAT: kind = "32-bit float PCM"; break;
+    case SF_FORMAT_DOUBLE: kind = "64-bit float PCM"; break;
+    case SF_FORMAT_ULAW: kind = "mu-law"; break;
+    case SF_FORMAT_ALAW: kind = "A-law"; break;
+    default: kind = "not 8- or 16-bit PCM"; break;
+    }
+    SF_FORMAT_INFO container{};
+    container.format = major;
+    if (major == SF_FORMAT_WAVEX) kind += " with an extensible header";
+    if (major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX &&
+        sf_command(nullptr, SFC_GET_FORMAT_INFO, &container, sizeof container) == 0 && container.name != nullptr) {
+        kind = std::string(container.name) + ", " + kind;
+    }
+    return kind;
+}
+
+std::string OtherEncodingMessage(const std::string &path, const std::string &encoding) {
+    return "File " + path + " is " + encoding + ": use --resample";
+}
+
+bool PlanLevel(const std::string &path, double targetDb, ConversionPlan &plan) {
+    evaluator::WaveSampleReader reader;
+    if (!reader.Open(path)) return false;
+    evaluator::SpeechLevelMeter meter(reader.SampleRate());
+    std::vector<float> block(kBlockFrames);
+    for (std::size_t got; (got = reader.ReadMono(block)) > 0;) meter.Add(std::span<const float>(block).first(got));
+    const evaluator::SpeechLevel level = meter.Result();
+    plan.level = true;
+    plan.targetDb = targetDb;
+    plan.activeLevelDb = level.active ? level.activeLevelDb : 0.0;
+    plan.gainDb = evaluator::GainToLevel(level, targetDb);
+    return true;
+}
+
+ConversionPlan PlanConversion(unsigned channels, bool mono) {
     ConversionPlan plan;
     plan.toMono = mono && channels == 2;
-    if (!resample || codecMasks.empty()) return plan;
-    bool taken = false;
-    for (const uint32_t mask : codecMasks) taken = taken || Takes(mask, rate) || (rate == 11025 && Takes(mask, 8000));
-    if (taken) return plan;
-    int32_t best = 0;
-    for (const int32_t candidate : kRates) {
-        bool any = false;
-        for (const uint32_t mask : codecMasks) any = any || Takes(mask, candidate);
-        if (!any) continue;
-        const long distance = std::labs(static_cast<long>(candidate) - rate);
-        if (best == 0 || distance <= std::labs(static_cast<long>(best) - rate)) best = candidate;
-    }
-    plan.toRate = best;
     return plan;
 }
 
-std::string ConversionNote(int32_t fromRate, const ConversionPlan &plan) {
+std::string ConversionNote(const ConversionPlan &plan) {
     std::string note;
-    if (plan.toRate != 0) note = "resampled from " + std::to_string(fromRate) + " Hz to " + std::to_string(plan.toRate) + " Hz";
     if (plan.toMono) note += std::string(note.empty() ? "" : ", ") + "mixed down to mono";
+    if (plan.level) {
+        note += std::string(note.empty() ? "" : ", ");
+        if (plan.gainDb == 0 && plan.activeLevelDb == 0) {
+            note += "no active speech to level";
+        } else {
+            char text[128];
+            std::snprintf(text, sizeof text, "active speech level %.2f dBov scaled by %+.2f dB to %.2f dBov",
+                          plan.activeLevelDb, plan.gainDb, plan.targetDb);
+            note += text;
+        }
+    }
     return note;
 }
 
@@ -97,8 +135,9 @@ bool ConvertOriginal(const std::string &source, const ConversionPlan &plan, cons
     }
     const unsigned inChannels = reader.Channels();
     const unsigned channels = plan.toMono ? 1 : inChannels;
-    const unsigned bits = plan.toRate != 0 ? 16 : reader.BitsPerSample();
-    const auto rate = static_cast<uint32_t>(plan.toRate != 0 ? plan.toRate : reader.SampleRate());
+    const unsigned bits = plan.level ? 16 : reader.BitsPerSample();
+    const double gain = plan.level ? std::pow(10.0, plan.gainDb / 20.0) : 1.0;
+    const auto rate = static_cast<uint32_t>(reader.SampleRate());
     evaluator::PcmFormat format;
     format.channels = static_cast<uint16_t>(channels);
     format.samplesPerSec = rate;
@@ -111,54 +150,8 @@ bool ConvertOriginal(const std::string &source, const ConversionPlan &plan, cons
         return false;
     }
     CopyWriter writer(*copy, bits);
-    Resampler resampler;
-    if (plan.toRate != 0) {
-        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-        soxr_error_t failure = nullptr;
-        const std::lock_guard<std::mutex> hold(ResamplerLock());
-        resampler.handle = soxr_create(reader.SampleRate(), plan.toRate, channels, &failure, &io, &quality, nullptr);
-        if (resampler.handle == nullptr) {
-            error = std::string("cannot resample: ") + soxr_strerror(failure);
-            evaluator::CloseWave(ui, *copy);
-            return false;
-        }
-    }
     std::vector<int16_t> in(kBlockFrames * inChannels);
     std::vector<int16_t> mixed(kBlockFrames * channels);
-    std::vector<float> floats;
-    std::vector<float> resampled;
-    std::vector<int16_t> out;
-    // Resamples `frames` frames of `mixed` (none: the end of the input) and writes what comes out.
-    auto resample = [&](std::size_t frames, bool last) -> bool {
-        floats.resize(frames * channels);
-        for (std::size_t i = 0; i < floats.size(); ++i) floats[i] = static_cast<float>(mixed[i] / 32768.0);
-        const std::size_t room = static_cast<std::size_t>(
-            std::ceil(static_cast<double>(std::max<std::size_t>(frames, kBlockFrames)) * plan.toRate / reader.SampleRate())) + 64;
-        resampled.resize(room * channels);
-        for (;;) {
-            std::size_t used = 0;
-            std::size_t made = 0;
-            soxr_error_t failure;
-            {
-                const std::lock_guard<std::mutex> hold(ResamplerLock());
-                failure = soxr_process(resampler.handle, last ? nullptr : floats.data(), last ? 0 : frames, &used,
-                                       resampled.data(), room, &made);
-            }
-            if (failure != nullptr) {
-                error = std::string("cannot resample: ") + soxr_strerror(failure);
-                return false;
-            }
-            out.resize(made * channels);
-            for (std::size_t i = 0; i < out.size(); ++i) out[i] = Clamp16(resampled[i] * 32768.0);
-            if (!writer.Put(out.data(), out.size())) {
-                error = "cannot write the converted copy " + destination;
-                return false;
-            }
-            // Without input the resampler is drained until it gives nothing more.
-            if (!last || made == 0) return true;
-        }
-    };
     bool ok = true;
     while (ok) {
         if (cancel.load()) {
@@ -169,20 +162,19 @@ bool ConvertOriginal(const std::string &source, const ConversionPlan &plan, cons
         const std::size_t frames = reader.ReadInterleaved(in);
         for (std::size_t f = 0; f < frames; ++f) {
             if (plan.toMono) {
-                mixed[f] = Clamp16((static_cast<double>(in[2 * f]) + in[2 * f + 1]) / 2.0);
+                mixed[f] = Clamp16(gain * (static_cast<double>(in[2 * f]) + in[2 * f + 1]) / 2.0);
+            } else if (plan.level) {
+                for (unsigned c = 0; c < channels; ++c) mixed[f * channels + c] = Clamp16(gain * in[f * inChannels + c]);
             } else {
                 std::copy_n(&in[f * inChannels], inChannels, &mixed[f * channels]);
             }
         }
-        if (plan.toRate != 0) {
-            if (frames > 0) ok = resample(frames, false);
-        } else if (frames > 0 && !writer.Put(mixed.data(), frames * channels)) {
+        if (frames > 0 && !writer.Put(mixed.data(), frames * channels)) {
             error = "cannot write the converted copy " + destination;
             ok = false;
         }
         if (frames < kBlockFrames) break;
     }
-    if (ok && plan.toRate != 0) ok = resample(0, true);
     const bool closed = evaluator::CloseWave(ui, *copy);
     if (ok && !closed) error = "cannot write the converted copy " + destination;
     return ok && closed;

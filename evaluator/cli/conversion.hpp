@@ -1,5 +1,6 @@
-// --resample and --mono: a converted copy of an original that no selected
-// codec could take as it is, made once per original before it is opened.
+// --mono and --level without --resample: a converted copy of an original,
+// made once per original before it is opened (--resample makes its copies
+// per codec rate, codec_rates.hpp).
 #pragma once
 
 #include "core/frontend.hpp"
@@ -12,26 +13,41 @@
 namespace vntr::cli {
 
 struct ConversionPlan {
-    int32_t toRate = 0;  // 0: the rate stays
     bool toMono = false; // the channels are mixed down
-    bool Needed() const { return toRate != 0 || toMono; }
+    // --level: the samples are scaled by gainDb, which brings the active
+    // speech level activeLevelDb to targetDb (dBov).
+    bool level = false;
+    double activeLevelDb = 0;
+    double targetDb = 0;
+    double gainDb = 0;
+    bool Needed() const { return toMono || level; }
 };
 
-// What to do with an original at `rate` with `channels` channels, given the
-// format masks of the selected codecs.  With `resample`, a rate that no codec
-// takes (an 11025 Hz original counts as taken by the 8000 Hz codecs, which
-// get the down-sampled copy) becomes the nearest rate one takes, the higher
-// of two equally near; with `mono`, a stereo original is mixed down.
-ConversionPlan PlanConversion(int32_t rate, unsigned channels, const std::vector<uint32_t> &codecMasks, bool resample,
-                              bool mono);
+// Measures the active speech level of an original (its channels averaged)
+// and plans the gain that brings it to `targetDb`: no gain for an original
+// without activity.  False when the file cannot be read.
+bool PlanLevel(const std::string &path, double targetDb, ConversionPlan &plan);
 
-// "resampled from 16000 Hz to 11025 Hz, mixed down to mono".
-std::string ConversionNote(int32_t fromRate, const ConversionPlan &plan);
+// What to do with an original of `channels` channels: with `mono`, a stereo
+// original is mixed down.
+ConversionPlan PlanConversion(unsigned channels, bool mono);
+
+// "mixed down to mono, active speech level -31.20 dBov scaled by +5.20 dB to
+// -26.00 dBov".
+std::string ConversionNote(const ConversionPlan &plan);
+
+// What an original that the evaluator cannot take as it is holds, in words,
+// when libsndfile reads it: "24-bit PCM", "32-bit float PCM", "mu-law",
+// "FLAC"...  Empty for 8- and 16-bit PCM wave files (the evaluator's own
+// checks judge those) and for files libsndfile cannot read either.
+std::string OtherEncoding(const std::string &path);
+// "File PATH is 24-bit PCM: use --resample".
+std::string OtherEncodingMessage(const std::string &path, const std::string &encoding);
 
 // Writes the converted copy of `source` to `destination`: channels averaged
 // (rounded to the nearest step) when mixing down, the sample width kept when
-// only mixing, 16-bit samples when resampling (libsoxr, high quality, no
-// dither, so that every run gives the same copy).  False with the reason in
+// only mixing, 16-bit samples when scaling to a level (rounded to the
+// nearest step, clipped at full scale).  False with the reason in
 // `error` (a message already shown through `ui` counts as said).
 bool ConvertOriginal(const std::string &source, const ConversionPlan &plan, const std::string &destination,
                      evaluator::Frontend &ui, const std::atomic<bool> &cancel, std::string &error);

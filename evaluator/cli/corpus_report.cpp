@@ -27,6 +27,8 @@ json MeasureJson(const MeasureSummary &m) {
 // single-original report carry the same names.
 json CodecResultJson(const CodecResult &c) {
     json j = {{"name", c.name},
+              {"mode", c.mode},
+              {"label", c.label},
               {"outcome", c.outcome},
               {"codecId", c.codecId},
               {"encoderOptions", c.encoderOptions},
@@ -42,21 +44,28 @@ json CodecResultJson(const CodecResult &c) {
               {"codingRealTimeFactor", c.CodingRealTime()},
               {"decodingRealTimeFactor", c.DecodingRealTime()}};
     if (!c.reason.empty()) j["reason"] = c.reason;
+    if (c.latencySamples >= 0) j["declaredLatencySamples"] = c.latencySamples;
     if (c.quality.valid) {
         j["quality"] = {{"snrDb", c.quality.snrDb},
                         {"segmentalSnrDb", c.quality.segmentalSnrDb},
                         {"logSpectralDistanceDb", c.quality.logSpectralDistanceDb},
                         {"delaySamples", c.quality.delaySamples},
+                        {"alignment", c.alignedOnce ? "codec" : "file"},
                         {"comparedSamples", c.quality.comparedSamples}};
         AddVisqolJson(j["quality"], c.quality);
+        AddScorerJson(j["quality"], c.quality);
     }
     return j;
 }
 
 json CodecSummaryJson(const CodecSummary &c) {
+    json delays = json::array();
+    for (const auto &[delay, n] : c.delays) delays.push_back(delay);
     json reasons = json::object();
     for (const auto &[reason, n] : c.notRunReasons) reasons[reason] = n;
-    return {{"name", c.name},
+    json j = {{"name", c.name},
+              {"mode", c.mode},
+            {"label", c.label},
             {"description", c.description},
             {"files", c.files},
             {"notRun", c.notRun},
@@ -69,7 +78,11 @@ json CodecSummaryJson(const CodecSummary &c) {
             {"logSpectralDistanceDb", MeasureJson(c.logSpectralDistance)},
             {"visqolMos", MeasureJson(c.visqolMos)},
             {"codingRealTimeFactor", c.CodingRealTime()},
-            {"decodingRealTimeFactor", c.DecodingRealTime()}};
+            {"decodingRealTimeFactor", c.DecodingRealTime()},
+            {"alignedDelaySamples", delays},
+            {"declaredLatencySamples", c.latencySamples >= 0 ? json(c.latencySamples) : json(nullptr)}};
+    if (!c.scorerName.empty()) j[c.scorerName] = MeasureJson(c.scorer);
+    return j;
 }
 
 std::string Number(double value, const char *format, bool present) { return present ? Printf(format, value) : "-"; }
@@ -98,18 +111,24 @@ void MeasureSummary::Add(double value, const std::string &file) {
 
 std::vector<CodecSummary> Summarise(const std::vector<FileResult> &files, const std::vector<std::string> &codecOrder) {
     std::vector<CodecSummary> codecs;
-    for (const auto &name : codecOrder) {
+    for (const auto &label : codecOrder) {
         CodecSummary c;
-        c.name = name;
+        c.label = label;
+        c.name = label;
         codecs.push_back(std::move(c));
     }
     for (const auto &file : files) {
         if (file.state != FileState::Done) continue;
         for (const auto &r : file.codecs) {
-            auto it = std::find_if(codecs.begin(), codecs.end(), [&](const CodecSummary &c) { return c.name == r.name; });
+            const std::string &label = r.label.empty() ? r.name : r.label;
+            auto it = std::find_if(codecs.begin(), codecs.end(), [&](const CodecSummary &c) { return c.label == label; });
             if (it == codecs.end()) continue;
             CodecSummary &c = *it;
-            if (c.description.empty()) c.description = r.description;
+            if (c.description.empty()) {
+                c.description = r.description;
+                c.name = r.name;
+                c.mode = r.mode;
+            }
             if (r.outcome == "failed") {
                 ++c.failed;
             } else if (!r.Ok()) {
@@ -121,11 +140,16 @@ std::vector<CodecSummary> Summarise(const std::vector<FileResult> &files, const 
                 c.codedBits += 8.0 * r.codedBytes;
                 c.codingMicros += r.codingMicros;
                 c.decodingMicros += r.decodingMicros;
+                if (r.latencySamples >= 0) c.latencySamples = r.latencySamples;
+                c.sampleRate = r.sampleRate;
                 if (r.quality.valid) {
+                    ++c.delays[r.quality.delaySamples];
                     c.snr.Add(r.quality.snrDb, file.name);
                     c.segmentalSnr.Add(r.quality.segmentalSnrDb, file.name);
                     c.logSpectralDistance.Add(r.quality.logSpectralDistanceDb, file.name);
                     if (r.quality.visqolValid) c.visqolMos.Add(r.quality.visqolMos, file.name);
+                    if (!r.quality.scorerName.empty()) c.scorerName = r.quality.scorerName;
+                    if (r.quality.scorerValid) c.scorer.Add(r.quality.scorerValue, file.name);
                 }
             }
         }
@@ -161,28 +185,51 @@ void PrintCorpusReport(std::FILE *out, const CorpusOutcome &outcome, const std::
                  outcome.workers == 1 ? "" : "s");
     if (outcome.wallSeconds > 0) std::fprintf(out, " (%.0fx real time)", t.seconds / outcome.wallSeconds);
     std::fprintf(out, "\n\n");
-    std::fprintf(out, "%-10s %5s %9s %10s %14s %14s %14s %14s %8s %8s\n", "Codec", "Files", "Audio s", "Bit rate",
+    std::size_t width = 10;
+    for (const auto &c : codecs) width = std::max(width, c.label.size());
+    const int w = static_cast<int>(width);
+    // The external scorer's mean and worst (lowest), named after the tool, when one ran.
+    std::string scorer;
+    for (const auto &c : codecs) {
+        if (scorer.empty()) scorer = c.scorerName;
+    }
+    const int sw = static_cast<int>(std::max<std::size_t>(14, scorer.size()));
+    std::fprintf(out, "%-*s %5s %9s %10s %14s %14s %14s %14s %8s %8s", w, "Codec", "Files", "Audio s", "Bit rate",
                  "SNR dB", "SegSNR dB", "LSD dB", "ViSQOL MOS", "Coding", "Decoding");
-    std::fprintf(out, "%-10s %5s %9s %10s %14s %14s %14s %14s %8s %8s\n", "", "", "", "", "  mean  worst", "  mean  worst",
-                 "  mean  worst", "  mean  worst", "x RT", "x RT");
+    if (!scorer.empty()) std::fprintf(out, " %*s", sw, scorer.c_str());
+    std::fprintf(out, "\n%-*s %5s %9s %10s %14s %14s %14s %14s %8s %8s", w, "", "", "", "", "  mean  worst",
+                 "  mean  worst", "  mean  worst", "  mean  worst", "x RT", "x RT");
+    if (!scorer.empty()) std::fprintf(out, " %*s", sw, "  mean  worst");
+    std::fprintf(out, "\n");
     for (const auto &c : codecs) {
         if (c.files == 0) {
-            std::fprintf(out, "%-10s %5zu %9s %10s", c.name.c_str(), c.files, "-", "-");
+            std::fprintf(out, "%-*s %5zu %9s %10s", w, c.label.c_str(), c.files, "-", "-");
         } else {
             auto pair = [](const MeasureSummary &m) {
                 return Number(m.Mean(), "%6.2f", m.count > 0) + " " + Number(m.worst, "%6.2f", m.count > 0);
             };
-            std::fprintf(out, "%-10s %5zu %9.1f %6.0f bps %14s %14s %14s %14s %8.0f %8.0f", c.name.c_str(), c.files,
+            std::fprintf(out, "%-*s %5zu %9.1f %6.0f bps %14s %14s %14s %14s %8.0f %8.0f", w, c.label.c_str(), c.files,
                          c.seconds, c.BitRate(), pair(c.snr).c_str(), pair(c.segmentalSnr).c_str(),
                          pair(c.logSpectralDistance).c_str(), pair(c.visqolMos).c_str(), c.CodingRealTime(),
                          c.DecodingRealTime());
+            if (!scorer.empty()) std::fprintf(out, " %*s", sw, pair(c.scorer).c_str());
         }
         std::fprintf(out, "\n");
         if (c.snr.count > 0) {
             std::fprintf(out, "    worst: SNR %s, SegSNR %s, LSD %s", c.snr.worstFile.c_str(),
                          c.segmentalSnr.worstFile.c_str(), c.logSpectralDistance.worstFile.c_str());
             if (c.visqolMos.count > 0) std::fprintf(out, ", ViSQOL %s", c.visqolMos.worstFile.c_str());
+            if (c.scorer.count > 0) std::fprintf(out, ", %s %s", c.scorerName.c_str(), c.scorer.worstFile.c_str());
             std::fprintf(out, "\n");
+            auto ms = [&](int32_t samples) { return c.sampleRate > 0 ? 1000.0 * samples / c.sampleRate : 0.0; };
+            std::string aligned;
+            for (const auto &[delay, n] : c.delays) {
+                aligned += (aligned.empty() ? "" : ", ") + Printf("%d samples (%.1f ms)", delay, ms(delay));
+                if (c.delays.size() > 1) aligned += Printf(" on %zu", n);
+            }
+            std::fprintf(out, "    aligned at %s; declared latency %s\n", aligned.c_str(),
+                         c.latencySamples >= 0 ? Printf("%d samples (%.1f ms)", c.latencySamples, ms(c.latencySamples)).c_str()
+                                               : "unknown");
         }
         if (c.notRun > 0) {
             std::string reasons;
@@ -308,20 +355,27 @@ bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std
     }
     // A row at a time, straight to the new file.
     auto put = [&](const std::string &row) { std::fwrite(row.data(), 1, row.size(), file.File()); };
+    // The external scorer's column, named after the tool, last, when one ran.
+    std::string scorer;
+    for (const auto &f : files) {
+        if (scorer.empty()) scorer = ScorerName(f.codecs);
+    }
+    const std::string scorerEnd = scorer.empty() ? "\n" : ",\n";
     try {
-        put("file,path,file_outcome,conversion,codec,outcome,reason,sample_rate,downsampled,seconds,"
+        put("file,path,file_outcome,conversion,codec,mode,outcome,reason,sample_rate,downsampled,seconds,"
             "input_bytes,coded_bytes,bit_rate_bps,snr_db,segmental_snr_db,lsd_db,delay_samples,visqol_mos,"
-            "coding_x_realtime,decoding_x_realtime\n");
+            "declared_latency_samples,coding_x_realtime,decoding_x_realtime" +
+            (scorer.empty() ? std::string() : "," + CsvField(scorer)) + "\n");
         for (const auto &f : files) {
             const std::string head = CsvField(f.name) + "," + CsvField(f.path) + "," + FileStateName(f.state) + "," +
                                      CsvField(f.conversion) + ",";
             if (f.state != FileState::Done) {
-                put(head + ",," + CsvField(f.messages.empty() ? "" : f.messages.front()) + ",,,,,,,,,,,,,\n");
+                put(head + ",,," + CsvField(f.messages.empty() ? "" : f.messages.front()) + ",,,,,,,,,,,,,," + scorerEnd);
                 continue;
             }
             for (const auto &c : f.codecs) {
                 const bool q = c.quality.valid;
-                put(head + CsvField(c.name) + "," + c.outcome + "," + CsvField(c.reason) + "," +
+                put(head + CsvField(c.name) + "," + CsvField(c.mode) + "," + c.outcome + "," + CsvField(c.reason) + "," +
                     std::to_string(c.sampleRate) + "," + (c.downsampled ? "1" : "0") + "," +
                     Printf("%.6f", c.seconds) + "," + std::to_string(c.inputBytes) + "," +
                     std::to_string(c.codedBytes) + "," + Printf("%.3f", static_cast<double>(c.bitRate)) + "," +
@@ -329,7 +383,9 @@ bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std
                     Number(c.quality.logSpectralDistanceDb, "%.6f", q) + "," +
                     (q ? std::to_string(c.quality.delaySamples) : "-") + "," +
                     Number(c.quality.visqolMos, "%.6f", q && c.quality.visqolValid) + "," +
-                    Printf("%.3f", c.CodingRealTime()) + "," + Printf("%.3f", c.DecodingRealTime()) + "\n");
+                    (c.latencySamples >= 0 ? std::to_string(c.latencySamples) : "-") + "," +
+                    Printf("%.3f", c.CodingRealTime()) + "," + Printf("%.3f", c.DecodingRealTime()) +
+                    (scorer.empty() ? "\n" : "," + Number(c.quality.scorerValue, "%.6f", c.quality.scorerValid) + "\n"));
             }
         }
     } catch (const std::exception &e) {

@@ -27,7 +27,9 @@ struct MeasureSummary {
 };
 
 struct CodecSummary {
-    std::string name;
+    std::string label; // the row: the codec and its mode ("VT4864v6 4.8k")
+    std::string name;  // the codec
+    std::string mode;  // its mode in words
     std::string description;
     std::size_t files = 0;  // originals it ran on
     std::size_t notRun = 0; // originals it could not take (or that gave no result)
@@ -40,7 +42,12 @@ struct CodecSummary {
     MeasureSummary snr;
     MeasureSummary segmentalSnr;
     MeasureSummary logSpectralDistance{true};
+    std::map<int32_t, std::size_t> delays; // the lags the originals were compared at, and how many at each
+    int32_t latencySamples = -1;           // declared algorithmic latency
+    int32_t sampleRate = 0;                // of the last original it ran on
     MeasureSummary visqolMos; // the worst is the lowest
+    std::string scorerName;   // the external scorer's, empty when none ran
+    MeasureSummary scorer;    // its scores; the worst is the lowest (a tool's score is taken as a MOS)
 
     // Bits over seconds: the bit rate of the corpus as one long recording.
     double BitRate() const { return seconds > 0 ? codedBits / seconds : 0; }
@@ -50,7 +57,7 @@ struct CodecSummary {
     }
 };
 
-// Every codec named in `codecOrder` (the selected codecs in slot order), over
+// Every row named in `codecOrder` (the labels of the selected codecs' modes in slot order), over
 // the originals that were run; in the report's order: by bit rate, then the
 // codecs that ran on nothing in slot order.
 std::vector<CodecSummary> Summarise(const std::vector<FileResult> &files, const std::vector<std::string> &codecOrder);

@@ -1,5 +1,6 @@
 #include "cli/corpus_run.hpp"
 
+#include "cli/codec_rates.hpp"
 #include "cli/console_frontend.hpp"
 #include "cli/conversion.hpp"
 #include "cli/kept_files.hpp"
@@ -93,6 +94,7 @@ private:
 struct Worker {
     WorkerFrontend ui;
     std::unique_ptr<evaluator::Evaluator> ev;
+    ModePlan modes; // by the worker's own slots
     std::string folder;
     std::thread thread;
 };
@@ -127,8 +129,7 @@ std::unique_ptr<Worker> MakeWorker(const evaluator::Evaluator &prototype, const 
         error = "cannot create the worker folder " + worker->folder;
         return nullptr;
     }
-    evaluator::EvaluatorConfig config;
-    config.systemRoot = prototype.SystemRootPath();
+    evaluator::EvaluatorConfig config = prototype.Config();
     config.tempDir = worker->folder;
     config.measureQuality = settings.measureQuality;
     worker->ev = std::make_unique<evaluator::Evaluator>(worker->ui, config);
@@ -138,6 +139,7 @@ std::unique_ptr<Worker> MakeWorker(const evaluator::Evaluator &prototype, const 
         return nullptr;
     }
     std::vector<bool> selection(worker->ev->SlotCount(), false);
+    worker->modes.modes.assign(worker->ev->SlotCount(), {});
     for (std::size_t p = 0; p < prototype.SlotCount(); ++p) {
         const auto &model = prototype.Slots()[p];
         if (model.selected == 0) continue;
@@ -148,6 +150,9 @@ std::unique_ptr<Worker> MakeWorker(const evaluator::Evaluator &prototype, const 
             slot.encoderOptions = model.encoderOptions;
             slot.decoderOptions = model.decoderOptions;
             selection[i] = true;
+            worker->modes.modes[i] = p < settings.modes.modes.size() && !settings.modes.modes[p].empty()
+                                         ? settings.modes.modes[p]
+                                         : std::vector<uint32_t>{model.encoderOptions};
             found = true;
         }
         if (!found) {
@@ -160,15 +165,52 @@ std::unique_ptr<Worker> MakeWorker(const evaluator::Evaluator &prototype, const 
     return worker;
 }
 
+// --resample: each codec at its own rate, from copies made for this original.
+void RunOriginalAtCodecRates(Worker &worker, const Original &original, const CorpusSettings &settings,
+                             const FileSet &allOriginals, FileResult &result) {
+    RatesRun run;
+    std::vector<std::string> problems;
+    std::string error;
+    const std::string keepDir = settings.keepDir.empty() ? "" : settings.keepDir + "/" + original.keepFolder;
+    const bool ran = RunAtCodecRates(*worker.ev, worker.ui, original.path, worker.modes, settings.mono, settings.level,
+                                     keepDir, allOriginals, problems, run, error);
+    for (const auto &problem : problems) result.messages.push_back("vtbench32: " + problem);
+    result.keepFailed = !problems.empty();
+    if (!ran) {
+        if (run.cancelled || ConsoleFrontend::InterruptFlag().load()) {
+            result.state = FileState::Interrupted;
+        } else {
+            result.messages.push_back("vtbench32: " + error);
+            result.state = FileState::Refused;
+        }
+        return;
+    }
+    result.sampleRate = run.source.rate;
+    result.format = run.source.FormatText();
+    result.seconds = run.source.rate > 0 ? static_cast<double>(run.source.frames) / run.source.rate : 0;
+    result.dataBytes = 0;
+    result.conversion = run.note;
+    result.codecs = std::move(run.rows);
+    result.state = FileState::Done;
+}
+
 void RunOriginal(Worker &worker, const Original &original, const CorpusSettings &settings,
-                 const std::vector<uint32_t> &codecMasks, const FileSet &allOriginals, FileResult &result) {
+                 const FileSet &allOriginals, FileResult &result) {
+    if (settings.resample) {
+        RunOriginalAtCodecRates(worker, original, settings, allOriginals, result);
+        return;
+    }
     evaluator::Evaluator &ev = *worker.ev;
     std::string path = original.path;
     const std::string converted = worker.folder + "/" + kConvertedName;
     evaluator::WaveSampleReader probe;
-    if ((settings.resample || settings.mono) && probe.Open(original.path)) {
-        const ConversionPlan plan =
-            PlanConversion(probe.SampleRate(), probe.Channels(), codecMasks, settings.resample, settings.mono);
+    if ((settings.mono || settings.level) && probe.Open(original.path)) {
+        ConversionPlan plan = PlanConversion(probe.Channels(), settings.mono);
+        if (settings.level && !PlanLevel(original.path, *settings.level, plan)) {
+            result.messages.push_back("vtbench32: cannot read " + original.path + " to measure its level");
+            result.state = FileState::Refused;
+            return;
+        }
         if (plan.Needed()) {
             std::string error;
             if (!ConvertOriginal(original.path, plan, converted, worker.ui, ConsoleFrontend::InterruptFlag(), error)) {
@@ -181,15 +223,27 @@ void RunOriginal(Worker &worker, const Original &original, const CorpusSettings 
                 }
                 return;
             }
-            result.conversion = ConversionNote(probe.SampleRate(), plan);
+            result.conversion = ConversionNote(plan);
             path = converted;
         }
     }
-    if (!ev.OpenOriginalFile(path)) {
+    const std::string other = result.conversion.empty() ? OtherEncoding(path) : std::string();
+    if (!other.empty()) {
+        result.messages.push_back("vtbench32: " + OtherEncodingMessage(path, other));
+        result.state = FileState::Refused;
+    } else if (!ev.OpenOriginalFile(path)) {
         result.state = FileState::Refused;
     } else {
-        ev.ProcessSelectedCodecs();
-        if (ev.Cancelled()) {
+        // Each pass's files are kept before the next pass of other modes replaces them.
+        std::vector<std::string> problems;
+        auto keep = [&](std::size_t) {
+            if (settings.keepDir.empty()) return;
+            if (!KeepFiles(worker.ui, ev, settings.keepDir + "/" + original.keepFolder, allOriginals, problems)) {
+                result.keepFailed = true;
+            }
+        };
+        std::vector<CodecResult> rows;
+        if (!RunModes(ev, worker.modes, rows, keep)) {
             result.state = FileState::Interrupted;
         } else {
             const auto &o = ev.Original();
@@ -197,30 +251,28 @@ void RunOriginal(Worker &worker, const Original &original, const CorpusSettings 
             result.format = o.formatText;
             result.seconds = o.seconds;
             result.dataBytes = o.dataBytes;
-            result.codecs = CollectCodecResults(ev);
+            result.codecs = std::move(rows);
             result.state = FileState::Done;
-            if (!settings.keepDir.empty()) {
-                std::vector<std::string> problems;
-                result.keepFailed = !KeepFiles(worker.ui, ev, settings.keepDir + "/" + original.keepFolder,
-                                               allOriginals, problems);
-                for (const auto &problem : problems) result.messages.push_back("vtbench32: " + problem);
+            if (NoCodecTakesTheRate(result.codecs)) {
+                result.untaken = true;
+                result.messages.push_back("vtbench32: " + UntakenRateMessage(o.sampleRate));
             }
         }
+        for (const auto &problem : problems) result.messages.push_back("vtbench32: " + problem);
     }
     unlink(converted.c_str());
 }
 
 void WorkerLoop(Worker &worker, const std::vector<Original> &originals, const std::vector<double> &seconds,
                 const std::vector<std::size_t> &dispatch, const CorpusSettings &settings,
-                const std::vector<uint32_t> &codecMasks, const FileSet &allOriginals, std::vector<FileResult> &results,
-                Board &board) {
+                const FileSet &allOriginals, std::vector<FileResult> &results, Board &board) {
     while (!ConsoleFrontend::InterruptFlag().load()) {
         const std::size_t next = board.next.fetch_add(1);
         if (next >= dispatch.size()) break;
         const std::size_t index = dispatch[next];
         FileResult &result = results[index];
         worker.ui.Begin(&result.messages, seconds[index]);
-        RunOriginal(worker, originals[index], settings, codecMasks, allOriginals, result);
+        RunOriginal(worker, originals[index], settings, allOriginals, result);
         worker.ui.End();
         // An original's codec handles and buffers come and go in many sizes;
         // handing the freed pages back keeps a long corpus from growing the
@@ -284,10 +336,6 @@ CorpusOutcome RunCorpus(const evaluator::Evaluator &prototype, const std::vector
         seconds[i] = WaveSeconds(originals[i].path);
         totalSeconds += seconds[i];
     }
-    std::vector<uint32_t> codecMasks;
-    for (std::size_t i = 0; i < prototype.SlotCount(); ++i) {
-        if (prototype.Slots()[i].selected != 0) codecMasks.push_back(prototype.Slots()[i].info.formatMask);
-    }
 
     const uint64_t start = platform::MonotonicMs();
     DeleteWorkerFolders(prototype.Temp().dir);
@@ -321,7 +369,7 @@ CorpusOutcome RunCorpus(const evaluator::Evaluator &prototype, const std::vector
     for (auto &worker : workers) {
         Worker &w = *worker;
         w.thread = std::thread([&, wp = &w] {
-            WorkerLoop(*wp, originals, seconds, dispatch, settings, codecMasks, allOriginals, outcome.files, board);
+            WorkerLoop(*wp, originals, seconds, dispatch, settings, allOriginals, outcome.files, board);
         });
     }
 

@@ -9,9 +9,11 @@
 
 #include "cli/corpus_files.hpp"
 #include "cli/file_result.hpp"
+#include "cli/modes.hpp"
 #include "core/evaluator.hpp"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,8 +24,10 @@ struct CorpusSettings {
     bool measureQuality = true;
     bool resample = false;
     bool mono = false;
+    std::optional<double> level; // --level: the active speech level to scale each original to, dBov
     std::string keepDir;      // empty: nothing kept
     bool showProgress = false; // the bar on stderr
+    ModePlan modes;            // by the prototype's slots; none: each selected codec in its options
 };
 
 struct CorpusOutcome {

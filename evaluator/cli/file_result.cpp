@@ -1,6 +1,8 @@
 #include "cli/file_result.hpp"
 
+#include "cli/modes.hpp"
 #include "cli/report.hpp"
+#include "core/pipeline.hpp"
 
 namespace vntr::cli {
 
@@ -21,13 +23,27 @@ bool FileResult::AnyCodecFailed() const {
     return false;
 }
 
+bool NoCodecTakesTheRate(const std::vector<CodecResult> &rows) {
+    for (const auto &r : rows) {
+        if (r.outcome != "not run" || r.reason.find("kHz not supported") == std::string::npos) return false;
+    }
+    return !rows.empty();
+}
+
+std::string UntakenRateMessage(int32_t rate) {
+    return "no selected codec takes " + std::to_string(rate) + " Hz: use --resample";
+}
+
 std::vector<CodecResult> CollectCodecResults(const evaluator::Evaluator &ev) {
     std::vector<CodecResult> results;
     for (const std::size_t i : ReportOrder(ev)) {
         const evaluator::CodecSlot &slot = ev.Slots()[i];
         CodecResult r;
         r.name = slot.Name();
+        r.mode = ModeWords(slot.info.optionMask, slot.encoderOptions);
+        r.label = ModeLabel(r.name, slot.info.optionMask, slot.encoderOptions);
         r.description = slot.Description();
+        r.peerLibrary = slot.peerLibrary;
         r.outcome = Outcome(slot);
         r.reason = slot.notRunReason;
         r.codecId = slot.format.codecId;
@@ -42,7 +58,18 @@ std::vector<CodecResult> CollectCodecResults(const evaluator::Evaluator &ev) {
         r.seconds = AudioSeconds(slot);
         r.codingMicros = slot.codingMicros;
         r.decodingMicros = slot.decodingMicros;
+        r.codingMs = slot.codingTime;
+        r.decodingMs = slot.decodingTime;
+        r.codingLoad = slot.codingLoad;
+        r.decodingLoad = slot.decodingLoad;
         r.quality = slot.quality;
+        r.alignedOnce = slot.alignedOnce;
+        r.latencySamples = slot.latencySamples;
+        if (r.Ok()) {
+            r.bitRateText = evaluator::BitRateText(slot);
+            r.ratioText = evaluator::RatioText(slot);
+            r.lines = {evaluator::ReducedText(slot), evaluator::CodingText(slot), evaluator::DecodingText(slot)};
+        }
         results.push_back(std::move(r));
     }
     return results;

@@ -12,8 +12,11 @@
 namespace vntr::cli {
 
 struct CodecResult {
-    std::string name;
+    std::string name;  // the library
+    std::string mode;  // its mode in words ("4.8k"), empty for a codec without options
+    std::string label; // the row's name: the library and its mode ("VT4864v6 4.8k")
     std::string description;
+    std::string peerLibrary; // the system library that codes a peer, empty for ours
     std::string outcome; // "ok", "not run", "failed", "no result"
     std::string reason;  // why a codec did not run ("8 kHz not supported")
     int16_t codecId = 0;
@@ -28,7 +31,18 @@ struct CodecResult {
     double seconds = 0; // audio the codec coded
     uint64_t codingMicros = 0;
     uint64_t decodingMicros = 0;
+    // As the window shows them: milliseconds, loads in percent of real time,
+    // the texts of the bar and the three detail lines.
+    uint32_t codingMs = 0;
+    uint32_t decodingMs = 0;
+    float codingLoad = 0;
+    float decodingLoad = 0;
+    std::string bitRateText;
+    std::string ratioText;
+    std::vector<std::string> lines; // empty for a codec without results
     evaluator::Quality quality;
+    bool alignedOnce = false;     // compared at the codec's one alignment for the run
+    int32_t latencySamples = -1;  // declared algorithmic latency (delay plus a frame), -1 when unknown
 
     bool Ok() const { return outcome == "ok"; }
     double CodingRealTime() const { return codingMicros > 0 ? seconds * 1e6 / static_cast<double>(codingMicros) : 0; }
@@ -59,9 +73,16 @@ struct FileResult {
     uint32_t dataBytes = 0;
     std::vector<CodecResult> codecs; // in the order of the report: by bit rate, then the others
     bool keepFailed = false;
+    bool untaken = false; // no selected codec takes its rate (said in its messages)
 
     bool AnyCodecFailed() const;
 };
+
+// True when there are rows and none ran because none takes the original's
+// sample rate: the original needs --resample.
+bool NoCodecTakesTheRate(const std::vector<CodecResult> &rows);
+// "no selected codec takes 16000 Hz: use --resample".
+std::string UntakenRateMessage(int32_t rate);
 
 // The selected codecs of `ev` after a run, in report order.
 std::vector<CodecResult> CollectCodecResults(const evaluator::Evaluator &ev);

@@ -1,5 +1,7 @@
 #include "cli/kept_files.hpp"
 
+#include "cli/modes.hpp"
+
 #include <vntr/platform/paths.hpp>
 
 #include <sys/stat.h>
@@ -29,12 +31,11 @@ bool KeepFiles(evaluator::Frontend &ui, const evaluator::Evaluator &ev, const st
     for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
         const auto &slot = ev.Slots()[i];
         if (slot.selected == 0) continue;
-        // A codec's name is a registry key's: it stays one name inside `dir`.
-        std::string name = slot.Name();
-        std::replace(name.begin(), name.end(), '/', '_');
-        const std::pair<std::string, std::string> files[] = {
-            {ev.Temp().Coded(slot.Name()), dir + "/" + name + ".coded.wav"},
-            {ev.Temp().Decoded(slot.Name()), dir + "/" + name + ".decoded.wav"}};
+        const std::string name = slot.Name();
+        std::string row = ModeLabel(name, slot.info.optionMask, slot.encoderOptions);
+        std::replace(row.begin(), row.end(), '/', '_');
+        const std::pair<std::string, std::string> files[] = {{ev.Temp().Coded(name), dir + "/" + row + ".coded.wav"},
+                                                             {ev.Temp().Decoded(name), dir + "/" + row + ".decoded.wav"}};
         for (const auto &[from, to] : files) {
             if (access(from.c_str(), F_OK) != 0) continue;
             if (originals.Holds(to)) {

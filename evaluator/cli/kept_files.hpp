@@ -24,11 +24,14 @@ private:
     std::set<std::pair<dev_t, ino_t>> ids_;
 };
 
-// Copies "<codec>.coded.wav" and "<codec>.decoded.wav" of every selected
+// Copies "<row>.coded.wav" and "<row>.decoded.wav" of every selected
 // codec whose files exist, whatever became of the others, into `dir` (made
-// when missing).  A copy that would replace one of `originals` (the files
-// the run evaluates) is refused.  Each failure is shown through `ui` by the
-// copy or named in `problems`; false when there was one.
+// when missing); <row> is the codec's name and mode ("VT4864v6 4.8k"), the
+// name alone for a codec without options, with any '/' of a registry key
+// made '_' so that it stays one name inside `dir`.  A copy that would
+// replace one of `originals` (the files the run evaluates) is refused.  Each
+// failure is shown through `ui` by the copy or named in `problems`; false
+// when there was one.
 bool KeepFiles(evaluator::Frontend &ui, const evaluator::Evaluator &ev, const std::string &dir,
                const FileSet &originals, std::vector<std::string> &problems);
 

@@ -13,25 +13,25 @@ namespace {
 
 using evaluator::CodecSlot;
 
-// Load in percent of real time from the exact time.
-double PreciseLoad(uint64_t micros, const CodecSlot &slot) {
-    const double seconds = AudioSeconds(slot);
-    return seconds > 0 ? static_cast<double>(micros) / 1e4 / seconds : 0.0;
-}
-
-// "not run: 8 kHz not supported" for a codec that cannot take the original.
-std::string OutcomeText(const CodecSlot &slot) {
-    std::string text = Outcome(slot);
-    if (slot.formatFlags == 0 && !slot.failed && !slot.notRunReason.empty()) text += ": " + slot.notRunReason;
-    return text;
-}
-
 } // namespace
 
 void AddVisqolJson(nlohmann::json &quality, const evaluator::Quality &q) {
     quality["visqolMos"] = q.visqolValid ? nlohmann::json(q.visqolMos) : nlohmann::json(nullptr);
     quality["visqolNsim"] = q.visqolValid ? nlohmann::json(q.visqolNsim) : nlohmann::json(nullptr);
     if (!q.visqolNote.empty()) quality["visqolNote"] = q.visqolNote;
+}
+
+void AddScorerJson(nlohmann::json &quality, const evaluator::Quality &q) {
+    if (q.scorerName.empty()) return;
+    quality[q.scorerName] = q.scorerValid ? nlohmann::json(q.scorerValue) : nlohmann::json(nullptr);
+    if (!q.scorerNote.empty()) quality[q.scorerName + "Note"] = q.scorerNote;
+}
+
+std::string ScorerName(const std::vector<CodecResult> &rows) {
+    for (const auto &r : rows) {
+        if (!r.quality.scorerName.empty()) return r.quality.scorerName;
+    }
+    return "";
 }
 
 double AudioSeconds(const CodecSlot &slot) {
@@ -41,7 +41,7 @@ double AudioSeconds(const CodecSlot &slot) {
 
 const char *Outcome(const CodecSlot &slot) {
     if (slot.failed) return "failed";
-    if (slot.formatFlags == 0) return "not run";
+    if (slot.formatFlags == 0 || !slot.notRunReason.empty()) return "not run";
     if (!slot.HasResults()) return "no result";
     return "ok";
 }
@@ -67,116 +67,157 @@ std::vector<std::size_t> ReportOrder(const evaluator::Evaluator &ev) {
     return order;
 }
 
-void PrintReport(std::FILE *out, const evaluator::Evaluator &ev, const std::string &shownName,
-                 const std::string &conversion) {
-    const auto &original = ev.Original();
-    if (original.Exists()) {
-        std::fprintf(out, "Original: %s  %s  %s  %u bytes%s\n\n",
-                     (shownName.empty() ? ev.OriginalDisplayName() : shownName).c_str(), original.formatText.c_str(),
-                     original.durationText.c_str(), original.dataBytes,
-                     conversion.empty() ? "" : ("  (" + conversion + ")").c_str());
+ReportedOriginal ReportedOriginalOf(const evaluator::Evaluator &ev, const std::string &shownName,
+                                    const std::string &conversion) {
+    const auto &o = ev.Original();
+    ReportedOriginal r;
+    r.exists = o.Exists();
+    r.name = shownName.empty() ? ev.OriginalDisplayName() : shownName;
+    r.path = o.path;
+    r.fromSession = ev.OriginalFromSession();
+    r.dataBytes = o.dataBytes;
+    r.formatFlags = o.formatFlags;
+    r.sampleRate = o.sampleRate;
+    r.seconds = o.seconds;
+    r.formatText = o.formatText;
+    r.durationText = o.durationText;
+    r.conversion = conversion;
+    return r;
+}
+
+void PrintRows(std::FILE *out, const ReportedOriginal &original, const std::vector<CodecResult> &rows) {
+    if (original.exists) {
+        const std::string bytes = original.dataBytes > 0 ? "  " + std::to_string(original.dataBytes) + " bytes" : "";
+        std::fprintf(out, "Original: %s  %s  %s%s%s\n\n", original.name.c_str(), original.formatText.c_str(),
+                     original.durationText.c_str(), bytes.c_str(),
+                     original.conversion.empty() ? "" : ("  (" + original.conversion + ")").c_str());
     }
-    std::fprintf(out, "%-10s %10s %7s %9s %9s %8s %8s %8s %6s %6s\n", "Codec", "Bit rate", "Ratio", "Coding", "Decoding",
-                 "SNR", "SegSNR", "LSD", "Delay", "ViSQOL");
-    for (const std::size_t i : ReportOrder(ev)) {
-        const CodecSlot &slot = ev.Slots()[i];
-        if (!slot.HasResults() || slot.failed) {
-            std::fprintf(out, "%-10s %s\n", slot.Name().c_str(), OutcomeText(slot).c_str());
+    std::size_t width = 10;
+    for (const auto &r : rows) width = std::max(width, r.label.size());
+    const int w = static_cast<int>(width);
+    // The external scorer's column, named after the tool, when one ran.
+    const std::string scorer = ScorerName(rows);
+    const int sw = static_cast<int>(std::max<std::size_t>(6, scorer.size()));
+    std::fprintf(out, "%-*s %10s %7s %9s %9s %8s %8s %8s %7s %7s %6s", w, "Codec", "Bit rate", "Ratio", "Coding",
+                 "Decoding", "SNR", "SegSNR", "LSD", "Aligned", "Latency", "ViSQOL");
+    if (!scorer.empty()) std::fprintf(out, " %*s", sw, scorer.c_str());
+    std::fprintf(out, "\n");
+    for (const auto &r : rows) {
+        if (!r.Ok()) {
+            std::fprintf(out, "%-*s %s%s\n", w, r.label.c_str(), r.outcome.c_str(),
+                         r.outcome == "not run" && !r.reason.empty() ? (": " + r.reason).c_str() : "");
             continue;
         }
-        std::fprintf(out, "%-10s %10s %7s %8.3f%% %8.3f%%", slot.Name().c_str(),
-                     evaluator::BitRateText(slot).c_str(), evaluator::RatioText(slot).c_str(),
-                     PreciseLoad(slot.codingMicros, slot), PreciseLoad(slot.decodingMicros, slot));
-        if (slot.quality.valid) {
-            std::fprintf(out, " %6.2fdB %6.2fdB %6.2fdB %6d", slot.quality.snrDb, slot.quality.segmentalSnrDb,
-                         slot.quality.logSpectralDistanceDb, slot.quality.delaySamples);
-            if (slot.quality.visqolValid) {
-                std::fprintf(out, " %6.2f\n", slot.quality.visqolMos);
+        auto load = [&](uint64_t micros) { return r.seconds > 0 ? static_cast<double>(micros) / 1e4 / r.seconds : 0.0; };
+        std::fprintf(out, "%-*s %10s %7s %8.3f%% %8.3f%%", w, r.label.c_str(), r.bitRateText.c_str(),
+                     r.ratioText.c_str(), load(r.codingMicros), load(r.decodingMicros));
+        const std::string latency = r.latencySamples >= 0 ? std::to_string(r.latencySamples) : "-";
+        if (r.quality.valid) {
+            std::fprintf(out, " %6.2fdB %6.2fdB %6.2fdB %7d %7s", r.quality.snrDb, r.quality.segmentalSnrDb,
+                         r.quality.logSpectralDistanceDb, r.quality.delaySamples, latency.c_str());
+            if (r.quality.visqolValid) {
+                std::fprintf(out, " %6.2f", r.quality.visqolMos);
             } else {
-                std::fprintf(out, " %6s\n", "-");
+                std::fprintf(out, " %6s", "-");
             }
         } else {
-            std::fprintf(out, " %8s %8s %8s %6s %6s\n", "-", "-", "-", "-", "-");
+            std::fprintf(out, " %8s %8s %8s %7s %7s %6s", "-", "-", "-", "-", latency.c_str(), "-");
         }
-        std::fprintf(out, "    %s\n    %s\n    %s\n    %s\n", slot.Description().c_str(),
-                     evaluator::ReducedText(slot).c_str(), evaluator::CodingText(slot).c_str(),
-                     evaluator::DecodingText(slot).c_str());
-        std::fprintf(out, "    speed: coding %.0fx, decoding %.0fx real time\n",
-                     RealTimeFactor(slot.codingMicros, slot), RealTimeFactor(slot.decodingMicros, slot));
-        if (slot.quality.valid && !slot.quality.visqolValid && !slot.quality.visqolNote.empty()) {
-            std::fprintf(out, "    ViSQOL: %s\n", slot.quality.visqolNote.c_str());
+        if (!scorer.empty()) {
+            if (r.quality.scorerValid) {
+                std::fprintf(out, " %*.3f\n", sw, r.quality.scorerValue);
+            } else {
+                std::fprintf(out, " %*s\n", sw, "-");
+            }
+        } else {
+            std::fprintf(out, "\n");
         }
+        std::fprintf(out, "    %s\n", r.description.c_str());
+        for (const auto &line : r.lines) std::fprintf(out, "    %s\n", line.c_str());
+        std::fprintf(out, "    speed: coding %.0fx, decoding %.0fx real time\n", r.CodingRealTime(),
+                     r.DecodingRealTime());
+        if (r.quality.valid && !r.quality.visqolValid && !r.quality.visqolNote.empty()) {
+            std::fprintf(out, "    ViSQOL: %s\n", r.quality.visqolNote.c_str());
+        }
+    }
+    bool anyMeasured = false;
+    for (const auto &r : rows) anyMeasured = anyMeasured || (r.Ok() && r.quality.valid);
+    if (anyMeasured) {
+        std::fprintf(out, "\nAligned: the lag in samples at which the decoded signal is compared, %s.\n"
+                          "Latency: the codec's declared algorithmic latency in samples (its delay plus one frame).\n",
+                     std::any_of(rows.begin(), rows.end(), [](const CodecResult &r) { return r.alignedOnce; })
+                         ? "one per codec and mode, found by coding a calibration signal"
+                         : "found on each file");
     }
 }
 
-namespace {
+void PrintReport(std::FILE *out, const evaluator::Evaluator &ev, const std::string &shownName,
+                 const std::string &conversion) {
+    PrintRows(out, ReportedOriginalOf(ev, shownName, conversion), CollectCodecResults(ev));
+}
 
-nlohmann::json ReportDocument(const evaluator::Evaluator &ev, const std::vector<std::string> &messages,
-                              const std::string &shownName, const std::string &conversion) {
+bool WriteRowsJson(const std::string &path, const ReportedOriginal &original, const std::vector<CodecResult> &rows,
+                   const std::vector<std::string> &messages, std::string &error) {
     using nlohmann::json;
     json doc;
-    const auto &original = ev.Original();
-    doc["original"] = {{"name", shownName.empty() ? ev.OriginalDisplayName() : shownName},
+    doc["original"] = {{"name", original.name},
                        {"path", original.path},
-                       {"fromSession", ev.OriginalFromSession()},
+                       {"fromSession", original.fromSession},
                        {"dataBytes", original.dataBytes},
                        {"formatFlags", original.formatFlags},
                        {"sampleRate", original.sampleRate},
                        {"seconds", original.seconds},
                        {"format", original.formatText}};
-    if (!conversion.empty()) doc["original"]["conversion"] = conversion;
+    if (!original.conversion.empty()) doc["original"]["conversion"] = original.conversion;
     json codecs = json::array();
-    for (const std::size_t i : ReportOrder(ev)) {
-        const CodecSlot &slot = ev.Slots()[i];
-        json c = {{"name", slot.Name()},
-                  {"description", slot.Description()},
-                  {"outcome", Outcome(slot)},
-                  {"row", slot.displaySlot},
-                  {"codecId", slot.format.codecId},
-                  {"encoderOptions", slot.encoderOptions},
-                  {"downsampled", slot.downsampled != 0},
-                  {"sampleRate", slot.sampleRate},
-                  {"inputBytes", slot.inputBytes},
-                  {"codedBytes", slot.codedBytes},
-                  {"bitRate", slot.runBitRate},
-                  {"ratio", slot.ratio},
-                  {"codingMs", slot.codingTime},
-                  {"decodingMs", slot.decodingTime},
-                  {"codingLoad", slot.codingLoad},
-                  {"decodingLoad", slot.decodingLoad},
-                  {"codingMicros", slot.codingMicros},
-                  {"decodingMicros", slot.decodingMicros},
-                  {"codingRealTimeFactor", RealTimeFactor(slot.codingMicros, slot)},
-                  {"decodingRealTimeFactor", RealTimeFactor(slot.decodingMicros, slot)}};
-        if (!slot.notRunReason.empty()) c["reason"] = slot.notRunReason;
+    for (const auto &r : rows) {
+        json c = {{"name", r.name},
+                  {"mode", r.mode},
+                  {"label", r.label},
+                  {"description", r.description},
+                  {"outcome", r.outcome},
+                  {"row", r.row},
+                  {"codecId", r.codecId},
+                  {"encoderOptions", r.encoderOptions},
+                  {"downsampled", r.downsampled},
+                  {"sampleRate", r.sampleRate},
+                  {"inputBytes", r.inputBytes},
+                  {"codedBytes", r.codedBytes},
+                  {"bitRate", r.bitRate},
+                  {"ratio", r.ratio},
+                  {"codingMs", r.codingMs},
+                  {"decodingMs", r.decodingMs},
+                  {"codingLoad", r.codingLoad},
+                  {"decodingLoad", r.decodingLoad},
+                  {"codingMicros", r.codingMicros},
+                  {"decodingMicros", r.decodingMicros},
+                  {"codingRealTimeFactor", r.CodingRealTime()},
+                  {"decodingRealTimeFactor", r.DecodingRealTime()}};
+        if (!r.reason.empty()) c["reason"] = r.reason;
         // Which rows are the field's standard codecs, from the libraries' own registration.
-        c["peer"] = !slot.peerLibrary.empty();
-        if (!slot.peerLibrary.empty()) c["peerLibrary"] = slot.peerLibrary;
-        if (slot.HasResults() && !slot.failed) {
-            c["lines"] = {evaluator::ReducedText(slot), evaluator::CodingText(slot), evaluator::DecodingText(slot)};
+        c["peer"] = !r.peerLibrary.empty();
+        if (!r.peerLibrary.empty()) c["peerLibrary"] = r.peerLibrary;
+        if (!r.lines.empty()) c["lines"] = r.lines;
+        if (r.latencySamples >= 0) {
+            c["declaredLatencySamples"] = r.latencySamples;
+            if (r.sampleRate > 0) c["declaredLatencyMs"] = 1000.0 * r.latencySamples / r.sampleRate;
         }
-        if (slot.quality.valid) {
-            c["quality"] = {{"snrDb", slot.quality.snrDb},
-                            {"segmentalSnrDb", slot.quality.segmentalSnrDb},
-                            {"logSpectralDistanceDb", slot.quality.logSpectralDistanceDb},
-                            {"delaySamples", slot.quality.delaySamples},
-                            {"comparedSamples", slot.quality.comparedSamples}};
-            AddVisqolJson(c["quality"], slot.quality);
+        if (r.quality.valid) {
+            c["quality"] = {{"snrDb", r.quality.snrDb},
+                            {"segmentalSnrDb", r.quality.segmentalSnrDb},
+                            {"logSpectralDistanceDb", r.quality.logSpectralDistanceDb},
+                            {"delaySamples", r.quality.delaySamples},
+                            {"alignment", r.alignedOnce ? "codec" : "file"},
+                            {"comparedSamples", r.quality.comparedSamples}};
+            AddVisqolJson(c["quality"], r.quality);
+            AddScorerJson(c["quality"], r.quality);
         }
         codecs.push_back(std::move(c));
     }
     doc["codecs"] = std::move(codecs);
     doc["messages"] = messages;
-    return doc;
-}
-
-} // namespace
-
-bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const std::vector<std::string> &messages,
-               std::string &error, const std::string &shownName, const std::string &conversion) {
     std::string text;
     try {
-        nlohmann::json doc = ReportDocument(ev, messages, shownName, conversion);
         MarkRawBytes(doc);
         text = ReportText(doc) + "\n";
     } catch (const std::exception &e) {
@@ -185,6 +226,11 @@ bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const st
         return false;
     }
     return WriteReport(path, text, error);
+}
+
+bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const std::vector<std::string> &messages,
+               std::string &error, const std::string &shownName, const std::string &conversion) {
+    return WriteRowsJson(path, ReportedOriginalOf(ev, shownName, conversion), CollectCodecResults(ev), messages, error);
 }
 
 } // namespace vntr::cli

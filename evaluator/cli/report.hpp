@@ -2,6 +2,7 @@
 // the same as JSON.
 #pragma once
 
+#include "cli/file_result.hpp"
 #include "core/evaluator.hpp"
 
 #include <nlohmann/json_fwd.hpp>
@@ -20,6 +21,11 @@ const char *Outcome(const evaluator::CodecSlot &slot);
 // The ViSQOL fields of a measured row's `quality` object: `visqolMos`,
 // `visqolNsim` (null when it could not score) and `visqolNote` (why not).
 void AddVisqolJson(nlohmann::json &quality, const evaluator::Quality &q);
+// The external scorer's field, named after the tool ("pesq": its score, or
+// null), and "<tool>Note" (why there is none); nothing without a scorer.
+void AddScorerJson(nlohmann::json &quality, const evaluator::Quality &q);
+// The external scorer's name in the rows, empty when none was run.
+std::string ScorerName(const std::vector<CodecResult> &rows);
 
 // Speed of a pass in multiples of real time (0 when too fast to time).
 double RealTimeFactor(uint64_t micros, const evaluator::CodecSlot &slot);
@@ -27,6 +33,29 @@ double RealTimeFactor(uint64_t micros, const evaluator::CodecSlot &slot);
 // Slots to report: every selected slot, those with a display row first in
 // row order, then the others in slot order.
 std::vector<std::size_t> ReportOrder(const evaluator::Evaluator &ev);
+
+// The original of a single-original report, as it was run.
+struct ReportedOriginal {
+    bool exists = false;
+    std::string name; // as shown
+    std::string path;
+    bool fromSession = false;
+    uint32_t dataBytes = 0;
+    uint32_t formatFlags = 0;
+    int32_t sampleRate = 0;
+    double seconds = 0;
+    std::string formatText;
+    std::string durationText;
+    std::string conversion; // "resampled from 16000 Hz to 11025 Hz", empty when run as it is
+};
+// The current original of `ev`; `shownName` and `conversion` as below.
+ReportedOriginal ReportedOriginalOf(const evaluator::Evaluator &ev, const std::string &shownName = "",
+                                    const std::string &conversion = "");
+
+// The table and the JSON of one original from its rows (in report order).
+void PrintRows(std::FILE *out, const ReportedOriginal &original, const std::vector<CodecResult> &rows);
+bool WriteRowsJson(const std::string &path, const ReportedOriginal &original, const std::vector<CodecResult> &rows,
+                   const std::vector<std::string> &messages, std::string &error);
 
 // `shownName` replaces the original's name (empty: its own), and a
 // `conversion` note ("resampled from 16000 Hz to 11025 Hz") follows it, for

@@ -55,6 +55,11 @@ struct CodecSlot {
     // supported"); empty when it can.
     std::string notRunReason;
     Quality quality;
+    // The encoder's declared algorithmic latency: its delaySamples plus one
+    // frame, in samples at the processing rate; -1 before an encoder opened.
+    int32_t latencySamples = -1;
+    // The quality was measured at the codec's one alignment for the run.
+    bool alignedOnce = false;
     // A library around a standard codec of the field names the system library
     // that does its coding ("Peer Codec" in its machine key); empty for ours.
     std::string peerLibrary;

@@ -22,10 +22,12 @@ using platform::RegValueWrite;
 
 constexpr const char *kMakerKey = "SOFTWARE\\Vantre";
 constexpr const char *kProductName = "QBL SDK";
+constexpr const char *kScorerValue = "External Scorer"; // the window's external scorer command
 constexpr const char *kProductKey = "SOFTWARE\\Vantre\\QBL SDK";
 constexpr std::size_t kProductSearchBuffer = 144; // names up to 143 characters
 constexpr std::size_t kLibraryNameBuffer = 20;    // names up to 19 characters
 constexpr std::size_t kValueBuffer = 256;
+constexpr std::size_t kCommandBuffer = 4096;
 
 // The hives as this program sees them: each file read once, and again only
 // when it changes on disk, for every evaluator of the process.
@@ -154,7 +156,15 @@ uint16_t Evaluator::DiscoverCodecs() {
 
     selectedCount_ = slotCount_;
     RegKey user;
-    if (Hives().Open(Hive::CurrentUser, kProductKey, user) == RegStatus::Ok) {
+    if (config_.readPreferences && Hives().Open(Hive::CurrentUser, kProductKey, user) == RegStatus::Ok) {
+        // The window's external scorer, a preference of the window alone
+        // (a batch run takes its scorer from its command line).  A stored
+        // command that no longer parses is dropped, not fatal.
+        std::string command;
+        std::string ignored;
+        if (config_.savePreferences && user.QueryValue(kScorerValue, command, kCommandBuffer) == RegStatus::Ok) {
+            SetScorerCommand(command, ignored);
+        }
         for (std::size_t i = 0; i < slotCount_; ++i) {
             CodecSlot &slot = slots_[i];
             RegKey prefs;
@@ -224,6 +234,14 @@ void Evaluator::SavePreferences() {
         for (auto &[name, data] : values) {
             writes.push_back(RegValueWrite{std::string(kProductKey) + "\\" + slot.Name(), name, std::move(data)});
         }
+    }
+    // The external scorer's command beside the codecs' keys; nothing is
+    // written while none was ever set.
+    std::string storedCommand;
+    const bool commandStored = productExists && product.QueryValue(kScorerValue, storedCommand) == RegStatus::Ok;
+    if (commandStored ? storedCommand != scorerCommand_ : !scorerCommand_.empty()) {
+        writes.push_back(RegValueWrite{kProductKey, kScorerValue, scorerCommand_});
+        changed.push_back("the external scorer");
     }
     if (writes.empty() || root.SetValues(writes) == RegStatus::Ok) return;
     // The product key could not be made: nothing of the preferences could be saved.

@@ -20,6 +20,20 @@ Evaluator::Evaluator(Frontend &ui, EvaluatorConfig config) : ui_(ui), config_(st
     if (config_.systemRoot.empty()) config_.systemRoot = platform::SystemRoot().value_or("");
     temp_.dir = config_.tempDir;
     if (!temp_.dir.empty() && temp_.dir.back() != '/') temp_.dir += '/';
+    if (config_.scorer) scorerCommand_ = config_.scorer->Command();
+}
+
+bool Evaluator::SetScorerCommand(const std::string &command, std::string &error) {
+    if (command.find_first_not_of(" \t") == std::string::npos) {
+        config_.scorer.reset();
+        scorerCommand_.clear();
+        return true;
+    }
+    auto scorer = ExternalScorer::Parse(command, error);
+    if (!scorer) return false;
+    config_.scorer = std::move(scorer);
+    scorerCommand_ = command;
+    return true;
 }
 
 Evaluator::~Evaluator() = default;
@@ -40,7 +54,7 @@ bool Evaluator::Startup() {
 
 void Evaluator::Shutdown() {
     temp_.DeleteAll();
-    SavePreferences();
+    if (config_.savePreferences) SavePreferences();
     UnloadCodecs();
 }
 

@@ -3,12 +3,16 @@
 // temporary files, behind the Frontend interface.  No GUI dependency.
 #pragma once
 
+#include "alignment.hpp"
 #include "codec_slot.hpp"
+#include "external_scorer.hpp"
 #include "frontend.hpp"
 #include "temp_files.hpp"
 #include "wavefile.hpp"
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +24,25 @@ struct EvaluatorConfig {
     std::string systemRoot;    // empty: the platform's system root
     std::string tempDir;       // empty: the per-user temporary folder
     bool measureQuality = true; // SNR, segmental SNR, spectral distance and ViSQOL after each decode
+    bool measureVisqol = true;  // with measureQuality: the ViSQOL score too (it takes most of the time)
+    // A user's own quality tool run on each pair after the other measures
+    // (shared by the workers of a run, which count its failures together).
+    // The window keeps its command among the preferences.
+    std::shared_ptr<ExternalScorer> scorer;
+    // The user's per-codec preferences (selection, voice activity, rate):
+    // read at start-up, written back at shutdown.  A batch run reads them
+    // only when asked to and never writes them.
+    bool readPreferences = true;
+    bool savePreferences = true;
+    // A codec given less than one of its frames codes nothing: with this set
+    // it is not run ("shorter than one frame") instead of failing to decode
+    // an empty coded file.
+    bool skipShortOriginals = false;
+    // One alignment per codec mode: with a table, a codec's decoded files are
+    // compared at the lag found once from a calibration signal the codec
+    // codes (kept in the table, which the workers of a run share) instead of
+    // at each file's own highest cross-correlation.
+    std::shared_ptr<AlignmentTable> alignments;
 };
 
 class Evaluator {
@@ -39,6 +62,10 @@ public:
     // ---- Discovery and preferences -------------------------------------------
     uint16_t DiscoverCodecs();
     void SavePreferences();
+    // The external scorer's command ("" for none); false with the reason in
+    // `error`, the scorer unchanged, for a command that cannot be used.
+    const std::string &ScorerCommand() const { return scorerCommand_; }
+    bool SetScorerCommand(const std::string &command, std::string &error);
     void UnloadCodecs();
 
     // ---- The original ---------------------------------------------------------
@@ -65,6 +92,15 @@ public:
     // ---- Processing ---------------------------------------------------------------
     void ProcessSelectedCodecs();
     void ProcessCodec(std::size_t index);
+    // The lag at which `slot`'s codec, in its options and processing format,
+    // is compared: from the alignment table, or found by coding the
+    // calibration signal once.  Nothing without a table or when the
+    // calibration run fails.
+    std::optional<int> AlignmentFor(CodecSlot &slot);
+    // Runs the external scorer on the pair and puts its score in the slot's quality.
+    void ScoreExternally(const std::string &inputPath, const std::string &decodedPath, CodecSlot &slot);
+    // The table's key for a slot: name, options and processing format.
+    static std::string AlignmentKey(const CodecSlot &slot);
     bool EncodePass(const std::string &inputPath, const std::string &codedPath, CodecSlot &slot);
     bool DecodePass(const std::string &codedPath, const std::string &decodedPath, CodecSlot &slot);
     // Display rows by bit rate (ties keep slot order); playing flags cleared.
@@ -94,6 +130,7 @@ public:
     DisplayState State() const { return state_; }
     const TempFiles &Temp() const { return temp_; }
     const std::string &SystemRootPath() const { return config_.systemRoot; }
+    const EvaluatorConfig &Config() const { return config_; }
     // Index of the slot being processed, -1 when none.
     int CurrentSlot() const { return currentSlot_; }
     ProgressLines Progress() const;
@@ -111,6 +148,7 @@ private:
 
     Frontend &ui_;
     EvaluatorConfig config_;
+    std::string scorerCommand_;
     TempFiles temp_;
     SlotTable slots_;
     uint16_t slotCount_ = 0;

@@ -6,9 +6,14 @@
 #include "printf.hpp"
 #include "quality.hpp"
 #include "visqol.hpp"
+#include "wave_samples.hpp"
 
 #include <vntr/platform/clock.hpp>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -48,6 +53,41 @@ bool Allocate(std::vector<unsigned char> &buffer, std::size_t bytes) {
         buffer.clear();
         return false;
     }
+}
+
+// `path` as a scoring tool expects a file: 16-bit mono PCM in a name ending
+// in ".wav".  The file itself when it is one, a link to it at `copy` when
+// only its name differs, else a converted copy at `copy`; empty when it
+// cannot be read or written.
+std::string ScorableWave(Frontend &ui, const std::string &path, const std::string &copy) {
+    WaveSampleReader reader;
+    if (!reader.Open(path)) return "";
+    const bool plain = reader.BitsPerSample() == 16 && reader.Channels() == 1;
+    if (plain && path.size() >= 4 && path.compare(path.size() - 4, 4, ".wav") == 0) return path;
+    unlink(copy.c_str());
+    if (plain && link(path.c_str(), copy.c_str()) == 0) return copy;
+    PcmFormat format;
+    format.channels = 1;
+    format.bitsPerSample = 16;
+    format.blockAlign = 2;
+    format.samplesPerSec = static_cast<uint32_t>(reader.SampleRate());
+    format.avgBytesPerSec = format.samplesPerSec * 2;
+    auto wave = CreateWaveForWriting(ui, copy, format);
+    if (!wave) return "";
+    std::vector<float> block(4096);
+    std::vector<unsigned char> bytes;
+    bool ok = true;
+    while (const std::size_t n = reader.ReadMono(block)) {
+        bytes.clear();
+        for (std::size_t i = 0; i < n; ++i) {
+            const long s = std::clamp<long>(std::lround(block[i]), -32768, 32767);
+            bytes.push_back(static_cast<unsigned char>(s & 0xFF));
+            bytes.push_back(static_cast<unsigned char>((s >> 8) & 0xFF));
+        }
+        ok = ok && wave->WriteData(bytes.data(), bytes.size()) == bytes.size();
+    }
+    ok = CloseWave(ui, *wave) && ok;
+    return ok ? copy : "";
 }
 
 } // namespace
@@ -120,6 +160,9 @@ bool Evaluator::EncodePass(const std::string &inputPath, const std::string &code
         return false;
     }
     const CodecHandle handle = slot.format.handle;
+    slot.latencySamples = slot.blockAlign != 0
+                              ? static_cast<int32_t>(slot.format.delaySamples + slot.format.frameBytes / slot.blockAlign)
+                              : -1;
     // After a failure in the middle of the pass the engine is closed too, so
     // that no state block is left behind.
     auto closeEngineQuietly = [&] { calls.close(handle); };
@@ -407,16 +450,28 @@ void Evaluator::ProcessCodec(std::size_t index) {
 
     if (slot.interfaceKind == InterfaceKind::Standard) {
         bool ok = EncodePass(inputPath, codedPath, slot);
-        if (ok && !cancel_) {
+        if (ok && config_.skipShortOriginals && slot.encodedInputBytes == 0 && slot.inputBytes < slot.format.frameBytes) {
+            slot.notRunReason = "shorter than one frame";
+        } else if (ok && !cancel_) {
             ok = DecodePass(codedPath, decodedPath, slot);
             if (ok && config_.measureQuality) {
-                slot.quality = MeasureQuality(inputPath, decodedPath, compare_);
-                const VisqolScore score = MeasureVisqol(inputPath, decodedPath);
-                slot.quality.visqolValid = score.valid;
-                slot.quality.visqolMos = score.mos;
-                slot.quality.visqolNsim = score.nsim;
-                slot.quality.visqolNote = score.message;
-                slot.quality.visqolPatches = score.patches;
+                CompareOptions options;
+                if (const auto delay = AlignmentFor(slot)) {
+                    options.delay = *delay;
+                    slot.alignedOnce = true;
+                }
+                slot.quality = MeasureQuality(inputPath, decodedPath, options, compare_);
+                // ViSQOL scores the same aligned pair: at the codec's one
+                // alignment when there is one, by its own otherwise.
+                if (config_.measureVisqol) {
+                    const VisqolScore score = MeasureVisqol(inputPath, decodedPath, options.delay);
+                    slot.quality.visqolValid = score.valid;
+                    slot.quality.visqolMos = score.mos;
+                    slot.quality.visqolNsim = score.nsim;
+                    slot.quality.visqolNote = score.message;
+                    slot.quality.visqolPatches = score.patches;
+                }
+                if (config_.scorer) ScoreExternally(inputPath, decodedPath, slot);
             }
         }
         slot.failed = !ok;
@@ -428,6 +483,96 @@ void Evaluator::ProcessCodec(std::size_t index) {
     }
     ShowProgressNow();
     currentSlot_ = -1;
+}
+
+void Evaluator::ScoreExternally(const std::string &inputPath, const std::string &decodedPath, CodecSlot &slot) {
+    // The tool gets the pair as the codec saw it: its own input and its
+    // output, unaligned (such tools align for themselves).
+    const std::string referenceCopy = temp_.dir + "~t_sref.wav";
+    const std::string decodedCopy = temp_.dir + "~t_sdeg.wav";
+    const std::string reference = ScorableWave(ui_, inputPath, referenceCopy);
+    const std::string decoded = ScorableWave(ui_, decodedPath, decodedCopy);
+    ExternalScore score;
+    if (reference.empty() || decoded.empty()) {
+        score.note = "cannot write the files to score";
+    } else {
+        score = config_.scorer->Score(reference, decoded);
+    }
+    unlink(referenceCopy.c_str());
+    unlink(decodedCopy.c_str());
+    slot.quality.scorerName = config_.scorer->Name();
+    slot.quality.scorerValid = score.valid;
+    slot.quality.scorerValue = score.value;
+    slot.quality.scorerNote = score.note;
+}
+
+std::string Evaluator::AlignmentKey(const CodecSlot &slot) {
+    return Printf("%s|%08x|%08x", slot.Name().c_str(), slot.encoderOptions, slot.formatFlags);
+}
+
+std::optional<int> Evaluator::AlignmentFor(CodecSlot &slot) {
+    if (!config_.alignments || slot.sampleRate <= 0 || slot.blockAlign == 0) return std::nullopt;
+    const std::string key = AlignmentKey(slot);
+    if (const auto known = config_.alignments->Find(key)) return known;
+
+    // The calibration signal in the codec's processing format.
+    const bool stereo = (slot.formatFlags & CODEC_FMT_STEREO) != 0;
+    const bool eightBit = (slot.formatFlags & CODEC_FMT_8BIT) != 0;
+    const std::vector<float> signal = CalibrationSignal(slot.sampleRate);
+    const std::string calibration = temp_.dir + "~t_cal.wav";
+    const std::string coded = temp_.Coded("~t_cal");
+    const std::string decoded = temp_.Decoded("~t_cal");
+    PcmFormat format;
+    format.channels = stereo ? 2 : 1;
+    format.bitsPerSample = eightBit ? 8 : 16;
+    format.blockAlign = slot.blockAlign;
+    format.samplesPerSec = static_cast<uint32_t>(slot.sampleRate);
+    format.avgBytesPerSec = format.samplesPerSec * format.blockAlign;
+    bool written = false;
+    if (auto wave = CreateWaveForWriting(ui_, calibration, format)) {
+        std::vector<unsigned char> bytes;
+        for (const float v : signal) {
+            const long s = std::lround(v);
+            for (int c = 0; c < format.channels; ++c) {
+                if (eightBit) {
+                    bytes.push_back(static_cast<unsigned char>(std::clamp<long>(std::lround(v / 256.0) + 128, 0, 255)));
+                } else {
+                    bytes.push_back(static_cast<unsigned char>(s & 0xFF));
+                    bytes.push_back(static_cast<unsigned char>((s >> 8) & 0xFF));
+                }
+            }
+        }
+        written = wave->WriteData(bytes.data(), bytes.size()) == bytes.size();
+        written = CloseWave(ui_, *wave) && written;
+    }
+
+    // The codec codes it once, on a slot that borrows the library, so that
+    // the slot keeps the figures of its own run.
+    std::optional<int> delay;
+    if (written) {
+        CodecSlot probe;
+        probe.info = slot.info;
+        probe.name = slot.name;
+        probe.encoderOptions = slot.encoderOptions;
+        probe.decoderOptions = slot.decoderOptions;
+        probe.formatFlags = slot.formatFlags;
+        probe.sampleRate = slot.sampleRate;
+        probe.blockAlign = slot.blockAlign;
+        probe.interfaceKind = slot.interfaceKind;
+        probe.library = std::move(slot.library);
+        const bool ran = EncodePass(calibration, coded, probe) && DecodePass(coded, decoded, probe);
+        slot.library = std::move(probe.library);
+        std::vector<float> reference;
+        std::vector<float> output;
+        int rate = 0;
+        if (ran && ReadWaveSamples(calibration, reference, rate) && ReadWaveSamples(decoded, output, rate)) {
+            delay = config_.alignments->Store(key, FindAlignment(reference, output, slot.sampleRate, slot.sampleRate / 4));
+        }
+    }
+    unlink(calibration.c_str());
+    unlink(coded.c_str());
+    unlink(decoded.c_str());
+    return delay;
 }
 
 void Evaluator::OrderResults() {

@@ -439,20 +439,9 @@ Quality CompareSignals(std::span<const float> reference, std::span<const float> 
     return CompareSources(x, y, sampleRate, options);
 }
 
-namespace {
-
-class WaveSource final : public SampleSource {
-public:
-    explicit WaveSource(WaveSampleReader &reader) : reader_(reader) {}
-    std::size_t Size() const override { return static_cast<std::size_t>(reader_.Frames()); }
-    std::size_t Read(std::span<float> out) override { return reader_.ReadMono(out); }
-    bool Seek(std::size_t sample) override { return reader_.Seek(sample); }
-
-private:
-    WaveSampleReader &reader_;
-};
-
-} // namespace
+std::size_t WaveSource::Size() const { return static_cast<std::size_t>(reader_.Frames()); }
+std::size_t WaveSource::Read(std::span<float> out) { return reader_.ReadMono(out); }
+bool WaveSource::Seek(std::size_t sample) { return reader_.Seek(sample); }
 
 Quality MeasureQuality(const std::string &referencePath, const std::string &decodedPath) {
     CompareWorkspace workspace;
@@ -460,7 +449,7 @@ Quality MeasureQuality(const std::string &referencePath, const std::string &deco
 }
 
 Quality MeasureQuality(const std::string &referencePath, const std::string &decodedPath, CompareWorkspace &workspace) {
-    return MeasureQuality(referencePath, decodedPath, {}, workspace);
+    return MeasureQuality(referencePath, decodedPath, CompareOptions{}, workspace);
 }
 
 Quality MeasureQuality(const std::string &referencePath, const std::string &decodedPath, const CompareOptions &options,

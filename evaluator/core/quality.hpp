@@ -61,6 +61,12 @@ struct Quality {
     double visqolNsim = 0;      // mean NSIM
     std::string visqolNote;     // why there is no score
     std::vector<VisqolPatch> visqolPatches; // the score's patches, for a curve over time
+    // The external scorer's (external_scorer.hpp) when one was run: its
+    // name, and its score or why there is none.
+    std::string scorerName;
+    bool scorerValid = false;
+    double scorerValue = 0;
+    std::string scorerNote;
 };
 
 // How to compare.  The evaluator uses the defaults; the measuring tool can
@@ -92,6 +98,20 @@ public:
 private:
     std::span<const float> samples_;
     std::size_t at_ = 0;
+};
+
+class WaveSampleReader;
+
+// The mono samples of an open wave file (WaveSampleReader::ReadMono).
+class WaveSource final : public SampleSource {
+public:
+    explicit WaveSource(WaveSampleReader &reader) : reader_(reader) {}
+    std::size_t Size() const override;
+    std::size_t Read(std::span<float> out) override;
+    bool Seek(std::size_t sample) override;
+
+private:
+    WaveSampleReader &reader_;
 };
 
 // Reads a PCM wave file as mono samples on the 16-bit scale (8-bit samples

@@ -23,6 +23,8 @@ void CodecSlot::ClearPerFileResults() {
     failed = false;
     notRunReason.clear();
     quality = Quality{};
+    latencySamples = -1;
+    alignedOnce = false;
 }
 
 void CodecSlot::Reset() {

@@ -1,6 +1,7 @@
 #include "visqol.hpp"
 
 #include "quality.hpp"
+#include "wave_samples.hpp"
 #include "visqol_parts.hpp"
 
 #include <soxr.h>
@@ -81,26 +82,35 @@ VisqolScore Refusal(std::string message) {
     return s;
 }
 
-} // namespace
+// The shortest original the model can score: one patch, centred as the
+// voice-activity selection places it, in 80 ms frames every 20 ms.
+double ShortestScoredSeconds() {
+    using namespace visqol;
+    return static_cast<double>(kWindow + (kPatchFrames / 2 - 1 + kPatchFrames - 1) * kHop) / kVisqolRate;
+}
 
-VisqolScore ScoreVisqol(std::span<const float> reference, std::span<const float> decoded, int sampleRate) {
+VisqolScore TooShort() {
+    char text[96];
+    std::snprintf(text, sizeof text, "too short to score (ViSQOL needs %.2f s of the original)", ShortestScoredSeconds());
+    return Refusal(text);
+}
+
+// Scores one stretch as the reference implementation scores a whole file,
+// leaving the per-band similarities of its matched patches in `bandMeans`
+// (the score's own mean and MOS are left to the caller).
+VisqolScore ScoreStretch(std::span<const float> reference, std::span<const float> decoded, int sampleRate,
+                         bool alignGlobally, std::vector<std::vector<double>> &bandMeans) {
     using namespace visqol;
     if (sampleRate <= 0 || reference.empty() || decoded.empty()) return Refusal("nothing to score");
     const std::vector<double> ref = ToUnitScale(reference, sampleRate);
     std::vector<double> dec = ToUnitScale(decoded, sampleRate);
     if (ref.empty() || dec.empty()) return Refusal("cannot resample to 16 kHz");
-    const double minimumSeconds = static_cast<double>(kWindow + (kPatchFrames / 2 - 1 + kPatchFrames - 1) * kHop) / kVisqolRate;
-    const auto tooShort = [&] {
-        char text[96];
-        std::snprintf(text, sizeof text, "too short to score (ViSQOL needs %.2f s of the original)", minimumSeconds);
-        return Refusal(text);
-    };
-    if (static_cast<double>(ref.size()) / kVisqolRate < minimumSeconds) return tooShort();
+    if (static_cast<double>(ref.size()) / kVisqolRate < ShortestScoredSeconds()) return TooShort();
 
     VisqolScore score;
-    // 1. The decoded signal aligned to the reference and levelled to it.
-    const long lag = AlignGlobally(ref, dec);
-    score.lagSeconds = static_cast<double>(lag) / kVisqolRate;
+    // The decoded signal aligned to the reference (unless the caller did) and
+    // levelled to it.
+    if (alignGlobally) score.lagSeconds = static_cast<double>(AlignGlobally(ref, dec)) / kVisqolRate;
     if (dec.empty()) return Refusal("the decoded signal is too short to score");
     const double refLevel = SoundPressureLevel(ref);
     const double decLevel = SoundPressureLevel(dec);
@@ -114,22 +124,26 @@ VisqolScore ScoreVisqol(std::span<const float> reference, std::span<const float>
     const double gain = std::pow(10.0, (refLevel - decLevel) / 20.0);
     for (double &v : dec) v *= gain;
 
-    // 2. The spectrograms and the patches.
+    // The spectrograms and the patches.
     const Spectrogram refBuilt = BuildSpectrogram(ref);
     const Spectrogram decBuilt = BuildSpectrogram(dec);
-    if (refBuilt.frames == 0) return tooShort();
+    if (refBuilt.frames == 0) return TooShort();
     if (decBuilt.frames == 0) return Refusal("the decoded signal is too short to score");
     Spectrogram refSpec = refBuilt;
     Spectrogram decSpec = decBuilt;
     PrepareForComparison(refSpec, decSpec);
     const std::vector<std::size_t> starts = VoicedPatchStarts(ref, refSpec.frames);
-    if (starts.empty()) return tooShort();
-    std::vector<std::vector<double>> bandMeans;
+    if (starts.empty()) return TooShort();
     const ComparedPair pair{ref, dec, &refBuilt, &decBuilt, &refSpec, &decSpec};
     score.patches = MatchPatches(pair, starts, bandMeans);
     if (score.patches.empty()) return Refusal("the decoded signal is too short or too different to score");
+    score.valid = true;
+    return score;
+}
 
-    // 3. The mean similarity and its MOS.
+// The mean similarity over bands of the patches' per-band means, and its MOS.
+void Conclude(VisqolScore &score, const std::vector<std::vector<double>> &bandMeans) {
+    using namespace visqol;
     double nsim = 0;
     for (std::size_t b = 0; b < kBands; ++b) {
         double band = 0;
@@ -138,19 +152,110 @@ VisqolScore ScoreVisqol(std::span<const float> reference, std::span<const float>
     }
     score.nsim = nsim / static_cast<double>(kBands);
     score.mos = score.nsim < kUnrelatedNsim ? 1.0 : NsimToMos(score.nsim);
-    score.valid = true;
-    return score;
 }
 
-VisqolScore MeasureVisqol(const std::string &referencePath, const std::string &decodedPath) {
-    std::vector<float> reference;
-    std::vector<float> decoded;
-    int referenceRate = 0;
-    int decodedRate = 0;
-    if (!ReadWaveSamples(referencePath, reference, referenceRate)) return Refusal("cannot read " + referencePath);
-    if (!ReadWaveSamples(decodedPath, decoded, decodedRate)) return Refusal("cannot read " + decodedPath);
-    if (referenceRate != decodedRate) return Refusal("the two files have different sample rates");
-    return ScoreVisqol(reference, decoded, referenceRate);
+std::size_t ReadStretch(SampleSource &source, std::size_t start, std::size_t end, std::vector<float> &out) {
+    out.clear();
+    if (start >= end || start >= source.Size() || !source.Seek(start)) return 0;
+    out.resize(std::min(end, source.Size()) - start);
+    out.resize(source.Read(out));
+    return out.size();
+}
+
+// A signal longer than a stretch is scored in stretches of equal length
+// (each at most `stretchSeconds`), read one at a time, so that the memory a
+// score takes stays that of one stretch (a whole hour's transforms and
+// spectrograms would take gigabytes).  The patches of all stretches make
+// one mean, as the patches of one file do; only the global alignment, the
+// level and the spectrogram's floor are taken per stretch.  Once the first
+// stretch has shown how late the decoded signal is, the later decoded
+// stretches are read that much later, so that a coder's delay loses nothing
+// at the seams.
+VisqolScore ScoreSources(SampleSource &reference, SampleSource &decoded, int sampleRate, int knownDelay,
+                         double stretchSeconds) {
+    const std::size_t total = reference.Size();
+    if (sampleRate <= 0 || total == 0 || decoded.Size() == 0) return Refusal("nothing to score");
+    const auto longest = static_cast<std::size_t>(std::max(1.0, stretchSeconds * sampleRate));
+    const std::size_t count = (total + longest - 1) / longest;
+    const std::size_t length = (total + count - 1) / count;
+    // How late the decoded signal is: known, or found on the first stretch scored.
+    const bool alignGlobally = knownDelay < 0;
+    long shift = alignGlobally ? 0 : knownDelay;
+
+    std::vector<float> ref;
+    std::vector<float> dec;
+    std::vector<std::vector<double>> bandMeans;
+    VisqolScore whole;
+    VisqolScore firstRefusal;
+    bool anyScored = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t start = i * length;
+        const std::size_t end = std::min(total, start + length);
+        const auto moved = [&](std::size_t at) {
+            return static_cast<std::size_t>(std::max(0L, static_cast<long>(at) + shift));
+        };
+        const std::size_t decodedEnd = i + 1 == count ? decoded.Size() : moved(end);
+        ReadStretch(reference, start, end, ref);
+        ReadStretch(decoded, moved(start), decodedEnd, dec);
+        std::vector<std::vector<double>> stretchMeans;
+        VisqolScore part = ScoreStretch(ref, dec, sampleRate, alignGlobally, stretchMeans);
+        if (!alignGlobally) part.lagSeconds = -static_cast<double>(knownDelay) / sampleRate;
+        if (count == 1) {
+            if (part.valid && !part.patches.empty()) Conclude(part, stretchMeans);
+            return part;
+        }
+        if (!part.valid || part.patches.empty()) {
+            // A stretch of silence has nothing to score; a stretch whose
+            // decoded signal is silent scores as low as the scale goes.
+            if (part.valid) {
+                char text[96];
+                std::snprintf(text, sizeof text, "the decoded signal is silent from %.0f s",
+                              static_cast<double>(start) / sampleRate);
+                part.message = text;
+                return part;
+            }
+            if (firstRefusal.message.empty()) firstRefusal = std::move(part);
+            continue;
+        }
+        const double offset = static_cast<double>(start) / sampleRate;
+        if (!anyScored) {
+            whole.lagSeconds = part.lagSeconds;
+            if (alignGlobally) shift = std::lround(-part.lagSeconds * sampleRate);
+        }
+        anyScored = true;
+        bandMeans.insert(bandMeans.end(), stretchMeans.begin(), stretchMeans.end());
+        for (VisqolPatch patch : part.patches) {
+            patch.referenceStart += offset;
+            patch.referenceEnd += offset;
+            patch.decodedStart += offset;
+            patch.decodedEnd += offset;
+            whole.patches.push_back(patch);
+        }
+    }
+    if (!anyScored) return firstRefusal;
+    whole.valid = true;
+    Conclude(whole, bandMeans);
+    return whole;
+}
+
+} // namespace
+
+VisqolScore ScoreVisqol(std::span<const float> reference, std::span<const float> decoded, int sampleRate,
+                        int knownDelay, double stretchSeconds) {
+    SpanSource x(reference);
+    SpanSource y(decoded);
+    return ScoreSources(x, y, sampleRate, knownDelay, stretchSeconds);
+}
+
+VisqolScore MeasureVisqol(const std::string &referencePath, const std::string &decodedPath, int knownDelay) {
+    WaveSampleReader reference;
+    WaveSampleReader decoded;
+    if (!reference.Open(referencePath)) return Refusal("cannot read " + referencePath);
+    if (!decoded.Open(decodedPath)) return Refusal("cannot read " + decodedPath);
+    if (reference.SampleRate() != decoded.SampleRate()) return Refusal("the two files have different sample rates");
+    WaveSource x(reference);
+    WaveSource y(decoded);
+    return ScoreSources(x, y, reference.SampleRate(), knownDelay, kVisqolStretchSeconds);
 }
 
 } // namespace vntr::evaluator

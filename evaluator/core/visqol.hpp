@@ -48,13 +48,24 @@ struct VisqolScore {
 // The sample rate the model works at.
 constexpr int kVisqolRate = 16000;
 
+// Originals longer than this are scored in stretches of at most this long,
+// read one at a time, whose patches make one mean (a whole file's transforms
+// would take gigabytes for an hour).  Shorter ones are scored whole, as the
+// reference implementation scores a file.
+constexpr double kVisqolStretchSeconds = 60.0;
+
 // Scores `decoded` against `reference`, both at `sampleRate` on the 16-bit
 // scale (as SampleSource gives them).  Signals at another rate than 16 kHz
-// are resampled first.
-VisqolScore ScoreVisqol(std::span<const float> reference, std::span<const float> decoded, int sampleRate);
+// are resampled first.  With `knownDelay` >= 0 the decoded signal is taken
+// to lag the reference by that many samples (at `sampleRate`): they are
+// dropped and no global alignment is searched, so that the score compares
+// the pair the other measures compared.
+VisqolScore ScoreVisqol(std::span<const float> reference, std::span<const float> decoded, int sampleRate,
+                        int knownDelay = -1, double stretchSeconds = kVisqolStretchSeconds);
 
-// Scores two wave files (mono or mixed down, any one rate for both).
-VisqolScore MeasureVisqol(const std::string &referencePath, const std::string &decodedPath);
+// Scores two wave files (mono or mixed down, any one rate for both), read a
+// stretch at a time.
+VisqolScore MeasureVisqol(const std::string &referencePath, const std::string &decodedPath, int knownDelay = -1);
 
 // A signal at `sampleRate` on the 16-bit scale brought to 16 kHz (libsoxr,
 // high quality, same scale); the signal itself when it is at 16 kHz.

@@ -2,7 +2,9 @@
 // planning and making converted copies, the aggregate and the progress bar.
 #include "eval_support.hpp"
 
+#include "cli/codec_rates.hpp"
 #include "cli/conversion.hpp"
+#include "cli/modes.hpp"
 #include "cli/corpus_files.hpp"
 #include "cli/corpus_report.hpp"
 #include "cli/progress_line.hpp"
@@ -143,24 +145,49 @@ TEST(CorpusFilesTest, LinkedFoldersAreFollowedOnceAndUnreadableFoldersNamed) {
     fs::permissions(dir / "corpus/locked", fs::perms::owner_all);
 }
 
-TEST(ConversionTest, OnlyARateNoCodecTakesIsResampledToTheNearestOneTaken) {
-    const std::vector<uint32_t> suite = {0x12102, 0x12102, 0x22102, 0x102102}; // 8, 8, 11.025 and 22.05 kHz coders
-    EXPECT_EQ(PlanConversion(16000, 1, suite, true, false).toRate, 11025);
-    EXPECT_EQ(PlanConversion(44100, 1, suite, true, false).toRate, 22050);
-    EXPECT_EQ(PlanConversion(48000, 1, suite, true, false).toRate, 22050);
-    EXPECT_EQ(PlanConversion(10000, 1, suite, true, false).toRate, 11025);
-    EXPECT_FALSE(PlanConversion(8000, 1, suite, true, false).Needed());
-    EXPECT_FALSE(PlanConversion(22050, 1, suite, true, false).Needed());
-    // An 11 kHz original goes to the 8 kHz coders through the down-sampler.
-    EXPECT_FALSE(PlanConversion(11025, 1, {0x12102}, true, false).Needed());
+TEST(ModesTest, ModesAreNamedInWordsAndParsedOnePerComma) {
+    const uint32_t rates = CODEC_OPT_4800 | CODEC_OPT_6400;
+    EXPECT_EQ(ModeLabel("VT4864v6", rates, CODEC_OPT_4800), "VT4864v6 4.8k");
+    EXPECT_EQ(ModeLabel("VT4864v6", rates, CODEC_OPT_6400), "VT4864v6 6.4k");
+    EXPECT_EQ(ModeLabel("VT4864v6", rates, 0), "VT4864v6 4.8k-6.4k");
+    EXPECT_EQ(ModeWords(rates | 0x1, CODEC_OPT_4800 | 0x1), "4.8k VAD");
+    EXPECT_EQ(ModeWords(0x1, 0), "no VAD");
+    EXPECT_EQ(ModeLabel("GSM-FR", 0, 0), "GSM-FR");
+
+    std::vector<uint32_t> modes;
+    std::string error;
+    ASSERT_TRUE(ParseModes("4800,6400", rates, 0, modes, error)) << error;
+    EXPECT_EQ(modes, (std::vector<uint32_t>{CODEC_OPT_4800, CODEC_OPT_6400}));
+    // Voice activity on and off, each on top of what the codec had (--vad).
+    ASSERT_TRUE(ParseModes("vad,novad", 0x1 | rates, CODEC_OPT_6400 | 0x1, modes, error)) << error;
+    EXPECT_EQ(modes, (std::vector<uint32_t>{CODEC_OPT_6400 | 0x1, CODEC_OPT_6400}));
+    ASSERT_TRUE(ParseModes("4800+vad,4800+vad,default", 0x1 | rates, 0, modes, error)) << error;
+    EXPECT_EQ(modes, (std::vector<uint32_t>{CODEC_OPT_4800 | 0x1, 0})); // the same mode once
+    EXPECT_FALSE(ParseModes("4800,vad", rates, 0, modes, error));
+    EXPECT_EQ(error, "the codec does not offer option 'vad'");
+    EXPECT_FALSE(ParseModes(",", rates, 0, modes, error));
+    EXPECT_EQ(error, "no option given");
+    EXPECT_FALSE(ParseModes("9600", rates, 0, modes, error));
+    EXPECT_NE(error.find("unknown option '9600'"), std::string::npos);
+}
+
+TEST(ConversionTest, EachCodecIsFedItsOwnRateOrTheNearestItTakes) {
+    const uint32_t narrow = 0x12102, eleven = 0x22102, wide = 0x102102, twelve = 0x42102;
+    EXPECT_EQ(CodecRate(narrow, 8000), 8000);
+    EXPECT_EQ(CodecRate(narrow, 16000), 8000);
+    EXPECT_EQ(CodecRate(narrow, 11025), 8000); // its own copy, not the 11:8 one
+    EXPECT_EQ(CodecRate(eleven, 16000), 11025);
+    EXPECT_EQ(CodecRate(eleven, 8000), 11025);
+    EXPECT_EQ(CodecRate(wide, 44100), 22050);
+    EXPECT_EQ(CodecRate(wide | eleven, 16000), 11025);
     // Equally near: the higher rate, which keeps more of the band.
-    EXPECT_EQ(PlanConversion(10000, 1, {0x12102, 0x42102}, true, false).toRate, 12000);
-    // Not asked, nothing done.
-    EXPECT_FALSE(PlanConversion(16000, 2, suite, false, false).Needed());
-    const ConversionPlan both = PlanConversion(16000, 2, suite, true, true);
-    EXPECT_TRUE(both.toMono);
-    EXPECT_EQ(ConversionNote(16000, both), "resampled from 16000 Hz to 11025 Hz, mixed down to mono");
-    EXPECT_FALSE(PlanConversion(8000, 1, suite, false, true).Needed()); // mono already
+    EXPECT_EQ(CodecRate(narrow | twelve, 10000), 12000);
+    EXPECT_EQ(CodecRate(0x2102, 8000), 0); // no rate at all
+    // Without --resample only stereo originals are mixed down, on request.
+    EXPECT_TRUE(PlanConversion(2, true).Needed());
+    EXPECT_FALSE(PlanConversion(1, true).Needed());
+    EXPECT_FALSE(PlanConversion(2, false).Needed());
+    EXPECT_EQ(ConversionNote(PlanConversion(2, true)), "mixed down to mono");
 }
 
 struct ConvertedCopy {
@@ -209,7 +236,7 @@ TEST(ConversionTest, MixingDownAveragesTheChannelsAndKeepsTheWidth) {
     EXPECT_TRUE(ui.messages.empty());
 }
 
-TEST(ConversionTest, ResamplingKeepsLengthAndLevelAndGivesTheSameCopyEveryTime) {
+TEST(ConversionTest, CopiesKeepLengthAndLevelAndAreTheSameEveryTime) {
     TempDir dir;
     RecordingFrontend ui;
     std::atomic<bool> cancel{false};
@@ -219,26 +246,45 @@ TEST(ConversionTest, ResamplingKeepsLengthAndLevelAndGivesTheSameCopyEveryTime) 
     w.rate = 16000;
     w.data = Pcm16(tone);
     WriteBytes(dir / "t.wav", MakeWave(w));
-    ConversionPlan plan;
-    plan.toRate = 11025;
+    CopySpec spec;
+    spec.rate = 11025;
     std::string error;
-    ASSERT_TRUE(ConvertOriginal(dir / "t.wav", plan, dir / "a.wav", ui, cancel, error)) << error;
-    ASSERT_TRUE(ConvertOriginal(dir / "t.wav", plan, dir / "b.wav", ui, cancel, error)) << error;
-    EXPECT_EQ(ReadBytes(dir / "a.wav"), ReadBytes(dir / "b.wav"));
+    ASSERT_TRUE(WriteCopy(dir / "t.wav", spec, dir / "a.wav", ui, cancel, error)) << error;
+    ASSERT_TRUE(WriteCopy(dir / "t.wav", spec, dir / "b.wav", ui, cancel, error)) << error;
+    EXPECT_EQ(ReadBytes(dir / "a.wav"), ReadBytes(dir / "b.wav")); // the dither repeats
     const ConvertedCopy copy = ReadCopy(dir / "a.wav");
     EXPECT_EQ(copy.rate, 11025);
     EXPECT_NEAR(static_cast<double>(copy.samples.size()), 11025.0 * 2, 2.0);
     double energy = 0;
     for (std::size_t i = 2000; i < copy.samples.size() - 2000; ++i) energy += static_cast<double>(copy.samples[i]) * copy.samples[i];
     EXPECT_NEAR(std::sqrt(energy / static_cast<double>(copy.samples.size() - 4000)), 10000 / std::sqrt(2.0), 50);
+
+    // 16-bit samples at their own rate are copied as they are; anything
+    // computed is dithered: within a step of the exact value, not always on it.
+    spec.rate = 16000;
+    ASSERT_TRUE(WriteCopy(dir / "t.wav", spec, dir / "same.wav", ui, cancel, error)) << error;
+    EXPECT_EQ(ReadCopy(dir / "same.wav").samples, tone);
+    spec.gainDb = 20 * std::log10(0.5);
+    ASSERT_TRUE(WriteCopy(dir / "t.wav", spec, dir / "half.wav", ui, cancel, error)) << error;
+    const auto half = ReadCopy(dir / "half.wav").samples;
+    ASSERT_EQ(half.size(), tone.size());
+    std::size_t off = 0;
+    for (std::size_t i = 0; i < tone.size(); ++i) {
+        EXPECT_LE(std::fabs(half[i] - tone[i] / 2.0), 1.5) << i;
+        off += half[i] != std::lround(tone[i] / 2.0) ? 1 : 0;
+    }
+    EXPECT_GT(off, tone.size() / 10);
+
     // A stop request ends it with no copy worth keeping.
     cancel = true;
-    EXPECT_FALSE(ConvertOriginal(dir / "t.wav", plan, dir / "c.wav", ui, cancel, error));
+    spec.gainDb = 0;
+    EXPECT_FALSE(WriteCopy(dir / "t.wav", spec, dir / "c.wav", ui, cancel, error));
     EXPECT_EQ(error, "interrupted");
-    // Something that is no wave is left for the original's own checks.
+    // Something libsndfile cannot read is said.
     WriteBytes(dir / "bad.wav", {'R', 'I', 'F', 'F'});
     cancel = false;
-    EXPECT_FALSE(ConvertOriginal(dir / "bad.wav", plan, dir / "d.wav", ui, cancel, error));
+    EXPECT_FALSE(WriteCopy(dir / "bad.wav", spec, dir / "d.wav", ui, cancel, error));
+    EXPECT_EQ(error.rfind("cannot read " + dir / "bad.wav", 0), 0u) << error;
 }
 
 CodecResult Ran(const std::string &name, double seconds, uint32_t codedBytes, double snr, double lsd) {

@@ -117,6 +117,14 @@ TEST_F(NamedPipeTest, TheBatchRefusesAPipeAsOriginalSessionOrOneOfSeveral) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("Could not open file " + pipe + "."), std::string::npos) << run.err;
     EXPECT_NE(run.out.find("2 originals, 1 run, 1 refused"), std::string::npos) << run.out;
+    // Read through libsndfile (--resample), alone or in a corpus.
+    run = RunVtbench(world, "--batch " + pipe + " --resample", limit);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("cannot read " + pipe + ": not a regular file"), std::string::npos) << run.err;
+    run = RunVtbench(world, "--batch " + world.File("speech.wav") + " " + pipe + " --resample -j 1", limit);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("cannot read " + pipe + ": not a regular file"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("2 originals, 1 run, 1 refused"), std::string::npos) << run.out;
 }
 
 } // namespace

@@ -161,6 +161,24 @@ TEST_F(VisqolSpeech, ADelayedCopyScoresLikeTheUndelayedOne) {
     }
 }
 
+// At a known delay (the codec's one alignment) the decoded signal is taken
+// from that lag, not searched for: the right lag scores like the search.
+TEST_F(VisqolSpeech, AKnownDelayIsUsedAsGiven) {
+    const std::vector<float> noisy = WithNoise(speech, 200.0, 5);
+    std::vector<float> late(301, 0.0f);
+    late.insert(late.end(), noisy.begin(), noisy.end());
+    const VisqolScore searched = ScoreVisqol(speech, late, 8000);
+    const VisqolScore given = ScoreVisqol(speech, late, 8000, 301);
+    ASSERT_TRUE(given.valid) << given.message;
+    EXPECT_NEAR(given.mos, searched.mos, 0.02);
+    EXPECT_EQ(given.lagSeconds, -301.0 / 8000.0);
+    const VisqolScore unmoved = ScoreVisqol(speech, late, 8000, 0);
+    ASSERT_TRUE(unmoved.valid) << unmoved.message;
+    EXPECT_EQ(unmoved.lagSeconds, 0.0);
+    // More than the decoded signal holds leaves nothing to score.
+    EXPECT_FALSE(ScoreVisqol(speech, late, 8000, static_cast<int>(late.size())).valid);
+}
+
 TEST_F(VisqolSpeech, AnOriginalShorterThanOnePatchIsNotScored) {
     const std::vector<float> shortOne(speech.begin(), speech.begin() + 5000); // 0.625 s
     const VisqolScore s = ScoreVisqol(shortOne, shortOne, 8000);
@@ -191,4 +209,59 @@ TEST_F(VisqolSpeech, UnrelatedSignalsGetTheBottomScore) {
     const VisqolScore s = ScoreVisqol(speech, WithNoise(std::vector<float>(speech.size(), 0.0f), 3000.0, 1), 8000);
     ASSERT_TRUE(s.valid) << s.message;
     EXPECT_LT(s.mos, 1.5);
+}
+
+// A long original is scored in stretches (stretches of 4 s stand in for the
+// minute of a real run; each seam may cost the patch it cuts).
+TEST_F(VisqolSpeech, ALongOriginalScoredInStretchesScoresLikeAWholeOne) {
+    std::vector<float> longer;
+    for (int i = 0; i < 4; ++i) longer.insert(longer.end(), speech.begin(), speech.end()); // 12 s
+    const std::vector<float> noisy = WithNoise(longer, 300.0, 9);
+    std::vector<float> late(150, 0.0f); // a coder's delay, across every seam
+    late.insert(late.end(), noisy.begin(), noisy.end());
+
+    const VisqolScore whole = ScoreVisqol(longer, late, 8000, -1, 60.0);
+    const VisqolScore parts = ScoreVisqol(longer, late, 8000, -1, 4.0);
+    ASSERT_TRUE(whole.valid) << whole.message;
+    ASSERT_TRUE(parts.valid) << parts.message;
+    EXPECT_NEAR(parts.mos, whole.mos, 0.05);
+    EXPECT_NEAR(parts.lagSeconds, -150.0 / 8000.0, 1.5 / 16000.0);
+    const VisqolScore known = ScoreVisqol(longer, late, 8000, 150, 4.0);
+    ASSERT_TRUE(known.valid) << known.message;
+    EXPECT_NEAR(known.mos, parts.mos, 0.02);
+    EXPECT_EQ(known.lagSeconds, -150.0 / 8000.0);
+
+    // The curve runs over the whole original, in order, and averages to the
+    // figure.
+    ASSERT_GE(parts.patches.size(), 12u);
+    double sum = 0;
+    double lastStart = -1;
+    for (const VisqolPatch &p : parts.patches) {
+        sum += p.similarity;
+        EXPECT_GT(p.referenceStart, lastStart);
+        lastStart = p.referenceStart;
+    }
+    EXPECT_GT(lastStart, 9.0);
+    EXPECT_NEAR(sum / static_cast<double>(parts.patches.size()), parts.nsim, 1e-12);
+
+    // Identical long signals still get the top score.
+    const VisqolScore same = ScoreVisqol(longer, longer, 8000, -1, 4.0);
+    ASSERT_TRUE(same.valid) << same.message;
+    EXPECT_NEAR(same.mos, 5.0, 1e-6);
+}
+
+TEST_F(VisqolSpeech, AStretchOfSilenceIsPassedOverAndASilentDecodingIsNamed) {
+    std::vector<float> withPause(speech);
+    withPause.insert(withPause.end(), 3 * 8000, 0.0f); // a silent stretch of its own
+    withPause.insert(withPause.end(), speech.begin(), speech.end());
+    const VisqolScore s = ScoreVisqol(withPause, withPause, 8000, -1, 3.0);
+    ASSERT_TRUE(s.valid) << s.message;
+    EXPECT_NEAR(s.mos, 5.0, 1e-6);
+
+    std::vector<float> goneQuiet(withPause);
+    std::fill(goneQuiet.begin() + 6 * 8000, goneQuiet.end(), 0.0f);
+    const VisqolScore quiet = ScoreVisqol(withPause, goneQuiet, 8000, -1, 3.0);
+    ASSERT_TRUE(quiet.valid);
+    EXPECT_EQ(quiet.mos, 1.0);
+    EXPECT_NE(quiet.message.find("silent from 6 s"), std::string::npos) << quiet.message;
 }

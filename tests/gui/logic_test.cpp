@@ -25,7 +25,8 @@ using vntr::evaluator::DisplayState;
 namespace {
 
 const int kMenuCommands[] = {kCmdOpen,        kCmdRecord, kCmdSaveRecording, kCmdProcess,        kCmdLoadSession,
-                             kCmdSaveSession, kCmdExit,   kCmdSelectCodecs,  kCmdRecordSettings, kCmdLoopPlay};
+                             kCmdSaveSession, kCmdExit,   kCmdSelectCodecs,  kCmdRecordSettings, kCmdLoopPlay,
+                             kCmdExternalScorer};
 
 CodecSlot SlotWithResults() {
     CodecSlot slot;
@@ -302,6 +303,20 @@ void LogicTest::qualityLine() {
     QCOMPARE(QualityText(q), std::string("SNR 17.0 dB, segmental SNR 13.3 dB, log-spectral distance 9.27 dB"));
     q.snrDb = -3.25;
     QVERIFY(QualityText(q).starts_with("SNR -3.2 dB") || QualityText(q).starts_with("SNR -3.3 dB"));
+    // The perceptual score and the external scorer's, or why there is none.
+    q.snrDb = 17.04;
+    q.visqolValid = true;
+    q.visqolMos = 4.123;
+    q.scorerName = "pesq";
+    q.scorerNote = "pesq exited with status 1: bad file";
+    QCOMPARE(QualityText(q), std::string("SNR 17.0 dB, segmental SNR 13.3 dB, log-spectral distance 9.27 dB, "
+                                         "ViSQOL MOS 4.12, pesq: pesq exited with status 1: bad file"));
+    q.scorerValid = true;
+    q.scorerValue = 3.21;
+    q.visqolValid = false;
+    q.visqolNote = "too short to score";
+    QCOMPARE(QualityText(q), std::string("SNR 17.0 dB, segmental SNR 13.3 dB, log-spectral distance 9.27 dB, "
+                                         "ViSQOL: too short to score, pesq 3.210"));
 }
 
 void LogicTest::recordingLines() {

@@ -20,6 +20,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QInputDialog>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -58,6 +59,7 @@ private slots:
     void processingShowsResultsSortedByBitRate();
     void clicksOnTheBars();
     void rightClickSetsCodecOptions();
+    void externalScorerIsSetCheckedAndKept();
     void dualRateCoderKeepsItsModeThroughASession();
     void saveQuestions_data();
     void saveQuestions();
@@ -334,6 +336,54 @@ void WindowTest::clicksOnTheBars() {
     b.w().Command(kCmdProcess);
     QCOMPARE(b.w().DetailRow(), 0);
     QCOMPARE(b.Status().first(), QString("Processing terminated :"));
+}
+
+void WindowTest::externalScorerIsSetCheckedAndKept() {
+    Bench b;
+    auto answer = [&](const QString &text) {
+        b.prompts.onDialog = [text](QDialog &dialog) {
+            auto *input = qobject_cast<QInputDialog *>(&dialog);
+            if (input == nullptr) return int(QDialog::Rejected);
+            input->setTextValue(text);
+            return int(QDialog::Accepted);
+        };
+    };
+    QAction *action = b.w().Action(kCmdExternalScorer);
+    QVERIFY(action && action->isEnabled());
+    QCOMPARE(action->text(), QString("External &scorer..."));
+    QCOMPARE(b.w().Core().ScorerCommand(), std::string());
+    answer("  pesq +8000 {ref} {deg} ");
+    b.w().Command(kCmdExternalScorer);
+    QCOMPARE(b.w().Core().ScorerCommand(), std::string("pesq +8000 {ref} {deg}"));
+    QVERIFY(b.w().Core().Config().scorer);
+    QCOMPARE(b.w().Core().Config().scorer->Name(), std::string("pesq"));
+    QVERIFY(b.prompts.messages.empty());
+    // A command without the decoded file is refused, the one set kept.
+    answer("pesq {ref}");
+    b.w().Command(kCmdExternalScorer);
+    QCOMPARE(b.prompts.MessageTexts(),
+             QStringList{"The external scorer cannot be used: the scorer command must name the reference as {ref} "
+                         "and the decoded file as {deg}."});
+    QCOMPARE(b.w().Core().ScorerCommand(), std::string("pesq +8000 {ref} {deg}"));
+    // Kept with the preferences: the next window starts with it.
+    b.window.reset();
+    QFile hive(b.place.UserHive());
+    QVERIFY(hive.open(QIODevice::ReadOnly));
+    QVERIFY(hive.readAll().contains("pesq +8000 {ref} {deg}"));
+    MainWindow::Setup setup;
+    setup.config.systemRoot = VNTR_TEST_STAGE_ROOT;
+    setup.config.tempDir = b.place.Temp().toStdString();
+    setup.prompts = &b.prompts;
+    setup.sound = b.sound.Devices();
+    setup.helpFile = VNTR_TEST_HELP_FILE;
+    b.window = std::make_unique<MainWindow>(std::move(setup));
+    QVERIFY(b.window->Start());
+    QCOMPARE(b.w().Core().ScorerCommand(), std::string("pesq +8000 {ref} {deg}"));
+    // Emptied, none.
+    answer("");
+    b.w().Command(kCmdExternalScorer);
+    QCOMPARE(b.w().Core().ScorerCommand(), std::string());
+    QVERIFY(!b.w().Core().Config().scorer);
 }
 
 void WindowTest::rightClickSetsCodecOptions() {

@@ -28,6 +28,7 @@ bool CommandEnabled(int command, const WindowFlags &f) {
     case kCmdExit:
     case kCmdSelectCodecs:
     case kCmdRecordSettings:
+    case kCmdExternalScorer:
     case kCmdLoopPlay:
         return !Busy(f);
     case kCmdProcess:

@@ -20,10 +20,18 @@ StatusLines ResultsStatus() {
 
 std::string QualityText(const evaluator::Quality &q) {
     if (!q.valid) return "Quality : not measured";
-    const std::string measures = Printf("SNR %.1f dB, segmental SNR %.1f dB, log-spectral distance %.2f dB", q.snrDb,
-                                        q.segmentalSnrDb, q.logSpectralDistanceDb);
-    if (q.visqolValid) return measures + Printf(", ViSQOL MOS %.2f", q.visqolMos);
-    if (!q.visqolNote.empty()) return measures + ", ViSQOL: " + q.visqolNote;
+    std::string measures = Printf("SNR %.1f dB, segmental SNR %.1f dB, log-spectral distance %.2f dB", q.snrDb,
+                                  q.segmentalSnrDb, q.logSpectralDistanceDb);
+    if (q.visqolValid) {
+        measures += Printf(", ViSQOL MOS %.2f", q.visqolMos);
+    } else if (!q.visqolNote.empty()) {
+        measures += ", ViSQOL: " + q.visqolNote;
+    }
+    if (q.scorerValid) {
+        measures += Printf(", %s %.3f", q.scorerName.c_str(), q.scorerValue);
+    } else if (!q.scorerName.empty()) {
+        measures += ", " + q.scorerName + ": " + q.scorerNote;
+    }
     return measures;
 }
 

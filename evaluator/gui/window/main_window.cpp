@@ -135,6 +135,7 @@ void MainWindow::BuildMenu() {
     QMenu *options = bar->addMenu("&Options");
     AddAction(options, kCmdSelectCodecs, "Select &Codecs...");
     AddAction(options, kCmdRecordSettings, "&Record settings...");
+    AddAction(options, kCmdExternalScorer, "External &scorer...");
     AddAction(options, kCmdLoopPlay, "&Loop Play")->setCheckable(true);
     options->addSeparator();
     AddAction(options, kCmdSignalView, "&Signal view...");
@@ -253,6 +254,9 @@ void MainWindow::Command(int id) {
         break;
     case kCmdRecordSettings:
         RecordSettingsCommand();
+        break;
+    case kCmdExternalScorer:
+        ExternalScorerCommand();
         break;
     case kCmdLoopPlay:
         loop_ = !loop_;

@@ -119,6 +119,7 @@ private:
     void SaveSessionCommand();
     void SelectCodecsCommand();
     void RecordSettingsCommand();
+    void ExternalScorerCommand();
     void AboutCommand();
     void HelpCommand(const QString &anchor);
     void SaveCodedCommand(int row);

@@ -7,6 +7,7 @@
 #include "gui/window/main_window.hpp"
 
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QUrl>
 
 namespace vntr::gui {
@@ -132,6 +133,21 @@ void MainWindow::SelectCodecsCommand() {
 void MainWindow::RecordSettingsCommand() {
     RecordSettingsDialog dialog(recordFormat_, this);
     if (prompts_->RunDialog(dialog) == QDialog::Accepted) recordFormat_ = dialog.Format();
+}
+
+void MainWindow::ExternalScorerCommand() {
+    QInputDialog dialog(this);
+    dialog.setWindowTitle("External scorer");
+    dialog.setLabelText("A quality tool to run on each original and decoded file, its paths as {ref} and {deg}\n"
+                        "(for example: pesq +8000 {ref} {deg}); the last number it prints is its score.\n"
+                        "Empty: none.");
+    dialog.setTextValue(QString::fromStdString(core_->ScorerCommand()));
+    dialog.resize(560, dialog.sizeHint().height());
+    if (prompts_->RunDialog(dialog) != QDialog::Accepted) return;
+    std::string error;
+    if (!core_->SetScorerCommand(dialog.textValue().trimmed().toStdString(), error)) {
+        Error(QString::fromStdString("The external scorer cannot be used: " + error + "."));
+    }
 }
 
 void MainWindow::AboutCommand() {

@@ -114,13 +114,16 @@ FAKE_EXPORT void fake_reset(void) {
 }
 
 // Loaded by a program rather than by a test: behave by default, fail to
-// open the encoder when FAKE_FAIL_ENCODER names this library, and take
-// FAKE_FRAME_DELAY_US microseconds over every encoded frame when it is set.
+// open the encoder when FAKE_FAIL_ENCODER names this library, take
+// FAKE_FRAME_DELAY_US microseconds over every encoded frame and offer the
+// options of FAKE_OPTION_MASK when they are set.
 __attribute__((constructor)) static void fake_load(void) {
     fake_reset();
     const char *failing = std::getenv("FAKE_FAIL_ENCODER");
     if (failing != nullptr && std::strcmp(failing, FAKE_NAME_TEXT) == 0) C().openEncoderStatus = CODEC_ERR_FORMAT;
     if (const char *delay = std::getenv("FAKE_FRAME_DELAY_US")) C().frameDelayUs = static_cast<uint32_t>(std::atoi(delay));
+    // FAKE_OPTION_MASK offers options (0x30001: both rates and voice activity).
+    if (const char *mask = std::getenv("FAKE_OPTION_MASK")) C().infoOptionMask = static_cast<uint32_t>(std::strtoul(mask, nullptr, 0));
 }
 
 FAKE_EXPORT CodecStatus fake_OpenEncoder(uint32_t format, uint32_t options, CodecFormat *out) {
