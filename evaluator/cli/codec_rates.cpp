@@ -142,19 +142,19 @@ bool MeasureSourceLevel(const std::string &path, double &activeLevelDb, bool &ac
     return true;
 }
 
-bool WriteCopy(const std::string &source, const CopySpec &spec, const std::string &destination,
+bool WriteCopy(const std::string &source, const CopyTarget &target, const std::string &destination,
                evaluator::Frontend &ui, const std::atomic<bool> &cancel, std::string &error) {
     SF_INFO sf;
     const SndFile file = OpenSource(source, sf, error);
     if (!file) return false;
     const auto inChannels = static_cast<std::size_t>(sf.channels);
-    const std::size_t channels = spec.mono || inChannels > 2 ? 1 : inChannels;
-    const bool resample = spec.rate != sf.samplerate;
-    const bool exact = (sf.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 && !resample && spec.gainDb == 0 &&
+    const std::size_t channels = target.mono || inChannels > 2 ? 1 : inChannels;
+    const bool resample = target.rate != sf.samplerate;
+    const bool exact = (sf.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 && !resample && target.gainDb == 0 &&
                        channels == inChannels;
     evaluator::PcmFormat format;
     format.channels = static_cast<uint16_t>(channels);
-    format.samplesPerSec = static_cast<uint32_t>(spec.rate);
+    format.samplesPerSec = static_cast<uint32_t>(target.rate);
     format.blockAlign = static_cast<uint16_t>(2 * channels);
     format.avgBytesPerSec = format.samplesPerSec * format.blockAlign;
     format.bitsPerSample = 16;
@@ -169,7 +169,7 @@ bool WriteCopy(const std::string &source, const CopySpec &spec, const std::strin
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
         soxr_error_t failure = nullptr;
         const std::lock_guard<std::mutex> hold(evaluator::ResamplerLock());
-        resampler = soxr_create(sf.samplerate, spec.rate, static_cast<unsigned>(channels), &failure, &io, &quality, nullptr);
+        resampler = soxr_create(sf.samplerate, target.rate, static_cast<unsigned>(channels), &failure, &io, &quality, nullptr);
         if (resampler == nullptr) {
             error = std::string("cannot resample: ") + soxr_strerror(failure);
             evaluator::CloseWave(ui, *copy);
@@ -186,7 +186,7 @@ bool WriteCopy(const std::string &source, const CopySpec &spec, const std::strin
         }
     } guard{resampler};
 
-    const double gain = std::pow(10.0, spec.gainDb / 20.0);
+    const double gain = std::pow(10.0, target.gainDb / 20.0);
     Dither dither;
     std::vector<unsigned char> bytes;
     auto put = [&](const float *samples, std::size_t count) {
@@ -205,7 +205,7 @@ bool WriteCopy(const std::string &source, const CopySpec &spec, const std::strin
     bool ok = true;
     auto resampled = [&](const float *frames, std::size_t count, bool last) {
         const std::size_t room =
-            static_cast<std::size_t>(std::ceil(static_cast<double>(std::max(count, kBlockFrames)) * spec.rate / sf.samplerate)) + 64;
+            static_cast<std::size_t>(std::ceil(static_cast<double>(std::max(count, kBlockFrames)) * target.rate / sf.samplerate)) + 64;
         out.resize(room * channels);
         for (;;) {
             std::size_t used = 0;
@@ -277,15 +277,15 @@ bool RunAtCodecRates(evaluator::Evaluator &ev, evaluator::Frontend &ui, const st
                      const FileSet &originals, std::vector<std::string> &problems, RatesRun &run,
                      std::string &error) {
     if (!ProbeSource(source, run.source, error)) return false;
-    CopySpec spec;
-    spec.mono = mono && run.source.channels >= 2;
+    CopyTarget target;
+    target.mono = mono && run.source.channels >= 2;
     if (level) {
         bool active = false;
         if (!MeasureSourceLevel(source, run.activeLevelDb, active, error)) return false;
         run.levelled = true;
         run.gainDb = active ? *level - run.activeLevelDb : 0.0;
         if (!active) run.activeLevelDb = 0;
-        spec.gainDb = run.gainDb;
+        target.gainDb = run.gainDb;
     }
     // The codecs by the rate they are fed at.
     std::map<int32_t, ModePlan> groups;
@@ -299,13 +299,13 @@ bool RunAtCodecRates(evaluator::Evaluator &ev, evaluator::Frontend &ui, const st
     std::vector<std::string> rateTexts;
     for (auto &[rate, group] : groups) {
         if (rate == 0) continue;
-        spec.rate = rate;
+        target.rate = rate;
         const std::string copy = ev.Temp().dir + "~t_rate" + std::to_string(rate) + ".wav";
         struct Remove {
             const std::string &path;
             ~Remove() { unlink(path.c_str()); }
         } remove{copy};
-        if (!WriteCopy(source, spec, copy, ui, ConsoleFrontend::InterruptFlag(), error)) {
+        if (!WriteCopy(source, target, copy, ui, ConsoleFrontend::InterruptFlag(), error)) {
             run.cancelled = ConsoleFrontend::InterruptFlag().load();
             return false;
         }
@@ -339,7 +339,7 @@ bool RunAtCodecRates(evaluator::Evaluator &ev, evaluator::Frontend &ui, const st
         rates += (i == 0 ? "" : i + 1 == rateTexts.size() ? " and " : ", ") + rateTexts[i];
     }
     run.note = "read as " + run.source.encoding + "; each codec at its own rate (" + rates + ")";
-    if (spec.mono) run.note += ", mixed down to mono";
+    if (target.mono) run.note += ", mixed down to mono";
     if (run.levelled) {
         char text[128];
         if (run.gainDb == 0 && run.activeLevelDb == 0) {

@@ -35,20 +35,20 @@ struct SourceInfo {
 bool ProbeSource(const std::string &path, SourceInfo &info, std::string &error);
 
 // How a copy is made: the rate, the channels mixed down or kept, the gain.
-struct CopySpec {
+struct CopyTarget {
     int32_t rate = 0;
     bool mono = false;
     double gainDb = 0;
 };
 
-// Writes a 16-bit PCM wave copy of `source` as `spec` says.  A copy that is
+// Writes a 16-bit PCM wave copy of `source` as `target` says.  A copy that is
 // the original's own 16-bit samples unchanged is written as they are; any
 // other (resampled, scaled, mixed down, or from wider, float or companded
 // samples) gets triangular (TPDF) dither of one step peak before it is
 // rounded, from a generator seeded the same for every copy, so that a run
 // gives the same copies every time and on any number of workers; what goes
 // beyond full scale is clipped.
-bool WriteCopy(const std::string &source, const CopySpec &spec, const std::string &destination,
+bool WriteCopy(const std::string &source, const CopyTarget &target, const std::string &destination,
                evaluator::Frontend &ui, const std::atomic<bool> &cancel, std::string &error);
 
 // The active speech level of an original read through libsndfile (channels

@@ -246,11 +246,11 @@ TEST(ConversionTest, CopiesKeepLengthAndLevelAndAreTheSameEveryTime) {
     w.rate = 16000;
     w.data = Pcm16(tone);
     WriteBytes(dir / "t.wav", MakeWave(w));
-    CopySpec spec;
-    spec.rate = 11025;
+    CopyTarget target;
+    target.rate = 11025;
     std::string error;
-    ASSERT_TRUE(WriteCopy(dir / "t.wav", spec, dir / "a.wav", ui, cancel, error)) << error;
-    ASSERT_TRUE(WriteCopy(dir / "t.wav", spec, dir / "b.wav", ui, cancel, error)) << error;
+    ASSERT_TRUE(WriteCopy(dir / "t.wav", target, dir / "a.wav", ui, cancel, error)) << error;
+    ASSERT_TRUE(WriteCopy(dir / "t.wav", target, dir / "b.wav", ui, cancel, error)) << error;
     EXPECT_EQ(ReadBytes(dir / "a.wav"), ReadBytes(dir / "b.wav")); // the dither repeats
     const ConvertedCopy copy = ReadCopy(dir / "a.wav");
     EXPECT_EQ(copy.rate, 11025);
@@ -261,11 +261,11 @@ TEST(ConversionTest, CopiesKeepLengthAndLevelAndAreTheSameEveryTime) {
 
     // 16-bit samples at their own rate are copied as they are; anything
     // computed is dithered: within a step of the exact value, not always on it.
-    spec.rate = 16000;
-    ASSERT_TRUE(WriteCopy(dir / "t.wav", spec, dir / "same.wav", ui, cancel, error)) << error;
+    target.rate = 16000;
+    ASSERT_TRUE(WriteCopy(dir / "t.wav", target, dir / "same.wav", ui, cancel, error)) << error;
     EXPECT_EQ(ReadCopy(dir / "same.wav").samples, tone);
-    spec.gainDb = 20 * std::log10(0.5);
-    ASSERT_TRUE(WriteCopy(dir / "t.wav", spec, dir / "half.wav", ui, cancel, error)) << error;
+    target.gainDb = 20 * std::log10(0.5);
+    ASSERT_TRUE(WriteCopy(dir / "t.wav", target, dir / "half.wav", ui, cancel, error)) << error;
     const auto half = ReadCopy(dir / "half.wav").samples;
     ASSERT_EQ(half.size(), tone.size());
     std::size_t off = 0;
@@ -277,13 +277,13 @@ TEST(ConversionTest, CopiesKeepLengthAndLevelAndAreTheSameEveryTime) {
 
     // A stop request ends it with no copy worth keeping.
     cancel = true;
-    spec.gainDb = 0;
-    EXPECT_FALSE(WriteCopy(dir / "t.wav", spec, dir / "c.wav", ui, cancel, error));
+    target.gainDb = 0;
+    EXPECT_FALSE(WriteCopy(dir / "t.wav", target, dir / "c.wav", ui, cancel, error));
     EXPECT_EQ(error, "interrupted");
     // Something libsndfile cannot read is said.
     WriteBytes(dir / "bad.wav", {'R', 'I', 'F', 'F'});
     cancel = false;
-    EXPECT_FALSE(WriteCopy(dir / "bad.wav", spec, dir / "d.wav", ui, cancel, error));
+    EXPECT_FALSE(WriteCopy(dir / "bad.wav", target, dir / "d.wav", ui, cancel, error));
     EXPECT_EQ(error.rfind("cannot read " + dir / "bad.wav", 0), 0u) << error;
 }
 
