@@ -4,15 +4,15 @@
 #include "cli/console_frontend.hpp"
 #include "cli/conversion.hpp"
 #include "cli/corpus_files.hpp"
-#include "cli/corpus_report.hpp"
 #include "cli/corpus_run.hpp"
-#include "cli/file_result.hpp"
 #include "cli/kept_files.hpp"
 #include "cli/modes.hpp"
-#include "cli/report.hpp"
 #include "core/evaluator.hpp"
 #include "core/instance.hpp"
 #include "core/wave_samples.hpp"
+#include "report/corpus_report.hpp"
+#include "report/file_result.hpp"
+#include "report/original_report.hpp"
 
 #include <vntr/platform/paths.hpp>
 
@@ -34,6 +34,25 @@
 #endif
 
 namespace vntr::cli {
+
+using report::CodecResult;
+using report::CollectCodecResults;
+using report::CorpusOutcome;
+using report::FileResult;
+using report::FileState;
+using report::ModeLabel;
+using report::NoCodecTakesTheRate;
+using report::OriginalResult;
+using report::PrintCorpusReport;
+using report::PrintRows;
+using report::ReportedOriginal;
+using report::ReportedOriginalOf;
+using report::Summarise;
+using report::UntakenRateMessage;
+using report::WriteCorpusJson;
+using report::WriteCsv;
+using report::WriteRowsJson;
+
 namespace {
 
 int FindSlot(const evaluator::Evaluator &ev, const std::string &name) {

@@ -23,6 +23,14 @@
 #include <thread>
 
 namespace vntr::cli {
+
+using report::CodecResult;
+using report::CorpusOutcome;
+using report::FileResult;
+using report::FileState;
+using report::NoCodecTakesTheRate;
+using report::UntakenRateMessage;
+
 namespace {
 
 namespace fs = std::filesystem;

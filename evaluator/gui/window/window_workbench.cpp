@@ -5,14 +5,14 @@
 // The right click on a result bar opens the codec's options, as it always
 // has; the rows' other commands are on the right click of the row's play
 // and save buttons.
-#include "cli/corpus_report.hpp"
-#include "cli/file_result.hpp"
-#include "cli/report.hpp"
 #include "core/printf.hpp"
 #include "core/wave_export.hpp"
 #include "gui/commands.hpp"
 #include "gui/window/main_window.hpp"
 #include "gui/window/tool_button.hpp"
+#include "report/corpus_report.hpp"
+#include "report/file_result.hpp"
+#include "report/original_report.hpp"
 
 #include <QMenu>
 
@@ -199,12 +199,11 @@ void MainWindow::ExportComparison(bool json) {
     std::vector<std::string> messages = openMessages_;
     messages.insert(messages.end(), runMessages_.begin(), runMessages_.end());
     // The batch report's own writers: the same schema as --json and --csv.
-    const bool written =
-        json ? cli::WriteJson(destination, *core_, messages, error)
-             : cli::WriteCsv(destination,
-                             {cli::OriginalResult(*core_, core_->Original().path, core_->OriginalDisplayName(), "",
-                                                  messages)},
-                             error);
+    const bool written = json ? report::WriteJson(destination, *core_, messages, error)
+                              : report::WriteCsv(destination,
+                                                 {report::OriginalResult(*core_, core_->Original().path,
+                                                                         core_->OriginalDisplayName(), "", messages)},
+                                                 error);
     if (!written) {
         Error(
             QString::fromStdString(evaluator::Printf("Could not write to destination file %s.", destination.c_str())));

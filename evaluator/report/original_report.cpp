@@ -1,14 +1,14 @@
-#include "cli/report.hpp"
+#include "report/original_report.hpp"
 
-#include "cli/report_text.hpp"
 #include "core/pipeline.hpp"
+#include "report/report_text.hpp"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <exception>
 
-namespace vntr::cli {
+namespace vntr::report {
 namespace {
 
 using evaluator::CodecSlot;
@@ -233,4 +233,4 @@ bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const st
     return WriteRowsJson(path, ReportedOriginalOf(ev, shownName, conversion), CollectCodecResults(ev), messages, error);
 }
 
-} // namespace vntr::cli
+} // namespace vntr::report

@@ -1,9 +1,9 @@
-// What a batch run prints: the comparison table with the result lines, and
-// the same as JSON.
+// The report of one original: the comparison table with the result lines,
+// as a batch run prints it, and the same as JSON.
 #pragma once
 
-#include "cli/file_result.hpp"
 #include "core/evaluator.hpp"
+#include "report/file_result.hpp"
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace vntr::cli {
+namespace vntr::report {
 
 // Seconds of audio the slot's codec coded in its last run.
 double AudioSeconds(const evaluator::CodecSlot &slot);
@@ -65,4 +65,4 @@ void PrintReport(std::FILE *out, const evaluator::Evaluator &ev, const std::stri
 bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const std::vector<std::string> &messages,
                std::string &error, const std::string &shownName = "", const std::string &conversion = "");
 
-} // namespace vntr::cli
+} // namespace vntr::report

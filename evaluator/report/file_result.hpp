@@ -9,7 +9,14 @@
 #include <string>
 #include <vector>
 
-namespace vntr::cli {
+namespace vntr::report {
+
+// The mode of a codec that offers the options in `offered`, run with
+// `options`, in words: "4.8k", "6.4k", "4.8k-6.4k" (the rate switched per
+// frame), then "VAD" or "no VAD"; empty for a codec that offers no option.
+std::string ModeWords(uint32_t offered, uint32_t options);
+// "VT4864v6 4.8k"; the codec's name alone when the mode has no words.
+std::string ModeLabel(const std::string &codec, uint32_t offered, uint32_t options);
 
 struct CodecResult {
     std::string name;  // the library
@@ -92,4 +99,4 @@ std::vector<CodecResult> CollectCodecResults(const evaluator::Evaluator &ev);
 FileResult OriginalResult(const evaluator::Evaluator &ev, const std::string &path, const std::string &name,
                           const std::string &conversion, const std::vector<std::string> &messages);
 
-} // namespace vntr::cli
+} // namespace vntr::report

@@ -1,9 +1,9 @@
-#include "cli/corpus_report.hpp"
+#include "report/corpus_report.hpp"
 
-#include "cli/report.hpp"
-#include "cli/report_text.hpp"
 #include "core/printf.hpp"
 #include "core/replacing_file.hpp"
+#include "report/original_report.hpp"
+#include "report/report_text.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <exception>
 
-namespace vntr::cli {
+namespace vntr::report {
 namespace {
 
 using evaluator::Printf;
@@ -400,4 +400,4 @@ bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std
     return true;
 }
 
-} // namespace vntr::cli
+} // namespace vntr::report

@@ -3,14 +3,14 @@
 // per-file CSV rows.
 #pragma once
 
-#include "cli/corpus_run.hpp"
+#include "report/file_result.hpp"
 
 #include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
-namespace vntr::cli {
+namespace vntr::report {
 
 // The mean and the worst of one measure over the originals, with the name
 // of the worst one.  For SNR and segmental SNR the worst is the lowest, for
@@ -62,6 +62,15 @@ struct CodecSummary {
 // codecs that ran on nothing in slot order.
 std::vector<CodecSummary> Summarise(const std::vector<FileResult> &files, const std::vector<std::string> &codecOrder);
 
+// What a corpus run gave: every original's results and how the run went.
+struct CorpusOutcome {
+    std::vector<FileResult> files; // one per original, in corpus order
+    bool interrupted = false;
+    int workers = 0;
+    double wallSeconds = 0;
+    bool setupFailed = false; // no worker could be started (said on stderr)
+};
+
 struct CorpusTotals {
     std::size_t originals = 0;
     std::size_t run = 0;
@@ -80,4 +89,4 @@ bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std
 // One CSV field, quoted as RFC 4180 asks when it holds a comma, a quote or a line break.
 std::string CsvField(const std::string &text);
 
-} // namespace vntr::cli
+} // namespace vntr::report
