@@ -14,6 +14,7 @@
 #include "report/file_result.hpp"
 #include "report/original_report.hpp"
 
+#include <vntr/platform/clock.hpp>
 #include <vntr/platform/paths.hpp>
 
 #include <CLI/CLI.hpp>
@@ -51,7 +52,7 @@ using report::Summarise;
 using report::UntakenRateMessage;
 using report::WriteCorpusJson;
 using report::WriteCsv;
-using report::WriteRowsJson;
+using report::WriteOriginalJson;
 
 namespace {
 
@@ -166,6 +167,11 @@ int ApplyCodecChoices(evaluator::Evaluator &ev, const BatchOptions &o, ModePlan 
     return 0;
 }
 
+// Seconds of the monotonic clock since `startMs`.
+double SecondsSince(uint64_t startMs) {
+    return static_cast<double>(platform::MonotonicMs() - startMs) / 1000.0;
+}
+
 // The rows of the corpus table in slot order: every mode of every selected codec.
 std::vector<std::string> RowLabels(const evaluator::Evaluator &ev, const ModePlan &plan) {
     std::vector<std::string> labels;
@@ -228,6 +234,7 @@ bool RunCorpusBatch(evaluator::Evaluator &ev, const BatchOptions &o, const ModeP
 // One original with --resample: each codec at its own rate.
 bool RunSingleAtCodecRates(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOptions &o,
                            const ModePlan &plan) {
+    const uint64_t start = platform::MonotonicMs();
     const std::string &path = o.originals.front();
     RatesRun run;
     std::vector<std::string> problems;
@@ -256,22 +263,23 @@ bool RunSingleAtCodecRates(evaluator::Evaluator &ev, ConsoleFrontend &ui, const 
     std::fflush(stdout);
     bool ok = problems.empty() && !run.rows.empty();
     for (const auto &row : run.rows) ok = ok && row.outcome != "failed";
-    if (!o.jsonPath.empty() && !WriteRowsJson(o.jsonPath, original, run.rows, ui.Messages(), error)) {
+    FileResult file;
+    file.path = path;
+    file.name = original.name;
+    file.state = FileState::Done;
+    file.conversion = run.note;
+    file.messages = ui.Messages();
+    file.sampleRate = original.sampleRate;
+    file.format = original.formatText;
+    file.seconds = original.seconds;
+    file.codecs = run.rows;
+    if (!o.jsonPath.empty() && !WriteOriginalJson(o.jsonPath, file, SecondsSince(start), error)) {
         std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
         ok = false;
     }
-    if (!o.csvPath.empty()) {
-        FileResult file;
-        file.path = path;
-        file.name = original.name;
-        file.state = FileState::Done;
-        file.conversion = run.note;
-        file.messages = ui.Messages();
-        file.codecs = run.rows;
-        if (!WriteCsv(o.csvPath, {file}, error)) {
-            std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
-            ok = false;
-        }
+    if (!o.csvPath.empty() && !WriteCsv(o.csvPath, {file}, error)) {
+        std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
+        ok = false;
     }
     return ok;
 }
@@ -279,6 +287,7 @@ bool RunSingleAtCodecRates(evaluator::Evaluator &ev, ConsoleFrontend &ui, const 
 // One original (or a session): the comparison as the window shows it.
 bool RunSingleBatch(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOptions &o, const ModePlan &plan) {
     if (o.resample && o.sessionIn.empty()) return RunSingleAtCodecRates(ev, ui, o, plan);
+    const uint64_t start = platform::MonotonicMs();
     std::string originalPath = o.originals.empty() ? std::string() : o.originals.front();
     const std::string converted = ev.Temp().dir + "~t_conv.wav";
     std::string conversion;
@@ -362,18 +371,16 @@ bool RunSingleBatch(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOp
     for (const auto &problem : problems) std::fprintf(stderr, "vtbench32: %s\n", problem.c_str());
     if (!o.sessionOut.empty() && ev.Original().Exists()) ok = ev.SaveSession(o.sessionOut) && ok;
     std::string error;
-    if (!o.jsonPath.empty() && !WriteRowsJson(o.jsonPath, original, rows, ui.Messages(), error)) {
+    FileResult file = OriginalResult(ev, o.sessionIn.empty() ? o.originals.front() : ev.Original().path, shownName,
+                                     conversion, ui.Messages());
+    if (file.state == FileState::Done) file.codecs = rows;
+    if (!o.jsonPath.empty() && !WriteOriginalJson(o.jsonPath, file, SecondsSince(start), error)) {
         std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
         ok = false;
     }
-    if (!o.csvPath.empty()) {
-        FileResult file = OriginalResult(ev, o.sessionIn.empty() ? o.originals.front() : ev.Original().path, shownName,
-                                         conversion, ui.Messages());
-        if (file.state == FileState::Done) file.codecs = rows;
-        if (!WriteCsv(o.csvPath, {file}, error)) {
-            std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
-            ok = false;
-        }
+    if (!o.csvPath.empty() && !WriteCsv(o.csvPath, {file}, error)) {
+        std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
+        ok = false;
     }
     return ok;
 }

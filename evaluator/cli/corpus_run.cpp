@@ -259,6 +259,7 @@ void RunOriginal(Worker &worker, const Original &original, const CorpusSettings 
             result.format = o.formatText;
             result.seconds = o.seconds;
             result.dataBytes = o.dataBytes;
+            result.formatFlags = o.formatFlags;
             result.codecs = std::move(rows);
             result.state = FileState::Done;
             if (NoCodecTakesTheRate(result.codecs)) {

@@ -1,12 +1,13 @@
 // The report of a corpus run: one table row per codec over every original
 // it ran on, the originals that were refused, and the same as JSON and as
-// per-file CSV rows.
+// per-file CSV rows.  One original's JSON is that of a corpus of one.
 #pragma once
 
 #include "report/file_result.hpp"
 
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,7 +68,7 @@ struct CorpusOutcome {
     std::vector<FileResult> files; // one per original, in corpus order
     bool interrupted = false;
     int workers = 0;
-    double wallSeconds = 0;
+    std::optional<double> wallSeconds; // none when the run was not timed (the window's export)
     bool setupFailed = false; // no worker could be started (said on stderr)
 };
 
@@ -83,6 +84,10 @@ CorpusTotals Totals(const std::vector<FileResult> &files);
 void PrintCorpusReport(std::FILE *out, const CorpusOutcome &outcome, const std::vector<CodecSummary> &codecs);
 bool WriteCorpusJson(const std::string &path, const CorpusOutcome &outcome, const std::vector<CodecSummary> &codecs,
                      std::string &error);
+// The JSON of one original (`wallSeconds`: how long its run took, when
+// timed): a corpus of one, on one worker.
+bool WriteOriginalJson(const std::string &path, const FileResult &file, std::optional<double> wallSeconds,
+                       std::string &error);
 // One row per original and codec (one row for an original that was not run).
 bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std::string &error);
 

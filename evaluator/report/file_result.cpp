@@ -110,8 +110,14 @@ FileResult OriginalResult(const evaluator::Evaluator &ev, const std::string &pat
     file.name = name;
     file.conversion = conversion;
     file.messages = messages;
-    if (ev.Original().Exists()) {
+    if (const auto &o = ev.Original(); o.Exists()) {
         file.state = FileState::Done;
+        file.fromSession = ev.OriginalFromSession();
+        file.formatFlags = o.formatFlags;
+        file.sampleRate = o.sampleRate;
+        file.format = o.formatText;
+        file.seconds = o.seconds;
+        file.dataBytes = o.dataBytes;
         file.codecs = CollectCodecResults(ev);
     } else {
         file.state = FileState::Refused;

@@ -74,6 +74,8 @@ struct FileResult {
     std::vector<std::string> messages; // every message shown for it, "title: text"
     std::string conversion;            // "resampled from 16000 Hz to 11025 Hz", "mixed down to mono"
     // The original as it was run (after a conversion).
+    bool fromSession = false; // opened out of a session file
+    uint32_t formatFlags = 0; // the core's format word, 0 when read through libsndfile (--resample)
     int32_t sampleRate = 0;
     std::string format;
     double seconds = 0;

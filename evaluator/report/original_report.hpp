@@ -1,11 +1,9 @@
 // The report of one original: the comparison table with the result lines,
-// as a batch run prints it, and the same as JSON.
+// as a batch run prints it (its JSON is that of a corpus of one).
 #pragma once
 
 #include "core/evaluator.hpp"
 #include "report/file_result.hpp"
-
-#include <nlohmann/json_fwd.hpp>
 
 #include <cstdio>
 #include <string>
@@ -18,12 +16,6 @@ double AudioSeconds(const evaluator::CodecSlot &slot);
 // "ok", "not run", "failed" or "no result".
 const char *Outcome(const evaluator::CodecSlot &slot);
 
-// The ViSQOL fields of a measured row's `quality` object: `visqolMos`,
-// `visqolNsim` (null when it could not score) and `visqolNote` (why not).
-void AddVisqolJson(nlohmann::json &quality, const evaluator::Quality &q);
-// The external scorer's field, named after the tool ("pesq": its score, or
-// null), and "<tool>Note" (why there is none); nothing without a scorer.
-void AddScorerJson(nlohmann::json &quality, const evaluator::Quality &q);
 // The external scorer's name in the rows, empty when none was run.
 std::string ScorerName(const std::vector<CodecResult> &rows);
 
@@ -48,21 +40,13 @@ struct ReportedOriginal {
     std::string durationText;
     std::string conversion; // "resampled from 16000 Hz to 11025 Hz", empty when run as it is
 };
-// The current original of `ev`; `shownName` and `conversion` as below.
+// The current original of `ev`.  `shownName` replaces its name (empty: its
+// own), and a `conversion` note ("resampled from 16000 Hz to 11025 Hz")
+// follows it, for an original that was run as a converted copy.
 ReportedOriginal ReportedOriginalOf(const evaluator::Evaluator &ev, const std::string &shownName = "",
                                     const std::string &conversion = "");
 
-// The table and the JSON of one original from its rows (in report order).
+// The table of one original from its rows (in report order).
 void PrintRows(std::FILE *out, const ReportedOriginal &original, const std::vector<CodecResult> &rows);
-bool WriteRowsJson(const std::string &path, const ReportedOriginal &original, const std::vector<CodecResult> &rows,
-                   const std::vector<std::string> &messages, std::string &error);
-
-// `shownName` replaces the original's name (empty: its own), and a
-// `conversion` note ("resampled from 16000 Hz to 11025 Hz") follows it, for
-// an original that was run as a converted copy.
-void PrintReport(std::FILE *out, const evaluator::Evaluator &ev, const std::string &shownName = "",
-                 const std::string &conversion = "");
-bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const std::vector<std::string> &messages,
-               std::string &error, const std::string &shownName = "", const std::string &conversion = "");
 
 } // namespace vntr::report

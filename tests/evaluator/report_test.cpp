@@ -134,6 +134,68 @@ TEST(CorpusReportTest, JsonWrittenPieceByPieceIsOneCanonicalDocument) {
     EXPECT_NE(error.find("cannot create"), std::string::npos);
 }
 
+// One original's JSON is a corpus of one: the totals, a summary row per
+// codec and the original under `files`, whose rows carry every figure and
+// text the window shows, as a corpus's rows do.
+TEST(CorpusReportTest, OneOriginalIsWrittenAsACorpusOfOne) {
+    TempDir dir;
+    FileResult file;
+    file.name = "a.wav";
+    file.path = "/speech/a.wav";
+    file.state = FileState::Done;
+    file.fromSession = true;
+    file.formatFlags = 0x12102;
+    file.sampleRate = 8000;
+    file.format = "8000 Hz, PCM 16 bit MONO";
+    file.seconds = 2;
+    file.dataBytes = 32000;
+    file.messages = {"Wave: note"};
+    file.codecs = {Ran("HIGH", 2.0, 4000, 20, 4), Ran("LOW", 2.0, 1000, 8, 9)};
+    file.codecs[0].label = "HIGH 6.4k";
+    file.codecs[0].description = "the high one";
+    file.codecs[0].row = 1;
+    file.codecs[0].peerLibrary = "libhigh 1.0";
+    file.codecs[0].lines = {"Reduced", "Coding", "Decoding"};
+    file.codecs[0].latencySamples = 400;
+    file.codecs[0].sampleRate = 8000;
+    file.codecs[1].outcome = "not run";
+    file.codecs[1].reason = "8 kHz not supported";
+    std::string error;
+    ASSERT_TRUE(WriteOriginalJson(dir / "one.json", file, 1.25, error)) << error;
+    const auto doc = nlohmann::json::parse(ReadAll(dir / "one.json"));
+    EXPECT_EQ(doc["corpus"], nlohmann::json::parse(R"({"originals": 1, "run": 1, "refused": 0, "notFinished": 0,
+        "interrupted": false, "seconds": 2.0, "workers": 1, "wallSeconds": 1.25})"));
+    ASSERT_EQ(doc["codecs"].size(), 2u);
+    EXPECT_EQ(doc["codecs"][0]["label"], "HIGH 6.4k");
+    EXPECT_EQ(doc["codecs"][0]["files"], 1);
+    EXPECT_EQ(doc["codecs"][1]["notRunReasons"]["8 kHz not supported"], 1);
+    ASSERT_EQ(doc["files"].size(), 1u);
+    const auto &original = doc["files"][0];
+    EXPECT_EQ(original["path"], "/speech/a.wav");
+    EXPECT_TRUE(original["fromSession"].get<bool>());
+    EXPECT_EQ(original["formatFlags"], 0x12102);
+    EXPECT_EQ(original["dataBytes"], 32000);
+    EXPECT_EQ(original["messages"], nlohmann::json::parse(R"(["Wave: note"])"));
+    const auto &high = original["codecs"][0];
+    EXPECT_EQ(high["description"], "the high one");
+    EXPECT_EQ(high["row"], 1);
+    EXPECT_TRUE(high["peer"].get<bool>());
+    EXPECT_EQ(high["peerLibrary"], "libhigh 1.0");
+    EXPECT_EQ(high["lines"].size(), 3u);
+    EXPECT_DOUBLE_EQ(high["declaredLatencyMs"].get<double>(), 50.0);
+    EXPECT_EQ(high["quality"]["alignment"], "file");
+    EXPECT_FALSE(original["codecs"][1]["peer"].get<bool>());
+    EXPECT_EQ(original["codecs"][1]["reason"], "8 kHz not supported");
+
+    // The same original in a corpus is written the same way; a run not timed has no wall time.
+    CorpusOutcome outcome;
+    outcome.files = {file};
+    ASSERT_TRUE(WriteCorpusJson(dir / "corpus.json", outcome, Summarise(outcome.files, {"HIGH 6.4k", "LOW"}), error));
+    EXPECT_EQ(nlohmann::json::parse(ReadAll(dir / "corpus.json"))["files"], doc["files"]);
+    ASSERT_TRUE(WriteOriginalJson(dir / "window.json", file, std::nullopt, error)) << error;
+    EXPECT_TRUE(nlohmann::json::parse(ReadAll(dir / "window.json"))["corpus"]["wallSeconds"].is_null());
+}
+
 // The check agrees with the JSON library's own, which refuses to write what
 // it finds invalid: over hand-picked edge cases and over random bytes.
 TEST(ReportTextTest, Utf8CheckAgreesWithTheJsonWriter) {

@@ -12,7 +12,6 @@
 #include "gui/window/tool_button.hpp"
 #include "report/corpus_report.hpp"
 #include "report/file_result.hpp"
-#include "report/original_report.hpp"
 
 #include <QMenu>
 
@@ -199,11 +198,10 @@ void MainWindow::ExportComparison(bool json) {
     std::vector<std::string> messages = openMessages_;
     messages.insert(messages.end(), runMessages_.begin(), runMessages_.end());
     // The batch report's own writers: the same schema as --json and --csv.
-    const bool written = json ? report::WriteJson(destination, *core_, messages, error)
-                              : report::WriteCsv(destination,
-                                                 {report::OriginalResult(*core_, core_->Original().path,
-                                                                         core_->OriginalDisplayName(), "", messages)},
-                                                 error);
+    const report::FileResult original =
+        report::OriginalResult(*core_, core_->Original().path, core_->OriginalDisplayName(), "", messages);
+    const bool written = json ? report::WriteOriginalJson(destination, original, std::nullopt, error)
+                              : report::WriteCsv(destination, {original}, error);
     if (!written) {
         Error(
             QString::fromStdString(evaluator::Printf("Could not write to destination file %s.", destination.c_str())));
