@@ -1,6 +1,6 @@
 #include "cli/kept_files.hpp"
 
-#include "cli/modes.hpp"
+#include "report/file_result.hpp"
 
 #include <vntr/platform/paths.hpp>
 
@@ -32,7 +32,7 @@ bool KeepFiles(evaluator::Frontend &ui, const evaluator::Evaluator &ev, const st
         const auto &slot = ev.Slots()[i];
         if (slot.selected == 0) continue;
         const std::string name = slot.Name();
-        std::string row = ModeLabel(name, slot.info.optionMask, slot.encoderOptions);
+        std::string row = report::ModeLabel(name, slot.info.optionMask, slot.encoderOptions);
         std::replace(row.begin(), row.end(), '/', '_');
         const std::pair<std::string, std::string> files[] = {{ev.Temp().Coded(name), dir + "/" + row + ".coded.wav"},
                                                              {ev.Temp().Decoded(name), dir + "/" + row + ".decoded.wav"}};
