@@ -55,7 +55,7 @@ void LogEnvelope(const float *lsf, float *out) {
 // Of the search's finalists, the one whose rebuilt vector (ordered and
 // spaced, as the decoder rebuilds it) has the envelope nearest the target's.
 LsfChoice NearestEnvelope(const LsfCodebook &codebook, int frameClass, const float *target, const float *weights,
-                          const float *previous, int finalists) {
+                          const float *previous, int finalists, float peakWeight) {
     const LsfLayout &layout = kLsfLayouts[frameClass];
     dsp::MsvqStage stages[kLsfStages] = {};
     for (int s = 0; s < layout.stageCount; ++s) {
@@ -68,6 +68,12 @@ LsfChoice NearestEnvelope(const LsfCodebook &codebook, int frameClass, const flo
     const int compared = count < finalists ? count : finalists;
     float reference[kEnvelopeBins];
     LogEnvelope(target, reference);
+    // Bins weighted by the target's power (relative to its peak) to peakWeight.
+    float binWeight[kEnvelopeBins];
+    const float peak = *std::max_element(reference, reference + kEnvelopeBins);
+    for (int b = 0; b < kEnvelopeBins; ++b) {
+        binWeight[b] = peakWeight > 0.0f ? std::pow(10.0f, 0.1f * peakWeight * (reference[b] - peak)) : 1.0f;
+    }
     LsfChoice choice{};
     float best = 3e38f;
     for (int i = 0; i < compared; ++i) {
@@ -77,7 +83,9 @@ LsfChoice NearestEnvelope(const LsfCodebook &codebook, int frameClass, const flo
         float envelope[kEnvelopeBins];
         LogEnvelope(lsf, envelope);
         float distance = 0.0f;
-        for (int b = 0; b < kEnvelopeBins; ++b) distance += (envelope[b] - reference[b]) * (envelope[b] - reference[b]);
+        for (int b = 0; b < kEnvelopeBins; ++b) {
+            distance += binWeight[b] * (envelope[b] - reference[b]) * (envelope[b] - reference[b]);
+        }
         if (i == 0 || distance < best) {
             best = distance;
             for (int s = 0; s < layout.stageCount; ++s) choice.indices[s] = found[i].indices[s];
@@ -102,11 +110,21 @@ void QuantiseVoicing(FrameRecord &cur) {
     VoicingFromPattern(pattern, cur.voicing);
 }
 
-void QuantiseGains(const FrameRecord &prev, FrameRecord &cur) {
+void QuantiseGains(const FrameRecord &prev, FrameRecord &cur, bool nearestGain1) {
     cur.gain2Index = NearestGain2Index(cur.gain[1]);
     const float g2 = Gain2FromIndex(cur.gain2Index);
     const float gp = Gain2FromIndex(prev.gain2Index);
     const float g1 = std::clamp(cur.gain[0], kGain1Min, kGain1Max);
+    if (nearestGain1) {
+        int best = 0;
+        for (int i = 1; i <= kGain1Levels; ++i) {
+            if (std::fabs(Gain1FromIndex(i, g2, gp) - g1) < std::fabs(Gain1FromIndex(best, g2, gp) - g1)) {
+                best = i;
+            }
+        }
+        cur.gain1Index = best;
+        return;
+    }
     if (std::fabs(g2 - gp) < 5.0f && std::fabs(g1 - 0.5f * (g2 + gp)) <= 3.0f) {
         cur.gain1Index = 0;
         return;
@@ -168,7 +186,7 @@ void QuantiseFrame(const LsfCodebook &codebook, const FrameRecord &prev, FrameRe
         cur.pitch = kUnvoicedPitch;
     }
     cur.jitterIndex = voiced && cur.jitter >= 0.125f ? 1 : 0;
-    QuantiseGains(prev, cur);
+    QuantiseGains(prev, cur, tuning.nearestGain1);
 
     // The class, and the LSF with the fall-backs of the difference classes.
     const int candidate = CandidateClass(prev, cur);
@@ -195,7 +213,8 @@ void QuantiseFrame(const LsfCodebook &codebook, const FrameRecord &prev, FrameRe
 
     // The tuned encoder's choice among the chosen class's finalists.
     if (tuning.lsfFinalists > 1 && kLsfLayouts[frameClass].stageCount > 0) {
-        chosen = NearestEnvelope(codebook, frameClass, cur.lsf, weights, prev.quantisedLsf, tuning.lsfFinalists);
+        chosen = NearestEnvelope(codebook, frameClass, cur.lsf, weights, prev.quantisedLsf, tuning.lsfFinalists,
+                                 tuning.envelopePeakWeight);
     }
 
     // Fields and difference codes.

@@ -33,6 +33,26 @@ struct EncoderTuning {
     float class1Fallback = 4.0f;
     float class3Fallback = 5.0f;
     float class5Margin = 4.0f;
+    // The pitch tracker (0: the described pitch and its smoothing alone):
+    // each active frame keeps up to pitchCandidates pitches, the peaks of
+    // the low-pass's normalised correlation refined to a fraction of a
+    // sample and the described pitch; a voiced frame takes the candidate of
+    // least cost over three frames, (1 - strength) plus pitchContinuity
+    // times the octave distance (at most one octave) to the previous
+    // frame's pitch and to the best-fitting candidate of the next.  Its band
+    // voicing is the one analysed at the chosen pitch.
+    float pitchContinuity = 0.0f;
+    int pitchCandidates = 4;
+    // Band voicing of bands 2..5: the best correlation within this many
+    // samples of the pitch (0: at the pitch).
+    float voicingReach = 0.0f;
+    // The first gain by the nearest of all eight decoded values (the mean of
+    // the second gains included) instead of the mean only within 3 dB.
+    bool nearestGain1 = false;
+    // The LSF finalists compared by an envelope distance weighted towards
+    // the spectral peaks: each bin's squared error in dB times the target
+    // envelope's power to this exponent (0: unweighted).
+    float envelopePeakWeight = 0.0f;
 
     bool DescribedAnalysis() const {
         return lagWindowHz == 0.0f && noiseCorrection == 0.0f && bandwidthExpansion == kBandwidthExpansion;
