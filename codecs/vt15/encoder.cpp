@@ -37,7 +37,7 @@ void TrackPitch(const EncoderTuning &tuning, const FrameRecord &previous, FrameR
     float bestCost = 3e38f;
     for (int i = 0; i < current.candidateCount; ++i) {
         const PitchCandidate &c = current.candidates[i];
-        float cost = 1.0f - c.strength;
+        float cost = 1.0f - c.strength - (i == 0 ? tuning.describedBonus : 0.0f);
         if (fromPrevious) cost += w * OctaveDistance(c.pitch, previous.pitch);
         if (toNext) {
             float ahead = 3e38f;
@@ -54,6 +54,8 @@ void TrackPitch(const EncoderTuning &tuning, const FrameRecord &previous, FrameR
     }
     const PitchCandidate &chosen = current.candidates[best];
     current.pitch = chosen.pitch;
+    current.gain[0] = chosen.gain[0];
+    current.gain[1] = chosen.gain[1];
     // The records are made yes-or-no once the smoothing has seen them as `next`.
     for (int b = 1; b < kBands; ++b) current.voicing[b] = chosen.voicing[b] > 0.6f ? 1.0f : 0.0f;
 }
@@ -140,6 +142,10 @@ void AnalyseNewestFrame(EncoderState &state) {
     const float peakiness = ResidualPeakiness(h.speech, spectrum.lpc);
     if (peakiness > 1.34f) next.voicing[0] = 1.0f;
     if (peakiness > 1.6f) next.voicing[1] = next.voicing[2] = 1.0f;
+    if (next.voicing[0] > 0.6f) {
+        next.gain[0] = MeasureGain(h.speech, kFirstGainCentre, next.pitch);
+        next.gain[1] = MeasureGain(h.speech, kAnalysisCentre, next.pitch);
+    }
     if (tuning.pitchContinuity > 0.0f) {
         next.candidateCount =
             PitchCandidates(h, next.pitch, tuning.voicingReach, tuning.pitchCandidates, next.candidates);
@@ -147,11 +153,14 @@ void AnalyseNewestFrame(EncoderState &state) {
             float *v = next.candidates[i].voicing;
             for (int b = 1; b < kBands; ++b) v[b] += tuning.voicingBias;
             if (peakiness > 1.6f) v[1] = v[2] = 1.0f;
+            float *g = next.candidates[i].gain;
+            g[0] = next.gain[0];
+            g[1] = next.gain[1];
+            if (tuning.candidateGains && next.voicing[0] > 0.6f) {
+                g[0] = MeasureGain(h.speech, kFirstGainCentre, next.candidates[i].pitch);
+                g[1] = MeasureGain(h.speech, kAnalysisCentre, next.candidates[i].pitch);
+            }
         }
-    }
-    if (next.voicing[0] > 0.6f) {
-        next.gain[0] = MeasureGain(h.speech, kFirstGainCentre, next.pitch);
-        next.gain[1] = MeasureGain(h.speech, kAnalysisCentre, next.pitch);
     }
     UpdatePitchAverage(state.pitchAverage, next.pitch, next.pitchStrength, next.gain[1]);
     next.averagePitch = AveragePitch(state.pitchAverage);
@@ -161,7 +170,8 @@ int EncodeFrame(EncoderState &state, const float *pcm, uint8_t *out) {
     PushFrame(state.filters, state.history, pcm);
     AnalyseNewestFrame(state);
     if (state.tuning.pitchContinuity > 0.0f) TrackPitch(state.tuning, state.previous, state.current, state.next);
-    SmoothRecords(state.previous, state.current, state.next);
+    SmoothRecords(state.previous, state.current, state.next,
+                  state.tuning.pitchContinuity == 0.0f || state.tuning.smoothPitch);
     const int written = PackCurrent(state, out);
     state.previous = state.current;
     state.current = state.next;

@@ -13,6 +13,7 @@ struct PitchCandidate {
     float pitch;
     float strength;
     float voicing[kBands]; // bands 2..5 as analysed at this pitch (entry 0 unused)
+    float gain[2];         // dB, measured over multiples of this pitch when the frame is voiced
 };
 
 struct FrameRecord {

@@ -43,6 +43,13 @@ struct EncoderTuning {
     // voicing is the one analysed at the chosen pitch.
     float pitchContinuity = 0.0f;
     int pitchCandidates = 4;
+    // With the tracker: the gains measured over multiples of each candidate
+    // (the chosen one's are sent), and the smoothing's own pitch corrections
+    // inside and at the edges of voiced runs kept or left out.
+    bool candidateGains = false;
+    // Taken off the cost of the described pitch (the first candidate).
+    float describedBonus = 0.0f;
+    bool smoothPitch = true;
     // Band voicing of bands 2..5: the best correlation within this many
     // samples of the pitch (0: at the pitch).
     float voicingReach = 0.0f;
