@@ -138,7 +138,7 @@ void AnalyseNewestFrame(EncoderState &state) {
     if (tuning.voicingReach > 0.0f) BandVoicing(h, next.pitch, tuning.voicingReach, next.voicing);
     for (float &v : next.voicing) v += tuning.voicingBias;
 
-    next.jitter = next.voicing[0] < 0.5f ? 0.25f : 0.0f;
+    next.jitter = next.voicing[0] < tuning.jitterBelow ? 0.25f : 0.0f;
     const float peakiness = ResidualPeakiness(h.speech, spectrum.lpc);
     if (peakiness > 1.34f) next.voicing[0] = 1.0f;
     if (peakiness > 1.6f) next.voicing[1] = next.voicing[2] = 1.0f;

@@ -49,6 +49,9 @@ struct EncoderTuning {
     bool candidateGains = false;
     // Taken off the cost of the described pitch (the first candidate).
     float describedBonus = 0.0f;
+    // Jitter on a voiced frame whose band-1 strength is below this (the
+    // described rule: 0.5, reached only by frames the peakiness voices).
+    float jitterBelow = 0.5f;
     bool smoothPitch = true;
     // Band voicing of bands 2..5: the best correlation within this many
     // samples of the pitch (0: at the pitch).

@@ -173,6 +173,7 @@ void Set(const std::string &assignment, vntr::vt15::EncoderTuning &t) {
     else if (name == "pitchCandidates") t.pitchCandidates = static_cast<int>(value);
     else if (name == "candidateGains") t.candidateGains = value != 0;
     else if (name == "describedBonus") t.describedBonus = static_cast<float>(value);
+    else if (name == "jitterBelow") t.jitterBelow = static_cast<float>(value);
     else if (name == "smoothPitch") t.smoothPitch = value != 0;
     else if (name == "voicingReach") t.voicingReach = static_cast<float>(value);
     else if (name == "nearestGain1") t.nearestGain1 = value != 0;
