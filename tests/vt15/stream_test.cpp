@@ -217,11 +217,28 @@ TEST(Stream, AFrameThatRunsPastTheOfferLeavesTheDecoderExactlyAsItWas) {
     EXPECT_EQ(frames, 121);
 }
 
-TEST(Stream, TheDecoderRebuildsExactlyWhatTheEncoderQuantised) {
+// The described encoder, and one with every choice of the tried settings
+// that changes what is sent (the pitch tracker with its gains, the nearest
+// first gain, band voicing near the pitch).
+class StreamInStep : public ::testing::TestWithParam<bool> {};
+
+EncoderTuning TuningUnderTest(bool tried) {
+    EncoderTuning t;
+    if (tried) {
+        t.pitchContinuity = 0.1f;
+        t.pitchCandidates = 3;
+        t.candidateGains = true;
+        t.nearestGain1 = true;
+        t.voicingReach = 1.0f;
+    }
+    return t;
+}
+
+TEST_P(StreamInStep, TheDecoderRebuildsExactlyWhatTheEncoderQuantised) {
     const std::vector<int16_t> pcm = TestSpeech(400);
     auto enc = std::make_unique<EncoderState>();
     auto dec = std::make_unique<DecoderState>();
-    InitEncoder(*enc);
+    InitEncoder(*enc, TuningUnderTest(GetParam()));
     InitDecoder(*dec);
     std::vector<uint8_t> pending; // whole bytes handed out, not yet consumed
     int classes[kClassCount] = {};
@@ -255,6 +272,9 @@ TEST(Stream, TheDecoderRebuildsExactlyWhatTheEncoderQuantised) {
     // Speech with pauses uses every class.
     for (int c = 0; c < kClassCount; ++c) EXPECT_GT(classes[c], 0) << c;
 }
+
+INSTANTIATE_TEST_SUITE_P(Encoders, StreamInStep, ::testing::Values(false, true),
+                         [](const auto &info) { return info.param ? "TriedSettings" : "Described"; });
 
 TEST(Stream, RealSpeechComesBackWithItsLoudnessContour) {
     const std::vector<int16_t> pcm = TestSpeech(400);
