@@ -21,6 +21,17 @@ int PackCurrent(EncoderState &state, uint8_t *out) {
     return PackFrame(state.remainder, fields, out);
 }
 
+// The levels every 30 samples from the previous analysis centre, over the
+// smallest multiple of the pitch (when voiced) not shorter than `window`.
+void MeasureContour(const float *speech, float pitch, float window, float *contour) {
+    float length = window;
+    if (pitch > 0.0f) length = std::ceil(window / pitch) * pitch;
+    const int n = std::min(static_cast<int>(std::lround(length)), 160);
+    for (int k = 0; k < kContourPoints; ++k) {
+        contour[k] = LevelAt(speech, kAnalysisCentre - kFrameLength + 30 * (k + 1), n);
+    }
+}
+
 // Octave distance between two pitches, at most one octave.
 float OctaveDistance(float a, float b) { return std::min(std::fabs(std::log2(a / b)), 1.0f); }
 
@@ -124,6 +135,7 @@ void AnalyseNewestFrame(EncoderState &state) {
 
     next.gain[0] = MeasureGain(h.speech, kFirstGainCentre, 0.0f);
     next.gain[1] = MeasureGain(h.speech, kAnalysisCentre, 0.0f);
+    if (state.tuning.gainContour) MeasureContour(h.speech, 0.0f, state.tuning.contourWindow, next.contour);
     if (!active) {
         next.averagePitch = AveragePitch(state.pitchAverage);
         return;
@@ -145,6 +157,7 @@ void AnalyseNewestFrame(EncoderState &state) {
     if (next.voicing[0] > 0.6f) {
         next.gain[0] = MeasureGain(h.speech, kFirstGainCentre, next.pitch);
         next.gain[1] = MeasureGain(h.speech, kAnalysisCentre, next.pitch);
+        if (tuning.gainContour) MeasureContour(h.speech, next.pitch, tuning.contourWindow, next.contour);
     }
     if (tuning.pitchContinuity > 0.0f) {
         next.candidateCount =

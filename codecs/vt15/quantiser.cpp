@@ -110,7 +110,41 @@ void QuantiseVoicing(FrameRecord &cur) {
     VoicingFromPattern(pattern, cur.voicing);
 }
 
-void QuantiseGains(const FrameRecord &prev, FrameRecord &cur, bool nearestGain1) {
+// The decoder's level at sample b (0..180) of the frame from the previous
+// second gain gp, the first gain g1 (at 90) and the second g2 (at 180).
+float ContourAt(int b, float gp, float g1, float g2) {
+    return b <= kFrameLength / 2 ? gp + (g1 - gp) * static_cast<float>(b) / 90.0f
+                                 : g1 + (g2 - g1) * static_cast<float>(b - 90) / 90.0f;
+}
+
+void QuantiseGainsByContour(const FrameRecord &prev, FrameRecord &cur, float meanBonus) {
+    const float gp = Gain2FromIndex(prev.gain2Index);
+    const int nearest = NearestGain2Index(cur.gain[1]);
+    float best = 3e38f;
+    for (int i2 = std::max(0, nearest - 1); i2 <= std::min(kGain2Levels - 1, nearest + 1); ++i2) {
+        const float g2 = Gain2FromIndex(i2);
+        for (int i1 = 0; i1 <= kGain1Levels; ++i1) {
+            const float g1 = Gain1FromIndex(i1, g2, gp);
+            float cost = i1 == 0 ? -meanBonus : 0.0f;
+            for (int k = 0; k < kContourPoints; ++k) {
+                const float e = ContourAt(30 * (k + 1), gp, g1, g2) - cur.contour[k];
+                cost += (k == kContourPoints - 1 ? 2.0f : 1.0f) * e * e;
+            }
+            if (cost < best) {
+                best = cost;
+                cur.gain2Index = i2;
+                cur.gain1Index = i1;
+            }
+        }
+    }
+}
+
+void QuantiseGains(const FrameRecord &prev, FrameRecord &cur, const EncoderTuning &tuning) {
+    if (tuning.gainContour) {
+        QuantiseGainsByContour(prev, cur, tuning.contourMeanBonus);
+        return;
+    }
+    const bool nearestGain1 = tuning.nearestGain1;
     cur.gain2Index = NearestGain2Index(cur.gain[1]);
     const float g2 = Gain2FromIndex(cur.gain2Index);
     const float gp = Gain2FromIndex(prev.gain2Index);
@@ -186,7 +220,7 @@ void QuantiseFrame(const LsfCodebook &codebook, const FrameRecord &prev, FrameRe
         cur.pitch = kUnvoicedPitch;
     }
     cur.jitterIndex = voiced && cur.jitter >= 0.125f ? 1 : 0;
-    QuantiseGains(prev, cur, tuning.nearestGain1);
+    QuantiseGains(prev, cur, tuning);
 
     // The class, and the LSF with the fall-backs of the difference classes.
     const int candidate = CandidateClass(prev, cur);

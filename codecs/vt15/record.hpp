@@ -6,6 +6,7 @@
 namespace vntr::vt15 {
 
 constexpr int kMaxPitchCandidates = 6;
+constexpr int kContourPoints = 6;
 
 // A pitch the tuned encoder's tracker may choose for a frame, with the
 // strength it has on the low-pass and the band voicing it gives.
@@ -27,6 +28,9 @@ struct FrameRecord {
     float gain[2]; // dB
     float lsf[kOrder];
     bool active;
+    // The tuned encoder's short-time levels (dB) over the span the frame's
+    // gains shape in the decoder, every 30 samples up to the analysis centre.
+    float contour[kContourPoints];
     // The tuned encoder's pitch candidates (none for the described encoder).
     PitchCandidate candidates[kMaxPitchCandidates];
     int candidateCount;

@@ -59,6 +59,16 @@ struct EncoderTuning {
     // The first gain by the nearest of all eight decoded values (the mean of
     // the second gains included) instead of the mean only within 3 dB.
     bool nearestGain1 = false;
+    // Both gains chosen together (the second among its nearest index and
+    // the two beside it, the first among all eight) so that the decoder's
+    // level contour, straight in dB from the previous second gain through
+    // the first to the second, best meets the levels measured every 30
+    // samples over windows of at least contourWindow samples (a multiple of
+    // the pitch when voiced); the mean first gain (index 0, which a
+    // continuation frame needs) is preferred by contourMeanBonus dB^2.
+    bool gainContour = false;
+    float contourWindow = 60.0f;
+    float contourMeanBonus = 0.0f;
     // The LSF finalists compared by an envelope distance weighted towards
     // the spectral peaks: each bin's squared error in dB times the target
     // envelope's power to this exponent (0: unweighted).

@@ -174,13 +174,17 @@ void Set(const std::string &assignment, vntr::vt15::EncoderTuning &t) {
     else if (name == "candidateGains") t.candidateGains = value != 0;
     else if (name == "describedBonus") t.describedBonus = static_cast<float>(value);
     else if (name == "jitterBelow") t.jitterBelow = static_cast<float>(value);
+    else if (name == "gainContour") t.gainContour = value != 0;
+    else if (name == "contourWindow") t.contourWindow = static_cast<float>(value);
+    else if (name == "contourMeanBonus") t.contourMeanBonus = static_cast<float>(value);
     else if (name == "smoothPitch") t.smoothPitch = value != 0;
     else if (name == "voicingReach") t.voicingReach = static_cast<float>(value);
     else if (name == "nearestGain1") t.nearestGain1 = value != 0;
     else if (name == "envelopePeakWeight") t.envelopePeakWeight = static_cast<float>(value);
     else throw std::runtime_error("VT15 has no setting " + name);
     if (t.lsfFinalists < 1 || t.lsfFinalists > 16 || t.pitchCandidates < 1 ||
-        t.pitchCandidates > vntr::vt15::kMaxPitchCandidates || t.pitchContinuity < 0.0f || t.voicingReach < 0.0f)
+        t.pitchCandidates > vntr::vt15::kMaxPitchCandidates || t.pitchContinuity < 0.0f || t.voicingReach < 0.0f ||
+        t.contourWindow < 20.0f || t.contourWindow > 160.0f)
         throw std::runtime_error("setting out of range: " + assignment);
 }
 
