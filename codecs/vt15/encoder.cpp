@@ -23,12 +23,14 @@ int PackCurrent(EncoderState &state, uint8_t *out) {
 
 // The levels every 30 samples from the previous analysis centre, over the
 // smallest multiple of the pitch (when voiced) not shorter than `window`.
-void MeasureContour(const float *speech, float pitch, float window, float *contour) {
-    float length = window;
-    if (pitch > 0.0f) length = std::ceil(window / pitch) * pitch;
+void MeasureContour(const float *speech, float pitch, const EncoderTuning &tuning, float *contour) {
+    float length = tuning.contourWindow;
+    if (pitch > 0.0f) length = std::ceil(length / pitch) * pitch;
     const int n = std::min(static_cast<int>(std::lround(length)), 160);
+    const int lead = static_cast<int>(std::lround(0.5f * tuning.contourLead * (pitch > 0.0f ? pitch : kUnvoicedPitch)));
     for (int k = 0; k < kContourPoints; ++k) {
-        contour[k] = LevelAt(speech, kAnalysisCentre - kFrameLength + 30 * (k + 1), n);
+        const int centre = std::min(kAnalysisCentre - kFrameLength + 30 * (k + 1) + lead, kHistory - (n + 1) / 2);
+        contour[k] = LevelAt(speech, centre, n);
     }
 }
 
@@ -135,7 +137,7 @@ void AnalyseNewestFrame(EncoderState &state) {
 
     next.gain[0] = MeasureGain(h.speech, kFirstGainCentre, 0.0f);
     next.gain[1] = MeasureGain(h.speech, kAnalysisCentre, 0.0f);
-    if (state.tuning.gainContour) MeasureContour(h.speech, 0.0f, state.tuning.contourWindow, next.contour);
+    if (state.tuning.gainContour) MeasureContour(h.speech, 0.0f, state.tuning, next.contour);
     if (!active) {
         next.averagePitch = AveragePitch(state.pitchAverage);
         return;
@@ -157,7 +159,7 @@ void AnalyseNewestFrame(EncoderState &state) {
     if (next.voicing[0] > 0.6f) {
         next.gain[0] = MeasureGain(h.speech, kFirstGainCentre, next.pitch);
         next.gain[1] = MeasureGain(h.speech, kAnalysisCentre, next.pitch);
-        if (tuning.gainContour) MeasureContour(h.speech, next.pitch, tuning.contourWindow, next.contour);
+        if (tuning.gainContour) MeasureContour(h.speech, next.pitch, tuning, next.contour);
     }
     if (tuning.pitchContinuity > 0.0f) {
         next.candidateCount =

@@ -69,6 +69,10 @@ struct EncoderTuning {
     bool gainContour = false;
     float contourWindow = 60.0f;
     float contourMeanBonus = 0.0f;
+    // The decoder holds each pitch period at the level of its start: the
+    // levels are measured this many half periods later than the points they
+    // are compared at (unvoiced: periods of 50 samples).
+    float contourLead = 0.0f;
     // The LSF finalists compared by an envelope distance weighted towards
     // the spectral peaks: each bin's squared error in dB times the target
     // envelope's power to this exponent (0: unweighted).

@@ -177,6 +177,7 @@ void Set(const std::string &assignment, vntr::vt15::EncoderTuning &t) {
     else if (name == "gainContour") t.gainContour = value != 0;
     else if (name == "contourWindow") t.contourWindow = static_cast<float>(value);
     else if (name == "contourMeanBonus") t.contourMeanBonus = static_cast<float>(value);
+    else if (name == "contourLead") t.contourLead = static_cast<float>(value);
     else if (name == "smoothPitch") t.smoothPitch = value != 0;
     else if (name == "voicingReach") t.voicingReach = static_cast<float>(value);
     else if (name == "nearestGain1") t.nearestGain1 = value != 0;
