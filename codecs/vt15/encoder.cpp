@@ -35,7 +35,9 @@ void MeasureContour(const float *speech, float pitch, const EncoderTuning &tunin
 }
 
 // Octave distance between two pitches, at most one octave.
-float OctaveDistance(float a, float b) { return std::min(std::fabs(std::log2(a / b)), 1.0f); }
+float OctaveDistance(float a, float b) {
+    return std::min(std::fabs(std::log2(a / b)), 1.0f);
+}
 
 // The tracker's choice for a voiced `current`: the candidate of least
 // (1 - strength) + continuity * (distance to the previous pitch + the least

@@ -118,8 +118,7 @@ void BandVoicing(const SignalHistory &history, float pitch, float reach, float *
     }
 }
 
-int PitchCandidates(const SignalHistory &history, float described, float reach, int maxCount,
-                    PitchCandidate *out) {
+int PitchCandidates(const SignalHistory &history, float described, float reach, int maxCount, PitchCandidate *out) {
     constexpr int kMinLag = static_cast<int>(kMinPitch);
     constexpr int kMaxLag = static_cast<int>(kMaxPitch);
     const float *x = history.lowPass + kPitchWindowStart;

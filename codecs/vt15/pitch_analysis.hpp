@@ -47,8 +47,7 @@ void BandVoicing(const SignalHistory &history, float pitch, float reach, float *
 // counted only as strongly as its multiple), and `described`, the described
 // encoder's final pitch, always kept; pitches within 3 % of a stronger one
 // are dropped.  Returns how many (1..maxCount) were written.
-int PitchCandidates(const SignalHistory &history, float described, float reach, int maxCount,
-                    PitchCandidate *out);
+int PitchCandidates(const SignalHistory &history, float described, float reach, int maxCount, PitchCandidate *out);
 
 // The final pitch from the band-1 pitch: refined on the low-pass, checked for
 // submultiples, replaced by the running average when it is not periodic enough.

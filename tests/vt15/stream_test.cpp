@@ -12,6 +12,7 @@
 #include <memory>
 #include <numbers>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace vntr::vt15 {
@@ -217,17 +218,17 @@ TEST(Stream, AFrameThatRunsPastTheOfferLeavesTheDecoderExactlyAsItWas) {
     EXPECT_EQ(frames, 121);
 }
 
-// The described encoder, and one with every choice of the tried settings
-// that changes what is sent (the pitch tracker with its gains, the nearest
-// first gain, band voicing near the pitch).
-class StreamInStep : public ::testing::TestWithParam<bool> {};
+// The described encoder, the tuned one (VT15 HQ), and one with the other
+// tried settings that change what is sent (the nearest first gain, band
+// voicing near the pitch, the tracker without the smoothing's pitch rules).
+class StreamInStep : public ::testing::TestWithParam<int> {};
 
-EncoderTuning TuningUnderTest(bool tried) {
-    EncoderTuning t;
-    if (tried) {
+EncoderTuning TuningUnderTest(int which) {
+    EncoderTuning t = which == 1 ? TunedEncoder() : EncoderTuning{};
+    if (which == 2) {
         t.pitchContinuity = 0.1f;
-        t.pitchCandidates = 3;
-        t.candidateGains = true;
+        t.pitchCandidates = 6;
+        t.smoothPitch = false;
         t.nearestGain1 = true;
         t.voicingReach = 1.0f;
     }
@@ -273,8 +274,9 @@ TEST_P(StreamInStep, TheDecoderRebuildsExactlyWhatTheEncoderQuantised) {
     for (int c = 0; c < kClassCount; ++c) EXPECT_GT(classes[c], 0) << c;
 }
 
-INSTANTIATE_TEST_SUITE_P(Encoders, StreamInStep, ::testing::Values(false, true),
-                         [](const auto &info) { return info.param ? "TriedSettings" : "Described"; });
+INSTANTIATE_TEST_SUITE_P(Encoders, StreamInStep, ::testing::Values(0, 1, 2), [](const auto &info) {
+    return std::string(info.param == 0 ? "Described" : info.param == 1 ? "Tuned" : "OtherSettings");
+});
 
 TEST(Stream, RealSpeechComesBackWithItsLoudnessContour) {
     const std::vector<int16_t> pcm = TestSpeech(400);
