@@ -274,8 +274,8 @@ TEST_P(StreamInStep, TheDecoderRebuildsExactlyWhatTheEncoderQuantised) {
     for (int c = 0; c < kClassCount; ++c) EXPECT_GT(classes[c], 0) << c;
 }
 
-INSTANTIATE_TEST_SUITE_P(Encoders, StreamInStep, ::testing::Values(0, 1, 2), [](const auto &info) {
-    return std::string(info.param == 0 ? "Described" : info.param == 1 ? "Tuned" : "OtherSettings");
+INSTANTIATE_TEST_SUITE_P(Encoders, StreamInStep, ::testing::Values(0, 1, 2), [](const auto &param) {
+    return std::string(param.param == 0 ? "Described" : param.param == 1 ? "Tuned" : "OtherSettings");
 });
 
 TEST(Stream, RealSpeechComesBackWithItsLoudnessContour) {
