@@ -8,9 +8,6 @@
 namespace vntr::cli {
 namespace {
 
-constexpr uint32_t kVad = 0x1;
-constexpr uint32_t kRates = CODEC_OPT_4800 | CODEC_OPT_6400;
-
 std::vector<std::string> Split(const std::string &text, char separator) {
     std::vector<std::string> parts;
     std::stringstream stream(text);
@@ -26,7 +23,7 @@ std::vector<std::string> Split(const std::string &text, char separator) {
 std::string ModeWords(uint32_t offered, uint32_t options) {
     std::string words;
     auto add = [&](const char *word) { words += (words.empty() ? "" : " ") + std::string(word); };
-    if ((offered & kRates) != 0) {
+    if ((offered & CODEC_OPT_RATES) != 0) {
         if ((options & CODEC_OPT_4800) != 0) {
             add("4.8k");
         } else if ((options & CODEC_OPT_6400) != 0) {
@@ -35,7 +32,7 @@ std::string ModeWords(uint32_t offered, uint32_t options) {
             add("4.8k-6.4k");
         }
     }
-    if ((offered & kVad) != 0) add((options & kVad) != 0 ? "VAD" : "no VAD");
+    if ((offered & CODEC_OPT_VAD) != 0) add((options & CODEC_OPT_VAD) != 0 ? "VAD" : "no VAD");
     return words;
 }
 
@@ -54,9 +51,9 @@ bool ParseOptionWord(const std::string &text, uint32_t offered, uint32_t &word, 
             bit = CODEC_OPT_6400;
             word &= ~CODEC_OPT_4800;
         } else if (token == "vad") {
-            bit = kVad;
+            bit = CODEC_OPT_VAD;
         } else if (token == "novad") {
-            word &= ~kVad;
+            word &= ~CODEC_OPT_VAD;
             continue;
         } else if (token == "default") {
             word = 0;
@@ -99,7 +96,7 @@ ModePlan CurrentModes(const evaluator::Evaluator &ev) {
     ModePlan plan;
     plan.modes.resize(ev.SlotCount());
     for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
-        if (ev.Slots()[i].selected != 0) plan.modes[i] = {ev.Slots()[i].encoderOptions};
+        if (ev.IsSelected(i)) plan.modes[i] = {ev.CodecOptions(i)};
     }
     return plan;
 }
@@ -113,8 +110,7 @@ bool RunModes(evaluator::Evaluator &ev, const ModePlan &plan, std::vector<CodecR
         for (std::size_t i = 0; i < ev.SlotCount() && i < plan.modes.size(); ++i) {
             if (plan.modes[i].size() <= pass) continue;
             selection[i] = true;
-            ev.Slots()[i].encoderOptions = plan.modes[i][pass];
-            ev.Slots()[i].decoderOptions = plan.modes[i][pass];
+            ev.SetCodecOptions(i, plan.modes[i][pass]);
         }
         ev.ApplySelection(selection);
     };
