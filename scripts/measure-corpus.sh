@@ -54,7 +54,7 @@ run() {
   /usr/bin/time -f "%e %M %U %S" -o "$work/time.txt" "$bench" --batch --quiet --json "$work/r.json" "${extra[@]}" "$@" >/dev/null 2>"$work/err.txt" ||
     { cat "$work/err.txt" >&2; exit 1; }
   local audio
-  audio=$(python3 -c 'import json,sys; d = json.load(open(sys.argv[1])); print(d["corpus"]["seconds"] if "corpus" in d else d["original"]["seconds"])' "$work/r.json")
+  audio=$(python3 -c 'import json,sys; d = json.load(open(sys.argv[1])); print(d["corpus"]["seconds"])' "$work/r.json")
   local wall rss user sys
   read -r wall rss user sys <"$work/time.txt"
   echo "$wall $rss $(echo "$user + $sys" | bc -l) $audio"

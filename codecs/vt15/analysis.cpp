@@ -144,6 +144,12 @@ float MeasureGain(const float *speech, int centre, float pitch) {
     return std::max(0.0f, 10.0f * std::log10(0.01f + meanSquare));
 }
 
+float LevelAt(const float *speech, int centre, int length) {
+    const float *start = speech + centre - length / 2;
+    const float meanSquare = dsp::Dot(start, start, length) / static_cast<float>(length);
+    return std::max(0.0f, 10.0f * std::log10(0.01f + meanSquare));
+}
+
 float ResidualPeakiness(const float *speech, const float *lpc) {
     const float *x = speech + kPitchWindowStart;
     double squares = 0.0;

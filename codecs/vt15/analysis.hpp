@@ -80,6 +80,9 @@ void AnalyseSpectrum(const float *speech, const float *window, float lagWindowHz
 // (halved when longer than 320), or 119 samples when pitch is 0; at least 0 dB.
 float MeasureGain(const float *speech, int centre, float pitch);
 
+// 10 log10(0.01 + mean square) over `length` samples centred at `centre`, at least 0 dB.
+float LevelAt(const float *speech, int centre, int length);
+
 // sqrt(160) * sqrt(sum r^2) / sum |r| of the prediction residual over the
 // pitch window: about 1 for noise, large for sparse pulses.
 float ResidualPeakiness(const float *speech, const float *lpc);

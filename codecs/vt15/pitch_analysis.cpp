@@ -3,6 +3,7 @@
 #include "parameters.hpp"
 
 #include <vntr/dsp/pitch.hpp>
+#include <vntr/dsp/vector.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -99,12 +100,81 @@ PitchVoicing AnalysePitch(const SignalHistory &history, float previousIntegerPit
 
     FinalPitch(history.lowPass, history.speech, band1.pitch, averagePitch, out.pitch, out.strength);
 
-    for (int b = 1; b < kBands; ++b) {
-        const float direct = StrengthAt(history.band[b], out.pitch);
-        const float envelope = StrengthAt(history.envelope[b], out.pitch) - 0.1f;
-        out.voicing[b] = std::max(direct, envelope);
-    }
+    BandVoicing(history, out.pitch, 0.0f, out.voicing);
     return out;
+}
+
+void BandVoicing(const SignalHistory &history, float pitch, float reach, float *voicing) {
+    for (int b = 1; b < kBands; ++b) {
+        float direct, envelope;
+        if (reach > 0.0f) {
+            direct = Refine(history.band[b], pitch, reach).strength;
+            envelope = Refine(history.envelope[b], pitch, reach).strength - 0.1f;
+        } else {
+            direct = StrengthAt(history.band[b], pitch);
+            envelope = StrengthAt(history.envelope[b], pitch) - 0.1f;
+        }
+        voicing[b] = std::max(direct, envelope);
+    }
+}
+
+int PitchCandidates(const SignalHistory &history, float described, float reach, int maxCount, PitchCandidate *out) {
+    constexpr int kMinLag = static_cast<int>(kMinPitch);
+    constexpr int kMaxLag = static_cast<int>(kMaxPitch);
+    const float *x = history.lowPass + kPitchWindowStart;
+    // Normalised correlation per lag (c(T,T) slid one lag at a time).
+    float norm[kMaxLag + 2] = {};
+    const float c00 = dsp::Dot(x, x, kPitchWindow);
+    double cTT = dsp::Dot(x - kMinLag, x - kMinLag, kPitchWindow);
+    for (int lag = kMinLag; lag <= kMaxLag + 1; ++lag) {
+        if (lag > kMinLag) {
+            const double entering = x[-lag];
+            const double leaving = x[kPitchWindow - lag];
+            cTT += entering * entering - leaving * leaving;
+        }
+        const float c0T = dsp::Dot(x, x - lag, kPitchWindow);
+        const float denominator = std::sqrt(std::max(c00 * static_cast<float>(cTT), 0.0f));
+        norm[lag] = denominator > 0.0f ? c0T / denominator : 0.0f;
+    }
+    // The strongest local peaks.
+    int peaks[kMaxPitchCandidates];
+    int peakCount = 0;
+    const int wanted = std::min(maxCount, kMaxPitchCandidates) - 1;
+    for (int lag = kMinLag + 1; lag <= kMaxLag; ++lag) {
+        if (norm[lag] <= 0.3f || norm[lag] < norm[lag - 1] || norm[lag] < norm[lag + 1]) continue;
+        if (peakCount == wanted && (wanted == 0 || norm[lag] <= norm[peaks[wanted - 1]])) continue;
+        int at = peakCount < wanted ? peakCount++ : wanted - 1; // a new place, or the weakest's
+        while (at > 0 && norm[peaks[at - 1]] < norm[lag]) {
+            peaks[at] = peaks[at - 1];
+            --at;
+        }
+        peaks[at] = lag;
+    }
+    int count = 0;
+    auto add = [&](float pitch, float strength) {
+        for (int i = 0; i < count; ++i) {
+            if (std::fabs(out[i].pitch - pitch) < 0.03f * pitch) {
+                if (strength > out[i].strength) {
+                    out[i].pitch = pitch;
+                    out[i].strength = strength;
+                }
+                return;
+            }
+        }
+        out[count].pitch = pitch;
+        out[count].strength = strength;
+        ++count;
+    };
+    add(described, CheckedStrength(history.lowPass, described, StrengthAt(history.lowPass, described)));
+    for (int i = 0; i < peakCount; ++i) {
+        const dsp::PitchEstimate e = Refine(history.lowPass, static_cast<float>(peaks[i]), 1.0f);
+        add(e.pitch, CheckedStrength(history.lowPass, e.pitch, e.strength));
+    }
+    for (int i = 0; i < count; ++i) {
+        out[i].voicing[0] = 0.0f;
+        BandVoicing(history, out[i].pitch, reach, out[i].voicing);
+    }
+    return count;
 }
 
 } // namespace vntr::vt15

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "analysis.hpp"
+#include "record.hpp"
 
 namespace vntr::vt15 {
 
@@ -33,6 +34,20 @@ void UpdatePitchAverage(PitchAverage &average, float pitch, float strength, floa
 // centre of the histories.  previousIntegerPitch is the last frame's integer
 // pitch, the second candidate of the band-1 refinement.
 PitchVoicing AnalysePitch(const SignalHistory &history, float previousIntegerPitch, float averagePitch);
+
+// The band voicing of bands 2..5 at a pitch: the larger of the band's
+// correlation and its envelope's less 0.1, each the best within `reach`
+// samples of the pitch (0: at the pitch itself).
+//   out voicing [kBands] (entry 0 untouched)
+void BandVoicing(const SignalHistory &history, float pitch, float reach, float *voicing);
+
+// The tuned encoder's pitch candidates of the frame at the analysis centre:
+// the strongest peaks of the low-pass's normalised correlation over lags
+// 20..160, each refined to a fraction of a sample (a pitch under 30 samples
+// counted only as strongly as its multiple), and `described`, the described
+// encoder's final pitch, always kept; pitches within 3 % of a stronger one
+// are dropped.  Returns how many (1..maxCount) were written.
+int PitchCandidates(const SignalHistory &history, float described, float reach, int maxCount, PitchCandidate *out);
 
 // The final pitch from the band-1 pitch: refined on the low-pass, checked for
 // submultiples, replaced by the running average when it is not periodic enough.

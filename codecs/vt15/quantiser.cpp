@@ -55,7 +55,7 @@ void LogEnvelope(const float *lsf, float *out) {
 // Of the search's finalists, the one whose rebuilt vector (ordered and
 // spaced, as the decoder rebuilds it) has the envelope nearest the target's.
 LsfChoice NearestEnvelope(const LsfCodebook &codebook, int frameClass, const float *target, const float *weights,
-                          const float *previous, int finalists) {
+                          const float *previous, int finalists, float peakWeight) {
     const LsfLayout &layout = kLsfLayouts[frameClass];
     dsp::MsvqStage stages[kLsfStages] = {};
     for (int s = 0; s < layout.stageCount; ++s) {
@@ -68,6 +68,12 @@ LsfChoice NearestEnvelope(const LsfCodebook &codebook, int frameClass, const flo
     const int compared = count < finalists ? count : finalists;
     float reference[kEnvelopeBins];
     LogEnvelope(target, reference);
+    // Bins weighted by the target's power (relative to its peak) to peakWeight.
+    float binWeight[kEnvelopeBins];
+    const float peak = *std::max_element(reference, reference + kEnvelopeBins);
+    for (int b = 0; b < kEnvelopeBins; ++b) {
+        binWeight[b] = peakWeight > 0.0f ? std::pow(10.0f, 0.1f * peakWeight * (reference[b] - peak)) : 1.0f;
+    }
     LsfChoice choice{};
     float best = 3e38f;
     for (int i = 0; i < compared; ++i) {
@@ -77,7 +83,9 @@ LsfChoice NearestEnvelope(const LsfCodebook &codebook, int frameClass, const flo
         float envelope[kEnvelopeBins];
         LogEnvelope(lsf, envelope);
         float distance = 0.0f;
-        for (int b = 0; b < kEnvelopeBins; ++b) distance += (envelope[b] - reference[b]) * (envelope[b] - reference[b]);
+        for (int b = 0; b < kEnvelopeBins; ++b) {
+            distance += binWeight[b] * (envelope[b] - reference[b]) * (envelope[b] - reference[b]);
+        }
         if (i == 0 || distance < best) {
             best = distance;
             for (int s = 0; s < layout.stageCount; ++s) choice.indices[s] = found[i].indices[s];
@@ -102,11 +110,55 @@ void QuantiseVoicing(FrameRecord &cur) {
     VoicingFromPattern(pattern, cur.voicing);
 }
 
-void QuantiseGains(const FrameRecord &prev, FrameRecord &cur) {
+// The decoder's level at sample b (0..180) of the frame from the previous
+// second gain gp, the first gain g1 (at 90) and the second g2 (at 180).
+float ContourAt(int b, float gp, float g1, float g2) {
+    return b <= kFrameLength / 2 ? gp + (g1 - gp) * static_cast<float>(b) / 90.0f
+                                 : g1 + (g2 - g1) * static_cast<float>(b - 90) / 90.0f;
+}
+
+void QuantiseGainsByContour(const FrameRecord &prev, FrameRecord &cur, float meanBonus) {
+    const float gp = Gain2FromIndex(prev.gain2Index);
+    const int nearest = NearestGain2Index(cur.gain[1]);
+    float best = 3e38f;
+    for (int i2 = std::max(0, nearest - 1); i2 <= std::min(kGain2Levels - 1, nearest + 1); ++i2) {
+        const float g2 = Gain2FromIndex(i2);
+        for (int i1 = 0; i1 <= kGain1Levels; ++i1) {
+            const float g1 = Gain1FromIndex(i1, g2, gp);
+            float cost = i1 == 0 ? -meanBonus : 0.0f;
+            for (int k = 0; k < kContourPoints; ++k) {
+                const float e = ContourAt(30 * (k + 1), gp, g1, g2) - cur.contour[k];
+                cost += (k == kContourPoints - 1 ? 2.0f : 1.0f) * e * e;
+            }
+            if (cost < best) {
+                best = cost;
+                cur.gain2Index = i2;
+                cur.gain1Index = i1;
+            }
+        }
+    }
+}
+
+void QuantiseGains(const FrameRecord &prev, FrameRecord &cur, const EncoderTuning &tuning) {
+    if (tuning.gainContour) {
+        QuantiseGainsByContour(prev, cur, tuning.contourMeanBonus);
+        return;
+    }
+    const bool nearestGain1 = tuning.nearestGain1;
     cur.gain2Index = NearestGain2Index(cur.gain[1]);
     const float g2 = Gain2FromIndex(cur.gain2Index);
     const float gp = Gain2FromIndex(prev.gain2Index);
     const float g1 = std::clamp(cur.gain[0], kGain1Min, kGain1Max);
+    if (nearestGain1) {
+        int best = 0;
+        for (int i = 1; i <= kGain1Levels; ++i) {
+            if (std::fabs(Gain1FromIndex(i, g2, gp) - g1) < std::fabs(Gain1FromIndex(best, g2, gp) - g1)) {
+                best = i;
+            }
+        }
+        cur.gain1Index = best;
+        return;
+    }
     if (std::fabs(g2 - gp) < 5.0f && std::fabs(g1 - 0.5f * (g2 + gp)) <= 3.0f) {
         cur.gain1Index = 0;
         return;
@@ -168,7 +220,7 @@ void QuantiseFrame(const LsfCodebook &codebook, const FrameRecord &prev, FrameRe
         cur.pitch = kUnvoicedPitch;
     }
     cur.jitterIndex = voiced && cur.jitter >= 0.125f ? 1 : 0;
-    QuantiseGains(prev, cur);
+    QuantiseGains(prev, cur, tuning);
 
     // The class, and the LSF with the fall-backs of the difference classes.
     const int candidate = CandidateClass(prev, cur);
@@ -195,7 +247,8 @@ void QuantiseFrame(const LsfCodebook &codebook, const FrameRecord &prev, FrameRe
 
     // The tuned encoder's choice among the chosen class's finalists.
     if (tuning.lsfFinalists > 1 && kLsfLayouts[frameClass].stageCount > 0) {
-        chosen = NearestEnvelope(codebook, frameClass, cur.lsf, weights, prev.quantisedLsf, tuning.lsfFinalists);
+        chosen = NearestEnvelope(codebook, frameClass, cur.lsf, weights, prev.quantisedLsf, tuning.lsfFinalists,
+                                 tuning.envelopePeakWeight);
     }
 
     // Fields and difference codes.

@@ -5,6 +5,18 @@
 
 namespace vntr::vt15 {
 
+constexpr int kMaxPitchCandidates = 6;
+constexpr int kContourPoints = 6;
+
+// A pitch the tuned encoder's tracker may choose for a frame, with the
+// strength it has on the low-pass and the band voicing it gives.
+struct PitchCandidate {
+    float pitch;
+    float strength;
+    float voicing[kBands]; // bands 2..5 as analysed at this pitch (entry 0 unused)
+    float gain[2];         // dB, measured over multiples of this pitch when the frame is voiced
+};
+
 struct FrameRecord {
     // Analysis (and smoothing).
     float pitch;           // samples
@@ -16,6 +28,12 @@ struct FrameRecord {
     float gain[2]; // dB
     float lsf[kOrder];
     bool active;
+    // The tuned encoder's short-time levels (dB) over the span the frame's
+    // gains shape in the decoder, every 30 samples up to the analysis centre.
+    float contour[kContourPoints];
+    // The tuned encoder's pitch candidates (none for the described encoder).
+    PitchCandidate candidates[kMaxPitchCandidates];
+    int candidateCount;
 
     // Quantisation.
     int frameClass;

@@ -24,7 +24,7 @@ void Unvoice(FrameRecord &r) {
 
 } // namespace
 
-void SmoothRecords(const FrameRecord &prev, FrameRecord &cur, FrameRecord &next) {
+void SmoothRecords(const FrameRecord &prev, FrameRecord &cur, FrameRecord &next, bool pitchRules) {
     // The next frame's band voicing made yes-or-no; a voiced frame without a
     // voiced upper band and with a low gain (under 37 dB) becomes unvoiced.
     for (float &v : next.voicing) v = v > kVoicedStrength ? 1.0f : 0.0f;
@@ -47,6 +47,7 @@ void SmoothRecords(const FrameRecord &prev, FrameRecord &cur, FrameRecord &next)
             cur.pitch = prev.pitch;
         }
     }
+    if (!pitchRules) return;
 
     // Inside a voiced run.
     const bool curVoiced = IsVoiced(cur);

@@ -9,6 +9,8 @@ namespace vntr::vt15 {
 
 // Rounds the next frame's band strengths to 0 or 1 (and unvoices a next frame
 // voiced only in band 1 below 37 dB), then corrects the current frame.
-void SmoothRecords(const FrameRecord &previous, FrameRecord &current, FrameRecord &next);
+// pitchRules false: the voicing rules alone (the tuned encoder's tracker
+// has chosen the pitch).
+void SmoothRecords(const FrameRecord &previous, FrameRecord &current, FrameRecord &next, bool pitchRules = true);
 
 } // namespace vntr::vt15

@@ -33,14 +33,69 @@ struct EncoderTuning {
     float class1Fallback = 4.0f;
     float class3Fallback = 5.0f;
     float class5Margin = 4.0f;
+    // The pitch tracker (0: the described pitch and its smoothing alone):
+    // each active frame keeps up to pitchCandidates pitches, the peaks of
+    // the low-pass's normalised correlation refined to a fraction of a
+    // sample and the described pitch; a voiced frame takes the candidate of
+    // least cost over three frames, (1 - strength) plus pitchContinuity
+    // times the octave distance (at most one octave) to the previous
+    // frame's pitch and to the best-fitting candidate of the next.  Its band
+    // voicing is the one analysed at the chosen pitch.
+    float pitchContinuity = 0.0f;
+    int pitchCandidates = 4;
+    // With the tracker: the gains measured over multiples of each candidate
+    // (the chosen one's are sent), and the smoothing's own pitch corrections
+    // inside and at the edges of voiced runs kept or left out.
+    bool candidateGains = false;
+    // Taken off the cost of the described pitch (the first candidate).
+    float describedBonus = 0.0f;
+    // Jitter on a voiced frame whose band-1 strength is below this (the
+    // described rule: 0.5, reached only by frames the peakiness voices).
+    float jitterBelow = 0.5f;
+    bool smoothPitch = true;
+    // Band voicing of bands 2..5: the best correlation within this many
+    // samples of the pitch (0: at the pitch).
+    float voicingReach = 0.0f;
+    // The first gain by the nearest of all eight decoded values (the mean of
+    // the second gains included) instead of the mean only within 3 dB.
+    bool nearestGain1 = false;
+    // Both gains chosen together (the second among its nearest index and
+    // the two beside it, the first among all eight) so that the decoder's
+    // level contour, straight in dB from the previous second gain through
+    // the first to the second, best meets the levels measured every 30
+    // samples over windows of at least contourWindow samples (a multiple of
+    // the pitch when voiced); the mean first gain (index 0, which a
+    // continuation frame needs) is preferred by contourMeanBonus dB^2.
+    bool gainContour = false;
+    float contourWindow = 60.0f;
+    float contourMeanBonus = 0.0f;
+    // The decoder holds each pitch period at the level of its start: the
+    // levels are measured this many half periods later than the points they
+    // are compared at (unvoiced: periods of 50 samples).
+    float contourLead = 0.0f;
+    // The LSF finalists compared by an envelope distance weighted towards
+    // the spectral peaks: each bin's squared error in dB times the target
+    // envelope's power to this exponent (0: unweighted).
+    float envelopePeakWeight = 0.0f;
 
     bool DescribedAnalysis() const {
         return lagWindowHz == 0.0f && noiseCorrection == 0.0f && bandwidthExpansion == kBandwidthExpansion;
     }
 };
 
-// No setting here has yet raised the ViSQOL score and lowered the
-// log-spectral distance together on most held-out recordings
-// (tools/train/tune measures them), so there is no tuned VT15 library.
+// The tuned encoder's settings (VT15 HQ): the gains by the level contour
+// and the pitch tracker with three candidates and their own gains, chosen on
+// recordings of no table's training and kept because they raised the ViSQOL
+// score and lowered the log-spectral distance on most held-out recordings
+// (codecs/tuned/README.md).
+inline EncoderTuning TunedEncoder() {
+    EncoderTuning t;
+    t.gainContour = true;
+    t.contourMeanBonus = 16.0f;
+    t.pitchContinuity = 0.05f;
+    t.pitchCandidates = 3;
+    t.candidateGains = true;
+    return t;
+}
 
 } // namespace vntr::vt15

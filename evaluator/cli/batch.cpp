@@ -4,16 +4,17 @@
 #include "cli/console_frontend.hpp"
 #include "cli/conversion.hpp"
 #include "cli/corpus_files.hpp"
-#include "cli/corpus_report.hpp"
 #include "cli/corpus_run.hpp"
-#include "cli/file_result.hpp"
 #include "cli/kept_files.hpp"
 #include "cli/modes.hpp"
-#include "cli/report.hpp"
 #include "core/evaluator.hpp"
 #include "core/instance.hpp"
 #include "core/wave_samples.hpp"
+#include "report/corpus_report.hpp"
+#include "report/file_result.hpp"
+#include "report/original_report.hpp"
 
+#include <vntr/platform/clock.hpp>
 #include <vntr/platform/paths.hpp>
 
 #include <CLI/CLI.hpp>
@@ -34,6 +35,24 @@
 #endif
 
 namespace vntr::cli {
+
+using report::CodecResult;
+using report::CollectCodecResults;
+using report::CorpusOutcome;
+using report::FileResult;
+using report::FileState;
+using report::ModeLabel;
+using report::NoCodecTakesTheRate;
+using report::OriginalResult;
+using report::PrintCorpusReport;
+using report::PrintRows;
+using report::ReportedOriginal;
+using report::ReportedOriginalOf;
+using report::Summarise;
+using report::UntakenRateMessage;
+using report::WriteCorpusJson;
+using report::WriteCsv;
+using report::WriteOriginalJson;
 
 void PrintUsage(std::FILE *out) {
     std::fprintf(out,
@@ -134,6 +153,11 @@ int ApplyCodecChoices(evaluator::Evaluator &ev, const BatchOptions &o, ModePlan 
     return 0;
 }
 
+// Seconds of the monotonic clock since `startMs`.
+double SecondsSince(uint64_t startMs) {
+    return static_cast<double>(platform::MonotonicMs() - startMs) / 1000.0;
+}
+
 // The rows of the corpus table in slot order: every mode of every selected codec.
 std::vector<std::string> RowLabels(const evaluator::Evaluator &ev, const ModePlan &plan) {
     std::vector<std::string> labels;
@@ -196,6 +220,7 @@ bool RunCorpusBatch(evaluator::Evaluator &ev, const BatchOptions &o, const ModeP
 // One original with --resample: each codec at its own rate.
 bool RunSingleAtCodecRates(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOptions &o,
                            const ModePlan &plan) {
+    const uint64_t start = platform::MonotonicMs();
     const std::string &path = o.originals.front();
     RatesRun run;
     std::vector<std::string> problems;
@@ -224,22 +249,23 @@ bool RunSingleAtCodecRates(evaluator::Evaluator &ev, ConsoleFrontend &ui, const 
     std::fflush(stdout);
     bool ok = problems.empty() && !run.rows.empty();
     for (const auto &row : run.rows) ok = ok && row.outcome != "failed";
-    if (!o.jsonPath.empty() && !WriteRowsJson(o.jsonPath, original, run.rows, ui.Messages(), error)) {
+    FileResult file;
+    file.path = path;
+    file.name = original.name;
+    file.state = FileState::Done;
+    file.conversion = run.note;
+    file.messages = ui.Messages();
+    file.sampleRate = original.sampleRate;
+    file.format = original.formatText;
+    file.seconds = original.seconds;
+    file.codecs = run.rows;
+    if (!o.jsonPath.empty() && !WriteOriginalJson(o.jsonPath, file, SecondsSince(start), error)) {
         std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
         ok = false;
     }
-    if (!o.csvPath.empty()) {
-        FileResult file;
-        file.path = path;
-        file.name = original.name;
-        file.state = FileState::Done;
-        file.conversion = run.note;
-        file.messages = ui.Messages();
-        file.codecs = run.rows;
-        if (!WriteCsv(o.csvPath, {file}, error)) {
-            std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
-            ok = false;
-        }
+    if (!o.csvPath.empty() && !WriteCsv(o.csvPath, {file}, error)) {
+        std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
+        ok = false;
     }
     return ok;
 }
@@ -247,6 +273,7 @@ bool RunSingleAtCodecRates(evaluator::Evaluator &ev, ConsoleFrontend &ui, const 
 // One original (or a session): the comparison as the window shows it.
 bool RunSingleBatch(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOptions &o, const ModePlan &plan) {
     if (o.resample && o.sessionIn.empty()) return RunSingleAtCodecRates(ev, ui, o, plan);
+    const uint64_t start = platform::MonotonicMs();
     std::string originalPath = o.originals.empty() ? std::string() : o.originals.front();
     const std::string converted = ev.Temp().dir + "~t_conv.wav";
     std::string conversion;
@@ -330,18 +357,16 @@ bool RunSingleBatch(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOp
     for (const auto &problem : problems) std::fprintf(stderr, "vtbench32: %s\n", problem.c_str());
     if (!o.sessionOut.empty() && ev.Original().Exists()) ok = ev.SaveSession(o.sessionOut) && ok;
     std::string error;
-    if (!o.jsonPath.empty() && !WriteRowsJson(o.jsonPath, original, rows, ui.Messages(), error)) {
+    FileResult file = OriginalResult(ev, o.sessionIn.empty() ? o.originals.front() : ev.Original().path, shownName,
+                                     conversion, ui.Messages());
+    if (file.state == FileState::Done) file.codecs = rows;
+    if (!o.jsonPath.empty() && !WriteOriginalJson(o.jsonPath, file, SecondsSince(start), error)) {
         std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
         ok = false;
     }
-    if (!o.csvPath.empty()) {
-        FileResult file = OriginalResult(ev, o.sessionIn.empty() ? o.originals.front() : ev.Original().path, shownName,
-                                         conversion, ui.Messages());
-        if (file.state == FileState::Done) file.codecs = rows;
-        if (!WriteCsv(o.csvPath, {file}, error)) {
-            std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
-            ok = false;
-        }
+    if (!o.csvPath.empty() && !WriteCsv(o.csvPath, {file}, error)) {
+        std::fprintf(stderr, "vtbench32: %s\n", error.c_str());
+        ok = false;
     }
     return ok;
 }

@@ -84,8 +84,8 @@ private:
     uint64_t state_ = 0x2545F4914F6CDD1Dull;
 };
 
-void OrderRows(std::vector<CodecResult> &rows) {
-    std::stable_sort(rows.begin(), rows.end(), [](const CodecResult &a, const CodecResult &b) {
+void OrderRows(std::vector<report::CodecResult> &rows) {
+    std::stable_sort(rows.begin(), rows.end(), [](const report::CodecResult &a, const report::CodecResult &b) {
         if (a.Ok() != b.Ok()) return a.Ok();
         return a.Ok() && a.bitRate < b.bitRate;
     });
@@ -315,7 +315,7 @@ bool RunAtCodecRates(evaluator::Evaluator &ev, evaluator::Frontend &ui, const st
             error = "cannot open the copy at " + std::to_string(rate) + " Hz";
             return false;
         }
-        std::vector<CodecResult> rows;
+        std::vector<report::CodecResult> rows;
         auto keep = [&](std::size_t) {
             if (!keepDir.empty()) KeepFiles(ui, ev, keepDir, originals, problems);
         };

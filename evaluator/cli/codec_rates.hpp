@@ -5,10 +5,10 @@
 // libsoxr, and each codec is measured against the very copy it was fed.
 #pragma once
 
-#include "cli/file_result.hpp"
 #include "cli/kept_files.hpp"
 #include "cli/modes.hpp"
 #include "core/evaluator.hpp"
+#include "report/file_result.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -57,7 +57,7 @@ bool MeasureSourceLevel(const std::string &path, double &activeLevelDb, bool &ac
 
 struct RatesRun {
     SourceInfo source;
-    std::vector<CodecResult> rows;   // every codec and mode, in report order
+    std::vector<report::CodecResult> rows; // every codec and mode, in report order
     std::vector<int32_t> rates;      // the copies made
     std::string note;                // "read as 24-bit PCM; copies at 8000 and 11025 Hz, ..."
     bool levelled = false;

@@ -23,6 +23,14 @@
 #include <thread>
 
 namespace vntr::cli {
+
+using report::CodecResult;
+using report::CorpusOutcome;
+using report::FileResult;
+using report::FileState;
+using report::NoCodecTakesTheRate;
+using report::UntakenRateMessage;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -246,6 +254,7 @@ void RunOriginal(Worker &worker, const Original &original, const CorpusSettings 
             result.format = o.formatText;
             result.seconds = o.seconds;
             result.dataBytes = o.dataBytes;
+            result.formatFlags = o.formatFlags;
             result.codecs = std::move(rows);
             result.state = FileState::Done;
             if (NoCodecTakesTheRate(result.codecs)) {

@@ -8,9 +8,9 @@
 #pragma once
 
 #include "cli/corpus_files.hpp"
-#include "cli/file_result.hpp"
 #include "cli/modes.hpp"
 #include "core/evaluator.hpp"
+#include "report/corpus_report.hpp"
 
 #include <cstdio>
 #include <optional>
@@ -30,19 +30,11 @@ struct CorpusSettings {
     ModePlan modes;            // by the prototype's slots; none: each selected codec in its options
 };
 
-struct CorpusOutcome {
-    std::vector<FileResult> files; // one per original, in corpus order
-    bool interrupted = false;
-    int workers = 0;
-    double wallSeconds = 0;
-    bool setupFailed = false; // no worker could be started (said on stderr)
-};
-
 // The codecs, their selection and options are those of `prototype` (the
 // program's own evaluator, which has discovered the codecs and applied the
 // command line); its temporary folder holds the workers' folders.
-CorpusOutcome RunCorpus(const evaluator::Evaluator &prototype, const std::vector<Original> &originals,
-                        const CorpusSettings &settings, std::FILE *err);
+report::CorpusOutcome RunCorpus(const evaluator::Evaluator &prototype, const std::vector<Original> &originals,
+                                const CorpusSettings &settings, std::FILE *err);
 
 // The workers' folders below a temporary folder: "~job1", "~job2", ...
 std::string WorkerFolder(const std::string &tempDir, int worker);

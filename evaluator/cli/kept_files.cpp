@@ -1,6 +1,6 @@
 #include "cli/kept_files.hpp"
 
-#include "cli/modes.hpp"
+#include "report/file_result.hpp"
 
 #include <vntr/platform/paths.hpp>
 
@@ -31,7 +31,7 @@ bool KeepFiles(evaluator::Frontend &ui, const evaluator::Evaluator &ev, const st
     for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
         if (!ev.IsSelected(i)) continue;
         const std::string name = ev.Slots()[i].Name();
-        std::string row = ModeLabel(name, ev.OfferedOptions(i), ev.CodecOptions(i));
+        std::string row = report::ModeLabel(name, ev.OfferedOptions(i), ev.CodecOptions(i));
         std::replace(row.begin(), row.end(), '/', '_');
         const std::pair<std::string, std::string> files[] = {{ev.Temp().Coded(name), dir + "/" + row + ".coded.wav"},
                                                              {ev.Temp().Decoded(name), dir + "/" + row + ".decoded.wav"}};

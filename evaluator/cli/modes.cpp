@@ -20,27 +20,6 @@ std::vector<std::string> Split(const std::string &text, char separator) {
 
 } // namespace
 
-std::string ModeWords(uint32_t offered, uint32_t options) {
-    std::string words;
-    auto add = [&](const char *word) { words += (words.empty() ? "" : " ") + std::string(word); };
-    if ((offered & CODEC_OPT_RATES) != 0) {
-        if ((options & CODEC_OPT_4800) != 0) {
-            add("4.8k");
-        } else if ((options & CODEC_OPT_6400) != 0) {
-            add("6.4k");
-        } else {
-            add("4.8k-6.4k");
-        }
-    }
-    if ((offered & CODEC_OPT_VAD) != 0) add((options & CODEC_OPT_VAD) != 0 ? "VAD" : "no VAD");
-    return words;
-}
-
-std::string ModeLabel(const std::string &codec, uint32_t offered, uint32_t options) {
-    const std::string words = ModeWords(offered, options);
-    return words.empty() ? codec : codec + " " + words;
-}
-
 bool ParseOptionWord(const std::string &text, uint32_t offered, uint32_t &word, std::string &error) {
     for (const auto &token : Split(text, '+')) {
         uint32_t bit = 0;
@@ -101,7 +80,7 @@ ModePlan CurrentModes(const evaluator::Evaluator &ev) {
     return plan;
 }
 
-bool RunModes(evaluator::Evaluator &ev, const ModePlan &plan, std::vector<CodecResult> &rows,
+bool RunModes(evaluator::Evaluator &ev, const ModePlan &plan, std::vector<report::CodecResult> &rows,
               const std::function<void(std::size_t pass)> &afterPass) {
     rows.clear();
     const std::size_t passes = plan.Passes();
@@ -126,13 +105,13 @@ bool RunModes(evaluator::Evaluator &ev, const ModePlan &plan, std::vector<CodecR
             finished = false;
             break;
         }
-        for (auto &row : CollectCodecResults(ev)) rows.push_back(std::move(row));
+        for (auto &row : report::CollectCodecResults(ev)) rows.push_back(std::move(row));
         if (afterPass) afterPass(pass);
     }
     choose(0);
     // One order for the rows of all passes: by bit rate, equal rates in the
     // order they ran, then the rows without results.
-    std::stable_sort(rows.begin(), rows.end(), [](const CodecResult &a, const CodecResult &b) {
+    std::stable_sort(rows.begin(), rows.end(), [](const report::CodecResult &a, const report::CodecResult &b) {
         if (a.Ok() != b.Ok()) return a.Ok();
         return a.Ok() && a.bitRate < b.bitRate;
     });

@@ -1,10 +1,10 @@
 // The modes a batch run codes in: a codec's option words (rate, voice
-// activity detection) named in words, and several modes of one codec run
-// one after the other, each its own row.
+// activity detection) as the command line names them, and several modes of
+// one codec run one after the other, each its own row (named by ModeLabel).
 #pragma once
 
-#include "cli/file_result.hpp"
 #include "core/evaluator.hpp"
+#include "report/file_result.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -12,13 +12,6 @@
 #include <vector>
 
 namespace vntr::cli {
-
-// The mode of a codec that offers the options in `offered`, run with
-// `options`, in words: "4.8k", "6.4k", "4.8k-6.4k" (the rate switched per
-// frame), then "VAD" or "no VAD"; empty for a codec that offers no option.
-std::string ModeWords(uint32_t offered, uint32_t options);
-// "VT4864v6 4.8k"; the codec's name alone when the mode has no words.
-std::string ModeLabel(const std::string &codec, uint32_t offered, uint32_t options);
 
 // One mode of `--option CODEC=...`: "4800", "6400", "vad", "novad" or
 // "default", joined with '+', applied to `word` (the codec's options before).
@@ -47,7 +40,7 @@ ModePlan CurrentModes(const evaluator::Evaluator &ev);
 // temporary folder.  The rows of all passes in report order: by bit rate,
 // then those without results.  False when a pass was cancelled.  The
 // plan's codecs in their first modes are the selection afterwards.
-bool RunModes(evaluator::Evaluator &ev, const ModePlan &plan, std::vector<CodecResult> &rows,
+bool RunModes(evaluator::Evaluator &ev, const ModePlan &plan, std::vector<report::CodecResult> &rows,
               const std::function<void(std::size_t pass)> &afterPass = {});
 
 } // namespace vntr::cli

@@ -32,6 +32,13 @@ protected:
 
     Outcome Vtbench(const std::string &args, const std::string &env = "") { return RunVtbench(world, args, env); }
     nlohmann::json Json(const std::string &name) { return ReadJson(world.File(name)); }
+    // The one original of a run's JSON, which is that of a corpus of one.
+    nlohmann::json Original(const std::string &name) {
+        const auto doc = Json(name);
+        EXPECT_EQ(doc["corpus"]["originals"], 1) << name;
+        EXPECT_EQ(doc["files"].size(), 1u) << name;
+        return doc["files"][0];
+    }
 
     EvaluatorWorld world;
     FakeLibrary a;
@@ -48,13 +55,23 @@ TEST_F(BatchTest, PrintsTheComparisonAndWritesJson) {
     EXPECT_NE(run.out.find("Reduced 16000 bytes to"), std::string::npos);
     EXPECT_NE(run.out.find("Coding in "), std::string::npos);
     EXPECT_NE(run.out.find("Decoding in "), std::string::npos);
-    const auto json = Json("r.json");
+    const auto json = Original("r.json");
     ASSERT_EQ(json["codecs"].size(), 2u);
     EXPECT_EQ(json["codecs"][0]["outcome"], "ok");
     EXPECT_EQ(json["codecs"][0]["inputBytes"], 16000);
     EXPECT_TRUE(json["codecs"][0].contains("quality"));
     EXPECT_EQ(json["codecs"][0]["lines"].size(), 3u);
-    EXPECT_EQ(json["original"]["sampleRate"], 8000);
+    EXPECT_EQ(json["sampleRate"], 8000);
+    EXPECT_EQ(json["dataBytes"], 16000);
+    EXPECT_EQ(json["format"], "8000 Hz, PCM 16 bit MONO");
+    EXPECT_FALSE(json["fromSession"].get<bool>());
+    // One original is a corpus of one: its totals and a summary row per codec.
+    const auto doc = Json("r.json");
+    EXPECT_EQ(doc["corpus"]["run"], 1);
+    EXPECT_EQ(doc["corpus"]["workers"], 1);
+    EXPECT_TRUE(doc["corpus"]["wallSeconds"].is_number());
+    ASSERT_EQ(doc["codecs"].size(), 2u);
+    for (const auto &c : doc["codecs"]) EXPECT_EQ(c["files"], 1) << c["label"];
     // The perceptual score beside the waveform measures, in the table and the JSON.
     EXPECT_NE(run.out.find("Latency ViSQOL\n"), std::string::npos) << run.out;
     for (const auto &c : json["codecs"]) {
@@ -70,7 +87,7 @@ TEST_F(BatchTest, NoQualitySkipsTheScoreWithTheOtherMeasures) {
     const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --no-quality --json " + world.File("r.json") +
                                 " --csv " + world.File("r.csv"));
     EXPECT_EQ(run.status, 0) << run.err;
-    const auto json = Json("r.json");
+    const auto json = Original("r.json");
     for (const auto &c : json["codecs"]) EXPECT_FALSE(c.contains("quality"));
     const auto csv = ReadBytes(world.File("r.csv"));
     const std::string text(csv.begin(), csv.end());
@@ -88,7 +105,7 @@ TEST_F(BatchTest, JsonMarksThePeerRowsFromTheirRegistration) {
     ASSERT_EQ(key.Close(), vntr::platform::RegStatus::Ok);
     const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --json " + world.File("r.json"));
     EXPECT_EQ(run.status, 0) << run.err;
-    const auto json = Json("r.json");
+    const auto json = Original("r.json");
     ASSERT_EQ(json["codecs"].size(), 2u);
     int peers = 0;
     for (const auto &c : json["codecs"]) {
@@ -109,13 +126,13 @@ TEST_F(BatchTest, SavedSessionReopensAndReruns) {
     ASSERT_EQ(run.status, 0) << run.err;
     run = Vtbench("--batch --session " + world.File("s.qbl") + " --json " + world.File("second.json"));
     ASSERT_EQ(run.status, 0) << run.err;
-    const auto first = Json("first.json");
-    const auto second = Json("second.json");
+    const auto first = Original("first.json");
+    const auto second = Original("second.json");
     ASSERT_EQ(second["codecs"].size(), 1u);
     EXPECT_EQ(second["codecs"][0]["name"], "FAKEB");
     EXPECT_EQ(second["codecs"][0]["codedBytes"], first["codecs"][0]["codedBytes"]);
-    EXPECT_EQ(second["original"]["name"], "speech.wav");
-    EXPECT_TRUE(second["original"]["fromSession"].get<bool>());
+    EXPECT_EQ(second["name"], "speech.wav");
+    EXPECT_TRUE(second["fromSession"].get<bool>());
 }
 
 TEST_F(BatchTest, KeepCopiesTheCodedAndDecodedFiles) {
@@ -224,10 +241,10 @@ TEST_F(BatchTest, NamesThatAreNotUtf8AreReportedWithTheirBytes) {
                           world.File("r.csv") + " --save-session " + world.File("s.qbl"));
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    auto json = Json("r.json");
-    EXPECT_EQ(json["original"]["name"], "caf\xef\xbf\xbd.wav");
-    EXPECT_EQ(json["original"]["nameBytes"], "caf%E9.wav");
-    EXPECT_EQ(json["original"]["pathBytes"], world.File("caf%E9.wav"));
+    auto json = Original("r.json");
+    EXPECT_EQ(json["name"], "caf\xef\xbf\xbd.wav");
+    EXPECT_EQ(json["nameBytes"], "caf%E9.wav");
+    EXPECT_EQ(json["pathBytes"], world.File("caf%E9.wav"));
     EXPECT_EQ(json["codecs"][0]["outcome"], "ok");
     const auto csv = ReadBytes(world.File("r.csv"));
     EXPECT_NE(std::string(csv.begin(), csv.end()).find(name + "," + world.File(name) + ",ok,,FAKEA,,ok,"),
@@ -236,8 +253,8 @@ TEST_F(BatchTest, NamesThatAreNotUtf8AreReportedWithTheirBytes) {
     run = Vtbench("--batch --session " + world.File("s.qbl") + " --json " + world.File("s.json") + " --csv " +
                   world.File("s.csv"));
     EXPECT_EQ(run.status, 0) << run.err;
-    json = Json("s.json");
-    EXPECT_EQ(json["original"]["nameBytes"], "caf%E9.wav");
+    json = Original("s.json");
+    EXPECT_EQ(json["nameBytes"], "caf%E9.wav");
     EXPECT_TRUE(fs::exists(world.File("s.csv")));
     // Over a corpus, with a message naming the file.
     fs::create_directories(world.File("corpus"));
@@ -288,7 +305,7 @@ TEST_F(BatchTest, CodecsThatCannotTakeTheOriginalAreListedOnceWithTheReason) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("FAKEA      not run: 22 kHz not supported\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("FAKEB      not run: 22 kHz not supported\n"), std::string::npos) << run.out;
-    const auto json = Json("r.json");
+    const auto json = Original("r.json");
     EXPECT_EQ(json["codecs"][0]["outcome"], "not run");
     EXPECT_EQ(json["codecs"][0]["reason"], "22 kHz not supported");
     EXPECT_TRUE(json["messages"].empty());
@@ -317,7 +334,7 @@ TEST_F(BatchTest, OneOriginalResampledOnRequestKeepsItsNameAndWritesCsv) {
     EXPECT_NE(run.out.find("Original: wide.wav  16000 Hz, 16-bit PCM, mono  1.00 sec  (" + note + ")"),
               std::string::npos)
         << run.out;
-    EXPECT_EQ(Json("r.json")["original"]["conversion"], note);
+    EXPECT_EQ(Original("r.json")["conversion"], note);
     const auto csv = ReadBytes(world.File("r.csv"));
     const std::string text(csv.begin(), csv.end());
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3) << text; // the header and one row per codec
@@ -372,7 +389,7 @@ TEST_F(BatchTest, AnOriginalShorterThanAFrameIsNotRun) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_NE(run.out.find("FAKEA      not run: shorter than one frame\n"), std::string::npos) << run.out;
-    const auto json = Json("r.json");
+    const auto json = Original("r.json");
     for (const auto &c : json["codecs"]) {
         EXPECT_EQ(c["outcome"], "not run");
         EXPECT_EQ(c["reason"], "shorter than one frame");
@@ -391,7 +408,7 @@ TEST_F(BatchTest, LevelScalesTheOriginalAndSaysByHowMuch) {
                                 " --keep " + world.File("kept"));
     ASSERT_EQ(run.status, 0) << run.err;
     // A sine of amplitude 1000 is at -33.3 dBov: raised by 7.3 dB.
-    const std::string note = Json("r.json")["original"]["conversion"];
+    const std::string note = Original("r.json")["conversion"];
     double level = 0, gain = 0, target = 0;
     ASSERT_EQ(std::sscanf(note.c_str(), "active speech level %lf dBov scaled by %lf dB to %lf dBov", &level, &gain, &target), 3)
         << note;
@@ -438,19 +455,18 @@ TEST_F(BatchTest, ResampleReadsWideFloatAndStreamedOriginals) {
         const Outcome run = Vtbench("--batch " + world.File(name) + " --resample --json " + world.File("r.json") +
                                     " --keep " + world.File(std::string("kept-") + name));
         ASSERT_EQ(run.status, 0) << name << ": " << run.err;
-        const auto json = Json("r.json");
+        const auto json = Original("r.json");
         ASSERT_EQ(json["codecs"].size(), 2u) << name;
         for (const auto &c : json["codecs"]) {
             EXPECT_EQ(c["outcome"], "ok") << name;
             EXPECT_EQ(c["sampleRate"], 8000) << name;
             EXPECT_EQ(c["inputBytes"], 16000) << name; // one second at 8000 Hz, whatever the original's rate
         }
-        EXPECT_NE(json["original"]["conversion"].get<std::string>().find("each codec at its own rate (8000 Hz)"),
-                  std::string::npos)
-            << json["original"];
+        EXPECT_NE(json["conversion"].get<std::string>().find("each codec at its own rate (8000 Hz)"), std::string::npos)
+            << json;
         EXPECT_TRUE(fs::exists(world.File(std::string("kept-") + name + "/reference 8000 Hz.wav"))) << name;
     }
-    EXPECT_EQ(Json("r.json")["original"]["conversion"].get<std::string>().substr(0, 21), "read as 16-bit PCM; e");
+    EXPECT_EQ(Original("r.json")["conversion"].get<std::string>().substr(0, 21), "read as 16-bit PCM; e");
 }
 
 TEST_F(BatchTest, FailedCodecMakesTheExitStatusNonZero) {
@@ -508,7 +524,7 @@ TEST_F(BatchTest, ABatchRunUsesEveryCodecAndNeverWritesThePreferences) {
 
     Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --json " + world.File("r.json"), env);
     ASSERT_EQ(run.status, 0) << run.err;
-    auto json = Json("r.json");
+    auto json = Original("r.json");
     ASSERT_EQ(json["codecs"].size(), 2u);
     for (const auto &c : json["codecs"]) {
         EXPECT_EQ(c["encoderOptions"], 0) << c["name"];
@@ -517,13 +533,13 @@ TEST_F(BatchTest, ABatchRunUsesEveryCodecAndNeverWritesThePreferences) {
     // One codec named: that codec, still in its default mode.
     run = Vtbench("--batch " + world.File("speech.wav") + " --codecs FAKEA --json " + world.File("r.json"), env);
     ASSERT_EQ(run.status, 0) << run.err;
-    json = Json("r.json");
+    json = Original("r.json");
     ASSERT_EQ(json["codecs"].size(), 1u);
     EXPECT_EQ(json["codecs"][0]["encoderOptions"], 0);
     // Asked for: the window's choices.
     run = Vtbench("--batch " + world.File("speech.wav") + " --saved-selection --json " + world.File("r.json"), env);
     ASSERT_EQ(run.status, 0) << run.err;
-    json = Json("r.json");
+    json = Original("r.json");
     ASSERT_EQ(json["codecs"].size(), 1u);
     EXPECT_EQ(json["codecs"][0]["label"], "FAKEA 4.8k");
     EXPECT_EQ(json["codecs"][0]["encoderOptions"], CODEC_OPT_4800);
@@ -571,7 +587,7 @@ TEST_F(BatchTest, TwoModesGiveTwoRows) {
     EXPECT_NE(run.out.find("\nFAKEA 4.8k "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\nFAKEA 6.4k "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\nFAKEB 4.8k-6.4k "), std::string::npos) << run.out;
-    const auto json = Json("r.json");
+    const auto json = Original("r.json");
     ASSERT_EQ(json["codecs"].size(), 3u);
     std::map<std::string, int> ids;
     for (const auto &c : json["codecs"]) {
@@ -687,7 +703,7 @@ TEST_F(ScorerTest, TheToolsLastNumberIsOneMoreColumnNamedAfterIt) {
     EXPECT_EQ(run.err, "");
     EXPECT_NE(run.out.find("Latency ViSQOL my-mos\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find(" 3.750\n"), std::string::npos) << run.out;
-    const auto json = Json("r.json");
+    const auto json = Original("r.json");
     ASSERT_EQ(json["codecs"].size(), 2u);
     for (const auto &c : json["codecs"]) {
         EXPECT_EQ(c["quality"]["my-mos"], 3.75) << c.dump();
@@ -716,7 +732,7 @@ TEST_F(ScorerTest, AFailingMissingOrSilentToolIsNamedOncePerRunWhichGoesOn) {
             Vtbench("--batch " + world.File("speech.wav") + " --scorer '" + tool.command + "' --json " + world.File("r.json"));
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.err, "vtbench32: the scorer " + name + " gave no score for 2 of 2 pairs: " + tool.reason + "\n");
-        const auto json = Json("r.json");
+        const auto json = Original("r.json");
         for (const auto &c : json["codecs"]) {
             EXPECT_TRUE(c["quality"][name].is_null()) << c.dump();
             EXPECT_EQ(c["quality"][name + "Note"], tool.reason);
@@ -753,7 +769,7 @@ TEST_F(ScorerTest, ACommandWithoutBothFilesIsABadCommandLine) {
 TEST_F(BatchTest, NoVisqolKeepsTheOtherMeasures) {
     const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --no-visqol --json " + world.File("r.json"));
     EXPECT_EQ(run.status, 0) << run.err;
-    const auto json = Json("r.json");
+    const auto json = Original("r.json");
     for (const auto &c : json["codecs"]) {
         EXPECT_TRUE(c["quality"]["snrDb"].is_number()) << c.dump();
         EXPECT_TRUE(c["quality"]["visqolMos"].is_null()) << c.dump();

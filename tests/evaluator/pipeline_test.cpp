@@ -221,7 +221,7 @@ TEST_F(PipelineTest, FlushCallOnlyForCodecsThatHoldSamplesBack) {
 }
 
 TEST_F(PipelineTest, NeedDataEndsTheDecodingPassSuccessfully) {
-    a.control->codecId = 2038;
+    a.control->codecId = CODEC_ID_VT180;
     a.control->flushBytes = 4; // the decoder answers 11 on these
     Start({"FAKEA"}, 160 * 3);
     ev->ProcessSelectedCodecs();

@@ -827,6 +827,26 @@ void WorkbenchLogicTest::signalsReadFromTheirFilesMatchTheSamples() {
     std::vector<float> difference(x.size());
     for (std::size_t i = 0; i < x.size(); ++i) difference[i] = x[i] - y[i + delay];
     QCOMPARE(trace.difference.length, static_cast<int64_t>(x.size()));
+    // The same signals read side by side on several threads (a copy of one
+    // among them, read once) read what each reads alone.
+    Signal original2;
+    DecodedTrace trace2;
+    QVERIFY(LoadSignal(SpeechWave().toStdString(), "Original", original2));
+    QVERIFY(LoadDecoded(source, 8000, trace2));
+    const Signal copy = original2;
+    const Signal *together[] = {&original2, &trace2.decoded, &copy, &trace2.difference, nullptr};
+    Summarise(together, 3);
+    QVERIFY(original2.Summarised() && trace2.decoded.Summarised() && trace2.difference.Summarised());
+    QVERIFY(copy.SharesReadingsWith(original2) && !trace2.decoded.SharesReadingsWith(original2));
+    const std::pair<const Signal &, const Signal &> pairs[] = {
+        {original2, original}, {trace2.decoded, trace.decoded}, {trace2.difference, trace.difference}};
+    for (const auto &[parallel, alone] : pairs) {
+        QCOMPARE(parallel.Peak(), alone.Peak());
+        QCOMPARE(parallel.SpectrumTopDb(), alone.SpectrumTopDb());
+        const Envelope a = parallel.Summary().EnvelopeOf(0, 20000, 300, parallel.read);
+        const Envelope b = alone.Summary().EnvelopeOf(0, 20000, 300, alone.read);
+        QVERIFY(a.low == b.low && a.high == b.high);
+    }
     const struct {
         const Signal &signal;
         const std::vector<float> &samples;
@@ -892,11 +912,18 @@ void WorkbenchLogicTest::spectrogramFramesAreThoseOfTheWholeSpectrogram() {
         QCOMPARE(db.back(), whole.At(layout.columns - 1, layout.bins - 1));
         const double peak = SpectrumPeakDb(c.rate, static_cast<int64_t>(c.x.size()), HopEnergies(c.x, layout.hop), read);
         QVERIFY2(std::abs(peak - whole.peakDb) < 1e-4, qPrintable(QStringLiteral("%1 %2").arg(peak).arg(whole.peakDb)));
+        // Rounded up to a step, from far fewer frames, but the same step
+        // (fine steps leave almost no frame out).
+        for (const double step : {10.0, 3.0, 0.5, 0.01}) {
+            const double top = SpectrumCeilingDb(c.rate, static_cast<int64_t>(c.x.size()),
+                                                 HopEnergies(c.x, layout.hop), read, step);
+            QCOMPARE(top, std::ceil(peak / step) * step);
+        }
     }
     // Through a signal read from its file.
     Signal speech;
     QVERIFY(LoadSignal(SpeechWave().toStdString(), "Original", speech));
-    QVERIFY(std::abs(speech.SpectrumPeakDb() - ComputeSpectrogram(SpeechSamples(), 8000, 0).peakDb) < 1e-4);
+    QVERIFY(std::abs(speech.SpectrumTopDb() - std::ceil(ComputeSpectrogram(SpeechSamples(), 8000, 0).peakDb / 10) * 10) < 1e-9);
 }
 
 void WorkbenchLogicTest::fileTracksPlayAsTimelineTracks() {

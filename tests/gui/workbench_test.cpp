@@ -266,9 +266,14 @@ void WorkbenchTest::exportsMatchTheBatchReport() {
     RunBatch({"--batch", SpeechWave(), "--codecs", codecs.join(","), "--json", batchJson, "--csv", batchCsv},
              b.place.File("batchtmp"));
     QVERIFY(QFile::exists(batchJson) && QFile::exists(batchCsv));
-    const nlohmann::json mine = ReadJson(json);
-    const nlohmann::json batch = ReadJson(batchJson);
-    QVERIFY(!mine.is_discarded() && !batch.is_discarded());
+    const nlohmann::json mineDoc = ReadJson(json);
+    const nlohmann::json batchDoc = ReadJson(batchJson);
+    QVERIFY(!mineDoc.is_discarded() && !batchDoc.is_discarded());
+    // Both are a corpus of one; the original's records are compared.
+    QCOMPARE(mineDoc["files"].size(), std::size_t{1});
+    QCOMPARE(batchDoc["files"].size(), std::size_t{1});
+    const nlohmann::json &mine = mineDoc["files"][0];
+    const nlohmann::json &batch = batchDoc["files"][0];
     QCOMPARE(mine["codecs"].size(), static_cast<std::size_t>(b.Codecs()));
     // The messages are each front end's own: the window showed the 11 and
     // 22 kHz coders' refusals as boxes, the batch lists them in its table.
@@ -294,7 +299,8 @@ void WorkbenchTest::exportsMatchTheBatchReport() {
     for (QPushButton *button : view->findChildren<QPushButton *>()) {
         if (button->text() == "Export &JSON...") button->click();
     }
-    QVERIFY2(ReadJson(again)["messages"] == mine["messages"], qPrintable(QString::fromStdString(ReadJson(again).dump(1))));
+    QVERIFY2(ReadJson(again)["files"][0]["messages"] == mine["messages"],
+             qPrintable(QString::fromStdString(ReadJson(again).dump(1))));
     // The CSV is the batch's cell by cell but for the speeds, and its rows
     // are the JSON's codecs with their figures.
     const auto table = ReadCsv(csv);
@@ -386,8 +392,8 @@ void WorkbenchTest::exportWritesANameThatIsNotUtf8() {
     QCOMPARE(b.prompts.messages.size(), 0u);
     const nlohmann::json doc = ReadJson(json);
     QVERIFY(!doc.is_discarded());
-    QCOMPARE(doc["original"]["name"].get<std::string>(), std::string("caf\xef\xbf\xbd.wav"));
-    QCOMPARE(doc["original"]["nameBytes"].get<std::string>(), std::string("caf%E9.wav"));
+    QCOMPARE(doc["files"][0]["name"].get<std::string>(), std::string("caf\xef\xbf\xbd.wav"));
+    QCOMPARE(doc["files"][0]["nameBytes"].get<std::string>(), std::string("caf%E9.wav"));
 }
 
 void WorkbenchTest::rowButtonsCarryTheRowsMenu() {

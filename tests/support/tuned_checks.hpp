@@ -54,18 +54,29 @@ inline void ExpectDescribedDecodesTunedStreams(const TunedPair &p, const std::ve
     ASSERT_GT(coded.frames, 10);
     const DecodedStream byDescribed = DecodeAll(described, p.format, p.options, coded.bytes);
     const DecodedStream byTuned = DecodeAll(tuned, p.format, p.options, coded.bytes);
-    // Every byte written belongs to a frame the described decoder took, one frame per coded frame.
+    CodecFormat mode{};
+    ASSERT_EQ(described.getCodecData(CODEC_DIRECTION_DECODER, p.format, p.options, &mode), CODEC_OK);
     std::size_t consumed = 0;
     for (const uint16_t n : byDescribed.consumed) consumed += n;
-    EXPECT_EQ(consumed, coded.bytes.size());
-    std::vector<uint16_t> written(coded.frameSizes);
-    written.erase(std::remove(written.begin(), written.end(), uint16_t{0}), written.end());
-    EXPECT_EQ(byDescribed.consumed, written);
+    if (mode.minCodedBytes < 1.0f) {
+        // A bit stream (VT15): frames of any bit length, so a call may take no
+        // whole byte, the last byte may stay partly read, and N frames of
+        // input carry N + 1 coded frames.
+        EXPECT_EQ(byDescribed.frames, coded.frames + 1);
+        EXPECT_LE(consumed, coded.bytes.size());
+        EXPECT_GE(consumed + 1, coded.bytes.size());
+    } else {
+        // Every byte written belongs to a frame the described decoder took, one frame per coded frame.
+        EXPECT_EQ(consumed, coded.bytes.size());
+        std::vector<uint16_t> written(coded.frameSizes);
+        written.erase(std::remove(written.begin(), written.end(), uint16_t{0}), written.end());
+        EXPECT_EQ(byDescribed.consumed, written);
+    }
     ASSERT_EQ(byDescribed.pcm.size(), byTuned.pcm.size());
     EXPECT_TRUE(byDescribed.pcm == byTuned.pcm) << "the described decoder gives other samples";
     // The tuned encoder searches otherwise: the same speech gives another stream.
     const EncodedStream plain = EncodeAll(described, p.format, p.options, speech, p.flags);
-    EXPECT_EQ(plain.bytes.size(), coded.bytes.size());
+    if (mode.minCodedBytes >= 1.0f) EXPECT_EQ(plain.bytes.size(), coded.bytes.size()); // a variable rate may differ
     EXPECT_NE(plain.bytes, coded.bytes) << "the tuned encoder writes the described encoder's stream";
 }
 

@@ -23,6 +23,7 @@ const TunedPair kPairs[] = {
     {"VT4864 HQ", "VT4864v6", kSpeech16, CODEC_OPT_4800, 0},
     {"VT4864 HQ", "VT4864v6", kSpeech16, 0, CODEC_OPT_4800}, // the variable mode, each frame at 4.8 kbit/s
     {"VT120 HQ", "VT120", kSpeech16, 0, 0},
+    {"VT15 HQ", "VT15", kSpeech16, 0, 0},
 };
 
 // The quality guard's margins per tuned library: ViSQOL (MOS) and LSD (dB).
@@ -37,6 +38,7 @@ const Margin kMargins[] = {
     // On hts1a VT120 HQ gains 0.02 in ViSQOL but gives 0.06 dB of LSD back
     // (it lowers the LSD on all nine held-out recordings, by 0.13 dB on average).
     {"VT120 HQ", 0.01, 0.08},
+    {"VT15 HQ", 0.01, 0.02},
 };
 
 bool Built(const std::string &name) {

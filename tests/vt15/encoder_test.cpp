@@ -2,6 +2,7 @@
 // the class decision with its fall-backs and the difference codes.
 #include "encoder.hpp"
 #include "parameters.hpp"
+#include "pitch_analysis.hpp"
 #include "smoothing.hpp"
 
 #include <gtest/gtest.h>
@@ -330,6 +331,26 @@ TEST(Quantiser, TheFirstGainIsTheMeanWhenItLiesNearItElseOneOfSevenLevels) {
     EXPECT_LE(std::fabs(decoded - std::min(45.0f, hi)), (hi - lo) / 12.0f + 1e-4f);
 }
 
+TEST(Quantiser, TheNearestFirstGainIsTheNearestOfAllEightDecodedValues) {
+    const FrameRecord prev = Quantised(kClassVoiced, 28, 10);
+    const float g2 = Gain2FromIndex(11), gp = Gain2FromIndex(10);
+    EncoderTuning tuning;
+    tuning.nearestGain1 = true;
+    int meanChosen = 0;
+    for (float g1 = 12.0f; g1 < 60.0f; g1 += 0.37f) {
+        FrameRecord cur = Record(true, false, 50.0f, g2);
+        cur.gain[0] = g1;
+        FrameFields f;
+        QuantiseFrame(DefaultLsfCodebook(), prev, cur, f, nullptr, tuning);
+        float best = 1e9f;
+        for (int i = 0; i <= kGain1Levels; ++i) best = std::min(best, std::fabs(Gain1FromIndex(i, g2, gp) - g1));
+        EXPECT_FLOAT_EQ(std::fabs(Gain1FromIndex(cur.gain1Index, g2, gp) - g1), best) << g1;
+        EXPECT_EQ(f.value[kFieldGain1], cur.gain1Index);
+        meanChosen += cur.gain1Index == 0 ? 1 : 0;
+    }
+    EXPECT_GT(meanChosen, 0) << "the mean is one of the values";
+}
+
 TEST(Smoothing, LoneVoicedAndUnvoicedFramesFollowTheirNeighbours) {
     // A quiet voiced frame with little upper-band voicing between unvoiced ones.
     FrameRecord prev = Record(true, false), next = Record(true, false);
@@ -366,6 +387,65 @@ TEST(Smoothing, PitchOutliersInAVoicedRunTakeTheirNeighboursMean) {
     SmoothRecords(prev, c2, weak);
     EXPECT_EQ(weak.voicing[0], 0.0f);
     EXPECT_EQ(weak.voicing[1], 0.0f);
+}
+
+TEST(Smoothing, WithoutItsPitchRulesOnlyTheVoicingIsSmoothed) {
+    FrameRecord prev = Record(true, true, 80.0f), next = Record(true, true, 84.0f);
+    FrameRecord cur = Record(true, true, 120.0f);
+    SmoothRecords(prev, cur, next, false);
+    EXPECT_FLOAT_EQ(cur.pitch, 120.0f);
+    FrameRecord weak = Record(true, false, 60.0f, 30.0f);
+    weak.voicing[0] = 0.7f;
+    SmoothRecords(prev, cur, weak, false);
+    EXPECT_EQ(weak.voicing[0], 0.0f);
+    // A gap in a voiced run is still bridged with the previous pitch.
+    FrameRecord gap = Record(false, false, 50.0f);
+    SmoothRecords(prev, gap, next, false);
+    EXPECT_TRUE(IsVoiced(gap));
+    EXPECT_EQ(gap.pitch, 80.0f);
+}
+
+// The histories after a few frames of a harmonic signal of period `period`.
+std::unique_ptr<SignalHistory> HarmonicHistory(double period) {
+    auto h = std::make_unique<SignalHistory>();
+    std::memset(h.get(), 0, sizeof *h);
+    InputFilters filters;
+    InitInputFilters(filters);
+    for (int frame = 0, n = 0; frame < 4; ++frame) {
+        float x[kFrameLength];
+        for (int i = 0; i < kFrameLength; ++i, ++n) {
+            double v = 0.0;
+            for (int k = 1; k * 8000.0 / period < 3800.0; ++k) v += std::cos(2.0 * std::numbers::pi * k * n / period);
+            x[i] = static_cast<float>(800.0 * v);
+        }
+        PushFrame(filters, *h, x);
+    }
+    return h;
+}
+
+TEST(PitchCandidates, KeepTheDescribedPitchFindTheTrueOneAndDropNearDuplicates) {
+    const auto h = HarmonicHistory(61.5);
+    PitchCandidate c[kMaxPitchCandidates];
+    const int count = PitchCandidates(*h, 100.0f, 0.0f, 4, c);
+    ASSERT_GE(count, 2);
+    ASSERT_LE(count, 4);
+    EXPECT_FLOAT_EQ(c[0].pitch, 100.0f) << "the described pitch is always the first";
+    bool found = false;
+    for (int i = 0; i < count; ++i) {
+        if (std::fabs(c[i].pitch - 61.5f) < 0.3f) {
+            found = true;
+            EXPECT_GT(c[i].strength, 0.95f);
+            EXPECT_GT(c[i].strength, c[0].strength);
+            for (int b = 1; b < kBands; ++b) EXPECT_GT(c[i].voicing[b], 0.6f) << b;
+        }
+        for (int j = 0; j < i; ++j) EXPECT_GE(std::fabs(c[i].pitch - c[j].pitch), 0.03f * c[i].pitch - 1e-4f);
+    }
+    EXPECT_TRUE(found);
+    // One candidate: the described pitch alone; near the true one it takes the refined peak.
+    EXPECT_EQ(PitchCandidates(*h, 100.0f, 0.0f, 1, c), 1);
+    EXPECT_FLOAT_EQ(c[0].pitch, 100.0f);
+    ASSERT_GE(PitchCandidates(*h, 62.0f, 0.0f, 4, c), 1);
+    EXPECT_NEAR(c[0].pitch, 61.5f, 0.3f);
 }
 
 // The encoder over a signal, with the class of every coded frame.

@@ -12,6 +12,7 @@
 #include <memory>
 #include <numbers>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace vntr::vt15 {
@@ -217,11 +218,28 @@ TEST(Stream, AFrameThatRunsPastTheOfferLeavesTheDecoderExactlyAsItWas) {
     EXPECT_EQ(frames, 121);
 }
 
-TEST(Stream, TheDecoderRebuildsExactlyWhatTheEncoderQuantised) {
+// The described encoder, the tuned one (VT15 HQ), and one with the other
+// tried settings that change what is sent (the nearest first gain, band
+// voicing near the pitch, the tracker without the smoothing's pitch rules).
+class StreamInStep : public ::testing::TestWithParam<int> {};
+
+EncoderTuning TuningUnderTest(int which) {
+    EncoderTuning t = which == 1 ? TunedEncoder() : EncoderTuning{};
+    if (which == 2) {
+        t.pitchContinuity = 0.1f;
+        t.pitchCandidates = 6;
+        t.smoothPitch = false;
+        t.nearestGain1 = true;
+        t.voicingReach = 1.0f;
+    }
+    return t;
+}
+
+TEST_P(StreamInStep, TheDecoderRebuildsExactlyWhatTheEncoderQuantised) {
     const std::vector<int16_t> pcm = TestSpeech(400);
     auto enc = std::make_unique<EncoderState>();
     auto dec = std::make_unique<DecoderState>();
-    InitEncoder(*enc);
+    InitEncoder(*enc, TuningUnderTest(GetParam()));
     InitDecoder(*dec);
     std::vector<uint8_t> pending; // whole bytes handed out, not yet consumed
     int classes[kClassCount] = {};
@@ -255,6 +273,10 @@ TEST(Stream, TheDecoderRebuildsExactlyWhatTheEncoderQuantised) {
     // Speech with pauses uses every class.
     for (int c = 0; c < kClassCount; ++c) EXPECT_GT(classes[c], 0) << c;
 }
+
+INSTANTIATE_TEST_SUITE_P(Encoders, StreamInStep, ::testing::Values(0, 1, 2), [](const auto &info) {
+    return std::string(info.param == 0 ? "Described" : info.param == 1 ? "Tuned" : "OtherSettings");
+});
 
 TEST(Stream, RealSpeechComesBackWithItsLoudnessContour) {
     const std::vector<int16_t> pcm = TestSpeech(400);

@@ -1,6 +1,6 @@
 #include "gui/logic/abx_round.hpp"
 
-#include "cli/corpus_report.hpp"
+#include "report/corpus_report.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -63,7 +63,7 @@ AbxTrial AbxRound::Logged(int index, int round, const std::string &original,
 }
 
 std::string AbxCsv(const std::vector<AbxTrial> &trials) {
-    using cli::CsvField;
+    using report::CsvField;
     std::string text = "round,trial,original,a,b,x,answer,right\n";
     for (const AbxTrial &t : trials) {
         text += std::to_string(t.round) + "," + std::to_string(t.trial) + "," + CsvField(t.original) + "," +

@@ -1,6 +1,6 @@
 #include "gui/logic/comparison_table.hpp"
 
-#include "cli/report.hpp"
+#include "report/original_report.hpp"
 
 #include <vntr/codec_api.h>
 
@@ -14,7 +14,7 @@ QString Number(const std::optional<double> &v, int decimals) {
 }
 
 std::optional<double> Speed(uint64_t micros, const CodecSlot &slot) {
-    const double x = cli::RealTimeFactor(micros, slot);
+    const double x = report::RealTimeFactor(micros, slot);
     return x > 0 ? std::optional<double>(x) : std::nullopt;
 }
 
@@ -50,7 +50,7 @@ std::string ModeText(const CodecSlot &slot) {
 
 std::vector<ComparisonRow> ComparisonRows(const evaluator::Evaluator &ev) {
     std::vector<ComparisonRow> rows;
-    for (const std::size_t i : cli::ReportOrder(ev)) {
+    for (const std::size_t i : report::ReportOrder(ev)) {
         const CodecSlot &slot = ev.Slots()[i];
         ComparisonRow row;
         row.name = slot.Name();

@@ -182,38 +182,67 @@ double SpectrogramFrames::PowerBound(double energy) const {
     return energy * windowSquares_ / reference_ * (1.0 + 1e-9);
 }
 
-double SpectrumPeakDb(int sampleRate, int64_t length, std::span<const double> hopEnergy, const SampleReader &read) {
+namespace {
+
+double PowerDb(double power) {
+    return std::max(-200.0, 10.0 * std::log10(std::max(power, 1e-20)));
+}
+
+// The strongest bin's power over the frames of a signal, transforming only
+// the frames whose bound exceeds `needed(best so far)`: the power below
+// which no frame can change the answer.
+template <typename Needed>
+double PeakSearch(int sampleRate, int64_t length, std::span<const double> hopEnergy, const SampleReader &read,
+                  Needed needed) {
     SpectrogramFrames frames(sampleRate, length);
     const Spectrogram &layout = frames.Layout();
     double best = 0;
-    if (layout.columns > 0 && layout.hop > 0) {
-        // A frame is four hops from its column's hop on.
-        const std::size_t hops = hopEnergy.size();
-        std::vector<std::pair<double, int>> bounds;
-        bounds.reserve(static_cast<std::size_t>(layout.columns));
-        for (int c = 0; c < layout.columns; ++c) {
-            double energy = 0;
-            for (std::size_t h = static_cast<std::size_t>(c); h < std::min(hops, static_cast<std::size_t>(c) + 4); ++h)
-                energy += hopEnergy[h];
-            if (energy > 0) bounds.emplace_back(frames.PowerBound(energy), c);
-        }
-        // The loudest few first, for a first peak; then every frame whose
-        // bound lies above it, in the order of the signal (reads that follow
-        // each other are cheap).
-        const auto byBound = [](const auto &a, const auto &b) { return a.first > b.first; };
-        const std::size_t first = std::min<std::size_t>(bounds.size(), 64);
-        std::nth_element(bounds.begin(), bounds.begin() + static_cast<std::ptrdiff_t>(first), bounds.end(), byBound);
-        std::sort(bounds.begin(), bounds.begin() + static_cast<std::ptrdiff_t>(first),
-                  [](const auto &a, const auto &b) { return a.second < b.second; });
-        for (std::size_t i = 0; i < first; ++i) best = std::max(best, frames.PeakPower(bounds[i].second, read));
-        std::vector<int> rest;
-        for (std::size_t i = first; i < bounds.size(); ++i) {
-            if (bounds[i].first > best) rest.push_back(bounds[i].second);
-        }
-        std::sort(rest.begin(), rest.end());
-        for (const int c : rest) best = std::max(best, frames.PeakPower(c, read));
+    if (layout.columns == 0 || layout.hop == 0) return best;
+    // A frame is four hops from its column's hop on.
+    const std::size_t hops = hopEnergy.size();
+    std::vector<std::pair<double, int>> bounds;
+    bounds.reserve(static_cast<std::size_t>(layout.columns));
+    for (int c = 0; c < layout.columns; ++c) {
+        double energy = 0;
+        for (std::size_t h = static_cast<std::size_t>(c); h < std::min(hops, static_cast<std::size_t>(c) + 4); ++h)
+            energy += hopEnergy[h];
+        if (energy > 0) bounds.emplace_back(frames.PowerBound(energy), c);
     }
-    return std::max(-200.0, 10.0 * std::log10(std::max(best, 1e-20)));
+    // The loudest few first, for a first peak; then every frame whose bound
+    // lies above what is needed, in the order of the signal (reads that
+    // follow each other are cheap).
+    const auto byBound = [](const auto &a, const auto &b) { return a.first > b.first; };
+    const std::size_t first = std::min<std::size_t>(bounds.size(), 64);
+    std::nth_element(bounds.begin(), bounds.begin() + static_cast<std::ptrdiff_t>(first), bounds.end(), byBound);
+    std::sort(bounds.begin(), bounds.begin() + static_cast<std::ptrdiff_t>(first),
+              [](const auto &a, const auto &b) { return a.second < b.second; });
+    for (std::size_t i = 0; i < first; ++i) best = std::max(best, frames.PeakPower(bounds[i].second, read));
+    std::vector<std::pair<double, int>> rest;
+    for (std::size_t i = first; i < bounds.size(); ++i) {
+        if (bounds[i].first > needed(best)) rest.push_back(bounds[i]);
+    }
+    std::sort(rest.begin(), rest.end(), [](const auto &a, const auto &b) { return a.second < b.second; });
+    for (const auto &[bound, c] : rest) {
+        if (bound > needed(best)) best = std::max(best, frames.PeakPower(c, read));
+    }
+    return best;
+}
+
+} // namespace
+
+double SpectrumPeakDb(int sampleRate, int64_t length, std::span<const double> hopEnergy, const SampleReader &read) {
+    return PowerDb(PeakSearch(sampleRate, length, hopEnergy, read, [](double best) { return best; }));
+}
+
+double SpectrumCeilingDb(int sampleRate, int64_t length, std::span<const double> hopEnergy, const SampleReader &read,
+                         double stepDb) {
+    const auto ceiling = [stepDb](double power) { return std::ceil(PowerDb(power) / stepDb) * stepDb; };
+    // A frame matters only if it can reach above the step the best found lies in.
+    const auto needed = [&ceiling](double best) {
+        const double top = ceiling(best);
+        return top <= -200.0 ? 0.0 : std::pow(10.0, top / 10.0);
+    };
+    return ceiling(PeakSearch(sampleRate, length, hopEnergy, read, needed));
 }
 
 } // namespace vntr::gui

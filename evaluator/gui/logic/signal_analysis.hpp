@@ -73,6 +73,11 @@ private:
 // from 0): only the frames whose energy could hold a louder bin than the
 // loudest found are transformed, loudest first.
 double SpectrumPeakDb(int sampleRate, int64_t length, std::span<const double> hopEnergy, const SampleReader &read);
+// SpectrumPeakDb rounded up to a multiple of `stepDb` (a colour scale's top):
+// only frames that could reach above the step of the loudest found are
+// transformed, far fewer than for the exact peak.
+double SpectrumCeilingDb(int sampleRate, int64_t length, std::span<const double> hopEnergy, const SampleReader &read,
+                         double stepDb);
 
 // Lowest and highest sample of each of `columns` equal parts of
 // samples[first, first + count); parts outside the signal are 0.

@@ -4,8 +4,10 @@
 #include "gui/logic/timeline_track.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 namespace vntr::gui {
 
@@ -88,15 +90,34 @@ float Signal::Peak() const {
     return lazy_->peak;
 }
 
-double Signal::SpectrumPeakDb() const {
+double Signal::SpectrumTopDb() const {
     Summary();
     Lazy &lazy = *lazy_;
-    if (!lazy.peakDbKnown) {
-        lazy.peakDbKnown = true;
-        if (length > 0 && read) lazy.peakDb = gui::SpectrumPeakDb(sampleRate, length, lazy.hopEnergy, read);
+    if (!lazy.topDbKnown) {
+        lazy.topDbKnown = true;
+        if (length > 0 && read) lazy.topDb = SpectrumCeilingDb(sampleRate, length, lazy.hopEnergy, read, kSpectrumStepDb);
         lazy.hopEnergy = {};
     }
-    return lazy.peakDb;
+    return lazy.topDb;
+}
+
+void Summarise(std::span<const Signal *const> wanted, int threads) {
+    std::vector<const Signal *> pending;
+    for (const Signal *s : wanted) {
+        const auto copy = [s](const Signal *p) { return p->SharesReadingsWith(*s); };
+        if (s != nullptr && !s->Summarised() && std::none_of(pending.begin(), pending.end(), copy)) pending.push_back(s);
+    }
+    std::atomic<std::size_t> next = 0;
+    const auto work = [&] {
+        for (std::size_t i = next++; i < pending.size(); i = next++) {
+            pending[i]->Summary();
+            if (pending[i]->spectrum) pending[i]->SpectrumTopDb();
+        }
+    };
+    const auto helpers = static_cast<std::size_t>(std::max(0, std::min(threads, static_cast<int>(pending.size())) - 1));
+    std::vector<std::jthread> pool;
+    for (std::size_t t = 0; t < helpers; ++t) pool.emplace_back(work);
+    work();
 }
 
 bool LoadSignal(const std::string &path, const std::string &label, Signal &signal) {

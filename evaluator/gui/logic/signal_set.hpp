@@ -25,7 +25,7 @@ namespace vntr::gui {
 // block at a time: nothing of the file is held but the block last read.
 class WaveFileSamples {
 public:
-    static constexpr int64_t kBlock = 4096;
+    static constexpr int64_t kBlock = 1024;
     bool Open(const std::string &path);
     int Rate() const { return reader_.SampleRate(); }
     int64_t Length() const { return static_cast<int64_t>(reader_.Frames()); }
@@ -55,22 +55,31 @@ public:
     double Seconds() const { return sampleRate > 0 ? static_cast<double>(length) / sampleRate : 0.0; }
     const WaveSummary &Summary() const;
     float Peak() const; // the largest |sample|
-    // The loudest bin of any frame of its spectrogram (SpectrogramFrames), in dB.
-    double SpectrumPeakDb() const;
+    // The loudest bin of any frame of its spectrogram (SpectrogramFrames), in
+    // dB rounded up to a multiple of kSpectrumStepDb: the top of its colour scale.
+    static constexpr double kSpectrumStepDb = 10.0;
+    double SpectrumTopDb() const;
     // Whether the summary has been read (the signal was drawn or asked for).
     bool Summarised() const { return lazy_->built; }
+    // Whether `other` is a copy of this signal (they share what is read once).
+    bool SharesReadingsWith(const Signal &other) const { return lazy_ == other.lazy_; }
 
 private:
     struct Lazy {
         bool built = false;
-        bool peakDbKnown = false;
+        bool topDbKnown = false;
         WaveSummary summary;
         float peak = 0;
-        double peakDb = -200;
-        std::vector<double> hopEnergy; // per spectrogram hop, until the peak is known
+        double topDb = -200;
+        std::vector<double> hopEnergy; // per spectrogram hop, until the top is known
     };
     std::shared_ptr<Lazy> lazy_ = std::make_shared<Lazy>();
 };
+
+// Reads what the pictures need of each signal wanted (its summary and, for a
+// spectrogram, its top) that has not been read yet, on up to `threads`
+// threads: each signal reads its own files, so none waits for another.
+void Summarise(std::span<const Signal *const> wanted, int threads);
 
 // A signal over one wave file; false when it cannot be read or holds no sample.
 bool LoadSignal(const std::string &path, const std::string &label, Signal &signal);

@@ -6,6 +6,35 @@
 
 namespace vntr::gui {
 
+namespace {
+
+constexpr auto kBaseSize = static_cast<std::size_t>(WaveSummary::kBase);
+
+// Lowest and highest of a non-empty block, in lanes that the compiler keeps
+// in vector registers (a running minimum of one value at a time does not
+// vectorise: it would have to be reordered).
+std::pair<float, float> BlockRange(std::span<const float> x) {
+    constexpr std::size_t kLanes = 8;
+    float low[kLanes];
+    float high[kLanes];
+    std::fill_n(low, kLanes, x[0]);
+    std::fill_n(high, kLanes, x[0]);
+    std::size_t i = 0;
+    for (; i + kLanes <= x.size(); i += kLanes) {
+        for (std::size_t l = 0; l < kLanes; ++l) {
+            low[l] = std::min(low[l], x[i + l]);
+            high[l] = std::max(high[l], x[i + l]);
+        }
+    }
+    for (; i < x.size(); ++i) {
+        low[0] = std::min(low[0], x[i]);
+        high[0] = std::max(high[0], x[i]);
+    }
+    return {*std::min_element(low, low + kLanes), *std::max_element(high, high + kLanes)};
+}
+
+} // namespace
+
 void WaveSummary::Build(int64_t length, const Reader &read) {
     length_ = std::max<int64_t>(length, 0);
     levels_.clear();
@@ -25,11 +54,9 @@ void WaveSummary::Build(int64_t length, const Reader &read) {
         std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(got), buffer.begin() + static_cast<std::ptrdiff_t>(want),
                   0.0f);
         for (std::size_t i = 0; i < want; i += kBase) {
-            const auto end = std::min(want, i + static_cast<std::size_t>(kBase));
-            const auto [lo, hi] = std::minmax_element(buffer.begin() + static_cast<std::ptrdiff_t>(i),
-                                                      buffer.begin() + static_cast<std::ptrdiff_t>(end));
-            base.low.push_back(*lo);
-            base.high.push_back(*hi);
+            const auto [lo, hi] = BlockRange(std::span<const float>(buffer).subspan(i, std::min(want - i, kBaseSize)));
+            base.low.push_back(lo);
+            base.high.push_back(hi);
         }
     }
     levels_.push_back(std::move(base));

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace vntr::gui {
 namespace {
@@ -258,12 +259,22 @@ double SignalCanvas::TopHz() const {
     return rate / 2.0;
 }
 
+void SignalCanvas::SummariseShown() const {
+    // Every signal the scales depend on, read side by side on the first drawing.
+    std::vector<const Signal *> wanted{&Set().original};
+    for (const int t : Shown()) {
+        const DecodedTrace &trace = Set().decoded[static_cast<std::size_t>(t)];
+        wanted.push_back(&trace.decoded);
+        if (difference_) wanted.push_back(&trace.difference);
+    }
+    Summarise(wanted, static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+}
+
 double SignalCanvas::FloorDb() const {
     // One colour scale for every spectrogram: from the loudest of them down.
-    double peak = Set().original.SpectrumPeakDb();
-    for (const int t : Shown())
-        peak = std::max(peak, Set().decoded[static_cast<std::size_t>(t)].decoded.SpectrumPeakDb());
-    return std::ceil(peak / 10.0) * 10.0 - kDbRange;
+    double top = Set().original.SpectrumTopDb();
+    for (const int t : Shown()) top = std::max(top, Set().decoded[static_cast<std::size_t>(t)].decoded.SpectrumTopDb());
+    return top - kDbRange;
 }
 
 void SignalCanvas::wheelEvent(QWheelEvent *event) {
@@ -688,6 +699,7 @@ void SignalCanvas::paintEvent(QPaintEvent *) {
     QPainter p(this);
     p.fillRect(rect(), palette().window());
     if (!HasSignals()) return;
+    SummariseShown();
     const std::vector<Pane> panes = Panes();
     for (const Pane &pane : panes) {
         const Signal &s = IsCurve(pane.kind) ? Set().original : SignalOf(pane);

@@ -90,6 +90,7 @@ public:
     static PlotAxis CurveAxis(PaneKind kind, std::vector<double> values);
     // The spectrograms' colour scale: its lowest dB (its top is 80 dB above).
     double FloorDb() const;
+    void SummariseShown() const;
 
 signals:
     // A click without a drag: no region any more, play from here.

@@ -5,14 +5,13 @@
 // The right click on a result bar opens the codec's options, as it always
 // has; the rows' other commands are on the right click of the row's play
 // and save buttons.
-#include "cli/corpus_report.hpp"
-#include "cli/file_result.hpp"
-#include "cli/report.hpp"
 #include "core/printf.hpp"
 #include "core/wave_export.hpp"
 #include "gui/commands.hpp"
 #include "gui/window/main_window.hpp"
 #include "gui/window/tool_button.hpp"
+#include "report/corpus_report.hpp"
+#include "report/file_result.hpp"
 
 #include <QMenu>
 
@@ -199,12 +198,10 @@ void MainWindow::ExportComparison(bool json) {
     std::vector<std::string> messages = openMessages_;
     messages.insert(messages.end(), runMessages_.begin(), runMessages_.end());
     // The batch report's own writers: the same schema as --json and --csv.
-    const bool written =
-        json ? cli::WriteJson(destination, *core_, messages, error)
-             : cli::WriteCsv(destination,
-                             {cli::OriginalResult(*core_, core_->Original().path, core_->OriginalDisplayName(), "",
-                                                  messages)},
-                             error);
+    const report::FileResult original =
+        report::OriginalResult(*core_, core_->Original().path, core_->OriginalDisplayName(), "", messages);
+    const bool written = json ? report::WriteOriginalJson(destination, original, std::nullopt, error)
+                              : report::WriteCsv(destination, {original}, error);
     if (!written) {
         Error(
             QString::fromStdString(evaluator::Printf("Could not write to destination file %s.", destination.c_str())));

@@ -117,11 +117,15 @@ Coded RunVt15(const std::vector<int16_t> &pcm, const vntr::vt15::EncoderTuning &
     return c;
 }
 
-Scores Measure(const std::vector<int16_t> &original, const Coded &coded) {
+// delay >= 0: the decoded signal's known lag (as vtbench32 --batch finds it
+// once per codec); otherwise found per file by correlation.
+Scores Measure(const std::vector<int16_t> &original, const Coded &coded, int delay) {
     const std::vector<float> x(original.begin(), original.end());
     const std::vector<float> y(coded.decoded.begin(), coded.decoded.end());
-    const auto q = vntr::evaluator::CompareSignals(x, y, 8000);
-    const auto v = vntr::evaluator::ScoreVisqol(x, y, 8000);
+    vntr::evaluator::CompareOptions options;
+    options.delay = delay;
+    const auto q = vntr::evaluator::CompareSignals(x, y, 8000, options);
+    const auto v = vntr::evaluator::ScoreVisqol(x, y, 8000, vntr::evaluator::kVisqolStretchSeconds, delay);
     Scores s;
     s.visqol = v.valid ? v.mos : 0.0;
     s.lsd = q.logSpectralDistanceDb;
@@ -165,8 +169,24 @@ void Set(const std::string &assignment, vntr::vt15::EncoderTuning &t) {
     else if (name == "class1Fallback") t.class1Fallback = static_cast<float>(value);
     else if (name == "class3Fallback") t.class3Fallback = static_cast<float>(value);
     else if (name == "class5Margin") t.class5Margin = static_cast<float>(value);
+    else if (name == "pitchContinuity") t.pitchContinuity = static_cast<float>(value);
+    else if (name == "pitchCandidates") t.pitchCandidates = static_cast<int>(value);
+    else if (name == "candidateGains") t.candidateGains = value != 0;
+    else if (name == "describedBonus") t.describedBonus = static_cast<float>(value);
+    else if (name == "jitterBelow") t.jitterBelow = static_cast<float>(value);
+    else if (name == "gainContour") t.gainContour = value != 0;
+    else if (name == "contourWindow") t.contourWindow = static_cast<float>(value);
+    else if (name == "contourMeanBonus") t.contourMeanBonus = static_cast<float>(value);
+    else if (name == "contourLead") t.contourLead = static_cast<float>(value);
+    else if (name == "smoothPitch") t.smoothPitch = value != 0;
+    else if (name == "voicingReach") t.voicingReach = static_cast<float>(value);
+    else if (name == "nearestGain1") t.nearestGain1 = value != 0;
+    else if (name == "envelopePeakWeight") t.envelopePeakWeight = static_cast<float>(value);
     else throw std::runtime_error("VT15 has no setting " + name);
-    if (t.lsfFinalists < 1 || t.lsfFinalists > 16) throw std::runtime_error("setting out of range: " + assignment);
+    if (t.lsfFinalists < 1 || t.lsfFinalists > 16 || t.pitchCandidates < 1 ||
+        t.pitchCandidates > vntr::vt15::kMaxPitchCandidates || t.pitchContinuity < 0.0f || t.voicingReach < 0.0f ||
+        t.contourWindow < 20.0f || t.contourWindow > 160.0f)
+        throw std::runtime_error("setting out of range: " + assignment);
 }
 
 } // namespace
@@ -178,9 +198,13 @@ int main(int argc, char **argv) {
     std::vector<std::string> files;
     bool tuned = false;
     int jobs = 1;
+    int delay = -1;
     app.add_option("codec", codec, "vt120 or vt15")->required()->check(CLI::IsMember({"vt120", "vt15"}));
     app.add_option("--set", sets, "NAME=VALUE, on top of the described settings (or the tuned ones with --tuned)");
     app.add_flag("--tuned", tuned, "start from the tuned encoder's settings (VT120)");
+    app.add_option("--delay", delay,
+                   "the decoded signal's lag in samples, as vtbench32 --batch reports it for the codec "
+                   "(default: found per file)");
     app.add_option("-j", jobs, "files measured at once")->check(CLI::Range(1, 16));
     app.add_option("files", files, "8 kHz speech (.wav or raw 16-bit)")->required();
     CLI11_PARSE(app, argc, argv);
@@ -204,11 +228,11 @@ int main(int argc, char **argv) {
         auto work = [&] {
             for (std::size_t i; (i = next++) < files.size();) {
                 if (codec == "vt120") {
-                    base[i] = Measure(speech[i], RunVt120(speech[i], {}));
-                    trial[i] = Measure(speech[i], RunVt120(speech[i], t120));
+                    base[i] = Measure(speech[i], RunVt120(speech[i], {}), delay);
+                    trial[i] = Measure(speech[i], RunVt120(speech[i], t120), delay);
                 } else {
-                    base[i] = Measure(speech[i], RunVt15(speech[i], {}));
-                    trial[i] = Measure(speech[i], RunVt15(speech[i], t15));
+                    base[i] = Measure(speech[i], RunVt15(speech[i], {}), delay);
+                    trial[i] = Measure(speech[i], RunVt15(speech[i], t15), delay);
                 }
             }
         };
@@ -219,7 +243,7 @@ int main(int argc, char **argv) {
         std::printf("%-16s %8s %8s %7s %7s %7s %7s %8s %8s\n", "file", "ViSQOL", "tuned", "LSD", "tuned", "SNR",
                     "tuned", "bit/s", "tuned");
         Scores mb, mt;
-        int better = 0;
+        int better = 0, betterVisqol = 0, betterLsd = 0;
         double encodeBase = 0, encodeTrial = 0, audio = 0;
         for (std::size_t i = 0; i < files.size(); ++i) {
             const std::string name = files[i].substr(files[i].find_last_of('/') + 1);
@@ -236,14 +260,16 @@ int main(int argc, char **argv) {
             mb.bitRate += b.bitRate / files.size();
             mt.bitRate += t.bitRate / files.size();
             if (t.visqol > b.visqol && t.lsd < b.lsd) ++better;
+            betterVisqol += t.visqol > b.visqol ? 1 : 0;
+            betterLsd += t.lsd < b.lsd ? 1 : 0;
             encodeBase += b.seconds;
             encodeTrial += t.seconds;
             audio += static_cast<double>(speech[i].size()) / 8000.0;
         }
         std::printf("%-16s %8.4f %8.4f %7.3f %7.3f %7.2f %7.2f %8.0f %8.0f\n", "mean", mb.visqol, mt.visqol, mb.lsd,
                     mt.lsd, mb.snr, mt.snr, mb.bitRate, mt.bitRate);
-        std::printf("better on both ViSQOL and LSD: %d of %zu; encoding %.0fx -> %.0fx real time\n", better,
-                    files.size(), audio / encodeBase, audio / encodeTrial);
+        std::printf("better ViSQOL on %d, lower LSD on %d, both on %d of %zu; encoding %.0fx -> %.0fx real time\n",
+                    betterVisqol, betterLsd, better, files.size(), audio / encodeBase, audio / encodeTrial);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

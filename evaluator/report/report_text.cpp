@@ -1,4 +1,4 @@
-#include "cli/report_text.hpp"
+#include "report/report_text.hpp"
 
 #include "core/replacing_file.hpp"
 
@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace vntr::cli {
+namespace vntr::report {
 
 bool IsUtf8(std::string_view text) {
     std::size_t i = 0;
@@ -114,4 +114,4 @@ bool WriteReport(const std::string &path, const std::string &text, std::string &
     return true;
 }
 
-} // namespace vntr::cli
+} // namespace vntr::report

@@ -1,9 +1,9 @@
-#include "cli/corpus_report.hpp"
+#include "report/corpus_report.hpp"
 
-#include "cli/report.hpp"
-#include "cli/report_text.hpp"
 #include "core/printf.hpp"
 #include "core/replacing_file.hpp"
+#include "report/original_report.hpp"
+#include "report/report_text.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -11,25 +11,41 @@
 #include <cerrno>
 #include <exception>
 
-namespace vntr::cli {
+namespace vntr::report {
 namespace {
 
 using evaluator::Printf;
 using nlohmann::json;
-
 
 json MeasureJson(const MeasureSummary &m) {
     if (m.count == 0) return nullptr;
     return {{"mean", m.Mean()}, {"worst", m.worst}, {"worstFile", m.worstFile}, {"files", m.count}};
 }
 
-// One codec's figures on one original; the per-codec objects of the
-// single-original report carry the same names.
+// The ViSQOL fields of a measured row's `quality` object: `visqolMos`,
+// `visqolNsim` (null when it could not score) and `visqolNote` (why not).
+void AddVisqolJson(json &quality, const evaluator::Quality &q) {
+    quality["visqolMos"] = q.visqolValid ? json(q.visqolMos) : json(nullptr);
+    quality["visqolNsim"] = q.visqolValid ? json(q.visqolNsim) : json(nullptr);
+    if (!q.visqolNote.empty()) quality["visqolNote"] = q.visqolNote;
+}
+
+// The external scorer's field, named after the tool ("pesq": its score, or
+// null), and "<tool>Note" (why there is none); nothing without a scorer.
+void AddScorerJson(json &quality, const evaluator::Quality &q) {
+    if (q.scorerName.empty()) return;
+    quality[q.scorerName] = q.scorerValid ? json(q.scorerValue) : json(nullptr);
+    if (!q.scorerNote.empty()) quality[q.scorerName + "Note"] = q.scorerNote;
+}
+
+// One codec's figures on one original, with the window's texts of them.
 json CodecResultJson(const CodecResult &c) {
     json j = {{"name", c.name},
               {"mode", c.mode},
               {"label", c.label},
+              {"description", c.description},
               {"outcome", c.outcome},
+              {"row", c.row},
               {"codecId", c.codecId},
               {"encoderOptions", c.encoderOptions},
               {"downsampled", c.downsampled},
@@ -39,12 +55,23 @@ json CodecResultJson(const CodecResult &c) {
               {"codedBytes", c.codedBytes},
               {"bitRate", c.bitRate},
               {"ratio", c.ratio},
+              {"codingMs", c.codingMs},
+              {"decodingMs", c.decodingMs},
+              {"codingLoad", c.codingLoad},
+              {"decodingLoad", c.decodingLoad},
               {"codingMicros", c.codingMicros},
               {"decodingMicros", c.decodingMicros},
               {"codingRealTimeFactor", c.CodingRealTime()},
               {"decodingRealTimeFactor", c.DecodingRealTime()}};
     if (!c.reason.empty()) j["reason"] = c.reason;
-    if (c.latencySamples >= 0) j["declaredLatencySamples"] = c.latencySamples;
+    // Which rows are the field's standard codecs, from the libraries' own registration.
+    j["peer"] = !c.peerLibrary.empty();
+    if (!c.peerLibrary.empty()) j["peerLibrary"] = c.peerLibrary;
+    if (!c.lines.empty()) j["lines"] = c.lines;
+    if (c.latencySamples >= 0) {
+        j["declaredLatencySamples"] = c.latencySamples;
+        if (c.sampleRate > 0) j["declaredLatencyMs"] = 1000.0 * c.latencySamples / c.sampleRate;
+    }
     if (c.quality.valid) {
         j["quality"] = {{"snrDb", c.quality.snrDb},
                         {"segmentalSnrDb", c.quality.segmentalSnrDb},
@@ -181,9 +208,10 @@ void PrintCorpusReport(std::FILE *out, const CorpusOutcome &outcome, const std::
     const CorpusTotals t = Totals(outcome.files);
     std::fprintf(out, "Corpus: %zu originals, %zu run, %zu refused", t.originals, t.run, t.refused);
     if (t.interrupted > 0) std::fprintf(out, ", %zu not finished (interrupted)", t.interrupted);
-    std::fprintf(out, "; %.1f s of audio in %.1f s on %d worker%s", t.seconds, outcome.wallSeconds, outcome.workers,
+    const double wallSeconds = outcome.wallSeconds.value_or(0);
+    std::fprintf(out, "; %.1f s of audio in %.1f s on %d worker%s", t.seconds, wallSeconds, outcome.workers,
                  outcome.workers == 1 ? "" : "s");
-    if (outcome.wallSeconds > 0) std::fprintf(out, " (%.0fx real time)", t.seconds / outcome.wallSeconds);
+    if (wallSeconds > 0) std::fprintf(out, " (%.0fx real time)", t.seconds / wallSeconds);
     std::fprintf(out, "\n\n");
     std::size_t width = 10;
     for (const auto &c : codecs) width = std::max(width, c.label.size());
@@ -281,6 +309,8 @@ json FileJson(const FileResult &f) {
     json j = {{"name", f.name}, {"path", f.path}, {"outcome", FileStateName(f.state)}, {"messages", f.messages}};
     if (!f.conversion.empty()) j["conversion"] = f.conversion;
     if (f.state == FileState::Done) {
+        j["fromSession"] = f.fromSession;
+        j["formatFlags"] = f.formatFlags;
         j["sampleRate"] = f.sampleRate;
         j["format"] = f.format;
         j["seconds"] = f.seconds;
@@ -311,7 +341,7 @@ bool WriteCorpusJson(const std::string &path, const CorpusOutcome &outcome, cons
                              {"interrupted", outcome.interrupted},
                              {"seconds", t.seconds},
                              {"workers", outcome.workers},
-                             {"wallSeconds", outcome.wallSeconds}};
+                             {"wallSeconds", outcome.wallSeconds ? json(*outcome.wallSeconds) : json(nullptr)}};
         json summaries = json::array();
         for (const auto &c : codecs) summaries.push_back(CodecSummaryJson(c));
         // The keys in the order a JSON object keeps them: sorted.
@@ -344,6 +374,17 @@ bool WriteCorpusJson(const std::string &path, const CorpusOutcome &outcome, cons
         return false;
     }
     return true;
+}
+
+bool WriteOriginalJson(const std::string &path, const FileResult &file, std::optional<double> wallSeconds,
+                       std::string &error) {
+    CorpusOutcome outcome;
+    outcome.files = {file};
+    outcome.workers = 1;
+    outcome.wallSeconds = wallSeconds;
+    std::vector<std::string> rows;
+    for (const auto &c : file.codecs) rows.push_back(c.label.empty() ? c.name : c.label);
+    return WriteCorpusJson(path, outcome, Summarise(outcome.files, rows), error);
 }
 
 bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std::string &error) {
@@ -400,4 +441,4 @@ bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std
     return true;
 }
 
-} // namespace vntr::cli
+} // namespace vntr::report

@@ -1,16 +1,17 @@
 // The report of a corpus run: one table row per codec over every original
 // it ran on, the originals that were refused, and the same as JSON and as
-// per-file CSV rows.
+// per-file CSV rows.  One original's JSON is that of a corpus of one.
 #pragma once
 
-#include "cli/corpus_run.hpp"
+#include "report/file_result.hpp"
 
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
-namespace vntr::cli {
+namespace vntr::report {
 
 // The mean and the worst of one measure over the originals, with the name
 // of the worst one.  For SNR and segmental SNR the worst is the lowest, for
@@ -62,6 +63,15 @@ struct CodecSummary {
 // codecs that ran on nothing in slot order.
 std::vector<CodecSummary> Summarise(const std::vector<FileResult> &files, const std::vector<std::string> &codecOrder);
 
+// What a corpus run gave: every original's results and how the run went.
+struct CorpusOutcome {
+    std::vector<FileResult> files; // one per original, in corpus order
+    bool interrupted = false;
+    int workers = 0;
+    std::optional<double> wallSeconds; // none when the run was not timed (the window's export)
+    bool setupFailed = false; // no worker could be started (said on stderr)
+};
+
 struct CorpusTotals {
     std::size_t originals = 0;
     std::size_t run = 0;
@@ -74,10 +84,14 @@ CorpusTotals Totals(const std::vector<FileResult> &files);
 void PrintCorpusReport(std::FILE *out, const CorpusOutcome &outcome, const std::vector<CodecSummary> &codecs);
 bool WriteCorpusJson(const std::string &path, const CorpusOutcome &outcome, const std::vector<CodecSummary> &codecs,
                      std::string &error);
+// The JSON of one original (`wallSeconds`: how long its run took, when
+// timed): a corpus of one, on one worker.
+bool WriteOriginalJson(const std::string &path, const FileResult &file, std::optional<double> wallSeconds,
+                       std::string &error);
 // One row per original and codec (one row for an original that was not run).
 bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std::string &error);
 
 // One CSV field, quoted as RFC 4180 asks when it holds a comma, a quote or a line break.
 std::string CsvField(const std::string &text);
 
-} // namespace vntr::cli
+} // namespace vntr::report

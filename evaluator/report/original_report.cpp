@@ -1,31 +1,15 @@
-#include "cli/report.hpp"
+#include "report/original_report.hpp"
 
-#include "cli/report_text.hpp"
 #include "core/pipeline.hpp"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
-#include <exception>
 
-namespace vntr::cli {
+namespace vntr::report {
 namespace {
 
 using evaluator::CodecSlot;
 
 } // namespace
-
-void AddVisqolJson(nlohmann::json &quality, const evaluator::Quality &q) {
-    quality["visqolMos"] = q.visqolValid ? nlohmann::json(q.visqolMos) : nlohmann::json(nullptr);
-    quality["visqolNsim"] = q.visqolValid ? nlohmann::json(q.visqolNsim) : nlohmann::json(nullptr);
-    if (!q.visqolNote.empty()) quality["visqolNote"] = q.visqolNote;
-}
-
-void AddScorerJson(nlohmann::json &quality, const evaluator::Quality &q) {
-    if (q.scorerName.empty()) return;
-    quality[q.scorerName] = q.scorerValid ? nlohmann::json(q.scorerValue) : nlohmann::json(nullptr);
-    if (!q.scorerNote.empty()) quality[q.scorerName + "Note"] = q.scorerNote;
-}
 
 std::string ScorerName(const std::vector<CodecResult> &rows) {
     for (const auto &r : rows) {
@@ -151,86 +135,4 @@ void PrintRows(std::FILE *out, const ReportedOriginal &original, const std::vect
     }
 }
 
-void PrintReport(std::FILE *out, const evaluator::Evaluator &ev, const std::string &shownName,
-                 const std::string &conversion) {
-    PrintRows(out, ReportedOriginalOf(ev, shownName, conversion), CollectCodecResults(ev));
-}
-
-bool WriteRowsJson(const std::string &path, const ReportedOriginal &original, const std::vector<CodecResult> &rows,
-                   const std::vector<std::string> &messages, std::string &error) {
-    using nlohmann::json;
-    json doc;
-    doc["original"] = {{"name", original.name},
-                       {"path", original.path},
-                       {"fromSession", original.fromSession},
-                       {"dataBytes", original.dataBytes},
-                       {"formatFlags", original.formatFlags},
-                       {"sampleRate", original.sampleRate},
-                       {"seconds", original.seconds},
-                       {"format", original.formatText}};
-    if (!original.conversion.empty()) doc["original"]["conversion"] = original.conversion;
-    json codecs = json::array();
-    for (const auto &r : rows) {
-        json c = {{"name", r.name},
-                  {"mode", r.mode},
-                  {"label", r.label},
-                  {"description", r.description},
-                  {"outcome", r.outcome},
-                  {"row", r.row},
-                  {"codecId", r.codecId},
-                  {"encoderOptions", r.encoderOptions},
-                  {"downsampled", r.downsampled},
-                  {"sampleRate", r.sampleRate},
-                  {"inputBytes", r.inputBytes},
-                  {"codedBytes", r.codedBytes},
-                  {"bitRate", r.bitRate},
-                  {"ratio", r.ratio},
-                  {"codingMs", r.codingMs},
-                  {"decodingMs", r.decodingMs},
-                  {"codingLoad", r.codingLoad},
-                  {"decodingLoad", r.decodingLoad},
-                  {"codingMicros", r.codingMicros},
-                  {"decodingMicros", r.decodingMicros},
-                  {"codingRealTimeFactor", r.CodingRealTime()},
-                  {"decodingRealTimeFactor", r.DecodingRealTime()}};
-        if (!r.reason.empty()) c["reason"] = r.reason;
-        // Which rows are the field's standard codecs, from the libraries' own registration.
-        c["peer"] = !r.peerLibrary.empty();
-        if (!r.peerLibrary.empty()) c["peerLibrary"] = r.peerLibrary;
-        if (!r.lines.empty()) c["lines"] = r.lines;
-        if (r.latencySamples >= 0) {
-            c["declaredLatencySamples"] = r.latencySamples;
-            if (r.sampleRate > 0) c["declaredLatencyMs"] = 1000.0 * r.latencySamples / r.sampleRate;
-        }
-        if (r.quality.valid) {
-            c["quality"] = {{"snrDb", r.quality.snrDb},
-                            {"segmentalSnrDb", r.quality.segmentalSnrDb},
-                            {"logSpectralDistanceDb", r.quality.logSpectralDistanceDb},
-                            {"delaySamples", r.quality.delaySamples},
-                            {"alignment", r.alignedOnce ? "codec" : "file"},
-                            {"comparedSamples", r.quality.comparedSamples}};
-            AddVisqolJson(c["quality"], r.quality);
-            AddScorerJson(c["quality"], r.quality);
-        }
-        codecs.push_back(std::move(c));
-    }
-    doc["codecs"] = std::move(codecs);
-    doc["messages"] = messages;
-    std::string text;
-    try {
-        MarkRawBytes(doc);
-        text = ReportText(doc) + "\n";
-    } catch (const std::exception &e) {
-        // Nothing of the report was written: the file stays as it was.
-        error = "cannot write " + path + ": " + e.what();
-        return false;
-    }
-    return WriteReport(path, text, error);
-}
-
-bool WriteJson(const std::string &path, const evaluator::Evaluator &ev, const std::vector<std::string> &messages,
-               std::string &error, const std::string &shownName, const std::string &conversion) {
-    return WriteRowsJson(path, ReportedOriginalOf(ev, shownName, conversion), CollectCodecResults(ev), messages, error);
-}
-
-} // namespace vntr::cli
+} // namespace vntr::report

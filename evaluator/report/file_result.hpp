@@ -9,7 +9,14 @@
 #include <string>
 #include <vector>
 
-namespace vntr::cli {
+namespace vntr::report {
+
+// The mode of a codec that offers the options in `offered`, run with
+// `options`, in words: "4.8k", "6.4k", "4.8k-6.4k" (the rate switched per
+// frame), then "VAD" or "no VAD"; empty for a codec that offers no option.
+std::string ModeWords(uint32_t offered, uint32_t options);
+// "VT4864v6 4.8k"; the codec's name alone when the mode has no words.
+std::string ModeLabel(const std::string &codec, uint32_t offered, uint32_t options);
 
 struct CodecResult {
     std::string name;  // the library
@@ -67,6 +74,8 @@ struct FileResult {
     std::vector<std::string> messages; // every message shown for it, "title: text"
     std::string conversion;            // "resampled from 16000 Hz to 11025 Hz", "mixed down to mono"
     // The original as it was run (after a conversion).
+    bool fromSession = false; // opened out of a session file
+    uint32_t formatFlags = 0; // the core's format word, 0 when read through libsndfile (--resample)
     int32_t sampleRate = 0;
     std::string format;
     double seconds = 0;
@@ -92,4 +101,4 @@ std::vector<CodecResult> CollectCodecResults(const evaluator::Evaluator &ev);
 FileResult OriginalResult(const evaluator::Evaluator &ev, const std::string &path, const std::string &name,
                           const std::string &conversion, const std::vector<std::string> &messages);
 
-} // namespace vntr::cli
+} // namespace vntr::report

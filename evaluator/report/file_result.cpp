@@ -1,10 +1,32 @@
-#include "cli/file_result.hpp"
+#include "report/file_result.hpp"
 
-#include "cli/modes.hpp"
-#include "cli/report.hpp"
 #include "core/pipeline.hpp"
+#include "report/original_report.hpp"
 
-namespace vntr::cli {
+#include <vntr/codec_api.h>
+
+namespace vntr::report {
+
+std::string ModeWords(uint32_t offered, uint32_t options) {
+    std::string words;
+    auto add = [&](const char *word) { words += (words.empty() ? "" : " ") + std::string(word); };
+    if ((offered & CODEC_OPT_RATES) != 0) {
+        if ((options & CODEC_OPT_4800) != 0) {
+            add("4.8k");
+        } else if ((options & CODEC_OPT_6400) != 0) {
+            add("6.4k");
+        } else {
+            add("4.8k-6.4k");
+        }
+    }
+    if ((offered & CODEC_OPT_VAD) != 0) add((options & CODEC_OPT_VAD) != 0 ? "VAD" : "no VAD");
+    return words;
+}
+
+std::string ModeLabel(const std::string &codec, uint32_t offered, uint32_t options) {
+    const std::string words = ModeWords(offered, options);
+    return words.empty() ? codec : codec + " " + words;
+}
 
 const char *FileStateName(FileState state) {
     switch (state) {
@@ -82,8 +104,14 @@ FileResult OriginalResult(const evaluator::Evaluator &ev, const std::string &pat
     file.name = name;
     file.conversion = conversion;
     file.messages = messages;
-    if (ev.Original().Exists()) {
+    if (const auto &o = ev.Original(); o.Exists()) {
         file.state = FileState::Done;
+        file.fromSession = ev.OriginalFromSession();
+        file.formatFlags = o.formatFlags;
+        file.sampleRate = o.sampleRate;
+        file.format = o.formatText;
+        file.seconds = o.seconds;
+        file.dataBytes = o.dataBytes;
         file.codecs = CollectCodecResults(ev);
     } else {
         file.state = FileState::Refused;
@@ -91,4 +119,4 @@ FileResult OriginalResult(const evaluator::Evaluator &ev, const std::string &pat
     return file;
 }
 
-} // namespace vntr::cli
+} // namespace vntr::report

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace vntr::cli {
+namespace vntr::report {
 
 // Well-formed UTF-8: no stray or missing continuation bytes, no overlong
 // forms, no surrogates, nothing beyond U+10FFFF.
@@ -36,4 +36,4 @@ bool WriteReport(const std::string &path, const std::string &text, std::string &
 // ": <the system's reason>" for the last failed call, or nothing.
 std::string SystemReason();
 
-} // namespace vntr::cli
+} // namespace vntr::report
