@@ -104,7 +104,7 @@ inline void ExpectInterleavedHandlesIndependent(const TunedPair &p, const std::v
         }
     }
     for (auto [f, coded] : {std::pair{&fa, &codedA}, std::pair{&fb, &codedB}}) {
-        if (NeedsFlush(f->codecId)) {
+        if (CodecNeedsFlush(f->codecId) != 0) {
             uint16_t in = CODEC_END_OF_STREAM, cap = f->maxCodedBytes;
             ASSERT_EQ(lib.encode(f->handle, p.flags, a.data(), &in, out.data(), &cap), CODEC_OK);
             coded->insert(coded->end(), out.begin(), out.begin() + cap);

@@ -22,7 +22,7 @@ using Engine = TunedEngine<Vt4864Hq>;
 using vt4864v6::kRate4800;
 using vt4864v6::kRate6400;
 using vt4864v6::RateMode;
-constexpr uint32_t k16 = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+constexpr uint32_t k16 = CODEC_FMT_PCM16_MONO_8KHZ;
 
 TEST(Vt4864Hq, EncoderAndDecoderStayInStepAtBothRatesAndAcrossSwitches) {
     auto speech = test::RecordingSamples("hts1a");

@@ -176,8 +176,8 @@ TEST(Stream, RealSpeechComesBackThroughTheCodecFrame) {
     using Frame = frame::Frame<Engine>;
     const auto speech = Speech();
     CodecFormat enc{}, dec{};
-    ASSERT_EQ(Frame::OpenEncoder(0x12102, 0, &enc), CODEC_OK);
-    ASSERT_EQ(Frame::OpenDecoder(0x12102, 0, &dec), CODEC_OK);
+    ASSERT_EQ(Frame::OpenEncoder(CODEC_FMT_PCM16_MONO_8KHZ, 0, &enc), CODEC_OK);
+    ASSERT_EQ(Frame::OpenDecoder(CODEC_FMT_PCM16_MONO_8KHZ, 0, &dec), CODEC_OK);
     std::vector<int16_t> out;
     for (std::size_t f = 0; f + kFrameLength <= speech.size(); f += kFrameLength) {
         uint8_t coded[kCodedBytes];

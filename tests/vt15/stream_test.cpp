@@ -19,7 +19,7 @@ namespace vntr::vt15 {
 namespace {
 
 using Codec = frame::Frame<Engine>;
-constexpr uint32_t kFormat = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+constexpr uint32_t kFormat = CODEC_FMT_PCM16_MONO_8KHZ;
 
 // Real speech (codec2-examples' kristoff.raw, in the training corpus), or a
 // speech-like signal: syllables of two vowels with rising pitch, and pauses.
