@@ -121,7 +121,7 @@ TEST(Stream, TheTunedEncoderAndTheDecoderStayInStep) {
 // The tuned encoder's kernels (the pitch statistics, the pulse walks with
 // their floor and seed) give the same frames whichever kind runs them.
 TEST(Stream, TheTunedEncoderWritesTheSameFramesWithEveryKernel) {
-    if (DetectSimd() != Simd::Avx2) GTEST_SKIP() << "no AVX2 on this processor";
+    if (dsp::DetectSimd() != Simd::Avx2) GTEST_SKIP() << "no AVX2 on this processor";
     const auto speech = Speech();
     auto wide = std::make_unique<EncoderState>();
     auto narrow = std::make_unique<EncoderState>();
