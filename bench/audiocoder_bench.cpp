@@ -22,7 +22,9 @@ struct Coder {
     int rate;
 };
 
-const Coder kCoders[] = {{"VT180", 0x12102, 8000}, {"VT250f11", 0x22102, 11025}, {"VT500f22", 0x102102, 22050}};
+const Coder kCoders[] = {{"VT180", CODEC_FMT_PCM16_MONO_8KHZ, 8000},
+                         {"VT250f11", CODEC_FMT_PCM16_MONO | CODEC_FMT_11KHZ, 11025},
+                         {"VT500f22", CODEC_FMT_PCM16_MONO | CODEC_FMT_22KHZ, 22050}};
 
 std::vector<int16_t> Speech(int rate) {
     auto x = test::ReadRaw(test::SpeechRecording("kristoff"));

@@ -7,7 +7,7 @@ namespace {
 using vntr::bench::EncodeSpeech;
 using Tuned = vntr::tuned::TunedEngine<vntr::tuned::Vt4864Hq>;
 using Described = vntr::vt4864v6::Engine;
-constexpr uint32_t kFormat = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+constexpr uint32_t kFormat = CODEC_FMT_PCM16_MONO_8KHZ;
 
 void TunedEncode(benchmark::State &state, uint32_t options) { EncodeSpeech<Tuned>(state, kFormat, options); }
 void DescribedEncode(benchmark::State &state, uint32_t options) { EncodeSpeech<Described>(state, kFormat, options); }

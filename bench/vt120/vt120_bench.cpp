@@ -17,7 +17,7 @@
 namespace {
 
 using Frame = vntr::frame::Frame<vntr::vt120::Engine>;
-constexpr uint32_t kFormat = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+constexpr uint32_t kFormat = CODEC_FMT_PCM16_MONO_8KHZ;
 constexpr int kSamples = vntr::vt120::kFrameLength;
 constexpr double kFrameSeconds = kSamples / 8000.0;
 

@@ -22,7 +22,7 @@
 namespace {
 
 using Codec = vntr::frame::Frame<vntr::vt15::Engine>;
-constexpr uint32_t kFormat = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+constexpr uint32_t kFormat = CODEC_FMT_PCM16_MONO_8KHZ;
 constexpr int kSamples = vntr::vt15::kFrameLength;
 constexpr double kFrameSeconds = kSamples / 8000.0;
 

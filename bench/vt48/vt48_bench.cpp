@@ -19,7 +19,7 @@ namespace {
 
 using Frame = vntr::frame::Frame<vntr::vt48::Engine>;
 using vntr::vt48::kFrameLength;
-constexpr uint32_t kFormat16 = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+constexpr uint32_t kFormat16 = CODEC_FMT_PCM16_MONO_8KHZ;
 constexpr uint32_t kFormat8 = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_8BIT | CODEC_FMT_8KHZ;
 constexpr double kFrameSeconds = 0.02;
 

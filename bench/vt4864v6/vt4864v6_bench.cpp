@@ -16,7 +16,7 @@
 namespace {
 
 using Frame = vntr::frame::Frame<vntr::vt4864v6::Engine>;
-constexpr uint32_t kFormat = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+constexpr uint32_t kFormat = CODEC_FMT_PCM16_MONO_8KHZ;
 
 std::vector<int16_t> LoadSpeech() {
     for (const char *path : {"/usr/share/codec2/raw/kristoff.raw", "/usr/share/codec2/raw/cq_ref.raw"}) {

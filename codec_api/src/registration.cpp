@@ -69,8 +69,8 @@ int32_t Register(std::span<const KeyRecord> records) {
         RegKey key;
         if (RegKey::Create(HiveOf(record.root), record.subkey, key) != RegStatus::Ok) failed = true;
         // Once anything failed, no further value of any record is written.
-        for (uint16_t i = 0; i < record.valueCount && !failed; ++i) {
-            const Value &value = record.values[i];
+        for (const Value &value : record.values) {
+            if (failed) break;
             std::string data;
             if (!Expand(value.data, data)) {
                 failed = true;
@@ -88,10 +88,10 @@ int32_t Unregister(std::span<const KeyRecord> records) {
         const Hive hive = HiveOf(record.root);
         RegKey key;
         if (RegKey::Open(hive, record.subkey, key) == RegStatus::Ok) {
-            for (uint16_t i = 0; i < record.valueCount; ++i) key.DeleteValue(record.values[i].name);
+            for (const Value &value : record.values) key.DeleteValue(value.name);
             key.Close();
         }
-        const char *last = record.valueCount > 0 ? record.values[record.valueCount - 1].name : "";
+        const char *last = record.values.empty() ? "" : record.values.back().name;
         RemoveEmptyKeysUpward(hive, std::string(record.subkey) + '\\' + last);
     }
     return CODEC_REG_OK;

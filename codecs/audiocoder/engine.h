@@ -62,16 +62,18 @@ struct Engine {
 };
 
 // Builds the two registration records of an audio coder library.
-#define VNTR_AUDIOCODER_REGISTRATION(MODEL)                                                                        \
-    static constexpr registration::Value kMachineValues[] = {                                                      \
-        {"Veltrane(TM)" MODEL " Core Engine", "<WinDir>/VNTR/QBL/VT" MODEL ".so"},                                 \
-        {"SDK Codec", ""},                                                                                         \
-        {"Embedded Codec", ""}};                                                                                   \
-    static constexpr registration::Value kUserValues[] = {{"Description", "Veltrane(TM)" MODEL " Audio Coder"},   \
-                                                          {"Selected", "YES"}};                                    \
-    static constexpr registration::KeyRecord kRegistrationRecords[] = {                                            \
-        {registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\VT" MODEL, 3, kMachineValues},             \
-        {registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\VT" MODEL, 2, kUserValues}};                \
-    static constexpr std::span<const registration::KeyRecord> kRegistration{kRegistrationRecords}
+#define VNTR_AUDIOCODER_REGISTRATION(MODEL)                                                                            \
+    static constexpr registration::Value kMachineValues[] = {                                                          \
+        {"Veltrane(TM)" MODEL " Core Engine", "<WinDir>/VNTR/QBL/VT" MODEL ".so"},                                     \
+        {"SDK Codec", ""},                                                                                             \
+        {"Embedded Codec", ""}};                                                                                       \
+    static constexpr registration::Value kUserValues[] = {{"Description", "Veltrane(TM)" MODEL " Audio Coder"},        \
+                                                          {"Selected", "YES"}};                                        \
+    static constexpr registration::KeyRecord kRegistrationRecords[] = {                                                \
+        {registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\VT" MODEL, kMachineValues},                     \
+        {registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\VT" MODEL, kUserValues}};                        \
+    static constexpr std::span<const registration::KeyRecord> kRegistration {                                          \
+        kRegistrationRecords                                                                                           \
+    }
 
 } // namespace vntr::audiocoder

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <numbers>
 
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -85,17 +85,6 @@ inline void Dct3Split(const float *in, float *out, const float *f) {
 
 } // namespace
 
-Simd DetectSimd() {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    __builtin_cpu_init(); // done at load already; harmless again
-    return __builtin_cpu_supports("avx2") ? Simd::Avx2 : Simd::Sse2;
-#elif defined(__SSE2__)
-    return Simd::Sse2;
-#else
-    return Simd::Plain;
-#endif
-}
-
 namespace kernel {
 
 void AnalysisInput(float *ring, int offset, const float *in) {
@@ -120,7 +109,7 @@ void SynthesisMatrixFast(const float *in, float *v) {
     for (int i = 48; i < 64; ++i) v[i] = -x[i - 48];
 }
 
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
 
 void AnalysisWindowSse2(const float *ring, int offset, float *y) {
     const float *x = ring + offset;

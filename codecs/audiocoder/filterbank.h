@@ -18,16 +18,17 @@
 
 #include "config.h"
 
+#include <vntr/dsp/simd.hpp>
+
 #include <array>
 #include <cstdint>
 
 namespace vntr::audiocoder {
 
 // The widest vector unit the analysis may use, chosen once per handle when it
-// is opened. Every kind gives the same subband samples to the last bit.
-enum class Simd : uint8_t { Plain, Sse2, Avx2 };
-// The widest kind this processor runs (asked of the processor; nothing kept).
-Simd DetectSimd();
+// is opened (dsp::DetectSimd()). Every kind gives the same subband samples to
+// the last bit.
+using dsp::Simd;
 
 // State of the analysis bank: the last 512 input samples as a ring, newest at
 // the lowest position. Each sample is held twice, at p and p + 512, so that
@@ -46,7 +47,7 @@ struct SynthesisState {
 
 // Resets the history; the analysis keeps `simd` (Simd::Plain runs the plain
 // kernels, for comparison).
-void ResetAnalysis(AnalysisState &s, Simd simd = DetectSimd());
+void ResetAnalysis(AnalysisState &s, Simd simd = dsp::DetectSimd());
 void ResetSynthesis(SynthesisState &s);
 
 // in  [32] one block of samples on the 16-bit scale, oldest first
@@ -79,7 +80,7 @@ void AnalysisWindowSse2(const float *ring, int offset, float *y);
 // y [64] in; out [32] subband samples
 void AnalysisMatrixPlain(const float *y, float *out);
 void AnalysisMatrixSse2(const float *y, float *out);
-void AnalysisMatrixAvx2(const float *y, float *out); // only where DetectSimd() gives Simd::Avx2
+void AnalysisMatrixAvx2(const float *y, float *out); // only where dsp::DetectSimd() gives Simd::Avx2
 
 // Matrixing: v[i] = sum over k = 0..31 of cos((16 + i)(2k + 1) pi / 64) * in[k], i = 0..63.
 // in [32] subband samples; v [64] out

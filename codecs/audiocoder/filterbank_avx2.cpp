@@ -7,12 +7,12 @@
 #include "filterbank.h"
 #include "filterbank_tables.h"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(VNTR_SIMD_AVX2)
 #include <immintrin.h>
 
 namespace vntr::audiocoder::kernel {
 
-__attribute__((target("avx2"))) void AnalysisMatrixAvx2(const float *y, float *out) {
+VNTR_TARGET_AVX2 void AnalysisMatrixAvx2(const float *y, float *out) {
     const Cosines &m = MatrixCosines();
     __m256 acc[4];
     for (__m256 &a : acc) a = _mm256_setzero_ps();
@@ -29,7 +29,7 @@ __attribute__((target("avx2"))) void AnalysisMatrixAvx2(const float *y, float *o
 #else
 
 namespace vntr::audiocoder::kernel {
-// Never chosen here (DetectSimd() does not report AVX2); the plain sums stand in.
+// Never chosen here (dsp::DetectSimd() does not report AVX2); the plain sums stand in.
 void AnalysisMatrixAvx2(const float *y, float *out) { AnalysisMatrixPlain(y, out); }
 } // namespace vntr::audiocoder::kernel
 

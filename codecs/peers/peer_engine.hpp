@@ -21,7 +21,7 @@
 namespace vntr::peers {
 
 // Every peer codes 16-bit mono PCM at 8000 Hz into frames of one fixed size.
-inline constexpr uint32_t kPeerFormatMask = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+inline constexpr uint32_t kPeerFormatMask = CODEC_FMT_PCM16_MONO_8KHZ;
 inline constexpr int kSampleRate = 8000;
 
 struct PeerMode {
@@ -138,8 +138,8 @@ struct PeerEngine {
         {NAME " Core Engine", "<WinDir>/VNTR/QBL/" NAME ".so"}, {"SDK Codec", ""}, {"Peer Codec", REFERENCE}};         \
     static constexpr ::vntr::registration::Value kUserValues[] = {{"Description", DESCRIPTION}, {"Selected", "YES"}};  \
     static constexpr ::vntr::registration::KeyRecord kRegistrationRecords[] = {                                        \
-        {::vntr::registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\" NAME, 3, kMachineValues},             \
-        {::vntr::registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\" NAME, 2, kUserValues}};                \
+        {::vntr::registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\" NAME, kMachineValues},                \
+        {::vntr::registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\" NAME, kUserValues}};                   \
     static constexpr std::span<const ::vntr::registration::KeyRecord> kRegistration {                                  \
         kRegistrationRecords                                                                                           \
     }

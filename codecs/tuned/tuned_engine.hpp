@@ -23,7 +23,7 @@ namespace vntr::tuned {
 // A tuned library's codec ids are its described library's, this far on, so
 // that a coded file says which encoder wrote it: VT48 2020 -> VT48 HQ 2220,
 // VT4864v6 2026..2028 -> 2226..2228, VT15 2034 -> 2234, VT120 2041 -> 2241.
-inline constexpr int16_t kTunedIdOffset = 200;
+inline constexpr int16_t kTunedIdOffset = CODEC_ID_TUNED_OFFSET;
 
 constexpr int16_t TunedCodecId(int16_t described) { return static_cast<int16_t>(described + kTunedIdOffset); }
 
@@ -76,12 +76,11 @@ struct TunedEngine : T::Described {
     static constexpr CodecInfo kInfo = ::vntr::tuned::TunedInfo(Described::kInfo, DESCRIPTION, NAME);                  \
     static constexpr ::vntr::registration::Value kMachineValues[] = {                                                  \
         {NAME " Core Engine", "<WinDir>/VNTR/QBL/" NAME ".so"}, {"SDK Codec", ""}, {"Tuned Encoder", DESCRIBED}};      \
-    static constexpr ::vntr::registration::Value kUserValues[] = {                                                     \
-        {"Description", DESCRIPTION}, {"Selected", "YES"} __VA_OPT__(, ) __VA_ARGS__};                                 \
+    static constexpr ::vntr::registration::Value kUserValues[] = {{"Description", DESCRIPTION},                        \
+                                                                  {"Selected", "YES"} __VA_OPT__(, ) __VA_ARGS__};     \
     static constexpr ::vntr::registration::KeyRecord kRegistrationRecords[] = {                                        \
-        {::vntr::registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\" NAME, 3, kMachineValues},             \
-        {::vntr::registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\" NAME,                                  \
-         static_cast<uint16_t>(std::size(kUserValues)), kUserValues}};                                                 \
+        {::vntr::registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\" NAME, kMachineValues},                \
+        {::vntr::registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\" NAME, kUserValues}};                   \
     static constexpr std::span<const ::vntr::registration::KeyRecord> kRegistration {                                  \
         kRegistrationRecords                                                                                           \
     }

@@ -20,7 +20,7 @@ void InitDecoder(DecoderState &state) {
     state.carriedType = kSpeechFrame;
     dsp::ResetPostFilter(state.post);
     state.noiseSeed = 0x2545F491u;
-    state.simd = DetectSimd();
+    state.simd = dsp::DetectSimd();
 }
 
 namespace {

@@ -20,13 +20,15 @@
 #include "bitstream.hpp"
 #include "constants.hpp"
 #include "lsp_quant.hpp"
-#include "simd.hpp"
 
 #include <vntr/dsp/postfilter.hpp>
+#include <vntr/dsp/simd.hpp>
 
 #include <cstdint>
 
 namespace vntr::vt120 {
+
+using dsp::Simd;
 
 struct DecoderState {
     float history[kExcitationHistory]; // excitation, newest last

@@ -1,7 +1,6 @@
 #include "encoder.hpp"
 
 #include "excitation.hpp"
-#include "filter_pair.hpp"
 #include "pitch_views.hpp"
 #include "pulse_search.hpp"
 
@@ -13,7 +12,9 @@
 
 #include <cstring>
 
+#if defined(VNTR_SIMD_SSE2)
 #include <emmintrin.h>
+#endif
 
 namespace vntr::vt120 {
 
@@ -30,7 +31,7 @@ EncoderTuning TunedEncoder() {
 void InitEncoder(EncoderState &state, const EncoderTuning &tuning) {
     state = EncoderState{};
     state.previousLsp = InitialLsp();
-    state.simd = DetectSimd();
+    state.simd = dsp::DetectSimd();
     state.tuning = tuning;
 }
 
@@ -89,7 +90,7 @@ void WeightFrame(EncoderState &state) {
                     sizeof(float) * kSubframeLength);
     }
     const float *frame = state.weighted + kWeightedHistory;
-    state.openLoopLag = dsp::OpenLoopPitch(frame, kFrameLength, kMinLag, kOpenLoopMaxLag, state.simd == Simd::Avx2);
+    state.openLoopLag = dsp::OpenLoopPitch(frame, kFrameLength, kMinLag, kOpenLoopMaxLag, state.simd);
     for (int k = 0; k < kSubframes; ++k) {
         state.shaping[k] = dsp::HarmonicNoiseWeighting(frame + k * kSubframeLength, kSubframeLength,
                                                        state.openLoopLag, state.shaped + k * kSubframeLength);
@@ -127,14 +128,14 @@ struct Cascade {
         std::memcpy(syn, state.synthesis, sizeof state.synthesis);
         const float impulse[kSubframeLength] = {1.0f};
         const float zero[kSubframeLength] = {};
-        AllPolePair<kOrder>(impulse, synH + kOrder, zero, syn + kOrder, quantised, kSubframeLength);
+        dsp::AllPolePair<kOrder>(impulse, synH + kOrder, zero, syn + kOrder, quantised, kSubframeLength);
         float w[kOrder + kSubframeLength] = {};
         float ws[kShapingHistory + kSubframeLength];
         std::memcpy(ws, state.weightedSynthesis, sizeof state.weightedSynthesis);
         float *cur = ws + kShapingHistory;
         dsp::FirFilter(synH + kOrder, weighting.num, kOrder, w + kOrder, kSubframeLength);
         dsp::FirFilter(syn + kOrder, weighting.num, kOrder, cur, kSubframeLength);
-        AllPolePair<kOrder>(w + kOrder, w + kOrder, cur, cur, weighting.den, kSubframeLength);
+        dsp::AllPolePair<kOrder>(w + kOrder, w + kOrder, cur, cur, weighting.den, kSubframeLength);
         for (int n = 0; n < kSubframeLength; ++n) {
             h[n] = w[kOrder + n];
             if (shaping.lag >= 0 && n >= shaping.lag) h[n] -= shaping.gain * w[kOrder + n - shaping.lag];
@@ -171,8 +172,13 @@ int BestPitchPairs(const float *history, const float *h, const float *target, in
                 // the list is full, most blocks hold nothing that enters it.
                 unsigned open = 0xfu;
                 if (count == keep) {
+#if defined(VNTR_SIMD_SSE2)
                     const __m128 last = _mm_set1_ps(pairs[keep - 1].score);
                     open = static_cast<unsigned>(_mm_movemask_ps(_mm_cmpgt_ps(_mm_load_ps(scores + e0), last)));
+#else
+                    open = 0;
+                    for (int j = 0; j < 4; ++j) open |= (scores[e0 + j] > pairs[keep - 1].score ? 1u : 0u) << j;
+#endif
                 }
                 for (; open != 0; open &= open - 1) {
                     const int e = e0 + __builtin_ctz(open);

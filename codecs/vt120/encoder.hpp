@@ -16,15 +16,17 @@
 #include "constants.hpp"
 #include "lsp_quant.hpp"
 #include "pitch_search.hpp"
-#include "simd.hpp"
 #include "tables.hpp"
 
 #include <vntr/dsp/pitch_analysis.hpp>
 #include <vntr/dsp/pitch_predictor.hpp>
+#include <vntr/dsp/simd.hpp>
 
 #include <cstdint>
 
 namespace vntr::vt120 {
+
+using dsp::Simd;
 
 constexpr int kSpeechHistory = 148;
 constexpr int kSpeechBuffer = kSpeechHistory + kFrameLength;

@@ -18,8 +18,8 @@ inline constexpr registration::Value kUserValues[] = {
     {"Selected", "YES"},
 };
 inline constexpr registration::KeyRecord kRegistrationRecords[] = {
-    {registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\VT120", 2, kMachineValues},
-    {registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\VT120", 2, kUserValues},
+    {registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\VT120", kMachineValues},
+    {registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\VT120", kUserValues},
 };
 
 constexpr int16_t kCodecId = 2041;
@@ -27,7 +27,7 @@ constexpr uint16_t kFrameBytes = 2 * kFrameLength;
 
 struct Engine {
     static constexpr CodecInfo kInfo{
-        .formatMask = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ,
+        .formatMask = CODEC_FMT_PCM16_MONO_8KHZ,
         .optionMask = 0,
         .version = 0x5000F,
         .reserved0 = 0,

@@ -8,8 +8,7 @@ namespace vntr::vt120 {
 
 void AdaptiveVector(const float *history, int lag, int entry, float *v, const dsp::PredictorCodebook &codebook,
                     Simd simd) {
-    dsp::BuildPitchExcitation(history + kExcitationHistory, lag, entry, kSubframeLength, codebook, v,
-                              simd == Simd::Avx2);
+    dsp::BuildPitchExcitation(history + kExcitationHistory, lag, entry, kSubframeLength, codebook, v, simd);
 }
 
 float AmplitudeOf(int amplitudeField) { return kAmplitude[amplitudeField & (kAmplitudeLevels - 1)]; }

@@ -4,10 +4,13 @@
 #pragma once
 
 #include "constants.hpp"
-#include "simd.hpp"
 #include "tables.hpp"
 
+#include <vntr/dsp/simd.hpp>
+
 namespace vntr::vt120 {
+
+using dsp::Simd;
 
 // v(n) = sum_k b_k u(n + k), n = 0..31, with u the extended vector of lag T
 // (u(0) = e(-T-2), u(1) = e(-T-1), u(2 + j) = e(-T + (j mod T))) and b the

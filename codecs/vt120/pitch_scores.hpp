@@ -6,9 +6,12 @@
 #pragma once
 
 #include "pitch_search.hpp"
-#include "simd.hpp"
+
+#include <vntr/dsp/simd.hpp>
 
 namespace vntr::vt120 {
+
+using dsp::Simd;
 
 struct PredictorPair {
     int entry;
@@ -19,11 +22,13 @@ struct PredictorPair {
 PredictorPair BestPredictorPair(const dsp::PredictorStatistics *stats, const dsp::PredictorCodebook &codebook,
                                 Simd simd);
 
+#if defined(VNTR_SIMD_AVX2)
 // The same with AVX2 (pitch_scores_avx2.cpp): eight entries a register, the
 // three lags' scores from one load of each codebook row, the best kept lane
-// by lane.  Call it only when DetectSimd() gives Simd::Avx2.
+// by lane.  Call it only when dsp::DetectSimd() gives Simd::Avx2.
 namespace avx2 {
 PredictorPair BestPredictorPair(const dsp::PredictorStatistics *stats, const dsp::PredictorCodebook &codebook);
 } // namespace avx2
+#endif
 
 } // namespace vntr::vt120

@@ -4,18 +4,10 @@
 // multiply-add is asked for), so every score is the baseline's to the last bit.
 #include "pitch_scores.hpp"
 
+#if defined(VNTR_SIMD_AVX2)
 #include <immintrin.h>
 
-#define VT120_AVX2 __attribute__((target("avx2")))
-
-namespace vntr::vt120 {
-
-Simd DetectSimd() {
-    __builtin_cpu_init(); // already done at load; harmless again
-    return __builtin_cpu_supports("avx2") ? Simd::Avx2 : Simd::Sse2;
-}
-
-namespace avx2 {
+namespace vntr::vt120::avx2 {
 namespace {
 
 constexpr int kRows = 20;
@@ -31,8 +23,8 @@ void Flatten(const dsp::PredictorStatistics &stats, float *flat) {
 
 } // namespace
 
-VT120_AVX2 PredictorPair BestPredictorPair(const dsp::PredictorStatistics *stats,
-                                           const dsp::PredictorCodebook &codebook) {
+VNTR_TARGET_AVX2 PredictorPair BestPredictorPair(const dsp::PredictorStatistics *stats,
+                                                 const dsp::PredictorCodebook &codebook) {
     float flat[kPitchCandidates][kRows];
     for (int c = 0; c < kPitchCandidates; ++c) Flatten(stats[c], flat[c]);
 
@@ -76,5 +68,6 @@ VT120_AVX2 PredictorPair BestPredictorPair(const dsp::PredictorStatistics *stats
     return {first / kPitchCandidates, first % kPitchCandidates};
 }
 
-} // namespace avx2
-} // namespace vntr::vt120
+} // namespace vntr::vt120::avx2
+
+#endif

@@ -11,7 +11,11 @@ int ClampPitchCentre(int centre) {
 
 PredictorPair BestPredictorPair(const dsp::PredictorStatistics *stats, const dsp::PredictorCodebook &codebook,
                                 Simd simd) {
+#if defined(VNTR_SIMD_AVX2)
     if (simd == Simd::Avx2) return avx2::BestPredictorPair(stats, codebook);
+#else
+    (void)simd;
+#endif
     float scores[kPitchCandidates][dsp::kPredictorEntries];
     for (int c = 0; c < kPitchCandidates; ++c) dsp::PredictorScores(stats[c], codebook, scores[c]);
     PredictorPair pair{0, 0};

@@ -5,12 +5,14 @@
 #pragma once
 
 #include "constants.hpp"
-#include "simd.hpp"
 #include "tables.hpp"
 
 #include <vntr/dsp/pitch_predictor.hpp>
+#include <vntr/dsp/simd.hpp>
 
 namespace vntr::vt120 {
+
+using dsp::Simd;
 
 constexpr int kPitchCandidates = 3;
 

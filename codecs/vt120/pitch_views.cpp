@@ -24,6 +24,21 @@ void EachOnItsOwn(const float *history, const float *h, const float *target, int
 
 } // namespace
 
+void SharedViewSums(const float *w, const float *h, const float *target, ViewSums &sums) {
+    float z[kSharedViews][kLength] = {};
+    for (int i = 0; i < kLength; ++i) dsp::Axpy(h[i], w + kSharedViews - 1, z[kSharedViews - 1] + i, kLength - i);
+    for (int s = kSharedViews - 2; s >= 0; --s) {
+        z[s][0] = h[0] * w[s];
+        for (int n = 1; n < kLength; ++n) z[s][n] = z[s + 1][n - 1] + h[n] * w[s];
+    }
+    for (int s = 0; s < kSharedViews; ++s) {
+        sums.correlation[s] = dsp::Dot(target, z[s], kLength);
+        sums.energy[s] = dsp::Dot(z[s], z[s], kLength);
+        for (int t = s - kTaps + 1 < 0 ? 0 : s - kTaps + 1; t < s; ++t)
+            sums.cross[s][t] = dsp::Dot(z[s], z[t], kLength);
+    }
+}
+
 void CandidateStatistics(const float *history, const float *h, const float *target, int first,
                          dsp::PredictorStatistics *stats, Simd simd) {
     if (first < kContiguousLag) {
@@ -39,30 +54,23 @@ void CandidateStatistics(const float *history, const float *h, const float *targ
     // view that FilterPredictorViews makes the other way may differ from its
     // z here in the sign of a zero, which no sum from +0 can see.
     ViewSums sums;
-    if (simd == Simd::Avx2) {
+#if defined(VNTR_SIMD_AVX2)
+    if (simd == Simd::Avx2)
         avx2::SharedViewSums(w, h, target, sums);
-    } else {
-        float z[kSharedViews][kLength] = {};
-        for (int i = 0; i < kLength; ++i) dsp::Axpy(h[i], w + kSharedViews - 1, z[kSharedViews - 1] + i, kLength - i);
-        for (int s = kSharedViews - 2; s >= 0; --s) {
-            z[s][0] = h[0] * w[s];
-            for (int n = 1; n < kLength; ++n) z[s][n] = z[s + 1][n - 1] + h[n] * w[s];
-        }
-        for (int s = 0; s < kSharedViews; ++s) {
-            sums.correlation[s] = dsp::Dot(target, z[s], kLength);
-            sums.energy[s] = dsp::Dot(z[s], z[s], kLength);
-            for (int t = s - kTaps + 1 < 0 ? 0 : s - kTaps + 1; t < s; ++t) sums.cross[s][t] = dsp::Dot(z[s], z[t], kLength);
-        }
-    }
-    const auto &[correlation, energy, cross] = sums;
+    else
+        SharedViewSums(w, h, target, sums);
+#else
+    (void)simd;
+    SharedViewSums(w, h, target, sums);
+#endif
     for (int c = 0; c < kPitchCandidates; ++c) {
         const int base = 2 - c;
         dsp::PredictorStatistics &st = stats[c];
         int pair = 0;
         for (int j = 0; j < kTaps; ++j) {
-            st.c[j] = correlation[base + j];
-            st.e[j] = energy[base + j];
-            for (int k = 0; k < j; ++k) st.x[pair++] = cross[base + j][base + k];
+            st.c[j] = sums.correlation[base + j];
+            st.e[j] = sums.energy[base + j];
+            for (int k = 0; k < j; ++k) st.x[pair++] = sums.cross[base + j][base + k];
         }
     }
 }

@@ -6,11 +6,13 @@
 #pragma once
 
 #include "constants.hpp"
-#include "simd.hpp"
 
 #include <vntr/dsp/pitch_predictor.hpp>
+#include <vntr/dsp/simd.hpp>
 
 namespace vntr::vt120 {
+
+using dsp::Simd;
 
 // stats[c] = the statistics dsp::FilterPredictorViews gives for lag first + c
 // (the same to the last bit), c = 0..2.
@@ -28,12 +30,16 @@ struct ViewSums {
     float cross[kSharedViews][kSharedViews]; // [s][t], 0 < s - t < 5
 };
 
-namespace avx2 {
-// The sums with AVX2 (pitch_views_avx2.cpp), each the same to the bit as
-// dsp::Dot of the views CandidateStatistics makes; call only when
-// DetectSimd() gives Simd::Avx2.
+// The sums, each dsp::Dot of the views CandidateStatistics makes.
 //   in  w [38], h [kSubframeLength], target [kSubframeLength]
 void SharedViewSums(const float *w, const float *h, const float *target, ViewSums &sums);
+
+#if defined(VNTR_SIMD_AVX2)
+namespace avx2 {
+// The same sums to the bit with AVX2 (pitch_views_avx2.cpp); call only when
+// dsp::DetectSimd() gives Simd::Avx2.
+void SharedViewSums(const float *w, const float *h, const float *target, ViewSums &sums);
 } // namespace avx2
+#endif
 
 } // namespace vntr::vt120

@@ -7,9 +7,8 @@
 // Products and sums round one at a time: no fused multiply-add is asked for.
 #include "pitch_views.hpp"
 
+#if defined(VNTR_SIMD_AVX2)
 #include <immintrin.h>
-
-#define VT120_AVX2 __attribute__((target("avx2")))
 
 namespace vntr::vt120::avx2 {
 namespace {
@@ -18,7 +17,7 @@ constexpr int kLength = kSubframeLength;
 constexpr int kTaps = dsp::kPredictorTaps;
 
 // dsp::Dot of two sub-frames: ((a0 + a4) + (a1 + a5)) + ((a2 + a6) + (a3 + a7)) + 0.
-VT120_AVX2 inline float Dot(const float *x, const float *y) {
+VNTR_TARGET_AVX2 inline float Dot(const float *x, const float *y) {
     __m256 acc = _mm256_mul_ps(_mm256_loadu_ps(x), _mm256_loadu_ps(y));
     acc = _mm256_add_ps(_mm256_setzero_ps(), acc);
     for (int n = 8; n < kLength; n += 8) acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_loadu_ps(x + n), _mm256_loadu_ps(y + n)));
@@ -30,7 +29,7 @@ VT120_AVX2 inline float Dot(const float *x, const float *y) {
 
 } // namespace
 
-VT120_AVX2 void SharedViewSums(const float *w, const float *h, const float *target, ViewSums &sums) {
+VNTR_TARGET_AVX2 void SharedViewSums(const float *w, const float *h, const float *target, ViewSums &sums) {
     alignas(32) float z[kSharedViews][kLength];
     const float *w6 = w + kSharedViews - 1;
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
@@ -57,3 +56,5 @@ VT120_AVX2 void SharedViewSums(const float *w, const float *h, const float *targ
 }
 
 } // namespace vntr::vt120::avx2
+
+#endif

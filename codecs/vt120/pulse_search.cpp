@@ -6,12 +6,6 @@
 
 #include <cstdint>
 
-#include <emmintrin.h>
-
-#if !defined(__SSE2__)
-#error "the pulse search is written for x86-64 (SSE2)"
-#endif
-
 namespace vntr::vt120 {
 namespace {
 
@@ -68,113 +62,7 @@ constexpr TrackPairs MakeTrackPairs() {
 }
 constexpr TrackPairs kTrackPairs = MakeTrackPairs();
 
-// Four lanes of (a op b) loaded from unaligned memory.
-inline __m128 Load(const float *p) { return _mm_loadu_ps(p); }
-
-// The eight lanes m of x where c^2 bestE > bestC2 e, as bits.
-inline unsigned Beats(__m128 c0, __m128 c1, __m128 e0, __m128 e1, float bestC2, float bestE) {
-    const __m128 vE = _mm_set1_ps(bestE);
-    const __m128 vC2 = _mm_set1_ps(bestC2);
-    const unsigned lo = static_cast<unsigned>(
-        _mm_movemask_ps(_mm_cmpgt_ps(_mm_mul_ps(_mm_mul_ps(c0, c0), vE), _mm_mul_ps(vC2, e0))));
-    const unsigned hi = static_cast<unsigned>(
-        _mm_movemask_ps(_mm_cmpgt_ps(_mm_mul_ps(_mm_mul_ps(c1, c1), vE), _mm_mul_ps(vC2, e1))));
-    return lo | hi << 4;
-}
-
-// One row: the eight placings of pulse 3 (m3 = 0..7) behind a placing of
-// pulses 0..2.
-struct Row {
-    alignas(16) float c[kTrack]; // sum of |d| at the four pulses
-    alignas(16) float e[kTrack]; // energy of the filtered signed pulses
-};
-
 } // namespace
-
-namespace pulses {
-
-void SearchSets(const Tables &tables, int *bestCode) {
-    const auto &[d0, d1, d2, d3, self2, self3, self0, self1, phi01, phi02, phi03, phi12, phi13, cross23, minCross,
-                 maxD3, floorScore] = tables;
-    const __m128 two = _mm_set1_ps(2.0f);
-    const __m128 vMaxD3 = _mm_set1_ps(maxD3);
-    float bestC2 = floorScore;
-    float bestE = 1.0f;
-    for (int k0 = 0; k0 < kTrack; ++k0) {
-        for (int m1 = 0; m1 < kTrack; ++m1) {
-            const int t1 = (k0 + m1) & (kTrack - 1);
-            const float c1 = d0[k0] + d1[t1];
-            const float e1 = self0[k0] + self1[t1] + 2.0f * phi01[k0][t1];
-            // Pulses 2 and 3 on their own and against pulses 0 and 1, by place.
-            alignas(16) float e2[2 * kTrack], b3[2 * kTrack];
-            const __m128 ve1 = _mm_set1_ps(e1);
-            for (int q = 0; q < kTrack; q += 4) {
-                const __m128 x2 = _mm_add_ps(_mm_load_ps(phi02[k0] + q), _mm_load_ps(phi12[t1] + q));
-                const __m128 v2 = _mm_add_ps(_mm_add_ps(ve1, _mm_load_ps(self2 + q)), _mm_mul_ps(two, x2));
-                const __m128 x3 = _mm_add_ps(_mm_load_ps(phi03[k0] + q), _mm_load_ps(phi13[t1] + q));
-                const __m128 v3 = _mm_add_ps(_mm_load_ps(self3 + q), _mm_mul_ps(two, x3));
-                _mm_store_ps(e2 + q, v2);
-                _mm_store_ps(e2 + kTrack + q, v2);
-                _mm_store_ps(b3 + q, v3);
-                _mm_store_ps(b3 + kTrack + q, v3);
-            }
-            // The least b3 (a NaN anywhere only loosens the bound or turns it off).
-            __m128 least = _mm_min_ps(_mm_load_ps(b3), _mm_load_ps(b3 + 4));
-            least = _mm_min_ps(least, _mm_shuffle_ps(least, least, _MM_SHUFFLE(1, 0, 3, 2)));
-            least = _mm_min_ps(least, _mm_shuffle_ps(least, least, _MM_SHUFFLE(2, 3, 0, 1)));
-
-            // By row m2 (pulse 2 at place t1 + m2): c up to pulse 2, and the bounds.
-            const __m128 vc1 = _mm_set1_ps(c1);
-            const __m128 vMinB3 = _mm_shuffle_ps(least, least, 0);
-            alignas(16) float c2[kTrack];
-            __m128 cMax[2], eMin[2];
-            for (int q = 0; q < 2; ++q) {
-                const __m128 c = _mm_add_ps(vc1, Load(d2 + t1 + 4 * q));
-                _mm_store_ps(c2 + 4 * q, c);
-                cMax[q] = _mm_add_ps(c, vMaxD3);
-                eMin[q] = _mm_add_ps(Load(e2 + t1 + 4 * q), _mm_add_ps(vMinB3, Load(minCross + t1 + 4 * q)));
-            }
-            // Rows that may hold a set beating the best, from row `from` on.
-            const auto open = [&](int from) {
-                const unsigned rows = bestE >= 0.0f ? Beats(cMax[0], cMax[1], eMin[0], eMin[1], bestC2, bestE) : 0xffu;
-                return rows & (0xffu << from);
-            };
-            for (unsigned rows = open(0); rows != 0;) {
-                const int m2 = __builtin_ctz(rows);
-                const int t2 = (t1 + m2) & (kTrack - 1);
-                const __m128 vc2 = _mm_set1_ps(c2[m2]);
-                const __m128 ve2 = _mm_set1_ps(e2[t2]);
-                Row row;
-                for (int q = 0; q < kTrack; q += 4) {
-                    _mm_store_ps(row.c + q, _mm_add_ps(vc2, Load(d3 + t2 + q)));
-                    _mm_store_ps(row.e + q,
-                                 _mm_add_ps(ve2, _mm_add_ps(Load(b3 + t2 + q), _mm_load_ps(cross23[t2] + q))));
-                }
-                const auto beating = [&](int from) {
-                    const unsigned sets = Beats(_mm_load_ps(row.c), _mm_load_ps(row.c + 4), _mm_load_ps(row.e),
-                                                _mm_load_ps(row.e + 4), bestC2, bestE);
-                    return sets & (0xffu << from);
-                };
-                bool improved = false;
-                for (unsigned sets = beating(0); sets != 0;) {
-                    const int m3 = __builtin_ctz(sets);
-                    bestC2 = row.c[m3] * row.c[m3];
-                    bestE = row.e[m3];
-                    bestCode[0] = k0;
-                    bestCode[1] = m1;
-                    bestCode[2] = m2;
-                    bestCode[3] = m3;
-                    improved = true;
-                    sets = beating(m3 + 1);
-                }
-                rows = improved ? open(m2 + 1) : rows & (rows - 1);
-            }
-        }
-    }
-
-}
-
-} // namespace pulses
 
 bool SearchPulsesAbove(const float *target, const float *h, float floor, Simd simd, PulseChoice &choice,
                        float seedReach) {
@@ -241,20 +129,18 @@ bool SearchPulsesAbove(const float *target, const float *h, float floor, Simd si
     // over (index 0..15); the cross terms of pulses 2 and 3 by (t2, m3) and
     // doubled (an exact scaling).
     pulses::Tables tables;
-    auto &[d0, d1, d2, d3, self2, self3, self0, self1, phi01, phi02, phi03, phi12, phi13, cross23, minCross, maxD3,
-           floorScore] =
-        tables;
     float signs[kPulses][2 * kTrack]; // by track and place
     for (int t = 0; t < kTrack; ++t) {
         for (int j = 0; j < kPulses; ++j) signs[j][t] = signs[j][t + kTrack] = sign[4 * t + j];
     }
-    float *const selfs[kPulses] = {self0, self1, self2, self3};
-    float(*const pairs[6])[kTrack] = {phi01, phi02, phi03, phi12, phi13, cross23};
+    float *const selfs[kPulses] = {tables.self0, tables.self1, tables.self2, tables.self3};
+    float(*const pairs[6])[kTrack] = {tables.phi01, tables.phi02, tables.phi03,
+                                      tables.phi12, tables.phi13, tables.cross23};
     for (int t = 0; t < kTrack; ++t) {
-        d0[t] = d[4 * t];
-        d1[t] = d[4 * t + 1];
-        d2[t] = d2[t + kTrack] = d[4 * t + 2];
-        d3[t] = d3[t + kTrack] = d[4 * t + 3];
+        tables.d0[t] = d[4 * t];
+        tables.d1[t] = d[4 * t + 1];
+        tables.d2[t] = tables.d2[t + kTrack] = d[4 * t + 2];
+        tables.d3[t] = tables.d3[t + kTrack] = d[4 * t + 3];
         for (int j = 0; j < kPulses; ++j) selfs[j][t] = sums.r[kTrackPairs.self[j][t]]; // sign^2 = 1
         for (int n = 0; n < 6; ++n) {
             const float sa = signs[kPairTracks[n][0]][t];
@@ -263,21 +149,20 @@ bool SearchPulsesAbove(const float *target, const float *h, float floor, Simd si
             float *out = pairs[n][t];
             for (int u = 0; u < kTrack; ++u) out[u] = sums.r[at[u]] * (sa * sb[u]);
         }
-        for (int u = 0; u < kTrack; ++u) cross23[t][u] *= 2.0f;
-        float least = cross23[t][0];
-        for (int u = 1; u < kTrack; ++u) least = cross23[t][u] < least ? cross23[t][u] : least;
-        minCross[t] = minCross[t + kTrack] = least;
+        for (int u = 0; u < kTrack; ++u) tables.cross23[t][u] *= 2.0f;
+        float least = tables.cross23[t][0];
+        for (int u = 1; u < kTrack; ++u) least = tables.cross23[t][u] < least ? tables.cross23[t][u] : least;
+        tables.minCross[t] = tables.minCross[t + kTrack] = least;
     }
-    maxD3 = d3[0];
-    for (int t = 1; t < kTrack; ++t) maxD3 = d3[t] > maxD3 ? d3[t] : maxD3;
+    tables.maxD3 = tables.d3[0];
+    for (int t = 1; t < kTrack; ++t) tables.maxD3 = tables.d3[t] > tables.maxD3 ? tables.d3[t] : tables.maxD3;
 
-    floorScore = floor;
+    tables.floor = floor;
 
     // A floor above 0 leaves the codes at -1 when no set clears it.
     const int none = floor > 0.0f ? -1 : 0;
     int bestCode[kPulses] = {none, none, none, none};
-    if (simd == Simd::Avx2) pulses::avx2::SearchSets(tables, bestCode);
-    else pulses::SearchSets(tables, bestCode);
+    pulses::SearchSets(simd, tables, bestCode);
     if (bestCode[0] < 0) {
         if (seedCode[0] < 0) return false;
         for (int j = 0; j < kPulses; ++j) bestCode[j] = seedCode[j];

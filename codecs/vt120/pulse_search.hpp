@@ -4,9 +4,12 @@
 #pragma once
 
 #include "constants.hpp"
-#include "simd.hpp"
+
+#include <vntr/dsp/simd.hpp>
 
 namespace vntr::vt120 {
+
+using dsp::Simd;
 
 struct PulseChoice {
     int positionWord; // four 3-bit codes

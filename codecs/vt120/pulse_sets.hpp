@@ -1,11 +1,14 @@
 // The inner part of the pulse search (pulse_search.cpp): the tables it reads,
-// by track and place, and the walk over the 4096 sets, in SSE2 and in AVX2.
-// Both walks visit the same rows, score every set with the same operations
-// in the same order and so take the same sets; the AVX2 one holds a row (the
-// eight placings of pulse 3) and the row bounds in one register each.
+// by track and place, and the walk over the 4096 sets, plain, in SSE2 and in
+// AVX2.  All walks visit the same rows, score every set with the same
+// operations in the same order and so take the same sets; the SSE2 one makes
+// a row's sums four lanes at a time, the AVX2 one holds a row (the eight
+// placings of pulse 3) and the row bounds in one register each.
 #pragma once
 
 #include "constants.hpp"
+
+#include <vntr/dsp/simd.hpp>
 
 namespace vntr::vt120::pulses {
 
@@ -32,12 +35,23 @@ struct Tables {
 };
 
 // The codes k0, m1, m2, m3 of the set the search takes; bestCode is left as
-// it was when no set scores above the floor.
+// it was when no set scores above the floor.  The plain walk (pulse_sets.cpp).
 void SearchSets(const Tables &t, int *bestCode);
 
+// The same walk with SSE2 (pulse_sets.cpp) and with AVX2 (pulse_sets_avx2.cpp,
+// only when dsp::DetectSimd() gives Simd::Avx2): the same sets to the bit.
+#if defined(VNTR_SIMD_SSE2)
+namespace sse2 {
+void SearchSets(const Tables &t, int *bestCode);
+} // namespace sse2
+#endif
+#if defined(VNTR_SIMD_AVX2)
 namespace avx2 {
-// Call only when DetectSimd() gives Simd::Avx2 (pulse_sets_avx2.cpp).
 void SearchSets(const Tables &t, int *bestCode);
 } // namespace avx2
+#endif
+
+// The walk of the widest kind up to `simd` this build has.
+void SearchSets(dsp::Simd simd, const Tables &t, int *bestCode);
 
 } // namespace vntr::vt120::pulses

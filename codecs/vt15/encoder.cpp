@@ -29,7 +29,9 @@ void MeasureContour(const float *speech, float pitch, const EncoderTuning &tunin
     const int n = std::min(static_cast<int>(std::lround(length)), 160);
     const int lead = static_cast<int>(std::lround(0.5f * tuning.contourLead * (pitch > 0.0f ? pitch : kUnvoicedPitch)));
     for (int k = 0; k < kContourPoints; ++k) {
-        const int centre = std::min(kAnalysisCentre - kFrameLength + 30 * (k + 1) + lead, kHistory - (n + 1) / 2);
+        // Held inside the history whatever the lead.
+        const int centre =
+            std::clamp(kAnalysisCentre - kFrameLength + 30 * (k + 1) + lead, n / 2, kHistory - (n + 1) / 2);
         contour[k] = LevelAt(speech, centre, n);
     }
 }

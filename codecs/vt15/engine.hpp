@@ -19,16 +19,16 @@ inline constexpr registration::Value kUserValues[] = {
     {"Selected", "YES"},
 };
 inline constexpr registration::KeyRecord kRegistrationRecords[] = {
-    {registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\VT15", 3, kMachineValues},
-    {registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\VT15", 2, kUserValues},
+    {registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\VT15", kMachineValues},
+    {registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\VT15", kUserValues},
 };
 
-constexpr int16_t kCodecId = 2034;
+constexpr int16_t kCodecId = CODEC_ID_VT15;
 constexpr uint16_t kFrameBytes = 2 * kFrameLength;
 
 struct Engine {
     static constexpr CodecInfo kInfo{
-        .formatMask = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ,
+        .formatMask = CODEC_FMT_PCM16_MONO_8KHZ,
         .optionMask = 0,
         .version = 0x50005,
         .reserved0 = 0,

@@ -100,11 +100,7 @@ float RefinementScore(const float *w, int lag, Simd simd) {
     const float *const x[4] = {now, past, now, future};
     const float *const y[4] = {past, past, future, future};
     float product[4];
-    if (simd == Simd::Avx2) {
-        avx2::PairDots4(x, y, kRefineLength, product);
-    } else {
-        PairDots<4>(x, y, kRefineLength, product);
-    }
+    PairDots(x, y, 4, kRefineLength, product, simd);
     float score = 0.0f;
     {
         const float c = product[0];

@@ -25,7 +25,7 @@ void InitEncoder(EncoderState &state, bool eightBit, uint32_t refinements) {
     state = {};
     state.eightBit = eightBit;
     state.refinements = refinements;
-    state.simd = DetectSimd();
+    state.simd = dsp::DetectSimd();
     state.weightNumerator = kRefinedWeightNumerator;
     state.weightDenominator = kRefinedWeightDenominator;
     state.previousLsf = InitialLsf();

@@ -20,13 +20,13 @@ inline constexpr registration::Value kUserValues[] = {
     {"Selected", "YES"},
 };
 inline constexpr registration::KeyRecord kRegistrationRecords[] = {
-    {registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\VT48", 3, kMachineValues},
-    {registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\VT48", 2, kUserValues},
+    {registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\VT48", kMachineValues},
+    {registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\VT48", kUserValues},
 };
 
 constexpr int16_t kCodecId = 2020;
 constexpr uint32_t kFormat8Bit = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_8BIT;   // 0x1102
-constexpr uint32_t kFormat16Bit = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT; // 0x2102
+constexpr uint32_t kFormat16Bit = CODEC_FMT_PCM16_MONO;                             // 0x2102
 
 struct Engine {
     static constexpr CodecInfo kInfo{

@@ -3,25 +3,25 @@
 // tail, the same final tree), so a search that uses these makes the same
 // choices to the last bit; the independent sums only keep the core busy.
 // The eight partial sums are two SSE registers of four (every x86-64 core has
-// them); elsewhere the plain loops stand in.
+// them); elsewhere, and in the plain build, the plain loops stand in.
 #pragma once
+
+#include <vntr/dsp/simd.hpp>
 
 #include <cstdint>
 
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
 #include <emmintrin.h>
 #endif
 
 namespace vntr::vt48 {
 
-// The widest vector unit the correlation kernels may use.  Every kind gives
-// the same results to the last bit; the wider one only takes fewer steps.
-enum class Simd : uint8_t { Sse2, Avx2 };
-// What this processor runs (read from the processor itself, no state kept).
-Simd DetectSimd();
+// The kernels' kind, chosen once per handle (dsp::DetectSimd()).
+using dsp::Simd;
 
+#if defined(VNTR_SIMD_AVX2)
 // The AVX2 forms of the kernels below (kernels_avx2.cpp); call them only when
-// DetectSimd() gives Simd::Avx2.
+// dsp::DetectSimd() gives Simd::Avx2.
 namespace avx2 {
 void CrossCorrelations(const float *x, const float *y, int length, int count, float *out);
 void PairDots4(const float *const *x, const float *const *y, int length, float *out);
@@ -31,6 +31,7 @@ void PairDotsMany(const float *const *x, const float *const *y, int count, int l
 void FilterPadded(const float *hz, const float *x, int length, float *y);
 void FirFromRest(const float *x, const float *b, int taps, float *y, int length);
 } // namespace avx2
+#endif
 
 namespace kernel {
 
@@ -50,7 +51,7 @@ inline float Finish(float *acc, const float *x, const float *y, int n, int lengt
     return Fold(acc, tail);
 }
 
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
 struct Sums {
     __m128 lo = _mm_setzero_ps(); // partial sums 0..3
     __m128 hi = _mm_setzero_ps(); // partial sums 4..7
@@ -88,7 +89,7 @@ inline void CrossCorrelations4(const float *x, const float *y, int length, float
     kernel::Sums sums[4];
     int n = 0;
     for (; n + 8 <= length - 3; n += 8) {
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
         const __m128 x0 = _mm_loadu_ps(x + n), x1 = _mm_loadu_ps(x + n + 4);
         for (int j = 0; j < 4; ++j) sums[j].Add(x0, x1, y + j + n);
 #else
@@ -100,10 +101,14 @@ inline void CrossCorrelations4(const float *x, const float *y, int length, float
 
 // out[j] = dsp::Dot(x, y + j, length - j) for j < count, with the kernels of `simd`.
 inline void CrossCorrelations(const float *x, const float *y, int length, int count, float *out, Simd simd) {
+#if defined(VNTR_SIMD_AVX2)
     if (simd == Simd::Avx2) {
         avx2::CrossCorrelations(x, y, length, count, out);
         return;
     }
+#else
+    (void)simd;
+#endif
     int j = 0;
     for (; j + 4 <= count; j += 4) CrossCorrelations4(x, y + j, length - j, out + j);
     if (j < count) {
@@ -126,10 +131,14 @@ inline void PairDots(const float *const *x, const float *const *y, int length, f
 
 // out[j] = dsp::Dot(x[j], y[j], length) for j < count, with the kernels of `simd`.
 inline void PairDots(const float *const *x, const float *const *y, int count, int length, float *out, Simd simd) {
+#if defined(VNTR_SIMD_AVX2)
     if (simd == Simd::Avx2) {
         avx2::PairDotsMany(x, y, count, length, out);
         return;
     }
+#else
+    (void)simd;
+#endif
     int j = 0;
     for (; j + 4 <= count; j += 4) PairDots<4>(x + j, y + j, length, out + j);
     for (; j < count; ++j) PairDots<1>(x + j, y + j, length, out + j);
@@ -141,14 +150,18 @@ inline void PairDots(const float *const *x, const float *const *y, int count, in
 // are +0 or -0 and leave a sum from +0 as it is).
 //   in hz [-8 .. length+7], x [length]     out y [length]
 inline void FilterPadded(const float *hz, const float *x, int length, float *y, Simd simd) {
+#if defined(VNTR_SIMD_AVX2)
     if (simd == Simd::Avx2) {
         avx2::FilterPadded(hz, x, length, y);
         return;
     }
+#else
+    (void)simd;
+#endif
     for (int n = 0; n < length; n += 8) {
         const int last = n + 7 < length - 1 ? n + 7 : length - 1;
         float out[8];
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
         __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
         for (int i = 0; i <= last; ++i) {
             const __m128 a = _mm_set1_ps(x[i]);
@@ -167,63 +180,13 @@ inline void FilterPadded(const float *hz, const float *x, int length, float *y, 
     }
 }
 
-// Two all-pole filters with the same coefficients run side by side, each
-// sample computed exactly as dsp::AllPoleFilter computes it.  With SSE2 the two
-// recursions are the two low lanes of one register: every lane takes the same
-// products and differences in the same order as the plain loop, so each
-// output is the same to the last bit, for half the instructions.
-//   in x0, x1 [length]     in a [Order]     in/out y0, y1 [-Order .. length-1]
-template <int Order>
-inline void AllPolePair(const float *x0, float *y0, const float *x1, float *y1, const float *a, int length) {
-#if defined(__SSE2__)
-    // r[k] holds (y0[n-1-k], y1[n-1-k], 0, 0), kept in registers from sample to sample.
-    __m128 r[Order];
-    for (int k = 0; k < Order; ++k) r[k] = _mm_unpacklo_ps(_mm_load_ss(y0 - 1 - k), _mm_load_ss(y1 - 1 - k));
-    __m128 coefficient[Order];
-    for (int i = 0; i < Order; ++i) coefficient[i] = _mm_set1_ps(a[i]);
-    for (int n = 0; n < length; ++n) {
-        __m128 even = _mm_unpacklo_ps(_mm_load_ss(x0 + n), _mm_load_ss(x1 + n));
-        __m128 odd = _mm_setzero_ps();
-        int i = 2;
-        for (; i + 1 <= Order; i += 2) {
-            even = _mm_sub_ps(even, _mm_mul_ps(coefficient[i - 1], r[i - 1]));
-            odd = _mm_sub_ps(odd, _mm_mul_ps(coefficient[i], r[i]));
-        }
-        if (i <= Order) even = _mm_sub_ps(even, _mm_mul_ps(coefficient[i - 1], r[i - 1]));
-        const __m128 y = _mm_sub_ps(_mm_add_ps(even, odd), _mm_mul_ps(coefficient[0], r[0]));
-        for (int k = Order - 1; k > 0; --k) r[k] = r[k - 1];
-        r[0] = y;
-        _mm_store_ss(y0 + n, y);
-        _mm_store_ss(y1 + n, _mm_shuffle_ps(y, y, 1));
-    }
-#else
-    for (int n = 0; n < length; ++n) {
-        float even0 = x0[n], even1 = x1[n];
-        float odd0 = 0.0f, odd1 = 0.0f;
-        int i = 2;
-        for (; i + 1 <= Order; i += 2) {
-            even0 -= a[i - 1] * y0[n - i];
-            odd0 -= a[i] * y0[n - i - 1];
-            even1 -= a[i - 1] * y1[n - i];
-            odd1 -= a[i] * y1[n - i - 1];
-        }
-        if (i <= Order) {
-            even0 -= a[i - 1] * y0[n - i];
-            even1 -= a[i - 1] * y1[n - i];
-        }
-        y0[n] = (even0 + odd0) - a[0] * y0[n - 1];
-        y1[n] = (even1 + odd1) - a[0] * y1[n - 1];
-    }
-#endif
-}
-
 // dsp::FirFilter, four outputs at a time: each output still adds its taps in
 // order from x[n], so it is the same to the last bit.
 //   in x [-Order .. length-1]     in b [Order]     out y [length]
 template <int Order>
 inline void FirFilterBlocked(const float *x, const float *b, float *y, int length) {
     int n = 0;
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
     for (; n + 4 <= length; n += 4) {
         __m128 acc = _mm_loadu_ps(x + n);
         for (int i = 1; i <= Order; ++i) acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(b[i - 1]), _mm_loadu_ps(x + n - i)));
@@ -243,7 +206,7 @@ inline void FirFilterBlocked(const float *x, const float *b, float *y, int lengt
 template <int Taps>
 inline void FirFromRest(const float *x, const float *b, float *y, int length) {
     int n = 0;
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
     for (; n + 8 <= length; n += 8) {
         __m128 lo = _mm_setzero_ps(), hi = _mm_setzero_ps();
         for (int k = 0; k < Taps; ++k) {
@@ -266,11 +229,15 @@ inline void FirFromRest(const float *x, const float *b, float *y, int length) {
 // FirFromRest with the kernels of `simd`.
 template <int Taps>
 inline void FirFromRest(const float *x, const float *b, float *y, int length, Simd simd) {
+#if defined(VNTR_SIMD_AVX2)
     if (simd == Simd::Avx2) {
         avx2::FirFromRest(x, b, Taps, y, length);
-    } else {
-        FirFromRest<Taps>(x, b, y, length);
+        return;
     }
+#else
+    (void)simd;
+#endif
+    FirFromRest<Taps>(x, b, y, length);
 }
 
 // The first p < count whose score c[p]^2 / e[p] (0 where e[p] is not
@@ -282,7 +249,7 @@ inline void FirFromRest(const float *x, const float *b, float *y, int length, Si
 //   in c, e [count], count <= MaxCount
 template <int MaxCount>
 inline int FirstBestScore(const float *c, const float *e, int count, float floor, float *score) {
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
     constexpr int kBlocks = (MaxCount + 3) / 4;
     float scores[4 * kBlocks];
     const __m128 lowest = _mm_set1_ps(-__builtin_inff());
@@ -349,7 +316,7 @@ inline void LastConvolution(const float *h, const float *x, int length, float *y
     // padded[kLanes + n] = x[n]; everything before is zero.
     for (int n = 0; n < length; ++n) padded[kLanes + n] = x[n];
     float sums[kLanes];
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
     __m128 acc[kLanes / 4];
     for (int g = 0; g < kLanes / 4; ++g) acc[g] = _mm_setzero_ps();
     for (int k = 0; k < length; ++k) {

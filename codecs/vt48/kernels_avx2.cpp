@@ -6,25 +6,14 @@
 // the encoder calls them when the processor reports it.
 #include "kernels.hpp"
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(VNTR_SIMD_AVX2)
 #include <immintrin.h>
-#define VT48_AVX2 __attribute__((target("avx2")))
-#endif
 
-namespace vntr::vt48 {
-
-#if defined(VT48_AVX2)
-
-Simd DetectSimd() {
-    __builtin_cpu_init(); // already done at load; harmless again, and needed if called before constructors
-    return __builtin_cpu_supports("avx2") ? Simd::Avx2 : Simd::Sse2;
-}
-
-namespace avx2 {
+namespace vntr::vt48::avx2 {
 
 namespace {
 
-VT48_AVX2 inline float Finish(__m256 sums, const float *x, const float *y, int n, int length) {
+VNTR_TARGET_AVX2 inline float Finish(__m256 sums, const float *x, const float *y, int n, int length) {
     float acc[8];
     _mm256_storeu_ps(acc, sums);
     return kernel::Finish(acc, x, y, n, length);
@@ -32,7 +21,7 @@ VT48_AVX2 inline float Finish(__m256 sums, const float *x, const float *y, int n
 
 // The eight partial sums of each of eight products, turned so that vector p
 // holds partial sum p of every product: t[p] lane k = sums[k] lane p.
-VT48_AVX2 inline void Transpose(const __m256 *sums, __m256 *t) {
+VNTR_TARGET_AVX2 inline void Transpose(const __m256 *sums, __m256 *t) {
     const __m256 a0 = _mm256_unpacklo_ps(sums[0], sums[1]), a1 = _mm256_unpackhi_ps(sums[0], sums[1]);
     const __m256 a2 = _mm256_unpacklo_ps(sums[2], sums[3]), a3 = _mm256_unpackhi_ps(sums[2], sums[3]);
     const __m256 a4 = _mm256_unpacklo_ps(sums[4], sums[5]), a5 = _mm256_unpackhi_ps(sums[4], sums[5]);
@@ -58,7 +47,7 @@ VT48_AVX2 inline void Transpose(const __m256 *sums, __m256 *t) {
 // the plain loop adds them; a lane whose tail has ended adds +0, which leaves
 // a sum from +0 as it is), and dsp::Dot's final tree on all eight at once.
 // Reads x and y only below `length`.
-VT48_AVX2 void CrossCorrelations8(const float *x, const float *y, int length, int count, float *out) {
+VNTR_TARGET_AVX2 void CrossCorrelations8(const float *x, const float *y, int length, int count, float *out) {
     __m256 sums[8];
 #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) sums[k] = _mm256_setzero_ps();
@@ -112,11 +101,11 @@ VT48_AVX2 void CrossCorrelations8(const float *x, const float *y, int length, in
 
 } // namespace
 
-VT48_AVX2 void CrossCorrelations(const float *x, const float *y, int length, int count, float *out) {
+VNTR_TARGET_AVX2 void CrossCorrelations(const float *x, const float *y, int length, int count, float *out) {
     for (int j = 0; j < count; j += 8) CrossCorrelations8(x, y + j, length - j, count - j < 8 ? count - j : 8, out + j);
 }
 
-VT48_AVX2 void PairDots4(const float *const *x, const float *const *y, int length, float *out) {
+VNTR_TARGET_AVX2 void PairDots4(const float *const *x, const float *const *y, int length, float *out) {
     __m256 sums[4];
     for (int k = 0; k < 4; ++k) sums[k] = _mm256_setzero_ps();
     int n = 0;
@@ -128,7 +117,7 @@ VT48_AVX2 void PairDots4(const float *const *x, const float *const *y, int lengt
     for (int k = 0; k < 4; ++k) out[k] = Finish(sums[k], x[k], y[k], n, length);
 }
 
-VT48_AVX2 void PairDotsMany(const float *const *x, const float *const *y, int count, int length, float *out) {
+VNTR_TARGET_AVX2 void PairDotsMany(const float *const *x, const float *const *y, int count, int length, float *out) {
     int j = 0;
     for (; j + 4 <= count; j += 4) PairDots4(x + j, y + j, length, out + j);
     for (; j < count; ++j) {
@@ -143,7 +132,7 @@ VT48_AVX2 void PairDotsMany(const float *const *x, const float *const *y, int co
 // of block b.  All blocks are summed in one pass over i (each still in the
 // order of i, and only for the i its outputs take), so that their chains of
 // additions overlap instead of waiting on each other.
-VT48_AVX2 void FilterPadded(const float *hz, const float *x, int length, float *y) {
+VNTR_TARGET_AVX2 void FilterPadded(const float *hz, const float *x, int length, float *y) {
     constexpr int kMostBlocks = 7; // 56 outputs
     if (length > 8 * kMostBlocks) {
         vntr::vt48::FilterPadded(hz, x, length, y, Simd::Sse2);
@@ -174,7 +163,7 @@ VT48_AVX2 void FilterPadded(const float *hz, const float *x, int length, float *
     }
 }
 
-VT48_AVX2 void FirFromRest(const float *x, const float *b, int taps, float *y, int length) {
+VNTR_TARGET_AVX2 void FirFromRest(const float *x, const float *b, int taps, float *y, int length) {
     int n = 0;
     for (; n + 8 <= length; n += 8) {
         __m256 acc = _mm256_setzero_ps();
@@ -188,32 +177,6 @@ VT48_AVX2 void FirFromRest(const float *x, const float *b, int taps, float *y, i
     }
 }
 
-} // namespace avx2
-
-#else
-
-Simd DetectSimd() { return Simd::Sse2; }
-
-namespace avx2 {
-void CrossCorrelations(const float *x, const float *y, int length, int count, float *out) {
-    vntr::vt48::CrossCorrelations(x, y, length, count, out, Simd::Sse2);
-}
-void PairDots4(const float *const *x, const float *const *y, int length, float *out) { PairDots<4>(x, y, length, out); }
-void PairDotsMany(const float *const *x, const float *const *y, int count, int length, float *out) {
-    vntr::vt48::PairDots(x, y, count, length, out, Simd::Sse2);
-}
-void FilterPadded(const float *hz, const float *x, int length, float *y) {
-    vntr::vt48::FilterPadded(hz, x, length, y, Simd::Sse2);
-}
-void FirFromRest(const float *x, const float *b, int taps, float *y, int length) {
-    for (int n = 0; n < length; ++n) {
-        float acc = 0.0f;
-        for (int k = 0; k < taps; ++k) acc += b[k] * x[n - k];
-        y[n] = acc;
-    }
-}
-} // namespace avx2
+} // namespace vntr::vt48::avx2
 
 #endif
-
-} // namespace vntr::vt48

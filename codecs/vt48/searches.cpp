@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
 #include <emmintrin.h>
 #endif
 

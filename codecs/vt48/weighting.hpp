@@ -8,9 +8,11 @@
 
 #include "kernels.hpp"
 
+#include <vntr/dsp/filters.hpp>
+
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -31,7 +33,7 @@ void WeightingInStages(const float *x, const float *a, const float *numerator, c
     std::memcpy(ringing, memory.synthesis, sizeof(float) * Order);
     const float silence[MaxLength] = {};
     float impulse[MaxLength] = {1.0f};
-    AllPolePair<Order>(silence, ringing + Order, impulse, through + Order, a, length);
+    dsp::AllPolePair<Order>(silence, ringing + Order, impulse, through + Order, a, length);
     float error[Order + MaxLength];
     std::memcpy(error, memory.error, sizeof(float) * Order);
     for (int n = 0; n < length; ++n) error[Order + n] = x[n] - ringing[Order + n];
@@ -40,12 +42,12 @@ void WeightingInStages(const float *x, const float *a, const float *numerator, c
     FirFilterBlocked<Order>(through + Order, numerator, shaped, length);
     float t[Order + MaxLength], r[Order + MaxLength] = {};
     std::memcpy(t, memory.weighted, sizeof(float) * Order);
-    AllPolePair<Order>(residual, t + Order, shaped, r + Order, denominator, length);
+    dsp::AllPolePair<Order>(residual, t + Order, shaped, r + Order, denominator, length);
     std::memcpy(target, t + Order, sizeof(float) * static_cast<unsigned>(length));
     std::memcpy(h, r + Order, sizeof(float) * static_cast<unsigned>(length));
 }
 
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
 // Two floats into the low lanes (the upper two are zero).
 inline __m128 LoadPair(const float *p) { return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p))); }
 #endif
@@ -61,7 +63,7 @@ inline __m128 LoadPair(const float *p) { return _mm_castsi128_ps(_mm_loadl_epi64
 template <int Order, int MaxLength>
 void Weighting(const float *x, const float *a, const float *numerator, const float *denominator,
                const WeightingMemory &memory, int length, float *target, float *h) {
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
     constexpr int kDelay = 4;
     static_assert(kDelay < Order);
     // (x - s, impulse response of 1/A(z)) in pairs, memory first; then the numerator's outputs.

@@ -15,7 +15,7 @@ void InitEncoder(EncoderState &state, bool variableRate, const RateMode &initial
     state = EncoderState{};
     state.variableRate = variableRate;
     state.searches = searches;
-    state.simd = DetectTreeSimd();
+    state.simd = dsp::DetectSimd();
     state.rateCode = initial.rateCode;
     state.previousLsp = InitialLsp();
 }

@@ -51,7 +51,7 @@ enum EncoderSearch : uint32_t {
 struct EncoderState {
     bool variableRate;
     uint32_t searches;         // EncoderSearch flags
-    TreeSimd simd;             // the pulse tree's kernel on this processor (same choices for all)
+    dsp::Simd simd;            // the pulse tree's kernel on this processor (same choices for all)
     uint8_t rateCode;          // row of the last coded frame
     const PredictorCodebook *predictor; // null: the built-in codebook
 

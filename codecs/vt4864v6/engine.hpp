@@ -20,8 +20,8 @@ inline constexpr registration::Value kUserValues[] = {
     {"Selected bitrate", "6400"},
 };
 inline constexpr registration::KeyRecord kRegistrationRecords[] = {
-    {registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\VT4864v6", 2, kMachineValues},
-    {registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\VT4864v6", 3, kUserValues},
+    {registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\VT4864v6", kMachineValues},
+    {registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\VT4864v6", kUserValues},
 };
 
 constexpr int16_t kCodecIdVariable = 2026;
@@ -31,7 +31,7 @@ constexpr uint16_t kFrameBytes = 2 * kFrameLength;
 
 struct Engine {
     static constexpr CodecInfo kInfo{
-        .formatMask = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ,
+        .formatMask = CODEC_FMT_PCM16_MONO_8KHZ,
         .optionMask = CODEC_OPT_4800 | CODEC_OPT_6400,
         .version = 0x50014,
         .reserved0 = 0,

@@ -80,8 +80,12 @@ struct Kernels {
     void (*addRow)(const float *, const float *, float *, int);
 };
 
-Kernels KernelsFor(TreeSimd simd) {
-    if (simd == TreeSimd::Avx2) return {avx2::ScoreLeaves, avx2::StepPairs, avx2::AddRow};
+Kernels KernelsFor(dsp::Simd simd) {
+#if defined(VNTR_SIMD_AVX2)
+    if (simd == dsp::Simd::Avx2) return {avx2::ScoreLeaves, avx2::StepPairs, avx2::AddRow};
+#else
+    (void)simd;
+#endif
     return {ScoreLeaves, StepPairs, AddRow};
 }
 
@@ -97,8 +101,8 @@ struct TreeScratch {
 
 } // namespace
 
-PulseChoice SearchPulsesExhaustive(const float *target, const float *h, const RateMode &mode, TreeSimd simd,
-                                   float *c, float *f) {
+PulseChoice SearchPulsesExhaustive(const float *target, const float *h, const RateMode &mode, dsp::Simd simd, float *c,
+                                   float *f) {
     const int length = mode.subframeLength;
     const int grid = mode.grid;
     const Kernels kernels = KernelsFor(simd);

@@ -22,6 +22,8 @@
 
 #include "rate_mode.hpp"
 
+#include <vntr/dsp/simd.hpp>
+
 #include <cstdint>
 
 namespace vntr::vt4864v6 {
@@ -74,16 +76,16 @@ void StepPairs(const float *w, const uint8_t *steps, int length, float *v);
 // out(x) = in(x) + row(x) for x < count: the cross vector of one more pulse.
 void AddRow(const float *in, const float *row, float *out, int count);
 
-// The widest vector unit the kernels may use; all give the same choices to the last bit.
-enum class TreeSimd : uint8_t { Plain, Avx2 };
-TreeSimd DetectTreeSimd();
-
-// The kernels above with eight values a register; call only when DetectTreeSimd() gives Avx2.
+#if defined(VNTR_SIMD_AVX2)
+// The kernels above with eight values a register (pulse_tree_avx2.cpp); call
+// only when dsp::DetectSimd() gives Simd::Avx2.  All give the same choices to
+// the last bit.
 namespace avx2 {
 int ScoreLeaves(const LeafBlock *const *children, const NodeView &node, TreeBest &best);
 void StepPairs(const float *w, const uint8_t *steps, int length, float *v);
 void AddRow(const float *in, const float *row, float *out, int count);
 } // namespace avx2
+#endif
 
 // The signed correlations of the filtered unit pulses of a sub-frame, row a
 // at a * kWrapped holding R(a, x mod L) for x < kWrapped.
@@ -94,7 +96,7 @@ struct PulseChoice;
 // The exhaustive search of one sub-frame; writes the unit-amplitude pulse
 // vector c and its filtered version f = h * c, as SearchPulses does.
 //   in  target [L] (pitch contribution removed), h [L]     out c [L], f [L]
-PulseChoice SearchPulsesExhaustive(const float *target, const float *h, const RateMode &mode, TreeSimd simd,
-                                   float *c, float *f);
+PulseChoice SearchPulsesExhaustive(const float *target, const float *h, const RateMode &mode, dsp::Simd simd, float *c,
+                                   float *f);
 
 } // namespace vntr::vt4864v6

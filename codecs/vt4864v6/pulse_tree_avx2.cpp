@@ -7,23 +7,12 @@
 // leaf by leaf in order, as the plain kernel does.
 #include "pulse_tree.hpp"
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(VNTR_SIMD_AVX2)
 #include <immintrin.h>
-#define VT4864_AVX2 __attribute__((target("avx2")))
-#endif
 
-namespace vntr::vt4864v6 {
+namespace vntr::vt4864v6::avx2 {
 
-#if defined(VT4864_AVX2)
-
-TreeSimd DetectTreeSimd() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? TreeSimd::Avx2 : TreeSimd::Plain;
-}
-
-namespace avx2 {
-
-VT4864_AVX2 int ScoreLeaves(const LeafBlock *const *children, const NodeView &node, TreeBest &best) {
+VNTR_TARGET_AVX2 int ScoreLeaves(const LeafBlock *const *children, const NodeView &node, TreeBest &best) {
     const __m256 vs4 = _mm256_set1_ps(node.s4);
     const __m256 two = _mm256_set1_ps(2.0f);
     const __m256 zero = _mm256_setzero_ps();
@@ -79,7 +68,7 @@ VT4864_AVX2 int ScoreLeaves(const LeafBlock *const *children, const NodeView &no
     return chosen;
 }
 
-VT4864_AVX2 void StepPairs(const float *w, const uint8_t *steps, int length, float *v) {
+VNTR_TARGET_AVX2 void StepPairs(const float *w, const uint8_t *steps, int length, float *v) {
     // Eight positions at a time, the four rows w(x) + w(x + step) turned into side-by-side fours.
     for (int x = 0; x < length; x += 8) {
         const __m256 c = _mm256_loadu_ps(w + x);
@@ -103,7 +92,7 @@ VT4864_AVX2 void StepPairs(const float *w, const uint8_t *steps, int length, flo
     }
 }
 
-VT4864_AVX2 void AddRow(const float *in, const float *row, float *out, int count) {
+VNTR_TARGET_AVX2 void AddRow(const float *in, const float *row, float *out, int count) {
     int n = 0;
     for (; n + 8 <= count; n += 8) {
         _mm256_storeu_ps(out + n, _mm256_add_ps(_mm256_loadu_ps(in + n), _mm256_loadu_ps(row + n)));
@@ -111,22 +100,6 @@ VT4864_AVX2 void AddRow(const float *in, const float *row, float *out, int count
     for (; n < count; ++n) out[n] = in[n] + row[n];
 }
 
-} // namespace avx2
-
-#else
-
-TreeSimd DetectTreeSimd() { return TreeSimd::Plain; }
-
-namespace avx2 {
-int ScoreLeaves(const LeafBlock *const *children, const NodeView &node, TreeBest &best) {
-    return vntr::vt4864v6::ScoreLeaves(children, node, best);
-}
-void StepPairs(const float *w, const uint8_t *steps, int length, float *v) {
-    vntr::vt4864v6::StepPairs(w, steps, length, v);
-}
-void AddRow(const float *in, const float *row, float *out, int count) { vntr::vt4864v6::AddRow(in, row, out, count); }
-} // namespace avx2
+} // namespace vntr::vt4864v6::avx2
 
 #endif
-
-} // namespace vntr::vt4864v6

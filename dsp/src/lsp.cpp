@@ -1,4 +1,5 @@
 #include <vntr/dsp/lsp.hpp>
+#include <vntr/dsp/simd.hpp>
 
 #include <bit>
 #include <cmath>
@@ -6,7 +7,7 @@
 #include <numbers>
 #include <utility>
 
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -140,7 +141,7 @@ void LspToLpc(const float *lsp, int order, float *a) {
     double qz[kMaxLspOrder + 4] = {0.0, 0.0, 1.0};
     double *p = pz + 2;
     double *q = qz + 2;
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
     // P in the low lane and Q in the high one of each coefficient: the same
     // products and sums, lane by lane, for half the instructions.
     __m128d pqz[kMaxLspOrder + 4] = {};

@@ -1,7 +1,11 @@
 #include <vntr/dsp/msvq.hpp>
 
+#if defined(VNTR_SIMD_SSE2)
 #include <emmintrin.h>
+#endif
+#if defined(VNTR_SIMD_AVX2)
 #include <immintrin.h>
+#endif
 
 namespace vntr::dsp {
 namespace {
@@ -30,6 +34,22 @@ constexpr int kBlock = kMsvqBlock;
 
 // The errors of sixteen vectors, component by component in order:
 // e_j = sum_k w_k (r_k - c_kj)^2, each term as (w d) d.
+[[gnu::always_inline]] inline void BlockErrorsPlain(const float *residual, const float *weights, int dim,
+                                                    const float *columns, int stride, float *errors) {
+    float acc[kBlock] = {};
+    for (int k = 0; k < dim; ++k) {
+        const float *column = columns + k * stride;
+        for (int j = 0; j < kBlock; ++j) {
+            const float d = residual[k] - column[j];
+            acc[j] += (weights[k] * d) * d;
+        }
+    }
+    for (int j = 0; j < kBlock; ++j) errors[j] = acc[j];
+}
+
+#if defined(VNTR_SIMD_SSE2)
+// The same sums, four lanes at a time: each lane does the same operations
+// in the same order, so the errors are the same to the bit.
 [[gnu::always_inline]] inline void BlockErrors(const float *residual, const float *weights, int dim,
                                                const float *columns, int stride, float *errors) {
     __m128 acc[kBlock / 4];
@@ -46,11 +66,13 @@ constexpr int kBlock = kMsvqBlock;
     for (int q = 0; q < kBlock / 4; ++q) _mm_storeu_ps(errors + 4 * q, acc[q]);
 }
 
+#endif
+
+#if defined(VNTR_SIMD_AVX2)
 // The same sums, eight lanes at a time: each lane does the same operations
 // in the same order, so the errors are the same to the bit.
-[[gnu::target("avx2")]] inline void BlockErrorsWide(const float *residual, const float *weights,
-                                                                        int dim, const float *columns, int stride,
-                                                                        float *errors) {
+VNTR_TARGET_AVX2 inline void BlockErrorsWide(const float *residual, const float *weights, int dim, const float *columns,
+                                             int stride, float *errors) {
     __m256 lo = _mm256_setzero_ps();
     __m256 hi = _mm256_setzero_ps();
     for (int k = 0; k < dim; ++k) {
@@ -66,28 +88,45 @@ constexpr int kBlock = kMsvqBlock;
     _mm256_storeu_ps(errors + 8, hi);
 }
 
+#endif
+
+struct PlainBlocks {
+    [[gnu::always_inline]] static void Errors(const float *residual, const float *weights, int dim,
+                                              const float *columns, int stride, float *errors) {
+        BlockErrorsPlain(residual, weights, dim, columns, stride, errors);
+    }
+};
+#if defined(VNTR_SIMD_SSE2)
 struct NarrowBlocks {
     [[gnu::always_inline]] static void Errors(const float *residual, const float *weights, int dim,
                                               const float *columns, int stride, float *errors) {
         BlockErrors(residual, weights, dim, columns, stride, errors);
     }
 };
+#endif
+#if defined(VNTR_SIMD_AVX2)
 struct WideBlocks {
-    [[gnu::target("avx2")]] static void Errors(const float *residual, const float *weights,
-                                                                   int dim, const float *columns, int stride,
-                                                                   float *errors) {
+    VNTR_TARGET_AVX2 static void Errors(const float *residual, const float *weights, int dim, const float *columns,
+                                        int stride, float *errors) {
         BlockErrorsWide(residual, weights, dim, columns, stride, errors);
     }
 };
+#endif
 
 // Bit j set when errors[j] < worst, j = 0..15.
 [[gnu::always_inline]] inline unsigned BelowMask(const float *errors, float worst) {
+#if !defined(VNTR_SIMD_SSE2)
+    unsigned mask = 0;
+    for (int j = 0; j < kBlock; ++j) mask |= (errors[j] < worst ? 1u : 0u) << j;
+    return mask;
+#else
     const __m128 w = _mm_set1_ps(worst);
     unsigned mask = 0;
     for (int q = 0; q < kBlock / 4; ++q) {
         mask |= static_cast<unsigned>(_mm_movemask_ps(_mm_cmplt_ps(_mm_loadu_ps(errors + 4 * q), w))) << (4 * q);
     }
     return mask;
+#endif
 }
 
 template <class Blocks>
@@ -186,48 +225,65 @@ template <class Blocks>
     return choice;
 }
 
-MsvqChoice SearchNarrow(const float *target, const float *weights, const float *base, int dim,
-                        const MsvqStage *stages, int stageCount, int keep, float *quantised) {
-    return Search<NarrowBlocks>(target, weights, base, dim, stages, stageCount, keep, quantised);
+// The search on each kind of kernel: all of them (finalists null) or the
+// finalists too.
+MsvqChoice SearchPlain(const float *target, const float *weights, const float *base, int dim, const MsvqStage *stages,
+                       int stageCount, int keep, float *quantised, MsvqChoice *finalists, int *count) {
+    return Search<PlainBlocks>(target, weights, base, dim, stages, stageCount, keep, quantised, finalists, count);
 }
 
+#if defined(VNTR_SIMD_SSE2)
+MsvqChoice SearchNarrow(const float *target, const float *weights, const float *base, int dim, const MsvqStage *stages,
+                        int stageCount, int keep, float *quantised, MsvqChoice *finalists, int *count) {
+    return Search<NarrowBlocks>(target, weights, base, dim, stages, stageCount, keep, quantised, finalists, count);
+}
+#endif
+
+#if defined(VNTR_SIMD_AVX2)
 // No FMA here: every product and sum rounds as on the baseline path.
-[[gnu::target("avx2"), gnu::flatten]] MsvqChoice SearchWide(const float *target, const float *weights, const float *base, int dim,
-                                              const MsvqStage *stages, int stageCount, int keep, float *quantised) {
-    return Search<WideBlocks>(target, weights, base, dim, stages, stageCount, keep, quantised);
+[[gnu::target("avx2"), gnu::flatten]] MsvqChoice SearchWide(const float *target, const float *weights,
+                                                            const float *base, int dim, const MsvqStage *stages,
+                                                            int stageCount, int keep, float *quantised,
+                                                            MsvqChoice *finalists, int *count) {
+    return Search<WideBlocks>(target, weights, base, dim, stages, stageCount, keep, quantised, finalists, count);
 }
+#endif
 
-[[gnu::target("avx2"), gnu::flatten]] void SearchWideAll(const float *target, const float *weights, const float *base,
-                                                        int dim, const MsvqStage *stages, int stageCount, int keep,
-                                                        MsvqChoice *finalists, int *count) {
-    Search<WideBlocks>(target, weights, base, dim, stages, stageCount, keep, nullptr, finalists, count);
+MsvqChoice SearchOn(Simd simd, const float *target, const float *weights, const float *base, int dim,
+                    const MsvqStage *stages, int stageCount, int keep, float *quantised, MsvqChoice *finalists,
+                    int *count) {
+    // A kind the processor lacks runs the widest it has.
+    const Simd widest = DetectSimd();
+    if (simd > widest) simd = widest;
+#if defined(VNTR_SIMD_AVX2)
+    if (simd == Simd::Avx2) {
+        return SearchWide(target, weights, base, dim, stages, stageCount, keep, quantised, finalists, count);
+    }
+#endif
+#if defined(VNTR_SIMD_SSE2)
+    if (simd >= Simd::Sse2) {
+        return SearchNarrow(target, weights, base, dim, stages, stageCount, keep, quantised, finalists, count);
+    }
+#endif
+    return SearchPlain(target, weights, base, dim, stages, stageCount, keep, quantised, finalists, count);
 }
 
 } // namespace
 
-bool MsvqWidePathAvailable() { return __builtin_cpu_supports("avx2") != 0; }
-
-MsvqChoice MsvqSearchOn(MsvqPath path, const float *target, const float *weights, const float *base, int dim,
+MsvqChoice MsvqSearchOn(Simd simd, const float *target, const float *weights, const float *base, int dim,
                         const MsvqStage *stages, int stageCount, int keep, float *quantised) {
-    if (path == MsvqPath::Wide && MsvqWidePathAvailable()) {
-        return SearchWide(target, weights, base, dim, stages, stageCount, keep, quantised);
-    }
-    return SearchNarrow(target, weights, base, dim, stages, stageCount, keep, quantised);
+    return SearchOn(simd, target, weights, base, dim, stages, stageCount, keep, quantised, nullptr, nullptr);
 }
 
 MsvqChoice MsvqSearch(const float *target, const float *weights, const float *base, int dim,
                       const MsvqStage *stages, int stageCount, int keep, float *quantised) {
-    return MsvqSearchOn(MsvqPath::Wide, target, weights, base, dim, stages, stageCount, keep, quantised);
+    return SearchOn(DetectSimd(), target, weights, base, dim, stages, stageCount, keep, quantised, nullptr, nullptr);
 }
 
 int MsvqFinalists(const float *target, const float *weights, const float *base, int dim, const MsvqStage *stages,
                   int stageCount, int keep, MsvqChoice *finalists) {
     int count = 0;
-    if (MsvqWidePathAvailable()) {
-        SearchWideAll(target, weights, base, dim, stages, stageCount, keep, finalists, &count);
-    } else {
-        Search<NarrowBlocks>(target, weights, base, dim, stages, stageCount, keep, nullptr, finalists, &count);
-    }
+    SearchOn(DetectSimd(), target, weights, base, dim, stages, stageCount, keep, nullptr, finalists, &count);
     return count;
 }
 

@@ -1,7 +1,7 @@
 #include <vntr/dsp/pitch_analysis.hpp>
 #include <vntr/dsp/vector.hpp>
 
-#if defined(__x86_64__)
+#if defined(VNTR_SIMD_AVX2)
 #include <immintrin.h>
 #endif
 
@@ -9,11 +9,11 @@ namespace vntr::dsp {
 
 namespace {
 
-#if defined(__x86_64__)
+#if defined(VNTR_SIMD_AVX2)
 // Eight lags a register, each kept there over the whole block: lane j adds
 // its terms in the order of n, a product and a sum two roundings (no fused
 // multiply-add is asked for), as Axpy adds them.
-[[gnu::target("avx2")]] void CorrelationsWide(const float *cur, int length, int maxLag, int lags, float *k) {
+VNTR_TARGET_AVX2 void CorrelationsWide(const float *cur, int length, int maxLag, int lags, float *k) {
     int j = 0;
     for (; j + 8 <= lags; j += 8) {
         const float *x = cur - maxLag + j;
@@ -32,24 +32,24 @@ namespace {
 
 } // namespace
 
-void OpenLoopCorrelations(const float *cur, int length, int minLag, int maxLag, bool avx2, float *k) {
+void OpenLoopCorrelations(const float *cur, int length, int minLag, int maxLag, Simd simd, float *k) {
     const int lags = maxLag - minLag + 1;
-#if defined(__x86_64__)
-    if (avx2) {
+#if defined(VNTR_SIMD_AVX2)
+    if (simd == Simd::Avx2) {
         CorrelationsWide(cur, length, maxLag, lags, k);
         return;
     }
 #else
-    (void)avx2;
+    (void)simd;
 #endif
     for (int j = 0; j < lags; ++j) k[j] = 0.0f;
     for (int n = 0; n < length; ++n) Axpy(cur[n], cur + n - maxLag, k, lags);
 }
 
-int OpenLoopPitch(const float *cur, int length, int minLag, int maxLag, bool avx2) {
+int OpenLoopPitch(const float *cur, int length, int minLag, int maxLag, Simd simd) {
     // Correlations of all lags at once, longest lag first: k[j] is lag maxLag - j.
     float k[kMaxOpenLoopLags];
-    OpenLoopCorrelations(cur, length, minLag, maxLag, avx2, k);
+    OpenLoopCorrelations(cur, length, minLag, maxLag, simd, k);
     // Energy of the delayed block, updated from lag to lag; kept in double so
     // that the running update does not drift.
     double energy = 0.0;

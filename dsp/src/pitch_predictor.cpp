@@ -1,10 +1,10 @@
 #include <vntr/dsp/pitch_predictor.hpp>
 #include <vntr/dsp/vector.hpp>
 
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__)
+#if defined(VNTR_SIMD_AVX2)
 #include <immintrin.h>
 #endif
 
@@ -23,10 +23,10 @@ void BuildExtendedVector(const float *end, int lag, int length, float *v) {
 
 namespace {
 
-#if defined(__x86_64__)
+#if defined(VNTR_SIMD_AVX2)
 // Four outputs a register, each lane summing its five products in order from
 // +0; a product and a sum two roundings (no fused multiply-add is asked for).
-[[gnu::target("avx2")]] int PitchExcitationWide(const float *v, const double *b, int length, float *e) {
+VNTR_TARGET_AVX2 int PitchExcitationWide(const float *v, const double *b, int length, float *e) {
     int n = 0;
     for (; n + 4 <= length; n += 4) {
         __m256d acc = _mm256_setzero_pd();
@@ -41,16 +41,16 @@ namespace {
 
 } // namespace
 
-void BuildPitchExcitation(const float *end, int lag, int entry, int length, const PredictorCodebook &codebook,
-                          float *e, bool avx2) {
+void BuildPitchExcitation(const float *end, int lag, int entry, int length, const PredictorCodebook &codebook, float *e,
+                          Simd simd) {
     float v[kPredictorMaxLength + 4];
     BuildExtendedVector(end, lag, length, v);
     const double *b = codebook.taps[entry & (kPredictorEntries - 1)];
     int n = 0;
-#if defined(__x86_64__)
-    if (avx2) n = PitchExcitationWide(v, b, length, e);
+#if defined(VNTR_SIMD_AVX2)
+    if (simd == Simd::Avx2) n = PitchExcitationWide(v, b, length, e);
 #else
-    (void)avx2;
+    (void)simd;
 #endif
     for (; n < length; ++n) {
         double acc = 0.0;
@@ -61,7 +61,7 @@ void BuildPitchExcitation(const float *end, int lag, int entry, int length, cons
 
 void LimitExcitation(float *e, int length) {
     int n = 0;
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
     // Four at a time without branches: a NaN masked to +0 first, then
     // min(x, limit) gives the limit above it and x itself up to it (a -0
     // included), max(x, -limit) likewise below.

@@ -6,10 +6,10 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__)
+#if defined(VNTR_SIMD_AVX2)
 #include <immintrin.h>
 #endif
 
@@ -19,9 +19,7 @@ void ResetPostFilter(PostFilterState &state) {
     std::memset(&state, 0, sizeof state);
     state.residualEnd = kPostResidualHistory;
     state.gain = 1.0f;
-#if defined(__x86_64__)
-    state.wide = __builtin_cpu_supports("avx2") != 0;
-#endif
+    state.simd = DetectSimd();
 }
 
 namespace {
@@ -31,7 +29,7 @@ namespace {
 // DotDouble, so that a sum made here equals DotDouble's of the same terms.
 // Several of them side by side let one pass over the data make several sums.
 struct PartialSums {
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
     __m128d low = _mm_setzero_pd();
     __m128d high = _mm_setzero_pd();
     void Add(const double *x, const double *y) {
@@ -120,7 +118,7 @@ Candidate Score(const float *r, const float *y, int length) {
 // precision from j = 0 up.
 void FourTapDelay(const float *r, int t, const float *c, int count, float *y) {
     int n = 0;
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
     const __m128 c0 = _mm_set1_ps(c[0]);
     const __m128 c1 = _mm_set1_ps(c[1]);
     const __m128 c2 = _mm_set1_ps(c[2]);
@@ -142,7 +140,7 @@ void FourTapDelay(const float *r, int t, const float *c, int count, float *y) {
 // precision from j = 0 up.
 void SixteenTapDelay(const float *r, int lag, const float *h, int length, float *y) {
     int n = 0;
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
     for (; n + 4 <= length; n += 4) {
         const float *x = r + n - lag + 8;
         __m128 acc = _mm_setzero_ps();
@@ -230,19 +228,19 @@ IntegerChoice ChooseIntegerLag(const double *r, int lag, int length) {
     return choice;
 }
 
-#if defined(__x86_64__)
+#if defined(VNTR_SIMD_AVX2)
 // The same with AVX2: eight outputs of the 4-tap filter a register, and the
 // four partial sums of each double-precision sum in one register (lane k the
 // terms n mod 4 = k, combined as ((s0 + s2) + (s1 + s3)) as PartialSums
 // does).  Products and sums round one at a time (no fused multiply-add is
 // asked for), so every candidate is the same to the last bit.
-[[gnu::target("avx2")]] double Total(__m256d sums) {
+VNTR_TARGET_AVX2 double Total(__m256d sums) {
     const __m128d pairs = _mm_add_pd(_mm256_castpd256_pd128(sums), _mm256_extractf128_pd(sums, 1));
     return _mm_cvtsd_f64(pairs) + _mm_cvtsd_f64(_mm_unpackhi_pd(pairs, pairs));
 }
 
-[[gnu::target("avx2")]] void FractionalCandidatesWide(const float *r, const double *rw, int t, int length,
-                                                      const FractionalDelayFilters &delays, Candidate (*out)[2]) {
+VNTR_TARGET_AVX2 void FractionalCandidatesWide(const float *r, const double *rw, int t, int length,
+                                               const FractionalDelayFilters &delays, Candidate (*out)[2]) {
     const int groups = WholeGroups(length);
     const int count = length + 1;
     for (int phase = 1; phase <= kPhases; ++phase) {
@@ -281,7 +279,7 @@ IntegerChoice ChooseIntegerLag(const double *r, int lag, int length) {
     }
 }
 // ChooseIntegerLag and Dot with each sum's four partial sums in one register.
-[[gnu::target("avx2")]] IntegerChoice ChooseIntegerLagWide(const double *r, int lag, int length) {
+VNTR_TARGET_AVX2 IntegerChoice ChooseIntegerLagWide(const double *r, int lag, int length) {
     __m256d energy = _mm256_setzero_pd();
     __m256d c[3] = {_mm256_setzero_pd(), _mm256_setzero_pd(), _mm256_setzero_pd()};
     const double *delayed[3] = {r - (lag - 1), r - lag, r - (lag + 1)};
@@ -303,7 +301,7 @@ IntegerChoice ChooseIntegerLag(const double *r, int lag, int length) {
 }
 
 // SixteenTapDelay eight outputs a register, each sum from +0 with tap 0 first.
-[[gnu::target("avx2")]] void SixteenTapDelayWide(const float *r, int lag, const float *h, int length, float *y) {
+VNTR_TARGET_AVX2 void SixteenTapDelayWide(const float *r, int lag, const float *h, int length, float *y) {
     int n = 0;
     for (; n + 8 <= length; n += 8) {
         const float *x = r + n - lag + 8;
@@ -314,13 +312,13 @@ IntegerChoice ChooseIntegerLag(const double *r, int lag, int length) {
     SixteenTapDelay(r + n, lag, h, length - n, y + n);
 }
 
-[[gnu::target("avx2")]] void WidenWide(const float *x, int length, double *out) {
+VNTR_TARGET_AVX2 void WidenWide(const float *x, int length, double *out) {
     int n = 0;
     for (; n + 4 <= length; n += 4) _mm256_storeu_pd(out + n, _mm256_cvtps_pd(_mm_loadu_ps(x + n)));
     for (; n < length; ++n) out[n] = x[n];
 }
 
-[[gnu::target("avx2")]] double DotWide(const double *x, const double *y, int length) {
+VNTR_TARGET_AVX2 double DotWide(const double *x, const double *y, int length) {
     __m256d sums = _mm256_setzero_pd();
     const int groups = WholeGroups(length);
     for (int n = 0; n < groups; n += 4) sums = _mm256_add_pd(sums, _mm256_mul_pd(_mm256_loadu_pd(x + n), _mm256_loadu_pd(y + n)));
@@ -341,7 +339,7 @@ void WidenWide(const float *x, int length, double *out) { Widen(x, length, out);
 // sum from i = 1 up (four outputs at a time, each in its own lane).
 void Residual(const float *x, const float *b, float *y, int length) {
     int n = 0;
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
     for (; n + 4 <= length; n += 4) {
         __m128 acc = _mm_loadu_ps(x + n);
         for (int i = 1; i <= kPostOrder; ++i) acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(b[i - 1]), _mm_loadu_ps(x + n - i)));
@@ -371,10 +369,11 @@ void FormantImpulseResponse(const float *num, const float *den, float *h, int le
 namespace {
 
 // The pitch post-filter, its fractional candidates scored four or eight lanes wide.
-void PitchPostFilterOn(bool avx2, const float *r, int lag, int length, const PostFilterConfig &config, float *out) {
+void PitchPostFilterOn(Simd simd, const float *r, int lag, int length, const PostFilterConfig &config, float *out) {
     // The residual from lag + 1 samples back, widened to double.
     double wide[kPostResidualHistory + kPostMaxSubframe];
     double *rw = wide + kPostResidualHistory;
+    const bool avx2 = simd == Simd::Avx2;
     if (avx2) WidenWide(r - (lag + 1), lag + 1 + length, rw - (lag + 1));
     else Widen(r - (lag + 1), lag + 1 + length, rw - (lag + 1));
 
@@ -439,14 +438,15 @@ void PitchPostFilterOn(bool avx2, const float *r, int lag, int length, const Pos
 } // namespace
 
 void PitchPostFilter(const float *r, int lag, int length, const PostFilterConfig &config, float *out) {
-    PitchPostFilterOn(false, r, lag, length, config, out);
+    PitchPostFilterOn(Simd::Plain, r, lag, length, config, out);
 }
 
-void FractionalPitchCandidates(bool avx2, const float *r, int t, int length, const FractionalDelayFilters &delays,
+void FractionalPitchCandidates(Simd simd, const float *r, int t, int length, const FractionalDelayFilters &delays,
                                PitchCandidate (*out)[2]) {
     double rw[kPostMaxSubframe];
     Widen(r, length, rw);
-    if (avx2) FractionalCandidatesWide(r, rw, t, length, delays, out);
+    if (simd == Simd::Avx2)
+        FractionalCandidatesWide(r, rw, t, length, delays, out);
     else FractionalCandidates(r, rw, t, length, delays, out);
 }
 
@@ -486,7 +486,7 @@ void PostFilterShapeOf(const float *lpc, const PostFilterConfig &config, PostFil
 
 void PostFilterShapePair(const float *lpc0, const float *lpc1, const PostFilterConfig &config, PostFilterShape &shape0,
                          PostFilterShape &shape1) {
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
     FormantShapeOf(lpc0, shape0);
     FormantShapeOf(lpc1, shape1);
     // The two impulse responses in the low lanes, each lane with its own set:
@@ -562,7 +562,7 @@ void PostFilterSubframe(PostFilterState &state, const float *speech, int lag, co
     Residual(sub, num, residual, length);
 
     float pitched[kPostMaxSubframe];
-    PitchPostFilterOn(state.wide, residual, lag, length, config, pitched);
+    PitchPostFilterOn(state.simd, residual, lag, length, config, pitched);
     state.residualEnd += length;
 
     if (sumAbs > 1.0f) {

@@ -54,17 +54,6 @@ using report::WriteCorpusJson;
 using report::WriteCsv;
 using report::WriteOriginalJson;
 
-namespace {
-
-int FindSlot(const evaluator::Evaluator &ev, const std::string &name) {
-    for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
-        if (ev.Slots()[i].Name() == name) return static_cast<int>(i);
-    }
-    return -1;
-}
-
-} // namespace
-
 void PrintUsage(std::FILE *out) {
     std::fprintf(out,
                  "usage: vtbench32 --batch [ORIGINAL.wav | FOLDER ...] [--codecs A,B,...] [--saved-selection]\n"
@@ -130,7 +119,7 @@ int ApplyCodecChoices(evaluator::Evaluator &ev, const BatchOptions &o, ModePlan 
     if (!o.codecList.empty()) {
         std::vector<bool> selection(ev.SlotCount(), false);
         for (const auto &name : SplitList(o.codecList)) {
-            const int index = FindSlot(ev, name);
+            const int index = ev.FindCodec(name);
             if (index < 0) {
                 std::fprintf(stderr, "vtbench32: no codec named %s is installed\n", name.c_str());
                 return 2;
@@ -140,29 +129,26 @@ int ApplyCodecChoices(evaluator::Evaluator &ev, const BatchOptions &o, ModePlan 
         ev.ApplySelection(selection);
     }
     for (std::size_t i = 0; i < ev.SlotCount() && o.vad; ++i) {
-        auto &slot = ev.Slots()[i];
-        if ((slot.info.optionMask & 0x1) != 0) slot.encoderOptions |= 0x1;
-        slot.decoderOptions = slot.encoderOptions;
+        if ((ev.OfferedOptions(i) & CODEC_OPT_VAD) != 0) ev.SetCodecOptions(i, ev.CodecOptions(i) | CODEC_OPT_VAD);
     }
     plan = CurrentModes(ev);
     for (const auto &arg : o.optionArgs) {
         const auto equals = arg.find('=');
-        const int index = equals == std::string::npos ? -1 : FindSlot(ev, arg.substr(0, equals));
+        const int index = equals == std::string::npos ? -1 : ev.FindCodec(arg.substr(0, equals));
         if (index < 0) {
             std::fprintf(stderr, "vtbench32: --option %s: expected CODEC=OPTIONS with an installed codec\n",
                          arg.c_str());
             return 2;
         }
-        auto &slot = ev.Slots()[static_cast<std::size_t>(index)];
+        const auto codec = static_cast<std::size_t>(index);
         std::string error;
         std::vector<uint32_t> modes;
-        if (!ParseModes(arg.substr(equals + 1), slot.info.optionMask, slot.encoderOptions, modes, error)) {
+        if (!ParseModes(arg.substr(equals + 1), ev.OfferedOptions(codec), ev.CodecOptions(codec), modes, error)) {
             std::fprintf(stderr, "vtbench32: --option %s: %s\n", arg.c_str(), error.c_str());
             return 2;
         }
-        slot.encoderOptions = modes.front();
-        slot.decoderOptions = slot.encoderOptions;
-        if (slot.selected != 0) plan.modes[static_cast<std::size_t>(index)] = modes;
+        ev.SetCodecOptions(codec, modes.front());
+        if (ev.IsSelected(codec)) plan.modes[codec] = modes;
     }
     return 0;
 }
@@ -359,7 +345,7 @@ bool RunSingleBatch(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOp
     std::fflush(stdout);
 
     bool anySelected = false;
-    for (std::size_t i = 0; i < ev.SlotCount(); ++i) anySelected = anySelected || ev.Slots()[i].selected != 0;
+    for (std::size_t i = 0; i < ev.SlotCount(); ++i) anySelected = anySelected || ev.IsSelected(i);
     for (const auto &row : rows) ok = ok && row.outcome != "failed";
     if (original.exists && NoCodecTakesTheRate(rows)) {
         std::fprintf(stderr, "vtbench32: %s: %s\n", original.name.c_str(),

@@ -78,7 +78,7 @@ private:
         double done = 0;
         for (std::size_t i = 0; i < ev_->SlotCount(); ++i) {
             const auto &slot = ev_->Slots()[i];
-            if (slot.selected == 0 || slot.formatFlags == 0) continue;
+            if (!ev_->IsSelected(i) || slot.formatFlags == 0) continue;
             ++runnable;
             if (static_cast<int>(i) < ev_->CurrentSlot()) {
                 done += 1;
@@ -149,24 +149,19 @@ std::unique_ptr<Worker> MakeWorker(const evaluator::Evaluator &prototype, const 
     std::vector<bool> selection(worker->ev->SlotCount(), false);
     worker->modes.modes.assign(worker->ev->SlotCount(), {});
     for (std::size_t p = 0; p < prototype.SlotCount(); ++p) {
-        const auto &model = prototype.Slots()[p];
-        if (model.selected == 0) continue;
-        bool found = false;
-        for (std::size_t i = 0; i < worker->ev->SlotCount(); ++i) {
-            auto &slot = worker->ev->Slots()[i];
-            if (slot.Name() != model.Name()) continue;
-            slot.encoderOptions = model.encoderOptions;
-            slot.decoderOptions = model.decoderOptions;
-            selection[i] = true;
-            worker->modes.modes[i] = p < settings.modes.modes.size() && !settings.modes.modes[p].empty()
-                                         ? settings.modes.modes[p]
-                                         : std::vector<uint32_t>{model.encoderOptions};
-            found = true;
-        }
-        if (!found) {
-            error = "codec " + model.Name() + " is no longer installed";
+        if (!prototype.IsSelected(p)) continue;
+        const std::string name = prototype.Slots()[p].Name();
+        const int found = worker->ev->FindCodec(name);
+        if (found < 0) {
+            error = "codec " + name + " is no longer installed";
             return nullptr;
         }
+        const auto i = static_cast<std::size_t>(found);
+        worker->ev->SetCodecOptions(i, prototype.CodecOptions(p));
+        selection[i] = true;
+        worker->modes.modes[i] = p < settings.modes.modes.size() && !settings.modes.modes[p].empty()
+                                     ? settings.modes.modes[p]
+                                     : std::vector<uint32_t>{prototype.CodecOptions(p)};
     }
     worker->ev->ApplySelection(selection);
     worker->ui.Watch(worker->ev.get());

@@ -29,10 +29,9 @@ bool KeepFiles(evaluator::Frontend &ui, const evaluator::Evaluator &ev, const st
     }
     bool ok = true;
     for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
-        const auto &slot = ev.Slots()[i];
-        if (slot.selected == 0) continue;
-        const std::string name = slot.Name();
-        std::string row = report::ModeLabel(name, slot.info.optionMask, slot.encoderOptions);
+        if (!ev.IsSelected(i)) continue;
+        const std::string name = ev.Slots()[i].Name();
+        std::string row = report::ModeLabel(name, ev.OfferedOptions(i), ev.CodecOptions(i));
         std::replace(row.begin(), row.end(), '/', '_');
         const std::pair<std::string, std::string> files[] = {{ev.Temp().Coded(name), dir + "/" + row + ".coded.wav"},
                                                              {ev.Temp().Decoded(name), dir + "/" + row + ".decoded.wav"}};

@@ -8,8 +8,6 @@
 namespace vntr::cli {
 namespace {
 
-constexpr uint32_t kVad = 0x1;
-
 std::vector<std::string> Split(const std::string &text, char separator) {
     std::vector<std::string> parts;
     std::stringstream stream(text);
@@ -32,9 +30,9 @@ bool ParseOptionWord(const std::string &text, uint32_t offered, uint32_t &word, 
             bit = CODEC_OPT_6400;
             word &= ~CODEC_OPT_4800;
         } else if (token == "vad") {
-            bit = kVad;
+            bit = CODEC_OPT_VAD;
         } else if (token == "novad") {
-            word &= ~kVad;
+            word &= ~CODEC_OPT_VAD;
             continue;
         } else if (token == "default") {
             word = 0;
@@ -77,7 +75,7 @@ ModePlan CurrentModes(const evaluator::Evaluator &ev) {
     ModePlan plan;
     plan.modes.resize(ev.SlotCount());
     for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
-        if (ev.Slots()[i].selected != 0) plan.modes[i] = {ev.Slots()[i].encoderOptions};
+        if (ev.IsSelected(i)) plan.modes[i] = {ev.CodecOptions(i)};
     }
     return plan;
 }
@@ -91,8 +89,7 @@ bool RunModes(evaluator::Evaluator &ev, const ModePlan &plan, std::vector<report
         for (std::size_t i = 0; i < ev.SlotCount() && i < plan.modes.size(); ++i) {
             if (plan.modes[i].size() <= pass) continue;
             selection[i] = true;
-            ev.Slots()[i].encoderOptions = plan.modes[i][pass];
-            ev.Slots()[i].decoderOptions = plan.modes[i][pass];
+            ev.SetCodecOptions(i, plan.modes[i][pass]);
         }
         ev.ApplySelection(selection);
     };

@@ -72,6 +72,12 @@ struct CodecSlot {
         return std::string(info.description, strnlen(info.description, sizeof info.description));
     }
     bool HasResults() const { return codedBytes != 0 && inputBytes != 0 && sampleRate != 0; }
+    // The codec's option word: the encoder opens with it, and the decoder
+    // with the same word, since a coded stream is read in the mode it was written in.
+    void SetOptions(uint32_t options) {
+        encoderOptions = options;
+        decoderOptions = options;
+    }
 
     // Forgets what the last original and run left: format, processing
     // format, counters, times, the down-sampling mark and the statistics.

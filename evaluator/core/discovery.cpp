@@ -188,14 +188,14 @@ uint16_t Evaluator::DiscoverCodecs() {
                 slot.selected = 0;
                 --selectedCount_;
             }
+            uint32_t options = slot.encoderOptions;
             if (prefs.QueryValue("Voice Activity Detection", value, kValueBuffer) == RegStatus::Ok && value == "ON") {
-                slot.encoderOptions |= 0x1;
+                options |= CODEC_OPT_VAD;
             }
             if (prefs.QueryValue("Selected bitrate", value, kValueBuffer) == RegStatus::Ok) {
-                slot.encoderOptions |= value.compare(0, 4, "4800") == 0 && value.size() >= 4 ? CODEC_OPT_4800
-                                                                                              : CODEC_OPT_6400;
+                options |= value.compare(0, 4, "4800") == 0 && value.size() >= 4 ? CODEC_OPT_4800 : CODEC_OPT_6400;
             }
-            slot.decoderOptions = slot.encoderOptions;
+            slot.SetOptions(options);
         }
     }
     AssignRowsInSlotOrder();
@@ -230,10 +230,10 @@ void Evaluator::SavePreferences() {
         std::vector<std::pair<const char *, std::string>> values;
         values.emplace_back("Description", slot.Description());
         values.emplace_back("Selected", slot.selected != 0 ? "YES" : "NO");
-        if ((slot.info.optionMask & 0x1) != 0) {
-            values.emplace_back("Voice Activity Detection", (slot.encoderOptions & 0x1) != 0 ? "ON" : "OFF");
+        if ((slot.info.optionMask & CODEC_OPT_VAD) != 0) {
+            values.emplace_back("Voice Activity Detection", (slot.encoderOptions & CODEC_OPT_VAD) != 0 ? "ON" : "OFF");
         }
-        if ((slot.info.optionMask & (CODEC_OPT_4800 | CODEC_OPT_6400)) != 0) {
+        if ((slot.info.optionMask & CODEC_OPT_RATES) != 0) {
             values.emplace_back("Selected bitrate", (slot.encoderOptions & CODEC_OPT_4800) != 0 ? "4800" : "6400");
         }
         RegKey prefs;

@@ -98,6 +98,31 @@ bool Evaluator::OpenOriginalFile(const std::string &path) {
     return true;
 }
 
+int Evaluator::FindCodec(const std::string &name) const {
+    for (std::size_t i = 0; i < slotCount_; ++i) {
+        if (slots_[i].Name() == name) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+bool Evaluator::IsSelected(std::size_t index) const {
+    return index < slotCount_ && slots_[index].selected != 0;
+}
+
+uint32_t Evaluator::OfferedOptions(std::size_t index) const {
+    return index < slotCount_ ? slots_[index].info.optionMask : 0;
+}
+
+uint32_t Evaluator::CodecOptions(std::size_t index) const {
+    return index < slotCount_ ? slots_[index].encoderOptions : 0;
+}
+
+bool Evaluator::SetCodecOptions(std::size_t index, uint32_t options) {
+    if (index >= slotCount_) return false;
+    slots_[index].SetOptions(options);
+    return true;
+}
+
 void Evaluator::ApplySelection(const std::vector<bool> &selected) {
     selectedCount_ = 0;
     for (std::size_t i = 0; i < slotCount_; ++i) {

@@ -74,11 +74,31 @@ public:
     // failure, which leaves the previous original, its results and the
     // display state as they were (a recording in progress is abandoned).
     bool OpenOriginalFile(const std::string &path);
-    // Replaces the selection: clears the deselected codecs' results and
-    // matches the selected ones to the current original.
-    void ApplySelection(const std::vector<bool> &selected);
     // The original was copied under another name and lives there from now on.
     void MoveOriginal(const std::string &path);
+
+    // ---- Which codecs run, and in which options ---------------------------------
+    // What a front end changes of the codecs, each named by its slot index
+    // (0 to SlotCount() - 1); a change applies from the next run.
+    // The index of the codec registered as `name`; -1 when none is.
+    int FindCodec(const std::string &name) const;
+    // Replaces the selection (`selected[i]` for the codec of index i; those
+    // beyond its end are deselected): clears the deselected codecs' results
+    // and matches the selected ones to the current original.
+    void ApplySelection(const std::vector<bool> &selected);
+    // Whether the codec of `index` is selected; false for an index without a codec.
+    bool IsSelected(std::size_t index) const;
+    // The options the codec offers (its CodecInfo optionMask); 0 for an index without a codec.
+    uint32_t OfferedOptions(std::size_t index) const;
+    // The option word the codec's encoder opens with (its decoder's is the
+    // same); 0 for an index without a codec.
+    uint32_t CodecOptions(std::size_t index) const;
+    // Sets the option word of the codec's encoder and, with it, its
+    // decoder's.  The word is kept as it is given: a bit the codec does not
+    // offer (a stored preference may hold one) reaches the codec, which
+    // refuses to open with it and says so when the codec runs.  False, with
+    // nothing changed, for an index without a codec.
+    bool SetCodecOptions(std::size_t index, uint32_t options);
 
     // ---- Recording a new original (front ends with a sound card) ---------------
     // A recording has started: the temporary files go (a temporary original

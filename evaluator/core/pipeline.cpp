@@ -273,7 +273,7 @@ bool Evaluator::EncodePass(const std::string &inputPath, const std::string &code
     }
 
     // The flush call of the encoders that hold samples back.
-    if (NeedsFlush(slot.format.codecId)) {
+    if (CodecNeedsFlush(slot.format.codecId) != 0) {
         std::memset(pcm.data(), 0, pcm.size());
         if (!encodeOnce(CODEC_END_OF_STREAM)) return failMidway();
     }
@@ -478,7 +478,7 @@ void Evaluator::ProcessCodec(std::size_t index) {
             }
         }
         slot.failed = !ok;
-    } else if (slot.formatFlags == 0x12102u) {
+    } else if (slot.formatFlags == CODEC_FMT_PCM16_MONO_8KHZ) {
         // No library of the suite uses the whole-file interface and its calls
         // have no fixed argument lists, so such a library cannot be run.
         CodecError(slot, " : Unable to locate DLL's functions !");

@@ -11,9 +11,6 @@
 
 namespace vntr::evaluator {
 
-// Codecs whose encoder holds samples back and gets one end-of-stream call.
-bool NeedsFlush(int16_t codecId);
-
 // Coded bytes offered to each Decode call.  A variable-rate decoder (fewest
 // bytes below the most) may need one byte beyond maxCodedBytes: a frame of
 // the largest size that starts in the middle of a byte ends in the byte

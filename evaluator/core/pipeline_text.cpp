@@ -13,11 +13,6 @@ long Rounded(float value) { return static_cast<long>(value + 0.5f); }
 
 } // namespace
 
-// VT15 (2034) and its tuned encoder VT15 HQ (2234), and the audio coders.
-bool NeedsFlush(int16_t codecId) {
-    return codecId == 2034 || codecId == 2234 || codecId == 2038 || codecId == 2039 || codecId == 2040;
-}
-
 uint16_t DecoderReadSize(const CodecFormat &format) {
     const bool variable = format.minCodedBytes < static_cast<float>(format.maxCodedBytes);
     if (variable && format.maxCodedBytes < UINT16_MAX) return static_cast<uint16_t>(format.maxCodedBytes + 1);

@@ -234,8 +234,7 @@ bool Evaluator::OpenSession(const std::string &path) {
             CodecSlot &slot = slots_[i];
             slot.ClearPerFileResults();
             slot.selected = 0;
-            slot.encoderOptions = 0;
-            slot.decoderOptions = 0;
+            slot.SetOptions(0);
         }
     } else {
         // The selection stays: match it to the restored original.
@@ -282,8 +281,7 @@ bool Evaluator::OpenSession(const std::string &path) {
                 }
             }
             if (static_cast<uint16_t>(scratch.codecId) != codecId || !NamesMatch(slot.Name(), name)) continue;
-            slot.encoderOptions = options;
-            slot.decoderOptions = options;
+            slot.SetOptions(options);
             slot.selected = 1;
             ++selectedCount_;
             MatchCodec(ui_, slot, original_);

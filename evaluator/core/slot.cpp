@@ -29,8 +29,7 @@ void CodecSlot::ClearPerFileResults() {
 
 void CodecSlot::Reset() {
     library.reset();
-    encoderOptions = 0;
-    decoderOptions = 0;
+    SetOptions(0);
     ClearPerFileResults();
     info = CodecInfo{};
     selected = 0;

@@ -36,10 +36,6 @@ constexpr std::array<RateEntry, 9> kRates = {{{8000, CODEC_FMT_8KHZ},
                                               {44100, CODEC_FMT_44KHZ},
                                               {48000, CODEC_FMT_48KHZ}}};
 
-constexpr uint32_t kTypeMask = 0x1F;
-constexpr uint32_t kChannelMask = 0x300;
-constexpr uint32_t kWidthMask = 0x3000;
-
 uint16_t Le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t Le32(const unsigned char *p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
@@ -176,11 +172,11 @@ namespace {
 // The first part of a format that the codec does not take, for the reason
 // shown beside it: "stereo not supported", "8 bit not supported".
 std::string FormatMismatch(uint32_t mask, uint32_t flags) {
-    if ((mask & flags & kTypeMask) == 0) return "format not supported";
-    if ((mask & flags & kChannelMask) == 0) {
+    if ((mask & flags & CODEC_FMT_TYPE_MASK) == 0) return "format not supported";
+    if ((mask & flags & CODEC_FMT_CHANNEL_MASK) == 0) {
         return (flags & CODEC_FMT_STEREO) != 0 ? "stereo not supported" : "mono not supported";
     }
-    if ((mask & flags & kWidthMask) == 0) {
+    if ((mask & flags & CODEC_FMT_WIDTH_MASK) == 0) {
         return (flags & CODEC_FMT_8BIT) != 0 ? "8 bit not supported" : "16 bit not supported";
     }
     return "format not supported";
@@ -206,7 +202,7 @@ void MatchCodec(Frontend &ui, CodecSlot &slot, const OriginalFile &original) {
         slot.blockAlign = BlockAlignOfFlags(f);
     };
     if (slot.interfaceKind == InterfaceKind::WholeFile) {
-        if (f == 0x12102u) {
+        if (f == CODEC_FMT_PCM16_MONO_8KHZ) {
             unchanged();
         } else {
             refuse("format not supported", Printf("Format is not supported by %s.", slot.Name().c_str()));
@@ -214,14 +210,15 @@ void MatchCodec(Frontend &ui, CodecSlot &slot, const OriginalFile &original) {
         return;
     }
     const bool rate = (m & f & CODEC_FMT_RATE_MASK) != 0;
-    const bool rest = (m & f & kTypeMask) != 0 && (m & f & kChannelMask) != 0 && (m & f & kWidthMask) != 0;
+    const bool rest = (m & f & CODEC_FMT_TYPE_MASK) != 0 && (m & f & CODEC_FMT_CHANNEL_MASK) != 0 &&
+                      (m & f & CODEC_FMT_WIDTH_MASK) != 0;
     if (rate && rest) {
         unchanged();
     } else if (!rate && (m & CODEC_FMT_8KHZ) != 0 && (m & CODEC_FMT_MONO) != 0 && (m & CODEC_FMT_16BIT) != 0 &&
-               f == 0x22102u) {
+               f == (CODEC_FMT_PCM16_MONO | CODEC_FMT_11KHZ)) {
         slot.downsampled = 1;
         slot.sampleRate = 8000;
-        slot.formatFlags = 0x12102u;
+        slot.formatFlags = CODEC_FMT_PCM16_MONO_8KHZ;
         slot.blockAlign = 2;
     } else if (!rate) {
         const auto khz = static_cast<unsigned long>(original.sampleRate / 1000);

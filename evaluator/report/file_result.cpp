@@ -6,17 +6,11 @@
 #include <vntr/codec_api.h>
 
 namespace vntr::report {
-namespace {
-
-constexpr uint32_t kVad = 0x1;
-constexpr uint32_t kRates = CODEC_OPT_4800 | CODEC_OPT_6400;
-
-} // namespace
 
 std::string ModeWords(uint32_t offered, uint32_t options) {
     std::string words;
     auto add = [&](const char *word) { words += (words.empty() ? "" : " ") + std::string(word); };
-    if ((offered & kRates) != 0) {
+    if ((offered & CODEC_OPT_RATES) != 0) {
         if ((options & CODEC_OPT_4800) != 0) {
             add("4.8k");
         } else if ((options & CODEC_OPT_6400) != 0) {
@@ -25,7 +19,7 @@ std::string ModeWords(uint32_t offered, uint32_t options) {
             add("4.8k-6.4k");
         }
     }
-    if ((offered & kVad) != 0) add((options & kVad) != 0 ? "VAD" : "no VAD");
+    if ((offered & CODEC_OPT_VAD) != 0) add((options & CODEC_OPT_VAD) != 0 ? "VAD" : "no VAD");
     return words;
 }
 

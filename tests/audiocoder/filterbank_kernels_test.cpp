@@ -48,7 +48,7 @@ TEST(FilterBankKernels, AnalysisWindowGivesThePlainSumsAtEveryOffset) {
 
 TEST(FilterBankKernels, AnalysisMatrixingGivesThePlainSums) {
     std::mt19937 rng(12);
-    const bool avx2 = DetectSimd() == Simd::Avx2;
+    const bool avx2 = dsp::DetectSimd() == Simd::Avx2;
     for (int round = 0; round < 2000; ++round) {
         const auto y = WideValues(rng, 64);
         float plain[32], sse2[32], wide[32];

@@ -33,9 +33,9 @@ struct Library {
 };
 
 const Library kLibraries[] = {
-    {"VT180", 0x12102, 8000, &kConfig180, 192},
-    {"VT250f11", 0x22102, 11025, &kConfig250f11, 168},
-    {"VT500f22", 0x102102, 22050, &kConfig500f22, 132},
+    {"VT180", CODEC_FMT_PCM16_MONO_8KHZ, 8000, &kConfig180, 192},
+    {"VT250f11", CODEC_FMT_PCM16_MONO | CODEC_FMT_11KHZ, 11025, &kConfig250f11, 168},
+    {"VT500f22", CODEC_FMT_PCM16_MONO | CODEC_FMT_22KHZ, 22050, &kConfig500f22, 132},
 };
 
 void PrintTo(const Library &library, std::ostream *os) { *os << library.name; }
@@ -331,7 +331,7 @@ TEST(AudioCoderDecoder, AMaximalFrameStartingInsideAByteDecodes) {
 
     CodecBinding lib(CodecLibraryPath("VT250f11"));
     CodecFormat f{};
-    ASSERT_EQ(lib.openDecoder(0x22102, 0, &f), CODEC_OK);
+    ASSERT_EQ(lib.openDecoder(CODEC_FMT_PCM16_MONO | CODEC_FMT_11KHZ, 0, &f), CODEC_OK);
     ASSERT_EQ(f.maxCodedBytes, 755);
     std::vector<uint8_t> pcm(f.frameBytes);
     uint16_t in = static_cast<uint16_t>(stream.size()), cap = f.frameBytes;

@@ -32,7 +32,8 @@ struct CountedState {
 
 template <bool Float, InputRule Rule, bool OneClose>
 struct TestEngine {
-    static constexpr CodecInfo kInfo = {0x12102, 0, 0x10002, 0, {0, 0, 0, 0}, 0, "test engine", "VTtest"};
+    static constexpr CodecInfo kInfo = {
+        CODEC_FMT_PCM16_MONO_8KHZ, 0, 0x10002, 0, {0, 0, 0, 0}, 0, "test engine", "VTtest"};
     static constexpr uint32_t kLibraryTag = 0x54455354u;
     static constexpr InputRule kInputRule = Rule;
     static constexpr bool kFloatSamples = Float;
@@ -100,7 +101,7 @@ protected:
 
 TEST_F(CommonFrame, FloatEnginesSeeExactSamplesAndASampleCount) {
     CodecFormat f{};
-    ASSERT_EQ(FloatFrame::OpenEncoder(0x12102, 0, &f), CODEC_OK);
+    ASSERT_EQ(FloatFrame::OpenEncoder(CODEC_FMT_PCM16_MONO_8KHZ, 0, &f), CODEC_OK);
     const int16_t pcm[4] = {-32768, -1, 0, 32767};
     uint16_t in = 8, cap = 3;
     uint8_t out[3];
@@ -155,7 +156,7 @@ TEST_F(CommonFrame, FloatOutputIsRoundedUpwardsFromAHalfAndSaturated) {
     for (const auto &[x, expected] : cases) EXPECT_EQ(FloatToPcm16(x), expected) << x;
 
     CodecFormat f{};
-    ASSERT_EQ(FloatFrame::OpenDecoder(0x12102, 0, &f), CODEC_OK);
+    ASSERT_EQ(FloatFrame::OpenDecoder(CODEC_FMT_PCM16_MONO_8KHZ, 0, &f), CODEC_OK);
     gSeen.toDecode = {1e9f, -1e9f, 2.5f, -2.5f};
     const uint8_t coded[3] = {};
     int16_t pcm[4];
@@ -177,7 +178,7 @@ TEST_F(CommonFrame, FloatOutputIsRoundedUpwardsFromAHalfAndSaturated) {
 
 TEST_F(CommonFrame, FixedRateDecodersTakeExactlyTheFrameSize) {
     CodecFormat f{};
-    ASSERT_EQ(FloatFrame::OpenDecoder(0x12102, 0, &f), CODEC_OK);
+    ASSERT_EQ(FloatFrame::OpenDecoder(CODEC_FMT_PCM16_MONO_8KHZ, 0, &f), CODEC_OK);
     const uint8_t coded[8] = {};
     int16_t pcm[4];
     uint16_t in = 2, cap = 8;
@@ -191,7 +192,7 @@ TEST_F(CommonFrame, FixedRateDecodersTakeExactlyTheFrameSize) {
 
 TEST_F(CommonFrame, VariableRateDecodersCompareTheOfferAsARealNumber) {
     CodecFormat f{};
-    ASSERT_EQ(SharedCloseFrame::OpenDecoder(0x12102, 0, &f), CODEC_OK);
+    ASSERT_EQ(SharedCloseFrame::OpenDecoder(CODEC_FMT_PCM16_MONO_8KHZ, 0, &f), CODEC_OK);
     const uint8_t coded[8] = {};
     uint8_t pcm[8];
     uint16_t in = 2, cap = 8; // 2 < 2.5
@@ -203,8 +204,8 @@ TEST_F(CommonFrame, VariableRateDecodersCompareTheOfferAsARealNumber) {
 
 TEST_F(CommonFrame, OneCloseServesBothDirections) {
     CodecFormat enc{}, dec{};
-    ASSERT_EQ(SharedCloseFrame::OpenEncoder(0x12102, 0, &enc), CODEC_OK);
-    ASSERT_EQ(SharedCloseFrame::OpenDecoder(0x12102, 0, &dec), CODEC_OK);
+    ASSERT_EQ(SharedCloseFrame::OpenEncoder(CODEC_FMT_PCM16_MONO_8KHZ, 0, &enc), CODEC_OK);
+    ASSERT_EQ(SharedCloseFrame::OpenDecoder(CODEC_FMT_PCM16_MONO_8KHZ, 0, &dec), CODEC_OK);
     EXPECT_EQ(gSeen.liveStates, 2);
     EXPECT_EQ(SharedCloseFrame::CloseEither(dec.handle), CODEC_OK);
     EXPECT_EQ(SharedCloseFrame::CloseEither(enc.handle), CODEC_OK);
@@ -217,8 +218,8 @@ TEST_F(CommonFrame, AFailingEngineOpenLeavesNothingBehind) {
     CodecFormat f;
     std::memset(&f, 0x77, sizeof f);
     const CodecFormat before = f;
-    EXPECT_EQ(FloatFrame::OpenEncoder(0x12102, 0, &f), CODEC_ERR_MEMORY);
-    EXPECT_EQ(FloatFrame::OpenDecoder(0x12102, 0, &f), CODEC_ERR_MEMORY);
+    EXPECT_EQ(FloatFrame::OpenEncoder(CODEC_FMT_PCM16_MONO_8KHZ, 0, &f), CODEC_ERR_MEMORY);
+    EXPECT_EQ(FloatFrame::OpenDecoder(CODEC_FMT_PCM16_MONO_8KHZ, 0, &f), CODEC_ERR_MEMORY);
     EXPECT_EQ(std::memcmp(&f, &before, sizeof f), 0);
     EXPECT_EQ(gSeen.liveStates, 0);
     // (The sanitizer build checks that the refused blocks were freed.)

@@ -37,7 +37,7 @@ public:
             EXPECT_EQ(lib_.encode(format_.handle, 0, &pcm_[at_], &in, out_.data(), &cap), CODEC_OK);
             at_ += format_.frameBytes;
         } else {
-            if (flushed_ || !NeedsFlush(format_.codecId)) return false;
+            if (flushed_ || CodecNeedsFlush(format_.codecId) == 0) return false;
             uint16_t in = CODEC_END_OF_STREAM;
             EXPECT_EQ(lib_.encode(format_.handle, 0, pcm_.data(), &in, out_.data(), &cap), CODEC_OK);
             flushed_ = true;

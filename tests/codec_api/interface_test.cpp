@@ -318,7 +318,7 @@ TEST_P(CodecInterface, EveryEncodedFrameDecodes) {
                       CODEC_OK);
             stream.insert(stream.end(), out.begin(), out.begin() + cap);
         }
-        if (m.codecId == 2034 || m.codecId == 2234 || m.codecId == 2038 || m.codecId == 2039 || m.codecId == 2040) {
+        if (CodecNeedsFlush(m.codecId) != 0) {
             uint16_t in = CODEC_END_OF_STREAM, cap = enc.maxCodedBytes;
             ASSERT_EQ(lib_->encode(enc.handle, 0, pcm.data(), &in, out.data(), &cap), CODEC_OK);
             stream.insert(stream.end(), out.begin(), out.begin() + cap);
@@ -327,7 +327,7 @@ TEST_P(CodecInterface, EveryEncodedFrameDecodes) {
 
         // VT15 codes one frame behind its input and the flush codes the last:
         // one coded frame more than frames in.
-        const int expected = m.codecId == 2034 || m.codecId == 2234 ? frames + 1 : frames;
+        const int expected = m.codecId == CODEC_ID_VT15 || m.codecId == CODEC_ID_VT15_HQ ? frames + 1 : frames;
         int decoded = 0;
         std::size_t pos = 0;
         std::vector<uint8_t> pcmOut(dec.frameBytes);

@@ -7,6 +7,8 @@
 #include <vntr/dsp/pitch_predictor.hpp>
 #include <vntr/dsp/random.hpp>
 
+#include "simd_kinds.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -91,8 +93,6 @@ TEST(LimitExcitation, HoldsEverySampleAsTheRuleSaysInEveryLaneAndTail) {
 TEST(OpenLoopCorrelations, BothKernelsGiveThePlainSumsBitForBit) {
     std::mt19937 rng(17);
     std::normal_distribution<float> g(0.0f, 1.0f);
-    std::vector<bool> kinds{false};
-    if (__builtin_cpu_supports("avx2")) kinds.push_back(true);
     const float levels[] = {3000.0f, 1e-22f, 1e19f, 1.0f};
     const int ranges[][2] = {{18, 142}, {18, 145}, {20, 27}, {20, 28}, {40, 40}, {18, 177}};
     for (const auto &range : ranges) {
@@ -112,13 +112,14 @@ TEST(OpenLoopCorrelations, BothKernelsGiveThePlainSumsBitForBit) {
                     for (int n = 0; n < length; ++n) acc += cur[n] * cur[n - (maxLag - j)];
                     plain[static_cast<std::size_t>(j)] = acc;
                 }
-                for (const bool wide : kinds) {
+                for (const Simd simd : test::SimdKinds()) {
                     std::vector<float> k(static_cast<std::size_t>(lags), 1.0f);
-                    OpenLoopCorrelations(cur, length, minLag, maxLag, wide, k.data());
+                    OpenLoopCorrelations(cur, length, minLag, maxLag, simd, k.data());
                     EXPECT_EQ(std::memcmp(k.data(), plain.data(), sizeof(float) * static_cast<std::size_t>(lags)), 0)
-                        << "lags " << minLag << ".." << maxLag << " length " << length << " level " << level
-                        << (wide ? " avx2" : " sse2");
-                    EXPECT_EQ(OpenLoopPitch(cur, length, minLag, maxLag, wide), OpenLoopPitch(cur, length, minLag, maxLag));
+                        << "lags " << minLag << ".." << maxLag << " length " << length << " level " << level << " "
+                        << test::SimdName(simd);
+                    EXPECT_EQ(OpenLoopPitch(cur, length, minLag, maxLag, simd),
+                              OpenLoopPitch(cur, length, minLag, maxLag));
                 }
             }
         }
@@ -167,7 +168,7 @@ TEST(LspToLpc, GivesThePlainExpansionBitForBit) {
 // period inside the vector and those that do not, taps from a codebook of
 // extreme and signed-zero values, and past excitation at every level.
 TEST(BuildPitchExcitation, BothKernelsGiveThePlainSumsBitForBit) {
-    if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2 on this processor";
+    if (DetectSimd() != Simd::Avx2) GTEST_SKIP() << "no AVX2 on this processor";
     std::mt19937 rng(29);
     std::normal_distribution<double> g(0.0, 1.0);
     auto codebook = std::make_unique<PredictorCodebook>();
@@ -188,8 +189,8 @@ TEST(BuildPitchExcitation, BothKernelsGiveThePlainSumsBitForBit) {
         const int lag = 18 + (trial * 7) % 129;
         const int entry = trial % kPredictorEntries;
         float plain[kPredictorMaxLength], wide[kPredictorMaxLength];
-        BuildPitchExcitation(past.data() + past.size(), lag, entry, length, *codebook, plain, false);
-        BuildPitchExcitation(past.data() + past.size(), lag, entry, length, *codebook, wide, true);
+        BuildPitchExcitation(past.data() + past.size(), lag, entry, length, *codebook, plain, Simd::Plain);
+        BuildPitchExcitation(past.data() + past.size(), lag, entry, length, *codebook, wide, Simd::Avx2);
         // The plain sums, written out.
         float v[kPredictorMaxLength + 4];
         BuildExtendedVector(past.data() + past.size(), lag, length, v);

@@ -2,6 +2,8 @@
 #include <vntr/dsp/lsp.hpp>
 #include <vntr/dsp/msvq.hpp>
 
+#include "simd_kinds.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -209,15 +211,14 @@ TEST(MsvqSearch, EveryStageSizeGivesExactlyThePlainSearchsChoice) {
                         w[k] = t == 0 && k % 3 == 1 ? 0.0f : 0.2f + std::fabs(g(rng));
                     }
                     const Path best = PlainSearch(b, x, w, keep).front();
-                    // Both the four-wide and the eight-wide path.
-                    for (MsvqPath path : {MsvqPath::Narrow, MsvqPath::Wide}) {
+                    // Every kind of kernel: one, four and eight wide.
+                    for (Simd simd : test::SimdKinds()) {
                         float q[kMsvqMaxDim];
-                        const MsvqChoice c = MsvqSearchOn(path, x, w, nullptr, dim, b.stages.data(),
+                        const MsvqChoice c = MsvqSearchOn(simd, x, w, nullptr, dim, b.stages.data(),
                                                           static_cast<int>(sizes.size()), keep, q);
                         for (std::size_t s = 0; s < sizes.size(); ++s) {
                             ASSERT_EQ(c.indices[s], best.indices[s]) << "sizes " << sizes[0] << " dim " << dim
-                                                                     << " keep " << keep
-                                                                     << " wide " << (path == MsvqPath::Wide);
+                                                                     << " keep " << keep << " " << test::SimdName(simd);
                         }
                         ASSERT_EQ(c.error, best.error);
                         for (int k = 0; k < dim; ++k) ASSERT_EQ(q[k], best.sum[static_cast<std::size_t>(k)]);
@@ -272,10 +273,9 @@ TEST(MsvqSearch, AStagesOwnColumnLayoutGivesTheSameChoice) {
     EXPECT_EQ(MsvqColumnStride(1), 16);
 }
 
-TEST(MsvqSearch, TheWidePathMatchesTheNarrowOneToTheBitOverWideRanges) {
+TEST(MsvqSearch, EveryKernelMatchesThePlainOneToTheBitOverWideRanges) {
     // Errors near overflow, tiny ones and exact ties between vectors: the
-    // eight-wide sums round exactly as the four-wide ones.
-    if (!MsvqWidePathAvailable()) GTEST_SKIP() << "no AVX2 here: the search runs only the narrow path";
+    // four- and eight-wide sums round exactly as the plain ones.
     std::mt19937 rng(29);
     std::normal_distribution<float> g(0.0f, 1.0f);
     for (float scale : {1e-18f, 1e-3f, 1.0f, 1e6f, 1e17f}) {
@@ -288,12 +288,16 @@ TEST(MsvqSearch, TheWidePathMatchesTheNarrowOneToTheBitOverWideRanges) {
                 w[k] = 0.05f + std::fabs(g(rng));
             }
             for (int keep : {1, 8, 16}) {
-                float qa[10], qb[10];
-                const MsvqChoice a = MsvqSearchOn(MsvqPath::Narrow, x, w, nullptr, 10, b.stages.data(), 4, keep, qa);
-                const MsvqChoice c = MsvqSearchOn(MsvqPath::Wide, x, w, nullptr, 10, b.stages.data(), 4, keep, qb);
-                for (int s = 0; s < 4; ++s) ASSERT_EQ(a.indices[s], c.indices[s]) << scale << " " << t;
-                ASSERT_EQ(std::memcmp(&a.error, &c.error, sizeof a.error), 0) << scale << " " << t;
-                ASSERT_EQ(std::memcmp(qa, qb, sizeof qa), 0) << scale << " " << t;
+                float qa[10];
+                const MsvqChoice a = MsvqSearchOn(Simd::Plain, x, w, nullptr, 10, b.stages.data(), 4, keep, qa);
+                for (Simd simd : test::SimdKinds()) {
+                    float qb[10];
+                    const MsvqChoice c = MsvqSearchOn(simd, x, w, nullptr, 10, b.stages.data(), 4, keep, qb);
+                    const char *kind = test::SimdName(simd);
+                    for (int s = 0; s < 4; ++s) ASSERT_EQ(a.indices[s], c.indices[s]) << scale << " " << t << kind;
+                    ASSERT_EQ(std::memcmp(&a.error, &c.error, sizeof a.error), 0) << scale << " " << t << kind;
+                    ASSERT_EQ(std::memcmp(qa, qb, sizeof qa), 0) << scale << " " << t << kind;
+                }
             }
         }
     }

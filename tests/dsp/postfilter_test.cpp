@@ -6,6 +6,8 @@
 #include <vntr/dsp/postfilter.hpp>
 #include <vntr/dsp/vector.hpp>
 
+#include "simd_kinds.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -327,8 +329,6 @@ TEST(PitchPostFilter, GivesThePlainResultBitForBitOnEveryPath) {
 TEST(FractionalPitchCandidates, BothKernelsGiveThePlainSumsBitForBit) {
     std::mt19937 rng(31);
     const PostFilterConfig config = Config(20, PitchGateEdges::RatioInclusive);
-    std::vector<bool> kinds{false};
-    if (__builtin_cpu_supports("avx2")) kinds.push_back(true);
     const float levels[] = {3000.0f, 0.01f, 1e-21f, 1e18f, 3e38f, 0.0f};
     for (int length = 1; length <= kPostMaxSubframe; ++length) {
         for (int k = 0; k < 6; ++k) {
@@ -350,11 +350,11 @@ TEST(FractionalPitchCandidates, BothKernelsGiveThePlainSumsBitForBit) {
                     plain[phase - 1][shift] = {sc.k, sc.e};
                 }
             }
-            for (const bool wide : kinds) {
+            for (const Simd simd : test::SimdKinds()) {
                 PitchCandidate got[7][2];
-                FractionalPitchCandidates(wide, r, t, length, config.delays, got);
+                FractionalPitchCandidates(simd, r, t, length, config.delays, got);
                 ASSERT_EQ(std::memcmp(got, plain, sizeof got), 0)
-                    << "length " << length << " lag " << t << " level " << level << (wide ? " avx2" : " sse2");
+                    << "length " << length << " lag " << t << " level " << level << " " << test::SimdName(simd);
             }
         }
     }
@@ -362,11 +362,12 @@ TEST(FractionalPitchCandidates, BothKernelsGiveThePlainSumsBitForBit) {
 
 // Both kernels of the pitch candidates (AVX2 where the processor has it),
 // whatever ResetPostFilter chose for this one.
-class PostFilterSubframeOn : public ::testing::TestWithParam<bool> {};
+class PostFilterSubframeOn : public ::testing::TestWithParam<Simd> {};
 
 TEST_P(PostFilterSubframeOn, GivesThePlainResultBitForBitAndCarriesTheSameState) {
-    const bool wide = GetParam();
-    if (wide && !__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2 on this processor";
+    const Simd simd = GetParam();
+    if (simd > DetectSimd())
+        GTEST_SKIP() << "this processor or build does not run the " << test::SimdName(simd) << " kernels";
     std::mt19937 rng(77);
     int trial = 0;
     for (const int responseLength : {20, 30, kPostMaxTiltResponse}) {
@@ -375,7 +376,7 @@ TEST_P(PostFilterSubframeOn, GivesThePlainResultBitForBitAndCarriesTheSameState)
                 Config(responseLength, length % 2 ? PitchGateEdges::EnergyInclusive : PitchGateEdges::RatioInclusive);
             PostFilterState state;
             ResetPostFilter(state);
-            state.wide = wide;
+            state.simd = simd;
             PlainState plainState;
             std::uniform_int_distribution<int> lagOf(18, kPostMaxLag);
             int lag = lagOf(rng);
@@ -455,8 +456,10 @@ TEST(PostFilterShapePair, EachShapeIsPostFilterShapeOfBitForBit) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, PostFilterSubframeOn, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool> &kind) { return kind.param ? "Avx2" : "Sse2"; });
+INSTANTIATE_TEST_SUITE_P(Kernels, PostFilterSubframeOn, ::testing::Values(Simd::Plain, Simd::Sse2, Simd::Avx2),
+                         [](const ::testing::TestParamInfo<Simd> &kind) {
+                             return kind.param == Simd::Avx2 ? "Avx2" : (kind.param == Simd::Sse2 ? "Sse2" : "Plain");
+                         });
 
 } // namespace
 } // namespace vntr::dsp

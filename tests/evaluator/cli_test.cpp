@@ -145,8 +145,8 @@ TEST(ModesTest, ModesAreNamedInWordsAndParsedOnePerComma) {
     EXPECT_EQ(ModeLabel("VT4864v6", rates, CODEC_OPT_4800), "VT4864v6 4.8k");
     EXPECT_EQ(ModeLabel("VT4864v6", rates, CODEC_OPT_6400), "VT4864v6 6.4k");
     EXPECT_EQ(ModeLabel("VT4864v6", rates, 0), "VT4864v6 4.8k-6.4k");
-    EXPECT_EQ(ModeWords(rates | 0x1, CODEC_OPT_4800 | 0x1), "4.8k VAD");
-    EXPECT_EQ(ModeWords(0x1, 0), "no VAD");
+    EXPECT_EQ(ModeWords(rates | CODEC_OPT_VAD, CODEC_OPT_4800 | CODEC_OPT_VAD), "4.8k VAD");
+    EXPECT_EQ(ModeWords(CODEC_OPT_VAD, 0), "no VAD");
     EXPECT_EQ(ModeLabel("GSM-FR", 0, 0), "GSM-FR");
 
     std::vector<uint32_t> modes;
@@ -154,10 +154,10 @@ TEST(ModesTest, ModesAreNamedInWordsAndParsedOnePerComma) {
     ASSERT_TRUE(ParseModes("4800,6400", rates, 0, modes, error)) << error;
     EXPECT_EQ(modes, (std::vector<uint32_t>{CODEC_OPT_4800, CODEC_OPT_6400}));
     // Voice activity on and off, each on top of what the codec had (--vad).
-    ASSERT_TRUE(ParseModes("vad,novad", 0x1 | rates, CODEC_OPT_6400 | 0x1, modes, error)) << error;
-    EXPECT_EQ(modes, (std::vector<uint32_t>{CODEC_OPT_6400 | 0x1, CODEC_OPT_6400}));
-    ASSERT_TRUE(ParseModes("4800+vad,4800+vad,default", 0x1 | rates, 0, modes, error)) << error;
-    EXPECT_EQ(modes, (std::vector<uint32_t>{CODEC_OPT_4800 | 0x1, 0})); // the same mode once
+    ASSERT_TRUE(ParseModes("vad,novad", CODEC_OPT_VAD | rates, CODEC_OPT_6400 | CODEC_OPT_VAD, modes, error)) << error;
+    EXPECT_EQ(modes, (std::vector<uint32_t>{CODEC_OPT_6400 | CODEC_OPT_VAD, CODEC_OPT_6400}));
+    ASSERT_TRUE(ParseModes("4800+vad,4800+vad,default", CODEC_OPT_VAD | rates, 0, modes, error)) << error;
+    EXPECT_EQ(modes, (std::vector<uint32_t>{CODEC_OPT_4800 | CODEC_OPT_VAD, 0})); // the same mode once
     EXPECT_FALSE(ParseModes("4800,vad", rates, 0, modes, error));
     EXPECT_EQ(error, "the codec does not offer option 'vad'");
     EXPECT_FALSE(ParseModes(",", rates, 0, modes, error));
@@ -167,7 +167,8 @@ TEST(ModesTest, ModesAreNamedInWordsAndParsedOnePerComma) {
 }
 
 TEST(ConversionTest, EachCodecIsFedItsOwnRateOrTheNearestItTakes) {
-    const uint32_t narrow = 0x12102, eleven = 0x22102, wide = 0x102102, twelve = 0x42102;
+    const uint32_t narrow = CODEC_FMT_PCM16_MONO_8KHZ, eleven = CODEC_FMT_PCM16_MONO | CODEC_FMT_11KHZ,
+                   wide = CODEC_FMT_PCM16_MONO | CODEC_FMT_22KHZ, twelve = CODEC_FMT_PCM16_MONO | CODEC_FMT_12KHZ;
     EXPECT_EQ(CodecRate(narrow, 8000), 8000);
     EXPECT_EQ(CodecRate(narrow, 16000), 8000);
     EXPECT_EQ(CodecRate(narrow, 11025), 8000); // its own copy, not the 11:8 one

@@ -350,7 +350,7 @@ TEST_F(DiscoveryTest, SavedPreferencesFollowTheOptionMask) {
     ASSERT_EQ(a.Register(), 0);
     ASSERT_EQ(b.Register(), 0);
     EXPECT_EQ(Discover(), 2);
-    ev->Slots()[0].encoderOptions = 0x1;
+    ev->Slots()[0].encoderOptions = CODEC_OPT_VAD;
     ev->Slots()[1].encoderOptions = 0x10001; // FAKEB offers no option: nothing is written for them
     ev->Slots()[1].selected = 0;
     ev->SavePreferences();

@@ -221,7 +221,7 @@ TEST_F(PipelineTest, FlushCallOnlyForCodecsThatHoldSamplesBack) {
 }
 
 TEST_F(PipelineTest, NeedDataEndsTheDecodingPassSuccessfully) {
-    a.control->codecId = 2038;
+    a.control->codecId = CODEC_ID_VT180;
     a.control->flushBytes = 4; // the decoder answers 11 on these
     Start({"FAKEA"}, 160 * 3);
     ev->ProcessSelectedCodecs();
@@ -269,7 +269,7 @@ TEST_F(PipelineTest, EveryFailureShowsItsMessageAndSkipsOnlyThatCodec) {
         SCOPED_TRACE(c.what);
         const FakeControl fresh = [] {
             FakeControl f{};
-            f.formatMask = 0x12102, f.codecId = 2041, f.frameBytes = 320, f.maxCodedBytes = 12;
+            f.formatMask = CODEC_FMT_PCM16_MONO_8KHZ, f.codecId = 2041, f.frameBytes = 320, f.maxCodedBytes = 12;
             f.minCodedBytes = 2, f.bitRate = 4800, f.minFrame = 2, f.maxFrame = 12;
             f.encodeFailAt = -1, f.decodeFailAt = -1;
             return f;
@@ -435,7 +435,7 @@ TEST_F(PipelineTest, FailedOpenKeepsTheOriginalItsResultsAndTheState) {
 }
 
 TEST_F(PipelineTest, CodecThatCannotTakeTheOriginalIsSkippedSilently) {
-    b.control->formatMask = 0x22102; // 11 kHz only
+    b.control->formatMask = CODEC_FMT_PCM16_MONO | CODEC_FMT_11KHZ; // 11 kHz only
     Start({}, 1600);
     ASSERT_EQ(ui.Texts(), std::vector<std::string>{"Sampling Frequency of 8 kHz is not supported by FAKEB."});
     ui.messages.clear();

@@ -144,7 +144,7 @@ TEST(CorpusReportTest, OneOriginalIsWrittenAsACorpusOfOne) {
     file.path = "/speech/a.wav";
     file.state = FileState::Done;
     file.fromSession = true;
-    file.formatFlags = 0x12102;
+    file.formatFlags = CODEC_FMT_PCM16_MONO_8KHZ;
     file.sampleRate = 8000;
     file.format = "8000 Hz, PCM 16 bit MONO";
     file.seconds = 2;

@@ -110,7 +110,7 @@ TEST_F(SessionTest, SavedSessionReopensAndReruns) {
 }
 
 TEST_F(SessionTest, DefaultSelectionOnAnEightKilohertzOriginalReopensCleanly) {
-    b.control->formatMask = 0x22102; // FAKEB takes only 11025 Hz
+    b.control->formatMask = CODEC_FMT_PCM16_MONO | CODEC_FMT_11KHZ; // FAKEB takes only 11025 Hz
     Start();
     WriteBytes(world.File("speech.wav"), original);
     ASSERT_TRUE(ev->OpenOriginalFile(world.File("speech.wav")));

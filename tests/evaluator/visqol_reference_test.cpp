@@ -19,7 +19,7 @@ using namespace vntr::test;
 
 namespace {
 
-constexpr uint32_t kSpeech8k = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+constexpr uint32_t kSpeech8k = CODEC_FMT_PCM16_MONO_8KHZ;
 
 struct Pinned {
     const char *recording;

@@ -10,7 +10,7 @@ using namespace vntr::test;
 
 namespace {
 
-constexpr uint32_t k8kMono16 = 0x12102;
+constexpr uint32_t k8kMono16 = CODEC_FMT_PCM16_MONO_8KHZ;
 constexpr uint32_t k8kMono8 = 0x11102;
 constexpr uint32_t k11kStereo8 = 0x21202;
 

@@ -185,8 +185,8 @@ TEST(MatchCodecTest, UnchangedWhenAllFourGroupsMatch) {
 
 TEST(MatchCodecTest, ElevenKilohertzSixteenBitMonoIsDownsampledFor8kCodecs) {
     RecordingFrontend ui;
-    CodecSlot slot = SlotWith(0x12102, "VT180");
-    MatchCodec(ui, slot, OriginalWith(0x22102, 11025));
+    CodecSlot slot = SlotWith(CODEC_FMT_PCM16_MONO_8KHZ, "VT180");
+    MatchCodec(ui, slot, OriginalWith(CODEC_FMT_PCM16_MONO | CODEC_FMT_11KHZ, 11025));
     EXPECT_EQ(slot.downsampled, 1);
     EXPECT_EQ(slot.formatFlags, 0x12102u);
     EXPECT_EQ(slot.sampleRate, 8000);
@@ -196,18 +196,18 @@ TEST(MatchCodecTest, ElevenKilohertzSixteenBitMonoIsDownsampledFor8kCodecs) {
 
 TEST(MatchCodecTest, UnsupportedRateNamesTheRateInKilohertz) {
     RecordingFrontend ui;
-    CodecSlot slot = SlotWith(0x12102, "VT180");
-    slot.formatFlags = 0x12102;
+    CodecSlot slot = SlotWith(CODEC_FMT_PCM16_MONO_8KHZ, "VT180");
+    slot.formatFlags = CODEC_FMT_PCM16_MONO_8KHZ;
     MatchCodec(ui, slot, OriginalWith(0x22202, 11025)); // stereo 11 kHz is not down-sampled
     EXPECT_EQ(slot.formatFlags, 0u);
     EXPECT_EQ(slot.sampleRate, 0);
     EXPECT_EQ(slot.notRunReason, "11 kHz not supported");
-    MatchCodec(ui, slot, OriginalWith(0x102102, 22050));
+    MatchCodec(ui, slot, OriginalWith(CODEC_FMT_PCM16_MONO | CODEC_FMT_22KHZ, 22050));
     EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Sampling Frequency of 11 kHz is not supported by VT180.",
                                                     "Sampling Frequency of 22 kHz is not supported by VT180."}));
     EXPECT_EQ(slot.notRunReason, "22 kHz not supported");
     // A later original that fits leaves no reason behind.
-    MatchCodec(ui, slot, OriginalWith(0x12102, 8000));
+    MatchCodec(ui, slot, OriginalWith(CODEC_FMT_PCM16_MONO_8KHZ, 8000));
     EXPECT_EQ(slot.notRunReason, "");
 }
 
@@ -218,15 +218,15 @@ TEST(MatchCodecTest, MismatchesGoThroughTheFrontendsOwnCall) {
         void ShowCodecMismatch(const std::string &text) override { mismatches.push_back(text); }
         std::vector<std::string> mismatches;
     } ui;
-    CodecSlot slot = SlotWith(0x12102, "VT180");
-    MatchCodec(ui, slot, OriginalWith(0x102102, 22050));
+    CodecSlot slot = SlotWith(CODEC_FMT_PCM16_MONO_8KHZ, "VT180");
+    MatchCodec(ui, slot, OriginalWith(CODEC_FMT_PCM16_MONO | CODEC_FMT_22KHZ, 22050));
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(ui.mismatches, std::vector<std::string>{"Sampling Frequency of 22 kHz is not supported by VT180."});
 }
 
 TEST(MatchCodecTest, SameRateOtherGroupIsAnUnsupportedFormat) {
     RecordingFrontend ui;
-    CodecSlot slot = SlotWith(0x12102, "VT120");
+    CodecSlot slot = SlotWith(CODEC_FMT_PCM16_MONO_8KHZ, "VT120");
     MatchCodec(ui, slot, OriginalWith(0x11102, 8000)); // 8-bit
     EXPECT_EQ(slot.formatFlags, 0u);
     EXPECT_EQ(slot.notRunReason, "8 bit not supported");
@@ -239,9 +239,9 @@ TEST(MatchCodecTest, WholeFileInterfaceTakesOnly8kHz16BitMono) {
     RecordingFrontend ui;
     CodecSlot slot = SlotWith(0, "OLD");
     slot.interfaceKind = InterfaceKind::WholeFile;
-    MatchCodec(ui, slot, OriginalWith(0x12102, 8000));
+    MatchCodec(ui, slot, OriginalWith(CODEC_FMT_PCM16_MONO_8KHZ, 8000));
     EXPECT_EQ(slot.formatFlags, 0x12102u);
-    MatchCodec(ui, slot, OriginalWith(0x22102, 11025));
+    MatchCodec(ui, slot, OriginalWith(CODEC_FMT_PCM16_MONO | CODEC_FMT_11KHZ, 11025));
     EXPECT_EQ(slot.formatFlags, 0u);
     EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Format is not supported by OLD."});
 }

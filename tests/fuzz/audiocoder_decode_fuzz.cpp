@@ -20,8 +20,9 @@ struct Target {
 std::vector<Target> &Targets() {
     static std::vector<Target> targets = [] {
         std::vector<Target> t;
-        const std::pair<const char *, uint32_t> libs[] = {{"VT180", 0x12102}, {"VT250f11", 0x22102},
-                                                          {"VT500f22", 0x102102}};
+        const std::pair<const char *, uint32_t> libs[] = {{"VT180", CODEC_FMT_PCM16_MONO_8KHZ},
+                                                          {"VT250f11", CODEC_FMT_PCM16_MONO | CODEC_FMT_11KHZ},
+                                                          {"VT500f22", CODEC_FMT_PCM16_MONO | CODEC_FMT_22KHZ}};
         for (const auto &[name, format] : libs)
             t.push_back({std::make_unique<vntr::CodecBinding>(vntr::test::CodecLibraryPath(name)), format});
         return t;

@@ -1,12 +1,13 @@
 // The dialogs as the user sees them: Select Codecs, the codec options, the
 // record settings and About.
-#include "core/codec_slot.hpp"
 #include "gui/dialogs/about_dialog.hpp"
 #include "gui/dialogs/codec_options_dialog.hpp"
 #include "gui/dialogs/control_ids.hpp"
 #include "gui/dialogs/record_settings_dialog.hpp"
 #include "gui/dialogs/select_codecs_dialog.hpp"
 #include "gui/window/prompts.hpp"
+
+#include <vntr/codec_api.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -23,11 +24,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include <cstring>
 #include <map>
 
 using namespace vntr::gui;
-using vntr::evaluator::CodecSlot;
 
 namespace {
 
@@ -47,15 +46,6 @@ QStringList Items(QListWidget *list) {
     QStringList items;
     for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
     return items;
-}
-
-CodecSlot Slot(const char *name, uint32_t optionMask, uint32_t options) {
-    CodecSlot slot;
-    std::strncpy(slot.name.data(), name, slot.name.size() - 1);
-    slot.info.optionMask = optionMask;
-    slot.encoderOptions = options;
-    slot.decoderOptions = options;
-    return slot;
 }
 
 // Answers the next modal box or file dialog as a user would, and notes what it showed.
@@ -201,8 +191,7 @@ void DialogsTest::selectCodecsButtonsAndDoubleClickMove() {
 }
 
 void DialogsTest::codecOptionsForTheDualRateCoder() {
-    CodecSlot slot = Slot("VT4864v6", 0x30000, 0);
-    CodecOptionsDialog dialog(slot);
+    CodecOptionsDialog dialog("VT4864v6", CODEC_OPT_RATES, 0);
     QCOMPARE(dialog.windowTitle(), QString("Options settings..."));
     QCOMPARE(Control<QLabel>(dialog, kIdCodecName)->text(), QString("VT4864v6"));
     QCOMPARE(Control<QGroupBox>(dialog, kIdGeneralGroup)->title(), QString("General Options :"));
@@ -215,9 +204,7 @@ void DialogsTest::codecOptionsForTheDualRateCoder() {
     QVERIFY(!r4800->isChecked());
     QVERIFY(r6400->isChecked());
     // OK right away stores 6400.
-    dialog.ApplyTo(slot);
-    QCOMPARE(slot.encoderOptions, 0x20000u);
-    QCOMPARE(slot.decoderOptions, 0x20000u);
+    QCOMPARE(dialog.OptionWord(), 0x20000u);
     // The radio buttons exclude each other.
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -228,8 +215,7 @@ void DialogsTest::codecOptionsForTheDualRateCoder() {
 }
 
 void DialogsTest::codecOptionsForAVadOnlyCodec() {
-    CodecSlot slot = Slot("VT15", 0x1, 0);
-    CodecOptionsDialog dialog(slot);
+    CodecOptionsDialog dialog("VT15", CODEC_OPT_VAD, 0);
     auto *vad = Control<QCheckBox>(dialog, kIdVad);
     QVERIFY(vad->isEnabled());
     QVERIFY(!vad->isChecked());
@@ -246,8 +232,7 @@ void DialogsTest::codecOptionsForAVadOnlyCodec() {
 }
 
 void DialogsTest::codecOptionsKeepsStoredChoices() {
-    CodecSlot slot = Slot("VT4864v6", 0x30001, 0x10001);
-    CodecOptionsDialog dialog(slot);
+    CodecOptionsDialog dialog("VT4864v6", CODEC_OPT_RATES | CODEC_OPT_VAD, CODEC_OPT_4800 | CODEC_OPT_VAD);
     QVERIFY(Control<QCheckBox>(dialog, kIdVad)->isChecked());
     QVERIFY(Control<QRadioButton>(dialog, kId4800)->isChecked());
     QVERIFY(!Control<QRadioButton>(dialog, kId6400)->isChecked());
@@ -255,7 +240,7 @@ void DialogsTest::codecOptionsKeepsStoredChoices() {
 }
 
 void DialogsTest::recordSettingsShowsTheFormat() {
-    RecordSettingsDialog standard(0x12102);
+    RecordSettingsDialog standard(CODEC_FMT_PCM16_MONO_8KHZ);
     QCOMPARE(standard.windowTitle(), QString("Record settings..."));
     QCOMPARE(Control<QGroupBox>(standard, kIdRateBox)->title(), QString("Sampling frequency:"));
     QCOMPARE(Control<QGroupBox>(standard, kIdChannelBox)->title(), QString("Number of channels"));
@@ -280,7 +265,7 @@ void DialogsTest::recordSettingsShowsTheFormat() {
 }
 
 void DialogsTest::recordSettingsMakesTheFormatWord() {
-    RecordSettingsDialog dialog(0x12102);
+    RecordSettingsDialog dialog(CODEC_FMT_PCM16_MONO_8KHZ);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     ClickIndicator(Control<QRadioButton>(dialog, kIdRate8k + 1));

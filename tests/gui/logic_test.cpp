@@ -392,7 +392,7 @@ void LogicTest::recordFormatWords() {
 }
 
 void LogicTest::recordFormatShownInTheDialog() {
-    const RecordChoice standard = ChoiceFromFormat(0x12102);
+    const RecordChoice standard = ChoiceFromFormat(CODEC_FMT_PCM16_MONO_8KHZ);
     QCOMPARE(standard.rate, 0);
     QCOMPARE(standard.channels, 1);
     QCOMPARE(standard.bits, 16);
@@ -428,7 +428,7 @@ void LogicTest::codecOptionChoices() {
     // Both rate bits at once are no 4800 choice.
     QCOMPARE(InitialOptions(0x30000, 0x30000).rate, RateChoice::R6400);
     // Voice activity detection only: the rates stay disabled and unchosen.
-    OptionsView vadOnly = InitialOptions(0x1, 0x1);
+    OptionsView vadOnly = InitialOptions(CODEC_OPT_VAD, CODEC_OPT_VAD);
     QVERIFY(vadOnly.vadEnabled && vadOnly.vad);
     QVERIFY(!vadOnly.r4800Enabled && !vadOnly.r6400Enabled);
     QCOMPARE(vadOnly.rate, RateChoice::None);

@@ -30,7 +30,7 @@ void NoSoundTest::devicesRefuse() {
     QVERIFY(!SoundServerAvailable());
     SoundDevices devices = MakeSystemSoundDevices();
     PcmClip clip;
-    clip.format = AudioFormatOf(0x12102);
+    clip.format = AudioFormatOf(CODEC_FMT_PCM16_MONO_8KHZ);
     clip.pcm = Tone(8000, 0.1, 440, 0.5);
     QVERIFY(!devices.output->Start(clip, false));
     QVERIFY(!devices.input->Start(clip.format, [](const char *, qint64) {}));

@@ -36,7 +36,7 @@ private slots:
 };
 
 void SoundTest::audioFormatsOfFormatWords() {
-    const QAudioFormat standard = AudioFormatOf(0x12102);
+    const QAudioFormat standard = AudioFormatOf(CODEC_FMT_PCM16_MONO_8KHZ);
     QCOMPARE(standard.sampleRate(), 8000);
     QCOMPARE(standard.channelCount(), 1);
     QCOMPARE(standard.sampleFormat(), QAudioFormat::Int16);
@@ -52,7 +52,7 @@ void SoundTest::audioFormatsOfFormatWords() {
 }
 
 void SoundTest::clipsFromWaveFiles() {
-    const auto speech = LoadPcmClip(SpeechWave().toStdString(), 0x12102);
+    const auto speech = LoadPcmClip(SpeechWave().toStdString(), CODEC_FMT_PCM16_MONO_8KHZ);
     QVERIFY(speech.has_value());
     QCOMPARE(speech->pcm.size(), 64000);
     QCOMPARE(speech->DurationUs(), 4'000'000);
@@ -64,21 +64,21 @@ void SoundTest::clipsFromWaveFiles() {
     QVERIFY(stereo.has_value());
     QCOMPARE(stereo->pcm.size(), 320);
     // What cannot be played gives nothing: no file, no wave, no samples, no format.
-    QVERIFY(!LoadPcmClip(place.File("missing.wav").toStdString(), 0x12102));
+    QVERIFY(!LoadPcmClip(place.File("missing.wav").toStdString(), CODEC_FMT_PCM16_MONO_8KHZ));
     QFile text(place.File("text.wav"));
     QVERIFY(text.open(QIODevice::WriteOnly));
     text.write("RIFF but not really");
     text.close();
-    QVERIFY(!LoadPcmClip(text.fileName().toStdString(), 0x12102));
+    QVERIFY(!LoadPcmClip(text.fileName().toStdString(), CODEC_FMT_PCM16_MONO_8KHZ));
     const QString empty = place.File("empty.wav");
     QVERIFY(WriteWave(empty, 8000, 1, 16, {}));
-    QVERIFY(!LoadPcmClip(empty.toStdString(), 0x12102));
+    QVERIFY(!LoadPcmClip(empty.toStdString(), CODEC_FMT_PCM16_MONO_8KHZ));
     QVERIFY(!LoadPcmClip(SpeechWave().toStdString(), 0x2));
 }
 
 void SoundTest::clipPeaksFollowThePosition() {
     PcmClip clip;
-    clip.format = AudioFormatOf(0x12102);
+    clip.format = AudioFormatOf(CODEC_FMT_PCM16_MONO_8KHZ);
     clip.pcm = QByteArray(8000, '\0') + Tone(8000, 0.5, 500, 0.5); // 0.5 s silence, 0.5 s tone
     QCOMPARE(ClipPeakAt(clip, 0, 40000, false), 0.0);
     QCOMPARE(ClipPeakAt(clip, 480000, 40000, false), 0.5); // the window reaches the tone
@@ -98,7 +98,7 @@ void SoundTest::clipPeaksFollowThePosition() {
 void SoundTest::recordingsBecomeWaveFiles() {
     TestPlace place;
     RecordingBuffer recording;
-    recording.Start(0x22102);
+    recording.Start(CODEC_FMT_PCM16_MONO | CODEC_FMT_11KHZ);
     const QByteArray tone = Tone(11025, 0.5, 440, 0.3);
     recording.Append(tone.constData(), tone.size());
     recording.Append("\x01", 1); // half a sample: not written
@@ -127,7 +127,7 @@ void SoundTest::recordingsBecomeWaveFiles() {
 
 void SoundTest::recordingPeakIsTakenOnce() {
     RecordingBuffer recording;
-    recording.Start(0x12102);
+    recording.Start(CODEC_FMT_PCM16_MONO_8KHZ);
     const QByteArray loud = Tone(8000, 0.05, 200, 0.75);
     recording.Append(loud.constData(), loud.size());
     QVERIFY(std::abs(recording.TakePeak() - 0.75) < 0.001);
@@ -141,7 +141,7 @@ void SoundTest::devicePlaysAClip() {
     VNTR_NEED_SOUND();
     SoundDevices devices = MakeSystemSoundDevices();
     PcmClip clip;
-    clip.format = AudioFormatOf(0x12102);
+    clip.format = AudioFormatOf(CODEC_FMT_PCM16_MONO_8KHZ);
     clip.pcm = Tone(8000, 0.3, 440, 0.5);
     QVERIFY(devices.output->Start(clip, false));
     QTRY_VERIFY_WITH_TIMEOUT(devices.output->PlayedUs() >= 250000, 3000);
@@ -159,7 +159,8 @@ void SoundTest::deviceRecordsInTheChosenFormat() {
     VNTR_NEED_SOUND();
     SoundDevices devices = MakeSystemSoundDevices();
     qint64 received = 0;
-    QVERIFY(devices.input->Start(AudioFormatOf(0x12102), [&](const char *, qint64 bytes) { received += bytes; }));
+    QVERIFY(devices.input->Start(AudioFormatOf(CODEC_FMT_PCM16_MONO_8KHZ),
+                                 [&](const char *, qint64 bytes) { received += bytes; }));
     QElapsedTimer clock;
     clock.start();
     QTRY_VERIFY_WITH_TIMEOUT(received >= 8000, 3000); // half a second at 16000 bytes a second
@@ -175,11 +176,11 @@ void SoundTest::deviceHearsWhatIsPlayed() {
     VNTR_NEED_SOUND();
     SoundDevices devices = MakeSystemSoundDevices();
     RecordingBuffer heard;
-    heard.Start(0x12102);
-    QVERIFY(devices.input->Start(AudioFormatOf(0x12102),
+    heard.Start(CODEC_FMT_PCM16_MONO_8KHZ);
+    QVERIFY(devices.input->Start(AudioFormatOf(CODEC_FMT_PCM16_MONO_8KHZ),
                                  [&](const char *data, qint64 bytes) { heard.Append(data, bytes); }));
     PcmClip clip;
-    clip.format = AudioFormatOf(0x12102);
+    clip.format = AudioFormatOf(CODEC_FMT_PCM16_MONO_8KHZ);
     clip.pcm = Tone(8000, 1.0, 440, 0.5);
     QVERIFY(devices.output->Start(clip, true));
     QTest::qWait(300);

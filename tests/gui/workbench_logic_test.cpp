@@ -209,7 +209,7 @@ void WorkbenchLogicTest::modeTexts() {
     CodecSlot slot;
     QCOMPARE(ModeText(slot), std::string("standard"));
     slot.info.optionMask = 0x1 | 0x10000 | 0x20000;
-    slot.encoderOptions = 0x20000 | 0x1;
+    slot.encoderOptions = CODEC_OPT_6400 | CODEC_OPT_VAD;
     QCOMPARE(ModeText(slot), std::string("6400 bit/s, VAD"));
     slot.encoderOptions = 0x10000;
     slot.downsampled = 1;

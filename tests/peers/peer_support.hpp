@@ -17,7 +17,7 @@
 
 namespace vntr::test {
 
-inline constexpr uint32_t kPeerFormat = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+inline constexpr uint32_t kPeerFormat = CODEC_FMT_PCM16_MONO_8KHZ;
 
 inline bool IsBuilt(const std::string &name) {
     const auto built = BuiltCodecLibraries();

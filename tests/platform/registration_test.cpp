@@ -83,13 +83,13 @@ TEST_F(RegistrationTest, UserKeyWithThePreferencesOfTheEvaluatorStays) {
 
 TEST_F(RegistrationTest, AFailureStopsEveryFurtherValueButNotTheKeys) {
     static constexpr reg::Value kValues[] = {{"one", "1"}, {"two", "<windir>\\x"}};
-    static constexpr reg::KeyRecord kRecords[] = {{reg::Root::LocalMachine, "Bad\\\\Path", 2, kValues},
-                                                  {reg::Root::CurrentUser, "Good\\Key", 2, kValues}};
+    static constexpr reg::KeyRecord kRecords[] = {{reg::Root::LocalMachine, "Bad\\\\Path", kValues},
+                                                  {reg::Root::CurrentUser, "Good\\Key", kValues}};
     EXPECT_EQ(reg::Register(kRecords), CODEC_REG_E_FAIL);
     EXPECT_TRUE(Exists(Hive::CurrentUser, "Good\\Key"));
     EXPECT_TRUE(Values(Hive::CurrentUser, "Good\\Key").empty());
 
-    static constexpr reg::KeyRecord kGood[] = {{reg::Root::CurrentUser, "Good\\Key", 2, kValues}};
+    static constexpr reg::KeyRecord kGood[] = {{reg::Root::CurrentUser, "Good\\Key", kValues}};
     EXPECT_EQ(reg::Register(kGood), CODEC_REG_OK);
     using V = std::vector<std::pair<std::string, std::string>>;
     // The marker matches without regard to case; the rest is kept as it is.
@@ -98,7 +98,7 @@ TEST_F(RegistrationTest, AFailureStopsEveryFurtherValueButNotTheKeys) {
 
 TEST_F(RegistrationTest, OnlyACompleteLeadingMarkerIsExpanded) {
     static constexpr reg::Value kValues[] = {{"a", "<WinDir"}, {"b", "x<WinDir>"}, {"c", "<WINDIR>"}};
-    static constexpr reg::KeyRecord kRecords[] = {{reg::Root::CurrentUser, "K", 3, kValues}};
+    static constexpr reg::KeyRecord kRecords[] = {{reg::Root::CurrentUser, "K", kValues}};
     EXPECT_EQ(reg::Register(kRecords), CODEC_REG_OK);
     using V = std::vector<std::pair<std::string, std::string>>;
     EXPECT_EQ(Values(Hive::CurrentUser, "K"), (V{{"a", "<WinDir"}, {"b", "x<WinDir>"}, {"c", "/opt/vntr"}}));
@@ -107,7 +107,7 @@ TEST_F(RegistrationTest, OnlyACompleteLeadingMarkerIsExpanded) {
 TEST_F(RegistrationTest, UnknownSystemRootFailsTheValueThatNeedsIt) {
     unsetenv("VNTR_WINDIR"); // this test program lies in no system root
     static constexpr reg::Value kValues[] = {{"plain", "p"}, {"engine", "<WinDir>/VNTR/QBL/X.so"}, {"after", "a"}};
-    static constexpr reg::KeyRecord kRecords[] = {{reg::Root::CurrentUser, "K", 3, kValues}};
+    static constexpr reg::KeyRecord kRecords[] = {{reg::Root::CurrentUser, "K", kValues}};
     EXPECT_EQ(reg::Register(kRecords), CODEC_REG_E_FAIL);
     using V = std::vector<std::pair<std::string, std::string>>;
     EXPECT_EQ(Values(Hive::CurrentUser, "K"), (V{{"plain", "p"}}));

@@ -14,10 +14,6 @@
 
 namespace vntr::test {
 
-inline bool NeedsFlush(int16_t codecId) {
-    return codecId == 2034 || codecId == 2234 || codecId == 2038 || codecId == 2039 || codecId == 2040;
-}
-
 struct EncodedStream {
     std::vector<uint8_t> bytes;
     std::vector<uint16_t> frameSizes; // bytes out of each call, the flush last
@@ -40,7 +36,7 @@ inline EncodedStream EncodeAll(const CodecBinding &lib, uint32_t format, uint32_
         s.frameSizes.push_back(cap);
         ++s.frames;
     }
-    if (NeedsFlush(f.codecId)) {
+    if (CodecNeedsFlush(f.codecId) != 0) {
         uint16_t in = CODEC_END_OF_STREAM, cap = f.maxCodedBytes;
         if (lib.encode(f.handle, flags, pcm.data(), &in, out.data(), &cap) != CODEC_OK)
             throw std::runtime_error("flush failed");

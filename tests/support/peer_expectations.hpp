@@ -25,7 +25,7 @@ inline uint32_t VersionWordOf(const char *version) {
 }
 
 inline const std::vector<LibraryExpectation> &PeerLibraryExpectations() {
-    constexpr uint32_t kFormat = 0x12102; // 16-bit mono PCM at 8000 Hz
+    constexpr uint32_t kFormat = CODEC_FMT_PCM16_MONO_8KHZ;
     auto peer = [](const char *name, const char *prefix, const char *version, std::string description,
                    ModeExpectation mode) {
         return LibraryExpectation{name,         prefix,      kFormat, 0,     VersionWordOf(version),

@@ -14,7 +14,7 @@
 namespace vntr::test {
 namespace {
 
-constexpr uint32_t kSpeech16 = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+constexpr uint32_t kSpeech16 = CODEC_FMT_PCM16_MONO_8KHZ;
 
 // Each tuned library in each of its modes (a variable-rate mode once per rate).
 const TunedPair kPairs[] = {

@@ -15,7 +15,7 @@ using Frame = vntr::frame::Frame<vntr::vt120::Engine>;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     CodecFormat dec{};
-    if (Frame::OpenDecoder(CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ, 0, &dec) != CODEC_OK) {
+    if (Frame::OpenDecoder(CODEC_FMT_PCM16_MONO_8KHZ, 0, &dec) != CODEC_OK) {
         return 0;
     }
     std::size_t pos = 0;

@@ -5,6 +5,8 @@
 #include "pitch_views.hpp"
 #include "tables.hpp"
 
+#include "simd_kinds.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -31,9 +33,7 @@ bool SameBits(const dsp::PredictorStatistics &a, const dsp::PredictorStatistics 
 }
 
 std::vector<Simd> Kinds() {
-    std::vector<Simd> kinds{Simd::Sse2};
-    if (DetectSimd() == Simd::Avx2) kinds.push_back(Simd::Avx2);
-    return kinds;
+    return test::SimdKinds();
 }
 
 TEST(PitchViews, EveryLagGetsTheStatisticsOfItsOwnFiltering) {
@@ -122,13 +122,13 @@ TEST(PitchScores, TiesGoToTheFirstPairInTheSearchsOrder) {
     // All statistics zero: every score is 0, entry 0 at the first lag.
     dsp::PredictorStatistics zero[kPitchCandidates] = {};
     ExpectPair(zero, kPredictorCodebook, "zero");
-    EXPECT_EQ(BestPredictorPair(zero, kPredictorCodebook, DetectSimd()).entry, 0);
+    EXPECT_EQ(BestPredictorPair(zero, kPredictorCodebook, dsp::DetectSimd()).entry, 0);
 
     // The same statistics at all three lags: the first lag of the best entry.
     dsp::PredictorStatistics same[kPitchCandidates];
     same[0] = same[1] = same[2] = RandomStatistics(rng, 100.0f);
     ExpectPair(same, kPredictorCodebook, "same");
-    EXPECT_EQ(BestPredictorPair(same, kPredictorCodebook, DetectSimd()).candidate, 0);
+    EXPECT_EQ(BestPredictorPair(same, kPredictorCodebook, dsp::DetectSimd()).candidate, 0);
 
     // A codebook whose best entry for these statistics recurs later (in
     // another lane and another block): the earlier entry wins.
@@ -173,7 +173,7 @@ TEST(PitchScores, ScoresThatNeverBeatTheStartKeepEntryZero) {
         for (float &v : s.x) v = 3e37f;
     }
     ExpectPair(huge, *book, "all below the start");
-    const PredictorPair none = BestPredictorPair(huge, *book, DetectSimd());
+    const PredictorPair none = BestPredictorPair(huge, *book, dsp::DetectSimd());
     EXPECT_EQ(none.entry, 0);
     EXPECT_EQ(none.candidate, 0);
 }
@@ -190,7 +190,7 @@ TEST(PitchSearch, EveryKindMakesTheSameChoice) {
             target[n] = 500.0f * g(rng);
         }
         const int centre = kMinLag + static_cast<int>(rng() % (kMaxLag - kMinLag + 1));
-        const PitchChoice plain = SearchPitch(history.data(), h, target, centre, kPredictorCodebook, Simd::Sse2);
+        const PitchChoice plain = SearchPitch(history.data(), h, target, centre, kPredictorCodebook, Simd::Plain);
         for (Simd simd : Kinds()) {
             const PitchChoice c = SearchPitch(history.data(), h, target, centre, kPredictorCodebook, simd);
             EXPECT_EQ(c.lag, plain.lag) << trial;

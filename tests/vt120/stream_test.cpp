@@ -121,7 +121,7 @@ TEST(Stream, TheTunedEncoderAndTheDecoderStayInStep) {
 // The tuned encoder's kernels (the pitch statistics, the pulse walks with
 // their floor and seed) give the same frames whichever kind runs them.
 TEST(Stream, TheTunedEncoderWritesTheSameFramesWithEveryKernel) {
-    if (DetectSimd() != Simd::Avx2) GTEST_SKIP() << "no AVX2 on this processor";
+    if (dsp::DetectSimd() != Simd::Avx2) GTEST_SKIP() << "no AVX2 on this processor";
     const auto speech = Speech();
     auto wide = std::make_unique<EncoderState>();
     auto narrow = std::make_unique<EncoderState>();
@@ -176,8 +176,8 @@ TEST(Stream, RealSpeechComesBackThroughTheCodecFrame) {
     using Frame = frame::Frame<Engine>;
     const auto speech = Speech();
     CodecFormat enc{}, dec{};
-    ASSERT_EQ(Frame::OpenEncoder(0x12102, 0, &enc), CODEC_OK);
-    ASSERT_EQ(Frame::OpenDecoder(0x12102, 0, &dec), CODEC_OK);
+    ASSERT_EQ(Frame::OpenEncoder(CODEC_FMT_PCM16_MONO_8KHZ, 0, &enc), CODEC_OK);
+    ASSERT_EQ(Frame::OpenDecoder(CODEC_FMT_PCM16_MONO_8KHZ, 0, &dec), CODEC_OK);
     std::vector<int16_t> out;
     for (std::size_t f = 0; f + kFrameLength <= speech.size(); f += kFrameLength) {
         uint8_t coded[kCodedBytes];

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <numbers>
@@ -349,6 +350,45 @@ TEST(Quantiser, TheNearestFirstGainIsTheNearestOfAllEightDecodedValues) {
         meanChosen += cur.gain1Index == 0 ? 1 : 0;
     }
     EXPECT_GT(meanChosen, 0) << "the mean is one of the values";
+}
+
+// A level contour exactly as the decoder draws it from gp (sample 0) through
+// g1 (sample 90) to g2 (sample 180), at the tuned encoder's points.
+void DecodableContour(float gp, float g1, float g2, float *contour) {
+    for (int k = 0; k < kContourPoints; ++k) {
+        const float b = 30.0f * static_cast<float>(k + 1);
+        contour[k] = b <= 90.0f ? gp + (g1 - gp) * b / 90.0f : g1 + (g2 - g1) * (b - 90.0f) / 90.0f;
+    }
+}
+
+TEST(Quantiser, TheLevelContourFindsTheGainsThatDrawItAndPrefersTheMeanByItsBonus) {
+    const FrameRecord prev = Quantised(kClassVoiced, 28, 10); // an unvoiced frame after it is sent whole (class 2)
+    const float gp = Gain2FromIndex(10), g2 = Gain2FromIndex(13);
+    EncoderTuning tuning;
+    tuning.gainContour = true;
+    for (int level = 1; level <= kGain1Levels; ++level) {
+        FrameRecord cur = Record(true, false, 50.0f, g2 + 1.0f); // the analysed gain off by 1 dB: the contour decides
+        DecodableContour(gp, Gain1FromIndex(level, g2, gp), g2, cur.contour);
+        FrameFields f;
+        QuantiseFrame(DefaultLsfCodebook(), prev, cur, f, nullptr, tuning);
+        EXPECT_EQ(cur.gain2Index, 13) << level;
+        // Level 4 here is the mean itself, which index 0 also sends.
+        EXPECT_FLOAT_EQ(Gain1FromIndex(cur.gain1Index, g2, gp), Gain1FromIndex(level, g2, gp)) << level;
+        EXPECT_EQ(f.value[kFieldGain1], cur.gain1Index);
+    }
+    // Near the mean of the second gains the bonus sends the mean (index 0),
+    // so a voiced frame can continue in class 1; without it, the nearer level.
+    // Level 5 lies 3.1 dB above the mean; the contour passes 2.6 dB above it.
+    const float g1 = Gain1FromIndex(5, g2, gp) - 0.5f;
+    FrameRecord cur = Record(true, false, 50.0f, g2);
+    DecodableContour(gp, g1, g2, cur.contour);
+    FrameFields f;
+    QuantiseFrame(DefaultLsfCodebook(), prev, cur, f, nullptr, tuning);
+    EXPECT_EQ(cur.gain1Index, 5);
+    tuning.contourMeanBonus = 16.0f;
+    QuantiseFrame(DefaultLsfCodebook(), prev, cur, f, nullptr, tuning);
+    EXPECT_EQ(cur.gain1Index, 0);
+    EXPECT_LE(std::abs(cur.gain2Index - 13), 1) << "the second gain only among its neighbours";
 }
 
 TEST(Smoothing, LoneVoicedAndUnvoicedFramesFollowTheirNeighbours) {

@@ -17,7 +17,7 @@ using namespace vntr::evaluator;
 namespace vntr::test {
 namespace {
 
-constexpr uint32_t kFormat = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+constexpr uint32_t kFormat = CODEC_FMT_PCM16_MONO_8KHZ;
 constexpr std::size_t kFrameBytes = 360;
 
 // The payload of the first RIFF chunk named `id` (top level, after "WAVE").

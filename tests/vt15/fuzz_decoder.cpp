@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     if (size < 1) return 0;
     const unsigned offerSeed = data[0];
     CodecFormat dec{};
-    if (Codec::OpenDecoder(CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ, 0, &dec) != CODEC_OK) {
+    if (Codec::OpenDecoder(CODEC_FMT_PCM16_MONO_8KHZ, 0, &dec) != CODEC_OK) {
         return 0;
     }
     std::size_t pos = 1;

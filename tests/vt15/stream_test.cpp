@@ -19,7 +19,7 @@ namespace vntr::vt15 {
 namespace {
 
 using Codec = frame::Frame<Engine>;
-constexpr uint32_t kFormat = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+constexpr uint32_t kFormat = CODEC_FMT_PCM16_MONO_8KHZ;
 
 // Real speech (codec2-examples' kristoff.raw, in the training corpus), or a
 // speech-like signal: syllables of two vowels with rising pitch, and pauses.
@@ -274,8 +274,8 @@ TEST_P(StreamInStep, TheDecoderRebuildsExactlyWhatTheEncoderQuantised) {
     for (int c = 0; c < kClassCount; ++c) EXPECT_GT(classes[c], 0) << c;
 }
 
-INSTANTIATE_TEST_SUITE_P(Encoders, StreamInStep, ::testing::Values(0, 1, 2), [](const auto &info) {
-    return std::string(info.param == 0 ? "Described" : info.param == 1 ? "Tuned" : "OtherSettings");
+INSTANTIATE_TEST_SUITE_P(Encoders, StreamInStep, ::testing::Values(0, 1, 2), [](const auto &param) {
+    return std::string(param.param == 0 ? "Described" : param.param == 1 ? "Tuned" : "OtherSettings");
 });
 
 TEST(Stream, RealSpeechComesBackWithItsLoudnessContour) {

@@ -7,6 +7,8 @@
 #include <vntr/dsp/filters.hpp>
 #include <vntr/dsp/vector.hpp>
 
+#include "simd_kinds.hpp"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -27,24 +29,32 @@ std::vector<float> Noise(std::size_t count, uint32_t seed, float scale = 1000.0f
 }
 
 std::vector<Simd> KindsThisProcessorRuns() {
-    std::vector<Simd> kinds{Simd::Sse2};
-    if (DetectSimd() == Simd::Avx2) kinds.push_back(Simd::Avx2);
-    return kinds;
+    return test::SimdKinds();
 }
 
 TEST(Kernels, CrossCorrelationsAreDotProductsBitForBit) {
-    const auto x = Noise(400, 1);
-    const auto y = Noise(400, 2);
-    for (Simd simd : KindsThisProcessorRuns()) {
-        for (int length = 0; length <= 70; ++length) {
-            for (int count : {1, 3, 4, 5, 7, 8, 9, 15, 16, 17, 36, 54, 98}) {
-                std::vector<float> out(static_cast<std::size_t>(count), -1.0f);
-                CrossCorrelations(x.data(), y.data(), length, count, out.data(), simd);
-                for (int j = 0; j < count; ++j) {
-                    // A lag that leaves nothing of the signal correlates to 0.
-                    const float expected = length - j > 0 ? dsp::Dot(x.data(), y.data() + j, length - j) : 0.0f;
-                    ASSERT_EQ(std::bit_cast<uint32_t>(out[static_cast<std::size_t>(j)]), std::bit_cast<uint32_t>(expected))
-                        << "kind " << static_cast<int>(simd) << " length " << length << " count " << count << " lag " << j;
+    // Ordinary levels, sub-normal products, sums that overflow, and silence
+    // with zeros of both signs.
+    for (float scale : {1000.0f, 1e-22f, 1e19f, 0.0f}) {
+        auto x = Noise(400, 1, scale > 0.0f ? scale : 1.0f);
+        auto y = Noise(400, 2, scale > 0.0f ? scale : 1.0f);
+        if (scale == 0.0f) {
+            for (float &v : x) v *= 0.0f; // +0 or -0 by the sign of the noise
+            for (float &v : y) v *= 0.0f;
+        }
+        for (Simd simd : KindsThisProcessorRuns()) {
+            for (int length = 0; length <= 70; ++length) {
+                for (int count : {1, 3, 4, 5, 7, 8, 9, 15, 16, 17, 36, 54, 98}) {
+                    std::vector<float> out(static_cast<std::size_t>(count), -1.0f);
+                    CrossCorrelations(x.data(), y.data(), length, count, out.data(), simd);
+                    for (int j = 0; j < count; ++j) {
+                        // A lag that leaves nothing of the signal correlates to 0.
+                        const float expected = length - j > 0 ? dsp::Dot(x.data(), y.data() + j, length - j) : 0.0f;
+                        ASSERT_EQ(std::bit_cast<uint32_t>(out[static_cast<std::size_t>(j)]),
+                                  std::bit_cast<uint32_t>(expected))
+                            << test::SimdName(simd) << " scale " << scale << " length " << length << " count " << count
+                            << " lag " << j;
+                    }
                 }
             }
         }
@@ -68,38 +78,22 @@ TEST(Kernels, PairDotsAreDotProductsBitForBit) {
     for (int length : {0, 1, 7, 8, 9, 15, 16, 17, 53, 54, 81, 100}) {
         const float *x[4] = {a.data(), a.data() + 10, b.data(), a.data() + 3};
         const float *y[4] = {b.data(), a.data() + 10, a.data() + 50, b.data() + 7};
-        float plain[4];
-        PairDots<4>(x, y, length, plain);
-        float wide[4] = {-1.0f, -1.0f, -1.0f, -1.0f};
-        if (DetectSimd() == Simd::Avx2) avx2::PairDots4(x, y, length, wide);
+        float blocked[4];
+        PairDots<4>(x, y, length, blocked);
         for (int k = 0; k < 4; ++k) {
             const float expected = dsp::Dot(x[k], y[k], length);
-            EXPECT_EQ(std::bit_cast<uint32_t>(plain[k]), std::bit_cast<uint32_t>(expected)) << length << " " << k;
-            if (DetectSimd() == Simd::Avx2) {
-                EXPECT_EQ(std::bit_cast<uint32_t>(wide[k]), std::bit_cast<uint32_t>(expected)) << length << " " << k;
+            EXPECT_EQ(std::bit_cast<uint32_t>(blocked[k]), std::bit_cast<uint32_t>(expected)) << length << " " << k;
+        }
+        for (Simd simd : KindsThisProcessorRuns()) {
+            for (int count = 1; count <= 4; ++count) {
+                float out[4] = {-1.0f, -1.0f, -1.0f, -1.0f};
+                PairDots(x, y, count, length, out, simd);
+                for (int k = 0; k < count; ++k) {
+                    const float expected = dsp::Dot(x[k], y[k], length);
+                    EXPECT_EQ(std::bit_cast<uint32_t>(out[k]), std::bit_cast<uint32_t>(expected))
+                        << test::SimdName(simd) << " " << length << " " << count << " " << k;
+                }
             }
-        }
-    }
-}
-
-TEST(Kernels, AllPolePairIsTwoAllPoleFiltersBitForBit) {
-    // A stable tenth-order predictor (poles of radius 0.95 and below).
-    const float a[10] = {-1.9f, 1.6f, -0.9f, 0.45f, -0.3f, 0.2f, -0.12f, 0.06f, -0.03f, 0.01f};
-    for (int length : {1, 2, 10, 11, 53, 54}) {
-        const auto x0 = Noise(64, 6);
-        const auto x1 = Noise(64, 7, 1e-3f);
-        const auto history = Noise(20, 8);
-        std::vector<float> y0(10 + 64), y1(10 + 64), r0(10 + 64), r1(10 + 64);
-        for (int i = 0; i < 10; ++i) {
-            y0[static_cast<std::size_t>(i)] = r0[static_cast<std::size_t>(i)] = history[static_cast<std::size_t>(i)];
-            y1[static_cast<std::size_t>(i)] = r1[static_cast<std::size_t>(i)] = history[static_cast<std::size_t>(10 + i)];
-        }
-        AllPolePair<10>(x0.data(), y0.data() + 10, x1.data(), y1.data() + 10, a, length);
-        dsp::AllPoleFilter(x0.data(), a, 10, r0.data() + 10, length);
-        dsp::AllPoleFilter(x1.data(), a, 10, r1.data() + 10, length);
-        for (std::size_t n = 0; n < y0.size(); ++n) {
-            ASSERT_EQ(std::bit_cast<uint32_t>(y0[n]), std::bit_cast<uint32_t>(r0[n])) << length << " " << n;
-            ASSERT_EQ(std::bit_cast<uint32_t>(y1[n]), std::bit_cast<uint32_t>(r1[n])) << length << " " << n;
         }
     }
 }

@@ -41,7 +41,7 @@ TEST_F(Library, OneCloseServesBothDirections) {
     const auto closeByEncoderName = reinterpret_cast<CodecCloseFn>(dlsym(handle_, "vltr48_CloseEncoder"));
     const auto closeByDecoderName = reinterpret_cast<CodecCloseFn>(dlsym(handle_, "vltr48_CloseDecoder"));
     ASSERT_NE(closeByDecoderName, nullptr);
-    const uint32_t format = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+    const uint32_t format = CODEC_FMT_PCM16_MONO_8KHZ;
     // Each kind of handle closes through either name, once (the sanitizer build sees a leak or a double free).
     for (CodecCloseFn close : {closeByEncoderName, closeByDecoderName}) {
         CodecFormat enc{}, dec{};
@@ -61,14 +61,14 @@ TEST_F(Library, TheSampleWidthComesFromTheLowBitsOfTheFormat) {
     ASSERT_EQ(getData_(1, 0x11102, 0, &f), CODEC_OK);
     EXPECT_EQ(f.frameBytes, 160);
     EXPECT_EQ(f.codecId, 2020);
-    ASSERT_EQ(getData_(0, 0x12102, 0, &f), CODEC_OK);
+    ASSERT_EQ(getData_(0, CODEC_FMT_PCM16_MONO_8KHZ, 0, &f), CODEC_OK);
     EXPECT_EQ(f.frameBytes, 320);
     EXPECT_EQ(getData_(1, 0x13102, 0, &f), CODEC_ERR_FORMAT); // both widths
     EXPECT_EQ(getData_(1, 0x10102, 0, &f), CODEC_ERR_FORMAT); // no width
     EXPECT_EQ(getData_(1, 0x11100, 0, &f), CODEC_ERR_FORMAT); // not PCM
     EXPECT_EQ(getData_(1, 0x12002, 0, &f), CODEC_ERR_FORMAT); // no channel
     EXPECT_EQ(getData_(1, 0x2102, 0, &f), CODEC_OK);          // the rate is not part of the test
-    EXPECT_EQ(getData_(1, 0x12102, 1, &f), CODEC_ERR_OPTION);
+    EXPECT_EQ(getData_(1, CODEC_FMT_PCM16_MONO_8KHZ, 1, &f), CODEC_ERR_OPTION);
     CodecFormat e{};
     EXPECT_EQ(openEncoder_(0x13102, 0, &e), CODEC_ERR_FORMAT);
 }

@@ -176,7 +176,7 @@ TEST(Stream, TwoEncodersSideBySideGiveTheBytesOfEachAlone) {
 TEST(Stream, EveryKernelKindCodesTheSameBytes) {
     // The AVX2 kernels only take fewer steps: the encoder that uses them must
     // send what the SSE2 one sends, frame for frame.
-    if (DetectSimd() != Simd::Avx2) GTEST_SKIP() << "this processor runs only the SSE2 kernels";
+    if (dsp::DetectSimd() != Simd::Avx2) GTEST_SKIP() << "this processor runs only the SSE2 kernels";
     const auto speech = Speech();
     const std::size_t frames = std::min<std::size_t>(speech.size() / kFrameLength, 300);
     static EncoderState narrow, wide;

@@ -12,7 +12,7 @@ namespace vntr::vt4864v6 {
 namespace {
 
 using Frame = frame::Frame<Engine>;
-constexpr uint32_t kFormat = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+constexpr uint32_t kFormat = CODEC_FMT_PCM16_MONO_8KHZ;
 
 std::vector<int16_t> Tone(int frames) {
     std::vector<int16_t> pcm(static_cast<std::size_t>(frames * kFrameLength));
@@ -65,7 +65,7 @@ TEST(Modes, OptionWordChoosesTheMode) {
     CodecFormat f{};
     EXPECT_EQ(Frame::GetCodecData(0, kFormat, CODEC_OPT_4800 | CODEC_OPT_6400, &f), CODEC_ERR_OPTION);
     EXPECT_EQ(Frame::GetCodecData(0, kFormat, 0x40000, &f), CODEC_ERR_OPTION);
-    EXPECT_EQ(Frame::GetCodecData(0, 0x22102, 0, &f), CODEC_ERR_FORMAT); // 11 kHz
+    EXPECT_EQ(Frame::GetCodecData(0, CODEC_FMT_PCM16_MONO | CODEC_FMT_11KHZ, 0, &f), CODEC_ERR_FORMAT); // 11 kHz
     EXPECT_EQ(Frame::GetCodecData(0, 0x12202, 0, &f), CODEC_ERR_FORMAT); // stereo
     CodecFormat out{};
     EXPECT_EQ(Frame::OpenEncoder(kFormat, CODEC_OPT_4800 | CODEC_OPT_6400, &out), CODEC_ERR_OPTION);

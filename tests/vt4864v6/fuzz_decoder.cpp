@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size) {
     if (size < 1) return 0;
     const uint32_t options = data[0] % 3 == 0 ? 0u : (data[0] % 3 == 1 ? CODEC_OPT_4800 : CODEC_OPT_6400);
     CodecFormat dec{};
-    if (Frame::OpenDecoder(CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ, options, &dec) != CODEC_OK) {
+    if (Frame::OpenDecoder(CODEC_FMT_PCM16_MONO_8KHZ, options, &dec) != CODEC_OK) {
         return 0;
     }
     std::size_t pos = 1;

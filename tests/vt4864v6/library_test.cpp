@@ -42,7 +42,7 @@ TEST_F(Library, NamedExportsAreTheOrdinals) {
 }
 
 TEST_F(Library, CodesAndDecodesAFrameThroughTheOrdinals) {
-    const uint32_t format = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+    const uint32_t format = CODEC_FMT_PCM16_MONO_8KHZ;
     CodecFormat enc{}, dec{};
     ASSERT_EQ(Ordinal<CodecOpenFn>(CODEC_ORD_OPEN_ENCODER)(format, 0, &enc), CODEC_OK);
     ASSERT_EQ(Ordinal<CodecOpenFn>(CODEC_ORD_OPEN_DECODER)(format, 0, &dec), CODEC_OK);

@@ -28,7 +28,7 @@ namespace vntr::vt4864v6 {
 namespace {
 
 using Frame = frame::Frame<Engine>;
-constexpr uint32_t kFormat = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+constexpr uint32_t kFormat = CODEC_FMT_PCM16_MONO_8KHZ;
 
 std::vector<int16_t> ReadRaw(const std::string &path) {
     std::ifstream in(path, std::ios::binary);

@@ -135,7 +135,7 @@ Quality Measure(const std::vector<int16_t> &original, const std::vector<int16_t>
 
 std::vector<int16_t> RoundTrip(const std::vector<int16_t> &speech, uint32_t options) {
     using Frame = frame::Frame<Engine>;
-    const uint32_t format = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+    const uint32_t format = CODEC_FMT_PCM16_MONO_8KHZ;
     CodecFormat enc{}, dec{};
     EXPECT_EQ(Frame::OpenEncoder(format, options, &enc), CODEC_OK);
     EXPECT_EQ(Frame::OpenDecoder(format, options, &dec), CODEC_OK);
@@ -175,7 +175,7 @@ TEST(Stream, RealSpeechComesBackAtBothRates) {
 
 TEST(Stream, EveryBitPatternDecodesToBoundedSpeech) {
     using Frame = frame::Frame<Engine>;
-    const uint32_t format = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+    const uint32_t format = CODEC_FMT_PCM16_MONO_8KHZ;
     CodecFormat dec{};
     ASSERT_EQ(Frame::OpenDecoder(format, 0, &dec), CODEC_OK);
     std::mt19937 rng(4864);

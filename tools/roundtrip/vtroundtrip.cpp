@@ -26,8 +26,6 @@ struct Result {
     int delay = 0;
 };
 
-bool NeedsFlush(int16_t id) { return id == 2034 || id == 2234 || id == 2038 || id == 2039 || id == 2040; }
-
 uint32_t RateFlag(int rate) {
     switch (rate) {
     case 8000: return CODEC_FMT_8KHZ;
@@ -80,7 +78,7 @@ void Quality(const std::vector<int16_t> &ref, const std::vector<int16_t> &out, i
 
 Result Run(const std::string &path, const std::vector<int16_t> &pcm, int rate, uint32_t options) {
     vntr::CodecBinding lib(path);
-    const uint32_t format = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | RateFlag(rate);
+    const uint32_t format = CODEC_FMT_PCM16_MONO | RateFlag(rate);
     Result r;
     CodecFormat enc{};
     if (CodecStatus st = lib.openEncoder(format, options, &enc); st != CODEC_OK)
@@ -94,7 +92,7 @@ Result Run(const std::string &path, const std::vector<int16_t> &pcm, int rate, u
             throw std::runtime_error(std::string("Encode:") + lib.getErrorString(st));
         coded.insert(coded.end(), out.begin(), out.begin() + cap);
     }
-    if (NeedsFlush(enc.codecId)) {
+    if (CodecNeedsFlush(enc.codecId) != 0) {
         uint16_t in = CODEC_END_OF_STREAM, cap = enc.maxCodedBytes;
         lib.encode(enc.handle, 0, pcm.data(), &in, out.data(), &cap);
         coded.insert(coded.end(), out.begin(), out.begin() + cap);

@@ -139,10 +139,6 @@ std::string Status(const CodecBinding &lib, CodecStatus st) {
     return std::to_string(st) + (text ? std::string(" (") + (text[0] == ' ' ? text + 1 : text) + ")" : "");
 }
 
-bool FlushByCodecId(int16_t id) {
-    return id == 2034 || id == 2234 || id == 2038 || id == 2039 || id == 2040;
-}
-
 // --- JSON of the stored vectors ---
 
 std::string Base64(const std::vector<int16_t> &samples) {
@@ -397,7 +393,7 @@ Vector Run(const std::string &path, const Library &library, const Mode &mode, co
         }
         stream.insert(stream.end(), out.begin(), out.begin() + cap);
     }
-    if (mode.flush.value_or(FlushByCodecId(enc.codecId))) {
+    if (mode.flush.value_or(CodecNeedsFlush(enc.codecId) != 0)) {
         uint16_t in = CODEC_END_OF_STREAM;
         uint16_t cap = enc.maxCodedBytes;
         st = lib.encode(enc.handle, 0, frame.data(), &in, out.data(), &cap);

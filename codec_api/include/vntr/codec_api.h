@@ -42,7 +42,9 @@ typedef int32_t CodecStatus;
 #define CODEC_ERR_OPTION 10         /* " Option not supported." */
 #define CODEC_ERR_NEED_DATA 11      /* " Need more data to proceed." */
 
-/* ---- Format word: describes the caller's PCM ---------------------------- */
+/* ---- Format word: describes the caller's PCM ----------------------------
+ * One sample-type flag, one channel flag, one sample-width flag and one
+ * sample-rate flag; a CodecInfo formatMask may hold several of each kind. */
 #define CODEC_FMT_PCM 0x2u
 #define CODEC_FMT_MONO 0x100u
 #define CODEC_FMT_STEREO 0x200u
@@ -57,14 +59,44 @@ typedef int32_t CodecStatus;
 #define CODEC_FMT_32KHZ 0x400000u
 #define CODEC_FMT_44KHZ 0x800000u
 #define CODEC_FMT_48KHZ 0x1000000u
+#define CODEC_FMT_TYPE_MASK 0x1Fu
+#define CODEC_FMT_CHANNEL_MASK 0x300u
+#define CODEC_FMT_WIDTH_MASK 0x3000u
 #define CODEC_FMT_RATE_MASK 0x1FF0000u
+/* 16-bit mono linear PCM; a rate flag completes it. */
+#define CODEC_FMT_PCM16_MONO (CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT)
+/* 16-bit mono linear PCM at 8000 Hz (0x12102): the format of the speech
+ * codecs, of a recording by default, and of every 8 kHz copy the evaluator
+ * makes. */
+#define CODEC_FMT_PCM16_MONO_8KHZ (CODEC_FMT_PCM16_MONO | CODEC_FMT_8KHZ)
 
 /* ---- Option word: modes at open, per-frame choices per call ------------- */
-#define CODEC_OPT_4800 0x10000u
-#define CODEC_OPT_6400 0x20000u
+#define CODEC_OPT_VAD 0x1u      /* voice-activity detection on */
+#define CODEC_OPT_4800 0x10000u /* the dual-rate coder fixed at 4.8 kbit/s */
+#define CODEC_OPT_6400 0x20000u /* ... fixed at 6.4 kbit/s; neither: switched per frame */
+#define CODEC_OPT_RATES (CODEC_OPT_4800 | CODEC_OPT_6400)
+
+/* ---- Codec ids: CodecFormat.codecId names a codec and its mode ----------- */
+#define CODEC_ID_VT15 2034
+#define CODEC_ID_VT180 2038
+#define CODEC_ID_VT250F11 2039
+#define CODEC_ID_VT500F22 2040
+/* A tuned encoder's ids are those of the library whose streams it writes,
+ * this far on, so that a coded file says which encoder wrote it. */
+#define CODEC_ID_TUNED_OFFSET 200
+#define CODEC_ID_VT15_HQ (CODEC_ID_VT15 + CODEC_ID_TUNED_OFFSET)
 
 /* The input count that asks an encoder to flush what it still holds. */
 #define CODEC_END_OF_STREAM 0xFFFFu
+
+/* Whether the encoder of a codec id holds samples back, so that its caller
+ * makes one more Encode call with *inBytes = CODEC_END_OF_STREAM after the
+ * last frame: VT15 (which codes one frame behind its input) with its tuned
+ * encoder, and the audio coders. */
+static inline int CodecNeedsFlush(int32_t codecId) {
+    return codecId == CODEC_ID_VT15 || codecId == CODEC_ID_VT15_HQ || codecId == CODEC_ID_VT180 ||
+           codecId == CODEC_ID_VT250F11 || codecId == CODEC_ID_VT500F22;
+}
 
 /* Direction argument of GetCodecData (it changes no result). */
 #define CODEC_DIRECTION_DECODER 0u

@@ -19,7 +19,7 @@
 #include <span>
 #include <type_traits>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(VNTR_PLAIN_KERNELS)
 #include <emmintrin.h>
 #endif
 
@@ -103,7 +103,7 @@ inline int16_t FloatToPcm16(float x) {
 // truncated toward zero: every sample as FloatToPcm16 gives it.
 inline void FloatsToPcm16(const float *x, std::size_t count, uint8_t *out) {
     std::size_t i = 0;
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(VNTR_PLAIN_KERNELS)
     const __m128 half = _mm_set1_ps(0.5f);
     const __m128 low = _mm_set1_ps(-32768.0f);
     const __m128 high = _mm_set1_ps(32767.0f);

@@ -17,8 +17,7 @@ struct Value {
 struct KeyRecord {
     Root root;
     const char *subkey;
-    uint16_t valueCount;
-    const Value *values;
+    std::span<const Value> values; // written in this order
 };
 
 // S_OK (0) when every key was created and every value set, else 0x80040201.

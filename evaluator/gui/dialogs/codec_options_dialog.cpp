@@ -14,11 +14,12 @@
 
 namespace vntr::gui {
 
-CodecOptionsDialog::CodecOptionsDialog(const evaluator::CodecSlot &slot, QWidget *parent) : QDialog(parent) {
+CodecOptionsDialog::CodecOptionsDialog(const std::string &codec, uint32_t offered, uint32_t options, QWidget *parent)
+    : QDialog(parent) {
     setWindowTitle("Options settings...");
-    const OptionsView view = InitialOptions(slot.info.optionMask, slot.encoderOptions);
+    const OptionsView view = InitialOptions(offered, options);
 
-    auto *name = Tag(new QLabel(QString::fromStdString(slot.Name()), this), kIdCodecName);
+    auto *name = Tag(new QLabel(QString::fromStdString(codec), this), kIdCodecName);
     QFont bold = name->font();
     bold.setBold(true);
     name->setFont(bold);
@@ -63,11 +64,6 @@ uint32_t CodecOptionsDialog::OptionWord() const {
                             : r6400_->isChecked() ? RateChoice::R6400
                                                   : RateChoice::None;
     return gui::OptionWord(vad_->isChecked(), rate);
-}
-
-void CodecOptionsDialog::ApplyTo(evaluator::CodecSlot &slot) const {
-    slot.encoderOptions = OptionWord();
-    slot.decoderOptions = slot.encoderOptions;
 }
 
 } // namespace vntr::gui

@@ -2,10 +2,12 @@
 // one codec, as far as the codec offers them.
 #pragma once
 
-#include "core/codec_slot.hpp"
 #include "gui/logic/codec_options.hpp"
 
 #include <QDialog>
+
+#include <cstdint>
+#include <string>
 
 class QCheckBox;
 class QRadioButton;
@@ -15,13 +17,12 @@ namespace vntr::gui {
 class CodecOptionsDialog final : public QDialog {
     Q_OBJECT
 public:
-    CodecOptionsDialog(const evaluator::CodecSlot &slot, QWidget *parent = nullptr);
+    // For the codec `name`, which offers the options in `offered` and has
+    // `options` now.
+    CodecOptionsDialog(const std::string &name, uint32_t offered, uint32_t options, QWidget *parent = nullptr);
 
-    // The option word the controls make now.
+    // The option word the controls make now: the codec's options after OK.
     uint32_t OptionWord() const;
-    // Stores it as the slot's encoder and decoder options (after OK); the
-    // change applies from the next run.
-    void ApplyTo(evaluator::CodecSlot &slot) const;
 
 private:
     QCheckBox *vad_;

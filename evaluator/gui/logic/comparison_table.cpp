@@ -40,7 +40,7 @@ std::string ModeText(const CodecSlot &slot) {
     if ((offered & (CODEC_OPT_4800 | CODEC_OPT_6400)) != 0 && (used & (CODEC_OPT_4800 | CODEC_OPT_6400)) == 0) {
         parts.emplace_back("default rate");
     }
-    if ((used & 0x1u) != 0) parts.emplace_back("VAD");
+    if ((used & CODEC_OPT_VAD) != 0) parts.emplace_back("VAD");
     if (slot.downsampled != 0) parts.emplace_back("8 kHz copy");
     if (parts.empty()) return "standard";
     std::string text;

@@ -2,13 +2,15 @@
 // and the choices of the record settings dialog that make it.
 #pragma once
 
+#include <vntr/codec_api.h>
+
 #include <array>
 #include <cstdint>
 
 namespace vntr::gui {
 
 // 8000 Hz, 16 bit, mono, PCM: the format at start-up.
-constexpr uint32_t kDefaultRecordFormat = 0x12102;
+constexpr uint32_t kDefaultRecordFormat = CODEC_FMT_PCM16_MONO_8KHZ;
 
 struct RecordRate {
     int32_t hz;

@@ -199,8 +199,7 @@ WindowFlags MainWindow::Flags() const {
 int MainWindow::Rows() const {
     int rows = 0;
     for (std::size_t i = 0; i < core_->SlotCount(); ++i) {
-        const auto &slot = core_->Slots()[i];
-        if (slot.selected != 0 && slot.displaySlot >= 0) ++rows;
+        if (core_->IsSelected(i) && core_->Slots()[i].displaySlot >= 0) ++rows;
     }
     return rows;
 }
@@ -208,7 +207,7 @@ int MainWindow::Rows() const {
 evaluator::CodecSlot *MainWindow::SlotAtRow(int row) {
     for (std::size_t i = 0; i < core_->SlotCount(); ++i) {
         auto &slot = core_->Slots()[i];
-        if (slot.selected != 0 && slot.displaySlot == row) return &slot;
+        if (core_->IsSelected(i) && slot.displaySlot == row) return &slot;
     }
     return nullptr;
 }
@@ -407,8 +406,7 @@ void MainWindow::UpdateProgressBar() {
     int total = 0;
     int before = 0;
     for (std::size_t i = 0; i < core_->SlotCount(); ++i) {
-        const auto &slot = core_->Slots()[i];
-        if (slot.selected == 0 || slot.formatFlags == 0) continue;
+        if (!core_->IsSelected(i) || core_->Slots()[i].formatFlags == 0) continue;
         ++total;
         if (current >= 0 && static_cast<int>(i) < current) ++before;
     }

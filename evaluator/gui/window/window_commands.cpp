@@ -117,7 +117,7 @@ void MainWindow::SelectCodecsCommand() {
     std::vector<bool> selected;
     for (std::size_t i = 0; i < core_->SlotCount(); ++i) {
         descriptions.push_back(core_->Slots()[i].Description());
-        selected.push_back(core_->Slots()[i].selected != 0);
+        selected.push_back(core_->IsSelected(i));
     }
     SelectCodecsDialog dialog(descriptions, selected, this);
     if (prompts_->RunDialog(dialog) == QDialog::Accepted) {
@@ -191,10 +191,11 @@ void MainWindow::SelectDetailRow(int row) {
 }
 
 void MainWindow::CodecOptions(int row) {
-    evaluator::CodecSlot *slot = SlotAtRow(row - 1);
+    const evaluator::CodecSlot *slot = SlotAtRow(row - 1);
     if (slot == nullptr) return;
-    CodecOptionsDialog dialog(*slot, this);
-    if (prompts_->RunDialog(dialog) == QDialog::Accepted) dialog.ApplyTo(*slot);
+    const auto index = static_cast<std::size_t>(slot - core_->Slots().data());
+    CodecOptionsDialog dialog(slot->Name(), core_->OfferedOptions(index), core_->CodecOptions(index), this);
+    if (prompts_->RunDialog(dialog) == QDialog::Accepted) core_->SetCodecOptions(index, dialog.OptionWord());
 }
 
 } // namespace vntr::gui

@@ -101,7 +101,7 @@ extern "C" {
 
 FAKE_EXPORT void fake_reset(void) {
     std::memset(&fake_control, 0, sizeof fake_control);
-    C().formatMask = 0x12102;
+    C().formatMask = CODEC_FMT_PCM16_MONO_8KHZ;
     C().codecId = 2041;
     C().frameBytes = 320;
     C().maxCodedBytes = 12;
@@ -233,6 +233,7 @@ FAKE_EXPORT const char *fake_GetErrorString(CodecStatus status) {
     case CODEC_ERR_GENERAL: return " Something went wrong.";
     case CODEC_ERR_MEMORY: return " Memory allocation error.";
     case CODEC_ERR_FORMAT: return " Format not supported.";
+    case CODEC_ERR_OPTION: return " Option not supported.";
     case CODEC_ERR_NEED_DATA: return " Need more data to proceed.";
     default: return "Unknown error";
     }
@@ -243,8 +244,8 @@ static constexpr vntr::registration::Value kMachineValues[] = {
 static constexpr vntr::registration::Value kUserValues[] = {{"Description", "Fake codec " FAKE_NAME_TEXT},
                                                             {"Selected", "YES"}};
 static constexpr vntr::registration::KeyRecord kRecords[] = {
-    {vntr::registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\" FAKE_NAME_TEXT, 2, kMachineValues},
-    {vntr::registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\" FAKE_NAME_TEXT, 2, kUserValues}};
+    {vntr::registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\" FAKE_NAME_TEXT, kMachineValues},
+    {vntr::registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\" FAKE_NAME_TEXT, kUserValues}};
 
 FAKE_EXPORT int32_t DllRegisterServer(void) { return vntr::registration::Register(kRecords); }
 FAKE_EXPORT int32_t DllUnregisterServer(void) { return vntr::registration::Unregister(kRecords); }

@@ -29,7 +29,7 @@ int main(int argc, char **argv) {
     app.add_flag("--no-postfilter", noPostfilter, "write the synthesis without the post-filter (for measurements)");
     CLI11_PARSE(app, argc, argv);
     try {
-        const uint32_t format = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+        const uint32_t format = CODEC_FMT_PCM16_MONO_8KHZ;
         std::vector<uint8_t> coded;
         std::size_t frames = 0;
         if (decodeOnly) {

@@ -27,7 +27,7 @@ int main(int argc, char **argv) {
     try {
         const auto speech = vntr::train::ReadSpeech(input);
         if (speech.sampleRate != 8000) throw std::runtime_error(input + ": not 8000 Hz");
-        const uint32_t format = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT | CODEC_FMT_8KHZ;
+        const uint32_t format = CODEC_FMT_PCM16_MONO_8KHZ;
         const uint32_t options = rate == "4800" ? CODEC_OPT_4800 : (rate == "6400" ? CODEC_OPT_6400 : 0u);
         CodecFormat enc{};
         CodecFormat dec{};

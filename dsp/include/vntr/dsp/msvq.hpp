@@ -5,6 +5,8 @@
 // a small multiple of the cost.
 #pragma once
 
+#include <vntr/dsp/simd.hpp>
+
 namespace vntr::dsp {
 
 constexpr int kMsvqMaxStages = 8;
@@ -70,12 +72,11 @@ MsvqChoice MsvqSearch(const float *target, const float *weights, const float *ba
 int MsvqFinalists(const float *target, const float *weights, const float *base, int dim, const MsvqStage *stages,
                   int stageCount, int keep, MsvqChoice *finalists);
 
-// The search runs eight lanes wide where the processor has AVX2 and four
-// wide elsewhere; both give the same choice and error to the bit.  The tests
-// pick a path; a path the processor lacks falls back to the narrow one.
-enum class MsvqPath { Narrow, Wide };
-bool MsvqWidePathAvailable();
-MsvqChoice MsvqSearchOn(MsvqPath path, const float *target, const float *weights, const float *base, int dim,
+// The search runs eight lanes wide where the processor has AVX2, four wide
+// with SSE2 and one at a time on the plain kernel; all give the same choice
+// and error to the bit.  The tests pick a kind; a kind the processor lacks
+// runs the widest it has.
+MsvqChoice MsvqSearchOn(Simd simd, const float *target, const float *weights, const float *base, int dim,
                         const MsvqStage *stages, int stageCount, int keep, float *quantised);
 
 // out = base + sum_s stages[s][indices[s]] (base may be null).

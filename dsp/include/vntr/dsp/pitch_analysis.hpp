@@ -2,6 +2,8 @@
 // share: the open-loop lag and the harmonic noise weighting around it.
 #pragma once
 
+#include <vntr/dsp/simd.hpp>
+
 namespace vntr::dsp {
 
 constexpr int kMaxOpenLoopLags = 160;
@@ -13,16 +15,16 @@ constexpr int kMaxOpenLoopLags = 160;
 // when it scores higher and either lies less than 18 above the best lag or
 // scores more than 1.333 times as high: a lag far beyond the best may be a
 // multiple of the period and must be clearly better.
-// With avx2 (only where the processor has it) the correlations are summed
-// eight lags a register; the lag is the same.
+// With Simd::Avx2 (only where the processor has it) the correlations are
+// summed eight lags a register; the lag is the same.
 //   in  cur [-maxLag .. length-1]
-int OpenLoopPitch(const float *cur, int length, int minLag, int maxLag, bool avx2 = false);
+int OpenLoopPitch(const float *cur, int length, int minLag, int maxLag, Simd simd = Simd::Plain);
 
 // The correlations c(L) that OpenLoopPitch compares, longest lag first:
 // k[j] = sum_n cur(n) cur(n - (maxLag - j)), the terms added from +0 in the
 // order of n (the same to the bit either way).
 //   in  cur [-maxLag .. length-1]     out k [maxLag - minLag + 1]
-void OpenLoopCorrelations(const float *cur, int length, int minLag, int maxLag, bool avx2, float *k);
+void OpenLoopCorrelations(const float *cur, int length, int minLag, int maxLag, Simd simd, float *k);
 
 struct HarmonicWeighting {
     int lag;    // -1 when no lag correlates positively

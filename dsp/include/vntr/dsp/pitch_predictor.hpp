@@ -4,6 +4,8 @@
 // instead of filtering every entry.
 #pragma once
 
+#include <vntr/dsp/simd.hpp>
+
 namespace vntr::dsp {
 
 constexpr int kPredictorEntries = 128;
@@ -42,11 +44,11 @@ constexpr void DerivePredictorSearch(PredictorCodebook &codebook) {
 void BuildExtendedVector(const float *end, int lag, int length, float *v);
 
 // e(n) = sum_j b_j v(n + j) with predictor entry `entry` (its low 7 bits),
-// summed in double precision, from +0 with tap 0 first.  With avx2 (only
-// where the processor has it) four outputs a register; the same to the bit.
+// summed in double precision, from +0 with tap 0 first.  With Simd::Avx2
+// (only where the processor has it) four outputs a register; the same to the bit.
 //   in  end as above     out e [length]
-void BuildPitchExcitation(const float *end, int lag, int entry, int length, const PredictorCodebook &codebook,
-                          float *e, bool avx2 = false);
+void BuildPitchExcitation(const float *end, int lag, int entry, int length, const PredictorCodebook &codebook, float *e,
+                          Simd simd = Simd::Plain);
 
 // Largest magnitude an excitation sample may take.  Real speech stays far
 // below it; it keeps a damaged stream (predictor gains above 1 chosen frame

@@ -5,6 +5,8 @@
 // that restores the level of the unfiltered synthesis.
 #pragma once
 
+#include <vntr/dsp/simd.hpp>
+
 namespace vntr::dsp {
 
 constexpr int kPostOrder = 10;
@@ -43,7 +45,7 @@ struct PostFilterState {
     float speech[kPostOrder];             // last synthesised samples, newest last
     float formant[kPostOrder];            // all-pole memory, newest last (also the tilt filter's input)
     float gain;                           // gain-control factor
-    bool wide;                            // score the pitch candidates with AVX2 (the same results)
+    Simd simd;                            // the pitch candidates' kernels (the same results for all)
 };
 
 // All zero, gain 1; the pitch candidates' kernels chosen for this processor.
@@ -70,13 +72,13 @@ void PitchPostFilter(const float *r, int lag, int length, const PostFilterConfig
 // Step 3's candidates at integer lag t, each delay's correlation with the
 // sub-frame (clipped to 0 when negative) and its energy: out[p - 1][0] of
 // delay t + 1 - p/8, out[p - 1][1] of t - p/8, made four lanes wide or, with
-// avx2 (only where the processor has it), eight; both the same to the bit.
+// Simd::Avx2 (only where the processor has it), eight; both the same to the bit.
 //   in  r [-(t + 3) .. length]
 struct PitchCandidate {
     double k;
     double e;
 };
-void FractionalPitchCandidates(bool avx2, const float *r, int t, int length, const FractionalDelayFilters &delays,
+void FractionalPitchCandidates(Simd simd, const float *r, int t, int length, const FractionalDelayFilters &delays,
                                PitchCandidate (*out)[2]);
 
 // Post-filters one sub-frame of synthesised speech with its decoded lag and

@@ -2,7 +2,9 @@
 // flight (and in SIMD registers) without reassociating floating point itself.
 #pragma once
 
-#if defined(__SSE2__)
+#include <vntr/dsp/simd.hpp>
+
+#if defined(VNTR_SIMD_SSE2)
 #include <emmintrin.h>
 #endif
 
@@ -27,7 +29,7 @@ inline float Dot(const float *x, const float *y, int length) {
 // sum n mod 4, combined as ((s0 + s2) + (s1 + s3)) + tail; with SSE2 the sums
 // are the lanes of two registers, which adds the same numbers in the same
 // order as the plain loop (the plain loop stays for other targets).
-#if defined(__SSE2__)
+#if defined(VNTR_SIMD_SSE2)
 inline double DotDouble(const float *x, const float *y, int length) {
     __m128d low = _mm_setzero_pd();  // sums 0 and 1
     __m128d high = _mm_setzero_pd(); // sums 2 and 3
