@@ -17,3 +17,5 @@ else
   "$root/scripts/build.sh" "$dir" -DCMAKE_BUILD_TYPE=Release
 fi
 ctest --test-dir "$dir" -j"$(nproc)" --output-on-failure --timeout 600
+# The sources' layout, once (it does not depend on the build).
+[ "${1:-}" = "--sanitize" ] || "$root/scripts/check-format.sh"
