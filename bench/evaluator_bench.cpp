@@ -193,8 +193,7 @@ void BM_PreferencesInA20MBUserHive(benchmark::State &state) {
     for (; user.size() < (20u << 20); ++entries) {
         user += "key SOFTWARE\\Other\\Entry" + std::to_string(entries) + "\nvalue Data=" + std::string(100, 'y') + "\n";
     }
-    HiveWorld::Write(world.User(),
-                     user + "end " + std::to_string(entries + 1) + " " + std::to_string(entries) + "\n");
+    HiveWorld::Write(world.User(), user + "end " + std::to_string(entries + 1) + " " + std::to_string(entries) + "\n");
     QuietFrontend ui;
     evaluator::EvaluatorConfig config;
     config.systemRoot = SystemRootOfTheStagedLibraries();

@@ -172,7 +172,8 @@ void BM_OpenSignalView(benchmark::State &state) {
             QImage image(canvas->size(), QImage::Format_RGB32);
             canvas->render(&image);
             const double drawn = CpuMs();
-            drawWallMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wallStart).count();
+            drawWallMs +=
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wallStart).count();
             readMs += read - start;
             viewMs += given - read;
             drawMs += drawn - given;

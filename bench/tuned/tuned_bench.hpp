@@ -64,9 +64,8 @@ void EncodeSpeech(benchmark::State &state, uint32_t format, uint32_t options) {
     const double allocs = static_cast<double>(AllocationCount() - allocsBefore);
     Frame::CloseEncoder(enc.handle);
     state.counters["allocs_per_frame"] = allocs / static_cast<double>(state.iterations());
-    state.counters["xRealTime"] = benchmark::Counter(static_cast<double>(samples) / 8000.0 *
-                                                         static_cast<double>(state.iterations()),
-                                                     benchmark::Counter::kIsRate);
+    state.counters["xRealTime"] = benchmark::Counter(
+        static_cast<double>(samples) / 8000.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 } // namespace vntr::bench

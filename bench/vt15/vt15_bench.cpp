@@ -129,7 +129,8 @@ void Codec2Run(benchmark::State &state, int mode, bool decode) {
     const int samples = codec2_samples_per_frame(c2);
     std::vector<unsigned char> bits(static_cast<std::size_t>(codec2_bytes_per_frame(c2)));
     std::vector<std::vector<unsigned char>> coded;
-    for (std::size_t f = 0; f + static_cast<std::size_t>(samples) <= pcm.size(); f += static_cast<std::size_t>(samples)) {
+    for (std::size_t f = 0; f + static_cast<std::size_t>(samples) <= pcm.size();
+         f += static_cast<std::size_t>(samples)) {
         codec2_encode(c2, bits.data(), const_cast<short *>(&pcm[f]));
         coded.push_back(bits);
     }
@@ -147,8 +148,8 @@ void Codec2Run(benchmark::State &state, int mode, bool decode) {
         }
     }
     codec2_destroy(c2);
-    state.counters["xRealTime"] = benchmark::Counter(samples / 8000.0 * static_cast<double>(state.iterations()),
-                                                     benchmark::Counter::kIsRate);
+    state.counters["xRealTime"] =
+        benchmark::Counter(samples / 8000.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 BENCHMARK_CAPTURE(Codec2Run, Encode1600, CODEC2_MODE_1600, false);

@@ -73,7 +73,8 @@ void Encode(benchmark::State &state, uint32_t options) {
     const double allocs = static_cast<double>(vntr::bench::AllocationCount() - allocsBefore);
     Frame::CloseEncoder(enc.handle);
     state.counters["allocs_per_frame"] = allocs / static_cast<double>(state.iterations());
-    state.counters["xRealTime"] = benchmark::Counter(0.03 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["xRealTime"] =
+        benchmark::Counter(0.03 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void Decode(benchmark::State &state, uint32_t options) {
@@ -93,7 +94,8 @@ void Decode(benchmark::State &state, uint32_t options) {
     const double allocs = static_cast<double>(vntr::bench::AllocationCount() - allocsBefore);
     Frame::CloseDecoder(dec.handle);
     state.counters["allocs_per_frame"] = allocs / static_cast<double>(state.iterations());
-    state.counters["xRealTime"] = benchmark::Counter(0.03 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["xRealTime"] =
+        benchmark::Counter(0.03 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 BENCHMARK_CAPTURE(Encode, Rate6400, CODEC_OPT_6400);

@@ -21,13 +21,14 @@ constexpr std::string_view kWinDir = "<WinDir>";
 // The system root must fit the 1024-character buffer it is read into.
 constexpr std::size_t kRootBuffer = 1024;
 
-Hive HiveOf(Root root) { return root == Root::LocalMachine ? Hive::LocalMachine : Hive::CurrentUser; }
+Hive HiveOf(Root root) {
+    return root == Root::LocalMachine ? Hive::LocalMachine : Hive::CurrentUser;
+}
 
 bool StartsWithWinDir(std::string_view data) {
     if (data.size() < kWinDir.size()) return false;
     for (std::size_t i = 0; i < kWinDir.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(data[i])) !=
-            std::tolower(static_cast<unsigned char>(kWinDir[i]))) {
+        if (std::tolower(static_cast<unsigned char>(data[i])) != std::tolower(static_cast<unsigned char>(kWinDir[i]))) {
             return false;
         }
     }

@@ -14,14 +14,14 @@ constexpr int kParts = 3;
 constexpr int kGranulesPerPart = 4;
 constexpr int kSamplesPerGranule = 3;
 constexpr int kBlocks = kParts * kGranulesPerPart * kSamplesPerGranule; // 36 blocks of 32 subband samples
-constexpr int kFrameSamples = kBlocks * kSubbands;                       // 1152
+constexpr int kFrameSamples = kBlocks * kSubbands;                      // 1152
 constexpr int kFrameBytes = 2 * kFrameSamples;                          // 2304
 
 // One quantiser of the Layer II family.
 struct Quantiser {
-    uint16_t levels;   // 3, 5, 7, 9, 15, 31 or 63
-    uint8_t bits;      // codeword width: per sample, or per granule when grouped
-    bool grouped;      // three samples in one codeword s0 + L*s1 + L^2*s2
+    uint16_t levels;    // 3, 5, 7, 9, 15, 31 or 63
+    uint8_t bits;       // codeword width: per sample, or per granule when grouped
+    bool grouped;       // three samples in one codeword s0 + L*s1 + L^2*s2
     uint8_t quantClass; // index into the class table (A, B, D)
     uint8_t sampleBits; // N = ceil(log2 levels): the width a code is requantised with
 };
@@ -84,26 +84,23 @@ constexpr Config kConfig250f11{
     detail::Bands<BandRow>({{0, BandRow{2, {kQ7, kQ15, kQ63}}},
                             {12, BandRow{2, {kQ7, kQ15, kQ31}}},
                             {24, BandRow{1, {kQ3, kNone, kNone}}}}),
-    detail::Bands<Thresholds>({{0, Thresholds{65, 45, 8}},
-                               {12, Thresholds{65, 35, 8}},
-                               {24, Thresholds{kNever, kNever, 4}}}),
+    detail::Bands<Thresholds>(
+        {{0, Thresholds{65, 45, 8}}, {12, Thresholds{65, 35, 8}}, {24, Thresholds{kNever, kNever, 4}}}),
     CleanUp::FillHoles,
 };
 
 // 18 kbit/s at 8000 Hz.
 constexpr Config kConfig180{
     detail::Bands<BandRow>({{0, BandRow{2, {kQ3, kQ5, kQ15}}}, {16, BandRow{2, {kQ3, kQ5, kQ9}}}}),
-    detail::Bands<Thresholds>({{0, Thresholds{40, 30, 15}},
-                               {8, Thresholds{50, 30, 15}},
-                               {16, Thresholds{kNever, 30, 15}}}),
+    detail::Bands<Thresholds>(
+        {{0, Thresholds{40, 30, 15}}, {8, Thresholds{50, 30, 15}}, {16, Thresholds{kNever, 30, 15}}}),
     CleanUp::PruneHighBand,
 };
 
 // 50 kbit/s at 22050 Hz.
 constexpr Config kConfig500f22{
-    detail::Bands<BandRow>({{0, BandRow{2, {kQ7, kQ15, kQ63}}},
-                            {6, BandRow{2, {kQ3, kQ5, kQ15}}},
-                            {12, BandRow{1, {kQ3, kNone, kNone}}}}),
+    detail::Bands<BandRow>(
+        {{0, BandRow{2, {kQ7, kQ15, kQ63}}}, {6, BandRow{2, {kQ3, kQ5, kQ15}}}, {12, BandRow{1, {kQ3, kNone, kNone}}}}),
     detail::Bands<Thresholds>({{0, Thresholds{50, 45, 14}},
                                {6, Thresholds{kNever, 35, 8}},
                                {12, Thresholds{kNever, kNever, 4}},

@@ -21,7 +21,8 @@ struct DequantisedCodes {
     float value[7][64] = {};
     DequantisedCodes() {
         for (const Quantiser &q : {kQ3, kQ5, kQ7, kQ9, kQ15, kQ31, kQ63})
-            for (uint32_t code = 0; code < (1u << q.sampleBits); ++code) value[q.quantClass][code] = DequantiseSample(code, q);
+            for (uint32_t code = 0; code < (1u << q.sampleBits); ++code)
+                value[q.quantClass][code] = DequantiseSample(code, q);
     }
 };
 
@@ -66,9 +67,10 @@ CodecStatus DecodeFrame(const Config &config, DecoderState &s, const uint8_t *in
         float subband[kSubbands];
         for (int sb = 0; sb < kSubbands; ++sb) {
             const int alloc = p.allocation[part][sb];
-            subband[sb] = alloc == 0 ? 0.0f
-                                     : dequantised.value[config.rows[sb].quantiser[alloc - 1].quantClass][p.code[b][sb]] *
-                                           scale[p.scaleIndex[part][sb]];
+            subband[sb] = alloc == 0
+                              ? 0.0f
+                              : dequantised.value[config.rows[sb].quantiser[alloc - 1].quantClass][p.code[b][sb]] *
+                                    scale[p.scaleIndex[part][sb]];
         }
         float out[kSubbands];
         Synthesise(s.synthesis, subband, out);

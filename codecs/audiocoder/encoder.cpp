@@ -47,17 +47,30 @@ uint8_t SelectScaleFactors(uint8_t &s0, uint8_t &s1, uint8_t &s2) {
     const int d1 = static_cast<int>(s0) - static_cast<int>(s1);
     const int d2 = static_cast<int>(s1) - static_cast<int>(s2);
     switch (kSelectionPattern[DifferenceClass(d1)][DifferenceClass(d2)]) {
-    case 0x122: s2 = s1; return 3;
-    case 0x133: s1 = s2; return 3;
-    case 0x113: s1 = s0; return 1;
-    case 0x111: s1 = s2 = s0; return 2;
-    case 0x222: s0 = s2 = s1; return 2;
-    case 0x333: s0 = s1 = s2; return 2;
+    case 0x122:
+        s2 = s1;
+        return 3;
+    case 0x133:
+        s1 = s2;
+        return 3;
+    case 0x113:
+        s1 = s0;
+        return 1;
+    case 0x111:
+        s1 = s2 = s0;
+        return 2;
+    case 0x222:
+        s0 = s2 = s1;
+        return 2;
+    case 0x333:
+        s0 = s1 = s2;
+        return 2;
     case 0x444:
         if (s2 < s0) s0 = s2;
         s1 = s2 = s0;
         return 2;
-    default: return 0; // 0x123: three scale factors
+    default:
+        return 0; // 0x123: three scale factors
     }
 }
 
@@ -78,15 +91,16 @@ void CleanUpAllocation(CleanUp rule, uint8_t (&a)[kSubbands]) {
                 if (a[k] == 1) a[k] = 0;
         break;
     }
-    case CleanUp::None: break;
+    case CleanUp::None:
+        break;
     }
 }
 
 void SmoothAllocation(uint8_t &h, uint8_t &a0, uint8_t &a1, uint8_t &a2) {
     if (h == 0 && a0 != 0 && a1 == 0) a0 = 0;  // a lone onset in part 0
-    if (a0 == 0 && a1 != 0 && a2 == 0) a1 = 0;  // a lone burst in part 1
-    if (h != 0 && a0 == 0 && a1 != 0) a0 = 1;   // bridge a gap from the last frame
-    if (a0 != 0 && a1 == 0 && a2 != 0) a1 = 1;  // bridge a gap inside the frame
+    if (a0 == 0 && a1 != 0 && a2 == 0) a1 = 0; // a lone burst in part 1
+    if (h != 0 && a0 == 0 && a1 != 0) a0 = 1;  // bridge a gap from the last frame
+    if (a0 != 0 && a1 == 0 && a2 != 0) a1 = 1; // bridge a gap inside the frame
     h = a2;
 }
 
@@ -167,9 +181,9 @@ CodecStatus EncodeFrame(const Config &config, EncoderState &s, const uint8_t *pc
         for (int sb = 0; sb < kSubbands; ++sb) {
             const float e = energy[part][sb];
             p.allocation[part][sb] =
-                e > 0.0f ? AllocationFor(10.0 * std::log10(static_cast<double>(e)) + kLevelOffsetDb,
-                                         config.thresholds[sb])
-                         : 0;
+                e > 0.0f
+                    ? AllocationFor(10.0 * std::log10(static_cast<double>(e)) + kLevelOffsetDb, config.thresholds[sb])
+                    : 0;
         }
         CleanUpAllocation(config.cleanUp, p.allocation[part]);
     }

@@ -95,8 +95,12 @@ void AnalysisInput(float *ring, int offset, const float *in) {
     }
 }
 
-void Dct2(const float *in, float *out) { Dct2Split<32>(in, out, MatrixCosines().butterfly); }
-void Dct3(const float *in, float *out) { Dct3Split<32>(in, out, MatrixCosines().butterfly); }
+void Dct2(const float *in, float *out) {
+    Dct2Split<32>(in, out, MatrixCosines().butterfly);
+}
+void Dct3(const float *in, float *out) {
+    Dct3Split<32>(in, out, MatrixCosines().butterfly);
+}
 
 void SynthesisMatrixFast(const float *in, float *v) {
     // v[i] = c(16 + i) with c(n) = sum_k in[k] cos(pi n (2k + 1) / 64), the
@@ -158,9 +162,15 @@ void SynthesisWindowSse2(const float *v, int offset, float *out) {
 #else
 
 // Without SSE2 the plain kernels stand in (the same sums).
-void AnalysisWindowSse2(const float *ring, int offset, float *y) { AnalysisWindowPlain(ring, offset, y); }
-void AnalysisMatrixSse2(const float *y, float *out) { AnalysisMatrixPlain(y, out); }
-void SynthesisWindowSse2(const float *v, int offset, float *out) { SynthesisWindowPlain(v, offset, out); }
+void AnalysisWindowSse2(const float *ring, int offset, float *y) {
+    AnalysisWindowPlain(ring, offset, y);
+}
+void AnalysisMatrixSse2(const float *y, float *out) {
+    AnalysisMatrixPlain(y, out);
+}
+void SynthesisWindowSse2(const float *v, int offset, float *out) {
+    SynthesisWindowPlain(v, offset, out);
+}
 
 #endif
 

@@ -30,7 +30,9 @@ VNTR_TARGET_AVX2 void AnalysisMatrixAvx2(const float *y, float *out) {
 
 namespace vntr::audiocoder::kernel {
 // Never chosen here (dsp::DetectSimd() does not report AVX2); the plain sums stand in.
-void AnalysisMatrixAvx2(const float *y, float *out) { AnalysisMatrixPlain(y, out); }
+void AnalysisMatrixAvx2(const float *y, float *out) {
+    AnalysisMatrixPlain(y, out);
+}
 } // namespace vntr::audiocoder::kernel
 
 #endif

@@ -103,7 +103,8 @@ void ReadFrame(const Config &config, BitReader &r, FrameParams &p) {
                         v /= q.levels;
                     }
                 } else {
-                    for (int s = 0; s < kSamplesPerGranule; ++s) p.code[b + s][sb] = static_cast<uint8_t>(r.Get(q.bits));
+                    for (int s = 0; s < kSamplesPerGranule; ++s)
+                        p.code[b + s][sb] = static_cast<uint8_t>(r.Get(q.bits));
                 }
             }
 }

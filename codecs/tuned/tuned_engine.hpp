@@ -25,7 +25,9 @@ namespace vntr::tuned {
 // VT4864v6 2026..2028 -> 2226..2228, VT15 2034 -> 2234, VT120 2041 -> 2241.
 inline constexpr int16_t kTunedIdOffset = CODEC_ID_TUNED_OFFSET;
 
-constexpr int16_t TunedCodecId(int16_t described) { return static_cast<int16_t>(described + kTunedIdOffset); }
+constexpr int16_t TunedCodecId(int16_t described) {
+    return static_cast<int16_t>(described + kTunedIdOffset);
+}
 
 // The described library's CodecInfo with the tuned library's name and
 // description: the same formats, options, version and capabilities.  The

@@ -13,8 +13,7 @@ namespace vntr::tuned {
 struct Vt120Hq {
     using Described = vt120::Engine;
 
-    VNTR_TUNED_LIBRARY("VT120 HQ", "VT120 HQ tuned encoder; streams compatible with VT120 (12 kbps, 8 kHz)",
-                       "VT120");
+    VNTR_TUNED_LIBRARY("VT120 HQ", "VT120 HQ tuned encoder; streams compatible with VT120 (12 kbps, 8 kHz)", "VT120");
 
     static void Tune(Described::EncoderState &state, uint32_t /*options*/) {
         state.coder.tuning = vt120::TunedEncoder();

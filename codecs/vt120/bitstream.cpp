@@ -16,7 +16,9 @@ constexpr int kAmplitudeBits = 6;
 constexpr int kPositionBits = 12;
 constexpr int kSignBits = 4;
 
-uint32_t Field(int value, int width) { return static_cast<uint32_t>(value) & ((1u << width) - 1u); }
+uint32_t Field(int value, int width) {
+    return static_cast<uint32_t>(value) & ((1u << width) - 1u);
+}
 
 } // namespace
 
@@ -58,9 +60,12 @@ void DecodeLags(int word0, int word1, int lags[kSubframes]) {
     const int lag0 = (word0 >> 7) + kMinLag;
     const int d1 = (word1 >> 7) & 3;
     lags[0] = lag0;
-    if (lag0 <= kMinLag + 1) lags[1] = kMinLag + d1;
-    else if (lag0 == kMaxLag) lags[1] = kMaxLag + 1 - d1;
-    else lags[1] = lag0 - 2 + d1;
+    if (lag0 <= kMinLag + 1)
+        lags[1] = kMinLag + d1;
+    else if (lag0 == kMaxLag)
+        lags[1] = kMaxLag + 1 - d1;
+    else
+        lags[1] = lag0 - 2 + d1;
 }
 
 int LagDifferenceCode(int lag0, int lag1) {

@@ -24,12 +24,12 @@
 namespace vntr::vt120 {
 
 struct FrameFields {
-    int type;                    // 5 bits: the next frame's type, 3 for speech
-    int lsp[kLspStages];         // 6 bits each
-    int pitch[kSubframes];       // 14 and 9 bits
-    int amplitude[kSubframes];   // 6 bits; the encoder writes 0..31
-    int positions[kSubframes];   // 12 bits
-    int signs[kSubframes];       // 4 bits
+    int type;                  // 5 bits: the next frame's type, 3 for speech
+    int lsp[kLspStages];       // 6 bits each
+    int pitch[kSubframes];     // 14 and 9 bits
+    int amplitude[kSubframes]; // 6 bits; the encoder writes 0..31
+    int positions[kSubframes]; // 12 bits
+    int signs[kSubframes];     // 4 bits
 };
 
 // Writes the 12 bytes; a value wider than its field is cut to the field.

@@ -30,7 +30,9 @@ void NewEnvelope(DecoderState &state, const Lsp &q) {
     state.previousLsp = q;
 }
 
-void HeldEnvelope(DecoderState &state) { InterpolateLpc(state.previousLsp, state.previousLsp, state.lpc); }
+void HeldEnvelope(DecoderState &state) {
+    InterpolateLpc(state.previousLsp, state.previousLsp, state.lpc);
+}
 
 void DecodeSpeech(DecoderState &state) {
     const FrameFields &f = state.fields;

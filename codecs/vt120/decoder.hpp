@@ -33,20 +33,20 @@ using dsp::Simd;
 struct DecoderState {
     float history[kExcitationHistory]; // excitation, newest last
     Lsp previousLsp;
-    float synthesis[kOrder];            // all-pole memory, newest last
-    int lags[kSubframes];               // of the current frame (the post-filter's)
-    int carriedType;                    // the next frame's type: the last frame's type bits (3 at open)
-    float lpc[kSubframes][kOrder];      // interpolated, per sub-frame
+    float synthesis[kOrder];       // all-pole memory, newest last
+    int lags[kSubframes];          // of the current frame (the post-filter's)
+    int carriedType;               // the next frame's type: the last frame's type bits (3 at open)
+    float lpc[kSubframes][kOrder]; // interpolated, per sub-frame
     float excitation[kFrameLength];
-    float speech[kFrameLength];         // synthesised, before the post-filter
+    float speech[kFrameLength]; // synthesised, before the post-filter
     FrameFields fields;
     dsp::PostFilterState post;
     // Frames without speech.
-    bool comfortNoise;                  // since a comfort-noise frame, until the next speech frame
-    int noiseLevel;                     // of the last comfort-noise frame
-    int fadedSubframes;                 // concealed sub-frames since the last speech frame
+    bool comfortNoise;  // since a comfort-noise frame, until the next speech frame
+    int noiseLevel;     // of the last comfort-noise frame
+    int fadedSubframes; // concealed sub-frames since the last speech frame
     uint32_t noiseSeed;
-    Simd simd;                          // the kernels this processor runs (same results for all)
+    Simd simd; // the kernels this processor runs (same results for all)
 };
 
 void InitDecoder(DecoderState &state);

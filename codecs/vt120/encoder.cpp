@@ -92,8 +92,8 @@ void WeightFrame(EncoderState &state) {
     const float *frame = state.weighted + kWeightedHistory;
     state.openLoopLag = dsp::OpenLoopPitch(frame, kFrameLength, kMinLag, kOpenLoopMaxLag, state.simd);
     for (int k = 0; k < kSubframes; ++k) {
-        state.shaping[k] = dsp::HarmonicNoiseWeighting(frame + k * kSubframeLength, kSubframeLength,
-                                                       state.openLoopLag, state.shaped + k * kSubframeLength);
+        state.shaping[k] = dsp::HarmonicNoiseWeighting(frame + k * kSubframeLength, kSubframeLength, state.openLoopLag,
+                                                       state.shaped + k * kSubframeLength);
     }
 }
 
@@ -226,8 +226,10 @@ void LagRange(const EncoderState &state, int k, int &lo, int &hi) {
     if (hi > kMaxLag) hi = kMaxLag;
     if (hi - lo < kPitchCandidates - 1) {
         // At the ends of the range, still three lags (as the described search).
-        if (lo == kMinLag) hi = kMinLag + kPitchCandidates - 1;
-        else lo = kMaxLag - kPitchCandidates + 1;
+        if (lo == kMinLag)
+            hi = kMinLag + kPitchCandidates - 1;
+        else
+            lo = kMaxLag - kPitchCandidates + 1;
     }
 }
 
@@ -273,8 +275,8 @@ void CodeSubframe(EncoderState &state, int k, EncoderObserver *observer) {
         int hi = 0;
         LagRange(state, k, lo, hi);
         PitchPair pairs[kMaxPitchFinalists];
-        const int count = BestPitchPairs(state.history, h, target, lo, hi, codebook, state.simd,
-                                         tuning.pitchFinalists, pairs);
+        const int count =
+            BestPitchPairs(state.history, h, target, lo, hi, codebook, state.simd, tuning.pitchFinalists, pairs);
         float bestError = 3e38f;
         for (int i = 0; i < count; ++i) {
             if (i > 0 && pairs[0].score - pairs[i].score > tuning.pitchMargin * pairs[0].score) break;
@@ -408,8 +410,8 @@ void AnalyseFrame(EncoderState &state, const float *pcm) {
     std::memcpy(state.speech, state.buffer + kFrameLength, sizeof state.speech);
 
     for (int i = 0; i < kSubframes; ++i) {
-        dsp::AnalyseBlock(state.buffer + kSubframeLength * i, kAnalysisWindow, kHammingHalf, kLagWindow, 1.001f,
-                          kOrder, state.lpc[i]);
+        dsp::AnalyseBlock(state.buffer + kSubframeLength * i, kAnalysisWindow, kHammingHalf, kLagWindow, 1.001f, kOrder,
+                          state.lpc[i]);
     }
     dsp::BandwidthExpand(state.lpc[1], kOrder, 0.996f, state.lpc[1]);
     dsp::LpcToLsp(state.lpc[1], kOrder, state.lsp.data());

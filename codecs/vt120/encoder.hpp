@@ -30,9 +30,9 @@ using dsp::Simd;
 
 constexpr int kSpeechHistory = 148;
 constexpr int kSpeechBuffer = kSpeechHistory + kFrameLength;
-constexpr int kCodedStart = 74;            // first sample of the coded frame in the speech buffer
-constexpr int kWeightedHistory = 145;      // weighted speech before the frame (open-loop lags up to 142 + 3)
-constexpr int kShapingHistory = 145;       // weighted synthesis before the sub-frame (the shaping delay line)
+constexpr int kCodedStart = 74;       // first sample of the coded frame in the speech buffer
+constexpr int kWeightedHistory = 145; // weighted speech before the frame (open-loop lags up to 142 + 3)
+constexpr int kShapingHistory = 145;  // weighted synthesis before the sub-frame (the shaping delay line)
 constexpr int kOpenLoopMaxLag = 142;
 
 // Second-order high-pass of the input: two past inputs and outputs, newest first.
@@ -84,8 +84,8 @@ struct EncoderTuning {
     float pulseSeedReach = 0.0f;
 
     bool Described() const {
-        return lspKeep == kLspCandidates && lspFinalists == 1 && lagReach == 1 && !allLagSteps &&
-               pitchFinalists == 1 && pitchMargin == 1.0f && pulseSeedReach == 0.0f;
+        return lspKeep == kLspCandidates && lspFinalists == 1 && lagReach == 1 && !allLagSteps && pitchFinalists == 1 &&
+               pitchMargin == 1.0f && pulseSeedReach == 0.0f;
     }
 };
 constexpr int kMaxPitchFinalists = 8;
@@ -96,28 +96,28 @@ constexpr int kMaxLagReach = 16;
 EncoderTuning TunedEncoder();
 
 struct EncoderState {
-    float speech[kSpeechHistory];            // pre-filtered, newest last
+    float speech[kSpeechHistory]; // pre-filtered, newest last
     PreFilterState pre;
     Lsp previousLsp;
-    float weightingInput[kOrder];            // W(z) on the speech: past inputs, newest last
-    float weightingOutput[kOrder];           // and past outputs
+    float weightingInput[kOrder];                    // W(z) on the speech: past inputs, newest last
+    float weightingOutput[kOrder];                   // and past outputs
     float weighted[kWeightedHistory + kFrameLength]; // weighted speech: history, then this frame
-    float history[kExcitationHistory];       // excitation, newest last (the decoder's)
-    float synthesis[kOrder];                 // cascade: 1/A^(z) output, newest last
-    float weightedSynthesis[kShapingHistory]; // cascade: W(z) output, newest last
-    const dsp::PredictorCodebook *predictor; // null: the built-in codebook
-    Simd simd;                               // the kernels this processor runs (same results for all)
+    float history[kExcitationHistory];               // excitation, newest last (the decoder's)
+    float synthesis[kOrder];                         // cascade: 1/A^(z) output, newest last
+    float weightedSynthesis[kShapingHistory];        // cascade: W(z) output, newest last
+    const dsp::PredictorCodebook *predictor;         // null: the built-in codebook
+    Simd simd;                                       // the kernels this processor runs (same results for all)
     EncoderTuning tuning;
 
     // This frame.
-    float buffer[kSpeechBuffer];             // speech history, then the new samples, pre-filtered
-    Lsp lsp;                                 // unquantised, from the second window
+    float buffer[kSpeechBuffer]; // speech history, then the new samples, pre-filtered
+    Lsp lsp;                     // unquantised, from the second window
     Lsp quantisedLsp;
-    float lpc[kSubframes][kOrder];           // unquantised (the second bandwidth-expanded)
-    float quantisedLpc[kSubframes][kOrder];  // interpolated, quantised
+    float lpc[kSubframes][kOrder];          // unquantised (the second bandwidth-expanded)
+    float quantisedLpc[kSubframes][kOrder]; // interpolated, quantised
     int openLoopLag;
     dsp::HarmonicWeighting shaping[kSubframes];
-    float shaped[kFrameLength];              // shaped weighted speech: the targets' base
+    float shaped[kFrameLength]; // shaped weighted speech: the targets' base
     int lags[kSubframes];
     float excitation[kFrameLength];
     FrameFields fields;

@@ -11,7 +11,9 @@ void AdaptiveVector(const float *history, int lag, int entry, float *v, const ds
     dsp::BuildPitchExcitation(history + kExcitationHistory, lag, entry, kSubframeLength, codebook, v, simd);
 }
 
-float AmplitudeOf(int amplitudeField) { return kAmplitude[amplitudeField & (kAmplitudeLevels - 1)]; }
+float AmplitudeOf(int amplitudeField) {
+    return kAmplitude[amplitudeField & (kAmplitudeLevels - 1)];
+}
 
 void AddPulses(float *x, int positionWord, int signs, float amplitude) {
     int positions[kPulses];

@@ -19,7 +19,7 @@ Lsp LspWeights(const Lsp &lsp) {
 }
 
 std::array<dsp::MsvqStage, kLspStages> LspStages(const float (*codebook)[kLspStageSize * kOrder]) {
-    const float (*book)[kLspStageSize * kOrder] = codebook ? codebook : kLspCodebook;
+    const float(*book)[kLspStageSize * kOrder] = codebook ? codebook : kLspCodebook;
     std::array<dsp::MsvqStage, kLspStages> stages{};
     const bool builtIn = book == kLspCodebook;
     for (int s = 0; s < kLspStages; ++s) {
@@ -48,7 +48,9 @@ Lsp RebuildLsp(const int indices[kLspStages], const float (*codebook)[kLspStageS
     return q;
 }
 
-void StabiliseLsp(Lsp &lsp) { dsp::StabiliseLsp(lsp.data(), kOrder, kMinimumLspGap); }
+void StabiliseLsp(Lsp &lsp) {
+    dsp::StabiliseLsp(lsp.data(), kOrder, kMinimumLspGap);
+}
 
 void InterpolateLpc(const Lsp &current, const Lsp &previous, float (*lpc)[kOrder]) {
     dsp::InterpolateLspToLpc(current.data(), previous.data(), kOrder, kSubframes, lpc[0]);

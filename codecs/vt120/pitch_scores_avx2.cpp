@@ -48,8 +48,7 @@ VNTR_TARGET_AVX2 PredictorPair BestPredictorPair(const dsp::PredictorStatistics 
             const __m256 higher = _mm256_cmp_ps(acc[c], best, _CMP_GT_OQ); // false for a NaN
             const __m256i at = _mm256_add_epi32(lane, _mm256_set1_epi32(3 * e0 + c));
             best = _mm256_blendv_ps(best, acc[c], higher);
-            place = _mm256_castps_si256(
-                _mm256_blendv_ps(_mm256_castsi256_ps(place), _mm256_castsi256_ps(at), higher));
+            place = _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(place), _mm256_castsi256_ps(at), higher));
         }
     }
     alignas(32) float bests[8];

@@ -20,9 +20,10 @@ constexpr int kTaps = dsp::kPredictorTaps;
 VNTR_TARGET_AVX2 inline float Dot(const float *x, const float *y) {
     __m256 acc = _mm256_mul_ps(_mm256_loadu_ps(x), _mm256_loadu_ps(y));
     acc = _mm256_add_ps(_mm256_setzero_ps(), acc);
-    for (int n = 8; n < kLength; n += 8) acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_loadu_ps(x + n), _mm256_loadu_ps(y + n)));
+    for (int n = 8; n < kLength; n += 8)
+        acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_loadu_ps(x + n), _mm256_loadu_ps(y + n)));
     const __m128 s = _mm_add_ps(_mm256_castps256_ps128(acc), _mm256_extractf128_ps(acc, 1)); // a_k + a_{k+4}
-    const __m128 t = _mm_add_ps(s, _mm_shuffle_ps(s, s, _MM_SHUFFLE(2, 3, 0, 1)));         // (s0 + s1), (s2 + s3)
+    const __m128 t = _mm_add_ps(s, _mm_shuffle_ps(s, s, _MM_SHUFFLE(2, 3, 0, 1)));           // (s0 + s1), (s2 + s3)
     const float tree = _mm_cvtss_f32(t) + _mm_cvtss_f32(_mm_movehl_ps(t, t));
     return tree + 0.0f;
 }
@@ -37,8 +38,8 @@ VNTR_TARGET_AVX2 void SharedViewSums(const float *w, const float *h, const float
         __m256 acc = _mm256_setzero_ps();
         for (int i = 0; i < n0 + 8; ++i) {
             // Lane n takes h(i) w6(n - i) while i <= n.
-            const __m256 live = _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_add_epi32(lane, _mm256_set1_epi32(n0 + 1)),
-                                                                       _mm256_set1_epi32(i)));
+            const __m256 live = _mm256_castsi256_ps(
+                _mm256_cmpgt_epi32(_mm256_add_epi32(lane, _mm256_set1_epi32(n0 + 1)), _mm256_set1_epi32(i)));
             const __m256 term = _mm256_mul_ps(_mm256_set1_ps(h[i]), _mm256_loadu_ps(w6 + n0 - i));
             acc = _mm256_add_ps(acc, _mm256_and_ps(term, live));
         }

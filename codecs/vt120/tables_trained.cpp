@@ -14,7 +14,8 @@ namespace {
 constexpr dsp::PredictorCodebook MakePredictorCodebook() {
     dsp::PredictorCodebook codebook{{
 #include "codebooks/pitch_predictor.inc"
-    }, {}};
+                                    },
+                                    {}};
     dsp::DerivePredictorSearch(codebook);
     return codebook;
 }

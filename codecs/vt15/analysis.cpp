@@ -40,7 +40,9 @@ void Envelope(float *state, const float *x, float *y, int length) {
     state[2] = y2;
 }
 
-void Shift(float *history) { std::memmove(history, history + kFrameLength, (kHistory - kFrameLength) * sizeof(float)); }
+void Shift(float *history) {
+    std::memmove(history, history + kFrameLength, (kHistory - kFrameLength) * sizeof(float));
+}
 
 } // namespace
 
@@ -94,7 +96,8 @@ void PushFrame(InputFilters &filters, SignalHistory &history, const float *pcm) 
         outputs[1 + b] = history.band[b] + kNew;
     }
     dsp::SosBankRun(filters.bank, filters.bankState, speech, outputs, kFrameLength);
-    for (int b = 0; b < kBands; ++b) Envelope(filters.envelope[b], outputs[1 + b], history.envelope[b] + kNew, kFrameLength);
+    for (int b = 0; b < kBands; ++b)
+        Envelope(filters.envelope[b], outputs[1 + b], history.envelope[b] + kNew, kFrameLength);
 }
 
 void HammingWindow(float *window) {

@@ -10,8 +10,8 @@ int PackFrame(BitRemainder &remainder, const FrameFields &frame, uint8_t *out) {
     for (int f = 0; f < kFieldCount; ++f) {
         const int width = widths[f];
         if (width == 0) continue;
-        const uint64_t value = f == kFieldHeader ? static_cast<uint64_t>(HeaderForClass(frame.frameClass))
-                                                 : frame.value[f];
+        const uint64_t value =
+            f == kFieldHeader ? static_cast<uint64_t>(HeaderForClass(frame.frameClass)) : frame.value[f];
         acc |= (value & ((1u << width) - 1u)) << count;
         count += width;
     }

@@ -29,8 +29,8 @@ struct EncoderState {
     float window[kLpcWindow];
     VadState vad;
     PitchAverage pitchAverage;
-    int hangover;        // inactive frames since the last active one (3: none left to bridge)
-    bool analysedFrame;  // false until the first frame has been analysed
+    int hangover;       // inactive frames since the last active one (3: none left to bridge)
+    bool analysedFrame; // false until the first frame has been analysed
     BitRemainder remainder;
     QuantiserTrace trace; // of the frame packed last
     EncoderTuning tuning;

@@ -29,22 +29,18 @@ enum FieldIndex : int {
 
 // Frame classes.
 enum FrameClass : int {
-    kClassVoiced = 0,           // everything absolute, LSF by six stages
-    kClassVoicedContinued = 1,  // differences from a voiced frame, LSF stages 2..6 on the previous vector
-    kClassUnvoiced = 2,         // two gains, LSF by five stages
+    kClassVoiced = 0,            // everything absolute, LSF by six stages
+    kClassVoicedContinued = 1,   // differences from a voiced frame, LSF stages 2..6 on the previous vector
+    kClassUnvoiced = 2,          // two gains, LSF by five stages
     kClassUnvoicedContinued = 3, // gain difference, LSF stages 3..6 on the previous vector
-    kClassLowLevel = 4,         // second gain, LSF by two stages
-    kClassRepeat = 5,           // nothing but the header
+    kClassLowLevel = 4,          // second gain, LSF by two stages
+    kClassRepeat = 5,            // nothing but the header
 };
 
 // Bits of each field, per class.
 inline constexpr uint8_t kFieldWidths[kClassCount][kFieldCount] = {
-    {2, 6, 1, 4, 3, 5, 5, 4, 4, 4, 4, 4},
-    {2, 3, 1, 3, 0, 3, 0, 4, 4, 4, 4, 4},
-    {2, 0, 0, 0, 3, 5, 5, 4, 4, 4, 4, 0},
-    {2, 0, 0, 0, 0, 4, 0, 0, 4, 4, 4, 4},
-    {2, 0, 0, 0, 0, 5, 5, 4, 0, 0, 0, 0},
-    {2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    {2, 6, 1, 4, 3, 5, 5, 4, 4, 4, 4, 4}, {2, 3, 1, 3, 0, 3, 0, 4, 4, 4, 4, 4}, {2, 0, 0, 0, 3, 5, 5, 4, 4, 4, 4, 0},
+    {2, 0, 0, 0, 0, 4, 0, 0, 4, 4, 4, 4}, {2, 0, 0, 0, 0, 5, 5, 4, 0, 0, 0, 0}, {2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
 };
 
 constexpr int FrameBits(int frameClass) {
@@ -60,7 +56,9 @@ constexpr int ClassFromHeader(int header, int previousClass) {
     return (previousClass % 2 == 0) ? previousClass + 1 : previousClass;
 }
 
-constexpr int HeaderForClass(int frameClass) { return frameClass % 2 == 0 ? frameClass / 2 : 3; }
+constexpr int HeaderForClass(int frameClass) {
+    return frameClass % 2 == 0 ? frameClass / 2 : 3;
+}
 
 // An odd class can only follow its even partner or itself.
 constexpr bool ClassCanFollow(int frameClass, int previousClass) {

@@ -9,6 +9,8 @@ constexpr LsfCodebook kDefault{{kLsfStage1, kLsfStage2, kLsfStage3, kLsfStage4, 
 
 } // namespace
 
-const LsfCodebook &DefaultLsfCodebook() { return kDefault; }
+const LsfCodebook &DefaultLsfCodebook() {
+    return kDefault;
+}
 
 } // namespace vntr::vt15

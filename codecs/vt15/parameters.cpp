@@ -12,7 +12,9 @@ namespace {
 constexpr float kPi = std::numbers::pi_v<float>;
 constexpr float kLsfEdge = 0.01f;
 
-int Clamp(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
+int Clamp(int v, int lo, int hi) {
+    return v < lo ? lo : (v > hi ? hi : v);
+}
 
 void OrderLsf(float *w) {
     for (int pass = 0; pass < 10; ++pass) {
@@ -82,7 +84,9 @@ int NearestPitchIndex(float pitch) {
     return Clamp(static_cast<int>(std::lround(level)), 0, kPitchLevels - 1);
 }
 
-float Gain2FromIndex(int index) { return kGain2Min + kGain2Step * static_cast<float>(index); }
+float Gain2FromIndex(int index) {
+    return kGain2Min + kGain2Step * static_cast<float>(index);
+}
 
 int NearestGain2Index(float gainDb) {
     return Clamp(static_cast<int>(std::lround((gainDb - kGain2Min) / kGain2Step)), 0, kGain2Levels - 1);
@@ -154,10 +158,18 @@ void DecodeParameters(const FrameFields &frame, const LsfCodebook &codebook, Dif
 
     int gain2Index;
     switch (c) {
-    case kClassVoicedContinued: gain2Index = history.gain2Index + f[kFieldGain2] - 2; break;
-    case kClassUnvoicedContinued: gain2Index = history.gain2Index + f[kFieldGain2] - 8; break;
-    case kClassRepeat: gain2Index = history.gain2Index; break;
-    default: gain2Index = f[kFieldGain2]; break;
+    case kClassVoicedContinued:
+        gain2Index = history.gain2Index + f[kFieldGain2] - 2;
+        break;
+    case kClassUnvoicedContinued:
+        gain2Index = history.gain2Index + f[kFieldGain2] - 8;
+        break;
+    case kClassRepeat:
+        gain2Index = history.gain2Index;
+        break;
+    default:
+        gain2Index = f[kFieldGain2];
+        break;
     }
     gain2Index = Clamp(gain2Index, 0, kGain2Levels - 1);
     const float g2 = Gain2FromIndex(gain2Index);

@@ -10,11 +10,11 @@
 namespace vntr::vt15 {
 
 struct FrameParameters {
-    float pitch;            // samples
-    float voicing[kBands];  // band strengths, 0 or 1
-    float jitter;           // 0 or 0.25
-    float gain[2];          // dB, first and second half of the frame
-    float lsf[kOrder];      // radians, increasing
+    float pitch;           // samples
+    float voicing[kBands]; // band strengths, 0 or 1
+    float jitter;          // 0 or 0.25
+    float gain[2];         // dB, first and second half of the frame
+    float lsf[kOrder];     // radians, increasing
 };
 
 // What both sides keep of the previous frame for the difference codes.

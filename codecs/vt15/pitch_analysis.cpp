@@ -86,8 +86,9 @@ void FinalPitch(const float *lowPass, const float *speech, float band1Pitch, flo
 
 PitchVoicing AnalysePitch(const SignalHistory &history, float previousIntegerPitch, float averagePitch) {
     PitchVoicing out{};
-    const dsp::PitchEstimate integer = dsp::IntegerPitch(history.lowPass + kPitchWindowStart, kPitchWindow,
-                                                         static_cast<int>(kMinAnalysisLag), static_cast<int>(kMaxPitch));
+    const dsp::PitchEstimate integer =
+        dsp::IntegerPitch(history.lowPass + kPitchWindowStart, kPitchWindow, static_cast<int>(kMinAnalysisLag),
+                          static_cast<int>(kMaxPitch));
     out.integerPitch = integer.pitch;
 
     // Band 1 around this frame's and the last frame's integer pitch.

@@ -13,10 +13,10 @@ namespace vntr::vt15 {
 constexpr float kMinAnalysisLag = 40.0f;
 
 struct PitchVoicing {
-    float integerPitch;     // of the search on the low-pass
-    float pitch;            // final, samples
-    float strength;         // normalised correlation at the final pitch
-    float voicing[kBands];  // band strengths
+    float integerPitch;    // of the search on the low-pass
+    float pitch;           // final, samples
+    float strength;        // normalised correlation at the final pitch
+    float voicing[kBands]; // band strengths
 };
 
 // Three-entry history of trusted pitches; its median is the running average.

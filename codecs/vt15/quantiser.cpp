@@ -13,7 +13,6 @@
 namespace vntr::vt15 {
 namespace {
 
-
 struct LsfChoice {
     int indices[kLsfStages];
     float error;
@@ -64,7 +63,8 @@ LsfChoice NearestEnvelope(const LsfCodebook &codebook, int frameClass, const flo
     }
     const float *base = layout.difference ? previous : nullptr;
     dsp::MsvqChoice found[dsp::kMsvqMaxKeep];
-    const int count = dsp::MsvqFinalists(target, weights, base, kOrder, stages, layout.stageCount, kLsfSearchKeep, found);
+    const int count =
+        dsp::MsvqFinalists(target, weights, base, kOrder, stages, layout.stageCount, kLsfSearchKeep, found);
     const int compared = count < finalists ? count : finalists;
     float reference[kEnvelopeBins];
     LogEnvelope(target, reference);

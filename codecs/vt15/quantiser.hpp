@@ -8,7 +8,7 @@
 
 namespace vntr::vt15 {
 
-constexpr int kLsfSearchKeep = 16; // candidates the multi-stage search keeps
+constexpr int kLsfSearchKeep = 16;         // candidates the multi-stage search keeps
 constexpr double kLsfWeightExponent = 0.6; // weights (P^2 + Q^2)^-0.3
 
 // What the last quantisation did, for the training and measuring tools.

@@ -46,7 +46,9 @@ struct FrameRecord {
 };
 
 // Band 1 above 0.6.
-inline bool IsVoiced(const FrameRecord &r) { return r.voicing[0] > 0.6f; }
+inline bool IsVoiced(const FrameRecord &r) {
+    return r.voicing[0] > 0.6f;
+}
 
 // The records both sides start from: pitch 50, unvoiced, gains 10 dB, LSF
 // pi k / 11, inactive, gain indices 0, class 5, pitch index 28.

@@ -10,7 +10,9 @@ bool Within(float value, float reference, float high, float low) {
 }
 
 // Within a whole tone.
-bool WithinTone(float value, float reference) { return Within(value, reference, 1.12246f, 0.8909f); }
+bool WithinTone(float value, float reference) {
+    return Within(value, reference, 1.12246f, 0.8909f);
+}
 
 int VoicedUpperBands(const FrameRecord &r) {
     int count = 0;

@@ -12,13 +12,15 @@
 namespace vntr::vt15 {
 namespace {
 
-constexpr float kNoiseRise = 0.0337435f; // dB per gain, towards a louder gain
-constexpr float kNoiseFall = 0.135418f;  // dB per gain, towards a quieter gain
+constexpr float kNoiseRise = 0.0337435f;   // dB per gain, towards a louder gain
+constexpr float kNoiseFall = 0.135418f;    // dB per gain, towards a quieter gain
 constexpr float kNoiseAmplitude = 1732.0f; // uniform noise of RMS 1000
 constexpr float kPulseScale = 1000.0f;     // pulse of RMS 1000 over its period
 constexpr int kRampSamples = 9;
 
-float Doubled(float pitch) { return pitch > 79.75f ? 159.5f : 2.0f * pitch; }
+float Doubled(float pitch) {
+    return pitch > 79.75f ? 159.5f : 2.0f * pitch;
+}
 
 // y[n] = sum_k h[k] x[n-k] for a symmetric h: one inner product per sample.
 //   in x [-kShapingMemory .. length-1]
@@ -65,9 +67,12 @@ void AttenuateGains(float &noiseLevel, float *gains) {
     for (int i = 0; i < 2; ++i) {
         float &g = gains[i];
         float &n = noiseLevel;
-        if (g > n + kNoiseRise) n += kNoiseRise;
-        else if (g < n - kNoiseFall) n -= kNoiseFall;
-        else n = g;
+        if (g > n + kNoiseRise)
+            n += kNoiseRise;
+        else if (g < n - kNoiseFall)
+            n -= kNoiseFall;
+        else
+            n = g;
         n = std::clamp(n, 10.0f, 80.0f);
         const float excess = g - (3.0f + std::min(n, 20.0f));
         if (excess > 0.001f) {
@@ -213,17 +218,17 @@ void SynthesiseFrame(SynthesisState &state, FrameParameters cur, float *out) {
         // rather than 100 times the gain, which the next period's ramp would
         // turn into a full-scale click.
         const float energy = dsp::Dot(y, y, length);
-        const float scale = energy > 0.0f ? linearGain / (std::sqrt(energy / static_cast<float>(length)) + 0.01f)
-                                          : state.previousScale;
+        const float scale =
+            energy > 0.0f ? linearGain / (std::sqrt(energy / static_cast<float>(length)) + 0.01f) : state.previousScale;
         float scaled[kDispersionMemory + kMaxPeriod];
         std::memcpy(scaled, state.dispersionMemory, sizeof state.dispersionMemory);
         float *x = scaled + kDispersionMemory;
         for (int n = 0; n < length; ++n) {
-            const float factor = n < kRampSamples
-                                     ? (static_cast<float>(kRampSamples - n) * state.previousScale +
-                                        static_cast<float>(n + 1) * scale) /
-                                           10.0f
-                                     : scale;
+            const float factor =
+                n < kRampSamples
+                    ? (static_cast<float>(kRampSamples - n) * state.previousScale + static_cast<float>(n + 1) * scale) /
+                          10.0f
+                    : scale;
             x[n] = y[n] * factor;
         }
         state.previousScale = scale;

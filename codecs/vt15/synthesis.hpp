@@ -24,7 +24,7 @@ struct SynthesisState {
     float previousTilt;
     float noiseLevel; // dB
     bool firstFrame;
-    int position;     // start of the next period, from the current frame's start
+    int position; // start of the next period, from the current frame's start
     float previousScale;
     float previousPulseFilter[kShapingTaps];
     float previousNoiseFilter[kShapingTaps];

@@ -14,9 +14,13 @@ constexpr float kSilenceEnergy = 15.0f; // dB; quieter frames are never active
 constexpr int kLearningFrames = 32;
 constexpr float kBackgroundDistance = 0.099683f;
 
-float EnergyDb(float sum) { return 10.0f * std::log10(0.005f * (sum + 0.01f)); }
+float EnergyDb(float sum) {
+    return 10.0f * std::log10(0.005f * (sum + 0.01f));
+}
 
-float SmallestMinimum(const float *minima) { return *std::min_element(minima, minima + kVadMinima); }
+float SmallestMinimum(const float *minima) {
+    return *std::min_element(minima, minima + kVadMinima);
+}
 
 // The fourteen tests of activity, in order.
 bool AnyActivityCondition(float sd, float dSE, float dSLE, float dSZC) {
@@ -62,8 +66,8 @@ VadFeatures VadMeasure(VadState &state, const float *windowed, const float *r, c
     double energy = 0.0;
     for (int n = 0; n < kLpcWindow; ++n) {
         const float x = windowed[n];
-        const float y = 0.0288714f * x - 0.0033166f * m[0] - 0.0033166f * m[1] + 0.0288714f * m[2] +
-                        2.4191556f * m[3] - 2.1374567f * m[4] + 0.6727496f * m[5];
+        const float y = 0.0288714f * x - 0.0033166f * m[0] - 0.0033166f * m[1] + 0.0288714f * m[2] + 2.4191556f * m[3] -
+                        2.1374567f * m[4] + 0.6727496f * m[5];
         m[2] = m[1];
         m[1] = m[0];
         m[0] = x;
@@ -136,9 +140,12 @@ bool VadDecide(VadState &s, const VadFeatures &f) {
     if (n == kLearningFrames) {
         const float e = s.meanEnergy;
         float drop = 15.0f;
-        if (e <= 50.0f) drop = 0.0f;
-        else if (e < 55.0f) drop = 5.0f;
-        else if (e < 70.0f) drop = 10.0f;
+        if (e <= 50.0f)
+            drop = 0.0f;
+        else if (e < 55.0f)
+            drop = 5.0f;
+        else if (e < 70.0f)
+            drop = 10.0f;
         s.meanBackgroundEnergy = e - drop;
         s.meanBackgroundLowEnergy = e - drop - 2.0f;
     }
@@ -186,12 +193,18 @@ bool VadDecide(VadState &s, const VadFeatures &f) {
     if (ef < s.meanBackgroundEnergy + 3.0f && f.k2 < 0.75f && sd < kBackgroundDistance) {
         const int c = ++s.updateCount;
         float alpha, beta, gamma;
-        if (c < 10) alpha = 0.75f, beta = 0.8f, gamma = 0.6f;
-        else if (c < 15) alpha = 0.95f, beta = 0.92f, gamma = 0.65f;
-        else if (c < 20) alpha = 0.97f, beta = 0.94f, gamma = 0.7f;
-        else if (c < 25) alpha = 0.99f, beta = 0.96f, gamma = 0.75f;
-        else if (c < 30) alpha = 0.995f, beta = 0.99f, gamma = 0.75f;
-        else alpha = 0.995f, beta = 0.998f, gamma = 0.75f;
+        if (c < 10)
+            alpha = 0.75f, beta = 0.8f, gamma = 0.6f;
+        else if (c < 15)
+            alpha = 0.95f, beta = 0.92f, gamma = 0.65f;
+        else if (c < 20)
+            alpha = 0.97f, beta = 0.94f, gamma = 0.7f;
+        else if (c < 25)
+            alpha = 0.99f, beta = 0.96f, gamma = 0.75f;
+        else if (c < 30)
+            alpha = 0.995f, beta = 0.99f, gamma = 0.75f;
+        else
+            alpha = 0.995f, beta = 0.998f, gamma = 0.75f;
         s.meanBackgroundEnergy = alpha * s.meanBackgroundEnergy + (1.0f - alpha) * ef;
         s.meanBackgroundLowEnergy = alpha * s.meanBackgroundLowEnergy + (1.0f - alpha) * f.lowEnergy;
         s.meanZeroCrossing = beta * s.meanZeroCrossing + (1.0f - beta) * f.zeroCrossing;

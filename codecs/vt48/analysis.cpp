@@ -51,10 +51,10 @@ bool IsQuiet(const float *speech) {
 
 namespace {
 
-constexpr int kPitchSignal = 380;   // 160 previous + 220 current samples
-constexpr int kRefineFrom = 150;    // the refinement window, 81 samples
+constexpr int kPitchSignal = 380; // 160 previous + 220 current samples
+constexpr int kRefineFrom = 150;  // the refinement window, 81 samples
 constexpr int kRefineLength = 81;
-constexpr int kNearPrevious = 17;   // |lag - previous lag| below this counts as near
+constexpr int kNearPrevious = 17; // |lag - previous lag| below this counts as near
 
 // The lag in [lo, hi] maximising sum_{n < span - L} w[at + n] w[at + n + L],
 // tried from the largest down; a tie keeps the larger lag.
@@ -89,7 +89,9 @@ int Refine(const float *w, int centre, float *score, Simd simd) {
     return best;
 }
 
-int Distance(int a, int b) { return a > b ? a - b : b - a; }
+int Distance(int a, int b) {
+    return a > b ? a - b : b - a;
+}
 
 } // namespace
 
@@ -150,10 +152,10 @@ int OpenLoopPitchLowPassed(const float *previousLowPassed, const float *current,
     const int f = LongestBestCorrelation(w, 80, 300, 50, kMaxLag, simd);
     const int half = f / 2;
     const int third = f / 3;
-    const int m = Distance(third, previousLag) < kNearPrevious &&
-                          Distance(third, previousLag) < Distance(half, previousLag)
-                      ? third
-                      : half;
+    const int m =
+        Distance(third, previousLag) < kNearPrevious && Distance(third, previousLag) < Distance(half, previousLag)
+            ? third
+            : half;
 
     float se, sf, sm;
     const int eRefined = Refine(w, e, &se, simd);
@@ -175,8 +177,7 @@ void FillAnalysisWindow(float *window) {
     constexpr int kEdge = 45;
     for (int n = 0; n < kWindowLength; ++n) {
         const int k = n < kWindowLength / 2 ? n : kWindowLength - 1 - n;
-        window[n] = k >= kEdge ? 1.0f
-                               : static_cast<float>(0.54 - 0.46 * std::cos(std::numbers::pi * k / kEdge));
+        window[n] = k >= kEdge ? 1.0f : static_cast<float>(0.54 - 0.46 * std::cos(std::numbers::pi * k / kEdge));
     }
 }
 

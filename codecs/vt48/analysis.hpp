@@ -25,7 +25,7 @@ bool IsQuiet(const float *speech);
 // positions 24..183 of that frame) and buffer positions 24..243 of this one,
 // given the choices of the two frames before.  Every `simd` gives the same lag.
 struct OpenLoopTrace {
-    int e, f, m;            // candidates before refinement
+    int e, f, m; // candidates before refinement
     int eRefined, fRefined, mRefined;
     float eScore, fScore, mScore;
 };

@@ -17,8 +17,8 @@ constexpr int kParameters = 22;
 
 // The excitation history: the longest lag reads its first sample.
 constexpr int kHistory = 148;
-constexpr int kMinCodedLag = 20;  // the 7-bit lag field counts from here
-constexpr int kMaxLag = 147;      // the longest lag the history serves
+constexpr int kMinCodedLag = 20;   // the 7-bit lag field counts from here
+constexpr int kMaxLag = 147;       // the longest lag the history serves
 constexpr int kLagDeltaOffset = 7; // a 4-bit delta d moves the lag by d - 7
 
 // Encoder speech buffer: 84 samples carried from the previous frame, then the

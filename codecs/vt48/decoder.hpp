@@ -11,10 +11,10 @@ namespace vntr::vt48 {
 
 struct DecoderState {
     Lsf previousLsf;
-    float excitation[kHistory];  // before sharpening, as the encoder keeps it
-    float smoothed[kHistory];    // after sharpening
-    float synthesis[kOrder];     // last outputs of 1/A(z), oldest first
-    float outputIn[4];           // output filter memories, newest first
+    float excitation[kHistory]; // before sharpening, as the encoder keeps it
+    float smoothed[kHistory];   // after sharpening
+    float synthesis[kOrder];    // last outputs of 1/A(z), oldest first
+    float outputIn[4];          // output filter memories, newest first
     float outputOut[4];
     float lpc[kSubframes][kOrder];
     int lags[kSubframes];
@@ -31,6 +31,8 @@ void DecodeFrame(DecoderState &state, const uint8_t *coded, int16_t *pcm);
 int16_t ToPcm16(float z);
 
 // An 8-bit unsigned sample from a 16-bit one: its high byte plus 128.
-inline uint8_t ToPcm8(int16_t s) { return static_cast<uint8_t>((static_cast<uint16_t>(s) >> 8) ^ 0x80u); }
+inline uint8_t ToPcm8(int16_t s) {
+    return static_cast<uint8_t>((static_cast<uint16_t>(s) >> 8) ^ 0x80u);
+}
 
 } // namespace vntr::vt48

@@ -65,9 +65,8 @@ void PrepareFrame(EncoderState &state, const uint8_t *pcm) {
     }
 
     state.quiet = IsQuiet(state.speech);
-    state.openLoopLag =
-        OpenLoopPitchLowPassed(state.previousLowPassed, state.speech + kWindowStart, state.previousLag,
-                               state.lagBefore, state.nextLowPassed, nullptr, state.simd);
+    state.openLoopLag = OpenLoopPitchLowPassed(state.previousLowPassed, state.speech + kWindowStart, state.previousLag,
+                                               state.lagBefore, state.nextLowPassed, nullptr, state.simd);
     state.lagBefore = state.previousLag;
     state.previousLag = state.openLoopLag;
 

@@ -52,26 +52,26 @@ enum EncoderRefinement : uint32_t {
 };
 
 struct EncoderState {
-    bool eightBit;                  // input samples are unsigned bytes
+    bool eightBit; // input samples are unsigned bytes
     uint32_t refinements;
-    Simd simd;                      // the kernels this processor runs (same results for all)
+    Simd simd; // the kernels this processor runs (same results for all)
     HighPassState highPass;
     float inputHistory[kInputFilterTaps - 1]; // raw input before the frame, oldest first (kEqualisedInput)
-    float speech[kSpeechBuffer];    // 84 carried samples, then the frame
-    float previousLowPassed[kFrameLength]; // positions 24..183 of the previous frame's buffer through PitchLowPass
-    float nextLowPassed[kFrameLength];     // the same of this frame's, for the next
-    Lsf previousLsf;                // quantised
-    int previousLag;                // open-loop lag of the previous frame
-    int lagBefore;                  // and of the frame before
+    float speech[kSpeechBuffer];              // 84 carried samples, then the frame
+    float previousLowPassed[kFrameLength];    // positions 24..183 of the previous frame's buffer through PitchLowPass
+    float nextLowPassed[kFrameLength];        // the same of this frame's, for the next
+    Lsf previousLsf;                          // quantised
+    int previousLag;                          // open-loop lag of the previous frame
+    int lagBefore;                            // and of the frame before
     bool quiet;
     int openLoopLag;
-    Lsf lsf;                        // this frame's, unquantised
+    Lsf lsf; // this frame's, unquantised
     float excitation[kHistory];
-    float smoothed[kHistory];       // the decoder's sharpened history (kSharpenedSynthesis)
-    float synthesis[kOrder];        // last outputs of 1/A(z), oldest first
-    float weightedError[kOrder];    // last weighted errors, oldest first (kCarriedWeighting)
-    float speechError[kOrder];      // last speech less synthesis, oldest first (kCarriedWeighting)
-    float weightNumerator;          // the error weighting A(z/g1)/A(z/g2) of kCarriedWeighting
+    float smoothed[kHistory];    // the decoder's sharpened history (kSharpenedSynthesis)
+    float synthesis[kOrder];     // last outputs of 1/A(z), oldest first
+    float weightedError[kOrder]; // last weighted errors, oldest first (kCarriedWeighting)
+    float speechError[kOrder];   // last speech less synthesis, oldest first (kCarriedWeighting)
+    float weightNumerator;       // the error weighting A(z/g1)/A(z/g2) of kCarriedWeighting
     float weightDenominator;
     float lpc[kSubframes][kOrder];
     float window[kWindowLength];

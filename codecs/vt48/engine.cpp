@@ -5,7 +5,9 @@
 namespace vntr::vt48 {
 
 namespace {
-bool EightBit(uint32_t format) { return (format & 0xFFFFu) == kFormat8Bit; }
+bool EightBit(uint32_t format) {
+    return (format & 0xFFFFu) == kFormat8Bit;
+}
 } // namespace
 
 CodecStatus Engine::SelectMode(uint32_t format, uint32_t /*options*/, CodecFormat &out) {

@@ -25,8 +25,8 @@ inline constexpr registration::KeyRecord kRegistrationRecords[] = {
 };
 
 constexpr int16_t kCodecId = 2020;
-constexpr uint32_t kFormat8Bit = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_8BIT;   // 0x1102
-constexpr uint32_t kFormat16Bit = CODEC_FMT_PCM16_MONO;                             // 0x2102
+constexpr uint32_t kFormat8Bit = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_8BIT; // 0x1102
+constexpr uint32_t kFormat16Bit = CODEC_FMT_PCM16_MONO;                           // 0x2102
 
 struct Engine {
     static constexpr CodecInfo kInfo{

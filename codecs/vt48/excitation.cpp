@@ -6,7 +6,6 @@
 
 namespace vntr::vt48 {
 
-
 void AdaptiveVector(const float *history, int lag, int length, float *out) {
     const float *from = history + kHistory - lag;
     if (lag >= length) {
@@ -48,8 +47,10 @@ void BuildExcitation(float *history, const float *v, float gp, int code, float g
     for (int n = 0; n < length; ++n) e[n] = gp * v[n];
     AddFixedContribution(code, gc, lag, length, e);
     for (int n = 0; n < length; ++n) {
-        if (e[n] > kExcitationLimit) e[n] = kExcitationLimit;
-        else if (e[n] < -kExcitationLimit) e[n] = -kExcitationLimit;
+        if (e[n] > kExcitationLimit)
+            e[n] = kExcitationLimit;
+        else if (e[n] < -kExcitationLimit)
+            e[n] = -kExcitationLimit;
     }
     AppendHistory(history, e, length);
 }

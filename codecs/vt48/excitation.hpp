@@ -12,9 +12,9 @@
 namespace vntr::vt48 {
 
 // Codebook index ranges.
-constexpr int kPulseTrainCodes = 64;  // 0..63: one pulse at the index, repeated at the lag
-constexpr int kSevenPulseBase = 64;   // 64..127: seven pulses at 3, 11, ..., 51
-constexpr int kEightPulseBase = 128;  // 128..255: eight pulses at 0, 7, ..., 49
+constexpr int kPulseTrainCodes = 64; // 0..63: one pulse at the index, repeated at the lag
+constexpr int kSevenPulseBase = 64;  // 64..127: seven pulses at 3, 11, ..., 51
+constexpr int kEightPulseBase = 128; // 128..255: eight pulses at 0, 7, ..., 49
 constexpr int kSevenPulses = 7;
 constexpr int kEightPulses = 8;
 constexpr int kSevenPulseFirst = 3, kSevenPulseSpacing = 8;
@@ -26,7 +26,9 @@ constexpr float kPulseTrainScale = 4.0f; // a pulse train's amplitude is 4 times
 // would otherwise grow the history without bound until it overflows.
 constexpr float kExcitationLimit = 1048576.0f;
 
-inline float PitchGainValue(int index) { return kPitchGain[index & 15]; } // index 0..15
+inline float PitchGainValue(int index) {
+    return kPitchGain[index & 15];
+} // index 0..15
 // 0..15 positive, 16..31 negative.
 inline float CodebookGainValue(int index) {
     const float magnitude = kCodebookGainMagnitude[index & 15];

@@ -189,7 +189,8 @@ inline void FirFilterBlocked(const float *x, const float *b, float *y, int lengt
 #if defined(VNTR_SIMD_SSE2)
     for (; n + 4 <= length; n += 4) {
         __m128 acc = _mm_loadu_ps(x + n);
-        for (int i = 1; i <= Order; ++i) acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(b[i - 1]), _mm_loadu_ps(x + n - i)));
+        for (int i = 1; i <= Order; ++i)
+            acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(b[i - 1]), _mm_loadu_ps(x + n - i)));
         _mm_storeu_ps(y + n, acc);
     }
 #endif
@@ -274,7 +275,8 @@ inline int FirstBestScore(const float *c, const float *e, int count, float floor
         __m128 s = _mm_and_ps(positive, _mm_div_ps(_mm_mul_ps(cv, cv), ev));
         // NaNs and the lanes past the count take -inf.
         const __m128i lane = _mm_add_epi32(_mm_set1_epi32(p), _mm_setr_epi32(0, 1, 2, 3));
-        const __m128 live = _mm_and_ps(_mm_cmpord_ps(s, s), _mm_castsi128_ps(_mm_cmplt_epi32(lane, _mm_set1_epi32(count))));
+        const __m128 live =
+            _mm_and_ps(_mm_cmpord_ps(s, s), _mm_castsi128_ps(_mm_cmplt_epi32(lane, _mm_set1_epi32(count))));
         s = _mm_or_ps(_mm_and_ps(live, s), _mm_andnot_ps(live, lowest));
         _mm_storeu_ps(scores + p, s);
         highest = _mm_max_ps(highest, s);

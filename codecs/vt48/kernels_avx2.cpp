@@ -82,14 +82,16 @@ VNTR_TARGET_AVX2 void CrossCorrelations8(const float *x, const float *y, int len
         const float xNear = n + i < length ? x[n + i] : 0.0f;
         const float xFar = n + 8 + i < length ? x[n + 8 + i] : 0.0f;
         const __m256 xv = _mm256_blendv_ps(_mm256_set1_ps(xNear), _mm256_set1_ps(xFar), _mm256_castsi256_ps(later));
-        const __m256 yv = _mm256_or_ps(_mm256_maskload_ps(y + n + i, liveNear), _mm256_maskload_ps(y + n + 8 + i, liveFar));
+        const __m256 yv =
+            _mm256_or_ps(_mm256_maskload_ps(y + n + i, liveNear), _mm256_maskload_ps(y + n + 8 + i, liveFar));
         tail = _mm256_add_ps(tail, _mm256_and_ps(_mm256_mul_ps(xv, yv), _mm256_castsi256_ps(live)));
     }
     __m256 t[8];
     Transpose(sums, t);
-    const __m256 folded = _mm256_add_ps(_mm256_add_ps(_mm256_add_ps(_mm256_add_ps(t[0], t[4]), _mm256_add_ps(t[1], t[5])),
-                                                      _mm256_add_ps(_mm256_add_ps(t[2], t[6]), _mm256_add_ps(t[3], t[7]))),
-                                        tail);
+    const __m256 folded =
+        _mm256_add_ps(_mm256_add_ps(_mm256_add_ps(_mm256_add_ps(t[0], t[4]), _mm256_add_ps(t[1], t[5])),
+                                    _mm256_add_ps(_mm256_add_ps(t[2], t[6]), _mm256_add_ps(t[3], t[7]))),
+                      tail);
     if (count == 8) {
         _mm256_storeu_ps(out, folded);
     } else {
@@ -123,7 +125,8 @@ VNTR_TARGET_AVX2 void PairDotsMany(const float *const *x, const float *const *y,
     for (; j < count; ++j) {
         __m256 sums = _mm256_setzero_ps();
         int n = 0;
-        for (; n + 8 <= length; n += 8) sums = _mm256_add_ps(sums, _mm256_mul_ps(_mm256_loadu_ps(x[j] + n), _mm256_loadu_ps(y[j] + n)));
+        for (; n + 8 <= length; n += 8)
+            sums = _mm256_add_ps(sums, _mm256_mul_ps(_mm256_loadu_ps(x[j] + n), _mm256_loadu_ps(y[j] + n)));
         out[j] = Finish(sums, x[j], y[j], n, length);
     }
 }
@@ -147,7 +150,8 @@ VNTR_TARGET_AVX2 void FilterPadded(const float *hz, const float *x, int length, 
         // Block b takes the terms i <= 8 b + 7.
 #pragma GCC unroll 7
         for (int b = 0; b < kMostBlocks; ++b) {
-            if (b < blocks && i <= 8 * b + 7) acc[b] = _mm256_add_ps(acc[b], _mm256_mul_ps(xi, _mm256_loadu_ps(hz + 8 * b - i)));
+            if (b < blocks && i <= 8 * b + 7)
+                acc[b] = _mm256_add_ps(acc[b], _mm256_mul_ps(xi, _mm256_loadu_ps(hz + 8 * b - i)));
         }
     }
 #pragma GCC unroll 7
@@ -167,7 +171,8 @@ VNTR_TARGET_AVX2 void FirFromRest(const float *x, const float *b, int taps, floa
     int n = 0;
     for (; n + 8 <= length; n += 8) {
         __m256 acc = _mm256_setzero_ps();
-        for (int k = 0; k < taps; ++k) acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_set1_ps(b[k]), _mm256_loadu_ps(x + n - k)));
+        for (int k = 0; k < taps; ++k)
+            acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_set1_ps(b[k]), _mm256_loadu_ps(x + n - k)));
         _mm256_storeu_ps(y + n, acc);
     }
     for (; n < length; ++n) {

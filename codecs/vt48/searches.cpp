@@ -148,7 +148,9 @@ struct Winner {
     int8_t signs[kEightPulses] = {};
 };
 
-float Score(float c, float energy) { return energy > 0.0f ? c * c / energy : 0.0f; }
+float Score(float c, float energy) {
+    return energy > 0.0f ? c * c / energy : 0.0f;
+}
 
 // phi[i][j] = sum_n h[n - p_i] h[n - p_j] over the subframe, p_i = first + i spacing.
 // Along a diagonal (fixed j - i) each step drops `spacing` products from the end.
@@ -339,7 +341,9 @@ void Sharpen(float beta, int lag, int length, float *y) {
     for (int n = lag; n < length; ++n) y[n] += beta * y[n - lag];
 }
 
-float SharpeningFactor(float gp) { return 0.35f * (gp > 1.0f ? 1.0f : (gp < -1.0f ? -1.0f : gp)); }
+float SharpeningFactor(float gp) {
+    return 0.35f * (gp > 1.0f ? 1.0f : (gp < -1.0f ? -1.0f : gp));
+}
 
 namespace {
 
@@ -503,7 +507,8 @@ GainChoice SearchGainLevels(const float (&gram)[kVectors][kVectors], bool sharpe
         for (int l : tried) {
             const int j = l + sign;
             const float gc = CodebookGainValue(j);
-            const float error = aa - 2.0f * gp * ab - 2.0f * gc * ac + gp * gp * bb + 2.0f * gp * gc * bc + gc * gc * cc;
+            const float error =
+                aa - 2.0f * gp * ab - 2.0f * gc * ac + gp * gp * bb + 2.0f * gp * gc * bc + gc * gc * cc;
             const bool better = error < bestError;
             bestError = better ? error : bestError;
             best = better ? GainChoice{i, j} : best;
@@ -563,9 +568,12 @@ GainChoice SearchGains(const float *t, const float *yv, const float *yc, const f
     PairDots(left, right, pairs, length, product, simd);
     for (int p = 0; p < pairs; ++p) gram[row[p]][column[p]] = gram[column[p]][row[p]] = product[p];
     switch (copies) {
-    case 3: return SearchGainLevels<3>(gram, sharpened, pitchIndex, reach);
-    case 2: return SearchGainLevels<2>(gram, sharpened, pitchIndex, reach);
-    default: return SearchGainLevels<1>(gram, sharpened, pitchIndex, reach);
+    case 3:
+        return SearchGainLevels<3>(gram, sharpened, pitchIndex, reach);
+    case 2:
+        return SearchGainLevels<2>(gram, sharpened, pitchIndex, reach);
+    default:
+        return SearchGainLevels<1>(gram, sharpened, pitchIndex, reach);
     }
 }
 

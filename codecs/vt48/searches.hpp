@@ -42,11 +42,11 @@ AdaptiveResult SearchAdaptive(const float *history, const float *target, const f
 enum class FixedKind : uint8_t { PulseTrain, EightPulses, SevenPulses };
 
 struct FixedResult {
-    int code;      // codebook index 0..255
-    float gain;    // the gain as coded (a pulse train's gain / 4), before quantisation
+    int code;   // codebook index 0..255
+    float gain; // the gain as coded (a pulse train's gain / 4), before quantisation
     int gainIndex;
     FixedKind kind;
-    float score;   // c^2 / E of the winner
+    float score; // c^2 / E of the winner
 };
 // The three codebooks against t2 (the target less the filtered adaptive
 // vector), in the order pulse train (skipped when quiet), eight pulses, seven

@@ -49,7 +49,9 @@ void WeightingInStages(const float *x, const float *a, const float *numerator, c
 
 #if defined(VNTR_SIMD_SSE2)
 // Two floats into the low lanes (the upper two are zero).
-inline __m128 LoadPair(const float *p) { return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p))); }
+inline __m128 LoadPair(const float *p) {
+    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)));
+}
 #endif
 
 // The same outputs to the last bit in one pass: the four recursions are the

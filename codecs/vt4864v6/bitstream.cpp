@@ -25,7 +25,9 @@ VocoderParams UnpackFrame(const uint8_t *in, const RateMode &mode) {
     return params;
 }
 
-int DifferentialCentre(int reference) { return reference < 26 ? 26 : (reference > 138 ? 138 : reference); }
+int DifferentialCentre(int reference) {
+    return reference < 26 ? 26 : (reference > 138 ? 138 : reference);
+}
 
 int DifferentialCode(int lag, int reference) {
     const int word = reference - kMinLag;

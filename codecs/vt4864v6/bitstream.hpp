@@ -21,7 +21,9 @@ namespace vntr::vt4864v6 {
 void PackFrame(const VocoderParams &params, const RateMode &mode, uint8_t *out);
 
 // The rate row a coded frame announces in its first byte.
-inline const RateMode &FrameRate(const uint8_t *coded) { return RateForCode(coded[0] & 3u); }
+inline const RateMode &FrameRate(const uint8_t *coded) {
+    return RateForCode(coded[0] & 3u);
+}
 
 // Reads mode.codedBytes bytes; words that the row does not transmit are 0.
 VocoderParams UnpackFrame(const uint8_t *in, const RateMode &mode);

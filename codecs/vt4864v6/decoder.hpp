@@ -11,11 +11,11 @@
 namespace vntr::vt4864v6 {
 
 struct DecoderState {
-    uint8_t rateCode;                  // of the current frame
+    uint8_t rateCode; // of the current frame
     Lsp previousLsp;
-    float lpc[kMaxSubframes][kOrder];  // interpolated, per sub-frame
+    float lpc[kMaxSubframes][kOrder]; // interpolated, per sub-frame
     float past[kPastExcitation];
-    float synthesis[kOrder];           // synthesis filter memory, newest last
+    float synthesis[kOrder]; // synthesis filter memory, newest last
     int lags[kMaxSubframes];
     float excitation[kFrameLength];
     float speech[kFrameLength];

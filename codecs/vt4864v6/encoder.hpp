@@ -50,9 +50,9 @@ enum EncoderSearch : uint32_t {
 
 struct EncoderState {
     bool variableRate;
-    uint32_t searches;         // EncoderSearch flags
-    dsp::Simd simd;            // the pulse tree's kernel on this processor (same choices for all)
-    uint8_t rateCode;          // row of the last coded frame
+    uint32_t searches;                  // EncoderSearch flags
+    dsp::Simd simd;                     // the pulse tree's kernel on this processor (same choices for all)
+    uint8_t rateCode;                   // row of the last coded frame
     const PredictorCodebook *predictor; // null: the built-in codebook
 
     float speech[kSpeechBuffer];
@@ -60,19 +60,19 @@ struct EncoderState {
     InputFilterState input;
     Lsp previousLsp;
 
-    float lpc[kMaxSubframes][kOrder];         // unquantised (the last one bandwidth-expanded)
+    float lpc[kMaxSubframes][kOrder];          // unquantised (the last one bandwidth-expanded)
     float quantisedLpc[kMaxSubframes][kOrder]; // interpolated, quantised
     float predictionError[kMaxSubframes];
     int openLoopLag[kMaxSubframes];
     HarmonicWeighting harmonic[kMaxSubframes];
 
-    float weightedSpeech[kWeightedBuffer];     // history, then the current sub-frame
-    float weightingInput[kOrder];              // speech weighting memories, newest last
+    float weightedSpeech[kWeightedBuffer]; // history, then the current sub-frame
+    float weightingInput[kOrder];          // speech weighting memories, newest last
     float weightingOutput[kOrder];
     float past[kPastExcitation];
-    float synthesis[kOrder];                   // synthesis memory, newest last
+    float synthesis[kOrder];                            // synthesis memory, newest last
     float weightedSynthesis[kWeightedSynthesisHistory]; // newest last; its tail is the weighted-output memory
-    float target[kFrameLength];                // target bases of the frame's sub-frames
+    float target[kFrameLength];                         // target bases of the frame's sub-frames
     float excitation[kFrameLength];
     PulseBudgets budgets;
     VocoderParams params;

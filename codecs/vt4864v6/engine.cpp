@@ -52,9 +52,12 @@ CodecStatus Engine::EncodeFrame(EncoderState &state, const frame::EncodeCall<uin
     const RateMode *mode = &RateForCode(coder.rateCode);
     if (coder.variableRate) {
         // The call's flags choose this frame's rate.
-        if (call.flags == 0 || call.flags == CODEC_OPT_6400) mode = &kRate6400;
-        else if (call.flags == CODEC_OPT_4800) mode = &kRate4800;
-        else return CODEC_ERR_OPTION;
+        if (call.flags == 0 || call.flags == CODEC_OPT_6400)
+            mode = &kRate6400;
+        else if (call.flags == CODEC_OPT_4800)
+            mode = &kRate4800;
+        else
+            return CODEC_ERR_OPTION;
     }
     if (*call.inBytes == CODEC_END_OF_STREAM) {
         // Nothing is held back between frames.

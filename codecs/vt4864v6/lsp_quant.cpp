@@ -75,7 +75,9 @@ namespace {
 // Minimum distance below LSP i (entry 0 unused): the low, middle and high band.
 constexpr float kMinimumGap[kOrder] = {0.0f, 0.06f, 0.06f, 0.08f, 0.08f, 0.08f, 0.1f, 0.1f, 0.1f, 0.1f};
 
-bool MakesAFilter(const Lsp &lsp) { return dsp::LspMakesFilter(lsp.data(), kOrder); }
+bool MakesAFilter(const Lsp &lsp) {
+    return dsp::LspMakesFilter(lsp.data(), kOrder);
+}
 
 } // namespace
 

@@ -37,8 +37,7 @@ LspIndices QuantiseLsp(const Lsp &lsp, const Lsp &weights, const Lsp &previous);
 
 // Search of one split over a residual vector, in the given table of three
 // split codebooks laid out like kLspCodebook (the training passes its own).
-int SearchLspSplit(int split, const float *residual, const float *weights,
-                   const float *codebookTable = kLspCodebook);
+int SearchLspSplit(int split, const float *residual, const float *weights, const float *codebookTable = kLspCodebook);
 
 // omega_i = c_i + pred_i (prev_i - mean_i) + mean_i, not yet stabilised.
 Lsp RebuildLsp(const LspIndices &indices, const Lsp &previous, const float *codebookTable = kLspCodebook);

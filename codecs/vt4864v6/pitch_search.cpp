@@ -1,7 +1,7 @@
 #include "pitch_search.hpp"
 
-#include "excitation.hpp"
 #include "bitstream.hpp"
+#include "excitation.hpp"
 
 #include <vntr/dsp/vector.hpp>
 
@@ -23,7 +23,9 @@ void InputFilter(InputFilterState &state, float *x, int length) {
     state.previousOutput = previousOutput;
 }
 
-int OpenLoopPitch(const float *cur, int length) { return dsp::OpenLoopPitch(cur, length, kMinLag, kOpenLoopMaxLag); }
+int OpenLoopPitch(const float *cur, int length) {
+    return dsp::OpenLoopPitch(cur, length, kMinLag, kOpenLoopMaxLag);
+}
 
 int DifferentialLagSearch(const float *past, const float *target, int length, int reference) {
     const int centre = DifferentialCentre(reference);
@@ -48,6 +50,8 @@ int DifferentialLagSearch(const float *past, const float *target, int length, in
     return bestLag;
 }
 
-int SearchPredictor(const PredictorStatistics &stats) { return dsp::SearchPredictor(stats, kPredictorCodebook); }
+int SearchPredictor(const PredictorStatistics &stats) {
+    return dsp::SearchPredictor(stats, kPredictorCodebook);
+}
 
 } // namespace vntr::vt4864v6

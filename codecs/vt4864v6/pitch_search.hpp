@@ -13,7 +13,7 @@ namespace vntr::vt4864v6 {
 
 // Input high-pass: x' = 0.87 x; y = x' - x'_prev + 0.98 y_prev, in place.
 struct InputFilterState {
-    float previousInput;  // scaled
+    float previousInput; // scaled
     float previousOutput;
 };
 void InputFilter(InputFilterState &state, float *x, int length);

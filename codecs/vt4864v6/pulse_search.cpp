@@ -64,7 +64,9 @@ constexpr Reach ComputeReach(const RateMode &mode) {
     for (int pulse = 1; pulse < 5; ++pulse) {
         for (int p = 0; p < length; ++p) {
             if (!r.at[pulse - 1][p]) continue;
-            for (int s = 0; s < 4; ++s) r.at[pulse][(p + mode.steps[static_cast<std::size_t>(pulse - 1)][static_cast<std::size_t>(s)]) % length] = true;
+            for (int s = 0; s < 4; ++s)
+                r.at[pulse][(p + mode.steps[static_cast<std::size_t>(pulse - 1)][static_cast<std::size_t>(s)]) %
+                            length] = true;
         }
     }
     return r;
@@ -84,8 +86,8 @@ static_assert(ReachCount(kReach6400, 0) == 8 && ReachCount(kReach6400, 4) == 8);
 
 } // namespace
 
-PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mode, PulseBudgets &budgets,
-                         float *c, float *f) {
+PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mode, PulseBudgets &budgets, float *c,
+                         float *f) {
     const int length = mode.subframeLength;
     const int grid = mode.grid;
 
@@ -119,7 +121,9 @@ PulseChoice SearchPulses(const float *target, const float *h, const RateMode &mo
             }
             maxSum += largest;
             meanSum += total / static_cast<float>(grid);
-            if (pulse >= 3) threshold[pulse - 1] = meanSum + mode.thresholds[static_cast<std::size_t>(pulse - 3)] * (maxSum - meanSum);
+            if (pulse >= 3)
+                threshold[pulse - 1] =
+                    meanSum + mode.thresholds[static_cast<std::size_t>(pulse - 3)] * (maxSum - meanSum);
         }
     }
 

@@ -184,8 +184,8 @@ PulseChoice SearchPulsesExhaustive(const float *target, const float *h, const Ra
                     choice[3] = i4;
                     const int p4 = next(p[2], mode.steps[2][static_cast<std::size_t>(i4)]);
                     const float *r4 = row(p4);
-                    const NodeView node{c3, r4, scratch.crossPairs, scratch.pairs[p4],
-                                        (e[2] + r4[p4]) + 2.0f * c3[p4], s[2] + a[p4]};
+                    const NodeView node{
+                        c3, r4, scratch.crossPairs, scratch.pairs[p4], (e[2] + r4[p4]) + 2.0f * c3[p4], s[2] + a[p4]};
                     const LeafBlock *children[kChildren];
                     for (int i5 = 0; i5 < kChildren; ++i5) {
                         children[i5] = &scratch.blocks[next(p4, mode.steps[3][static_cast<std::size_t>(i5)])];

@@ -28,8 +28,8 @@
 
 namespace vntr::vt4864v6 {
 
-constexpr int kLeaves = 16;   // the pulse-6 and pulse-7 choices under one position of pulse 5
-constexpr int kChildren = 4;  // the pulse-5 choices under one node of pulse 4
+constexpr int kLeaves = 16;  // the pulse-6 and pulse-7 choices under one position of pulse 5
+constexpr int kChildren = 4; // the pulse-5 choices under one node of pulse 4
 // Rows and cross vectors hold x mod L for x < kWrapped, so that a position
 // plus a step, or a block of eight beyond the end, reads without a wrap.
 constexpr int kWrapped = 2 * kMaxSubframeLength + 8;

@@ -7,11 +7,11 @@
 
 namespace vntr::vt4864v6 {
 
-constexpr int kFrameLength = 240;    // samples per frame (30 ms)
-constexpr int kOrder = 10;           // LPC order
+constexpr int kFrameLength = 240; // samples per frame (30 ms)
+constexpr int kOrder = 10;        // LPC order
 constexpr int kMaxSubframes = 4;
 constexpr int kMaxSubframeLength = 80;
-constexpr int kParamCount = 20;      // words of VocoderParams
+constexpr int kParamCount = 20; // words of VocoderParams
 constexpr int kMaxCodedBytes = 24;
 constexpr int kMinLag = 18;
 constexpr int kMaxLag = 145;
@@ -35,17 +35,19 @@ constexpr std::array<uint16_t, kMaxPairs> PairRowStarts(int subframeLength) {
     }
     return starts;
 }
-constexpr int PairTableSize(int subframeLength) { return subframeLength / 2 * (subframeLength / 2 + 1) / 2; }
+constexpr int PairTableSize(int subframeLength) {
+    return subframeLength / 2 * (subframeLength / 2 + 1) / 2;
+}
 
 struct RateMode {
-    uint8_t rateCode;  // bits 0-1 of the first coded byte
+    uint8_t rateCode; // bits 0-1 of the first coded byte
     bool is4800;
     int subframes;
     int subframeLength;
-    int grid;          // first-pulse grid size
+    int grid; // first-pulse grid size
     int paramCount;
     int codedBytes;
-    int usedBits;      // rate code included
+    int usedBits; // rate code included
     std::array<uint8_t, kParamCount> widths;
     // Pulse steps of pulses 2..7, four choices each.
     std::array<std::array<uint8_t, 4>, kPulses - 1> steps;
@@ -53,7 +55,7 @@ struct RateMode {
     std::array<uint16_t, kMaxPairs> pairRows;
     // Threshold factors of the pulse search at pulses 3, 4, 5.
     std::array<float, 3> thresholds;
-    int windowStart0;  // start of sub-frame 0's analysis window in the speech buffer
+    int windowStart0; // start of sub-frame 0's analysis window in the speech buffer
     int windowStep;
 
     // Indices of a sub-frame's words in VocoderParams.
@@ -99,7 +101,9 @@ inline constexpr RateMode kRate6400{
 };
 
 // Rate code 0 is 6.4 kbit/s; 1, and the unused codes 2 and 3, are 4.8 kbit/s.
-constexpr const RateMode &RateForCode(unsigned code) { return (code & 3u) == 0 ? kRate6400 : kRate4800; }
+constexpr const RateMode &RateForCode(unsigned code) {
+    return (code & 3u) == 0 ? kRate6400 : kRate4800;
+}
 
 constexpr int SumWidths(const RateMode &m) {
     int bits = 2;

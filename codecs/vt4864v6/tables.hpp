@@ -25,7 +25,9 @@ constexpr int kLspSplitStart[kLspSplits + 1] = {0, 3, 6, 10};
 constexpr int kLspCodebookValues = kLspCodebookSize * kOrder;
 extern const float kLspCodebook[kLspCodebookValues];
 // Offset of split s's table inside kLspCodebook.
-constexpr int LspCodebookOffset(int s) { return kLspCodebookSize * kLspSplitStart[s]; }
+constexpr int LspCodebookOffset(int s) {
+    return kLspCodebookSize * kLspSplitStart[s];
+}
 extern const float kLspMean[kOrder];
 extern const float kLspPrediction[kOrder];
 

@@ -13,7 +13,8 @@ namespace {
 constexpr PredictorCodebook MakePredictorCodebook() {
     PredictorCodebook codebook{{
 #include "codebooks/pitch_predictor.inc"
-    }, {}};
+                               },
+                               {}};
     DerivePredictorSearch(codebook);
     return codebook;
 }

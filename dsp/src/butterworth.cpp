@@ -10,7 +10,9 @@ using Complex = std::complex<double>;
 
 // The bilinear image z = (1 + s) / (1 - s) of an analog pole, with the
 // analog frequency axis warped as W = tan(w / 2).
-Complex ToZ(Complex s) { return (1.0 + s) / (1.0 - s); }
+Complex ToZ(Complex s) {
+    return (1.0 + s) / (1.0 - s);
+}
 
 } // namespace
 
@@ -26,8 +28,12 @@ SosFilter DesignButterworth(FilterBand band, int order, double edge1, double edg
         // Left-half-plane poles of the unit-cutoff prototype.
         const Complex p = std::polar(1.0, pi * (2.0 * k + prototype + 1.0) / (2.0 * prototype));
         switch (band) {
-        case FilterBand::LowPass: poles[count++] = ToZ(w1 * p); break;
-        case FilterBand::HighPass: poles[count++] = ToZ(w1 / p); break;
+        case FilterBand::LowPass:
+            poles[count++] = ToZ(w1 * p);
+            break;
+        case FilterBand::HighPass:
+            poles[count++] = ToZ(w1 / p);
+            break;
         case FilterBand::BandPass: {
             // s -> (s^2 + W0^2) / (B s): each prototype pole p gives the two
             // roots of s^2 - p B s + W0^2.
@@ -45,8 +51,8 @@ SosFilter DesignButterworth(FilterBand band, int order, double edge1, double edg
     const double b1 = band == FilterBand::LowPass ? 2.0 : (band == FilterBand::HighPass ? -2.0 : 0.0);
     const double b2 = band == FilterBand::BandPass ? -1.0 : 1.0;
     auto addSection = [&](double a1, double a2) {
-        filter.section[filter.sections++] =
-            Biquad{1.0f, static_cast<float>(b1), static_cast<float>(b2), static_cast<float>(a1), static_cast<float>(a2)};
+        filter.section[filter.sections++] = Biquad{1.0f, static_cast<float>(b1), static_cast<float>(b2),
+                                                   static_cast<float>(a1), static_cast<float>(a2)};
     };
     // Complex poles section by section with their conjugates; real poles in pairs.
     constexpr double kReal = 1e-9;

@@ -96,7 +96,9 @@ void QuadraticRoots(const double *c, double *high, double *low) {
     *low = m - s;
 }
 
-double SafeAcos(double x) { return std::acos(x > 1.0 ? 1.0 : (x < -1.0 ? -1.0 : x)); }
+double SafeAcos(double x) {
+    return std::acos(x > 1.0 ? 1.0 : (x < -1.0 ? -1.0 : x));
+}
 
 } // namespace
 

@@ -130,10 +130,9 @@ struct WideBlocks {
 }
 
 template <class Blocks>
-[[gnu::always_inline]] inline MsvqChoice Search(const float *target, const float *weights, const float *base,
-                                                int dim, const MsvqStage *stages, int stageCount, int keep,
-                                                float *quantised, MsvqChoice *finalists = nullptr,
-                                                int *finalistCount = nullptr) {
+[[gnu::always_inline]] inline MsvqChoice Search(const float *target, const float *weights, const float *base, int dim,
+                                                const MsvqStage *stages, int stageCount, int keep, float *quantised,
+                                                MsvqChoice *finalists = nullptr, int *finalistCount = nullptr) {
     // Running sums of the kept candidates, and the path of stage indices that
     // led to each, double-buffered across stages.
     float sums[2][kMsvqMaxKeep][kMsvqMaxDim];
@@ -275,8 +274,8 @@ MsvqChoice MsvqSearchOn(Simd simd, const float *target, const float *weights, co
     return SearchOn(simd, target, weights, base, dim, stages, stageCount, keep, quantised, nullptr, nullptr);
 }
 
-MsvqChoice MsvqSearch(const float *target, const float *weights, const float *base, int dim,
-                      const MsvqStage *stages, int stageCount, int keep, float *quantised) {
+MsvqChoice MsvqSearch(const float *target, const float *weights, const float *base, int dim, const MsvqStage *stages,
+                      int stageCount, int keep, float *quantised) {
     return SearchOn(DetectSimd(), target, weights, base, dim, stages, stageCount, keep, quantised, nullptr, nullptr);
 }
 

@@ -8,7 +8,9 @@ namespace vntr::dsp {
 namespace {
 
 // c(i, j) over the window.
-float Cross(const float *x, int window, int i, int j) { return Dot(x - i, x - j, window); }
+float Cross(const float *x, int window, int i, int j) {
+    return Dot(x - i, x - j, window);
+}
 
 // The interpolated strength from the six inner products at T and T+1.
 float InterpolatedStrength(float c00, float c0T, float c0T1, float cTT, float cTT1, float cT1T1, float d) {

@@ -18,7 +18,8 @@ VNTR_TARGET_AVX2 void CorrelationsWide(const float *cur, int length, int maxLag,
     for (; j + 8 <= lags; j += 8) {
         const float *x = cur - maxLag + j;
         __m256 acc = _mm256_setzero_ps();
-        for (int n = 0; n < length; ++n) acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_set1_ps(cur[n]), _mm256_loadu_ps(x + n)));
+        for (int n = 0; n < length; ++n)
+            acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_set1_ps(cur[n]), _mm256_loadu_ps(x + n)));
         _mm256_storeu_ps(k + j, acc);
     }
     for (; j < lags; ++j) {

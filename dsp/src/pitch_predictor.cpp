@@ -74,9 +74,12 @@ void LimitExcitation(float *e, int length) {
     }
 #endif
     for (; n < length; ++n) {
-        if (e[n] > kExcitationLimit) e[n] = kExcitationLimit;
-        else if (e[n] < -kExcitationLimit) e[n] = -kExcitationLimit;
-        else if (e[n] != e[n]) e[n] = 0.0f;
+        if (e[n] > kExcitationLimit)
+            e[n] = kExcitationLimit;
+        else if (e[n] < -kExcitationLimit)
+            e[n] = -kExcitationLimit;
+        else if (e[n] != e[n])
+            e[n] = 0.0f;
     }
 }
 

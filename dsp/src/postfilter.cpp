@@ -64,7 +64,9 @@ struct PartialSums {
     void AddSquares(const float *y) {
         for (int k = 0; k < 4; ++k) s[k] += static_cast<double>(y[k]) * static_cast<double>(y[k]);
     }
-    double Total() const { return (s[0] + s[2]) + (s[1] + s[3]); }
+    double Total() const {
+        return (s[0] + s[2]) + (s[1] + s[3]);
+    }
 #endif
 };
 
@@ -87,7 +89,9 @@ double TailSquares(const float *y, int from, int length) {
     return tail;
 }
 
-int WholeGroups(int length) { return length & ~3; }
+int WholeGroups(int length) {
+    return length & ~3;
+}
 
 double Dot(const double *x, const double *y, int length) {
     PartialSums sums;
@@ -99,9 +103,13 @@ double Dot(const double *x, const double *y, int length) {
 using Candidate = PitchCandidate; // k: correlation with the sub-frame, e: energy of the delayed signal
 
 // a replaces b when its normalised correlation K^2/E is larger.
-bool Better(const Candidate &a, const Candidate &b) { return a.k * a.k * b.e > b.k * b.k * a.e; }
+bool Better(const Candidate &a, const Candidate &b) {
+    return a.k * a.k * b.e > b.k * b.k * a.e;
+}
 
-Candidate Clipped(double k, double e) { return {k > 0.0 ? k : 0.0, e}; }
+Candidate Clipped(double k, double e) {
+    return {k > 0.0 ? k : 0.0, e};
+}
 
 // Correlations and energies are summed and compared in double: two candidates
 // often score within a few parts per million of each other, and single
@@ -176,13 +184,12 @@ void FractionalCandidates(const float *r, const double *rw, int t, int length, c
             k1.AddWidened(rw + n, y + 1 + n);
             e1.AddSquares(y + 1 + n);
         }
-        out[phase - 1][0] = Clipped(k0.Total() + TailWidened(rw, y, groups, length),
-                                    e0.Total() + TailSquares(y, groups, length));
+        out[phase - 1][0] =
+            Clipped(k0.Total() + TailWidened(rw, y, groups, length), e0.Total() + TailSquares(y, groups, length));
         out[phase - 1][1] = Clipped(k1.Total() + TailWidened(rw, y + 1, groups, length),
                                     e1.Total() + TailSquares(y + 1, groups, length));
     }
 }
-
 
 void Widen(const float *x, int length, double *out) {
     for (int n = 0; n < length; ++n) out[n] = x[n];
@@ -253,7 +260,8 @@ VNTR_TARGET_AVX2 void FractionalCandidatesWide(const float *r, const double *rw,
         int n = 0;
         for (; n + 8 <= count; n += 8) {
             const float *x = r + n - t + 1;
-            __m256 acc = _mm256_add_ps(_mm256_mul_ps(c0, _mm256_loadu_ps(x)), _mm256_mul_ps(c1, _mm256_loadu_ps(x - 1)));
+            __m256 acc =
+                _mm256_add_ps(_mm256_mul_ps(c0, _mm256_loadu_ps(x)), _mm256_mul_ps(c1, _mm256_loadu_ps(x - 1)));
             acc = _mm256_add_ps(acc, _mm256_mul_ps(c2, _mm256_loadu_ps(x - 2)));
             _mm256_storeu_ps(y + n, _mm256_add_ps(acc, _mm256_mul_ps(c3, _mm256_loadu_ps(x - 3))));
         }
@@ -272,10 +280,10 @@ VNTR_TARGET_AVX2 void FractionalCandidatesWide(const float *r, const double *rw,
             k1 = _mm256_add_pd(k1, _mm256_mul_pd(s, b));
             e1 = _mm256_add_pd(e1, _mm256_mul_pd(b, b));
         }
-        out[phase - 1][0] = Clipped(Total(k0) + TailWidened(rw, y, groups, length),
-                                    Total(e0) + TailSquares(y, groups, length));
-        out[phase - 1][1] = Clipped(Total(k1) + TailWidened(rw, y + 1, groups, length),
-                                    Total(e1) + TailSquares(y + 1, groups, length));
+        out[phase - 1][0] =
+            Clipped(Total(k0) + TailWidened(rw, y, groups, length), Total(e0) + TailSquares(y, groups, length));
+        out[phase - 1][1] =
+            Clipped(Total(k1) + TailWidened(rw, y + 1, groups, length), Total(e1) + TailSquares(y + 1, groups, length));
     }
 }
 // ChooseIntegerLag and Dot with each sum's four partial sums in one register.
@@ -306,7 +314,8 @@ VNTR_TARGET_AVX2 void SixteenTapDelayWide(const float *r, int lag, const float *
     for (; n + 8 <= length; n += 8) {
         const float *x = r + n - lag + 8;
         __m256 acc = _mm256_setzero_ps();
-        for (int j = 0; j < 16; ++j) acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_set1_ps(h[j]), _mm256_loadu_ps(x - j)));
+        for (int j = 0; j < 16; ++j)
+            acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_set1_ps(h[j]), _mm256_loadu_ps(x - j)));
         _mm256_storeu_ps(y + n, acc);
     }
     SixteenTapDelay(r + n, lag, h, length - n, y + n);
@@ -321,7 +330,8 @@ VNTR_TARGET_AVX2 void WidenWide(const float *x, int length, double *out) {
 VNTR_TARGET_AVX2 double DotWide(const double *x, const double *y, int length) {
     __m256d sums = _mm256_setzero_pd();
     const int groups = WholeGroups(length);
-    for (int n = 0; n < groups; n += 4) sums = _mm256_add_pd(sums, _mm256_mul_pd(_mm256_loadu_pd(x + n), _mm256_loadu_pd(y + n)));
+    for (int n = 0; n < groups; n += 4)
+        sums = _mm256_add_pd(sums, _mm256_mul_pd(_mm256_loadu_pd(x + n), _mm256_loadu_pd(y + n)));
     return Total(sums) + Tail(x, y, groups, length);
 }
 #else
@@ -329,10 +339,18 @@ void FractionalCandidatesWide(const float *r, const double *rw, int t, int lengt
                               Candidate (*out)[2]) {
     FractionalCandidates(r, rw, t, length, delays, out);
 }
-IntegerChoice ChooseIntegerLagWide(const double *r, int lag, int length) { return ChooseIntegerLag(r, lag, length); }
-double DotWide(const double *x, const double *y, int length) { return Dot(x, y, length); }
-void SixteenTapDelayWide(const float *r, int lag, const float *h, int length, float *y) { SixteenTapDelay(r, lag, h, length, y); }
-void WidenWide(const float *x, int length, double *out) { Widen(x, length, out); }
+IntegerChoice ChooseIntegerLagWide(const double *r, int lag, int length) {
+    return ChooseIntegerLag(r, lag, length);
+}
+double DotWide(const double *x, const double *y, int length) {
+    return Dot(x, y, length);
+}
+void SixteenTapDelayWide(const float *r, int lag, const float *h, int length, float *y) {
+    SixteenTapDelay(r, lag, h, length, y);
+}
+void WidenWide(const float *x, int length, double *out) {
+    Widen(x, length, out);
+}
 #endif
 
 // The residual through A(z/0.55): y[n] = x[n] + sum_i b[i-1] x[n-i], each
@@ -342,7 +360,8 @@ void Residual(const float *x, const float *b, float *y, int length) {
 #if defined(VNTR_SIMD_SSE2)
     for (; n + 4 <= length; n += 4) {
         __m128 acc = _mm_loadu_ps(x + n);
-        for (int i = 1; i <= kPostOrder; ++i) acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(b[i - 1]), _mm_loadu_ps(x + n - i)));
+        for (int i = 1; i <= kPostOrder; ++i)
+            acc = _mm_add_ps(acc, _mm_mul_ps(_mm_set1_ps(b[i - 1]), _mm_loadu_ps(x + n - i)));
         _mm_storeu_ps(y + n, acc);
     }
 #endif
@@ -374,8 +393,10 @@ void PitchPostFilterOn(Simd simd, const float *r, int lag, int length, const Pos
     double wide[kPostResidualHistory + kPostMaxSubframe];
     double *rw = wide + kPostResidualHistory;
     const bool avx2 = simd == Simd::Avx2;
-    if (avx2) WidenWide(r - (lag + 1), lag + 1 + length, rw - (lag + 1));
-    else Widen(r - (lag + 1), lag + 1 + length, rw - (lag + 1));
+    if (avx2)
+        WidenWide(r - (lag + 1), lag + 1 + length, rw - (lag + 1));
+    else
+        Widen(r - (lag + 1), lag + 1 + length, rw - (lag + 1));
 
     IntegerChoice integer = avx2 ? ChooseIntegerLagWide(rw, lag, length) : ChooseIntegerLag(rw, lag, length);
     std::memcpy(out, r, sizeof(float) * length);
@@ -390,8 +411,10 @@ void PitchPostFilterOn(Simd simd, const float *r, int lag, int length, const Pos
     int bestPhase = 0;
     int bestShift = 0;
     Candidate fractional[kPhases][2];
-    if (avx2) FractionalCandidatesWide(r, rw, t, length, config.delays, fractional);
-    else FractionalCandidates(r, rw, t, length, config.delays, fractional);
+    if (avx2)
+        FractionalCandidatesWide(r, rw, t, length, config.delays, fractional);
+    else
+        FractionalCandidates(r, rw, t, length, config.delays, fractional);
     for (int phase = 1; phase <= kPhases; ++phase) {
         for (int shift = 0; shift < 2; ++shift) {
             if (Better(fractional[phase - 1][shift], best)) {
@@ -412,8 +435,10 @@ void PitchPostFilterOn(Simd simd, const float *r, int lag, int length, const Pos
         delayed = chosen + bestShift;
         // The longer filter replaces the 4-tap version when it matches better.
         float fine[kPostMaxSubframe];
-        if (avx2) SixteenTapDelayWide(r, t - bestShift + 1, config.delays.sixteen[bestPhase - 1], length, fine);
-        else SixteenTapDelay(r, t - bestShift + 1, config.delays.sixteen[bestPhase - 1], length, fine);
+        if (avx2)
+            SixteenTapDelayWide(r, t - bestShift + 1, config.delays.sixteen[bestPhase - 1], length, fine);
+        else
+            SixteenTapDelay(r, t - bestShift + 1, config.delays.sixteen[bestPhase - 1], length, fine);
         const Candidate c = Score(r, fine, length);
         if (c.e != 0.0 && Better(c, best)) {
             best = c;
@@ -447,12 +472,15 @@ void FractionalPitchCandidates(Simd simd, const float *r, int t, int length, con
     Widen(r, length, rw);
     if (simd == Simd::Avx2)
         FractionalCandidatesWide(r, rw, t, length, delays, out);
-    else FractionalCandidates(r, rw, t, length, delays, out);
+    else
+        FractionalCandidates(r, rw, t, length, delays, out);
 }
 
 namespace {
 
-float TiltOf(float r0, float r1) { return (r0 != 0.0f && std::fabs(r1) <= r0) ? -r1 / r0 : 0.0f; }
+float TiltOf(float r0, float r1) {
+    return (r0 != 0.0f && std::fabs(r1) <= r0) ? -r1 / r0 : 0.0f;
+}
 
 // The formant post-filter A(z/0.55) / A(z/0.7): the residual filter's
 // bandwidth expansion widens the zeros more than the synthesis filter's
@@ -493,14 +521,16 @@ void PostFilterShapePair(const float *lpc0, const float *lpc1, const PostFilterC
     // AllPoleFilter's products and differences in its order, from rest.
     const int length = config.tiltResponseLength;
     __m128 coefficient[kPostOrder];
-    for (int i = 0; i < kPostOrder; ++i) coefficient[i] = _mm_unpacklo_ps(_mm_load_ss(shape0.den + i), _mm_load_ss(shape1.den + i));
+    for (int i = 0; i < kPostOrder; ++i)
+        coefficient[i] = _mm_unpacklo_ps(_mm_load_ss(shape0.den + i), _mm_load_ss(shape1.den + i));
     __m128 r[kPostOrder];
     for (int k = 0; k < kPostOrder; ++k) r[k] = _mm_setzero_ps();
     __m128 h[kPostMaxTiltResponse];
     for (int n = 0; n < length; ++n) {
         __m128 even = n == 0 ? _mm_set_ps(0.0f, 0.0f, 1.0f, 1.0f)
-                             : (n <= kPostOrder ? _mm_unpacklo_ps(_mm_load_ss(shape0.num + n - 1), _mm_load_ss(shape1.num + n - 1))
-                                                : _mm_setzero_ps());
+                             : (n <= kPostOrder
+                                    ? _mm_unpacklo_ps(_mm_load_ss(shape0.num + n - 1), _mm_load_ss(shape1.num + n - 1))
+                                    : _mm_setzero_ps());
         __m128 odd = _mm_setzero_ps();
         int i = 2;
         for (; i + 1 <= kPostOrder; i += 2) {

@@ -55,15 +55,17 @@ using report::WriteCsv;
 using report::WriteOriginalJson;
 
 void PrintUsage(std::FILE *out) {
-    std::fprintf(out,
-                 "usage: vtbench32 --batch [ORIGINAL.wav | FOLDER ...] [--codecs A,B,...] [--saved-selection]\n"
-                 "                 [--option CODEC=4800|6400|vad|novad[+...][,MODE...]] [--vad] [-j N] [--resample] [--mono] [--json FILE] [--csv FILE] [--keep DIR]\n"
-                 "                 [--progress | --quiet] [--no-quality | --no-visqol] [--scorer 'COMMAND {ref} {deg}']\n"
-                 "                 [--session FILE | --save-session FILE]\n"
-                 "Runs every codec (or those named) over the original (default: %s) and prints the\n"
-                 "comparison sorted by bit rate; over several originals or folders (searched for *.wav),\n"
-                 "one table per codec over the whole corpus.  vtbench32 --batch --help tells more.\n",
-                 VNTR_DEFAULT_ORIGINAL);
+    std::fprintf(
+        out,
+        "usage: vtbench32 --batch [ORIGINAL.wav | FOLDER ...] [--codecs A,B,...] [--saved-selection]\n"
+        "                 [--option CODEC=4800|6400|vad|novad[+...][,MODE...]] [--vad] [-j N] [--resample] [--mono] "
+        "[--json FILE] [--csv FILE] [--keep DIR]\n"
+        "                 [--progress | --quiet] [--no-quality | --no-visqol] [--scorer 'COMMAND {ref} {deg}']\n"
+        "                 [--session FILE | --save-session FILE]\n"
+        "Runs every codec (or those named) over the original (default: %s) and prints the\n"
+        "comparison sorted by bit rate; over several originals or folders (searched for *.wav),\n"
+        "one table per codec over the whole corpus.  vtbench32 --batch --help tells more.\n",
+        VNTR_DEFAULT_ORIGINAL);
 }
 
 bool WantsBatch(int argc, char **argv) {
@@ -72,7 +74,6 @@ bool WantsBatch(int argc, char **argv) {
     }
     return false;
 }
-
 
 namespace {
 
@@ -99,7 +100,7 @@ struct BatchOptions {
 };
 
 bool IsFolder(const std::string &path) {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -218,8 +219,7 @@ bool RunCorpusBatch(evaluator::Evaluator &ev, const BatchOptions &o, const ModeP
 }
 
 // One original with --resample: each codec at its own rate.
-bool RunSingleAtCodecRates(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOptions &o,
-                           const ModePlan &plan) {
+bool RunSingleAtCodecRates(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOptions &o, const ModePlan &plan) {
     const uint64_t start = platform::MonotonicMs();
     const std::string &path = o.originals.front();
     RatesRun run;
@@ -227,8 +227,7 @@ bool RunSingleAtCodecRates(evaluator::Evaluator &ev, ConsoleFrontend &ui, const 
     std::string error;
     FileSet originals;
     originals.Add(path);
-    const bool ran =
-        RunAtCodecRates(ev, ui, path, plan, o.mono, o.level, o.keepDir, originals, problems, run, error);
+    const bool ran = RunAtCodecRates(ev, ui, path, plan, o.mono, o.level, o.keepDir, originals, problems, run, error);
     for (const auto &problem : problems) std::fprintf(stderr, "vtbench32: %s\n", problem.c_str());
     if (!ran) {
         std::fprintf(stderr, "vtbench32: %s\n", run.cancelled ? "processing cancelled" : error.c_str());
@@ -339,7 +338,8 @@ bool RunSingleBatch(evaluator::Evaluator &ev, ConsoleFrontend &ui, const BatchOp
         std::fprintf(stderr, "vtbench32: processing cancelled\n");
         return false;
     }
-    const std::string shownName = conversion.empty() ? ev.OriginalDisplayName() : platform::FileNameOf(o.originals.front());
+    const std::string shownName =
+        conversion.empty() ? ev.OriginalDisplayName() : platform::FileNameOf(o.originals.front());
     const ReportedOriginal original = ReportedOriginalOf(ev, shownName, conversion);
     if (original.exists) PrintRows(stdout, original, rows);
     std::fflush(stdout);
@@ -432,8 +432,9 @@ int RunBatch(int argc, char **argv) {
                    "original PCM wave files, and folders searched for *.wav (several: a corpus run)")
         ->check(CLI::ExistingPath);
     app.add_option("--codecs", o.codecList, "comma-separated codecs to run (default: every codec installed)");
-    app.add_flag("--saved-selection", o.savedSelection,
-                 "start from the codecs and modes last chosen in the window instead of every codec in its default mode");
+    app.add_flag(
+        "--saved-selection", o.savedSelection,
+        "start from the codecs and modes last chosen in the window instead of every codec in its default mode");
     app.add_option("--option", o.optionArgs,
                    "modes of one codec, e.g. VT4864v6=4800, VT4864v6=4800,6400 (a row for each) or VT15=vad+4800 "
                    "(repeatable)");
@@ -471,7 +472,9 @@ int RunBatch(int argc, char **argv) {
         return 2;
     }
     if (!o.sessionOut.empty() && (corpus || o.resample || o.mono || o.level)) {
-        std::fprintf(stderr, "vtbench32: --save-session stores one original as it is (no corpus, --resample, --mono or --level)\n");
+        std::fprintf(
+            stderr,
+            "vtbench32: --save-session stores one original as it is (no corpus, --resample, --mono or --level)\n");
         return 2;
     }
     if (o.sessionIn.empty() && o.originals.empty()) o.originals.push_back(VNTR_DEFAULT_ORIGINAL);

@@ -55,15 +55,33 @@ std::string Encoding(int format) {
     std::string kind;
     switch (format & SF_FORMAT_SUBMASK) {
     case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8: kind = "8-bit PCM"; break;
-    case SF_FORMAT_PCM_16: kind = "16-bit PCM"; break;
-    case SF_FORMAT_PCM_24: kind = "24-bit PCM"; break;
-    case SF_FORMAT_PCM_32: kind = "32-bit PCM"; break;
-    case SF_FORMAT_FLOAT: kind = "32-bit float PCM"; break;
-    case SF_FORMAT_DOUBLE: kind = "64-bit float PCM"; break;
-    case SF_FORMAT_ULAW: kind = "mu-law"; break;
-    case SF_FORMAT_ALAW: kind = "A-law"; break;
-    default: kind = "other samples"; break;
+    case SF_FORMAT_PCM_U8:
+        kind = "8-bit PCM";
+        break;
+    case SF_FORMAT_PCM_16:
+        kind = "16-bit PCM";
+        break;
+    case SF_FORMAT_PCM_24:
+        kind = "24-bit PCM";
+        break;
+    case SF_FORMAT_PCM_32:
+        kind = "32-bit PCM";
+        break;
+    case SF_FORMAT_FLOAT:
+        kind = "32-bit float PCM";
+        break;
+    case SF_FORMAT_DOUBLE:
+        kind = "64-bit float PCM";
+        break;
+    case SF_FORMAT_ULAW:
+        kind = "mu-law";
+        break;
+    case SF_FORMAT_ALAW:
+        kind = "A-law";
+        break;
+    default:
+        kind = "other samples";
+        break;
     }
     if (major == SF_FORMAT_FLAC) kind = "FLAC, " + kind;
     return kind;
@@ -72,9 +90,7 @@ std::string Encoding(int format) {
 // Triangular dither of one step peak from a fixed generator.
 class Dither {
 public:
-    double Next() {
-        return Uniform() + Uniform() - 1.0;
-    }
+    double Next() { return Uniform() + Uniform() - 1.0; }
 
 private:
     double Uniform() {
@@ -107,7 +123,8 @@ int32_t CodecRate(uint32_t mask, int32_t rate) {
 }
 
 std::string SourceInfo::FormatText() const {
-    return std::to_string(rate) + " Hz, " + encoding + ", " + (channels == 1 ? "mono" : std::to_string(channels) + " channels");
+    return std::to_string(rate) + " Hz, " + encoding + ", " +
+           (channels == 1 ? "mono" : std::to_string(channels) + " channels");
 }
 
 bool ProbeSource(const std::string &path, SourceInfo &info, std::string &error) {
@@ -169,7 +186,8 @@ bool WriteCopy(const std::string &source, const CopyTarget &target, const std::s
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
         soxr_error_t failure = nullptr;
         const std::lock_guard<std::mutex> hold(evaluator::ResamplerLock());
-        resampler = soxr_create(sf.samplerate, target.rate, static_cast<unsigned>(channels), &failure, &io, &quality, nullptr);
+        resampler =
+            soxr_create(sf.samplerate, target.rate, static_cast<unsigned>(channels), &failure, &io, &quality, nullptr);
         if (resampler == nullptr) {
             error = std::string("cannot resample: ") + soxr_strerror(failure);
             evaluator::CloseWave(ui, *copy);
@@ -204,8 +222,9 @@ bool WriteCopy(const std::string &source, const CopyTarget &target, const std::s
     std::vector<short> shorts(kBlockFrames * inChannels);
     bool ok = true;
     auto resampled = [&](const float *frames, std::size_t count, bool last) {
-        const std::size_t room =
-            static_cast<std::size_t>(std::ceil(static_cast<double>(std::max(count, kBlockFrames)) * target.rate / sf.samplerate)) + 64;
+        const std::size_t room = static_cast<std::size_t>(std::ceil(static_cast<double>(std::max(count, kBlockFrames)) *
+                                                                    target.rate / sf.samplerate)) +
+                                 64;
         out.resize(room * channels);
         for (;;) {
             std::size_t used = 0;
@@ -213,7 +232,8 @@ bool WriteCopy(const std::string &source, const CopyTarget &target, const std::s
             soxr_error_t failure;
             {
                 const std::lock_guard<std::mutex> hold(evaluator::ResamplerLock());
-                failure = soxr_process(resampler, last ? nullptr : frames, last ? 0 : count, &used, out.data(), room, &made);
+                failure =
+                    soxr_process(resampler, last ? nullptr : frames, last ? 0 : count, &used, out.data(), room, &made);
             }
             if (failure != nullptr) {
                 error = std::string("cannot resample: ") + soxr_strerror(failure);
@@ -252,7 +272,8 @@ bool WriteCopy(const std::string &source, const CopyTarget &target, const std::s
         const auto frames = static_cast<std::size_t>(got);
         for (std::size_t f = 0; f < frames; ++f) {
             if (channels == inChannels) {
-                for (std::size_t c = 0; c < channels; ++c) mixed[f * channels + c] = static_cast<float>(gain * in[f * inChannels + c]);
+                for (std::size_t c = 0; c < channels; ++c)
+                    mixed[f * channels + c] = static_cast<float>(gain * in[f * inChannels + c]);
             } else {
                 double sum = 0;
                 for (std::size_t c = 0; c < inChannels; ++c) sum += in[f * inChannels + c];
@@ -272,10 +293,9 @@ bool WriteCopy(const std::string &source, const CopyTarget &target, const std::s
     return ok && closed;
 }
 
-bool RunAtCodecRates(evaluator::Evaluator &ev, evaluator::Frontend &ui, const std::string &source,
-                     const ModePlan &plan, bool mono, std::optional<double> level, const std::string &keepDir,
-                     const FileSet &originals, std::vector<std::string> &problems, RatesRun &run,
-                     std::string &error) {
+bool RunAtCodecRates(evaluator::Evaluator &ev, evaluator::Frontend &ui, const std::string &source, const ModePlan &plan,
+                     bool mono, std::optional<double> level, const std::string &keepDir, const FileSet &originals,
+                     std::vector<std::string> &problems, RatesRun &run, std::string &error) {
     if (!ProbeSource(source, run.source, error)) return false;
     CopyTarget target;
     target.mono = mono && run.source.channels >= 2;

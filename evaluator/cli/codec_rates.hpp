@@ -28,7 +28,7 @@ struct SourceInfo {
     int32_t rate = 0;
     unsigned channels = 0;
     uint64_t frames = 0;
-    std::string encoding; // "16-bit PCM", "24-bit PCM", "32-bit float PCM", "FLAC, 16-bit PCM"...
+    std::string encoding;           // "16-bit PCM", "24-bit PCM", "32-bit float PCM", "FLAC, 16-bit PCM"...
     std::string FormatText() const; // "16000 Hz, 24-bit PCM, 2 channels"
 };
 // False with the reason in `error` when libsndfile cannot read the file.
@@ -58,8 +58,8 @@ bool MeasureSourceLevel(const std::string &path, double &activeLevelDb, bool &ac
 struct RatesRun {
     SourceInfo source;
     std::vector<report::CodecResult> rows; // every codec and mode, in report order
-    std::vector<int32_t> rates;      // the copies made
-    std::string note;                // "read as 24-bit PCM; copies at 8000 and 11025 Hz, ..."
+    std::vector<int32_t> rates;            // the copies made
+    std::string note;                      // "read as 24-bit PCM; copies at 8000 and 11025 Hz, ..."
     bool levelled = false;
     double activeLevelDb = 0;
     double gainDb = 0;
@@ -71,9 +71,8 @@ struct RatesRun {
 // "reference <rate> Hz.wav" beside the codecs' files, none of them over one
 // of `originals` (what cannot be kept is named in `problems`).  False with
 // the reason in `error` when the original cannot be read or a copy made.
-bool RunAtCodecRates(evaluator::Evaluator &ev, evaluator::Frontend &ui, const std::string &source,
-                     const ModePlan &plan, bool mono, std::optional<double> level, const std::string &keepDir,
-                     const FileSet &originals, std::vector<std::string> &problems, RatesRun &run,
-                     std::string &error);
+bool RunAtCodecRates(evaluator::Evaluator &ev, evaluator::Frontend &ui, const std::string &source, const ModePlan &plan,
+                     bool mono, std::optional<double> level, const std::string &keepDir, const FileSet &originals,
+                     std::vector<std::string> &problems, RatesRun &run, std::string &error);
 
 } // namespace vntr::cli

@@ -9,18 +9,24 @@ namespace {
 std::atomic<bool> gInterrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void OnInterrupt(int) { gInterrupted.store(true); }
+extern "C" void OnInterrupt(int) {
+    gInterrupted.store(true);
+}
 
 } // namespace
 
-const std::atomic<bool> &ConsoleFrontend::InterruptFlag() { return gInterrupted; }
+const std::atomic<bool> &ConsoleFrontend::InterruptFlag() {
+    return gInterrupted;
+}
 
 ConsoleFrontend::ConsoleFrontend(std::FILE *err, bool showProgress) : err_(err), showProgress_(showProgress) {}
 
-ConsoleFrontend::~ConsoleFrontend() { EndProgressLine(); }
+ConsoleFrontend::~ConsoleFrontend() {
+    EndProgressLine();
+}
 
 void ConsoleFrontend::CatchInterrupt() {
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
@@ -59,6 +65,8 @@ void ConsoleFrontend::ShowProgress(const evaluator::ProgressLines &lines) {
     progressShown_ = true;
 }
 
-bool ConsoleFrontend::CancelRequested() { return gInterrupted.load(); }
+bool ConsoleFrontend::CancelRequested() {
+    return gInterrupted.load();
+}
 
 } // namespace vntr::cli

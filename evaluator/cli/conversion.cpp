@@ -21,7 +21,9 @@ namespace {
 
 constexpr std::size_t kBlockFrames = 4096;
 
-int16_t Clamp16(double v) { return static_cast<int16_t>(std::clamp<long>(std::lround(v), -32768, 32767)); }
+int16_t Clamp16(double v) {
+    return static_cast<int16_t>(std::clamp<long>(std::lround(v), -32768, 32767));
+}
 
 // Collects converted frames and writes them to the copy.
 class CopyWriter {
@@ -31,7 +33,8 @@ public:
         bytes_.clear();
         for (std::size_t i = 0; i < count; ++i) {
             if (bits_ == 8) {
-                bytes_.push_back(static_cast<unsigned char>(std::clamp<long>(std::lround(samples[i] / 256.0) + 128, 0, 255)));
+                bytes_.push_back(
+                    static_cast<unsigned char>(std::clamp<long>(std::lround(samples[i] / 256.0) + 128, 0, 255)));
             } else {
                 bytes_.push_back(static_cast<unsigned char>(samples[i] & 0xFF));
                 bytes_.push_back(static_cast<unsigned char>((samples[i] >> 8) & 0xFF));
@@ -67,13 +70,27 @@ std::string OtherEncoding(const std::string &path) {
         if (major == SF_FORMAT_WAV) return "";
         kind = sub == SF_FORMAT_PCM_16 ? "16-bit PCM" : "8-bit PCM";
         break;
-    case SF_FORMAT_PCM_24: kind = "24-bit PCM"; break;
-    case SF_FORMAT_PCM_32: kind = "32-bit PCM"; break;
-    case SF_FORMAT_FLOAT: kind = "32-bit float PCM"; break;
-    case SF_FORMAT_DOUBLE: kind = "64-bit float PCM"; break;
-    case SF_FORMAT_ULAW: kind = "mu-law"; break;
-    case SF_FORMAT_ALAW: kind = "A-law"; break;
-    default: kind = "not 8- or 16-bit PCM"; break;
+    case SF_FORMAT_PCM_24:
+        kind = "24-bit PCM";
+        break;
+    case SF_FORMAT_PCM_32:
+        kind = "32-bit PCM";
+        break;
+    case SF_FORMAT_FLOAT:
+        kind = "32-bit float PCM";
+        break;
+    case SF_FORMAT_DOUBLE:
+        kind = "64-bit float PCM";
+        break;
+    case SF_FORMAT_ULAW:
+        kind = "mu-law";
+        break;
+    case SF_FORMAT_ALAW:
+        kind = "A-law";
+        break;
+    default:
+        kind = "not 8- or 16-bit PCM";
+        break;
     }
     SF_FORMAT_INFO container{};
     container.format = major;
@@ -164,7 +181,8 @@ bool ConvertOriginal(const std::string &source, const ConversionPlan &plan, cons
             if (plan.toMono) {
                 mixed[f] = Clamp16(gain * (static_cast<double>(in[2 * f]) + in[2 * f + 1]) / 2.0);
             } else if (plan.level) {
-                for (unsigned c = 0; c < channels; ++c) mixed[f * channels + c] = Clamp16(gain * in[f * inChannels + c]);
+                for (unsigned c = 0; c < channels; ++c)
+                    mixed[f * channels + c] = Clamp16(gain * in[f * inChannels + c]);
             } else {
                 std::copy_n(&in[f * inChannels], inChannels, &mixed[f * channels]);
             }

@@ -21,7 +21,9 @@ bool IsWaveName(const std::string &name) {
     return tail == ".wav";
 }
 
-std::string WithoutExtension(const std::string &name) { return IsWaveName(name) ? name.substr(0, name.size() - 4) : name; }
+std::string WithoutExtension(const std::string &name) {
+    return IsWaveName(name) ? name.substr(0, name.size() - 4) : name;
+}
 
 std::string FileNameOf(const std::string &path) {
     std::string trimmed = path;
@@ -42,7 +44,7 @@ std::string Joined(const std::string &folder, const std::string &name) {
 std::vector<std::string> SearchFolder(const std::string &root, std::vector<std::string> &problems) {
     std::vector<std::string> found;
     std::set<FileId> searched;
-    struct stat st{};
+    struct stat st {};
     if (stat(root.c_str(), &st) == 0) searched.insert({st.st_dev, st.st_ino});
     // Folders still to search, by path inside `root`; the next one last.
     std::vector<std::string> pending{""};
@@ -109,7 +111,7 @@ OriginalList CollectOriginals(const std::vector<std::string> &arguments) {
     std::set<FileId> seen;
     std::set<std::string> keepFolders;
     auto add = [&](const std::string &path, const std::string &name) {
-        struct stat st{};
+        struct stat st {};
         if (stat(path.c_str(), &st) == 0) {
             if (!seen.insert({st.st_dev, st.st_ino}).second) return;
         }
@@ -121,7 +123,7 @@ OriginalList CollectOriginals(const std::vector<std::string> &arguments) {
         list.originals.push_back(std::move(original));
     };
     for (const auto &argument : arguments) {
-        struct stat st{};
+        struct stat st {};
         if (stat(argument.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
             add(argument, FileNameOf(argument));
             continue;
@@ -129,7 +131,8 @@ OriginalList CollectOriginals(const std::vector<std::string> &arguments) {
         const std::size_t problems = list.problems.size();
         std::vector<std::string> found = SearchFolder(argument, list.problems);
         std::sort(found.begin(), found.end());
-        if (found.empty() && list.problems.size() == problems) list.problems.push_back("no wave files in folder " + argument);
+        if (found.empty() && list.problems.size() == problems)
+            list.problems.push_back("no wave files in folder " + argument);
         for (const auto &relative : found) add(Joined(argument, relative), relative);
     }
     return list;

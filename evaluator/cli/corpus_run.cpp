@@ -197,8 +197,8 @@ void RunOriginalAtCodecRates(Worker &worker, const Original &original, const Cor
     result.state = FileState::Done;
 }
 
-void RunOriginal(Worker &worker, const Original &original, const CorpusSettings &settings,
-                 const FileSet &allOriginals, FileResult &result) {
+void RunOriginal(Worker &worker, const Original &original, const CorpusSettings &settings, const FileSet &allOriginals,
+                 FileResult &result) {
     if (settings.resample) {
         RunOriginalAtCodecRates(worker, original, settings, allOriginals, result);
         return;
@@ -268,8 +268,8 @@ void RunOriginal(Worker &worker, const Original &original, const CorpusSettings 
 }
 
 void WorkerLoop(Worker &worker, const std::vector<Original> &originals, const std::vector<double> &seconds,
-                const std::vector<std::size_t> &dispatch, const CorpusSettings &settings,
-                const FileSet &allOriginals, std::vector<FileResult> &results, Board &board) {
+                const std::vector<std::size_t> &dispatch, const CorpusSettings &settings, const FileSet &allOriginals,
+                std::vector<FileResult> &results, Board &board) {
     while (!ConsoleFrontend::InterruptFlag().load()) {
         const std::size_t next = board.next.fetch_add(1);
         if (next >= dispatch.size()) break;
@@ -343,7 +343,8 @@ CorpusOutcome RunCorpus(const evaluator::Evaluator &prototype, const std::vector
 
     const uint64_t start = platform::MonotonicMs();
     DeleteWorkerFolders(prototype.Temp().dir);
-    const int count = std::max(1, std::min<int>(settings.jobs, static_cast<int>(std::max<std::size_t>(originals.size(), 1))));
+    const int count =
+        std::max(1, std::min<int>(settings.jobs, static_cast<int>(std::max<std::size_t>(originals.size(), 1))));
     std::vector<std::unique_ptr<Worker>> workers;
     for (int i = 1; i <= count; ++i) {
         std::string error;
@@ -365,7 +366,8 @@ CorpusOutcome RunCorpus(const evaluator::Evaluator &prototype, const std::vector
     // while the others have finished (the report keeps the corpus order).
     std::vector<std::size_t> dispatch(originals.size());
     for (std::size_t i = 0; i < dispatch.size(); ++i) dispatch[i] = i;
-    std::stable_sort(dispatch.begin(), dispatch.end(), [&](std::size_t a, std::size_t b) { return seconds[a] > seconds[b]; });
+    std::stable_sort(dispatch.begin(), dispatch.end(),
+                     [&](std::size_t a, std::size_t b) { return seconds[a] > seconds[b]; });
 
     Board board;
     board.finished.assign(originals.size(), false);

@@ -25,9 +25,9 @@ struct CorpusSettings {
     bool resample = false;
     bool mono = false;
     std::optional<double> level; // --level: the active speech level to scale each original to, dBov
-    std::string keepDir;      // empty: nothing kept
-    bool showProgress = false; // the bar on stderr
-    ModePlan modes;            // by the prototype's slots; none: each selected codec in its options
+    std::string keepDir;         // empty: nothing kept
+    bool showProgress = false;   // the bar on stderr
+    ModePlan modes;              // by the prototype's slots; none: each selected codec in its options
 };
 
 // The codecs, their selection and options are those of `prototype` (the

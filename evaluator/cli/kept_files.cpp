@@ -12,12 +12,12 @@
 namespace vntr::cli {
 
 void FileSet::Add(const std::string &path) {
-    struct stat st{};
+    struct stat st {};
     if (stat(path.c_str(), &st) == 0) ids_.insert({st.st_dev, st.st_ino});
 }
 
 bool FileSet::Holds(const std::string &path) const {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && ids_.count({st.st_dev, st.st_ino}) != 0;
 }
 
@@ -33,8 +33,9 @@ bool KeepFiles(evaluator::Frontend &ui, const evaluator::Evaluator &ev, const st
         const std::string name = ev.Slots()[i].Name();
         std::string row = report::ModeLabel(name, ev.OfferedOptions(i), ev.CodecOptions(i));
         std::replace(row.begin(), row.end(), '/', '_');
-        const std::pair<std::string, std::string> files[] = {{ev.Temp().Coded(name), dir + "/" + row + ".coded.wav"},
-                                                             {ev.Temp().Decoded(name), dir + "/" + row + ".decoded.wav"}};
+        const std::pair<std::string, std::string> files[] = {
+            {ev.Temp().Coded(name), dir + "/" + row + ".coded.wav"},
+            {ev.Temp().Decoded(name), dir + "/" + row + ".decoded.wav"}};
         for (const auto &[from, to] : files) {
             if (access(from.c_str(), F_OK) != 0) continue;
             if (originals.Holds(to)) {

@@ -82,7 +82,8 @@ std::vector<float> CalibrationSignal(int sampleRate) {
     // A short stretch of faint noise first, then syllables and gaps.
     auto gap = [&](double seconds) {
         const auto n = static_cast<std::size_t>(seconds * rate);
-        for (std::size_t i = 0; i < n && out.size() < total; ++i) out.push_back(static_cast<float>(random.Between(-30, 30)));
+        for (std::size_t i = 0; i < n && out.size() < total; ++i)
+            out.push_back(static_cast<float>(random.Between(-30, 30)));
     };
     gap(0.15);
     const double formants[][3] = {{700, 1220, 2600}, {300, 2300, 3000}, {500, 900, 2400}, {400, 1900, 2550}};

@@ -7,8 +7,8 @@
 #include <vntr/platform/dynlib.hpp>
 
 #include <array>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 

@@ -122,9 +122,10 @@ uint16_t Evaluator::DiscoverCodecs() {
         slot.library = std::move(library);
         std::memcpy(slot.name.data(), name.c_str(), name.size() + 1);
         std::string codecType;
-        slot.interfaceKind = key.QueryValue("Codec Type", codecType, kValueBuffer) == RegStatus::Ok && codecType == "LPC"
-                                 ? InterfaceKind::WholeFile
-                                 : InterfaceKind::Standard;
+        slot.interfaceKind =
+            key.QueryValue("Codec Type", codecType, kValueBuffer) == RegStatus::Ok && codecType == "LPC"
+                ? InterfaceKind::WholeFile
+                : InterfaceKind::Standard;
         if (key.QueryValue("Peer Codec", slot.peerLibrary, kValueBuffer) != RegStatus::Ok) slot.peerLibrary.clear();
         if (slot.interfaceKind == InterfaceKind::WholeFile) {
             const std::string description = "Veltrane(TM) " + name + " Codec (8kHz)";

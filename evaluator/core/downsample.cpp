@@ -21,7 +21,9 @@ constexpr std::array<Row, 7> kRows = {{{1, -960, 7040, 2112},
                                        {8, -768, 7680, 1280},
                                        {9, -960, 4992, 4160}}};
 
-int16_t LoadLe16(const unsigned char *p) { return static_cast<int16_t>(p[0] | p[1] << 8); }
+int16_t LoadLe16(const unsigned char *p) {
+    return static_cast<int16_t>(p[0] | p[1] << 8);
+}
 
 } // namespace
 
@@ -30,7 +32,8 @@ std::array<int16_t, kDownsampleBlockOut> DownsampleBlock(std::span<const int16_t
     y[0] = x[0];
     for (std::size_t j = 1; j < kDownsampleBlockOut; ++j) {
         const Row &row = kRows[j - 1];
-        const int32_t sum = row.previous * x[row.centre - 1] + row.middle * x[row.centre] + row.next * x[row.centre + 1];
+        const int32_t sum =
+            row.previous * x[row.centre - 1] + row.middle * x[row.centre] + row.next * x[row.centre + 1];
         y[j] = static_cast<int16_t>(std::clamp<int32_t>(sum >> 13, -32768, 32767));
     }
     return y;
@@ -42,7 +45,8 @@ bool DownsampleOriginal(Frontend &ui, const std::string &originalPath, const std
     const PcmFormat format{1, 1, 8000, 16000, 2, 16, 0};
     auto out = CreateWaveForWriting(ui, outputPath, format);
     if (!out) {
-        if (!in->file->Close()) ui.ShowMessage(kErrorTitle, MessageIcon::Error, "Cannot close file, possible loss of information !");
+        if (!in->file->Close())
+            ui.ShowMessage(kErrorTitle, MessageIcon::Error, "Cannot close file, possible loss of information !");
         return false;
     }
     std::array<unsigned char, kDownsampleChunkSamples * 2> inBytes{};

@@ -21,8 +21,8 @@ namespace vntr::evaluator {
 enum class DisplayState { Idle = 0, Results = 1, Processing = 2, Recording = 3 };
 
 struct EvaluatorConfig {
-    std::string systemRoot;    // empty: the platform's system root
-    std::string tempDir;       // empty: the per-user temporary folder
+    std::string systemRoot;     // empty: the platform's system root
+    std::string tempDir;        // empty: the per-user temporary folder
     bool measureQuality = true; // SNR, segmental SNR, spectral distance and ViSQOL after each decode
     bool measureVisqol = true;  // with measureQuality: the ViSQOL score too (it takes most of the time)
     // A user's own quality tool run on each pair after the other measures

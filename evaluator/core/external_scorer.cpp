@@ -33,7 +33,8 @@ std::string LastLine(const std::string &text) {
     std::size_t end = text.find_last_not_of(" \t\r\n");
     if (end == std::string::npos) return "";
     const std::size_t start = text.find_last_of('\n', end);
-    return text.substr(start == std::string::npos ? 0 : start + 1, end + 1 - (start == std::string::npos ? 0 : start + 1));
+    return text.substr(start == std::string::npos ? 0 : start + 1,
+                       end + 1 - (start == std::string::npos ? 0 : start + 1));
 }
 
 struct Pipe {
@@ -235,8 +236,7 @@ ExternalScore ExternalScorer::Score(const std::string &reference, const std::str
         }
     }
     int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
     const std::string said = LastLine(complaints);
     if (WIFSIGNALED(status)) {
         return fail(args.front() + " was ended by signal " + std::to_string(WTERMSIG(status)) +

@@ -108,7 +108,8 @@ FrameQuality MeasureFrames(std::span<const float> reference, std::span<const flo
     auto power = [&](std::span<const float> part, std::vector<double> &out) {
         for (std::size_t i = 0; i < frame; ++i) in[i] = part[i] * window[i];
         fftw_execute(plan.get());
-        for (std::size_t k = 0; k < bins; ++k) out[k] = spectrum[k][0] * spectrum[k][0] + spectrum[k][1] * spectrum[k][1];
+        for (std::size_t k = 0; k < bins; ++k)
+            out[k] = spectrum[k][0] * spectrum[k][0] + spectrum[k][1] * spectrum[k][1];
     };
     const double frameActivity = activity * static_cast<double>(frame) / static_cast<double>(segment);
     std::vector<double> a(bins);

@@ -19,6 +19,8 @@ std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::string &tempDir) 
     return std::unique_ptr<InstanceLock>(new InstanceLock(fd));
 }
 
-InstanceLock::~InstanceLock() { close(fd_); }
+InstanceLock::~InstanceLock() {
+    close(fd_);
+}
 
 } // namespace vntr::evaluator

@@ -1,8 +1,8 @@
 // The process command: every selected codec encodes the original into a
 // coded file and decodes that into a wave file, timed call by call.
+#include "pipeline.hpp"
 #include "downsample.hpp"
 #include "evaluator.hpp"
-#include "pipeline.hpp"
 #include "printf.hpp"
 #include "quality.hpp"
 #include "visqol.hpp"
@@ -92,9 +92,13 @@ std::string ScorableWave(Frontend &ui, const std::string &path, const std::strin
 
 } // namespace
 
-void Evaluator::Error(const std::string &text) { ui_.ShowMessage(kErrorTitle, MessageIcon::Error, text); }
+void Evaluator::Error(const std::string &text) {
+    ui_.ShowMessage(kErrorTitle, MessageIcon::Error, text);
+}
 
-void Evaluator::CodecError(const CodecSlot &slot, const std::string &text) { Error(slot.ShortName() + text); }
+void Evaluator::CodecError(const CodecSlot &slot, const std::string &text) {
+    Error(slot.ShortName() + text);
+}
 
 ProgressLines Evaluator::Progress() const {
     ProgressLines lines;
@@ -160,9 +164,9 @@ bool Evaluator::EncodePass(const std::string &inputPath, const std::string &code
         return false;
     }
     const CodecHandle handle = slot.format.handle;
-    slot.latencySamples = slot.blockAlign != 0
-                              ? static_cast<int32_t>(slot.format.delaySamples + slot.format.frameBytes / slot.blockAlign)
-                              : -1;
+    slot.latencySamples =
+        slot.blockAlign != 0 ? static_cast<int32_t>(slot.format.delaySamples + slot.format.frameBytes / slot.blockAlign)
+                             : -1;
     // After a failure in the middle of the pass the engine is closed too, so
     // that no state block is left behind.
     auto closeEngineQuietly = [&] { calls.close(handle); };
@@ -186,8 +190,7 @@ bool Evaluator::EncodePass(const std::string &inputPath, const std::string &code
                   coded.file->CreateChunk(fmt) == RiffResult::Ok &&
                   coded.file->Write(fmtBytes.data(), fmtBytes.size()) == static_cast<int64_t>(fmtBytes.size());
         if (created && coded.file->Ascend(fmt) != RiffResult::Ok) Error("Cannot ascend coded file.");
-        created = created && coded.file->CreateChunk(fact) == RiffResult::Ok &&
-                  coded.file->Write(factBytes, 4) == 4;
+        created = created && coded.file->CreateChunk(fact) == RiffResult::Ok && coded.file->Write(factBytes, 4) == 4;
         if (created && coded.file->Ascend(fact) != RiffResult::Ok) Error("Cannot ascend coded file.");
         coded.sub.id = FourCC("data");
         created = created && coded.file->CreateChunk(coded.sub) == RiffResult::Ok;
@@ -453,7 +456,8 @@ void Evaluator::ProcessCodec(std::size_t index) {
 
     if (slot.interfaceKind == InterfaceKind::Standard) {
         bool ok = EncodePass(inputPath, codedPath, slot);
-        if (ok && config_.skipShortOriginals && slot.encodedInputBytes == 0 && slot.inputBytes < slot.format.frameBytes) {
+        if (ok && config_.skipShortOriginals && slot.encodedInputBytes == 0 &&
+            slot.inputBytes < slot.format.frameBytes) {
             slot.notRunReason = "shorter than one frame";
         } else if (ok && !cancel_) {
             ok = DecodePass(codedPath, decodedPath, slot);
@@ -569,7 +573,8 @@ std::optional<int> Evaluator::AlignmentFor(CodecSlot &slot) {
         std::vector<float> output;
         int rate = 0;
         if (ran && ReadWaveSamples(calibration, reference, rate) && ReadWaveSamples(decoded, output, rate)) {
-            delay = config_.alignments->Store(key, FindAlignment(reference, output, slot.sampleRate, slot.sampleRate / 4));
+            delay =
+                config_.alignments->Store(key, FindAlignment(reference, output, slot.sampleRate, slot.sampleRate / 4));
         }
     }
     unlink(calibration.c_str());

@@ -9,7 +9,9 @@
 namespace vntr::evaluator {
 namespace {
 
-long Rounded(float value) { return static_cast<long>(value + 0.5f); }
+long Rounded(float value) {
+    return static_cast<long>(value + 0.5f);
+}
 
 } // namespace
 
@@ -45,8 +47,8 @@ std::array<unsigned char, 26> CodedFormatChunk(const CodecSlot &slot) {
 
 void ComputeCodingStats(CodecSlot &slot) {
     slot.codingTime = platform::TicksToMs(slot.codingTime);
-    const float duration =
-        static_cast<float>(slot.inputBytes) / (static_cast<float>(slot.sampleRate) * static_cast<float>(slot.blockAlign));
+    const float duration = static_cast<float>(slot.inputBytes) /
+                           (static_cast<float>(slot.sampleRate) * static_cast<float>(slot.blockAlign));
     if (slot.codedBytes != 0 && slot.inputBytes != 0) {
         slot.runBitRate = static_cast<float>(slot.codedBytes) * 8.0f / duration;
         slot.codingLoad = static_cast<float>(slot.codingTime) / (10.0f * duration);
@@ -79,9 +81,13 @@ std::string DecodingText(const CodecSlot &slot) {
                   static_cast<double>(slot.decodingLoad));
 }
 
-std::string BitRateText(const CodecSlot &slot) { return Printf("%ld bps", Rounded(slot.runBitRate)); }
+std::string BitRateText(const CodecSlot &slot) {
+    return Printf("%ld bps", Rounded(slot.runBitRate));
+}
 
-std::string RatioText(const CodecSlot &slot) { return Printf("%d:1", static_cast<int>(Rounded(slot.ratio))); }
+std::string RatioText(const CodecSlot &slot) {
+    return Printf("%d:1", static_cast<int>(Rounded(slot.ratio)));
+}
 
 std::string CodingProgressLine(const CodecSlot &slot) {
     const auto p = slot.inputBytes == 0

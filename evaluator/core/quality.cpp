@@ -160,7 +160,9 @@ struct CompareWorkspace::Spectra {
 CompareWorkspace::CompareWorkspace() = default;
 CompareWorkspace::~CompareWorkspace() = default;
 
-std::size_t CompareWorkspace::PlanCount() const { return 3 * correlators_.size() + spectra_.size(); }
+std::size_t CompareWorkspace::PlanCount() const {
+    return 3 * correlators_.size() + spectra_.size();
+}
 
 CompareWorkspace::Correlator &CompareWorkspace::CorrelatorFor(std::size_t n) {
     for (const auto &c : correlators_) {
@@ -178,7 +180,9 @@ CompareWorkspace::Spectra &CompareWorkspace::SpectraFor(std::size_t frame) {
     return *spectra_.back();
 }
 
-std::vector<float> &CompareWorkspace::Buffer(std::size_t which) { return buffers_[which]; }
+std::vector<float> &CompareWorkspace::Buffer(std::size_t which) {
+    return buffers_[which];
+}
 
 std::size_t SpanSource::Read(std::span<float> out) {
     const std::size_t n = std::min(out.size(), samples_.size() - at_);
@@ -196,7 +200,8 @@ bool SpanSource::Seek(std::size_t sample) {
 double FrameSpectralDistance(std::span<const double> referencePower, std::span<const double> decodedPower) {
     const std::size_t bins = std::min(referencePower.size(), decodedPower.size());
     if (bins == 0) return 0.0;
-    const double peak = *std::max_element(referencePower.begin(), referencePower.begin() + static_cast<std::ptrdiff_t>(bins));
+    const double peak =
+        *std::max_element(referencePower.begin(), referencePower.begin() + static_cast<std::ptrdiff_t>(bins));
     // A silent reference frame has no level to measure against (such a frame
     // is never an active one).
     if (!(peak > 0)) return 0.0;
@@ -306,10 +311,10 @@ Quality CompareSources(SampleSource &reference, SampleSource &decoded, int sampl
     if (sampleRate <= 0 || reference.Size() == 0 || decoded.Size() == 0) return q;
 
     // 1. The alignment.
-    const int delay = options.delay >= 0 ? options.delay
-                                         : FindDelay(reference, decoded,
-                                                     options.maxDelay >= 0 ? options.maxDelay : sampleRate / 4,
-                                                     workspace);
+    const int delay =
+        options.delay >= 0
+            ? options.delay
+            : FindDelay(reference, decoded, options.maxDelay >= 0 ? options.maxDelay : sampleRate / 4, workspace);
     if (static_cast<std::size_t>(delay) >= decoded.Size()) return q;
     const std::size_t overlap = std::min(reference.Size(), decoded.Size() - static_cast<std::size_t>(delay));
     const std::size_t segment = std::max<std::size_t>(1, static_cast<std::size_t>(sampleRate) / 50);
@@ -388,9 +393,9 @@ Quality CompareSources(SampleSource &reference, SampleSource &decoded, int sampl
             segmentDecoded += static_cast<double>(yNow[i]) * yNow[i];
             if (++inSegment == segment) {
                 const bool isActive = segmentSignal > activity && segmentSignal != 0;
-                const double snr = std::clamp(
-                    segmentNoise > 0 ? 10.0 * std::log10(segmentSignal / segmentNoise) : kMaxSegmentSnr,
-                    kMinSegmentSnr, kMaxSegmentSnr);
+                const double snr =
+                    std::clamp(segmentNoise > 0 ? 10.0 * std::log10(segmentSignal / segmentNoise) : kMaxSegmentSnr,
+                               kMinSegmentSnr, kMaxSegmentSnr);
                 if (isActive) {
                     segSum += snr;
                     ++active;
@@ -439,9 +444,15 @@ Quality CompareSignals(std::span<const float> reference, std::span<const float> 
     return CompareSources(x, y, sampleRate, options);
 }
 
-std::size_t WaveSource::Size() const { return static_cast<std::size_t>(reader_.Frames()); }
-std::size_t WaveSource::Read(std::span<float> out) { return reader_.ReadMono(out); }
-bool WaveSource::Seek(std::size_t sample) { return reader_.Seek(sample); }
+std::size_t WaveSource::Size() const {
+    return static_cast<std::size_t>(reader_.Frames());
+}
+std::size_t WaveSource::Read(std::span<float> out) {
+    return reader_.ReadMono(out);
+}
+bool WaveSource::Seek(std::size_t sample) {
+    return reader_.Seek(sample);
+}
 
 Quality MeasureQuality(const std::string &referencePath, const std::string &decodedPath) {
     CompareWorkspace workspace;

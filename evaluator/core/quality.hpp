@@ -43,12 +43,12 @@ std::mutex &ResamplerLock();
 // Objective quality of a decoded file against the input it was coded from.
 struct Quality {
     bool valid = false;
-    int32_t delaySamples = 0;   // decoded lags the input by this many samples
+    int32_t delaySamples = 0; // decoded lags the input by this many samples
     uint32_t comparedSamples = 0;
-    double snrDb = 0;           // whole-file signal-to-noise ratio
-    double segmentalSnrDb = 0;  // mean of per-frame SNRs (20 ms frames, clamped to -10..35 dB)
+    double snrDb = 0;          // whole-file signal-to-noise ratio
+    double segmentalSnrDb = 0; // mean of per-frame SNRs (20 ms frames, clamped to -10..35 dB)
     double logSpectralDistanceDb = 0;
-    double gain = 1;            // least-squares gain of the aligned decoded signal against the input
+    double gain = 1; // least-squares gain of the aligned decoded signal against the input
     // The factor that brings the aligned decoded signal to the input's energy
     // over the input's active segments (as LevelMatchGain); 1 when either is silent.
     double levelGain = 1;
@@ -57,9 +57,9 @@ struct Quality {
     FrameQuality frames;
     // ViSQOL v3 speech mode (visqol.hpp), when it could score the pair.
     bool visqolValid = false;
-    double visqolMos = 0;       // MOS-LQO, 1..5
-    double visqolNsim = 0;      // mean NSIM
-    std::string visqolNote;     // why there is no score
+    double visqolMos = 0;   // MOS-LQO, 1..5
+    double visqolNsim = 0;  // mean NSIM
+    std::string visqolNote; // why there is no score
     // The external scorer's (external_scorer.hpp) when one was run: its
     // name, and its score or why there is none.
     std::string scorerName;

@@ -96,7 +96,7 @@ int RemoveStaleTemporaries(const std::string &destination) {
     while (const dirent *entry = readdir(dir)) {
         const auto pid = WriterOf(entry->d_name, name);
         if (!pid) continue;
-        struct stat st{};
+        struct stat st {};
         if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
             st.st_uid != geteuid()) {
             continue;
@@ -114,7 +114,7 @@ ReplacingFile::~ReplacingFile() {
 }
 
 bool ReplacingFile::Create(const std::string &destination) {
-    struct stat st{};
+    struct stat st {};
     const bool exists = stat(destination.c_str(), &st) == 0;
     if (exists && !S_ISREG(st.st_mode)) {
         file_ = std::fopen(destination.c_str(), "wbe");

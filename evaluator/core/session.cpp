@@ -26,7 +26,7 @@ namespace vntr::evaluator {
 class SessionReader {
 public:
     explicit SessionReader(std::FILE *file) : file_(file) {
-        struct stat st{};
+        struct stat st {};
         if (fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode)) left_ = static_cast<uint64_t>(st.st_size);
     }
     bool Bytes(void *out, std::size_t n) {
@@ -123,15 +123,14 @@ bool Evaluator::SaveSession(const std::string &path) {
     };
 
     std::FILE *original = platform::OpenRegularFileForReading(original_.path);
-    struct stat st{};
+    struct stat st {};
     if (original != nullptr && fstat(fileno(original), &st) != 0) {
         std::fclose(original);
         original = nullptr;
     }
     // The file format holds a 32-bit size.
-    const uint64_t size = original != nullptr && static_cast<uint64_t>(st.st_size) <= UINT32_MAX
-                              ? static_cast<uint64_t>(st.st_size)
-                              : 0;
+    const uint64_t size =
+        original != nullptr && static_cast<uint64_t>(st.st_size) <= UINT32_MAX ? static_cast<uint64_t>(st.st_size) : 0;
     if (!out.Bytes(kSessionMagic, sizeof kSessionMagic) || !out.Name(original_.name) ||
         !out.U32(static_cast<uint32_t>(size))) {
         if (original != nullptr) std::fclose(original);

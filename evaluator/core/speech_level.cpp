@@ -9,7 +9,9 @@ namespace {
 // 0 dBov: the RMS of a square wave at the 16-bit overload point.
 const double kOverloadDb = 20.0 * std::log10(32768.0);
 
-double Threshold(std::size_t j) { return std::ldexp(1.0, static_cast<int>(j)); }
+double Threshold(std::size_t j) {
+    return std::ldexp(1.0, static_cast<int>(j));
+}
 
 } // namespace
 
@@ -67,8 +69,9 @@ SpeechLevel SpeechLevelMeter::Result() const {
             } else {
                 const double t = (previousDistance - kMarginDb) / (previousDistance - distance);
                 level.activeLevelDb = previousLevel + t * (activeDb - previousLevel) - kOverloadDb;
-                const double logCount = std::log(static_cast<double>(previousCount)) +
-                                        t * (std::log(static_cast<double>(count)) - std::log(static_cast<double>(previousCount)));
+                const double logCount =
+                    std::log(static_cast<double>(previousCount)) +
+                    t * (std::log(static_cast<double>(count)) - std::log(static_cast<double>(previousCount)));
                 level.activity = std::exp(logCount) / static_cast<double>(samples_);
             }
             level.active = true;

@@ -13,10 +13,10 @@
 namespace vntr::evaluator {
 
 struct SpeechLevel {
-    bool active = false;      // false for a signal without activity (silence): no level
-    double activeLevelDb = 0; // dBov over the active time
+    bool active = false;        // false for a signal without activity (silence): no level
+    double activeLevelDb = 0;   // dBov over the active time
     double longTermLevelDb = 0; // dBov over the whole signal
-    double activity = 0;      // the active share of the signal, 0..1
+    double activity = 0;        // the active share of the signal, 0..1
 };
 
 // Accumulates samples on the 16-bit scale a block at a time, so that a file

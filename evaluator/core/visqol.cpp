@@ -1,8 +1,8 @@
 #include "visqol.hpp"
 
 #include "quality.hpp"
-#include "wave_samples.hpp"
 #include "visqol_parts.hpp"
+#include "wave_samples.hpp"
 
 #include <soxr.h>
 
@@ -91,7 +91,8 @@ double ShortestScoredSeconds() {
 
 VisqolScore TooShort() {
     char text[96];
-    std::snprintf(text, sizeof text, "too short to score (ViSQOL needs %.2f s of the original)", ShortestScoredSeconds());
+    std::snprintf(text, sizeof text, "too short to score (ViSQOL needs %.2f s of the original)",
+                  ShortestScoredSeconds());
     return Refusal(text);
 }
 

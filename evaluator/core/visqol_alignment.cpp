@@ -124,7 +124,8 @@ long BestLag(std::span<const double> reference, std::span<const double> decoded)
     long best = -maxLag;
     float bestValue = -HUGE_VALF;
     for (long lag = -maxLag; lag <= maxLag; ++lag) {
-        const float v = real[lag < 0 ? static_cast<std::size_t>(static_cast<long>(n) + lag) : static_cast<std::size_t>(lag)];
+        const float v =
+            real[lag < 0 ? static_cast<std::size_t>(static_cast<long>(n) + lag) : static_cast<std::size_t>(lag)];
         if (v > bestValue) {
             bestValue = v;
             best = lag;

@@ -16,8 +16,8 @@ namespace vntr::evaluator::visqol {
 constexpr std::size_t kBands = 21;
 constexpr double kLowestFrequency = 50.0;
 constexpr double kHighestFrequency = 8000.0;
-constexpr std::size_t kWindow = 1280;  // 80 ms frames
-constexpr std::size_t kHop = 320;      // every 20 ms
+constexpr std::size_t kWindow = 1280; // 80 ms frames
+constexpr std::size_t kHop = 320;     // every 20 ms
 constexpr std::size_t kPatchFrames = 20;
 constexpr int kSearchRadiusPatches = 60; // the matching looks this many patches either way
 constexpr double kFrameSeconds = static_cast<double>(kHop) / kVisqolRate;

@@ -48,8 +48,8 @@ std::vector<double> PadPatch(std::span<const double> patch, std::size_t columns)
 // The window applied around (row r, column c) of a padded frame-major array
 // whose columns are at `left`, `mid`, `right`.
 inline double Window(const double *left, const double *mid, const double *right, std::size_t r) {
-    return kCorner * (left[r] + left[r + 2] + right[r] + right[r + 2]) + kEdge * (left[r + 1] + right[r + 1] + mid[r] + mid[r + 2]) +
-           kCentre * mid[r + 1];
+    return kCorner * (left[r] + left[r + 2] + right[r] + right[r + 2]) +
+           kEdge * (left[r + 1] + right[r + 1] + mid[r] + mid[r + 2]) + kCentre * mid[r + 1];
 }
 
 // Four doubles (the compiler's vector extension: one AVX register, or two
@@ -62,7 +62,9 @@ inline V4 Load(const double *p) {
     std::memcpy(&v, p, sizeof v);
     return v;
 }
-inline V4 Splat(double x) { return V4{x, x, x, x}; }
+inline V4 Splat(double x) {
+    return V4{x, x, x, x};
+}
 
 // The similarity of one element from the local statistics.
 inline double ElementSimilarity(double muR, double muD, double varR, double varD, double cross) {
@@ -78,8 +80,8 @@ inline double ElementSimilarity(double muR, double muD, double varR, double varD
 // frames themselves.  Frames past the end are zeros, as a patch that runs
 // off the end is filled.
 struct DecodedWindows {
-    std::size_t frames = 0;                // real frames
-    std::vector<double> padded;            // (frames + kPatchFrames) columns of kRows
+    std::size_t frames = 0;     // real frames
+    std::vector<double> padded; // (frames + kPatchFrames) columns of kRows
     // [inner, first, last][frame * kBands + band]; root is sqrt(|variance|).
     std::vector<double> mean[3], variance[3], root[3];
 
@@ -146,7 +148,8 @@ struct ReferencePatch {
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 __attribute__((target_clones("fma", "default")))
 #endif
-double SimilarityAt(const ReferencePatch &ref, const DecodedWindows &dec, std::size_t offset) {
+double
+SimilarityAt(const ReferencePatch &ref, const DecodedWindows &dec, std::size_t offset) {
     // The element products of the two padded patches.
     alignas(32) double products[(kPatchFrames + 2) * kRows];
     for (std::size_t c = 0; c < kPatchFrames + 2; ++c) {
@@ -313,7 +316,8 @@ std::vector<VisqolPatch> MatchPatches(const ComparedPair &pair, std::span<const 
     const std::size_t frames = decoded.frames;
     // Patches that start past the decoded signal's end (less half a patch) are dropped.
     std::size_t count = patchStarts.size();
-    while (count > 0 && static_cast<double>(patchStarts[count - 1]) - std::floor(kPatchFrames / 2.0) > static_cast<double>(frames)) {
+    while (count > 0 &&
+           static_cast<double>(patchStarts[count - 1]) - std::floor(kPatchFrames / 2.0) > static_cast<double>(frames)) {
         --count;
     }
     if (count == 0 || frames == 0) return results;
@@ -329,7 +333,9 @@ std::vector<VisqolPatch> MatchPatches(const ComparedPair &pair, std::span<const 
         long first = 0;
         std::vector<int> from;
         int At(long offset) const {
-            return offset >= first && offset - first < static_cast<long>(from.size()) ? from[static_cast<std::size_t>(offset - first)] : 0;
+            return offset >= first && offset - first < static_cast<long>(from.size())
+                       ? from[static_cast<std::size_t>(offset - first)]
+                       : 0;
         }
     };
     std::vector<Choices> choices(count);
@@ -392,7 +398,8 @@ std::vector<VisqolPatch> MatchPatches(const ComparedPair &pair, std::span<const 
     for (long p = static_cast<long>(count) - 1; p >= 0 && offset >= 0; --p) {
         const auto i = static_cast<std::size_t>(p);
         const std::vector<double> refPatch = CutPatch(reference, patchStarts[i], kPatchFrames);
-        bandMeans[i] = PatchBandSimilarity(refPatch, CutPatch(decoded, static_cast<std::size_t>(offset), kPatchFrames), kPatchFrames);
+        bandMeans[i] = PatchBandSimilarity(refPatch, CutPatch(decoded, static_cast<std::size_t>(offset), kPatchFrames),
+                                           kPatchFrames);
         VisqolPatch &r = results[i];
         r.similarity = Mean(bandMeans[i]);
         const int from = choices[i].At(offset);

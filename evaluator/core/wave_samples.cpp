@@ -12,12 +12,15 @@ using platform::RiffFind;
 using platform::RiffResult;
 
 int16_t SampleAt(const unsigned char *p, unsigned width) {
-    return width == 2 ? static_cast<int16_t>(p[0] | p[1] << 8) : static_cast<int16_t>((static_cast<int>(p[0]) - 128) * 256);
+    return width == 2 ? static_cast<int16_t>(p[0] | p[1] << 8)
+                      : static_cast<int16_t>((static_cast<int>(p[0]) - 128) * 256);
 }
 
 } // namespace
 
-unsigned SampleWidth(unsigned channels, unsigned blockAlign) { return channels == 0 ? 0 : blockAlign / channels; }
+unsigned SampleWidth(unsigned channels, unsigned blockAlign) {
+    return channels == 0 ? 0 : blockAlign / channels;
+}
 
 WaveSampleReader::WaveSampleReader() = default;
 WaveSampleReader::~WaveSampleReader() = default;

@@ -36,13 +36,17 @@ constexpr std::array<RateEntry, 9> kRates = {{{8000, CODEC_FMT_8KHZ},
                                               {44100, CODEC_FMT_44KHZ},
                                               {48000, CODEC_FMT_48KHZ}}};
 
-uint16_t Le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint16_t Le16(const unsigned char *p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 uint32_t Le32(const unsigned char *p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
            static_cast<uint32_t>(p[3]) << 24;
 }
 
-void Error(Frontend &ui, const std::string &text) { ui.ShowMessage(kErrorTitle, MessageIcon::Error, text); }
+void Error(Frontend &ui, const std::string &text) {
+    ui.ShowMessage(kErrorTitle, MessageIcon::Error, text);
+}
 
 std::array<unsigned char, 18> Serialize(const PcmFormat &f) {
     std::array<unsigned char, 18> b{};
@@ -321,8 +325,8 @@ bool CloseWave(Frontend &ui, OpenWave &wave) {
 }
 
 bool SameFile(const std::string &a, const std::string &b) {
-    struct stat sa{};
-    struct stat sb{};
+    struct stat sa {};
+    struct stat sb {};
     return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && S_ISREG(sa.st_mode) && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
 }
@@ -346,7 +350,7 @@ bool CopyFile(Frontend &ui, const std::string &source, const std::string &destin
     std::FILE *in = platform::OpenRegularFileForReading(source);
     // Only a regular file has a size to copy (a folder opens, but reads nothing).
     long size = -1;
-    struct stat st{};
+    struct stat st {};
     if (in != nullptr && fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode)) size = static_cast<long>(st.st_size);
     std::vector<unsigned char> buffer;
     try {

@@ -18,8 +18,8 @@ enum Command : int {
     kCmdHelpContents = 272,
     kCmdHelpOnHelp = 274,
     kCmdAbout = 275,
-    kCmdSignalView = 276,    // waveforms, spectrograms and A/B listening
-    kCmdCompareCodecs = 277, // the comparison table and the rate against quality plot
+    kCmdSignalView = 276,     // waveforms, spectrograms and A/B listening
+    kCmdCompareCodecs = 277,  // the comparison table and the rate against quality plot
     kCmdExternalScorer = 278, // a quality tool of the user's run on each pair
 
     kBtnRecord = 768,

@@ -92,27 +92,29 @@ json CodecSummaryJson(const CodecSummary &c) {
     for (const auto &[reason, n] : c.notRunReasons) reasons[reason] = n;
     json j = {{"name", c.name},
               {"mode", c.mode},
-            {"label", c.label},
-            {"description", c.description},
-            {"files", c.files},
-            {"notRun", c.notRun},
-            {"notRunReasons", reasons},
-            {"failed", c.failed},
-            {"seconds", c.seconds},
-            {"bitRate", c.BitRate()},
-            {"snrDb", MeasureJson(c.snr)},
-            {"segmentalSnrDb", MeasureJson(c.segmentalSnr)},
-            {"logSpectralDistanceDb", MeasureJson(c.logSpectralDistance)},
-            {"visqolMos", MeasureJson(c.visqolMos)},
-            {"codingRealTimeFactor", c.CodingRealTime()},
-            {"decodingRealTimeFactor", c.DecodingRealTime()},
-            {"alignedDelaySamples", delays},
-            {"declaredLatencySamples", c.latencySamples >= 0 ? json(c.latencySamples) : json(nullptr)}};
+              {"label", c.label},
+              {"description", c.description},
+              {"files", c.files},
+              {"notRun", c.notRun},
+              {"notRunReasons", reasons},
+              {"failed", c.failed},
+              {"seconds", c.seconds},
+              {"bitRate", c.BitRate()},
+              {"snrDb", MeasureJson(c.snr)},
+              {"segmentalSnrDb", MeasureJson(c.segmentalSnr)},
+              {"logSpectralDistanceDb", MeasureJson(c.logSpectralDistance)},
+              {"visqolMos", MeasureJson(c.visqolMos)},
+              {"codingRealTimeFactor", c.CodingRealTime()},
+              {"decodingRealTimeFactor", c.DecodingRealTime()},
+              {"alignedDelaySamples", delays},
+              {"declaredLatencySamples", c.latencySamples >= 0 ? json(c.latencySamples) : json(nullptr)}};
     if (!c.scorerName.empty()) j[c.scorerName] = MeasureJson(c.scorer);
     return j;
 }
 
-std::string Number(double value, const char *format, bool present) { return present ? Printf(format, value) : "-"; }
+std::string Number(double value, const char *format, bool present) {
+    return present ? Printf(format, value) : "-";
+}
 
 } // namespace
 
@@ -148,7 +150,8 @@ std::vector<CodecSummary> Summarise(const std::vector<FileResult> &files, const 
         if (file.state != FileState::Done) continue;
         for (const auto &r : file.codecs) {
             const std::string &label = r.label.empty() ? r.name : r.label;
-            auto it = std::find_if(codecs.begin(), codecs.end(), [&](const CodecSummary &c) { return c.label == label; });
+            auto it =
+                std::find_if(codecs.begin(), codecs.end(), [&](const CodecSummary &c) { return c.label == label; });
             if (it == codecs.end()) continue;
             CodecSummary &c = *it;
             if (c.description.empty()) {
@@ -256,8 +259,9 @@ void PrintCorpusReport(std::FILE *out, const CorpusOutcome &outcome, const std::
                 if (c.delays.size() > 1) aligned += Printf(" on %zu", n);
             }
             std::fprintf(out, "    aligned at %s; declared latency %s\n", aligned.c_str(),
-                         c.latencySamples >= 0 ? Printf("%d samples (%.1f ms)", c.latencySamples, ms(c.latencySamples)).c_str()
-                                               : "unknown");
+                         c.latencySamples >= 0
+                             ? Printf("%d samples (%.1f ms)", c.latencySamples, ms(c.latencySamples)).c_str()
+                             : "unknown");
         }
         if (c.notRun > 0) {
             std::string reasons;
@@ -284,7 +288,7 @@ namespace {
 // piece at a time: only one original's rows are ever held as JSON, so the
 // writer's memory does not grow with the corpus.
 class JsonStream {
-  public:
+public:
     explicit JsonStream(std::FILE *file) : file_(file) {}
     // `value` at `depth` levels of nesting, its inner lines indented to match.
     void Value(json value, int depth) {
@@ -301,7 +305,7 @@ class JsonStream {
     }
     void Text(const char *text) { std::fputs(text, file_); }
 
-  private:
+private:
     std::FILE *file_;
 };
 
@@ -411,13 +415,14 @@ bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std
             const std::string head = CsvField(f.name) + "," + CsvField(f.path) + "," + FileStateName(f.state) + "," +
                                      CsvField(f.conversion) + ",";
             if (f.state != FileState::Done) {
-                put(head + ",,," + CsvField(f.messages.empty() ? "" : f.messages.front()) + ",,,,,,,,,,,,,," + scorerEnd);
+                put(head + ",,," + CsvField(f.messages.empty() ? "" : f.messages.front()) + ",,,,,,,,,,,,,," +
+                    scorerEnd);
                 continue;
             }
             for (const auto &c : f.codecs) {
                 const bool q = c.quality.valid;
-                put(head + CsvField(c.name) + "," + CsvField(c.mode) + "," + c.outcome + "," + CsvField(c.reason) + "," +
-                    std::to_string(c.sampleRate) + "," + (c.downsampled ? "1" : "0") + "," +
+                put(head + CsvField(c.name) + "," + CsvField(c.mode) + "," + c.outcome + "," + CsvField(c.reason) +
+                    "," + std::to_string(c.sampleRate) + "," + (c.downsampled ? "1" : "0") + "," +
                     Printf("%.6f", c.seconds) + "," + std::to_string(c.inputBytes) + "," +
                     std::to_string(c.codedBytes) + "," + Printf("%.3f", static_cast<double>(c.bitRate)) + "," +
                     Number(c.quality.snrDb, "%.6f", q) + "," + Number(c.quality.segmentalSnrDb, "%.6f", q) + "," +
@@ -426,7 +431,8 @@ bool WriteCsv(const std::string &path, const std::vector<FileResult> &files, std
                     Number(c.quality.visqolMos, "%.6f", q && c.quality.visqolValid) + "," +
                     (c.latencySamples >= 0 ? std::to_string(c.latencySamples) : "-") + "," +
                     Printf("%.3f", c.CodingRealTime()) + "," + Printf("%.3f", c.DecodingRealTime()) +
-                    (scorer.empty() ? "\n" : "," + Number(c.quality.scorerValue, "%.6f", c.quality.scorerValid) + "\n"));
+                    (scorer.empty() ? "\n"
+                                    : "," + Number(c.quality.scorerValue, "%.6f", c.quality.scorerValid) + "\n"));
             }
         }
     } catch (const std::exception &e) {

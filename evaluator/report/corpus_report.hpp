@@ -46,9 +46,9 @@ struct CodecSummary {
     std::map<int32_t, std::size_t> delays; // the lags the originals were compared at, and how many at each
     int32_t latencySamples = -1;           // declared algorithmic latency
     int32_t sampleRate = 0;                // of the last original it ran on
-    MeasureSummary visqolMos; // the worst is the lowest
-    std::string scorerName;   // the external scorer's, empty when none ran
-    MeasureSummary scorer;    // its scores; the worst is the lowest (a tool's score is taken as a MOS)
+    MeasureSummary visqolMos;              // the worst is the lowest
+    std::string scorerName;                // the external scorer's, empty when none ran
+    MeasureSummary scorer;                 // its scores; the worst is the lowest (a tool's score is taken as a MOS)
 
     // Bits over seconds: the bit rate of the corpus as one long recording.
     double BitRate() const { return seconds > 0 ? codedBits / seconds : 0; }
@@ -69,7 +69,7 @@ struct CorpusOutcome {
     bool interrupted = false;
     int workers = 0;
     std::optional<double> wallSeconds; // none when the run was not timed (the window's export)
-    bool setupFailed = false; // no worker could be started (said on stderr)
+    bool setupFailed = false;          // no worker could be started (said on stderr)
 };
 
 struct CorpusTotals {

@@ -30,10 +30,14 @@ std::string ModeLabel(const std::string &codec, uint32_t offered, uint32_t optio
 
 const char *FileStateName(FileState state) {
     switch (state) {
-    case FileState::Pending: return "pending";
-    case FileState::Done: return "ok";
-    case FileState::Refused: return "refused";
-    case FileState::Interrupted: return "interrupted";
+    case FileState::Pending:
+        return "pending";
+    case FileState::Done:
+        return "ok";
+    case FileState::Refused:
+        return "refused";
+    case FileState::Interrupted:
+        return "interrupted";
     }
     return "pending";
 }

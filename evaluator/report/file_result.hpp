@@ -24,11 +24,11 @@ struct CodecResult {
     std::string label; // the row's name: the library and its mode ("VT4864v6 4.8k")
     std::string description;
     std::string peerLibrary; // the system library that codes a peer, empty for ours
-    std::string outcome; // "ok", "not run", "failed", "no result"
-    std::string reason;  // why a codec did not run ("8 kHz not supported")
+    std::string outcome;     // "ok", "not run", "failed", "no result"
+    std::string reason;      // why a codec did not run ("8 kHz not supported")
     int16_t codecId = 0;
     uint32_t encoderOptions = 0;
-    int16_t row = -1;    // display row (by bit rate), -1 when not shown
+    int16_t row = -1; // display row (by bit rate), -1 when not shown
     bool downsampled = false;
     int32_t sampleRate = 0;
     uint32_t inputBytes = 0;
@@ -48,8 +48,8 @@ struct CodecResult {
     std::string ratioText;
     std::vector<std::string> lines; // empty for a codec without results
     evaluator::Quality quality;
-    bool alignedOnce = false;     // compared at the codec's one alignment for the run
-    int32_t latencySamples = -1;  // declared algorithmic latency (delay plus a frame), -1 when unknown
+    bool alignedOnce = false;    // compared at the codec's one alignment for the run
+    int32_t latencySamples = -1; // declared algorithmic latency (delay plus a frame), -1 when unknown
 
     bool Ok() const { return outcome == "ok"; }
     double CodingRealTime() const { return codingMicros > 0 ? seconds * 1e6 / static_cast<double>(codingMicros) : 0; }

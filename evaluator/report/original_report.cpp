@@ -92,7 +92,9 @@ void PrintRows(std::FILE *out, const ReportedOriginal &original, const std::vect
                          r.outcome == "not run" && !r.reason.empty() ? (": " + r.reason).c_str() : "");
             continue;
         }
-        auto load = [&](uint64_t micros) { return r.seconds > 0 ? static_cast<double>(micros) / 1e4 / r.seconds : 0.0; };
+        auto load = [&](uint64_t micros) {
+            return r.seconds > 0 ? static_cast<double>(micros) / 1e4 / r.seconds : 0.0;
+        };
         std::fprintf(out, "%-*s %10s %7s %8.3f%% %8.3f%%", w, r.label.c_str(), r.bitRateText.c_str(),
                      r.ratioText.c_str(), load(r.codingMicros), load(r.decodingMicros));
         const std::string latency = r.latencySamples >= 0 ? std::to_string(r.latencySamples) : "-";
@@ -127,8 +129,9 @@ void PrintRows(std::FILE *out, const ReportedOriginal &original, const std::vect
     bool anyMeasured = false;
     for (const auto &r : rows) anyMeasured = anyMeasured || (r.Ok() && r.quality.valid);
     if (anyMeasured) {
-        std::fprintf(out, "\nAligned: the lag in samples at which the decoded signal is compared, %s.\n"
-                          "Latency: the codec's declared algorithmic latency in samples (its delay plus one frame).\n",
+        std::fprintf(out,
+                     "\nAligned: the lag in samples at which the decoded signal is compared, %s.\n"
+                     "Latency: the codec's declared algorithmic latency in samples (its delay plus one frame).\n",
                      std::any_of(rows.begin(), rows.end(), [](const CodecResult &r) { return r.alignedOnce; })
                          ? "one per codec and mode, found by coding a calibration signal"
                          : "found on each file");

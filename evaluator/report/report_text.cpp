@@ -98,7 +98,9 @@ std::string ReportText(const nlohmann::json &value) {
     return value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::string SystemReason() { return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string(); }
+std::string SystemReason() {
+    return errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
+}
 
 bool WriteReport(const std::string &path, const std::string &text, std::string &error) {
     evaluator::ReplacingFile file;

@@ -16,9 +16,13 @@ std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string &path, st
     return std::unique_ptr<DynamicLibrary>(new DynamicLibrary(handle, path));
 }
 
-DynamicLibrary::~DynamicLibrary() { dlclose(handle_); }
+DynamicLibrary::~DynamicLibrary() {
+    dlclose(handle_);
+}
 
-void *DynamicLibrary::Symbol(const char *name) const { return dlsym(handle_, name); }
+void *DynamicLibrary::Symbol(const char *name) const {
+    return dlsym(handle_, name);
+}
 
 CodecAnyFn DynamicLibrary::Ordinal(unsigned ordinal) const {
     const auto *table = static_cast<const CodecOrdinalTable *>(Symbol(CODEC_ORDINAL_TABLE_SYMBOL));

@@ -75,7 +75,9 @@ std::optional<std::string> SystemRoot() {
     return SystemRootFromModulePath(*module);
 }
 
-std::string CodecDirectory(const std::string &root) { return root + "/VNTR/QBL"; }
+std::string CodecDirectory(const std::string &root) {
+    return root + "/VNTR/QBL";
+}
 
 bool MakeDirectories(const std::string &path, bool private_) {
     if (path.empty()) return false;
@@ -87,7 +89,7 @@ bool MakeDirectories(const std::string &path, bool private_) {
         if (partial.empty()) continue;
         if (mkdir(partial.c_str(), private_ ? 0700 : 0755) != 0 && errno != EEXIST) return false;
     }
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -95,7 +97,7 @@ std::optional<std::string> UserTempDirectory() {
     const std::string base = StripTrailingSlashes(Env("TMPDIR").value_or("/tmp"));
     const std::string dir = base + "/vntr-" + std::to_string(getuid());
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return std::nullopt;
-    struct stat st{};
+    struct stat st {};
     // A folder of that name that another user made is not ours to use.
     if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) return std::nullopt;
     return dir + "/";

@@ -54,16 +54,26 @@ void Put(hive::Node &node, std::string_view name, std::string_view data, bool &c
 
 const char *RegStatusText(RegStatus status) {
     switch (status) {
-    case RegStatus::Ok: return "success";
-    case RegStatus::NotFound: return "no such key or value";
-    case RegStatus::AccessDenied: return "access denied (the key still has subkeys)";
-    case RegStatus::InvalidHandle: return "the key is not open";
-    case RegStatus::InvalidArgument: return "invalid name";
-    case RegStatus::MoreData: return "name or data longer than the buffer";
-    case RegStatus::NoMoreItems: return "no more items";
-    case RegStatus::Damaged: return "the registry hive file is damaged";
-    case RegStatus::IoError: return "the registry hive file cannot be read or written";
-    case RegStatus::KeyDeleted: return "the key was deleted";
+    case RegStatus::Ok:
+        return "success";
+    case RegStatus::NotFound:
+        return "no such key or value";
+    case RegStatus::AccessDenied:
+        return "access denied (the key still has subkeys)";
+    case RegStatus::InvalidHandle:
+        return "the key is not open";
+    case RegStatus::InvalidArgument:
+        return "invalid name";
+    case RegStatus::MoreData:
+        return "name or data longer than the buffer";
+    case RegStatus::NoMoreItems:
+        return "no more items";
+    case RegStatus::Damaged:
+        return "the registry hive file is damaged";
+    case RegStatus::IoError:
+        return "the registry hive file cannot be read or written";
+    case RegStatus::KeyDeleted:
+        return "the key was deleted";
     }
     return "unknown registry error";
 }
@@ -75,8 +85,9 @@ std::optional<std::string> HiveFile(Hive hive) {
 RegStatus RegKey::OpenIn(std::shared_ptr<hive::Store> store, std::string path, RegKey &out) {
     out = RegKey{};
     if (!ValidPath(path)) return RegStatus::InvalidArgument;
-    const RegStatus status = store->Read(
-        [&](const hive::Node &root) { return hive::Find(root, path) != nullptr ? RegStatus::Ok : RegStatus::NotFound; });
+    const RegStatus status = store->Read([&](const hive::Node &root) {
+        return hive::Find(root, path) != nullptr ? RegStatus::Ok : RegStatus::NotFound;
+    });
     if (status != RegStatus::Ok) return status;
     out.store_ = std::move(store);
     out.path_ = std::move(path);
@@ -88,8 +99,9 @@ RegStatus RegKey::CreateIn(std::shared_ptr<hive::Store> store, std::string path,
     out = RegKey{};
     if (!ValidPath(path)) return RegStatus::InvalidArgument;
     // An existing key needs no write (and no write access to the hive).
-    RegStatus status = store->Read(
-        [&](const hive::Node &root) { return hive::Find(root, path) != nullptr ? RegStatus::Ok : RegStatus::NotFound; });
+    RegStatus status = store->Read([&](const hive::Node &root) {
+        return hive::Find(root, path) != nullptr ? RegStatus::Ok : RegStatus::NotFound;
+    });
     if (status == RegStatus::NotFound) {
         std::string error;
         status = store->Update(
@@ -217,7 +229,8 @@ RegStatus RegKey::SetValues(std::span<const RegValueWrite> writes) {
                 // A value written again further on takes only its last data.
                 bool overwritten = false;
                 for (std::size_t j = i + 1; j < writes.size() && !overwritten; ++j) {
-                    overwritten = hive::EqualNoCase(paths[i], paths[j]) && hive::EqualNoCase(writes[i].name, writes[j].name);
+                    overwritten =
+                        hive::EqualNoCase(paths[i], paths[j]) && hive::EqualNoCase(writes[i].name, writes[j].name);
                 }
                 if (overwritten) continue;
                 hive::Node *node = nullptr;
@@ -340,7 +353,9 @@ RegStatus HiveCache::Create(Hive hive, std::string_view path, RegKey &out) {
     return CreateFile(*file, path, out);
 }
 
-std::size_t HiveCache::Reads(const std::string &hiveFile) { return StoreOf(hiveFile)->Reads(); }
+std::size_t HiveCache::Reads(const std::string &hiveFile) {
+    return StoreOf(hiveFile)->Reads();
+}
 
 std::string DiagnoseHiveFile(const std::string &hiveFile) {
     hive::Node root;

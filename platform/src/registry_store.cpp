@@ -105,8 +105,9 @@ private:
     int fd_ = -1;
 };
 
-
-std::int64_t Nanoseconds(const timespec &t) { return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
+std::int64_t Nanoseconds(const timespec &t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
 
 timespec Now() {
     timespec now{};
@@ -141,7 +142,7 @@ RegStatus ReadHiveText(const std::string &file, std::string &text, FileStamp &st
         error = ErrnoText("cannot open registry hive", file);
         return RegStatus::IoError;
     }
-    struct stat st{};
+    struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         error = file + ": registry hive is not a regular file";
@@ -172,7 +173,9 @@ RegStatus ReadHiveText(const std::string &file, std::string &text, FileStamp &st
     return RegStatus::Ok;
 }
 
-std::size_t HashOf(std::string_view text) { return std::hash<std::string_view>{}(text); }
+std::size_t HashOf(std::string_view text) {
+    return std::hash<std::string_view>{}(text);
+}
 
 } // namespace
 
@@ -449,7 +452,7 @@ void Store::Forget() {
 
 RegStatus Store::Refresh() {
     if (loaded_ && !racy_) {
-        struct stat st{};
+        struct stat st {};
         FileStamp now;
         if (stat(file_.c_str(), &st) == 0) {
             now = StampOf(st);
@@ -535,7 +538,7 @@ RegStatus Store::Update(const std::function<RegStatus(Node &, bool &)> &change, 
         return RegStatus::IoError;
     }
     const std::string temp = file_ + ".new";
-    struct stat old{};
+    struct stat old {};
     const mode_t mode = stat(file_.c_str(), &old) == 0 ? (old.st_mode & 0777) : 0644;
     const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0) {
@@ -562,7 +565,7 @@ RegStatus Store::Update(const std::function<RegStatus(Node &, bool &)> &change, 
         close(dirFd);
     }
     // The tree is what the file now holds.
-    struct stat st{};
+    struct stat st {};
     if (stat(file_.c_str(), &st) != 0) {
         Forget();
         return RegStatus::Ok;

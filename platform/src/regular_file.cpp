@@ -17,7 +17,7 @@ int OpenRegularFile(const std::string &path, int flags, mode_t mode) {
         errno = error;
         return -1;
     };
-    struct stat st{};
+    struct stat st {};
     if (fstat(fd, &st) != 0) return refuse(errno);
     if (!S_ISREG(st.st_mode)) return refuse(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
     const int status = fcntl(fd, F_GETFL);

@@ -31,15 +31,15 @@ void WriteLe32(unsigned char *p, uint32_t v) {
 std::unique_ptr<RiffFile> RiffFile::Open(const std::string &path, Mode mode) {
     // Only a regular file is opened, and the open never waits (a named pipe
     // would hold it until a writer came).
-    const int fd = mode == Mode::Read ? OpenRegularFile(path, O_RDONLY)
-                                      : OpenRegularFile(path, O_RDWR | O_CREAT | O_TRUNC, 0666);
+    const int fd =
+        mode == Mode::Read ? OpenRegularFile(path, O_RDONLY) : OpenRegularFile(path, O_RDWR | O_CREAT | O_TRUNC, 0666);
     if (fd < 0) return nullptr;
     std::FILE *file = fdopen(fd, mode == Mode::Read ? "rb" : "w+b");
     if (file == nullptr) {
         close(fd);
         return nullptr;
     }
-    struct stat st{};
+    struct stat st {};
     if (fstat(fd, &st) != 0) {
         std::fclose(file);
         return nullptr;
@@ -62,7 +62,9 @@ bool RiffFile::Seek(uint64_t offset) {
     return fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
-uint64_t RiffFile::FileSize() const { return size_; }
+uint64_t RiffFile::FileSize() const {
+    return size_;
+}
 
 RiffResult RiffFile::Descend(RiffChunk &chunk, const RiffChunk *parent, RiffFind find) {
     const uint64_t limit = parent != nullptr ? parent->dataOffset + parent->size : UINT64_MAX;

@@ -37,11 +37,20 @@ TEST(ScaleFactors, SharingNeverShrinksAPartsScaleAndMatchesItsSelection) {
                 ASSERT_LE(s1, b);
                 ASSERT_LE(s2, c);
                 switch (sel) {
-                case 0: ASSERT_TRUE(s0 == a && s1 == b && s2 == c); break;
-                case 1: ASSERT_EQ(s0, s1); break;
-                case 2: ASSERT_TRUE(s0 == s1 && s1 == s2); break;
-                case 3: ASSERT_EQ(s1, s2); break;
-                default: FAIL() << "selection " << int(sel);
+                case 0:
+                    ASSERT_TRUE(s0 == a && s1 == b && s2 == c);
+                    break;
+                case 1:
+                    ASSERT_EQ(s0, s1);
+                    break;
+                case 2:
+                    ASSERT_TRUE(s0 == s1 && s1 == s2);
+                    break;
+                case 3:
+                    ASSERT_EQ(s1, s2);
+                    break;
+                default:
+                    FAIL() << "selection " << int(sel);
                 }
             }
 }
@@ -102,9 +111,9 @@ TEST(Allocation, FillingHolesCountsHolesAlreadyFilled) {
     a[24] = 0;
     a[22] = a[23] = a[25] = a[26] = 1;
     CleanUpAllocation(CleanUp::FillHoles, a);
-    EXPECT_EQ(a[2], 1);  // neighbours 0, 1, 4
-    EXPECT_EQ(a[3], 1);  // neighbours 1, 4 and the just filled 2
-    EXPECT_EQ(a[5], 0);  // neighbours 3 (filled) and 4 only
+    EXPECT_EQ(a[2], 1); // neighbours 0, 1, 4
+    EXPECT_EQ(a[3], 1); // neighbours 1, 4 and the just filled 2
+    EXPECT_EQ(a[5], 0); // neighbours 3 (filled) and 4 only
     EXPECT_EQ(a[24], 0) << "subbands above 23 are never filled";
     uint8_t b[kSubbands] = {0, 1, 0, 1, 0, 0, 0};
     CleanUpAllocation(CleanUp::FillHoles, b);
@@ -169,14 +178,32 @@ int16_t RoundWithLibrary(float x, uint32_t &clipped) {
 }
 
 TEST(PcmRounding, RoundsHalfAwayFromZeroAndSaturatesLikeTheLibraryRound) {
-    std::vector<float> xs = {0.0f, -0.0f, 0.5f, -0.5f, 1.5f, -1.5f, 2.5f, -2.5f, 32766.5f, -32767.5f, 32767.0f,
-                             -32768.0f, 32767.5f, -32768.5f, 40000.0f, -40000.0f, 1e30f, -1e30f,
-                             std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+    std::vector<float> xs = {0.0f,
+                             -0.0f,
+                             0.5f,
+                             -0.5f,
+                             1.5f,
+                             -1.5f,
+                             2.5f,
+                             -2.5f,
+                             32766.5f,
+                             -32767.5f,
+                             32767.0f,
+                             -32768.0f,
+                             32767.5f,
+                             -32768.5f,
+                             40000.0f,
+                             -40000.0f,
+                             1e30f,
+                             -1e30f,
+                             std::numeric_limits<float>::infinity(),
+                             -std::numeric_limits<float>::infinity(),
                              std::numeric_limits<float>::quiet_NaN()};
     // Every half step and its float neighbours, over the whole range.
     for (int n = -32770; n <= 32770; ++n) {
         const float half = static_cast<float>(n) + 0.5f;
-        xs.insert(xs.end(), {half, std::nextafter(half, 0.0f), std::nextafter(half, 1e9f), std::nextafter(half, -1e9f)});
+        xs.insert(xs.end(),
+                  {half, std::nextafter(half, 0.0f), std::nextafter(half, 1e9f), std::nextafter(half, -1e9f)});
     }
     std::mt19937 rng(3);
     std::uniform_real_distribution<float> any(-33000.0f, 33000.0f);

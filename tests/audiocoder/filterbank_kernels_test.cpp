@@ -31,7 +31,9 @@ std::vector<float> WideValues(std::mt19937 &rng, std::size_t n) {
     return v;
 }
 
-bool SameBits(const float *a, const float *b, std::size_t n) { return std::memcmp(a, b, n * sizeof(float)) == 0; }
+bool SameBits(const float *a, const float *b, std::size_t n) {
+    return std::memcmp(a, b, n * sizeof(float)) == 0;
+}
 
 TEST(FilterBankKernels, AnalysisWindowGivesThePlainSumsAtEveryOffset) {
     std::mt19937 rng(11);
@@ -152,7 +154,9 @@ TEST(FilterBankKernels, SynthesisWindowGivesThePlainSumsAtEveryOffset) {
 }
 
 // Rounds as the decoder does (half away from zero, clipped).
-int Pcm(float x) { return static_cast<int>(std::clamp(std::round(x), -32768.0f, 32767.0f)); }
+int Pcm(float x) {
+    return static_cast<int>(std::clamp(std::round(x), -32768.0f, 32767.0f));
+}
 
 TEST(FilterBankKernels, DecodedSpeechMovesByOneStepAtMost) {
     // Real speech through the encoder, then the subband samples the decoder

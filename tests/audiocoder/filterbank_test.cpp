@@ -58,7 +58,8 @@ TEST(FilterBank, ASineLandsInItsOwnSubband) {
     for (int b = 0; b < 200; ++b) {
         float block[32], sub[32];
         for (int t = 0; t < 32; ++t)
-            block[t] = static_cast<float>(16000 * std::sin(2 * std::numbers::pi * (1000.0 + 62.5) * (32 * b + t) / 8000));
+            block[t] =
+                static_cast<float>(16000 * std::sin(2 * std::numbers::pi * (1000.0 + 62.5) * (32 * b + t) / 8000));
         Analyse(a, block, sub);
         if (b >= 20)
             for (int k = 0; k < 32; ++k) energy[static_cast<std::size_t>(k)] += sub[k] * sub[k];

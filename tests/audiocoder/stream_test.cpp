@@ -38,7 +38,9 @@ const Library kLibraries[] = {
     {"VT500f22", CODEC_FMT_PCM16_MONO | CODEC_FMT_22KHZ, 22050, &kConfig500f22, 132},
 };
 
-void PrintTo(const Library &library, std::ostream *os) { *os << library.name; }
+void PrintTo(const Library &library, std::ostream *os) {
+    *os << library.name;
+}
 
 class AudioCoderStream : public ::testing::TestWithParam<Library> {
 protected:
@@ -232,8 +234,10 @@ TEST_P(AudioCoderStream, AnyByteStreamDecodesSafely) {
         const CodecStatus st = lib_->decode(f.handle, 0, buffer.get(), &in, pcm.data(), &cap);
         ASSERT_TRUE(st == CODEC_OK || st == CODEC_ERR_NEED_DATA) << st;
         ASSERT_EQ(cap, f.frameBytes);
-        if (st == CODEC_OK) ASSERT_LE(in, offer);
-        else ASSERT_EQ(in, offer);
+        if (st == CODEC_OK)
+            ASSERT_LE(in, offer);
+        else
+            ASSERT_EQ(in, offer);
     }
     lib_->closeDecoder(f.handle);
 }
@@ -353,9 +357,9 @@ TEST(AudioCoderDecoder, AMaximalFrameStartingInsideAByteDecodes) {
     InitDecoder(*dec);
     std::vector<uint8_t> ref(kFrameBytes);
     uint16_t used = 0, produced = 0;
-    ASSERT_EQ(DecodeFrame(config, *dec, stream.data(), static_cast<uint16_t>(stream.size()), &used, ref.data(),
-                          &produced),
-              CODEC_OK);
+    ASSERT_EQ(
+        DecodeFrame(config, *dec, stream.data(), static_cast<uint16_t>(stream.size()), &used, ref.data(), &produced),
+        CODEC_OK);
     ASSERT_EQ(DecodeFrame(config, *dec, stream.data() + 24, 756, &used, ref.data(), &produced), CODEC_OK);
     EXPECT_EQ(ref, pcm);
 }
@@ -369,7 +373,8 @@ TEST_P(AudioCoderStream, NoFrameCarriesALoneBurstOrAGap) {
         const std::size_t at = rng() % (x.size() - 600);
         const std::size_t len = 50 + rng() % 500;
         std::normal_distribution<double> noise(0, 2000 + rng() % 12000);
-        for (std::size_t n = at; n < at + len; ++n) x[n] = static_cast<int16_t>(std::clamp(std::lround(noise(rng)), -32768L, 32767L));
+        for (std::size_t n = at; n < at + len; ++n)
+            x[n] = static_cast<int16_t>(std::clamp(std::lround(noise(rng)), -32768L, 32767L));
     }
     const auto stream = EncodeAll(*lib_, format(), 0, x);
     BitReader reader(stream.bytes.data(), stream.bytes.size(), 8);

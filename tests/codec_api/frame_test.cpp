@@ -126,10 +126,10 @@ TEST_F(CommonFrame, FloatEnginesSeeExactSamplesAndASampleCount) {
 TEST(FloatsToPcm16, GivesEverySampleAsFloatToPcm16) {
     const float inf = std::numeric_limits<float>::infinity();
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float specials[] = {0.49f,     0.5f,      -0.5f,      -0.6f,     -1.5f,      32766.4f,  32766.5f,
-                              32767.0f,  32767.4f,  32767.5f,   32768.0f,  -32767.5f,  -32768.0f, -32768.5f,
-                              -32769.0f, -32769.6f, 3e9f,       -3e9f,     1e30f,      -1e30f,    inf,
-                              -inf,      nan,       -nan,       0.0f,      -0.0f,      1e-40f,    -1e-40f,
+    const float specials[] = {0.49f,     0.5f,      -0.5f,         -0.6f,         -1.5f,     32766.4f,  32766.5f,
+                              32767.0f,  32767.4f,  32767.5f,      32768.0f,      -32767.5f, -32768.0f, -32768.5f,
+                              -32769.0f, -32769.6f, 3e9f,          -3e9f,         1e30f,     -1e30f,    inf,
+                              -inf,      nan,       -nan,          0.0f,          -0.0f,     1e-40f,    -1e-40f,
                               12.5f,     -12.5f,    2147483648.0f, -2147483904.0f};
     constexpr std::size_t kCount = sizeof specials / sizeof specials[0];
     for (std::size_t count = 0; count <= 11; ++count) {
@@ -149,10 +149,10 @@ TEST(FloatsToPcm16, GivesEverySampleAsFloatToPcm16) {
 
 TEST_F(CommonFrame, FloatOutputIsRoundedUpwardsFromAHalfAndSaturated) {
     // x + 0.5 truncated toward zero: halves go up, and negative values lean toward zero.
-    const std::pair<float, int16_t> cases[] = {{0.49f, 0},       {0.5f, 1},         {1.5f, 2},
-                                               {-0.5f, 0},       {-0.6f, 0},        {-1.5f, -1},
-                                               {-1.6f, -1},      {-2.7f, -2},       {32766.6f, 32767},
-                                               {40000.0f, 32767}, {-32768.0f, -32767}, {-32769.6f, -32768}, {-40000.0f, -32768}};
+    const std::pair<float, int16_t> cases[] = {
+        {0.49f, 0},          {0.5f, 1},           {1.5f, 2},          {-0.5f, 0},        {-0.6f, 0},
+        {-1.5f, -1},         {-1.6f, -1},         {-2.7f, -2},        {32766.6f, 32767}, {40000.0f, 32767},
+        {-32768.0f, -32767}, {-32769.6f, -32768}, {-40000.0f, -32768}};
     for (const auto &[x, expected] : cases) EXPECT_EQ(FloatToPcm16(x), expected) << x;
 
     CodecFormat f{};

@@ -124,17 +124,17 @@ std::vector<uint8_t> Signal(const ModeExpectation &mode, int which) {
     return pcm;
 }
 
-std::vector<uint8_t> EncodeAlone(const CodecBinding &lib, const ModeExpectation &mode, const std::vector<uint8_t> &pcm) {
+std::vector<uint8_t> EncodeAlone(const CodecBinding &lib, const ModeExpectation &mode,
+                                 const std::vector<uint8_t> &pcm) {
     Encoding e(lib, mode, pcm);
-    while (e.Step()) {
-    }
+    while (e.Step()) {}
     return e.stream;
 }
 
-std::vector<uint8_t> DecodeAlone(const CodecBinding &lib, const ModeExpectation &mode, const std::vector<uint8_t> &stream) {
+std::vector<uint8_t> DecodeAlone(const CodecBinding &lib, const ModeExpectation &mode,
+                                 const std::vector<uint8_t> &stream) {
     Decoding d(lib, mode, stream);
-    while (d.Step()) {
-    }
+    while (d.Step()) {}
     return d.pcm;
 }
 

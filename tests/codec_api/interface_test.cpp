@@ -59,7 +59,7 @@ protected:
 
 TEST_P(CodecInterface, NamedExportsAreTheOrdinals) {
     const std::string p = expect_->prefix;
-    const char *suffix[] = {"_OpenEncoder", "_Encode",       "_CloseEncoder", "_OpenDecoder",  "_Decode",
+    const char *suffix[] = {"_OpenEncoder",  "_Encode",       "_CloseEncoder", "_OpenDecoder",   "_Decode",
                             "_CloseDecoder", "_GetCodecInfo", "_GetCodecData", "_GetErrorString"};
     for (int ordinal = 1; ordinal <= 9; ++ordinal) {
         void *named = lib_->Symbol((p + suffix[ordinal - 1]).c_str());
@@ -219,9 +219,8 @@ TEST_P(CodecInterface, DecodeChecksInOrderWithWriteBacks) {
     EXPECT_EQ(in, 0u);
 
     // Too few bytes: 11, and the caller's count stays.
-    const uint16_t tooFew = expect_->variableRate
-                                ? static_cast<uint16_t>(std::ceil(f.minCodedBytes) - 1)
-                                : static_cast<uint16_t>(f.maxCodedBytes - 1);
+    const uint16_t tooFew = expect_->variableRate ? static_cast<uint16_t>(std::ceil(f.minCodedBytes) - 1)
+                                                  : static_cast<uint16_t>(f.maxCodedBytes - 1);
     in = tooFew;
     EXPECT_EQ(lib_->decode(f.handle, 0, coded.data(), &in, pcm.data(), &cap), CODEC_ERR_NEED_DATA);
     EXPECT_EQ(in, tooFew);
@@ -313,9 +312,9 @@ TEST_P(CodecInterface, EveryEncodedFrameDecodes) {
         std::vector<uint8_t> out(enc.maxCodedBytes);
         for (int i = 0; i < frames; ++i) {
             uint16_t in = m.frameBytes, cap = enc.maxCodedBytes;
-            ASSERT_EQ(lib_->encode(enc.handle, 0, &pcm[static_cast<std::size_t>(i) * m.frameBytes], &in, out.data(),
-                                   &cap),
-                      CODEC_OK);
+            ASSERT_EQ(
+                lib_->encode(enc.handle, 0, &pcm[static_cast<std::size_t>(i) * m.frameBytes], &in, out.data(), &cap),
+                CODEC_OK);
             stream.insert(stream.end(), out.begin(), out.begin() + cap);
         }
         if (CodecNeedsFlush(m.codecId) != 0) {

@@ -14,8 +14,12 @@ namespace vntr::dsp {
 namespace {
 
 constexpr double kRate = 8000.0;
-double Omega(double hz) { return 2.0 * std::numbers::pi * hz / kRate; }
-double Gain(const SosFilter &f, double hz) { return std::abs(SosResponse(f, Omega(hz))); }
+double Omega(double hz) {
+    return 2.0 * std::numbers::pi * hz / kRate;
+}
+double Gain(const SosFilter &f, double hz) {
+    return std::abs(SosResponse(f, Omega(hz)));
+}
 
 TEST(Butterworth, LowPassOf1000HzHasTheKnownNumeratorGainAndIsHalfPowerAtItsEdge) {
     const SosFilter f = DesignButterworth(FilterBand::LowPass, 6, 1000.0, 0.0, kRate);
@@ -131,7 +135,8 @@ TEST(Pitch, IntegerSearchFindsThePeriodAndPrefersItOverItsMultiples) {
 TEST(Pitch, RefinementResolvesAFractionalPeriodAndStaysInItsRange) {
     // A sine of period 47.3 samples: the correlation peak lies between lags.
     std::vector<float> x(kHistory + 160);
-    for (std::size_t n = 0; n < x.size(); ++n) x[n] = static_cast<float>(1000.0 * std::sin(2 * std::numbers::pi * n / 47.3));
+    for (std::size_t n = 0; n < x.size(); ++n)
+        x[n] = static_cast<float>(1000.0 * std::sin(2 * std::numbers::pi * n / 47.3));
     const PitchEstimate p = RefinePitch(x.data() + kHistory, 160, 46.0f, 5.0f, 20.0f, 160.0f);
     EXPECT_NEAR(p.pitch, 47.3f, 0.05f);
     EXPECT_GT(p.strength, 0.99f);

@@ -13,8 +13,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -242,7 +242,8 @@ std::vector<float> RandomLsp(int order, std::mt19937 &rng) {
         for (auto &w : lsp) w = u(rng);
         std::sort(lsp.begin(), lsp.end());
         bool spaced = true;
-        for (int i = 1; i < order; ++i) spaced &= lsp[static_cast<std::size_t>(i)] - lsp[static_cast<std::size_t>(i - 1)] > 0.03f;
+        for (int i = 1; i < order; ++i)
+            spaced &= lsp[static_cast<std::size_t>(i)] - lsp[static_cast<std::size_t>(i - 1)] > 0.03f;
         if (spaced) return lsp;
     }
 }
@@ -258,7 +259,8 @@ TEST_P(LspOrderTest, LspToLpcAndBackReturnsTheSameFrequencies) {
         LspToLpc(lsp.data(), order, a);
         float back[kMaxLspOrder];
         LpcToLsp(a, order, back);
-        for (int i = 0; i < order; ++i) ASSERT_NEAR(back[i], lsp[static_cast<std::size_t>(i)], 2e-3f) << trial << " " << i;
+        for (int i = 0; i < order; ++i)
+            ASSERT_NEAR(back[i], lsp[static_cast<std::size_t>(i)], 2e-3f) << trial << " " << i;
     }
 }
 

@@ -102,7 +102,8 @@ TEST(MsvqFinalists, AreTheSurvivorsBestFirstWithTheSearchsChoiceFirst) {
                         }
                     }
                     std::sort(all.begin(), all.end());
-                    for (int r = 0; r < n; ++r) EXPECT_NEAR(finalists[r].error, all[static_cast<std::size_t>(r)], 1e-5f);
+                    for (int r = 0; r < n; ++r)
+                        EXPECT_NEAR(finalists[r].error, all[static_cast<std::size_t>(r)], 1e-5f);
                 }
             }
         }
@@ -134,7 +135,8 @@ TEST(MsvqSearch, KeepingEveryPathFindsTheExhaustiveOptimumAndOneKeptPathIsGreedy
             float bestE = 1e30f;
             for (int i = 0; i < 4; ++i) {
                 float trial[4];
-                for (int k = 0; k < 4; ++k) trial[k] = sum[k] + b.data[static_cast<std::size_t>(s)][static_cast<std::size_t>(i * 4 + k)];
+                for (int k = 0; k < 4; ++k)
+                    trial[k] = sum[k] + b.data[static_cast<std::size_t>(s)][static_cast<std::size_t>(i * 4 + k)];
                 const float e = WeightedError(x, w, trial, 4);
                 if (e < bestE) {
                     bestE = e;
@@ -142,7 +144,8 @@ TEST(MsvqSearch, KeepingEveryPathFindsTheExhaustiveOptimumAndOneKeptPathIsGreedy
                 }
             }
             EXPECT_EQ(greedy.indices[s], bestI);
-            for (int k = 0; k < 4; ++k) sum[k] += b.data[static_cast<std::size_t>(s)][static_cast<std::size_t>(bestI * 4 + k)];
+            for (int k = 0; k < 4; ++k)
+                sum[k] += b.data[static_cast<std::size_t>(s)][static_cast<std::size_t>(bestI * 4 + k)];
         }
         EXPECT_GE(greedy.error, full.error);
         greedyWorse += greedy.error > full.error;
@@ -189,7 +192,8 @@ TEST(MsvqSearch, EveryStageSizeGivesExactlyThePlainSearchsChoice) {
     // Sizes around the blocks the search scores together and beyond the
     // largest stage it lays out by columns; stages with repeated vectors
     // make ties that must go to the candidate met first.
-    const std::vector<std::vector<int>> layouts = {{5, 3}, {16, 17, 15}, {33, 64, 1}, {100, 31}, {257, 9}, {300, 47, 20}};
+    const std::vector<std::vector<int>> layouts = {{5, 3},    {16, 17, 15}, {33, 64, 1},
+                                                   {100, 31}, {257, 9},     {300, 47, 20}};
     std::mt19937 rng(17);
     std::normal_distribution<float> g(0.0f, 1.0f);
     int layoutSeed = 0;
@@ -315,7 +319,8 @@ TEST(MsvqSearch, MoreKeptCandidatesNeverDoWorseOnAverage) {
             x[k] = g(rng);
             w[k] = 1.0f;
         }
-        for (int m = 0; m < 3; ++m) total[m] += MsvqSearch(x, w, nullptr, 10, b.stages.data(), 4, keeps[m], nullptr).error;
+        for (int m = 0; m < 3; ++m)
+            total[m] += MsvqSearch(x, w, nullptr, 10, b.stages.data(), 4, keeps[m], nullptr).error;
     }
     EXPECT_LT(total[1], total[0]);
     EXPECT_LT(total[2], total[1]);

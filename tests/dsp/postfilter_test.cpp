@@ -37,7 +37,9 @@ struct Scored {
     double e;
 };
 
-bool PlainBetter(const Scored &a, const Scored &b) { return a.k * a.k * b.e > b.k * b.k * a.e; }
+bool PlainBetter(const Scored &a, const Scored &b) {
+    return a.k * a.k * b.e > b.k * b.k * a.e;
+}
 
 Scored PlainScore(const float *r, const float *y, int length) {
     const double k = PlainDot(r, y, length);
@@ -414,7 +416,9 @@ TEST(PostFilterShapePair, EachShapeIsPostFilterShapeOfBitForBit) {
             float lpc[2][kPostOrder];
             for (auto &set : lpc) {
                 switch (trial % 4) {
-                case 0: RandomLpc(rng, set); break;
+                case 0:
+                    RandomLpc(rng, set);
+                    break;
                 case 1:
                     for (float &a : set) a = 0.0f;
                     break;

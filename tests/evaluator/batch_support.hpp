@@ -21,7 +21,9 @@ struct Outcome {
 
 // The folder that TMPDIR points at for the program; its temporary folder is
 // "vntr-<uid>" inside.
-inline std::string TempRoot(const EvaluatorWorld &world) { return world.File("tmproot"); }
+inline std::string TempRoot(const EvaluatorWorld &world) {
+    return world.File("tmproot");
+}
 
 // `env` ("NAME=value ...") goes in front of the program's environment.
 inline Outcome RunVtbench(const EvaluatorWorld &world, const std::string &args, const std::string &env = "") {

@@ -11,11 +11,11 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <cstdio>
-#include <cmath>
-#include <chrono>
 #include <map>
 
 using namespace vntr::test;
@@ -49,8 +49,7 @@ TEST_F(BatchTest, PrintsTheComparisonAndWritesJson) {
     const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --json " + world.File("r.json"));
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
-    EXPECT_NE(run.out.find("Original: speech.wav  8000 Hz, PCM 16 bit MONO  1.00 sec  16000 bytes"),
-              std::string::npos)
+    EXPECT_NE(run.out.find("Original: speech.wav  8000 Hz, PCM 16 bit MONO  1.00 sec  16000 bytes"), std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("Reduced 16000 bytes to"), std::string::npos);
     EXPECT_NE(run.out.find("Coding in "), std::string::npos);
@@ -91,7 +90,8 @@ TEST_F(BatchTest, NoQualitySkipsTheScoreWithTheOtherMeasures) {
     for (const auto &c : json["codecs"]) EXPECT_FALSE(c.contains("quality"));
     const auto csv = ReadBytes(world.File("r.csv"));
     const std::string text(csv.begin(), csv.end());
-    EXPECT_NE(text.find(",delay_samples,visqol_mos,declared_latency_samples,coding_x_realtime,"), std::string::npos) << text;
+    EXPECT_NE(text.find(",delay_samples,visqol_mos,declared_latency_samples,coding_x_realtime,"), std::string::npos)
+        << text;
     EXPECT_NE(text.find(",-,-,-,-,-,"), std::string::npos) << text; // the four measures and the delay unmeasured
 }
 
@@ -122,7 +122,7 @@ TEST_F(BatchTest, JsonMarksThePeerRowsFromTheirRegistration) {
 
 TEST_F(BatchTest, SavedSessionReopensAndReruns) {
     Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --codecs FAKEB --save-session " +
-                      world.File("s.qbl") + " --json " + world.File("first.json"));
+                          world.File("s.qbl") + " --json " + world.File("first.json"));
     ASSERT_EQ(run.status, 0) << run.err;
     run = Vtbench("--batch --session " + world.File("s.qbl") + " --json " + world.File("second.json"));
     ASSERT_EQ(run.status, 0) << run.err;
@@ -144,13 +144,13 @@ TEST_F(BatchTest, KeepCopiesTheCodedAndDecodedFiles) {
 }
 
 TEST_F(BatchTest, KeepCopiesEveryCodecsFilesWhenAnotherFails) {
-    const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --keep " + world.File("kept"),
-                                "FAKE_FAIL_ENCODER=FAKEA");
+    const Outcome run =
+        Vtbench("--batch " + world.File("speech.wav") + " --keep " + world.File("kept"), "FAKE_FAIL_ENCODER=FAKEA");
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(fs::exists(world.File("kept/FAKEB.coded.wav")));
     EXPECT_TRUE(fs::exists(world.File("kept/FAKEB.decoded.wav")));
     EXPECT_EQ(ReadBytes(world.File("kept/FAKEB.decoded.wav")).size(), 46u + 16000u); // whole, header and all
-    EXPECT_FALSE(fs::exists(world.File("kept/FAKEA.coded.wav"))); // its encoder never opened
+    EXPECT_FALSE(fs::exists(world.File("kept/FAKEA.coded.wav")));                    // its encoder never opened
 }
 
 TEST_F(BatchTest, KeepReportsACopyThatFailsAndMakesTheOthers) {
@@ -180,8 +180,8 @@ TEST_F(BatchTest, KeepNeverReplacesAnOriginalOfTheRun) {
     const auto original = ReadBytes(world.File("speech.wav"));
     fs::create_directories(world.File("kept"));
     WriteBytes(world.File("kept/FAKEA.decoded.wav"), original);
-    Outcome run = Vtbench("--batch " + world.File("kept/FAKEA.decoded.wav") + " --codecs FAKEA --keep " +
-                          world.File("kept"));
+    Outcome run =
+        Vtbench("--batch " + world.File("kept/FAKEA.decoded.wav") + " --codecs FAKEA --keep " + world.File("kept"));
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("vtbench32: will not keep " + world.File("kept") +
                            "/FAKEA.decoded.wav: it is an original of this run\n"),
@@ -218,8 +218,8 @@ TEST_F(BatchTest, KeptFilesStayInsideTheKeepFolderWhateverTheOriginalsAreCalled)
     for (const char *name : {"...wav", "..wav", ".wav", "sub/x.wav", "sub_x.wav"}) {
         WriteBytes(world.File("corpus/" + std::string(name)), SpeechLikeWave(8000, 800 * ++n));
     }
-    const Outcome run = Vtbench("--batch " + world.File("corpus") + " --codecs FAKEA -j 2 --quiet --keep " +
-                                world.File("out/kept"));
+    const Outcome run =
+        Vtbench("--batch " + world.File("corpus") + " --codecs FAKEA -j 2 --quiet --keep " + world.File("out/kept"));
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(Entries(world.File("out")), std::vector<std::string>{"kept"});
     EXPECT_EQ(Entries(world.File("out/kept")), (std::vector<std::string>{"_", "_.", "_..", "sub_x", "sub_x~2"}));
@@ -338,8 +338,7 @@ TEST_F(BatchTest, OneOriginalResampledOnRequestKeepsItsNameAndWritesCsv) {
     const auto csv = ReadBytes(world.File("r.csv"));
     const std::string text(csv.begin(), csv.end());
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3) << text; // the header and one row per codec
-    EXPECT_NE(text.find("wide.wav," + world.File("wide.wav") + ",ok," + note + ",FAKEA,,ok,"),
-              std::string::npos)
+    EXPECT_NE(text.find("wide.wav," + world.File("wide.wav") + ",ok," + note + ",FAKEA,,ok,"), std::string::npos)
         << text;
     // The copies are gone with the run's temporary folder.
     const std::string folder = world.File("tmproot") + "/vntr-" + std::to_string(getuid());
@@ -400,7 +399,8 @@ TEST_F(BatchTest, AnOriginalShorterThanAFrameIsNotRun) {
 // found and the gain applied are reported with it.
 TEST_F(BatchTest, LevelScalesTheOriginalAndSaysByHowMuch) {
     std::vector<int16_t> tone(16000);
-    for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<int16_t>(std::lround(1000 * std::sin(2 * M_PI * i / 8.0)));
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = static_cast<int16_t>(std::lround(1000 * std::sin(2 * M_PI * i / 8.0)));
     WaveSpec w;
     w.data = Pcm16(tone);
     WriteBytes(world.File("tone.wav"), MakeWave(w));
@@ -410,7 +410,9 @@ TEST_F(BatchTest, LevelScalesTheOriginalAndSaysByHowMuch) {
     // A sine of amplitude 1000 is at -33.3 dBov: raised by 7.3 dB.
     const std::string note = Original("r.json")["conversion"];
     double level = 0, gain = 0, target = 0;
-    ASSERT_EQ(std::sscanf(note.c_str(), "active speech level %lf dBov scaled by %lf dB to %lf dBov", &level, &gain, &target), 3)
+    ASSERT_EQ(
+        std::sscanf(note.c_str(), "active speech level %lf dBov scaled by %lf dB to %lf dBov", &level, &gain, &target),
+        3)
         << note;
     EXPECT_NEAR(level, 20 * std::log10(1000 / std::sqrt(2.0) / 32768), 0.1);
     EXPECT_NEAR(gain, -26 - level, 0.006);
@@ -442,7 +444,8 @@ TEST_F(BatchTest, ResampleReadsWideFloatAndStreamedOriginals) {
         uint32_t bits;
         std::memcpy(&bits, &f, 4);
         PutLe32(floats.data, bits);
-        if (i % 2 == 0) PutLe16(streamed.data, static_cast<uint16_t>(static_cast<int16_t>(std::lround(signal[i] * 32767))));
+        if (i % 2 == 0)
+            PutLe16(streamed.data, static_cast<uint16_t>(static_cast<int16_t>(std::lround(signal[i] * 32767))));
     }
     WriteBytes(world.File("wide24.wav"), MakeWave(wide));
     WriteBytes(world.File("float.wav"), MakeWave(floats));
@@ -495,8 +498,8 @@ TEST_F(BatchTest, DamagedOriginalAndSessionAreReported) {
     WriteBytes(world.File("bad.wav"), {'R', 'I', 'F', 'F'});
     Outcome run = Vtbench("--batch " + world.File("bad.wav"));
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "Vantre QBL Evaluator: Error: File " + world.File("bad.wav") +
-                           " is not a wave file or is corrupted.\n");
+    EXPECT_EQ(run.err,
+              "Vantre QBL Evaluator: Error: File " + world.File("bad.wav") + " is not a wave file or is corrupted.\n");
     run = Vtbench("--batch --session " + world.File("bad.wav"));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Vantre QBL Evaluator: Error: Could not read session file.\n");
@@ -579,10 +582,10 @@ TEST_F(BatchTest, ABatchRunWorksBesideTheWindow) {
 // Several modes of one codec: a row each, named by its mode in words in the
 // table, the JSON and the CSV, with their files kept apart.
 TEST_F(BatchTest, TwoModesGiveTwoRows) {
-    const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --option FAKEA=4800,6400 --json " +
-                                    world.File("r.json") + " --csv " + world.File("r.csv") + " --keep " +
-                                    world.File("kept"),
-                                "FAKE_OPTION_MASK=0x30000");
+    const Outcome run =
+        Vtbench("--batch " + world.File("speech.wav") + " --option FAKEA=4800,6400 --json " + world.File("r.json") +
+                    " --csv " + world.File("r.csv") + " --keep " + world.File("kept"),
+                "FAKE_OPTION_MASK=0x30000");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("\nFAKEA 4.8k "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\nFAKEA 6.4k "), std::string::npos) << run.out;
@@ -606,8 +609,10 @@ TEST_F(BatchTest, TwoModesGiveTwoRows) {
     fs::create_directories(world.File("corpus"));
     fs::copy_file(world.File("speech.wav"), world.File("corpus/a.wav"));
     fs::copy_file(world.File("speech.wav"), world.File("corpus/b.wav"));
-    const Outcome corpus = Vtbench("--batch " + world.File("corpus") + " --codecs FAKEA --option FAKEA=6400,4800 -j 2 "
-                                   "--json " + world.File("c.json"),
+    const Outcome corpus = Vtbench("--batch " + world.File("corpus") +
+                                       " --codecs FAKEA --option FAKEA=6400,4800 -j 2 "
+                                       "--json " +
+                                       world.File("c.json"),
                                    "FAKE_OPTION_MASK=0x30000");
     ASSERT_EQ(corpus.status, 0) << corpus.err;
     const auto doc = Json("c.json");
@@ -617,7 +622,10 @@ TEST_F(BatchTest, TwoModesGiveTwoRows) {
     EXPECT_NE(corpus.out.find("\nFAKEA 4.8k "), std::string::npos) << corpus.out;
     // A session stores one mode per codec.
     EXPECT_EQ(Vtbench("--batch " + world.File("speech.wav") + " --option FAKEA=4800,6400 --save-session " +
-                      world.File("s.qbl"), "FAKE_OPTION_MASK=0x30000").status, 2);
+                          world.File("s.qbl"),
+                      "FAKE_OPTION_MASK=0x30000")
+                  .status,
+              2);
 }
 
 TEST_F(BatchTest, AKeyTooDeepIsNamedAndItsHiveKept) {
@@ -728,8 +736,8 @@ TEST_F(ScorerTest, AFailingMissingOrSilentToolIsNamedOncePerRunWhichGoesOn) {
     };
     for (const auto &tool : kTools) {
         const std::string name = fs::path(tool.command.substr(0, tool.command.find(' '))).filename();
-        const Outcome run =
-            Vtbench("--batch " + world.File("speech.wav") + " --scorer '" + tool.command + "' --json " + world.File("r.json"));
+        const Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --scorer '" + tool.command + "' --json " +
+                                    world.File("r.json"));
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.err, "vtbench32: the scorer " + name + " gave no score for 2 of 2 pairs: " + tool.reason + "\n");
         const auto json = Original("r.json");
@@ -756,8 +764,9 @@ TEST_F(ScorerTest, AFailingMissingOrSilentToolIsNamedOncePerRunWhichGoesOn) {
 TEST_F(ScorerTest, ACommandWithoutBothFilesIsABadCommandLine) {
     Outcome run = Vtbench("--batch " + world.File("speech.wav") + " --scorer 'pesq {ref}'");
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err,
-              "vtbench32: --scorer: the scorer command must name the reference as {ref} and the decoded file as {deg}\n");
+    EXPECT_EQ(
+        run.err,
+        "vtbench32: --scorer: the scorer command must name the reference as {ref} and the decoded file as {deg}\n");
     run = Vtbench("--batch " + world.File("speech.wav") + " --scorer \"pesq '{ref} {deg}\"");
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.err, "vtbench32: --scorer: unterminated quote in the scorer command\n");

@@ -4,8 +4,8 @@
 
 #include "cli/codec_rates.hpp"
 #include "cli/conversion.hpp"
-#include "cli/modes.hpp"
 #include "cli/corpus_files.hpp"
+#include "cli/modes.hpp"
 #include "cli/progress_line.hpp"
 #include "core/wave_samples.hpp"
 
@@ -53,7 +53,8 @@ TEST(CorpusFilesTest, ArgumentsKeepTheirOrderAndEachFileIsTakenOnce) {
     WriteBytes(dir / "one/x.wav", {1});
     WriteBytes(dir / "two/x.wav", {2});
     WriteBytes(dir / "z.wav", {3});
-    const OriginalList list = CollectOriginals({dir / "z.wav", dir / "one", dir / "two", dir / "one/x.wav", dir / "empty"});
+    const OriginalList list =
+        CollectOriginals({dir / "z.wav", dir / "one", dir / "two", dir / "one/x.wav", dir / "empty"});
     EXPECT_EQ(Names(list), (std::vector<std::string>{"z.wav", "x.wav", "x.wav"}));
     // Two originals of one name keep their files apart.
     EXPECT_EQ(list.originals[1].keepFolder, "x");
@@ -77,8 +78,8 @@ TEST(CorpusFilesTest, KeepFoldersAreOneEntryInsideTheKeepFolderAndUnique) {
     const OriginalList list = CollectOriginals({dir / "corpus", dir / "other"});
     std::vector<std::string> folders;
     for (const auto &o : list.originals) folders.push_back(o.keepFolder);
-    EXPECT_EQ(folders, (std::vector<std::string>{"_..", "_.", "_", "a_x", "a_x~2", "b_x", "x~2",
-                                                 std::string(200, 'n'), "x"}));
+    EXPECT_EQ(folders,
+              (std::vector<std::string>{"_..", "_.", "_", "a_x", "a_x~2", "b_x", "x~2", std::string(200, 'n'), "x"}));
     // Two originals called x.wav in different folders named on the command line.
     const OriginalList twice = CollectOriginals({dir / "corpus/a/x.wav", dir / "corpus/b/x.wav", dir / "other/x.wav"});
     ASSERT_EQ(twice.originals.size(), 3u);
@@ -121,16 +122,16 @@ TEST(CorpusFilesTest, LinkedFoldersAreFollowedOnceAndUnreadableFoldersNamed) {
     WriteBytes(dir / "outside/c.wav", {4});
     fs::create_directory_symlink(dir / "outside", dir / "corpus/linked");
     fs::create_directory_symlink("..", dir / "corpus/real/deeper/up"); // a loop back to real
-    fs::create_symlink("knot.wav", dir / "corpus/knot.wav");         // a link to itself
+    fs::create_symlink("knot.wav", dir / "corpus/knot.wav");           // a link to itself
     fs::permissions(dir / "corpus/locked", fs::perms::none);
     const std::string corpus = dir / "corpus";
     AsUnprivilegedUser([&] {
         const OriginalList list = CollectOriginals({corpus});
         const bool names = Names(list) == std::vector<std::string>{"linked/c.wav", "real/a.wav", "real/deeper/b.wav"};
         const std::set<std::string> problems(list.problems.begin(), list.problems.end());
-        const bool named = problems == std::set<std::string>{
-                                           "cannot read " + corpus + "/knot.wav: Too many levels of symbolic links",
-                                           "cannot read folder " + corpus + "/locked: Permission denied"};
+        const bool named =
+            problems == std::set<std::string>{"cannot read " + corpus + "/knot.wav: Too many levels of symbolic links",
+                                              "cannot read folder " + corpus + "/locked: Permission denied"};
         if (!names || !named) {
             for (const auto &n : Names(list)) std::fprintf(stderr, "original %s\n", n.c_str());
             for (const auto &p : list.problems) std::fprintf(stderr, "problem %s\n", p.c_str());
@@ -237,7 +238,8 @@ TEST(ConversionTest, CopiesKeepLengthAndLevelAndAreTheSameEveryTime) {
     RecordingFrontend ui;
     std::atomic<bool> cancel{false};
     std::vector<int16_t> tone(16000 * 2);
-    for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<int16_t>(10000 * std::sin(2 * M_PI * 440 * i / 16000.0));
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = static_cast<int16_t>(10000 * std::sin(2 * M_PI * 440 * i / 16000.0));
     WaveSpec w;
     w.rate = 16000;
     w.data = Pcm16(tone);
@@ -252,7 +254,8 @@ TEST(ConversionTest, CopiesKeepLengthAndLevelAndAreTheSameEveryTime) {
     EXPECT_EQ(copy.rate, 11025);
     EXPECT_NEAR(static_cast<double>(copy.samples.size()), 11025.0 * 2, 2.0);
     double energy = 0;
-    for (std::size_t i = 2000; i < copy.samples.size() - 2000; ++i) energy += static_cast<double>(copy.samples[i]) * copy.samples[i];
+    for (std::size_t i = 2000; i < copy.samples.size() - 2000; ++i)
+        energy += static_cast<double>(copy.samples[i]) * copy.samples[i];
     EXPECT_NEAR(std::sqrt(energy / static_cast<double>(copy.samples.size() - 4000)), 10000 / std::sqrt(2.0), 50);
 
     // 16-bit samples at their own rate are copied as they are; anything

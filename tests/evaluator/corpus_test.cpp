@@ -184,8 +184,8 @@ TEST_F(CorpusTest, ResultsDoNotDependOnTheNumberOfWorkers) {
     const Outcome serial = Vtbench(corpus + " -j 1 --json " + world.File("j1.json") + " --csv " + world.File("j1.csv") +
                                    " --keep " + world.File("k1"));
     ASSERT_EQ(serial.status, 0) << serial.err;
-    const Outcome parallel = Vtbench(corpus + " -j 3 --json " + world.File("j3.json") + " --csv " + world.File("j3.csv") +
-                                     " --keep " + world.File("k3"));
+    const Outcome parallel = Vtbench(corpus + " -j 3 --json " + world.File("j3.json") + " --csv " +
+                                     world.File("j3.csv") + " --keep " + world.File("k3"));
     ASSERT_EQ(parallel.status, 0) << parallel.err;
     EXPECT_EQ(serial.err, "");
     EXPECT_EQ(parallel.err, "");
@@ -223,7 +223,8 @@ TEST_F(CorpusTest, EachOriginalGetsItsOwnOutcome) {
     const std::string corpus = MixedCorpus();
     Outcome run = Vtbench(corpus + " -j 2 --json " + world.File("r.json"));
     EXPECT_EQ(run.status, 1) << "a refused original is a failure";
-    const std::string damaged = "damaged.wav: Vantre QBL Evaluator: Error: File " + corpus + "/damaged.wav is corrupted.\n";
+    const std::string damaged =
+        "damaged.wav: Vantre QBL Evaluator: Error: File " + corpus + "/damaged.wav is corrupted.\n";
     // An original no codec takes is named once, with the way out.
     EXPECT_EQ(run.err, damaged + "wide.wav: vtbench32: no selected codec takes 16000 Hz: use --resample\n");
     auto doc = ReadJson(world.File("r.json"));
@@ -290,8 +291,9 @@ TEST_F(CorpusTest, EveryOriginalOfACodecIsAlignedAtTheSameLag) {
     std::map<std::string, int> first;
     for (const char *jobs : {"1", "2"}) {
         const std::string json = world.File(std::string("a") + jobs + ".json");
-        const Outcome run = RunVtbench(world, "--batch --codecs \"" + codecs + "\" -j " + jobs + " " + dir + " --json " + json,
-                                       "VNTR_WINDIR=" + root);
+        const Outcome run =
+            RunVtbench(world, "--batch --codecs \"" + codecs + "\" -j " + jobs + " " + dir + " --json " + json,
+                       "VNTR_WINDIR=" + root);
         ASSERT_EQ(run.status, 0) << run.err;
         const auto doc = ReadJson(json);
         for (const auto &c : doc["codecs"]) {
@@ -317,9 +319,9 @@ TEST_F(CorpusTest, UnderResampleACodecsFiguresDoNotDependOnTheOthers) {
     const std::string dir = Folder("wide");
     WriteBytes(dir + "/speech16.wav", SpeechAt("kristoff", 16000));
     auto run = [&](const std::string &codecs, const std::string &json) {
-        const Outcome out = RunVtbench(world, "--batch --codecs " + codecs + " --resample " + dir + "/speech16.wav --json " +
-                                                  world.File(json),
-                                       "VNTR_WINDIR=" + root);
+        const Outcome out = RunVtbench(
+            world, "--batch --codecs " + codecs + " --resample " + dir + "/speech16.wav --json " + world.File(json),
+            "VNTR_WINDIR=" + root);
         EXPECT_EQ(out.status, 0) << out.err;
         return ReadJson(world.File(json));
     };
@@ -336,8 +338,8 @@ TEST_F(CorpusTest, UnderResampleACodecsFiguresDoNotDependOnTheOthers) {
 
 TEST_F(CorpusTest, CsvAndJsonAgreeWithTheTable) {
     const std::string corpus = MixedCorpus();
-    const Outcome run = Vtbench(corpus + " " + SpeechCorpus() + " --json " + world.File("r.json") + " --csv " +
-                                world.File("r.csv"));
+    const Outcome run =
+        Vtbench(corpus + " " + SpeechCorpus() + " --json " + world.File("r.json") + " --csv " + world.File("r.csv"));
     const auto doc = ReadJson(world.File("r.json"));
     const auto csv = ReadCsv(world.File("r.csv"));
     ASSERT_GT(csv.size(), 1u);
@@ -379,7 +381,8 @@ TEST_F(CorpusTest, CsvAndJsonAgreeWithTheTable) {
         for (std::size_t r = 1; r < csv.size(); ++r) {
             const auto &row = csv[r];
             const std::string mode = row[column["mode"]];
-            if (row[column["codec"]] + (mode.empty() ? "" : " " + mode) != name || row[column["outcome"]] != "ok") continue;
+            if (row[column["codec"]] + (mode.empty() ? "" : " " + mode) != name || row[column["outcome"]] != "ok")
+                continue;
             ++n;
             sumSeconds += std::stod(row[column["seconds"]]);
             bits += 8 * std::stod(row[column["coded_bytes"]]);
@@ -406,8 +409,9 @@ TEST_F(CorpusTest, CsvAndJsonAgreeWithTheTable) {
     EXPECT_EQ(rowsChecked, 4u) << run.out;
     // The original that was refused has its row, with the reason.
     bool refusedRow = false;
-    for (const auto &row : csv) refusedRow = refusedRow || (row[column["file_outcome"]] == "refused" &&
-                                                            row[column["reason"]].find("is corrupted") != std::string::npos);
+    for (const auto &row : csv)
+        refusedRow = refusedRow || (row[column["file_outcome"]] == "refused" &&
+                                    row[column["reason"]].find("is corrupted") != std::string::npos);
     EXPECT_TRUE(refusedRow);
 }
 
@@ -426,7 +430,8 @@ protected:
 TEST_F(InterruptTest, AnInterruptedRunLeavesNoTemporaryFilesAndReportsWhatFinished) {
     const std::string corpus = world.File("corpus");
     fs::create_directories(corpus);
-    for (const char *name : {"a.wav", "b.wav", "c.wav", "d.wav"}) WriteBytes(corpus + "/" + name, SpeechLikeWave(8000, 8000));
+    for (const char *name : {"a.wav", "b.wav", "c.wav", "d.wav"})
+        WriteBytes(corpus + "/" + name, SpeechLikeWave(8000, 8000));
     const std::string out = world.File("out.txt");
     const std::string err = world.File("err.txt");
     fs::create_directories(TempRoot(world));

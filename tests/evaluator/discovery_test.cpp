@@ -135,10 +135,10 @@ TEST_F(DiscoveryTest, FindsRegisteredLibrariesInEnumerationOrderAllSelected) {
 TEST_F(DiscoveryTest, SkipRulesAndTheirMessages) {
     ASSERT_EQ(a.Register(), 0);
     ASSERT_EQ(b.Register(), 0);
-    AddMachineKey("ABSENT");                       // no library file
-    AddMachineKey("NAME_OF_TWENTY_CHARS");         // 20 characters: skipped silently
-    AddMachineKey("OLDLPC", "LPC");                // whole-file interface (no file either)
-    b.control->infoStatus = 1;                     // GetCodecInfo fails
+    AddMachineKey("ABSENT");               // no library file
+    AddMachineKey("NAME_OF_TWENTY_CHARS"); // 20 characters: skipped silently
+    AddMachineKey("OLDLPC", "LPC");        // whole-file interface (no file either)
+    b.control->infoStatus = 1;             // GetCodecInfo fails
     EXPECT_EQ(Discover(), 1);
     EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"ERROR IN INITIALIZATION : Failed to load library ABSENT",
                                                     "Can't get information on library FAKEB",
@@ -214,8 +214,8 @@ TEST_F(DiscoveryTest, NamesThatAreNoFileNameStemAreRefusedLikeMissingLibraries) 
     // folder or outside it, so only the name rule keeps it out.
     const std::string root = world.File("root");
     fs::create_directories(root + "/VNTR/QBL");
-    const std::vector<std::string> refused{
-        "../../OUTSIDE", "..", ".HIDDEN", "A..B", "TAB\tNAME", std::string("NUL\0X", 5), "DEL\x7F"};
+    const std::vector<std::string> refused{"../../OUTSIDE",          "..",     ".HIDDEN", "A..B", "TAB\tNAME",
+                                           std::string("NUL\0X", 5), "DEL\x7F"};
     fs::create_symlink(FakePath("FAKEA"), root + "/VNTR/QBL/FAKEA.so");
     fs::create_symlink(FakePath("FAKEB"), root + "/OUTSIDE.so");
     fs::create_symlink(FakePath("FAKEB"), root + "/VNTR/QBL/...so");

@@ -12,7 +12,9 @@ using namespace vntr::test;
 
 namespace {
 
-std::array<int16_t, 8> Block(const std::array<int16_t, 11> &x) { return DownsampleBlock(std::span<const int16_t, 11>(x)); }
+std::array<int16_t, 8> Block(const std::array<int16_t, 11> &x) {
+    return DownsampleBlock(std::span<const int16_t, 11>(x));
+}
 
 TEST(DownsampleBlockTest, ConstantBlockStaysConstant) {
     for (const int16_t v : {int16_t{0}, int16_t{1}, int16_t{-1}, int16_t{1234}, int16_t{-32768}, int16_t{32767}}) {

@@ -121,7 +121,9 @@ inline void PutLe32(std::vector<uint8_t> &b, uint32_t v) {
     PutLe16(b, static_cast<uint16_t>(v));
     PutLe16(b, static_cast<uint16_t>(v >> 16));
 }
-inline void PutId(std::vector<uint8_t> &b, const char *id) { b.insert(b.end(), id, id + 4); }
+inline void PutId(std::vector<uint8_t> &b, const char *id) {
+    b.insert(b.end(), id, id + 4);
+}
 
 // A wave file's parts, each of which a test may spoil.
 struct WaveSpec {
@@ -131,8 +133,8 @@ struct WaveSpec {
     uint16_t blockAlign = 2;
     uint16_t bits = 16;
     std::vector<uint8_t> data;
-    int32_t riffSizeDelta = 0;   // added to the correct RIFF size
-    int32_t dataSizeDelta = 0;   // added to the data chunk's size field
+    int32_t riffSizeDelta = 0; // added to the correct RIFF size
+    int32_t dataSizeDelta = 0; // added to the data chunk's size field
     bool withFmt = true;
     bool withData = true;
     uint32_t fmtSize = 16;
@@ -194,8 +196,12 @@ inline std::vector<uint8_t> SpeechLikeWave(uint32_t rate, std::size_t samples) {
     return MakeWave(w);
 }
 
-inline std::string FakeRoot() { return VNTR_TEST_FAKE_ROOT; }
-inline std::string FakePath(const std::string &name) { return FakeRoot() + "/VNTR/QBL/" + name + ".so"; }
+inline std::string FakeRoot() {
+    return VNTR_TEST_FAKE_ROOT;
+}
+inline std::string FakePath(const std::string &name) {
+    return FakeRoot() + "/VNTR/QBL/" + name + ".so";
+}
 
 // One fake library, opened by the test so that its control block outlives
 // the evaluator's own load of it.

@@ -37,7 +37,8 @@ TEST(ExternalScorerTest, CommandsAreSplitAsAShellSplitsThemAndNeedBothFiles) {
     std::vector<std::string> words;
     std::string error;
     ASSERT_TRUE(SplitCommand(R"(  /opt/p\ 863/polqa  --mode 'nb  x' "say \"hi\" \q" {ref}  {deg})", words, error));
-    EXPECT_EQ(words, (std::vector<std::string>{"/opt/p 863/polqa", "--mode", "nb  x", "say \"hi\" \\q", "{ref}", "{deg}"}));
+    EXPECT_EQ(words,
+              (std::vector<std::string>{"/opt/p 863/polqa", "--mode", "nb  x", "say \"hi\" \\q", "{ref}", "{deg}"}));
     ASSERT_TRUE(SplitCommand("a '' b", words, error));
     EXPECT_EQ(words, (std::vector<std::string>{"a", "", "b"}));
     EXPECT_FALSE(SplitCommand("pesq '{ref} {deg}", words, error));
@@ -71,8 +72,9 @@ TEST(ExternalScorerTest, TheScoreIsTheLastNumberPrinted) {
 
 TEST(ExternalScorerTest, FileNamesReachTheToolAsSeparateArgumentsUnread) {
     TempDir dir;
-    const std::string tool = Script(dir, "args", "printf '%s\\n' \"$#\" \"$1\" \"$2\" > \"$(dirname \"$0\")/seen\"\n"
-                                                 "echo 'score: 4.25'\n");
+    const std::string tool = Script(dir, "args",
+                                    "printf '%s\\n' \"$#\" \"$1\" \"$2\" > \"$(dirname \"$0\")/seen\"\n"
+                                    "echo 'score: 4.25'\n");
     std::string error;
     const auto scorer = ExternalScorer::Parse("'" + tool + "' {ref} {deg}", error);
     ASSERT_NE(scorer, nullptr) << error;
@@ -89,8 +91,8 @@ TEST(ExternalScorerTest, FileNamesReachTheToolAsSeparateArgumentsUnread) {
 TEST(ExternalScorerTest, FailingMissingAndSilentToolsGiveNoScoreAndOneSummary) {
     TempDir dir;
     std::string error;
-    const auto failing =
-        ExternalScorer::Parse(Script(dir, "failing", "echo 3.9\necho 'cannot read the file' >&2\nexit 3\n") + " {ref} {deg}", error);
+    const auto failing = ExternalScorer::Parse(
+        Script(dir, "failing", "echo 3.9\necho 'cannot read the file' >&2\nexit 3\n") + " {ref} {deg}", error);
     ASSERT_NE(failing, nullptr) << error;
     ExternalScore s = failing->Score("r.wav", "d.wav");
     EXPECT_FALSE(s.valid); // a number printed before failing is not a score
@@ -121,8 +123,9 @@ TEST(ExternalScorerTest, FailingMissingAndSilentToolsGiveNoScoreAndOneSummary) {
 
     // A tool that says much on both outputs is read to the end (no pipe fills up).
     const auto chatty = ExternalScorer::Parse(
-        Script(dir, "chatty", "i=0\nwhile [ $i -lt 20000 ]; do echo \"line $i of noise\"; echo warn >&2; i=$((i+1)); done\n"
-                              "echo 1.5\n") +
+        Script(dir, "chatty",
+               "i=0\nwhile [ $i -lt 20000 ]; do echo \"line $i of noise\"; echo warn >&2; i=$((i+1)); done\n"
+               "echo 1.5\n") +
             " {ref} {deg}",
         error);
     ASSERT_NE(chatty, nullptr) << error;

@@ -156,7 +156,8 @@ TEST(FrameQualityTest, StreamedComparisonGivesTheSameCurvesAndGain) {
         ASSERT_TRUE(q.valid);
         const FrameQuality whole = MeasureFrames(x, y, 8000, q.delaySamples);
         ASSERT_TRUE(q.frames.valid);
-        for (const auto &[streamed, direct] : {std::pair(&q.frames.snr, &whole.snr), std::pair(&q.frames.lsd, &whole.lsd)}) {
+        for (const auto &[streamed, direct] :
+             {std::pair(&q.frames.snr, &whole.snr), std::pair(&q.frames.lsd, &whole.lsd)}) {
             ASSERT_EQ(streamed->Size(), direct->Size());
             EXPECT_EQ(streamed->active, direct->active);
             EXPECT_DOUBLE_EQ(streamed->stepSeconds, direct->stepSeconds);

@@ -54,8 +54,7 @@ TEST_F(NamedPipeTest, ThePlatformRefusesAPipeWithoutWaiting) {
                   errno = 0;
                   const bool refused = vntr::platform::OpenRegularFile(pipe, O_RDONLY) < 0 && errno == EINVAL &&
                                        vntr::platform::OpenRegularFileForReading(pipe) == nullptr;
-                  return refused &&
-                         !vntr::platform::RiffFile::Open(pipe, vntr::platform::RiffFile::Mode::Read) &&
+                  return refused && !vntr::platform::RiffFile::Open(pipe, vntr::platform::RiffFile::Mode::Read) &&
                          !vntr::platform::RiffFile::Open(pipe, vntr::platform::RiffFile::Mode::Create);
               }),
               0);

@@ -17,7 +17,9 @@ namespace {
 uint32_t Le32(const std::vector<uint8_t> &b, std::size_t at) {
     return static_cast<uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
 }
-uint16_t Le16(const std::vector<uint8_t> &b, std::size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
+uint16_t Le16(const std::vector<uint8_t> &b, std::size_t at) {
+    return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
+}
 
 class PipelineTest : public ::testing::Test {
 protected:
@@ -244,24 +246,42 @@ struct FailureCase {
 
 TEST_F(PipelineTest, EveryFailureShowsItsMessageAndSkipsOnlyThatCodec) {
     const std::vector<FailureCase> cases = {
-        {"encoder open", [](FakeControl &c, CodecOrdinalTable &) { c.openEncoderStatus = 9; },
-         {"FAKEA : Cannot initialize encoding engine.  Format not supported."}, false},
-        {"encode", [](FakeControl &c, CodecOrdinalTable &) { c.encodeFailAt = 2, c.encodeFailStatus = 1; },
-         {"FAKEA : Error running encoder.  Something went wrong."}, false},
-        {"encode claims more than the buffer", [](FakeControl &c, CodecOrdinalTable &) { c.encodeOverclaim = 1; },
-         {"FAKEA : Error running encoder.  Something went wrong."}, false},
-        {"decoder open", [](FakeControl &c, CodecOrdinalTable &) { c.openDecoderStatus = 5; },
-         {"FAKEA : Cannot initialize decoding engine.  Memory allocation error."}, false},
-        {"decode", [](FakeControl &c, CodecOrdinalTable &) { c.decodeFailAt = 1, c.decodeFailStatus = 1; },
-         {"FAKEA : Error running decoder.  Something went wrong."}, true},
-        {"no Encode", [](FakeControl &, CodecOrdinalTable &t) { t.entry[CODEC_ORD_ENCODE - 1] = nullptr; },
-         {"FAKEA : Unable to locate DLL's functions !"}, false},
-        {"no GetErrorString", [](FakeControl &, CodecOrdinalTable &t) { t.entry[8] = nullptr; },
-         {"FAKEA : Unable to locate DLL's functions !"}, false},
-        {"no Decode", [](FakeControl &, CodecOrdinalTable &t) { t.entry[CODEC_ORD_DECODE - 1] = nullptr; },
-         {"FAKEA : Unable to locate DLL's functions !"}, false},
-        {"short ordinal table", [](FakeControl &, CodecOrdinalTable &t) { t.count = 4; },
-         {"FAKEA : Unable to locate DLL's functions !"}, false},
+        {"encoder open",
+         [](FakeControl &c, CodecOrdinalTable &) { c.openEncoderStatus = 9; },
+         {"FAKEA : Cannot initialize encoding engine.  Format not supported."},
+         false},
+        {"encode",
+         [](FakeControl &c, CodecOrdinalTable &) { c.encodeFailAt = 2, c.encodeFailStatus = 1; },
+         {"FAKEA : Error running encoder.  Something went wrong."},
+         false},
+        {"encode claims more than the buffer",
+         [](FakeControl &c, CodecOrdinalTable &) { c.encodeOverclaim = 1; },
+         {"FAKEA : Error running encoder.  Something went wrong."},
+         false},
+        {"decoder open",
+         [](FakeControl &c, CodecOrdinalTable &) { c.openDecoderStatus = 5; },
+         {"FAKEA : Cannot initialize decoding engine.  Memory allocation error."},
+         false},
+        {"decode",
+         [](FakeControl &c, CodecOrdinalTable &) { c.decodeFailAt = 1, c.decodeFailStatus = 1; },
+         {"FAKEA : Error running decoder.  Something went wrong."},
+         true},
+        {"no Encode",
+         [](FakeControl &, CodecOrdinalTable &t) { t.entry[CODEC_ORD_ENCODE - 1] = nullptr; },
+         {"FAKEA : Unable to locate DLL's functions !"},
+         false},
+        {"no GetErrorString",
+         [](FakeControl &, CodecOrdinalTable &t) { t.entry[8] = nullptr; },
+         {"FAKEA : Unable to locate DLL's functions !"},
+         false},
+        {"no Decode",
+         [](FakeControl &, CodecOrdinalTable &t) { t.entry[CODEC_ORD_DECODE - 1] = nullptr; },
+         {"FAKEA : Unable to locate DLL's functions !"},
+         false},
+        {"short ordinal table",
+         [](FakeControl &, CodecOrdinalTable &t) { t.count = 4; },
+         {"FAKEA : Unable to locate DLL's functions !"},
+         false},
     };
     Start({}, 160 * 4);
     const CodecOrdinalTable good = *a.table;
@@ -299,7 +319,8 @@ TEST_F(PipelineTest, FileFailuresShowTheWritersAndThePassesMessages) {
     // A folder where the coded file should go.
     fs::create_directories(world.TempFolder() + "FAKEA.~c0");
     ev->ProcessSelectedCodecs();
-    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Cannot create coded file.", "FAKEA : Cannot create encoded file !"}));
+    EXPECT_EQ(ui.Texts(),
+              (std::vector<std::string>{"Cannot create coded file.", "FAKEA : Cannot create encoded file !"}));
     EXPECT_EQ(a.control->encoderOpens, a.control->encoderCloses);
     fs::remove(world.TempFolder() + "FAKEA.~c0");
 
@@ -395,8 +416,8 @@ TEST_F(PipelineTest, FailedOpenKeepsTheOriginalItsResultsAndTheState) {
     const auto expectRefused = [&] {
         ui.messages.clear();
         EXPECT_FALSE(ev->OpenOriginalFile(world.File("junk.wav")));
-        EXPECT_EQ(ui.Texts(), std::vector<std::string>{"File " + world.File("junk.wav") +
-                                                       " is not a wave file or is corrupted."});
+        EXPECT_EQ(ui.Texts(),
+                  std::vector<std::string>{"File " + world.File("junk.wav") + " is not a wave file or is corrupted."});
         EXPECT_EQ(ev->Original().path, world.File("orig.wav"));
     };
     // Idle with an original: still idle, still matched, ready to process.

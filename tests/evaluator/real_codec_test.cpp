@@ -143,8 +143,8 @@ TEST_F(RealCodecTest, EightBitOriginalRunsVt48AndTheOthersRefuseIt) {
     ASSERT_TRUE(ev.Startup());
     std::vector<bool> pick(ev.SlotCount());
     for (std::size_t i = 0; i < ev.SlotCount(); ++i) {
-        pick[i] = ev.Slots()[i].Name() == "VT48" || ev.Slots()[i].Name() == "VT4864v6" ||
-                  ev.Slots()[i].Name() == "VT180";
+        pick[i] =
+            ev.Slots()[i].Name() == "VT48" || ev.Slots()[i].Name() == "VT4864v6" || ev.Slots()[i].Name() == "VT180";
     }
     ev.ApplySelection(pick);
     // The speech as 8-bit unsigned samples: the high byte offset by 128.

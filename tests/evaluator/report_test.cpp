@@ -203,14 +203,14 @@ TEST(ReportTextTest, Utf8CheckAgreesWithTheJsonWriter) {
         {"", true},
         {"plain.wav", true},
         {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xa4", true}, // two, three and four bytes
-        {"\xf4\x8f\xbf\xbf", true},                               // U+10FFFF
-        {"caf\xe9.wav", false},                                     // Latin-1
-        {"\xc0\x80", false},                                        // overlong zero
-        {"\xe0\x80\xaf", false},                                    // overlong '/'
-        {"\xed\xa0\x80", false},                                    // a surrogate
-        {"\xf4\x90\x80\x80", false},                                // beyond U+10FFFF
-        {"\xe2\x82", false},                                        // cut short
-        {"\x80", false},                                             // a lone continuation
+        {"\xf4\x8f\xbf\xbf", true},                          // U+10FFFF
+        {"caf\xe9.wav", false},                              // Latin-1
+        {"\xc0\x80", false},                                 // overlong zero
+        {"\xe0\x80\xaf", false},                             // overlong '/'
+        {"\xed\xa0\x80", false},                             // a surrogate
+        {"\xf4\x90\x80\x80", false},                         // beyond U+10FFFF
+        {"\xe2\x82", false},                                 // cut short
+        {"\x80", false},                                     // a lone continuation
         {"\xff", false}};
     auto libraryAccepts = [](const std::string &text) {
         try {
@@ -337,7 +337,8 @@ TEST(CorpusReportTest, AReportCutShortLeavesThePreviousOne) {
     // ignored) says so and leaves nothing behind.
     const int status = KilledHalfWay(4096, [&] {
         std::signal(SIGXFSZ, SIG_IGN);
-        const bool json = WriteCorpusJson(dir / "r.json", {}, {}, error) && !WriteCorpusJson(dir / "r.json", outcome, codecs, error);
+        const bool json =
+            WriteCorpusJson(dir / "r.json", {}, {}, error) && !WriteCorpusJson(dir / "r.json", outcome, codecs, error);
         const bool said = error.find("cannot write " + (dir / "r.json")) == 0;
         _exit(json && said ? 0 : 1);
     });

@@ -427,12 +427,12 @@ TEST_F(SessionTest, TheNextSaveRemovesWhatKilledSavesLeft) {
 
     const std::string gone = std::to_string(GonePid());
     const std::string mine = std::to_string(getpid());
-    for (const std::string &name : std::vector<std::string>{
-             ".s.qbl." + gone + ".3.tmp", // its writer is gone
-             ".s.qbl.1.0.tmp",            // process 1 started after it was written
-             ".s.qbl." + mine + ".7.tmp", // being written by this process
-             ".t.qbl." + gone + ".0.tmp", // another file's
-             ".s.qbl.x.0.tmp", ".s.qbl." + gone + ".tmp", "s.qbl." + gone + ".0.tmp"}) {
+    for (const std::string &name :
+         std::vector<std::string>{".s.qbl." + gone + ".3.tmp", // its writer is gone
+                                  ".s.qbl.1.0.tmp",            // process 1 started after it was written
+                                  ".s.qbl." + mine + ".7.tmp", // being written by this process
+                                  ".t.qbl." + gone + ".0.tmp", // another file's
+                                  ".s.qbl.x.0.tmp", ".s.qbl." + gone + ".tmp", "s.qbl." + gone + ".0.tmp"}) {
         WriteBytes(world.File(name), {1});
     }
     const timespec epoch[2] = {{0, 0}, {0, 0}};

@@ -19,12 +19,17 @@ constexpr int kRate = 8000;
 // A 1 kHz sine of `amplitude` for `seconds`, appended to `out`.
 void Tone(std::vector<float> &out, double amplitude, double seconds) {
     const auto n = static_cast<std::size_t>(seconds * kRate);
-    for (std::size_t i = 0; i < n; ++i) out.push_back(static_cast<float>(amplitude * std::sin(2 * M_PI * 1000.0 * i / kRate)));
+    for (std::size_t i = 0; i < n; ++i)
+        out.push_back(static_cast<float>(amplitude * std::sin(2 * M_PI * 1000.0 * i / kRate)));
 }
-void Silence(std::vector<float> &out, double seconds) { out.resize(out.size() + static_cast<std::size_t>(seconds * kRate), 0.0f); }
+void Silence(std::vector<float> &out, double seconds) {
+    out.resize(out.size() + static_cast<std::size_t>(seconds * kRate), 0.0f);
+}
 
 // The level of a sine of this amplitude on the 16-bit scale, in dBov.
-double SineLevel(double amplitude) { return 20.0 * std::log10(amplitude / std::sqrt(2.0) / 32768.0); }
+double SineLevel(double amplitude) {
+    return 20.0 * std::log10(amplitude / std::sqrt(2.0) / 32768.0);
+}
 
 TEST(SpeechLevelTest, ASteadyToneIsActiveThroughoutAtItsRmsLevel) {
     std::vector<float> x;
@@ -73,7 +78,6 @@ TEST(SpeechLevelTest, BlocksGiveTheSameLevelAsTheWholeAndScalingMovesItByTheGain
     // The loud part dominates; the level lies between the two tones'.
     EXPECT_GT(whole.activeLevelDb, SineLevel(500.0));
     EXPECT_LT(whole.activeLevelDb, SineLevel(4000.0));
-
 }
 
 // Scaling a recording by the gain to a target level gives that level,

@@ -3,9 +3,9 @@
 // (google/visqol, speech mode, exponential mapping) on coded recordings.
 #include "eval_support.hpp"
 
+#include "codec_stream.hpp"
 #include "core/visqol.hpp"
 #include "core/visqol_parts.hpp"
-#include "codec_stream.hpp"
 #include "test_paths.hpp"
 
 #include <cmath>

@@ -232,7 +232,8 @@ TEST(MatchCodecTest, SameRateOtherGroupIsAnUnsupportedFormat) {
     EXPECT_EQ(slot.notRunReason, "8 bit not supported");
     MatchCodec(ui, slot, OriginalWith(0x12202, 8000)); // stereo
     EXPECT_EQ(slot.notRunReason, "stereo not supported");
-    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Format is not supported by VT120.", "Format is not supported by VT120."}));
+    EXPECT_EQ(ui.Texts(),
+              (std::vector<std::string>{"Format is not supported by VT120.", "Format is not supported by VT120."}));
 }
 
 TEST(MatchCodecTest, WholeFileInterfaceTakesOnly8kHz16BitMono) {
@@ -306,10 +307,10 @@ TEST(CopyFileTest, CopiesAndReportsEachFailure) {
     EXPECT_FALSE(CopyFile(ui, dir / "missing", dir / "c"));
     EXPECT_FALSE(CopyFile(ui, dir / "a", "/dev/full"));
     EXPECT_FALSE(CopyFile(ui, dir.Path(), dir / "d")); // a folder is not a file to copy
-    EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Could not write to destination file /nonexistent-folder/b.",
-                                                    "Could not open file to rename file.",
-                                                    "Could not write to destination file.",
-                                                    "Could not open file to rename file."}));
+    EXPECT_EQ(ui.Texts(),
+              (std::vector<std::string>{"Could not write to destination file /nonexistent-folder/b.",
+                                        "Could not open file to rename file.", "Could not write to destination file.",
+                                        "Could not open file to rename file."}));
     // A failed copy makes no file.
     EXPECT_FALSE(fs::exists(dir / "c"));
     EXPECT_FALSE(fs::exists(dir / "d"));

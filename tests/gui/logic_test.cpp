@@ -24,9 +24,9 @@ using vntr::evaluator::DisplayState;
 
 namespace {
 
-const int kMenuCommands[] = {kCmdOpen,        kCmdRecord, kCmdSaveRecording, kCmdProcess,        kCmdLoadSession,
-                             kCmdSaveSession, kCmdExit,   kCmdSelectCodecs,  kCmdRecordSettings, kCmdLoopPlay,
-                             kCmdExternalScorer};
+const int kMenuCommands[] = {kCmdOpen,           kCmdRecord,      kCmdSaveRecording, kCmdProcess,
+                             kCmdLoadSession,    kCmdSaveSession, kCmdExit,          kCmdSelectCodecs,
+                             kCmdRecordSettings, kCmdLoopPlay,    kCmdExternalScorer};
 
 CodecSlot SlotWithResults() {
     CodecSlot slot;

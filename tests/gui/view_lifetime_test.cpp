@@ -84,7 +84,8 @@ void CheckConsistent(const SignalView &view) {
     QVERIFY(t0 >= 0 && t1 > t0);
     if (!set.Empty()) {
         double longest = set.original.Seconds();
-        for (const int t : view.Shown()) longest = std::max(longest, set.decoded[static_cast<std::size_t>(t)].decoded.Seconds());
+        for (const int t : view.Shown())
+            longest = std::max(longest, set.decoded[static_cast<std::size_t>(t)].decoded.Seconds());
         QVERIFY2(t1 <= longest + 1e-9, qPrintable(QStringLiteral("%1 > %2").arg(t1).arg(longest)));
     }
 }
@@ -159,8 +160,7 @@ void ViewLifetimeTest::sessionLoadedAfterARun() {
         o.b.prompts.files.push_back(session);
         o.b.w().Command(kCmdLoadSession);
         QCOMPARE(o.b.w().Core().State(), DisplayState::Results);
-        QCOMPARE(static_cast<int64_t>(o.view->Signals().original.length),
-                 SamplesOf("/usr/share/codec2/wav/hts1a.wav"));
+        QCOMPARE(static_cast<int64_t>(o.view->Signals().original.length), SamplesOf("/usr/share/codec2/wav/hts1a.wav"));
         QCOMPARE(o.view->Signals().decoded.size(), kCodecs.size());
         CheckConsistent(*o.view);
         QCOMPARE(o.table->Model().rowCount(), static_cast<int>(kCodecs.size()));

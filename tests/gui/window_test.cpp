@@ -15,7 +15,6 @@
 #include "gui/window/signal_view.hpp"
 #include "gui/window/tool_button.hpp"
 
-#include <algorithm>
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
@@ -33,6 +32,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
+#include <algorithm>
 
 #include <memory>
 
@@ -829,8 +829,7 @@ void WindowTest::recordingMakesAnUntitledOriginal() {
     int highest = 0;
     QTimer watch;
     watch.setInterval(0);
-    QObject::connect(&watch, &QTimer::timeout,
-                     [&] { highest = std::max(highest, b.w().Area()->Model().meterLevel); });
+    QObject::connect(&watch, &QTimer::timeout, [&] { highest = std::max(highest, b.w().Area()->Model().meterLevel); });
     watch.start();
     b.sound.Deliver(Tone(8000, 1.0, 440, 0.9));
     QTRY_VERIFY(highest >= 30);

@@ -632,8 +632,8 @@ double Distance(uint32_t a, uint32_t b) {
 }
 
 // Every library of the suite and the peers.
-const std::vector<std::string> kInstalled = {"VT4864v6", "VT120",   "VT48",     "VT15",     "VT180",    "VT250f11",
-                                             "VT500f22", "Opus 6k", "Opus 8k",  "Opus 12k", "Speex 6k", "Speex 8k",
+const std::vector<std::string> kInstalled = {"VT4864v6",  "VT120",   "VT48",    "VT15",     "VT180",    "VT250f11",
+                                             "VT500f22",  "Opus 6k", "Opus 8k", "Opus 12k", "Speex 6k", "Speex 8k",
                                              "Speex 11k", "C2 3200", "C2 1600", "C2 1300",  "GSM-FR"};
 
 } // namespace
@@ -858,7 +858,8 @@ void WorkbenchLogicTest::signalsReadFromTheirFilesMatchTheSamples() {
                 const Envelope want = WaveEnvelope(c.samples, first, count, 700);
                 const Envelope got = c.signal.Summary().EnvelopeOf(first, count, 700, c.signal.read);
                 QVERIFY2(got.low == want.low && got.high == want.high,
-                         qPrintable(QStringLiteral("%1 count %2 first %3").arg(c.signal.label.c_str()).arg(count).arg(first)));
+                         qPrintable(
+                             QStringLiteral("%1 count %2 first %3").arg(c.signal.label.c_str()).arg(count).arg(first)));
             }
         }
         float peak = 0;
@@ -889,12 +890,16 @@ void WorkbenchLogicTest::spectrogramFramesAreThoseOfTheWholeSpectrogram() {
     // and its loudest bin found from the hop energies is the whole one's.
     std::vector<float> tone(11025);
     for (std::size_t i = 0; i < tone.size(); ++i)
-        tone[i] = static_cast<float>(std::round(12000 * std::sin(0.21 * static_cast<double>(i)) * (i > 6000 ? 1.0 : 0.1)));
+        tone[i] =
+            static_cast<float>(std::round(12000 * std::sin(0.21 * static_cast<double>(i)) * (i > 6000 ? 1.0 : 0.1)));
     const struct {
         std::vector<float> x;
         int rate;
-    } cases[] = {{SpeechSamples(), 8000}, {tone, 11025}, {std::vector<float>(5, 300.0f), 8000},
-                 {std::vector<float>(4000, 0.0f), 8000}, {std::vector<float>(1000, -32768.0f), 16000}};
+    } cases[] = {{SpeechSamples(), 8000},
+                 {tone, 11025},
+                 {std::vector<float>(5, 300.0f), 8000},
+                 {std::vector<float>(4000, 0.0f), 8000},
+                 {std::vector<float>(1000, -32768.0f), 16000}};
     for (const auto &c : cases) {
         const Spectrogram whole = ComputeSpectrogram(c.x, c.rate, 0);
         SpectrogramFrames frames(c.rate, static_cast<int64_t>(c.x.size()));
@@ -910,20 +915,22 @@ void WorkbenchLogicTest::spectrogramFramesAreThoseOfTheWholeSpectrogram() {
         }
         frames.Frame(layout.columns - 1, read, db);
         QCOMPARE(db.back(), whole.At(layout.columns - 1, layout.bins - 1));
-        const double peak = SpectrumPeakDb(c.rate, static_cast<int64_t>(c.x.size()), HopEnergies(c.x, layout.hop), read);
+        const double peak =
+            SpectrumPeakDb(c.rate, static_cast<int64_t>(c.x.size()), HopEnergies(c.x, layout.hop), read);
         QVERIFY2(std::abs(peak - whole.peakDb) < 1e-4, qPrintable(QStringLiteral("%1 %2").arg(peak).arg(whole.peakDb)));
         // Rounded up to a step, from far fewer frames, but the same step
         // (fine steps leave almost no frame out).
         for (const double step : {10.0, 3.0, 0.5, 0.01}) {
-            const double top = SpectrumCeilingDb(c.rate, static_cast<int64_t>(c.x.size()),
-                                                 HopEnergies(c.x, layout.hop), read, step);
+            const double top =
+                SpectrumCeilingDb(c.rate, static_cast<int64_t>(c.x.size()), HopEnergies(c.x, layout.hop), read, step);
             QCOMPARE(top, std::ceil(peak / step) * step);
         }
     }
     // Through a signal read from its file.
     Signal speech;
     QVERIFY(LoadSignal(SpeechWave().toStdString(), "Original", speech));
-    QVERIFY(std::abs(speech.SpectrumTopDb() - std::ceil(ComputeSpectrogram(SpeechSamples(), 8000, 0).peakDb / 10) * 10) < 1e-9);
+    QVERIFY(std::abs(speech.SpectrumTopDb() -
+                     std::ceil(ComputeSpectrogram(SpeechSamples(), 8000, 0).peakDb / 10) * 10) < 1e-9);
 }
 
 void WorkbenchLogicTest::fileTracksPlayAsTimelineTracks() {

@@ -20,8 +20,8 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QComboBox>
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
@@ -132,7 +132,8 @@ struct Listening {
         return view != nullptr && trace >= 0;
     }
     std::vector<int16_t> Track(int t) const {
-        return WholeTrack(ListeningTracks(view->Signals(), true)[static_cast<std::size_t>(t)], view->Signals().Length());
+        return WholeTrack(ListeningTracks(view->Signals(), true)[static_cast<std::size_t>(t)],
+                          view->Signals().Length());
     }
 };
 
@@ -319,7 +320,8 @@ void WorkbenchTest::exportsMatchTheBatchReport() {
         QCOMPARE(table[r].size(), table[0].size());
         for (std::size_t c = 0; c < table[0].size(); ++c) {
             if (table[0][c] == "coding_x_realtime" || table[0][c] == "decoding_x_realtime") continue;
-            if (std::find(std::begin(kLagColumns), std::end(kLagColumns), table[0][c]) != std::end(kLagColumns)) continue;
+            if (std::find(std::begin(kLagColumns), std::end(kLagColumns), table[0][c]) != std::end(kLagColumns))
+                continue;
             QVERIFY2(table[r][c] == batchTable[r][c],
                      qPrintable(QString::fromStdString(table[0][c] + ": " + table[r][c] + " / " + batchTable[r][c])));
         }
@@ -744,7 +746,8 @@ void WorkbenchTest::blindRoundHidesXAndKeepsTheScore() {
     l.b.prompts.files.push_back(l.b.place.File("none/trials.csv"));
     l.view->findChild<QPushButton *>("blindExport")->click();
     QCOMPARE(l.b.prompts.messages.size(), 1u);
-    QCOMPARE(l.b.prompts.messages[0].text, "Could not write to destination file " + l.b.place.File("none/trials.csv") + ".");
+    QCOMPARE(l.b.prompts.messages[0].text,
+             "Could not write to destination file " + l.b.place.File("none/trials.csv") + ".");
 }
 
 void WorkbenchTest::screenshots() {
@@ -810,9 +813,10 @@ void WorkbenchTest::screenshots() {
                 const QColor here = table.pixelColor(at + QPoint(dx, dy));
                 for (const auto &other : points) {
                     const QPointF d = other.at - point.at;
-                    if (std::hypot(d.x(), d.y()) <= 5 &&
-                        std::abs(here.red() - other.colour.red()) + std::abs(here.green() - other.colour.green()) +
-                                std::abs(here.blue() - other.colour.blue()) < 40) {
+                    if (std::hypot(d.x(), d.y()) <= 5 && std::abs(here.red() - other.colour.red()) +
+                                                                 std::abs(here.green() - other.colour.green()) +
+                                                                 std::abs(here.blue() - other.colour.blue()) <
+                                                             40) {
                         match = true;
                         c = here;
                     }
@@ -864,7 +868,8 @@ void WorkbenchTest::picturesAreTheDirectDrawings() {
     for (const int t : view->Shown()) {
         std::vector<float> decoded;
         int decodedRate = 0;
-        QVERIFY(vntr::evaluator::ReadWaveSamples(set.decoded[static_cast<std::size_t>(t)].decoded.path, decoded, decodedRate));
+        QVERIFY(vntr::evaluator::ReadWaveSamples(set.decoded[static_cast<std::size_t>(t)].decoded.path, decoded,
+                                                 decodedRate));
         QCOMPARE(decodedRate, rate);
         peakDb = std::max<double>(peakDb, ComputeSpectrogram(decoded, decodedRate).peakDb);
     }
@@ -894,16 +899,17 @@ void WorkbenchTest::picturesAreTheDirectDrawings() {
                     const double at = from + (px + 0.5) / image.width() * (to - from) + offset;
                     if (at < 0 || at > static_cast<double>(x.size()) / rate) continue;
                     const int column = whole.ColumnAt(at);
-                    SignalCanvas::PaintSpectrumColumn(
-                        image, px,
-                        std::span<const float>(whole.db).subspan(static_cast<std::size_t>(column) * whole.bins, whole.bins),
-                        rate / 2.0, rate / 2.0, floorDb);
+                    SignalCanvas::PaintSpectrumColumn(image, px,
+                                                      std::span<const float>(whole.db).subspan(
+                                                          static_cast<std::size_t>(column) * whole.bins, whole.bins),
+                                                      rate / 2.0, rate / 2.0, floorDb);
                 }
                 QPainter(&direct).drawImage(pane.rect.topLeft(), image);
             } else {
                 QPainter p(&direct);
                 const Envelope e = WaveEnvelope(x, (from + offset) * rate, (to - from) * rate, pane.rect.width());
-                SignalCanvas::PaintWave(p, pane.rect, e, canvas->WaveRange(), SignalCanvas::TraceColour(set, pane.trace));
+                SignalCanvas::PaintWave(p, pane.rect, e, canvas->WaveRange(),
+                                        SignalCanvas::TraceColour(set, pane.trace));
             }
             // Inside the pane's frame.
             const QRect inside = pane.rect.adjusted(1, 1, -2, -2);
@@ -943,7 +949,8 @@ void WorkbenchTest::picturesAreTheDirectDrawings() {
             QVERIFY(patch.referenceStart >= 0 && patch.referenceEnd > patch.referenceStart);
             QVERIFY(patch.referenceEnd <= set.original.Seconds() + 1e-6);
         }
-        QVERIFY2(std::abs(sum / static_cast<double>(trace.visqol.size()) - quality.visqolNsim) < 1e-9, trace.name.c_str());
+        QVERIFY2(std::abs(sum / static_cast<double>(trace.visqol.size()) - quality.visqolNsim) < 1e-9,
+                 trace.name.c_str());
         for (const auto &r : rows) {
             if (r.name == trace.name) QVERIFY(r.visqolMos && std::abs(*r.visqolMos - quality.visqolMos) < 1e-9);
         }
@@ -969,8 +976,10 @@ void WorkbenchTest::fifteenCodecs() {
     QTableView *table = compare->Table();
     const int viewport = table->viewport()->width();
     for (int c = 0; c < ComparisonModel::ColumnCount; ++c) {
-        const int right = table->horizontalHeader()->sectionViewportPosition(c) + table->horizontalHeader()->sectionSize(c);
-        QVERIFY2(right <= viewport, qPrintable(QStringLiteral("column %1 ends at %2 of %3").arg(c).arg(right).arg(viewport)));
+        const int right =
+            table->horizontalHeader()->sectionViewportPosition(c) + table->horizontalHeader()->sectionSize(c);
+        QVERIFY2(right <= viewport,
+                 qPrintable(QStringLiteral("column %1 ends at %2 of %3").arg(c).arg(right).arg(viewport)));
     }
     QVERIFY(compare->Plot()->width() >= compare->Plot()->minimumSizeHint().width());
     QVERIFY(compare->grab().save(dir + "/comparison-opening.png"));
@@ -999,7 +1008,8 @@ void WorkbenchTest::fifteenCodecs() {
     QVERIFY(view->grab().save(dir + "/signal-view-15-codecs.png"));
     const QImage whole = canvas->grab().toImage();
     QVERIFY(whole.save(dir + "/signal-view-15-codecs-whole.png"));
-    qInfo("screenshot: %s (%dx%d)", qPrintable(dir + "/signal-view-15-codecs-whole.png"), whole.width(), whole.height());
+    qInfo("screenshot: %s (%dx%d)", qPrintable(dir + "/signal-view-15-codecs-whole.png"), whole.width(),
+          whole.height());
     // The curves at the bottom, on their own, and each with a curve in it.
     int curvesTop = whole.height();
     for (const auto &pane : canvas->Panes()) {
@@ -1012,9 +1022,11 @@ void WorkbenchTest::fifteenCodecs() {
         }
         int codecs = 0;
         for (int t = 0; t < 15; ++t) codecs += drawn.count(SignalCanvas::TraceColour(view->Signals(), t).rgb()) > 0;
-        QVERIFY2(codecs >= 12, qPrintable(QStringLiteral("pane %1: %2 codecs").arg(static_cast<int>(pane.kind)).arg(codecs)));
+        QVERIFY2(codecs >= 12,
+                 qPrintable(QStringLiteral("pane %1: %2 codecs").arg(static_cast<int>(pane.kind)).arg(codecs)));
     }
-    QVERIFY(whole.copy(0, curvesTop - 8, whole.width(), whole.height() - curvesTop + 8).save(dir + "/signal-view-15-codecs-curves.png"));
+    QVERIFY(whole.copy(0, curvesTop - 8, whole.width(), whole.height() - curvesTop + 8)
+                .save(dir + "/signal-view-15-codecs-curves.png"));
     // Each waveform is drawn in its codec's colour somewhere in its pane.
     for (const auto &pane : canvas->Panes()) {
         if (pane.kind != SignalCanvas::PaneKind::Wave) continue;

@@ -29,8 +29,7 @@ protected:
         }
         if (peers.empty()) GTEST_SKIP() << "no peer built";
         if (SpeechRecording().empty()) GTEST_SKIP() << "codec2-examples not installed";
-        for (const auto &name : registered)
-            ASSERT_EQ(CodecBinding(CodecLibraryPath(name)).registerServer(), 0);
+        for (const auto &name : registered) ASSERT_EQ(CodecBinding(CodecLibraryPath(name)).registerServer(), 0);
         config = world.Config();
         config.systemRoot = root;
         WaveSpec w;

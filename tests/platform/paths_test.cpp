@@ -54,7 +54,7 @@ TEST(PathsTest, TemporaryFolderIsPrivateAndReused) {
     ASSERT_TRUE(first);
     EXPECT_EQ(first, second);
     EXPECT_EQ(first->back(), '/');
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat(first->c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     // A file in its place is not a folder to use.

@@ -164,7 +164,8 @@ TEST_F(RegistrationTest, VtregsvrNamesAHiveWithAKeyTooDeepAndLeavesIt) {
         WriteBytes(dir / hive, deep);
         std::string out;
         EXPECT_EQ(RunTool(FakePath("FAKEB"), &out), 1);
-        EXPECT_NE(out.find("vtregsvr: " + (dir / hive) + ": registry hive is damaged: line 2: key nested deeper "
+        EXPECT_NE(out.find("vtregsvr: " + (dir / hive) +
+                           ": registry hive is damaged: line 2: key nested deeper "
                            "than 512 levels\n"),
                   std::string::npos)
             << out;

@@ -193,10 +193,18 @@ TEST_F(RegistryTest, RandomDamageIsRefusedByLineOrReadsBackTheSame) {
         for (int e = 0; e < edits && !text.empty(); ++e) {
             const std::size_t at = random() % text.size();
             switch (random() % 4) {
-            case 0: text[at] = kAlphabet[random() % (sizeof kAlphabet - 1)]; break;
-            case 1: text.erase(at, 1 + random() % 8); break;
-            case 2: text.insert(at, text.substr(random() % text.size(), 1 + random() % 40)); break;
-            default: text.resize(at); break;
+            case 0:
+                text[at] = kAlphabet[random() % (sizeof kAlphabet - 1)];
+                break;
+            case 1:
+                text.erase(at, 1 + random() % 8);
+                break;
+            case 2:
+                text.insert(at, text.substr(random() % text.size(), 1 + random() % 40));
+                break;
+            default:
+                text.resize(at);
+                break;
             }
         }
         hive::Node first;
@@ -426,7 +434,7 @@ TEST_F(RegistryTest, OnlyChangesAreWrittenAndManyValuesInOneWrite) {
     ASSERT_EQ(RegKey::CreateFile(file, "K", key), RegStatus::Ok);
     ASSERT_EQ(key.SetValue("Selected", "YES"), RegStatus::Ok);
     auto inode = [&] {
-        struct stat st{};
+        struct stat st {};
         return stat(file.c_str(), &st) == 0 ? st.st_ino : 0;
     };
     const ino_t first = inode();
@@ -525,7 +533,8 @@ TEST_F(RegistryTest, AWriterKilledAtAnyMomentLeavesAWholeHive) {
         if (pid == 0) {
             RegKey mine;
             if (RegKey::OpenFile(file, "Counter", mine) != RegStatus::Ok) _exit(1);
-            for (int i = 0;; ++i) mine.SetValue("n" + std::to_string(round) + "_" + std::to_string(i), std::string(200, 'x'));
+            for (int i = 0;; ++i)
+                mine.SetValue("n" + std::to_string(round) + "_" + std::to_string(i), std::string(200, 'x'));
         }
         usleep(static_cast<useconds_t>(3000 + 2500 * round));
         kill(pid, SIGKILL);

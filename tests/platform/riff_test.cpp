@@ -28,7 +28,8 @@ protected:
         return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     }
     void Write(const std::vector<uint8_t> &b) {
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(b.data()), static_cast<long>(b.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char *>(b.data()), static_cast<long>(b.size()));
     }
     static uint32_t Le32(const std::vector<uint8_t> &b, std::size_t at) {
         return static_cast<uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
@@ -79,8 +80,8 @@ TEST_F(RiffTest, AscentFixesSizesAndPadsOddChunks) {
 
 TEST_F(RiffTest, SearchStopsAtTheEndOfTheParent) {
     // RIFF "TEST" holding only "aaaa"; a "data" chunk follows outside it.
-    std::vector<uint8_t> b = {'R', 'I', 'F', 'F', 12, 0, 0, 0, 'T', 'E', 'S', 'T', 'a', 'a', 'a', 'a', 0, 0, 0, 0,
-                              'd', 'a', 't', 'a', 2, 0, 0, 0, 1, 2};
+    std::vector<uint8_t> b = {'R', 'I', 'F', 'F', 12, 0,   0,   0,   'T', 'E', 'S', 'T', 'a', 'a', 'a',
+                              'a', 0,   0,   0,   0,  'd', 'a', 't', 'a', 2,   0,   0,   0,   1,   2};
     Write(b);
     auto in = RiffFile::Open(path, RiffFile::Mode::Read);
     RiffChunk r;
@@ -93,7 +94,7 @@ TEST_F(RiffTest, SearchStopsAtTheEndOfTheParent) {
 
 TEST_F(RiffTest, LyingSizesEndTheSearchInsteadOfReadingBeyondTheFile) {
     std::vector<uint8_t> b = {'R', 'I', 'F', 'F', 0xFF, 0xFF, 0xFF, 0xFF, 'W', 'A', 'V', 'E',
-                              'j', 'u', 'n', 'k', 0xF0, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4};
+                              'j', 'u', 'n', 'k', 0xF0, 0xFF, 0xFF, 0xFF, 1,   2,   3,   4};
     Write(b);
     auto in = RiffFile::Open(path, RiffFile::Mode::Read);
     RiffChunk r;

@@ -56,16 +56,18 @@ constexpr double kLsdMarginDb = 0.05;
 constexpr uint32_t kPcm16Mono = CODEC_FMT_PCM | CODEC_FMT_MONO | CODEC_FMT_16BIT;
 
 struct Baseline {
-    const char *name;     // the guard's name
-    const char *library;  // the library's short name
-    uint32_t rateFlag;    // CODEC_FMT_8KHZ, _11KHZ or _22KHZ
+    const char *name;    // the guard's name
+    const char *library; // the library's short name
+    uint32_t rateFlag;   // CODEC_FMT_8KHZ, _11KHZ or _22KHZ
     int sampleRate;
     uint32_t options;
-    double mos;           // the ViSQOL score on the recording
-    double lsdDb;         // the log-spectral distance on the recording
+    double mos;   // the ViSQOL score on the recording
+    double lsdDb; // the log-spectral distance on the recording
 };
 
-void PrintTo(const Baseline &b, std::ostream *out) { *out << b.name; }
+void PrintTo(const Baseline &b, std::ostream *out) {
+    *out << b.name;
+}
 
 // Measured on hts1a (every run prints its figures beside these).
 const Baseline kBaselines[] = {
@@ -106,7 +108,9 @@ std::vector<int16_t> AtRate(const std::vector<int16_t> &x, int rate) {
     return out;
 }
 
-std::vector<float> ToFloat(const std::vector<int16_t> &x) { return {x.begin(), x.end()}; }
+std::vector<float> ToFloat(const std::vector<int16_t> &x) {
+    return {x.begin(), x.end()};
+}
 
 struct Figures {
     double mos = 0;

@@ -20,7 +20,8 @@ inline std::vector<int16_t> RecordingSamples(const std::string &name, std::size_
     std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     std::vector<int16_t> pcm(std::min(bytes.size() / 2, maxSamples));
     for (std::size_t i = 0; i < pcm.size(); ++i) {
-        pcm[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) | (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
+        pcm[i] =
+            static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) | (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
     }
     return pcm;
 }

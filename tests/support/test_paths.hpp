@@ -17,7 +17,9 @@ inline std::vector<std::string> CodecNameList(const char *list) {
         if (!name.empty()) names.push_back(name);
     return names;
 }
-inline std::vector<std::string> BuiltCodecLibraries() { return CodecNameList(VNTR_TEST_CODEC_NAMES); }
+inline std::vector<std::string> BuiltCodecLibraries() {
+    return CodecNameList(VNTR_TEST_CODEC_NAMES);
+}
 
 #ifdef VNTR_TEST_REGISTERED_CODEC_NAMES
 // Those the build registers, at most the evaluator's 20 (the others are built

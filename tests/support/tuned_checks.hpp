@@ -20,8 +20,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <ostream>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace vntr::test {
@@ -40,7 +40,9 @@ inline std::string Describe(const TunedPair &p) {
     std::snprintf(text, sizeof text, " options 0x%X flags 0x%X", p.options, p.flags);
     return p.tuned + text;
 }
-inline void PrintTo(const TunedPair &p, std::ostream *out) { *out << Describe(p); }
+inline void PrintTo(const TunedPair &p, std::ostream *out) {
+    *out << Describe(p);
+}
 
 // The tuned library's stream of `speech` decodes with the described library
 // frame by frame (each call consumes what the frame's own size says) to the
@@ -140,8 +142,8 @@ inline CodedQuality MeasureCoded(const std::string &library, uint32_t format, ui
 // `speech`, by ViSQOL within `mosMargin` and by the log-spectral distance
 // within `lsdMarginDb` (the margins are what a different but equally good
 // search may lose on one recording; the tuned encoders gain more than that).
-inline void ExpectTunedScoresAtLeastDescribed(const TunedPair &p, const std::vector<int16_t> &speech,
-                                              double mosMargin, double lsdMarginDb) {
+inline void ExpectTunedScoresAtLeastDescribed(const TunedPair &p, const std::vector<int16_t> &speech, double mosMargin,
+                                              double lsdMarginDb) {
     SCOPED_TRACE(Describe(p));
     const CodedQuality tuned = MeasureCoded(p.tuned, p.format, p.options, p.flags, speech);
     const CodedQuality described = MeasureCoded(p.described, p.format, p.options, p.flags, speech);

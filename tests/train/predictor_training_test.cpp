@@ -78,7 +78,8 @@ TEST(FractionalDelay, RowsMirrorAndReproduceTheFormatsRoundedValues) {
         for (int p = 1; p <= 7; ++p) {
             const auto a = DesignFractionalDelayRow(taps, p);
             const auto b = DesignFractionalDelayRow(taps, 8 - p);
-            for (int j = 0; j < taps; ++j) EXPECT_NEAR(a[static_cast<std::size_t>(j)], b[static_cast<std::size_t>(taps - 1 - j)], 1e-12);
+            for (int j = 0; j < taps; ++j)
+                EXPECT_NEAR(a[static_cast<std::size_t>(j)], b[static_cast<std::size_t>(taps - 1 - j)], 1e-12);
         }
     }
     EXPECT_TRUE(ReproducesPublished({{4, 4, {-0.04557, 0.55085, 0.55085, -0.04557}}}));

@@ -78,7 +78,8 @@ TEST(MsvqTraining, StageByStageThenJointRefinementLowersTheError) {
         float x[dim];
         const auto &p0 = parts[0][static_cast<std::size_t>(pick(rng))];
         const auto &p1 = parts[1][static_cast<std::size_t>(pick(rng))];
-        for (int k = 0; k < dim; ++k) x[k] = p0[static_cast<std::size_t>(k)] + p1[static_cast<std::size_t>(k)] + noise(rng);
+        for (int k = 0; k < dim; ++k)
+            x[k] = p0[static_cast<std::size_t>(k)] + p1[static_cast<std::size_t>(k)] + noise(rng);
         set.Add(x, w, nullptr, 0, 2);
     }
     MsvqTrainingOptions opt;

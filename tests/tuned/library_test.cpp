@@ -66,9 +66,8 @@ TEST_P(TunedLibrary, DescribesItselfAsTheDescribedLibraryUnderItsOwnName) {
     ASSERT_EQ(tuned.getCodecInfo(&t), CODEC_OK);
     ASSERT_EQ(described.getCodecInfo(&d), CODEC_OK);
     EXPECT_STREQ(t.shortName, p.tuned.c_str());
-    EXPECT_EQ(std::string(t.description),
-              p.tuned + " tuned encoder; streams compatible with " + p.described +
-                  std::string(std::strrchr(d.description, '(') - 1));
+    EXPECT_EQ(std::string(t.description), p.tuned + " tuned encoder; streams compatible with " + p.described +
+                                              std::string(std::strrchr(d.description, '(') - 1));
     EXPECT_EQ(t.formatMask, d.formatMask);
     EXPECT_EQ(t.optionMask, d.optionMask);
     EXPECT_EQ(t.version, d.version);

@@ -45,9 +45,9 @@ TEST(Vt4864Hq, EncoderAndDecoderStayInStepAtBothRatesAndAcrossSwitches) {
         vt4864v6::InitDecoder(*dec);
         for (std::size_t f = 0; f + 240 <= speech.size(); f += 240) {
             // The variable mode switches rate every third frame.
-            const RateMode &rate = open == CODEC_OPT_4800                           ? kRate4800
+            const RateMode &rate = open == CODEC_OPT_4800            ? kRate4800
                                    : open == 0 && (f / 240) % 3 == 2 ? kRate4800
-                                                                      : kRate6400;
+                                                                     : kRate6400;
             uint8_t coded[vt4864v6::kMaxCodedBytes];
             vt4864v6::EncodeFrame(enc->coder, &speech[f], rate, coded);
             int16_t pcm[240];
@@ -89,8 +89,7 @@ TEST(Vt4864Hq, ExhaustivePulseSearchFindsTheBestPathOfTheTree) {
             }
             float c[vt4864v6::kMaxSubframeLength], f[vt4864v6::kMaxSubframeLength];
             for (const auto simd : {dsp::Simd::Plain, dsp::DetectSimd()}) {
-                const vt4864v6::PulseChoice chosen =
-                    vt4864v6::SearchPulsesExhaustive(target, h, *mode, simd, c, f);
+                const vt4864v6::PulseChoice chosen = vt4864v6::SearchPulsesExhaustive(target, h, *mode, simd, c, f);
                 ASSERT_TRUE(chosen.scored);
                 const double found = Score(target, h, chosen.position, chosen.sign, length);
                 // Every path, each pulse signed by the backward-filtered target at its sample.

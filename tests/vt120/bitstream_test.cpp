@@ -24,7 +24,9 @@ FrameFields RandomFields(std::mt19937 &rng) {
     return f;
 }
 
-bool Same(const FrameFields &a, const FrameFields &b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool Same(const FrameFields &a, const FrameFields &b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 TEST(Bitstream, RandomParameterSetsSurvivePackAndUnpack) {
     std::mt19937 rng(7);
@@ -43,8 +45,8 @@ TEST(Bitstream, FieldsSitLeastSignificantBitFirstInTheirOrder) {
     int offset = 0;
     for (int field = 0; field < 13; ++field) {
         FrameFields f{};
-        int *slots[] = {&f.type,      &f.lsp[0],       &f.lsp[1],   &f.lsp[2],      &f.lsp[3],
-                        &f.pitch[0],  &f.pitch[1],     &f.amplitude[0], &f.positions[0], &f.signs[0],
+        int *slots[] = {&f.type,         &f.lsp[0],       &f.lsp[1],       &f.lsp[2],       &f.lsp[3],
+                        &f.pitch[0],     &f.pitch[1],     &f.amplitude[0], &f.positions[0], &f.signs[0],
                         &f.amplitude[1], &f.positions[1], &f.signs[1]};
         *slots[field] = (1 << widths[field]) - 1;
         uint8_t bytes[kCodedBytes];

@@ -47,7 +47,9 @@ void SpeechFrame(uint8_t *out, int lag0, int d1, int entry, int amplitude, std::
 }
 
 // A frame with its type bits set to `type`.
-void SetType(uint8_t *frame, int type) { frame[0] = static_cast<uint8_t>((frame[0] & ~31) | type); }
+void SetType(uint8_t *frame, int type) {
+    frame[0] = static_cast<uint8_t>((frame[0] & ~31) | type);
+}
 
 double Peak(const float *x, int length) {
     double peak = 0;
@@ -143,7 +145,7 @@ TEST(Decoder, LostFramesAfterSpeechFadeToSilenceIn160Ms) {
         d.Frame(frame);
     }
     const Lsp held = d.s->previousLsp;
-    const uint8_t lost[kCodedBytes] = {0x01}; // type 1 again: no parameters
+    const uint8_t lost[kCodedBytes] = {0x01};   // type 1 again: no parameters
     constexpr int kLostFramesUntilSilence = 20; // 160 ms of 8 ms frames
     double peak = Peak(d.s->excitation, kFrameLength);
     ASSERT_GT(peak, 0.0);

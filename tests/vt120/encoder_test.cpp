@@ -105,7 +105,8 @@ TEST(PitchSearch, TheScoresPickWhatFilteringEveryCandidateWould) {
         std::vector<float> history(kExcitationHistory);
         for (float &x : history) x = 500.0f * g(rng);
         float h[kSubframeLength];
-        for (int n = 0; n < kSubframeLength; ++n) h[n] = std::pow(0.85f, static_cast<float>(n)) * (1.0f + 0.3f * g(rng));
+        for (int n = 0; n < kSubframeLength; ++n)
+            h[n] = std::pow(0.85f, static_cast<float>(n)) * (1.0f + 0.3f * g(rng));
         const int centre = 20 + static_cast<int>(rng() % 120);
         // A target near some candidate, plus noise.
         float target[kSubframeLength];

@@ -17,7 +17,7 @@ namespace {
 
 TEST(LspTables, StageOneStartsWithTheVectorTheFormatFixes) {
     const float fixed[kOrder] = {0.33591f, 0.51147f, 0.74262f, 0.94818f, 1.17043f,
-                                  1.58521f, 1.91449f, 2.17929f, 2.5382f,  2.79112f};
+                                 1.58521f, 1.91449f, 2.17929f, 2.5382f,  2.79112f};
     for (int k = 0; k < kOrder; ++k) EXPECT_FLOAT_EQ(kLspCodebook[0][k], fixed[k]);
 }
 
@@ -178,7 +178,8 @@ TEST(Quantiser, EightBestIsNoWorseThanTheGreedySearch) {
         for (float &x : lsp) x += jitter(rng);
         StabiliseLsp(lsp);
         const Lsp w = LspWeights(lsp);
-        const auto eight = dsp::MsvqSearch(lsp.data(), w.data(), nullptr, kOrder, stages.data(), kLspStages, 8, nullptr);
+        const auto eight =
+            dsp::MsvqSearch(lsp.data(), w.data(), nullptr, kOrder, stages.data(), kLspStages, 8, nullptr);
         const auto one = dsp::MsvqSearch(lsp.data(), w.data(), nullptr, kOrder, stages.data(), kLspStages, 1, nullptr);
         ASSERT_LE(eight.error, one.error * (1.0f + 1e-6f));
         better += eight.error < one.error;

@@ -196,7 +196,8 @@ TEST(PitchSearch, EveryKindMakesTheSameChoice) {
             EXPECT_EQ(c.lag, plain.lag) << trial;
             EXPECT_EQ(c.entry, plain.entry) << trial;
             for (int k = 0; k < kPitchCandidates; ++k) {
-                EXPECT_TRUE(SameBits(c.statistics[k], OnItsOwn(history.data(), h, target, ClampPitchCentre(centre) - 1 + k)));
+                EXPECT_TRUE(
+                    SameBits(c.statistics[k], OnItsOwn(history.data(), h, target, ClampPitchCentre(centre) - 1 + k)));
             }
         }
     }

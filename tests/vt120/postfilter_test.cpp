@@ -16,8 +16,8 @@ namespace vntr::vt120 {
 namespace {
 
 TEST(InterpolationTables, MatchTheFormatsRoundedRowsAndMirror) {
-    const float row4[16] = {-0.00377f, 0.00771f, -0.01646f, 0.03185f, -0.05727f, 0.10129f, -0.19576f, 0.63099f,
-                            0.63099f,  -0.19576f, 0.10129f, -0.05727f, 0.03185f, -0.01646f, 0.00771f, -0.00377f};
+    const float row4[16] = {-0.00377f, 0.00771f,  -0.01646f, 0.03185f,  -0.05727f, 0.10129f,  -0.19576f, 0.63099f,
+                            0.63099f,  -0.19576f, 0.10129f,  -0.05727f, 0.03185f,  -0.01646f, 0.00771f,  -0.00377f};
     for (int j = 0; j < 16; ++j) EXPECT_NEAR(kInterp16[3][j], row4[j], 5e-6f) << j;
     for (int p = 1; p <= 7; ++p) {
         for (int j = 0; j < 16; ++j) EXPECT_FLOAT_EQ(kInterp16[p - 1][j], kInterp16[7 - p][15 - j]);
@@ -68,7 +68,9 @@ TEST(PostFilter, GainControlRestoresTheLevelOfASteadySignal) {
     EXPECT_NEAR(outSum / in, 1.0, 0.05);
 }
 
-std::vector<float> WithHistory() { return std::vector<float>(dsp::kPostResidualHistory + kSubframeLength, 0.0f); }
+std::vector<float> WithHistory() {
+    return std::vector<float>(dsp::kPostResidualHistory + kSubframeLength, 0.0f);
+}
 
 TEST(PitchPostFilter, QuietResidualIsLeftAlone) {
     auto r = WithHistory();

@@ -46,7 +46,7 @@ TEST(Bitstream, AClassFiveFrameAfterAClassFourCostsTwoBits) {
     low.value[kFieldGain2] = 31;
     EXPECT_EQ(PackFrame(r, low, out), 2); // 16 bits: two whole bytes, nothing left
     EXPECT_EQ(r.count, 0);
-    EXPECT_EQ(out[0] & 3, 2);             // header 2
+    EXPECT_EQ(out[0] & 3, 2); // header 2
     FrameFields repeat;
     repeat.frameClass = kClassRepeat;
     EXPECT_EQ(PackFrame(r, repeat, out), 0);

@@ -129,7 +129,8 @@ TEST(Stream, NFramesOfInputCarryNPlusOneCodedFrames) {
     for (int frames : {0, 1, 2, 7, 60}) {
         const Encoded e = Encode(TestSpeech(frames));
         int decoded = -1;
-        Decode(e.bytes, [](std::size_t) { return std::size_t{7}; }, &decoded);
+        Decode(
+            e.bytes, [](std::size_t) { return std::size_t{7}; }, &decoded);
         EXPECT_EQ(decoded, frames + 1) << frames;
     }
 }
@@ -322,7 +323,8 @@ TEST(Stream, AnyByteStreamDecodesSafely) {
     for (int trial = 0; trial < 300; ++trial) {
         std::vector<uint8_t> bytes(1 + rng() % 400);
         const int style = trial % 3;
-        for (uint8_t &b : bytes) b = style == 0 ? static_cast<uint8_t>(rng()) : (style == 1 ? 0xFF : static_cast<uint8_t>(rng() & 0x0F));
+        for (uint8_t &b : bytes)
+            b = style == 0 ? static_cast<uint8_t>(rng()) : (style == 1 ? 0xFF : static_cast<uint8_t>(rng() & 0x0F));
         CodecFormat f{};
         ASSERT_EQ(Codec::OpenDecoder(kFormat, 0, &f), CODEC_OK);
         std::size_t pos = 0;

@@ -34,9 +34,10 @@ std::vector<float> Vowel(float level, int offset) {
     std::vector<float> x(kLpcWindow);
     for (int n = 0; n < kLpcWindow; ++n) {
         const double t = n + offset;
-        x[static_cast<std::size_t>(n)] = static_cast<float>(
-            level * (std::sin(2 * std::numbers::pi * 120 * t / 8000) + 0.6 * std::sin(2 * std::numbers::pi * 600 * t / 8000) +
-                     0.3 * std::sin(2 * std::numbers::pi * 1200 * t / 8000)));
+        x[static_cast<std::size_t>(n)] =
+            static_cast<float>(level * (std::sin(2 * std::numbers::pi * 120 * t / 8000) +
+                                        0.6 * std::sin(2 * std::numbers::pi * 600 * t / 8000) +
+                                        0.3 * std::sin(2 * std::numbers::pi * 1200 * t / 8000)));
     }
     return x;
 }

@@ -125,7 +125,8 @@ TEST(OpenLoopPitch, CarriedLowPassGivesTheSameTracesAsTheRawPreviousFrame) {
         const float *current = signal.data() + at;
         OpenLoopTrace raw{}, low{};
         const int lag = OpenLoopPitch(previous, current, previousLag, lagBefore, &raw);
-        EXPECT_EQ(OpenLoopPitchLowPassed(carried.data(), current, previousLag, lagBefore, next.data(), &low), lag) << at;
+        EXPECT_EQ(OpenLoopPitchLowPassed(carried.data(), current, previousLag, lagBefore, next.data(), &low), lag)
+            << at;
         EXPECT_EQ(std::memcmp(&raw, &low, sizeof raw), 0) << at;
         std::vector<float> expected(160);
         PitchLowPass(current, expected.data());
@@ -184,7 +185,8 @@ TEST(Envelope, LsfsOfTheWindowedSpeechAreIncreasingAndRebuildThePredictor) {
     dsp::SchurWorkspace work;
     float a[kOrder];
     const Lsf lsf = AnalyseEnvelope(x.data(), window, work, a);
-    for (int i = 0; i + 1 < kOrder; ++i) EXPECT_LT(lsf[static_cast<std::size_t>(i)], lsf[static_cast<std::size_t>(i + 1)]);
+    for (int i = 0; i + 1 < kOrder; ++i)
+        EXPECT_LT(lsf[static_cast<std::size_t>(i)], lsf[static_cast<std::size_t>(i + 1)]);
     EXPECT_GT(lsf[0], 0.0f);
     EXPECT_LT(lsf[9], std::numbers::pi_v<float>);
     float back[kOrder];

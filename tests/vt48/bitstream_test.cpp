@@ -9,7 +9,9 @@
 namespace vntr::vt48 {
 namespace {
 
-uint16_t Word(const uint8_t *bytes, int w) { return static_cast<uint16_t>(bytes[2 * w] | (bytes[2 * w + 1] << 8)); }
+uint16_t Word(const uint8_t *bytes, int w) {
+    return static_cast<uint16_t>(bytes[2 * w] | (bytes[2 * w + 1] << 8));
+}
 
 TEST(Bitstream, EachParameterLandsOnItsOwnBits) {
     // (parameter, word, mask of its bits in that word)
@@ -41,8 +43,8 @@ TEST(Bitstream, EachParameterLandsOnItsOwnBits) {
 
 TEST(Bitstream, WordsAreLittleEndian) {
     FrameParams params;
-    params.lag(0) = 0x7F;        // W3 bits 15-9
-    params.codebookGain(0) = 1;  // W3 bit 0
+    params.lag(0) = 0x7F;       // W3 bits 15-9
+    params.codebookGain(0) = 1; // W3 bit 0
     uint8_t bytes[kCodedBytes];
     PackFrame(params, bytes);
     EXPECT_EQ(bytes[6], 0x01);

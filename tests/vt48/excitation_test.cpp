@@ -154,10 +154,10 @@ TEST(Sharpening, ReadsTheSmoothedHistoryThenItsOwnOutput) {
     // gp 1.55 is held to 1: beta 0.35.
     SharpenPitch(smoothed.data(), 1.55f, 10, 53, e);
     EXPECT_FLOAT_EQ(e[0], 1.0f + 0.35f * 2.0f);
-    EXPECT_FLOAT_EQ(e[10], 0.35f * e[0]);           // from the already sharpened sample
+    EXPECT_FLOAT_EQ(e[10], 0.35f * e[0]); // from the already sharpened sample
     EXPECT_FLOAT_EQ(e[20], 0.35f * 0.35f * e[0]);
     EXPECT_FLOAT_EQ(e[5], 0.0f);
-    EXPECT_FLOAT_EQ(smoothed[kHistory - 53], e[0]);  // the sharpened samples enter the history
+    EXPECT_FLOAT_EQ(smoothed[kHistory - 53], e[0]); // the sharpened samples enter the history
 
     std::vector<float> none(kHistory, 5.0f);
     float g[kMaxSubframeLength] = {};

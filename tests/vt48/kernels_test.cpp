@@ -106,7 +106,8 @@ TEST(Kernels, FirFromRestSumsEachOutputFromItsFirstTap) {
         FirFromRest<40>(x.data() + 39, b.data(), y.data(), length);
         for (int n = 0; n < length; ++n) {
             float expected = 0.0f;
-            for (int k = 0; k < 40; ++k) expected += b[static_cast<std::size_t>(k)] * x[static_cast<std::size_t>(39 + n - k)];
+            for (int k = 0; k < 40; ++k)
+                expected += b[static_cast<std::size_t>(k)] * x[static_cast<std::size_t>(39 + n - k)];
             ASSERT_EQ(std::bit_cast<uint32_t>(y[static_cast<std::size_t>(n)]), std::bit_cast<uint32_t>(expected)) << n;
         }
         for (int n = length; n < 160; ++n) EXPECT_EQ(y[static_cast<std::size_t>(n)], -1.0f) << n;
@@ -128,9 +129,12 @@ TEST(Kernels, ManyPairDotsAreDotProductsBitForBit) {
                 std::vector<float> out(static_cast<std::size_t>(count) + 1, -1.0f);
                 PairDots(x.data(), y.data(), count, length, out.data(), simd);
                 for (int j = 0; j < count; ++j) {
-                    const float expected = dsp::Dot(x[static_cast<std::size_t>(j)], y[static_cast<std::size_t>(j)], length);
-                    ASSERT_EQ(std::bit_cast<uint32_t>(out[static_cast<std::size_t>(j)]), std::bit_cast<uint32_t>(expected))
-                        << "kind " << static_cast<int>(simd) << " count " << count << " length " << length << " pair " << j;
+                    const float expected =
+                        dsp::Dot(x[static_cast<std::size_t>(j)], y[static_cast<std::size_t>(j)], length);
+                    ASSERT_EQ(std::bit_cast<uint32_t>(out[static_cast<std::size_t>(j)]),
+                              std::bit_cast<uint32_t>(expected))
+                        << "kind " << static_cast<int>(simd) << " count " << count << " length " << length << " pair "
+                        << j;
                 }
                 EXPECT_EQ(out[static_cast<std::size_t>(count)], -1.0f) << "wrote past the pairs asked for";
             }
@@ -142,7 +146,8 @@ TEST(Kernels, ManyPairDotsAreDotProductsBitForBit) {
 std::vector<float> PlainResponseFilter(const std::vector<float> &h, const std::vector<float> &x, int length) {
     std::vector<float> y(static_cast<std::size_t>(length), 0.0f);
     for (int i = 0; i < length; ++i) {
-        for (int n = i; n < length; ++n) y[static_cast<std::size_t>(n)] += x[static_cast<std::size_t>(i)] * h[static_cast<std::size_t>(n - i)];
+        for (int n = i; n < length; ++n)
+            y[static_cast<std::size_t>(n)] += x[static_cast<std::size_t>(i)] * h[static_cast<std::size_t>(n - i)];
     }
     return y;
 }
@@ -164,9 +169,11 @@ TEST(Kernels, FilterPaddedIsTheResponseFilterBitForBit) {
                 for (int n = 0; n < length; ++n) {
                     ASSERT_EQ(std::bit_cast<uint32_t>(y[static_cast<std::size_t>(n)]),
                               std::bit_cast<uint32_t>(expected[static_cast<std::size_t>(n)]))
-                        << "kind " << static_cast<int>(simd) << " scale " << scale << " length " << length << " n " << n;
+                        << "kind " << static_cast<int>(simd) << " scale " << scale << " length " << length << " n "
+                        << n;
                 }
-                for (int n = length; n < 64; ++n) ASSERT_EQ(y[static_cast<std::size_t>(n)], -1.0f) << length << " " << n;
+                for (int n = length; n < 64; ++n)
+                    ASSERT_EQ(y[static_cast<std::size_t>(n)], -1.0f) << length << " " << n;
             }
         }
     }
@@ -200,7 +207,8 @@ TEST(Kernels, LastConvolutionIsTheConvolutionsLastOutputsBitForBit) {
             for (int i = 0; i < 10; ++i) {
                 const int m = length - 10 + i;
                 float expected = 0.0f;
-                for (int k = 0; k <= m; ++k) expected += h[static_cast<std::size_t>(k)] * x[static_cast<std::size_t>(m - k)];
+                for (int k = 0; k <= m; ++k)
+                    expected += h[static_cast<std::size_t>(k)] * x[static_cast<std::size_t>(m - k)];
                 ASSERT_EQ(std::bit_cast<uint32_t>(y[i]), std::bit_cast<uint32_t>(expected))
                     << "scale " << scale << " length " << length << " output " << i;
             }
@@ -210,7 +218,8 @@ TEST(Kernels, LastConvolutionIsTheConvolutionsLastOutputsBitForBit) {
         LastConvolution<3, 54>(h.data(), x.data(), 5, three);
         for (int i = 0; i < 3; ++i) {
             float expected = 0.0f;
-            for (int k = 0; k <= 2 + i; ++k) expected += h[static_cast<std::size_t>(k)] * x[static_cast<std::size_t>(2 + i - k)];
+            for (int k = 0; k <= 2 + i; ++k)
+                expected += h[static_cast<std::size_t>(k)] * x[static_cast<std::size_t>(2 + i - k)];
             ASSERT_EQ(std::bit_cast<uint32_t>(three[i]), std::bit_cast<uint32_t>(expected)) << i;
         }
     }

@@ -37,7 +37,8 @@ protected:
 
 TEST_F(Library, OneCloseServesBothDirections) {
     EXPECT_EQ(table_->entry[CODEC_ORD_CLOSE_ENCODER - 1], table_->entry[CODEC_ORD_CLOSE_DECODER - 1]);
-    EXPECT_EQ(reinterpret_cast<void *>(table_->entry[CODEC_ORD_CLOSE_DECODER - 1]), dlsym(handle_, "vltr48_CloseEncoder"));
+    EXPECT_EQ(reinterpret_cast<void *>(table_->entry[CODEC_ORD_CLOSE_DECODER - 1]),
+              dlsym(handle_, "vltr48_CloseEncoder"));
     const auto closeByEncoderName = reinterpret_cast<CodecCloseFn>(dlsym(handle_, "vltr48_CloseEncoder"));
     const auto closeByDecoderName = reinterpret_cast<CodecCloseFn>(dlsym(handle_, "vltr48_CloseDecoder"));
     ASSERT_NE(closeByDecoderName, nullptr);
@@ -105,7 +106,8 @@ TEST_F(Library, EightBitHandlesTakeAndGiveOneBytePerSample) {
 TEST_F(Library, OnlyTheInterfaceIsExported) {
     EXPECT_EQ(dlsym(handle_, "_ZN4vntr4vt4811DecodeFrameERNS0_12DecoderStateEPKhPs"), nullptr);
     EXPECT_NE(dlsym(handle_, "DllRegisterServer"), nullptr);
-    EXPECT_EQ(reinterpret_cast<void *>(table_->entry[CODEC_ORD_REGISTER_SERVER - 1]), dlsym(handle_, "DllRegisterServer"));
+    EXPECT_EQ(reinterpret_cast<void *>(table_->entry[CODEC_ORD_REGISTER_SERVER - 1]),
+              dlsym(handle_, "DllRegisterServer"));
 }
 
 } // namespace

@@ -91,12 +91,14 @@ TEST(LsfQuantiser, AlwaysGivesAnIncreasingSet) {
         if (trial % 10 == 0) std::reverse(lsf.begin(), lsf.end()); // what a failed root search could hand over
         Indices index;
         const Lsf q = QuantiseLsf(lsf, index);
-        for (int i = 0; i + 1 < kOrder; ++i) ASSERT_LT(q[static_cast<std::size_t>(i)], q[static_cast<std::size_t>(i + 1)]);
+        for (int i = 0; i + 1 < kOrder; ++i)
+            ASSERT_LT(q[static_cast<std::size_t>(i)], q[static_cast<std::size_t>(i + 1)]);
         ASSERT_LT(q[9], kPi);
         for (int i = 0; i < kOrder; ++i) ASSERT_LT(index[static_cast<std::size_t>(i)], 1 << kLsfBits[i]);
         // The decoder rebuilds exactly what the encoder keeps.
         const Lsf decoded = DecodeLsf(index);
-        for (int i = 0; i < kOrder; ++i) ASSERT_EQ(decoded[static_cast<std::size_t>(i)], q[static_cast<std::size_t>(i)]);
+        for (int i = 0; i < kOrder; ++i)
+            ASSERT_EQ(decoded[static_cast<std::size_t>(i)], q[static_cast<std::size_t>(i)]);
     }
 }
 
@@ -105,10 +107,12 @@ TEST(LsfQuantiser, FindsTheIndicesOfEveryIncreasingDecodedSet) {
     int checked = 0;
     for (int trial = 0; trial < 20000; ++trial) {
         Indices index;
-        for (int i = 0; i < kOrder; ++i) index[static_cast<std::size_t>(i)] = static_cast<uint16_t>(rng() % (1u << kLsfBits[i]));
+        for (int i = 0; i < kOrder; ++i)
+            index[static_cast<std::size_t>(i)] = static_cast<uint16_t>(rng() % (1u << kLsfBits[i]));
         const Lsf lsf = DecodeLsf(index);
         bool strictly = true;
-        for (int i = 0; i + 1 < kOrder; ++i) strictly = strictly && lsf[static_cast<std::size_t>(i)] < lsf[static_cast<std::size_t>(i + 1)];
+        for (int i = 0; i + 1 < kOrder; ++i)
+            strictly = strictly && lsf[static_cast<std::size_t>(i)] < lsf[static_cast<std::size_t>(i + 1)];
         if (!strictly) continue;
         Indices found;
         QuantiseLsf(lsf, found);
@@ -122,7 +126,8 @@ EvenLsfTables QuarterTables() {
     // Entries on multiples of 1/8 so that distances compare exactly; neighbouring tables overlap.
     EvenLsfTables t{};
     for (int k = 0; k < kEvenLsfTables; ++k) {
-        for (int j = 0; j < kEvenLsfSize[k]; ++j) t.value[k][j] = 0.25f + 0.25f * static_cast<float>(k) + 0.125f * static_cast<float>(j);
+        for (int j = 0; j < kEvenLsfSize[k]; ++j)
+            t.value[k][j] = 0.25f + 0.25f * static_cast<float>(k) + 0.125f * static_cast<float>(j);
     }
     return t;
 }
@@ -142,9 +147,9 @@ TEST(LsfQuantiser, TiesTakeTheLowerEntry) {
 TEST(LsfQuantiser, EvenLsfsStayAboveTheOddLsfBelowThem) {
     const EvenLsfTables t = QuarterTables();
     Lsf lsf = InitialLsf();
-    lsf[0] = 0.25f;  // entry 0 of LSF 0
-    lsf[1] = 0.80f;  // the unquantised odd LSF sets LSF 2's threshold
-    lsf[2] = 0.80f;  // nearest entry of LSF 2 would be 0.75 (index 2), but it is below the threshold
+    lsf[0] = 0.25f; // entry 0 of LSF 0
+    lsf[1] = 0.80f; // the unquantised odd LSF sets LSF 2's threshold
+    lsf[2] = 0.80f; // nearest entry of LSF 2 would be 0.75 (index 2), but it is below the threshold
     lsf[3] = 1.3f;
     lsf[4] = 1.4f;
     Indices index;
@@ -166,9 +171,9 @@ TEST(LsfQuantiser, EvenLsfsStayAboveTheOddLsfBelowThem) {
 TEST(LsfQuantiser, QuantisedEvenLsfBelowCanSetTheThreshold) {
     const EvenLsfTables t = QuarterTables();
     Lsf lsf = InitialLsf();
-    lsf[2] = 0.76f;  // LSF 2 quantises to 0.75
-    lsf[3] = 0.70f;  // the odd LSF below LSF 4 is lower than that
-    lsf[4] = 0.74f;  // nearest in its table is 0.75, but the threshold is the quantised 0.75: 0.875
+    lsf[2] = 0.76f; // LSF 2 quantises to 0.75
+    lsf[3] = 0.70f; // the odd LSF below LSF 4 is lower than that
+    lsf[4] = 0.74f; // nearest in its table is 0.75, but the threshold is the quantised 0.75: 0.875
     lsf[1] = 0.5f;
     lsf[0] = 0.25f;
     Indices index;

@@ -52,7 +52,9 @@ std::vector<int16_t> Speech() {
     return pcm;
 }
 
-const uint8_t *Bytes(const int16_t *pcm) { return reinterpret_cast<const uint8_t *>(pcm); }
+const uint8_t *Bytes(const int16_t *pcm) {
+    return reinterpret_cast<const uint8_t *>(pcm);
+}
 
 TEST(Stream, EncoderAndDecoderKeepTheSameExcitation) {
     const auto speech = Speech();
@@ -268,8 +270,8 @@ std::vector<float> FilteredReference(const std::vector<int16_t> &speech) {
     float in[4] = {}, out[4] = {};
     for (std::size_t n = 0; n < x.size(); ++n) {
         const float z = kOutputB[0] * x[n] + kOutputB[1] * in[0] + kOutputB[2] * in[1] + kOutputB[3] * in[2] +
-                        kOutputB[4] * in[3] - (kOutputA[0] * out[0] + kOutputA[1] * out[1] + kOutputA[2] * out[2] +
-                                               kOutputA[3] * out[3]);
+                        kOutputB[4] * in[3] -
+                        (kOutputA[0] * out[0] + kOutputA[1] * out[1] + kOutputA[2] * out[2] + kOutputA[3] * out[3]);
         in[3] = in[2], in[2] = in[1], in[1] = in[0], in[0] = x[n];
         out[3] = out[2], out[2] = out[1], out[1] = out[0], out[0] = z;
         reference[n] = z;

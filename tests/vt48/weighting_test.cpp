@@ -31,8 +31,10 @@ void ExpectSameWeighting(const float *a, const std::vector<float> &x, const std:
     WeightingInStages<10, 54>(x.data(), a, numerator, denominator, m, length, t0.data(), h0.data());
     Weighting<10, 54>(x.data(), a, numerator, denominator, m, length, t1.data(), h1.data());
     for (std::size_t n = 0; n < t0.size(); ++n) {
-        ASSERT_EQ(std::bit_cast<uint32_t>(t1[n]), std::bit_cast<uint32_t>(t0[n])) << what << " length " << length << " target " << n;
-        ASSERT_EQ(std::bit_cast<uint32_t>(h1[n]), std::bit_cast<uint32_t>(h0[n])) << what << " length " << length << " h " << n;
+        ASSERT_EQ(std::bit_cast<uint32_t>(t1[n]), std::bit_cast<uint32_t>(t0[n]))
+            << what << " length " << length << " target " << n;
+        ASSERT_EQ(std::bit_cast<uint32_t>(h1[n]), std::bit_cast<uint32_t>(h0[n]))
+            << what << " length " << length << " h " << n;
     }
 }
 

@@ -17,7 +17,9 @@ VocoderParams RandomParams(const RateMode &mode, std::mt19937 &rng) {
     return p;
 }
 
-bool StreamBit(const uint8_t *bytes, int bit) { return (bytes[bit / 8] >> (bit % 8)) & 1; }
+bool StreamBit(const uint8_t *bytes, int bit) {
+    return (bytes[bit / 8] >> (bit % 8)) & 1;
+}
 
 class PackingTest : public ::testing::TestWithParam<const RateMode *> {};
 
@@ -115,11 +117,11 @@ struct LagCase {
 TEST(Lags, FourEightRateDifferentialLagNearTheRangeEnds) {
     const LagCase cases[] = {
         // bit 4 of c clear: sub-frame 1 against sub-frame 0
-        {5, 40, 3, 23, 21, 58},     // a < 8: window 18..33
+        {5, 40, 3, 23, 21, 58}, // a < 8: window 18..33
         {7, 0, 15, 25, 33, 18},
-        {121, 9, 0, 139, 130, 27},  // a > 120: window 130..145
+        {121, 9, 0, 139, 130, 27}, // a > 120: window 130..145
         {127, 127, 15, 145, 145, 145},
-        {8, 50, 0, 26, 18, 68},     // a = 8: window from lag0 - 8
+        {8, 50, 0, 26, 18, 68}, // a = 8: window from lag0 - 8
         {120, 50, 15, 138, 145, 68},
         // bit 4 set: sub-frame 2 against sub-frame 1
         {60, 2, 16 + 4, 78, 20, 22},

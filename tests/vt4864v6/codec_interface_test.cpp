@@ -17,7 +17,8 @@ constexpr uint32_t kFormat = CODEC_FMT_PCM16_MONO_8KHZ;
 std::vector<int16_t> Tone(int frames) {
     std::vector<int16_t> pcm(static_cast<std::size_t>(frames * kFrameLength));
     for (std::size_t n = 0; n < pcm.size(); ++n) {
-        pcm[n] = static_cast<int16_t>(6000.0 * std::sin(0.07 * static_cast<double>(n)) * std::sin(0.003 * static_cast<double>(n)));
+        pcm[n] = static_cast<int16_t>(6000.0 * std::sin(0.07 * static_cast<double>(n)) *
+                                      std::sin(0.003 * static_cast<double>(n)));
     }
     return pcm;
 }
@@ -66,7 +67,7 @@ TEST(Modes, OptionWordChoosesTheMode) {
     EXPECT_EQ(Frame::GetCodecData(0, kFormat, CODEC_OPT_4800 | CODEC_OPT_6400, &f), CODEC_ERR_OPTION);
     EXPECT_EQ(Frame::GetCodecData(0, kFormat, 0x40000, &f), CODEC_ERR_OPTION);
     EXPECT_EQ(Frame::GetCodecData(0, CODEC_FMT_PCM16_MONO | CODEC_FMT_11KHZ, 0, &f), CODEC_ERR_FORMAT); // 11 kHz
-    EXPECT_EQ(Frame::GetCodecData(0, 0x12202, 0, &f), CODEC_ERR_FORMAT); // stereo
+    EXPECT_EQ(Frame::GetCodecData(0, 0x12202, 0, &f), CODEC_ERR_FORMAT);                                // stereo
     CodecFormat out{};
     EXPECT_EQ(Frame::OpenEncoder(kFormat, CODEC_OPT_4800 | CODEC_OPT_6400, &out), CODEC_ERR_OPTION);
 }
@@ -89,7 +90,8 @@ TEST(Encode, FixedModesCodeTheirOwnFrameSize) {
         for (int f = 0; f < 3; ++f) {
             uint8_t out[32];
             uint16_t in = 480, outBytes = sizeof out;
-            ASSERT_EQ(Frame::Encode(h.enc.handle, 0, &pcm[static_cast<std::size_t>(f * 240)], &in, out, &outBytes), CODEC_OK);
+            ASSERT_EQ(Frame::Encode(h.enc.handle, 0, &pcm[static_cast<std::size_t>(f * 240)], &in, out, &outBytes),
+                      CODEC_OK);
             EXPECT_EQ(outBytes, options == CODEC_OPT_4800 ? 18 : 24);
             EXPECT_EQ(in, 480);
             EXPECT_EQ(out[0] & 3, options == CODEC_OPT_4800 ? 1 : 0);
@@ -107,7 +109,8 @@ TEST(Encode, VariableModeTakesTheRateFromEachCallsFlags) {
     for (int f = 0; f < 6; ++f) {
         uint8_t out[32];
         uint16_t in = 480, outBytes = sizeof out;
-        ASSERT_EQ(Frame::Encode(h.enc.handle, flags[f], &pcm[static_cast<std::size_t>(f * 240)], &in, out, &outBytes), CODEC_OK);
+        ASSERT_EQ(Frame::Encode(h.enc.handle, flags[f], &pcm[static_cast<std::size_t>(f * 240)], &in, out, &outBytes),
+                  CODEC_OK);
         EXPECT_EQ(outBytes, flags[f] == CODEC_OPT_4800 ? 18 : 24) << f;
     }
     uint8_t out[32];
@@ -145,7 +148,9 @@ TEST(Encode, CapacityIsTestedAgainstTheRowOfThisFrame) {
     for (int f = 0; f < 2; ++f) {
         in = 480;
         outBytes = 24;
-        ASSERT_EQ(Frame::Encode(ref.enc.handle, CODEC_OPT_4800, &pcm[static_cast<std::size_t>(f * 240)], &in, out, &outBytes), CODEC_OK);
+        ASSERT_EQ(
+            Frame::Encode(ref.enc.handle, CODEC_OPT_4800, &pcm[static_cast<std::size_t>(f * 240)], &in, out, &outBytes),
+            CODEC_OK);
     }
     uint8_t a[32], b[32];
     in = 480;

@@ -138,7 +138,8 @@ TEST(Pulses, LimitHoldsAnyValueInsideTheExcitationRange) {
 // h: a short decaying response, as a weighted synthesis filter gives.
 std::vector<float> Response(int length) {
     std::vector<float> h(static_cast<std::size_t>(length));
-    for (int n = 0; n < length; ++n) h[static_cast<std::size_t>(n)] = std::pow(0.7f, static_cast<float>(n)) * (n % 3 == 1 ? -0.5f : 1.0f);
+    for (int n = 0; n < length; ++n)
+        h[static_cast<std::size_t>(n)] = std::pow(0.7f, static_cast<float>(n)) * (n % 3 == 1 ? -0.5f : 1.0f);
     return h;
 }
 
@@ -155,8 +156,8 @@ TEST_P(PulseSearchTest, AllZeroTargetTakesTheFirstPathWithPositiveSigns) {
     EXPECT_FALSE(r.scored);
     EXPECT_EQ(r.positions, 0);
     EXPECT_EQ(r.signs, 127);
-    const std::vector<int> expected = mode.is4800 ? std::vector<int>{0, 5, 10, 15, 19, 20, 21}
-                                                  : std::vector<int>{0, 3, 6, 9, 12, 13, 14};
+    const std::vector<int> expected =
+        mode.is4800 ? std::vector<int>{0, 5, 10, 15, 19, 20, 21} : std::vector<int>{0, 3, 6, 9, 12, 13, 14};
     EXPECT_EQ(std::vector<int>(r.position, r.position + 7), expected);
     EXPECT_EQ(QuantisePulseGain(target.data(), f.data(), L), 0);
     // No expansion was spent.
@@ -189,7 +190,9 @@ TEST_P(PulseSearchTest, FindsAPulseSetThatTheTargetWasMadeOf) {
         for (int i = 0; i < kPulses; ++i) c[static_cast<std::size_t>(pos[i])] = (signs >> i) & 1 ? 1.0f : -1.0f;
         std::vector<float> target(static_cast<std::size_t>(L), 0.0f);
         for (int n = 0; n < L; ++n) {
-            for (int i = 0; i <= n; ++i) target[static_cast<std::size_t>(n)] += 400.0f * h[static_cast<std::size_t>(i)] * c[static_cast<std::size_t>(n - i)];
+            for (int i = 0; i <= n; ++i)
+                target[static_cast<std::size_t>(n)] +=
+                    400.0f * h[static_cast<std::size_t>(i)] * c[static_cast<std::size_t>(n - i)];
         }
         PulseBudgets budgets{1000, 1000};
         std::vector<float> cc(static_cast<std::size_t>(L)), f(static_cast<std::size_t>(L));
@@ -246,13 +249,16 @@ TEST_P(PulseSearchTest, ScoresAPathAsIfEachPulseSatOnTheEvenSampleOfItsPair) {
         if (!r.scored) continue;
         std::vector<double> dd(static_cast<std::size_t>(L), 0.0);
         for (int n = 0; n < L; ++n) {
-            for (int i = n; i < L; ++i) dd[static_cast<std::size_t>(n)] += target[static_cast<std::size_t>(i)] * h[static_cast<std::size_t>(i - n)];
+            for (int i = n; i < L; ++i)
+                dd[static_cast<std::size_t>(n)] +=
+                    target[static_cast<std::size_t>(i)] * h[static_cast<std::size_t>(i - n)];
         }
         std::vector<double> moved(static_cast<std::size_t>(L), 0.0);
         double correlation = 0.0;
         for (int i = 0; i < kPulses; ++i) {
             const int p = r.position[i];
-            const double pairSign = dd[static_cast<std::size_t>(p & ~1)] + dd[static_cast<std::size_t>(p | 1)] < 0.0 ? -1.0 : 1.0;
+            const double pairSign =
+                dd[static_cast<std::size_t>(p & ~1)] + dd[static_cast<std::size_t>(p | 1)] < 0.0 ? -1.0 : 1.0;
             ASSERT_EQ(r.sign[i], pairSign);
             correlation += pairSign * dd[static_cast<std::size_t>(p)];
             moved[static_cast<std::size_t>(p & ~1)] += pairSign;
@@ -288,8 +294,8 @@ TEST_P(PulseSearchTest, ExhaustedBudgetEndsTheSearchAtOnceAndTheNextSubframeStar
         SearchPulses(target.data(), h.data(), mode, budgets, c.data(), f.data());
         if (budgets.level5 == 1000 + kBudget5PerSubframe) continue; // nothing passed the thresholds
         ++exhausted;
-        EXPECT_EQ(budgets.level4, 0);                                   // stopped when it fell below 1
-        EXPECT_GE(budgets.level5, 1000 + kBudget5PerSubframe - 4);      // one pulse-4 node: at most 4 pulse-5 nodes
+        EXPECT_EQ(budgets.level4, 0);                              // stopped when it fell below 1
+        EXPECT_GE(budgets.level5, 1000 + kBudget5PerSubframe - 4); // one pulse-4 node: at most 4 pulse-5 nodes
         PulseBudgets next = budgets;
         SearchPulses(target.data(), h.data(), mode, next, c.data(), f.data());
         EXPECT_LE(next.level4, kBudget4PerSubframe);
@@ -335,7 +341,7 @@ TEST(PulseGain, NearestTableValueWithTheLowerIndexOnTies) {
     EXPECT_EQ(index(-5.0f), 0);
     EXPECT_EQ(index(0.0f), 0);
     EXPECT_EQ(index(1000.0f), 22);
-    EXPECT_EQ(index(5.5f), 1);     // 4 and 7 are equally far: the first wins
+    EXPECT_EQ(index(5.5f), 1); // 4 and 7 are equally far: the first wins
     EXPECT_EQ(index(5.6f), 2);
     EXPECT_EQ(index(1e9f), 31);
 }

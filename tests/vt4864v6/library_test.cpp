@@ -30,15 +30,17 @@ protected:
 
 TEST_F(Library, NamedExportsAreTheOrdinals) {
     EXPECT_EQ(table_->count, static_cast<uint32_t>(CODEC_ORD_COUNT));
-    const char *names[] = {"vltr4864v6_OpenEncoder", "vltr4864v6_Encode",       "vltr4864v6_CloseEncoder",
-                           "vltr4864v6_OpenDecoder", "vltr4864v6_Decode",       "vltr4864v6_CloseDecoder",
+    const char *names[] = {"vltr4864v6_OpenEncoder",  "vltr4864v6_Encode",       "vltr4864v6_CloseEncoder",
+                           "vltr4864v6_OpenDecoder",  "vltr4864v6_Decode",       "vltr4864v6_CloseDecoder",
                            "vltr4864v6_GetCodecInfo", "vltr4864v6_GetCodecData", "vltr4864v6_GetErrorString",
                            "DllRegisterServer",       "DllUnregisterServer"};
     for (int i = 0; i < CODEC_ORD_COUNT; ++i) {
         EXPECT_EQ(reinterpret_cast<void *>(table_->entry[i]), dlsym(handle_, names[i])) << names[i];
     }
     // Only the interface is visible: no engine symbol leaks out.
-    EXPECT_EQ(dlsym(handle_, "_ZN4vntr8vt4864v611EncodeFrameERNS0_12EncoderStateEPKsRKNS0_8RateModeEPhPNS0_15EncoderObserverE"), nullptr);
+    EXPECT_EQ(dlsym(handle_,
+                    "_ZN4vntr8vt4864v611EncodeFrameERNS0_12EncoderStateEPKsRKNS0_8RateModeEPhPNS0_15EncoderObserverE"),
+              nullptr);
 }
 
 TEST_F(Library, CodesAndDecodesAFrameThroughTheOrdinals) {
@@ -51,7 +53,8 @@ TEST_F(Library, CodesAndDecodesAFrameThroughTheOrdinals) {
     for (int n = 0; n < 240; ++n) pcm[static_cast<std::size_t>(n)] = static_cast<int16_t>((n % 40) * 200 - 4000);
     uint8_t coded[24];
     uint16_t in = 480, out = 24;
-    ASSERT_EQ(Ordinal<CodecEncodeFn>(CODEC_ORD_ENCODE)(enc.handle, CODEC_OPT_4800, pcm.data(), &in, coded, &out), CODEC_OK);
+    ASSERT_EQ(Ordinal<CodecEncodeFn>(CODEC_ORD_ENCODE)(enc.handle, CODEC_OPT_4800, pcm.data(), &in, coded, &out),
+              CODEC_OK);
     EXPECT_EQ(out, 18);
     int16_t back[240];
     uint16_t n = 18, pcmBytes = 480;

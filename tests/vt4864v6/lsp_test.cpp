@@ -78,8 +78,8 @@ TEST(LspWeights, CloseLspPairGetsMoreWeight) {
 }
 
 TEST(LspCodebook, FirstVectorsTheFormatFixesSitAtIndexZero) {
-    const float first[10] = {0.104308f, 0.049739f, -0.064519f, -0.069825f, -0.061812f,
-                             0.203854f, -0.026463f, 0.157317f, 0.063104f, -0.218951f};
+    const float first[10] = {0.104308f, 0.049739f,  -0.064519f, -0.069825f, -0.061812f,
+                             0.203854f, -0.026463f, 0.157317f,  0.063104f,  -0.218951f};
     for (int s = 0; s < kLspSplits; ++s) {
         for (int i = kLspSplitStart[s]; i < kLspSplitStart[s + 1]; ++i) {
             EXPECT_FLOAT_EQ(kLspCodebook[LspCodebookOffset(s) + i - kLspSplitStart[s]], first[i]);
@@ -91,7 +91,8 @@ TEST(LspQuantiser, AVectorOnTheCodebookQuantisesToItself) {
     std::mt19937 rng(11);
     Lsp previous = InitialLsp();
     for (int trial = 0; trial < 200; ++trial) {
-        const LspIndices idx{static_cast<int>(rng() % 256), static_cast<int>(rng() % 256), static_cast<int>(rng() % 256)};
+        const LspIndices idx{static_cast<int>(rng() % 256), static_cast<int>(rng() % 256),
+                             static_cast<int>(rng() % 256)};
         const Lsp lsp = RebuildLsp(idx, previous);
         Lsp w;
         for (float &x : w) x = 0.5f + static_cast<float>(rng() % 100) / 50.0f;
@@ -229,7 +230,8 @@ TEST(Stabilisation, EveryIndexTripleAfterAnyHistoryGivesStableFilters) {
     Lsp previous = InitialLsp();
     int folded = 0, marginal = 0, subframes = 0;
     for (int frame = 0; frame < 20000; ++frame) {
-        const LspIndices idx{static_cast<int>(rng() % 256), static_cast<int>(rng() % 256), static_cast<int>(rng() % 256)};
+        const LspIndices idx{static_cast<int>(rng() % 256), static_cast<int>(rng() % 256),
+                             static_cast<int>(rng() % 256)};
         Lsp lsp = RebuildLsp(idx, previous);
         StabiliseLsp(lsp, previous);
         folded += lsp[0] <= 0.0f || lsp[kOrder - 1] >= static_cast<float>(std::numbers::pi);

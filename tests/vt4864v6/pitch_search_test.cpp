@@ -27,7 +27,9 @@ std::vector<float> PulseTrain(int period, unsigned seed = 1) {
     return x;
 }
 
-const float *Current(const std::vector<float> &x, int length) { return x.data() + kWeightedBuffer - length; }
+const float *Current(const std::vector<float> &x, int length) {
+    return x.data() + kWeightedBuffer - length;
+}
 
 TEST(InputFilter, ScalesAndRemovesTheDcAcrossCalls) {
     InputFilterState state{};
@@ -39,7 +41,8 @@ TEST(InputFilter, ScalesAndRemovesTheDcAcrossCalls) {
     // Split calls equal one call.
     InputFilterState a{}, b{};
     std::vector<float> y(480), z(480);
-    for (int n = 0; n < 480; ++n) y[static_cast<std::size_t>(n)] = z[static_cast<std::size_t>(n)] = std::sin(0.3f * n) * 5000.0f;
+    for (int n = 0; n < 480; ++n)
+        y[static_cast<std::size_t>(n)] = z[static_cast<std::size_t>(n)] = std::sin(0.3f * n) * 5000.0f;
     InputFilter(a, y.data(), 480);
     InputFilter(b, z.data(), 240);
     InputFilter(b, z.data() + 240, 240);
@@ -137,7 +140,7 @@ TEST(DifferentialLag, AWinnerOnTheWindowEdgeIsPulledOneStepInside) {
         int reference, winner, expected;
     };
     const Case cases[] = {
-        {60, 52, 53},   // window 52..67
+        {60, 52, 53}, // window 52..67
         {60, 67, 66},
         {20, 18, 19},   // held at 18..33 near the low end
         {140, 145, 144} // held at 130..145 near the high end
@@ -171,7 +174,8 @@ TEST(PredictorSearch, ATargetBuiltFromAnEntryChoosesThatEntry) {
         const std::vector<float> zero(length, 0.0f);
         FilterPredictorViews(v, h.data(), zero.data(), length, y);
         for (int n = 0; n < length; ++n) {
-            for (int j = 0; j < kPredictorTaps; ++j) target[static_cast<std::size_t>(n)] += static_cast<float>(kPredictorCodebook.taps[entry][j]) * y[j][n];
+            for (int j = 0; j < kPredictorTaps; ++j)
+                target[static_cast<std::size_t>(n)] += static_cast<float>(kPredictorCodebook.taps[entry][j]) * y[j][n];
         }
         const PredictorStatistics stats = FilterPredictorViews(v, h.data(), target.data(), length, y);
         EXPECT_EQ(SearchPredictor(stats), entry);

@@ -33,9 +33,9 @@ TEST(InterpolationTables, FixedRowsToTheirDecimals) {
         EXPECT_NEAR(kInterp4[3][j], four4[j], 5e-7f);
         EXPECT_FLOAT_EQ(kInterp4[6][j], kInterp4[0][3 - j]);
     }
-    const float sixteen1[16] = {-0.001246f, 0.0022f,    -0.004791f, 0.009621f, -0.017685f, 0.031212f,
-                                -0.057225f, 0.13547f,   0.973955f,  -0.103495f, 0.048663f, -0.02709f,
-                                0.01528f,   -0.00816f,  0.003961f,  -0.001827f};
+    const float sixteen1[16] = {-0.001246f, 0.0022f,   -0.004791f, 0.009621f,  -0.017685f, 0.031212f,
+                                -0.057225f, 0.13547f,  0.973955f,  -0.103495f, 0.048663f,  -0.02709f,
+                                0.01528f,   -0.00816f, 0.003961f,  -0.001827f};
     for (int j = 0; j < 16; ++j) {
         EXPECT_NEAR(kInterp16[0][j], sixteen1[j], 5e-6f) << j;
         EXPECT_FLOAT_EQ(kInterp16[6][j], kInterp16[0][15 - j]);
@@ -84,7 +84,9 @@ TEST(PostFilter, SteadyToneKeepsItsLevelThroughTheGainControl) {
     EXPECT_NEAR(outSum / inSum, 1.0, 0.05);
 }
 
-std::vector<float> WithHistory(int length) { return std::vector<float>(static_cast<std::size_t>(kPostResidualHistory + length), 0.0f); }
+std::vector<float> WithHistory(int length) {
+    return std::vector<float>(static_cast<std::size_t>(kPostResidualHistory + length), 0.0f);
+}
 
 TEST(PitchPostFilter, QuietResidualPassesUnchanged) {
     auto r = WithHistory(60);
@@ -119,7 +121,8 @@ TEST(PitchPostFilter, FractionalPeriodChoosesAnInterpolatedDelay) {
     // A sine of period 40.5 correlates better at 40.5 than at 40 or 41.
     auto r = WithHistory(60);
     float *cur = r.data() + kPostResidualHistory;
-    for (int n = -kPostResidualHistory; n < 60; ++n) cur[n] = 1000.0f * std::sin(2.0f * std::numbers::pi_v<float> * n / 40.5f);
+    for (int n = -kPostResidualHistory; n < 60; ++n)
+        cur[n] = 1000.0f * std::sin(2.0f * std::numbers::pi_v<float> * n / 40.5f);
     float out[60];
     PitchPostFilter(cur, 40, 60, out);
     // With an exact delay the mix reproduces the input; an integer delay would leave an error.

@@ -116,7 +116,8 @@ Quality Measure(const std::vector<int16_t> &original, const std::vector<int16_t>
     constexpr std::size_t kDelay = 60;
     double s = 0, e = 0, seg = 0;
     int segments = 0;
-    for (std::size_t start = 0; start + 160 + kDelay <= decoded.size() && start + 160 <= original.size(); start += 160) {
+    for (std::size_t start = 0; start + 160 + kDelay <= decoded.size() && start + 160 <= original.size();
+         start += 160) {
         double fs = 0, fe = 0;
         for (std::size_t n = start; n < start + 160; ++n) {
             const double d = static_cast<double>(original[n]) - decoded[n + kDelay];

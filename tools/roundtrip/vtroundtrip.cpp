@@ -28,10 +28,14 @@ struct Result {
 
 uint32_t RateFlag(int rate) {
     switch (rate) {
-    case 8000: return CODEC_FMT_8KHZ;
-    case 11025: return CODEC_FMT_11KHZ;
-    case 22050: return CODEC_FMT_22KHZ;
-    default: return 0;
+    case 8000:
+        return CODEC_FMT_8KHZ;
+    case 11025:
+        return CODEC_FMT_11KHZ;
+    case 22050:
+        return CODEC_FMT_22KHZ;
+    default:
+        return 0;
     }
 }
 

@@ -121,7 +121,7 @@ typedef struct CodecFormat {
     int16_t codecId;       /* codec and mode */
     uint16_t frameBytes;   /* PCM bytes per frame */
     uint16_t maxCodedBytes;
-    float minCodedBytes;   /* fewest coded bytes a Decode call needs */
+    float minCodedBytes; /* fewest coded bytes a Decode call needs */
 } CodecFormat;
 
 /* Filled by GetCodecInfo; 124 bytes. */

@@ -36,14 +36,14 @@ enum class InputRule {
 // What one Encode call hands the engine (after the frame's checks).
 template <class Sample>
 struct EncodeCall {
-    CodecFormat &format;       // the format filled at open (an engine whose coded size varies per frame
-                               // may update maxCodedBytes)
-    uint32_t flags;            // per-call option flags (already checked)
-    const Sample *in;          // one frame, or unused on the end-of-stream call
-    uint16_t *inBytes;         // frameBytes (samples for float engines), or CODEC_END_OF_STREAM
-    uint8_t *out;              // coded bytes
-    uint16_t *outBytes;        // in: maxCodedBytes; out: bytes written
-    uint16_t capacity;         // the capacity the caller passed in
+    CodecFormat &format; // the format filled at open (an engine whose coded size varies per frame
+                         // may update maxCodedBytes)
+    uint32_t flags;      // per-call option flags (already checked)
+    const Sample *in;    // one frame, or unused on the end-of-stream call
+    uint16_t *inBytes;   // frameBytes (samples for float engines), or CODEC_END_OF_STREAM
+    uint8_t *out;        // coded bytes
+    uint16_t *outBytes;  // in: maxCodedBytes; out: bytes written
+    uint16_t capacity;   // the capacity the caller passed in
 };
 
 // What one Decode call hands the engine.
@@ -72,9 +72,10 @@ concept CodecEngine = requires {
     { E::kMaxFrameSamples } -> std::convertible_to<std::size_t>;
     typename E::EncoderState;
     typename E::DecoderState;
-} && requires(uint32_t word, CodecFormat &fmt, typename E::EncoderState &enc, typename E::DecoderState &dec,
-              const EncodeCall<EngineSample<E::kFloatSamples>> &encodeCall,
-              const DecodeCall<EngineSample<E::kFloatSamples>> &decodeCall) {
+}
+&&requires(uint32_t word, CodecFormat &fmt, typename E::EncoderState &enc, typename E::DecoderState &dec,
+           const EncodeCall<EngineSample<E::kFloatSamples>> &encodeCall,
+           const DecodeCall<EngineSample<E::kFloatSamples>> &decodeCall) {
     // The library's mode table, after the common option and format checks.
     { E::SelectMode(word, word, fmt) } -> std::same_as<CodecStatus>;
     { E::InitEncoder(enc, fmt, word, word) } -> std::same_as<CodecStatus>;
@@ -327,53 +328,55 @@ public:
 } // namespace vntr::frame
 
 // Defines the library's named exports and its ordinal table.
-#define VNTR_DEFINE_CODEC_EXPORTS(PREFIX, ENGINE)                                                                  \
-    extern "C" {                                                                                                   \
-    VNTR_EXPORT CodecStatus PREFIX##_OpenEncoder(uint32_t format, uint32_t options, CodecFormat *out) {            \
-        return ::vntr::frame::Frame<ENGINE>::OpenEncoder(format, options, out);                                    \
-    }                                                                                                              \
-    VNTR_EXPORT CodecStatus PREFIX##_Encode(CodecHandle h, uint32_t flags, const void *in, uint16_t *inBytes,      \
-                                            uint8_t *out, uint16_t *outBytes) {                                    \
-        return ::vntr::frame::Frame<ENGINE>::Encode(h, flags, in, inBytes, out, outBytes);                         \
-    }                                                                                                              \
-    VNTR_EXPORT CodecStatus PREFIX##_CloseEncoder(CodecHandle h) {                                                 \
-        return ENGINE::kOneCloseForBoth ? ::vntr::frame::Frame<ENGINE>::CloseEither(h)                             \
-                                        : ::vntr::frame::Frame<ENGINE>::CloseEncoder(h);                           \
-    }                                                                                                              \
-    VNTR_EXPORT CodecStatus PREFIX##_OpenDecoder(uint32_t format, uint32_t options, CodecFormat *out) {            \
-        return ::vntr::frame::Frame<ENGINE>::OpenDecoder(format, options, out);                                    \
-    }                                                                                                              \
-    VNTR_EXPORT CodecStatus PREFIX##_Decode(CodecHandle h, uint32_t flags, const uint8_t *in, uint16_t *inBytes,   \
-                                            void *out, uint16_t *outBytes) {                                       \
-        return ::vntr::frame::Frame<ENGINE>::Decode(h, flags, in, inBytes, out, outBytes);                         \
-    }                                                                                                              \
-    VNTR_EXPORT CodecStatus PREFIX##_CloseDecoder(CodecHandle h) {                                                 \
-        return ENGINE::kOneCloseForBoth ? ::vntr::frame::Frame<ENGINE>::CloseEither(h)                             \
-                                        : ::vntr::frame::Frame<ENGINE>::CloseDecoder(h);                           \
-    }                                                                                                              \
-    VNTR_EXPORT CodecStatus PREFIX##_GetCodecInfo(CodecInfo *out) {                                                \
-        return ::vntr::frame::Frame<ENGINE>::GetCodecInfo(out);                                                    \
-    }                                                                                                              \
-    VNTR_EXPORT CodecStatus PREFIX##_GetCodecData(uint32_t direction, uint32_t format, uint32_t options,           \
-                                                  CodecFormat *out) {                                              \
-        return ::vntr::frame::Frame<ENGINE>::GetCodecData(direction, format, options, out);                        \
-    }                                                                                                              \
-    VNTR_EXPORT const char *PREFIX##_GetErrorString(CodecStatus status) {                                          \
-        return ::vntr::frame::ErrorString(status);                                                                 \
-    }                                                                                                              \
-    VNTR_EXPORT int32_t DllRegisterServer(void) { return ::vntr::registration::Register(ENGINE::kRegistration); } \
-    VNTR_EXPORT int32_t DllUnregisterServer(void) {                                                                \
-        return ::vntr::registration::Unregister(ENGINE::kRegistration);                                            \
-    }                                                                                                              \
-    VNTR_EXPORT extern const CodecOrdinalTable vntr_ordinals;                                                      \
-    const CodecOrdinalTable vntr_ordinals = {                                                                      \
-        CODEC_ORD_COUNT,                                                                                           \
-        {reinterpret_cast<CodecAnyFn>(&PREFIX##_OpenEncoder), reinterpret_cast<CodecAnyFn>(&PREFIX##_Encode),      \
-         reinterpret_cast<CodecAnyFn>(&PREFIX##_CloseEncoder), reinterpret_cast<CodecAnyFn>(&PREFIX##_OpenDecoder), \
-         reinterpret_cast<CodecAnyFn>(&PREFIX##_Decode),                                                           \
-         ENGINE::kOneCloseForBoth ? reinterpret_cast<CodecAnyFn>(&PREFIX##_CloseEncoder)                           \
-                                  : reinterpret_cast<CodecAnyFn>(&PREFIX##_CloseDecoder),                          \
-         reinterpret_cast<CodecAnyFn>(&PREFIX##_GetCodecInfo), reinterpret_cast<CodecAnyFn>(&PREFIX##_GetCodecData), \
-         reinterpret_cast<CodecAnyFn>(&PREFIX##_GetErrorString), reinterpret_cast<CodecAnyFn>(&DllRegisterServer), \
-         reinterpret_cast<CodecAnyFn>(&DllUnregisterServer)}};                                                     \
+#define VNTR_DEFINE_CODEC_EXPORTS(PREFIX, ENGINE)                                                                      \
+    extern "C" {                                                                                                       \
+    VNTR_EXPORT CodecStatus PREFIX##_OpenEncoder(uint32_t format, uint32_t options, CodecFormat *out) {                \
+        return ::vntr::frame::Frame<ENGINE>::OpenEncoder(format, options, out);                                        \
+    }                                                                                                                  \
+    VNTR_EXPORT CodecStatus PREFIX##_Encode(CodecHandle h, uint32_t flags, const void *in, uint16_t *inBytes,          \
+                                            uint8_t *out, uint16_t *outBytes) {                                        \
+        return ::vntr::frame::Frame<ENGINE>::Encode(h, flags, in, inBytes, out, outBytes);                             \
+    }                                                                                                                  \
+    VNTR_EXPORT CodecStatus PREFIX##_CloseEncoder(CodecHandle h) {                                                     \
+        return ENGINE::kOneCloseForBoth ? ::vntr::frame::Frame<ENGINE>::CloseEither(h)                                 \
+                                        : ::vntr::frame::Frame<ENGINE>::CloseEncoder(h);                               \
+    }                                                                                                                  \
+    VNTR_EXPORT CodecStatus PREFIX##_OpenDecoder(uint32_t format, uint32_t options, CodecFormat *out) {                \
+        return ::vntr::frame::Frame<ENGINE>::OpenDecoder(format, options, out);                                        \
+    }                                                                                                                  \
+    VNTR_EXPORT CodecStatus PREFIX##_Decode(CodecHandle h, uint32_t flags, const uint8_t *in, uint16_t *inBytes,       \
+                                            void *out, uint16_t *outBytes) {                                           \
+        return ::vntr::frame::Frame<ENGINE>::Decode(h, flags, in, inBytes, out, outBytes);                             \
+    }                                                                                                                  \
+    VNTR_EXPORT CodecStatus PREFIX##_CloseDecoder(CodecHandle h) {                                                     \
+        return ENGINE::kOneCloseForBoth ? ::vntr::frame::Frame<ENGINE>::CloseEither(h)                                 \
+                                        : ::vntr::frame::Frame<ENGINE>::CloseDecoder(h);                               \
+    }                                                                                                                  \
+    VNTR_EXPORT CodecStatus PREFIX##_GetCodecInfo(CodecInfo *out) {                                                    \
+        return ::vntr::frame::Frame<ENGINE>::GetCodecInfo(out);                                                        \
+    }                                                                                                                  \
+    VNTR_EXPORT CodecStatus PREFIX##_GetCodecData(uint32_t direction, uint32_t format, uint32_t options,               \
+                                                  CodecFormat *out) {                                                  \
+        return ::vntr::frame::Frame<ENGINE>::GetCodecData(direction, format, options, out);                            \
+    }                                                                                                                  \
+    VNTR_EXPORT const char *PREFIX##_GetErrorString(CodecStatus status) {                                              \
+        return ::vntr::frame::ErrorString(status);                                                                     \
+    }                                                                                                                  \
+    VNTR_EXPORT int32_t DllRegisterServer(void) {                                                                      \
+        return ::vntr::registration::Register(ENGINE::kRegistration);                                                  \
+    }                                                                                                                  \
+    VNTR_EXPORT int32_t DllUnregisterServer(void) {                                                                    \
+        return ::vntr::registration::Unregister(ENGINE::kRegistration);                                                \
+    }                                                                                                                  \
+    VNTR_EXPORT extern const CodecOrdinalTable vntr_ordinals;                                                          \
+    const CodecOrdinalTable vntr_ordinals = {                                                                          \
+        CODEC_ORD_COUNT,                                                                                               \
+        {reinterpret_cast<CodecAnyFn>(&PREFIX##_OpenEncoder), reinterpret_cast<CodecAnyFn>(&PREFIX##_Encode),          \
+         reinterpret_cast<CodecAnyFn>(&PREFIX##_CloseEncoder), reinterpret_cast<CodecAnyFn>(&PREFIX##_OpenDecoder),    \
+         reinterpret_cast<CodecAnyFn>(&PREFIX##_Decode),                                                               \
+         ENGINE::kOneCloseForBoth ? reinterpret_cast<CodecAnyFn>(&PREFIX##_CloseEncoder)                               \
+                                  : reinterpret_cast<CodecAnyFn>(&PREFIX##_CloseDecoder),                              \
+         reinterpret_cast<CodecAnyFn>(&PREFIX##_GetCodecInfo), reinterpret_cast<CodecAnyFn>(&PREFIX##_GetCodecData),   \
+         reinterpret_cast<CodecAnyFn>(&PREFIX##_GetErrorString), reinterpret_cast<CodecAnyFn>(&DllRegisterServer),     \
+         reinterpret_cast<CodecAnyFn>(&DllUnregisterServer)}};                                                         \
     }

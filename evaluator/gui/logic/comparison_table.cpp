@@ -165,7 +165,7 @@ QVariant ComparisonModel::headerData(int section, Qt::Orientation orientation, i
         return QAbstractTableModel::headerData(section, orientation, role);
     }
     static const char *const kTitles[] = {
-        "Codec",    "Mode",          "Bit rate (bit/s)", "Ratio",     "Coding (\u00d7RT)", "Decoding (\u00d7RT)",
+        "Codec",    "Mode",          "Bit rate (bit/s)", "Ratio",        "Coding (\u00d7RT)", "Decoding (\u00d7RT)",
         "SNR (dB)", "Seg. SNR (dB)", "LSD (dB)",         "ViSQOL (MOS)", "Delay (ms)"};
     static const char *const kTips[] = {
         "The codec's short name",

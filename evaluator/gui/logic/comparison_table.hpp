@@ -49,7 +49,18 @@ class ComparisonModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
     enum Column {
-        Codec, Mode, BitRate, Ratio, CodingSpeed, DecodingSpeed, Snr, SegmentalSnr, Lsd, Visqol, Delay, ColumnCount
+        Codec,
+        Mode,
+        BitRate,
+        Ratio,
+        CodingSpeed,
+        DecodingSpeed,
+        Snr,
+        SegmentalSnr,
+        Lsd,
+        Visqol,
+        Delay,
+        ColumnCount
     };
     // The value a column sorts by: a number, the name, or nothing (invalid)
     // when the codec lacks it.

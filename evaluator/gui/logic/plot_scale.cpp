@@ -82,8 +82,8 @@ PlotAxis PlotAxis::FitMiddle(std::vector<double> values, double share, double fl
         low = std::max(floor, high - minimumSpan);
     }
     const double step = LinearStep(high - low);
-    return {std::max(floor, std::floor(low / step + 1e-9) * step), std::min(ceiling, std::ceil(high / step - 1e-9) * step),
-            false};
+    return {std::max(floor, std::floor(low / step + 1e-9) * step),
+            std::min(ceiling, std::ceil(high / step - 1e-9) * step), false};
 }
 
 double PlotAxis::Fraction(double value) const {

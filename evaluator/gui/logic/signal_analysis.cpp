@@ -126,7 +126,8 @@ SpectrogramFrames::SpectrogramFrames(int sampleRate, int64_t length) : length_(s
     samples_.resize(static_cast<std::size_t>(n));
     fft_ = std::make_unique<Fft>();
     fft_->in.reset(static_cast<double *>(fftw_malloc(sizeof(double) * n)));
-    fft_->out.reset(static_cast<fftw_complex *>(fftw_malloc(sizeof(fftw_complex) * static_cast<std::size_t>(layout_.bins))));
+    fft_->out.reset(
+        static_cast<fftw_complex *>(fftw_malloc(sizeof(fftw_complex) * static_cast<std::size_t>(layout_.bins))));
     const std::lock_guard<std::mutex> hold(evaluator::FftwPlannerLock());
     fft_->plan.reset(fftw_plan_dft_r2c_1d(n, fft_->in.get(), fft_->out.get(), FFTW_ESTIMATE));
 }

@@ -71,7 +71,8 @@ const WaveSummary &Signal::Summary() const {
             // The rest of the hop that sample i falls in.
             const int64_t at = from + static_cast<int64_t>(i);
             const auto h = static_cast<std::size_t>(at / hop);
-            const std::size_t end = std::min(got, i + static_cast<std::size_t>((static_cast<int64_t>(h) + 1) * hop - at));
+            const std::size_t end =
+                std::min(got, i + static_cast<std::size_t>((static_cast<int64_t>(h) + 1) * hop - at));
             double energy = 0;
             for (std::size_t k = i; k < end; ++k) energy += static_cast<double>(out[k]) * out[k];
             if (h < lazy.hopEnergy.size()) lazy.hopEnergy[h] += energy;
@@ -95,7 +96,8 @@ double Signal::SpectrumTopDb() const {
     Lazy &lazy = *lazy_;
     if (!lazy.topDbKnown) {
         lazy.topDbKnown = true;
-        if (length > 0 && read) lazy.topDb = SpectrumCeilingDb(sampleRate, length, lazy.hopEnergy, read, kSpectrumStepDb);
+        if (length > 0 && read)
+            lazy.topDb = SpectrumCeilingDb(sampleRate, length, lazy.hopEnergy, read, kSpectrumStepDb);
         lazy.hopEnergy = {};
     }
     return lazy.topDb;
@@ -105,7 +107,8 @@ void Summarise(std::span<const Signal *const> wanted, int threads) {
     std::vector<const Signal *> pending;
     for (const Signal *s : wanted) {
         const auto copy = [s](const Signal *p) { return p->SharesReadingsWith(*s); };
-        if (s != nullptr && !s->Summarised() && std::none_of(pending.begin(), pending.end(), copy)) pending.push_back(s);
+        if (s != nullptr && !s->Summarised() && std::none_of(pending.begin(), pending.end(), copy))
+            pending.push_back(s);
     }
     std::atomic<std::size_t> next = 0;
     const auto work = [&] {

@@ -34,8 +34,8 @@ public:
 
 private:
     evaluator::WaveSampleReader reader_;
-    int64_t position_ = 0;      // of the reader
-    int64_t blockStart_ = -1;   // of the block held
+    int64_t position_ = 0;    // of the reader
+    int64_t blockStart_ = -1; // of the block held
     std::vector<float> block_;
 };
 

@@ -83,8 +83,8 @@ bool RatePlot::HigherIsBetter(Measure measure) {
 }
 
 QString RatePlot::AxisTitle(Measure measure) {
-    return MeasureName(measure) +
-           (HigherIsBetter(measure) ? QStringLiteral(", \u2191 higher is better") : QStringLiteral(", \u2193 lower is better"));
+    return MeasureName(measure) + (HigherIsBetter(measure) ? QStringLiteral(", \u2191 higher is better")
+                                                           : QStringLiteral(", \u2193 lower is better"));
 }
 
 std::optional<double> RatePlot::ValueOf(const ComparisonRow &row, Measure measure) {

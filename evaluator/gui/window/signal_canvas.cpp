@@ -121,7 +121,8 @@ int SignalCanvas::LegendHeight(int width) const {
     int rows = 1;
     int x = 0;
     for (const int t : Shown()) {
-        const int w = metrics.horizontalAdvance(QString::fromStdString(Set().decoded[static_cast<std::size_t>(t)].name)) + 26;
+        const int w =
+            metrics.horizontalAdvance(QString::fromStdString(Set().decoded[static_cast<std::size_t>(t)].name)) + 26;
         if (x > 0 && x + w > width) {
             ++rows;
             x = 0;
@@ -412,7 +413,8 @@ void SignalCanvas::DrawWaveScale(QPainter &p, const QRect &pane) const {
     const double range = WaveRange();
     const QString edge = range >= 1 ? QStringLiteral("1") : QStringLiteral("1/%1").arg(std::lround(1 / range));
     p.setPen(Qt::black);
-    for (const int y : {pane.top(), pane.top() + pane.height() / 2, pane.bottom()}) p.drawLine(pane.left() - 5, y, pane.left() - 1, y);
+    for (const int y : {pane.top(), pane.top() + pane.height() / 2, pane.bottom()})
+        p.drawLine(pane.left() - 5, y, pane.left() - 1, y);
     const int line = p.fontMetrics().height();
     if (pane.height() < 3 * line + 4) {
         // Too low for three lines of text: one, at the middle, says both edges.
@@ -423,7 +425,8 @@ void SignalCanvas::DrawWaveScale(QPainter &p, const QRect &pane) const {
     p.drawText(QRect(pane.left() - 60, pane.top(), 52, line), Qt::AlignRight | Qt::AlignTop, edge + " FS");
     p.drawText(QRect(pane.left() - 60, pane.top() + pane.height() / 2 - line / 2, 52, line),
                Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("0"));
-    p.drawText(QRect(pane.left() - 60, pane.bottom() - line + 1, 52, line), Qt::AlignRight | Qt::AlignBottom, "-" + edge);
+    p.drawText(QRect(pane.left() - 60, pane.bottom() - line + 1, 52, line), Qt::AlignRight | Qt::AlignBottom,
+               "-" + edge);
 }
 
 void SignalCanvas::DrawFrequencyTicks(QPainter &p, const QRect &pane) const {
@@ -478,7 +481,8 @@ QPainterPath CurvePath(std::size_t count, PointAt pointAt, double t0, double t1,
                        const PlotAxis &axis, bool dense) {
     QPainterPath path;
     const auto yOf = [&](double v) {
-        return r.bottom() - (std::clamp(v, axis.Low(), axis.High()) - axis.Low()) / (axis.High() - axis.Low()) * r.height();
+        return r.bottom() -
+               (std::clamp(v, axis.Low(), axis.High()) - axis.Low()) / (axis.High() - axis.Low()) * r.height();
     };
     const auto xOf = [&](double t) { return r.left() + (t - t0) / (t1 - t0) * r.width(); };
     bool open = false;
@@ -602,10 +606,12 @@ void SignalCanvas::DrawCurves(QPainter &p, const Pane &pane) const {
             const auto pointAt = [&](std::size_t i) {
                 const auto &patch = patches[i / 3];
                 if (i % 3 == 0) return CurvePoint{patch.referenceStart, patch.similarity, true};
-                const bool joined = i / 3 + 1 < patches.size() && patches[i / 3 + 1].referenceStart <= patch.referenceEnd + 1e-3;
+                const bool joined =
+                    i / 3 + 1 < patches.size() && patches[i / 3 + 1].referenceStart <= patch.referenceEnd + 1e-3;
                 return CurvePoint{patch.referenceEnd, patch.similarity, i % 3 == 1 || joined};
             };
-            const double patchSeconds = patches.empty() ? 1.0 : patches.front().referenceEnd - patches.front().referenceStart;
+            const double patchSeconds =
+                patches.empty() ? 1.0 : patches.front().referenceEnd - patches.front().referenceStart;
             dense = span / std::max(patchSeconds, 1e-3) > r.width() / 2.0;
             path = CurvePath(3 * patches.size(), pointAt, t0_, t1_, patchSeconds, r, axis, dense);
             mean = trace.visqolNsim;

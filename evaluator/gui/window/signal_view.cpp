@@ -249,8 +249,7 @@ void SignalView::SetSignals(SignalSet set, const QString &heading) {
 void SignalView::KeepChoices() {
     keptShown_.clear();
     for (const int t : stack_.Shown()) keptShown_.push_back(Set().decoded[static_cast<std::size_t>(t)].name);
-    keptListening_ =
-        listening_ > 0 ? Set().decoded[static_cast<std::size_t>(listening_ - 1)].name : std::string();
+    keptListening_ = listening_ > 0 ? Set().decoded[static_cast<std::size_t>(listening_ - 1)].name : std::string();
 }
 
 void SignalView::ShowNote(const QString &note) {
@@ -298,8 +297,8 @@ int SignalView::TrackOfKey(int digit) const {
 
 void SignalView::UpdateKeyLabels() {
     for (std::size_t track = 0; track < listenButtons_.size(); ++track) {
-        const QString name =
-            track == 0 ? QString::fromStdString(Set().original.label) : QString::fromStdString(Set().decoded[track - 1].name);
+        const QString name = track == 0 ? QString::fromStdString(Set().original.label)
+                                        : QString::fromStdString(Set().decoded[track - 1].name);
         QString key;
         for (int digit = 0; digit <= 9 && key.isEmpty(); ++digit) {
             if (TrackOfKey(digit) == static_cast<int>(track)) key = QStringLiteral(" [%1]").arg(digit);

@@ -31,11 +31,15 @@ struct State {
     uint16_t callsWithoutAByte; // on the current coded frame
 };
 
-FakeControl &C() { return fake_control; }
+FakeControl &C() {
+    return fake_control;
+}
 
 // The counters are shared by every handle: a corpus run calls the library
 // from several threads at once.
-int32_t Count(int32_t &counter) { return __atomic_fetch_add(&counter, 1, __ATOMIC_RELAXED); }
+int32_t Count(int32_t &counter) {
+    return __atomic_fetch_add(&counter, 1, __ATOMIC_RELAXED);
+}
 
 CodecStatus FillData(uint32_t format, uint32_t options, CodecFormat *out) {
     if (out == nullptr) return CODEC_ERR_POINTER;
@@ -121,9 +125,11 @@ __attribute__((constructor)) static void fake_load(void) {
     fake_reset();
     const char *failing = std::getenv("FAKE_FAIL_ENCODER");
     if (failing != nullptr && std::strcmp(failing, FAKE_NAME_TEXT) == 0) C().openEncoderStatus = CODEC_ERR_FORMAT;
-    if (const char *delay = std::getenv("FAKE_FRAME_DELAY_US")) C().frameDelayUs = static_cast<uint32_t>(std::atoi(delay));
+    if (const char *delay = std::getenv("FAKE_FRAME_DELAY_US"))
+        C().frameDelayUs = static_cast<uint32_t>(std::atoi(delay));
     // FAKE_OPTION_MASK offers options (0x30001: both rates and voice activity).
-    if (const char *mask = std::getenv("FAKE_OPTION_MASK")) C().infoOptionMask = static_cast<uint32_t>(std::strtoul(mask, nullptr, 0));
+    if (const char *mask = std::getenv("FAKE_OPTION_MASK"))
+        C().infoOptionMask = static_cast<uint32_t>(std::strtoul(mask, nullptr, 0));
 }
 
 FAKE_EXPORT CodecStatus fake_OpenEncoder(uint32_t format, uint32_t options, CodecFormat *out) {
@@ -158,7 +164,9 @@ FAKE_EXPORT CodecStatus fake_Encode(CodecHandle h, uint32_t, const void *in, uin
     return CODEC_OK;
 }
 
-FAKE_EXPORT CodecStatus fake_CloseEncoder(CodecHandle h) { return Close(h, true); }
+FAKE_EXPORT CodecStatus fake_CloseEncoder(CodecHandle h) {
+    return Close(h, true);
+}
 
 FAKE_EXPORT CodecStatus fake_OpenDecoder(uint32_t format, uint32_t options, CodecFormat *out) {
     return Open(false, format, options, out);
@@ -206,7 +214,9 @@ FAKE_EXPORT CodecStatus fake_Decode(CodecHandle h, uint32_t, const uint8_t *in, 
     return CODEC_OK;
 }
 
-FAKE_EXPORT CodecStatus fake_CloseDecoder(CodecHandle h) { return Close(h, false); }
+FAKE_EXPORT CodecStatus fake_CloseDecoder(CodecHandle h) {
+    return Close(h, false);
+}
 
 FAKE_EXPORT CodecStatus fake_GetCodecInfo(CodecInfo *out) {
     if (C().infoStatus != 0) return C().infoStatus;
@@ -230,12 +240,18 @@ FAKE_EXPORT CodecStatus fake_GetCodecData(uint32_t, uint32_t format, uint32_t op
 
 FAKE_EXPORT const char *fake_GetErrorString(CodecStatus status) {
     switch (status) {
-    case CODEC_ERR_GENERAL: return " Something went wrong.";
-    case CODEC_ERR_MEMORY: return " Memory allocation error.";
-    case CODEC_ERR_FORMAT: return " Format not supported.";
-    case CODEC_ERR_OPTION: return " Option not supported.";
-    case CODEC_ERR_NEED_DATA: return " Need more data to proceed.";
-    default: return "Unknown error";
+    case CODEC_ERR_GENERAL:
+        return " Something went wrong.";
+    case CODEC_ERR_MEMORY:
+        return " Memory allocation error.";
+    case CODEC_ERR_FORMAT:
+        return " Format not supported.";
+    case CODEC_ERR_OPTION:
+        return " Option not supported.";
+    case CODEC_ERR_NEED_DATA:
+        return " Need more data to proceed.";
+    default:
+        return "Unknown error";
     }
 }
 
@@ -247,8 +263,12 @@ static constexpr vntr::registration::KeyRecord kRecords[] = {
     {vntr::registration::Root::LocalMachine, "SOFTWARE\\Vantre\\QBL SDK\\" FAKE_NAME_TEXT, kMachineValues},
     {vntr::registration::Root::CurrentUser, "SOFTWARE\\Vantre\\QBL SDK\\" FAKE_NAME_TEXT, kUserValues}};
 
-FAKE_EXPORT int32_t DllRegisterServer(void) { return vntr::registration::Register(kRecords); }
-FAKE_EXPORT int32_t DllUnregisterServer(void) { return vntr::registration::Unregister(kRecords); }
+FAKE_EXPORT int32_t DllRegisterServer(void) {
+    return vntr::registration::Register(kRecords);
+}
+FAKE_EXPORT int32_t DllUnregisterServer(void) {
+    return vntr::registration::Unregister(kRecords);
+}
 
 // Not const: a test may empty an entry to stand for a missing export.
 FAKE_EXPORT CodecOrdinalTable vntr_ordinals = {

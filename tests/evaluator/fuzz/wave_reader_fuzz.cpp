@@ -37,8 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (samples.BitsPerSample() != ((original.formatFlags & CODEC_FMT_8BIT) != 0 ? 8u : 16u)) __builtin_trap();
         if (auto wave = vntr::evaluator::OpenWaveForReading(ui, path)) {
             unsigned char buffer[4096];
-            while (wave->ReadData(buffer, sizeof buffer) > 0) {
-            }
+            while (wave->ReadData(buffer, sizeof buffer) > 0) {}
             vntr::evaluator::CloseWave(ui, *wave);
         }
     }

@@ -45,7 +45,8 @@ int main(int argc, char **argv) {
             const int most = options.maxDelay > 0 ? options.maxDelay : a.sampleRate / 4;
             options.delay = vntr::train::FindEnvelopeDelay(a.samples, b.samples, most);
         }
-        if (matchEnergy) b.samples = vntr::train::MatchEnergy(a.samples, b.samples, options.delay > 0 ? options.delay : 0);
+        if (matchEnergy)
+            b.samples = vntr::train::MatchEnergy(a.samples, b.samples, options.delay > 0 ? options.delay : 0);
         const std::vector<float> x(a.samples.begin(), a.samples.end());
         const std::vector<float> y(b.samples.begin(), b.samples.end());
         const auto q = vntr::evaluator::CompareSignals(x, y, a.sampleRate, options);

@@ -8,8 +8,12 @@
 namespace vntr::train {
 namespace {
 
-uint32_t Le32(const unsigned char *p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
-uint16_t Le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const unsigned char *p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+uint16_t Le16(const unsigned char *p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
 std::vector<unsigned char> ReadAll(const std::string &path) {
     std::ifstream in(path, std::ios::binary);

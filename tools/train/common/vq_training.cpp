@@ -15,7 +15,8 @@ namespace {
 // Runs body(begin, end) over [0, n) in a few contiguous slices, one thread
 // each; the slices write disjoint outputs, so results do not depend on the
 // number of threads.
-template <typename Body> void ParallelFor(std::size_t n, Body body) {
+template <typename Body>
+void ParallelFor(std::size_t n, Body body) {
     const unsigned threads = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
     if (threads == 1 || n < 1024) {
         body(std::size_t{0}, n);
@@ -114,7 +115,8 @@ double WeightedKMeans(const WeightedSet &set, Codebook &book, int iterations, st
             const float *x = set.Value(v);
             const float *w = set.Weight(v);
             for (int k = 0; k < dim; ++k) {
-                num[c * static_cast<std::size_t>(dim) + static_cast<std::size_t>(k)] += static_cast<double>(w[k]) * x[k];
+                num[c * static_cast<std::size_t>(dim) + static_cast<std::size_t>(k)] +=
+                    static_cast<double>(w[k]) * x[k];
                 den[c * static_cast<std::size_t>(dim) + static_cast<std::size_t>(k)] += w[k];
             }
         }
@@ -145,7 +147,8 @@ std::vector<float> PrincipalAxis(const WeightedSet &set, const std::vector<int> 
         const float *x = set.Value(v);
         for (int i = 0; i < dim; ++i) {
             for (int j = 0; j < dim; ++j) {
-                cov[static_cast<std::size_t>(i * dim + j)] += (x[i] - centre[i]) * static_cast<double>(x[j] - centre[j]);
+                cov[static_cast<std::size_t>(i * dim + j)] +=
+                    (x[i] - centre[i]) * static_cast<double>(x[j] - centre[j]);
             }
         }
     }
@@ -155,7 +158,9 @@ std::vector<float> PrincipalAxis(const WeightedSet &set, const std::vector<int> 
     for (int it = 0; it < 30 && members > 1; ++it) {
         std::vector<double> u(static_cast<std::size_t>(dim), 0.0);
         for (int i = 0; i < dim; ++i) {
-            for (int j = 0; j < dim; ++j) u[static_cast<std::size_t>(i)] += cov[static_cast<std::size_t>(i * dim + j)] * v[static_cast<std::size_t>(j)];
+            for (int j = 0; j < dim; ++j)
+                u[static_cast<std::size_t>(i)] +=
+                    cov[static_cast<std::size_t>(i * dim + j)] * v[static_cast<std::size_t>(j)];
         }
         double norm = 0.0;
         for (double x : u) norm += x * x;
@@ -169,7 +174,8 @@ std::vector<float> PrincipalAxis(const WeightedSet &set, const std::vector<int> 
     vn = std::sqrt(vn);
     *sigma = members > 1 ? std::sqrt(lambda / static_cast<double>(members)) : 0.0;
     std::vector<float> axis(static_cast<std::size_t>(dim));
-    for (int i = 0; i < dim; ++i) axis[static_cast<std::size_t>(i)] = static_cast<float>(v[static_cast<std::size_t>(i)] / vn);
+    for (int i = 0; i < dim; ++i)
+        axis[static_cast<std::size_t>(i)] = static_cast<float>(v[static_cast<std::size_t>(i)] / vn);
     return axis;
 }
 
@@ -265,8 +271,9 @@ Codebook GrowCodebook(const WeightedSet &set, int count, const std::vector<Fixed
                 break;
             }
         }
-        if (verbose) std::fprintf(stderr, "    %4d vectors after moving idle entries: mean weighted error %.6g\n",
-                                  book.count, set.size() ? total / static_cast<double>(set.size()) : 0.0);
+        if (verbose)
+            std::fprintf(stderr, "    %4d vectors after moving idle entries: mean weighted error %.6g\n", book.count,
+                         set.size() ? total / static_cast<double>(set.size()) : 0.0);
     }
     // Place the free entries at the indices the fixed ones leave.
     Codebook out(dim, count);
@@ -342,7 +349,8 @@ Msvq TrainMsvqStageByStage(const MsvqTrainingSet &set, const std::vector<int> &s
             float sum[dsp::kMsvqMaxDim];
             const int earlier = static_cast<int>(s) - first;
             if (earlier > 0) {
-                dsp::MsvqSearch(set.Target(v), set.Weight(v), set.Base(v), dim, view.data() + first, earlier, options.keep, sum);
+                dsp::MsvqSearch(set.Target(v), set.Weight(v), set.Base(v), dim, view.data() + first, earlier,
+                                options.keep, sum);
             } else {
                 std::copy(set.Base(v), set.Base(v) + dim, sum);
             }
@@ -405,7 +413,8 @@ double RefineMsvq(const MsvqTrainingSet &set, Msvq &q, const MsvqTrainingOptions
             ReseedEmpty(book, members, cellError, rng);
         }
         const double error = CodeMsvqSet(set, q, options.keep, &codings);
-        if (options.verbose) std::fprintf(stderr, "  joint refinement: pass %d, mean weighted error %.6g\n", pass, error);
+        if (options.verbose)
+            std::fprintf(stderr, "  joint refinement: pass %d, mean weighted error %.6g\n", pass, error);
         if (error < bestError) {
             bestError = error;
             best = q;

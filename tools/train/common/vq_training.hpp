@@ -35,7 +35,8 @@ struct Codebook {
     std::vector<char> fixed;
 
     Codebook() = default;
-    Codebook(int d, int n) : dim(d), count(n), vectors(static_cast<std::size_t>(d * n), 0.0f), fixed(static_cast<std::size_t>(n), 0) {}
+    Codebook(int d, int n)
+        : dim(d), count(n), vectors(static_cast<std::size_t>(d * n), 0.0f), fixed(static_cast<std::size_t>(n), 0) {}
     float *At(int i) { return &vectors[static_cast<std::size_t>(i * dim)]; }
     const float *At(int i) const { return &vectors[static_cast<std::size_t>(i * dim)]; }
     void Fix(int i, const float *v);
@@ -97,9 +98,9 @@ struct Msvq {
 };
 
 struct MsvqTrainingOptions {
-    int keep = 8;               // candidates the codec's search keeps
-    int kmeansIterations = 10;  // per splitting level, stage by stage
-    int jointPasses = 10;       // joint refinement passes after the stage-by-stage start
+    int keep = 8;              // candidates the codec's search keeps
+    int kmeansIterations = 10; // per splitting level, stage by stage
+    int jointPasses = 10;      // joint refinement passes after the stage-by-stage start
     unsigned seed = 1;
     bool verbose = true;
 };
@@ -140,8 +141,12 @@ struct DistortionStats {
     void Add(double sd);
     void Merge(const DistortionStats &o);
     double Mean() const { return frames ? sum / static_cast<double>(frames) : 0.0; }
-    double PercentOver2() const { return frames ? 100.0 * static_cast<double>(over2) / static_cast<double>(frames) : 0.0; }
-    double PercentOver4() const { return frames ? 100.0 * static_cast<double>(over4) / static_cast<double>(frames) : 0.0; }
+    double PercentOver2() const {
+        return frames ? 100.0 * static_cast<double>(over2) / static_cast<double>(frames) : 0.0;
+    }
+    double PercentOver4() const {
+        return frames ? 100.0 * static_cast<double>(over4) / static_cast<double>(frames) : 0.0;
+    }
     // "SD 1.234 dB, >2 dB 5.67%, >4 dB 0.123% (N frames)"
     std::string Summary() const;
 };

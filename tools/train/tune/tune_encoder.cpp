@@ -141,14 +141,22 @@ void Set(const std::string &assignment, vntr::vt120::EncoderTuning &t) {
     if (eq == std::string::npos) throw std::runtime_error("--set takes NAME=VALUE: " + assignment);
     const std::string name = assignment.substr(0, eq);
     const double value = std::stod(assignment.substr(eq + 1));
-    if (name == "lspKeep") t.lspKeep = static_cast<int>(value);
-    else if (name == "lspFinalists") t.lspFinalists = static_cast<int>(value);
-    else if (name == "lagReach") t.lagReach = static_cast<int>(value);
-    else if (name == "allLagSteps") t.allLagSteps = value != 0;
-    else if (name == "pitchFinalists") t.pitchFinalists = static_cast<int>(value);
-    else if (name == "pitchMargin") t.pitchMargin = static_cast<float>(value);
-    else if (name == "pulseSeedReach") t.pulseSeedReach = static_cast<float>(value);
-    else throw std::runtime_error("VT120 has no setting " + name);
+    if (name == "lspKeep")
+        t.lspKeep = static_cast<int>(value);
+    else if (name == "lspFinalists")
+        t.lspFinalists = static_cast<int>(value);
+    else if (name == "lagReach")
+        t.lagReach = static_cast<int>(value);
+    else if (name == "allLagSteps")
+        t.allLagSteps = value != 0;
+    else if (name == "pitchFinalists")
+        t.pitchFinalists = static_cast<int>(value);
+    else if (name == "pitchMargin")
+        t.pitchMargin = static_cast<float>(value);
+    else if (name == "pulseSeedReach")
+        t.pulseSeedReach = static_cast<float>(value);
+    else
+        throw std::runtime_error("VT120 has no setting " + name);
     if (t.lspKeep < 1 || t.lspKeep > 16 || t.lspFinalists < 1 || t.lagReach < 1 ||
         t.lagReach > vntr::vt120::kMaxLagReach || t.pitchFinalists < 1 ||
         t.pitchFinalists > vntr::vt120::kMaxPitchFinalists) {
@@ -161,28 +169,50 @@ void Set(const std::string &assignment, vntr::vt15::EncoderTuning &t) {
     if (eq == std::string::npos) throw std::runtime_error("--set takes NAME=VALUE: " + assignment);
     const std::string name = assignment.substr(0, eq);
     const double value = std::stod(assignment.substr(eq + 1));
-    if (name == "lagWindowHz") t.lagWindowHz = static_cast<float>(value);
-    else if (name == "noiseCorrection") t.noiseCorrection = static_cast<float>(value);
-    else if (name == "bandwidthExpansion") t.bandwidthExpansion = static_cast<float>(value);
-    else if (name == "lsfFinalists") t.lsfFinalists = static_cast<int>(value);
-    else if (name == "voicingBias") t.voicingBias = static_cast<float>(value);
-    else if (name == "class1Fallback") t.class1Fallback = static_cast<float>(value);
-    else if (name == "class3Fallback") t.class3Fallback = static_cast<float>(value);
-    else if (name == "class5Margin") t.class5Margin = static_cast<float>(value);
-    else if (name == "pitchContinuity") t.pitchContinuity = static_cast<float>(value);
-    else if (name == "pitchCandidates") t.pitchCandidates = static_cast<int>(value);
-    else if (name == "candidateGains") t.candidateGains = value != 0;
-    else if (name == "describedBonus") t.describedBonus = static_cast<float>(value);
-    else if (name == "jitterBelow") t.jitterBelow = static_cast<float>(value);
-    else if (name == "gainContour") t.gainContour = value != 0;
-    else if (name == "contourWindow") t.contourWindow = static_cast<float>(value);
-    else if (name == "contourMeanBonus") t.contourMeanBonus = static_cast<float>(value);
-    else if (name == "contourLead") t.contourLead = static_cast<float>(value);
-    else if (name == "smoothPitch") t.smoothPitch = value != 0;
-    else if (name == "voicingReach") t.voicingReach = static_cast<float>(value);
-    else if (name == "nearestGain1") t.nearestGain1 = value != 0;
-    else if (name == "envelopePeakWeight") t.envelopePeakWeight = static_cast<float>(value);
-    else throw std::runtime_error("VT15 has no setting " + name);
+    if (name == "lagWindowHz")
+        t.lagWindowHz = static_cast<float>(value);
+    else if (name == "noiseCorrection")
+        t.noiseCorrection = static_cast<float>(value);
+    else if (name == "bandwidthExpansion")
+        t.bandwidthExpansion = static_cast<float>(value);
+    else if (name == "lsfFinalists")
+        t.lsfFinalists = static_cast<int>(value);
+    else if (name == "voicingBias")
+        t.voicingBias = static_cast<float>(value);
+    else if (name == "class1Fallback")
+        t.class1Fallback = static_cast<float>(value);
+    else if (name == "class3Fallback")
+        t.class3Fallback = static_cast<float>(value);
+    else if (name == "class5Margin")
+        t.class5Margin = static_cast<float>(value);
+    else if (name == "pitchContinuity")
+        t.pitchContinuity = static_cast<float>(value);
+    else if (name == "pitchCandidates")
+        t.pitchCandidates = static_cast<int>(value);
+    else if (name == "candidateGains")
+        t.candidateGains = value != 0;
+    else if (name == "describedBonus")
+        t.describedBonus = static_cast<float>(value);
+    else if (name == "jitterBelow")
+        t.jitterBelow = static_cast<float>(value);
+    else if (name == "gainContour")
+        t.gainContour = value != 0;
+    else if (name == "contourWindow")
+        t.contourWindow = static_cast<float>(value);
+    else if (name == "contourMeanBonus")
+        t.contourMeanBonus = static_cast<float>(value);
+    else if (name == "contourLead")
+        t.contourLead = static_cast<float>(value);
+    else if (name == "smoothPitch")
+        t.smoothPitch = value != 0;
+    else if (name == "voicingReach")
+        t.voicingReach = static_cast<float>(value);
+    else if (name == "nearestGain1")
+        t.nearestGain1 = value != 0;
+    else if (name == "envelopePeakWeight")
+        t.envelopePeakWeight = static_cast<float>(value);
+    else
+        throw std::runtime_error("VT15 has no setting " + name);
     if (t.lsfFinalists < 1 || t.lsfFinalists > 16 || t.pitchCandidates < 1 ||
         t.pitchCandidates > vntr::vt15::kMaxPitchCandidates || t.pitchContinuity < 0.0f || t.voicingReach < 0.0f ||
         t.contourWindow < 20.0f || t.contourWindow > 160.0f)
@@ -213,8 +243,10 @@ int main(int argc, char **argv) {
         vntr::vt15::EncoderTuning t15{}; // VT15 has no tuned settings yet
         if (tuned && codec == "vt15") throw std::runtime_error("VT15 has no tuned settings: give them with --set");
         for (const auto &s : sets) {
-            if (codec == "vt120") Set(s, t120);
-            else Set(s, t15);
+            if (codec == "vt120")
+                Set(s, t120);
+            else
+                Set(s, t15);
         }
         std::vector<std::vector<int16_t>> speech;
         for (const auto &f : files) {

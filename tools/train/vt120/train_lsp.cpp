@@ -31,7 +31,7 @@ namespace vt = vntr::train;
 namespace {
 
 constexpr float kFixedFirst[kOrder] = {0.33591f, 0.51147f, 0.74262f, 0.94818f, 1.17043f,
-                                        1.58521f, 1.91449f, 2.17929f, 2.5382f,  2.79112f};
+                                       1.58521f, 1.91449f, 2.17929f, 2.5382f,  2.79112f};
 
 struct StageTable {
     float v[kLspStages][kLspStageSize * kOrder];

@@ -33,7 +33,8 @@ using namespace vntr::vt15::train;
 
 namespace {
 
-const float kFixedFirst[kOrder] = {0.2288f, 0.3489f, 0.69f, 0.9744f, 1.2162f, 1.5512f, 1.8974f, 2.1632f, 2.5134f, 2.7703f};
+const float kFixedFirst[kOrder] = {0.2288f, 0.3489f, 0.69f,   0.9744f, 1.2162f,
+                                   1.5512f, 1.8974f, 2.1632f, 2.5134f, 2.7703f};
 
 enum class Mode { Coded, Candidate, Both };
 
@@ -61,8 +62,12 @@ vntr::train::MsvqTrainingSet BuildSet(const std::vector<std::vector<CodedLsf>> &
         for (const CodedLsf &c : file) {
             const int cand = c.candidateClass;
             switch (o.mode) {
-            case Mode::Coded: AddAs(set, c, c.frameClass, o); break;
-            case Mode::Candidate: AddAs(set, c, cand == kClassRepeat ? c.frameClass : cand, o); break;
+            case Mode::Coded:
+                AddAs(set, c, c.frameClass, o);
+                break;
+            case Mode::Candidate:
+                AddAs(set, c, cand == kClassRepeat ? c.frameClass : cand, o);
+                break;
             case Mode::Both:
                 AddAs(set, c, c.frameClass, o);
                 if ((cand == kClassVoicedContinued || cand == kClassUnvoicedContinued) && c.frameClass != cand) {

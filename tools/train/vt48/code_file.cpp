@@ -102,9 +102,10 @@ int main(int argc, char **argv) {
             for (std::size_t n = 0; n < x.size(); ++n) {
                 using vntr::vt48::kOutputA;
                 using vntr::vt48::kOutputB;
-                const float z = kOutputB[0] * x[n] + kOutputB[1] * in[0] + kOutputB[2] * in[1] + kOutputB[3] * in[2] +
-                                kOutputB[4] * in[3] -
-                                (kOutputA[0] * outs[0] + kOutputA[1] * outs[1] + kOutputA[2] * outs[2] + kOutputA[3] * outs[3]);
+                const float z =
+                    kOutputB[0] * x[n] + kOutputB[1] * in[0] + kOutputB[2] * in[1] + kOutputB[3] * in[2] +
+                    kOutputB[4] * in[3] -
+                    (kOutputA[0] * outs[0] + kOutputA[1] * outs[1] + kOutputA[2] * outs[2] + kOutputA[3] * outs[3]);
                 in[3] = in[2], in[2] = in[1], in[1] = in[0], in[0] = x[n];
                 outs[3] = outs[2], outs[2] = outs[1], outs[1] = outs[0], outs[0] = z;
                 reference[n] = vntr::vt48::ToPcm16(z);

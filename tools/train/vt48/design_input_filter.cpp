@@ -63,13 +63,15 @@ double WantedMagnitude(double w, double edgeGain, double edge) {
 std::vector<double> Solve(std::vector<double> m, std::vector<double> b, int n) {
     for (int j = 0; j < n; ++j) {
         double d = m[static_cast<std::size_t>(j * n + j)];
-        for (int k = 0; k < j; ++k) d -= m[static_cast<std::size_t>(j * n + k)] * m[static_cast<std::size_t>(j * n + k)];
+        for (int k = 0; k < j; ++k)
+            d -= m[static_cast<std::size_t>(j * n + k)] * m[static_cast<std::size_t>(j * n + k)];
         if (d <= 0.0) throw std::runtime_error("the design system is not positive definite");
         const double l = std::sqrt(d);
         m[static_cast<std::size_t>(j * n + j)] = l;
         for (int i = j + 1; i < n; ++i) {
             double s = m[static_cast<std::size_t>(i * n + j)];
-            for (int k = 0; k < j; ++k) s -= m[static_cast<std::size_t>(i * n + k)] * m[static_cast<std::size_t>(j * n + k)];
+            for (int k = 0; k < j; ++k)
+                s -= m[static_cast<std::size_t>(i * n + k)] * m[static_cast<std::size_t>(j * n + k)];
             m[static_cast<std::size_t>(i * n + j)] = s / l;
         }
     }
@@ -99,7 +101,8 @@ int main(int argc, char **argv) {
     app.add_option("--taps", taps, "filter length (must match kInputFilterTaps to build)");
     app.add_option("--delay", delay, "delay of the whole chain, samples (kInputFilterDelay)");
     app.add_option("--gain", gain, "pass-band gain of the whole chain");
-    app.add_option("--edge", edge, "top of the flat band, Hz (above it the chain follows the output filter's roll-off)");
+    app.add_option("--edge", edge,
+                   "top of the flat band, Hz (above it the chain follows the output filter's roll-off)");
     CLI11_PARSE(app, argc, argv);
     try {
         constexpr int kGrid = 2048;
@@ -122,12 +125,14 @@ int main(int argc, char **argv) {
             const double wk = weight[static_cast<std::size_t>(k)];
             const double power = std::norm(ok);
             for (int i = 0; i < taps; ++i) {
-                for (int j = 0; j < taps; ++j) m[static_cast<std::size_t>(i * taps + j)] += wk * power * std::cos(w * (i - j));
+                for (int j = 0; j < taps; ++j)
+                    m[static_cast<std::size_t>(i * taps + j)] += wk * power * std::cos(w * (i - j));
                 b[static_cast<std::size_t>(i)] +=
                     wk * (std::polar(1.0, w * i) * std::conj(ok) * want[static_cast<std::size_t>(k)]).real();
             }
         }
-        for (int i = 0; i < taps; ++i) m[static_cast<std::size_t>(i * taps + i)] *= 1.0 + 1e-9; // keeps the system definite
+        for (int i = 0; i < taps; ++i)
+            m[static_cast<std::size_t>(i * taps + i)] *= 1.0 + 1e-9; // keeps the system definite
         const std::vector<double> p = Solve(m, b, taps);
 
         // How near the chain comes to the wanted response in the band.

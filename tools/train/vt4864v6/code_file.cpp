@@ -31,7 +31,8 @@ int main(int argc, char **argv) {
         const uint32_t options = rate == "4800" ? CODEC_OPT_4800 : (rate == "6400" ? CODEC_OPT_6400 : 0u);
         CodecFormat enc{};
         CodecFormat dec{};
-        if (Frame::OpenEncoder(format, options, &enc) != CODEC_OK || Frame::OpenDecoder(format, options, &dec) != CODEC_OK) {
+        if (Frame::OpenEncoder(format, options, &enc) != CODEC_OK ||
+            Frame::OpenDecoder(format, options, &dec) != CODEC_OK) {
             throw std::runtime_error("cannot open the codec");
         }
         std::vector<uint8_t> coded;

@@ -11,7 +11,7 @@
 namespace vntr::vt4864v6::train {
 
 struct LspSequence {
-    std::vector<Lsp> lsp;     // one per frame, in order
+    std::vector<Lsp> lsp; // one per frame, in order
     std::vector<Lsp> weights;
 };
 

@@ -35,7 +35,9 @@ const float kFixedFirst[3][4] = {
     {-0.026463f, 0.157317f, 0.063104f, -0.218951f},
 };
 
-int Dim(int split) { return kLspSplitStart[split + 1] - kLspSplitStart[split]; }
+int Dim(int split) {
+    return kLspSplitStart[split + 1] - kLspSplitStart[split];
+}
 
 // Training vectors of one split: residuals and weights, dim values each.
 struct SplitSet {
@@ -101,7 +103,8 @@ double KMeans(const SplitSet &set, int dim, std::vector<float> &book, int count,
             if (members[static_cast<std::size_t>(c)] > 0) continue;
             const auto worst = static_cast<int>(std::max_element(cellErr.begin() + 1, cellErr.end()) - cellErr.begin());
             for (int i = 0; i < dim; ++i) {
-                book[static_cast<std::size_t>(c * dim + i)] = book[static_cast<std::size_t>(worst * dim + i)] + jitter(rng);
+                book[static_cast<std::size_t>(c * dim + i)] =
+                    book[static_cast<std::size_t>(worst * dim + i)] + jitter(rng);
             }
             cellErr[static_cast<std::size_t>(worst)] *= 0.5;
         }
@@ -230,8 +233,9 @@ int main(int argc, char **argv) {
     app.add_option("--evaluate", evaluate, "further files on which to report the spectral distortion (not trained on)");
     CLI11_PARSE(app, argc, argv);
 
-    std::string command = "vt4864v6_train_lsp --list " + list + " --out " + out + " --passes " + std::to_string(passes) +
-                          " --kmeans-iterations " + std::to_string(kmeansIterations) + " --seed " + std::to_string(seed);
+    std::string command = "vt4864v6_train_lsp --list " + list + " --out " + out + " --passes " +
+                          std::to_string(passes) + " --kmeans-iterations " + std::to_string(kmeansIterations) +
+                          " --seed " + std::to_string(seed);
     try {
         const auto files = vntr::train::ReadList(list);
         const auto data = train::GatherLsp(files);
@@ -251,8 +255,8 @@ int main(int argc, char **argv) {
         PassResult bestPass;
         for (int p = 1; p <= passes; ++p) {
             pass = QuantisePass(data, table.data(), false);
-            std::fprintf(stderr, "pass %2d: weighted %.6f  SD %.3f dB  >2 dB %.2f%%  >4 dB %.3f%%\n", p,
-                         pass.weighted, pass.sd, pass.outliers2, pass.outliers4);
+            std::fprintf(stderr, "pass %2d: weighted %.6f  SD %.3f dB  >2 dB %.2f%%  >4 dB %.3f%%\n", p, pass.weighted,
+                         pass.sd, pass.outliers2, pass.outliers4);
             if (pass.sd < bestSd) {
                 bestSd = pass.sd;
                 bestTable = table;
@@ -269,8 +273,8 @@ int main(int argc, char **argv) {
             const auto held = train::GatherLsp(evaluate);
             const PassResult e = QuantisePass(held, bestTable.data(), false);
             char line[200];
-            std::snprintf(line, sizeof line, "held-out files: SD %.3f dB, >2 dB %.2f%%, >4 dB %.3f%%", e.sd, e.outliers2,
-                          e.outliers4);
+            std::snprintf(line, sizeof line, "held-out files: SD %.3f dB, >2 dB %.2f%%, >4 dB %.3f%%", e.sd,
+                          e.outliers2, e.outliers4);
             std::fprintf(stderr, "%s\n", line);
         }
 

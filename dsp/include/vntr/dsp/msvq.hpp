@@ -18,7 +18,9 @@ constexpr int kMsvqMaxDim = 16;
 // columns[k * MsvqColumnStride(size) + i], each component's run padded with
 // zeros to a whole block.
 constexpr int kMsvqBlock = 16;
-constexpr int MsvqColumnStride(int size) { return (size + kMsvqBlock - 1) / kMsvqBlock * kMsvqBlock; }
+constexpr int MsvqColumnStride(int size) {
+    return (size + kMsvqBlock - 1) / kMsvqBlock * kMsvqBlock;
+}
 
 // One stage: `size` code vectors of the quantiser's dimension, back to back,
 // and optionally the same vectors laid out by components (null: the search
@@ -62,8 +64,8 @@ struct MsvqChoice {
 // equal errors the one met first wins.  base may be null (a zero base);
 // quantised, when not null, receives the chosen sum.
 //   dim <= kMsvqMaxDim, 1 <= stageCount <= kMsvqMaxStages, 1 <= keep <= kMsvqMaxKeep
-MsvqChoice MsvqSearch(const float *target, const float *weights, const float *base, int dim,
-                      const MsvqStage *stages, int stageCount, int keep, float *quantised);
+MsvqChoice MsvqSearch(const float *target, const float *weights, const float *base, int dim, const MsvqStage *stages,
+                      int stageCount, int keep, float *quantised);
 
 // The same search, handing out every candidate that survived the last stage
 // (up to `keep`), best first: finalists[0] is MsvqSearch's choice.  Returns

@@ -42,10 +42,10 @@ struct PostFilterConfig {
 struct PostFilterState {
     float residual[kPostResidualBuffer]; // formant-filter residual, newest at residualEnd - 1
     int residualEnd;                     // kPostResidualHistory .. kPostResidualBuffer
-    float speech[kPostOrder];             // last synthesised samples, newest last
-    float formant[kPostOrder];            // all-pole memory, newest last (also the tilt filter's input)
-    float gain;                           // gain-control factor
-    Simd simd;                            // the pitch candidates' kernels (the same results for all)
+    float speech[kPostOrder];            // last synthesised samples, newest last
+    float formant[kPostOrder];           // all-pole memory, newest last (also the tilt filter's input)
+    float gain;                          // gain-control factor
+    Simd simd;                           // the pitch candidates' kernels (the same results for all)
 };
 
 // All zero, gain 1; the pitch candidates' kernels chosen for this processor.

@@ -15,7 +15,9 @@ uint32_t TimeStamp();
 // advance while the thread waits or another one runs, so that a timed codec
 // call counts its own work and not a busy machine's.
 uint32_t ThreadTimeStamp();
-constexpr uint32_t TicksToMs(uint32_t ticks) { return ticks / kTicksPerMs; }
+constexpr uint32_t TicksToMs(uint32_t ticks) {
+    return ticks / kTicksPerMs;
+}
 
 // Milliseconds since an arbitrary start, for timers (64-bit, never wraps).
 uint64_t MonotonicMs();
