@@ -19,7 +19,7 @@ echo
 # The vocoders and their tuned encoders on a recording that no table was trained on.
 echo
 sox -t raw -r 8000 -e signed -b 16 -c 1 /usr/share/codec2/raw/hts1a.raw "$work/hts1a.wav"
-"$bench" --batch "$work/hts1a.wav" --codecs "VT15,VT15 HQ,VT48,VT48 HQ,VT4864v6,VT120,VT120 HQ"
+"$bench" --batch "$work/hts1a.wav" --codecs "VT15,VT15 HQ,VT48,VT48 HQ,VT4864v6,VT4864 HQ,VT120,VT120 HQ"
 for rate in 11025 22050; do
   sox -t raw -r 8000 -e signed -b 16 -c 1 /usr/share/codec2/raw/kristoff.raw -r "$rate" "$work/kristoff_$rate.wav"
   echo
