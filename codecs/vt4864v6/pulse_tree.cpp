@@ -136,7 +136,8 @@ PulseChoice SearchPulsesExhaustive(const float *target, const float *h, const Ra
     for (int level = 1; level < kThroughPulse5; ++level) {
         for (int q = 0; q < length; ++q) {
             if (!reachable[level - 1][q]) continue;
-            for (const int step : mode.steps[static_cast<std::size_t>(level - 1)]) reachable[level][next(q, step)] = true;
+            for (const int step : mode.steps[static_cast<std::size_t>(level - 1)])
+                reachable[level][next(q, step)] = true;
         }
     }
     for (int p = 0; p < length; ++p) {
